@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace torvaline {
+
+// The state the download cycle's handlers share. One instance lives as long as the main
+// window; every handler that reads or writes it runs on the GUI thread, so it has no lock.
+struct CycleState {
+    // The list row the cycle works on; row 0 holds the titles. Only the finish handler moves it.
+    std::int32_t CurrentRow = 1;
+    std::string CurrentURL;
+    // Set when a page rule has acted on the captured page; the remaining rules are skipped.
+    bool PageHandled = false;
+    // Length and start of the current wait, countdown or transfer (fractions of a day).
+    double WaitSpan = 0;
+    double PhaseStart = 0;
+    std::string RemainingText;
+    // The direct link and file name cut from the countdown page.
+    std::string FinalURL;
+    std::string FinalFileName;
+    // True only while FinalURL/FinalFileName were cut from the countdown page now being
+    // counted down: the countdown rule clears it before it extracts, the extraction sets it
+    // when it cut a link, and the cycle clears it when it hands the link to a transfer. A
+    // countdown without a fresh link must never fetch an earlier row's file again.
+    bool FinalLinkFresh = false;
+    std::string SaveFolder;
+    bool StopRequested = false;
+    std::int32_t TransferSeconds = 0;
+
+    // The page rules' own working values.
+    std::string WaitText;
+    std::string WaitNumber;
+    std::string CountdownText;
+};
+
+} // namespace torvaline

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+
+// The download list: rows of nine byte-string cells. Row 0 holds the column titles and is an
+// ordinary row; download rows are 1 .. rowCount()-1. Rows are addressed by index only.
+//
+// Cell access is total: reading a cell outside the list yields an empty text and writing one
+// changes nothing, because the cycle may address a row that a delete has removed.
+class DownloadList final {
+public:
+    static constexpr int ColumnCount = 9;
+    enum Column : int {
+        Host = 0,
+        URL = 1,
+        Speed = 2,
+        Total = 3,
+        Downloaded = 4,
+        Progress = 5,
+        Left = 6,
+        Estimated = 7,
+        Status = 8
+    };
+    using Row = std::array<std::string, ColumnCount>;
+
+    // Views subscribe to learn exactly what changed. The "about to" calls come before the
+    // change, the others after it.
+    struct Observer {
+        std::function<void(int first, int last)> rowsAboutToBeInserted;
+        std::function<void()> rowsInserted;
+        std::function<void(int first, int last)> rowsAboutToBeRemoved;
+        std::function<void()> rowsRemoved;
+        std::function<void(int firstRow, int lastRow, int firstColumn, int lastColumn)>
+            cellsChanged;
+    };
+
+    DownloadList(); // one row holding the titles
+
+    // Writes the nine titles into row 0 and leaves the row count as it is.
+    void InitGrid();
+
+    static const std::array<const char*, ColumnCount>& titles();
+    static const std::array<int, ColumnCount>& columnWidths();
+
+    int rowCount() const { return static_cast<int>(m_rows.size()); }
+    // Grows with empty rows or drops rows from the end; never below 1.
+    void setRowCount(int count);
+
+    const std::string& cell(int row, int column) const;
+    void setCell(int row, int column, std::string text);
+    const Row& row(int row) const;
+    void setRow(int row, Row cells);
+
+    void setObserver(Observer observer) { m_observer = std::move(observer); }
+
+private:
+    std::vector<Row> m_rows;
+    Observer m_observer;
+};
+
+} // namespace torvaline

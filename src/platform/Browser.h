@@ -1,0 +1,61 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace torvaline {
+
+// A document member that is missing, or a document that cannot be read.
+class DomError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The loaded page as the page handling sees it. Every member may throw DomError.
+// Forms and their elements are addressed by index, in document and tree order.
+class Document {
+public:
+    virtual ~Document() = default;
+    // The body's inner HTML, written as the classic embedded browser wrote it.
+    virtual std::string bodyInnerHTML() const = 0;
+    // Number of FORM elements in the whole document ("all" -> "tags"("FORM") -> "Length").
+    virtual int formTagCount() const = 0;
+    // Length of the forms collection.
+    virtual int formCount() const = 0;
+    // Number of listed elements of form `form`.
+    virtual int formElementCount(int form) const = 0;
+    // The element's current value; throws DomError when the element has no value member.
+    virtual std::string elementValue(int form, int element) const = 0;
+    // Clicks the element; a submit control submits its form through the browser.
+    virtual void click(int form, int element) = 0;
+};
+
+struct DocumentCompleteEvent {
+    std::string url;
+    // Empty when the page loaded; otherwise why it could not be loaded (the document is then
+    // a small error page without forms).
+    std::string error;
+};
+
+// Events are delivered on the GUI thread. An unset handler is skipped.
+struct BrowserEvents {
+    std::function<void(const std::string& url)> beforeNavigate;
+    // The handler sets cancel to refuse the new window.
+    std::function<void(const std::string& url, bool& cancel)> newWindow;
+    std::function<void()> downloadComplete;
+    std::function<void(const DocumentCompleteEvent&)> documentComplete;
+};
+
+class Browser {
+public:
+    virtual ~Browser() = default;
+    virtual void Navigate(const std::string& url) = 0;
+    virtual void Stop() = 0;
+    // The current top-level document; null while none can be read.
+    virtual std::shared_ptr<Document> document() = 0;
+    virtual void setEvents(BrowserEvents events) = 0;
+};
+
+} // namespace torvaline

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+namespace torvaline {
+
+// A one-second timer. Enabling a timer that is already enabled keeps its tick schedule:
+// a rule that re-arms a running wait must not push its next tick back.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool enabled() const = 0;
+    virtual void setOnTick(std::function<void()> onTick) = 0;
+};
+
+} // namespace torvaline
