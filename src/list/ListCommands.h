@@ -1,0 +1,43 @@
+#pragma once
+
+#include "list/DownloadFolder.h"
+#include "list/DownloadList.h"
+#include "list/StatusBar.h"
+#include "platform/Dialogs.h"
+
+#include <string>
+
+namespace torvaline {
+
+// Import List, Save As and the exit prompt: the commands that move the list to and from files.
+class ListCommands final {
+public:
+    static constexpr const char* OpenFilter =
+        "Text Files (*.TXT)|*.TXT|Rich Text Files (*.RTF)| *.RTF";
+    static constexpr const char* SaveFilter =
+        "Text Files (*.TXT)|*.TXT|Rich Text Files (*.RTF)|*.RTF";
+    static constexpr const char* DefaultExt = ".Txt";
+    static constexpr const char* InitialName = ".Txt";
+
+    ListCommands(DownloadList& list, DownloadFolder& folder, StatusBar& statusBar,
+                 Dialogs& dialogs);
+
+    // Appends the lines of a chosen file; always ends with the default download folder, except
+    // when the file could not be read.
+    void ImportList1Click();
+    // Save As. Returns true when the list was written.
+    bool FileSave();
+    // Asks whether to save before the program ends. Returns true when it may close.
+    bool AskSaveChanges();
+
+    const std::string& ListFileName() const { return m_listFileName; }
+
+private:
+    DownloadList& m_list;
+    DownloadFolder& m_folder;
+    StatusBar& m_statusBar;
+    Dialogs& m_dialogs;
+    std::string m_listFileName;
+};
+
+} // namespace torvaline
