@@ -1,0 +1,47 @@
+#include "list/LinkLines.h"
+
+namespace torvaline {
+
+std::string HostName(const std::string& line) {
+    std::string host;
+    if (line.find("rapidshare") != std::string::npos)
+        host = "RapidShare";
+    if (line.find("4shared") != std::string::npos)
+        host = "4Shared";
+    return host;
+}
+
+std::vector<std::string> SplitTypedLinks(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') {
+            ++i;
+            continue;
+        }
+        lines.push_back(text.substr(start, i - start));
+        i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        start = i;
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+void AppendLinks(DownloadList& grid, const std::vector<std::string>& lines) {
+    if (lines.empty())
+        return;
+    const int b = grid.rowCount();
+    grid.setRowCount(b + static_cast<int>(lines.size()));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        DownloadList::Row row;
+        row[DownloadList::Host] = HostName(lines[i]);
+        row[DownloadList::URL] = lines[i];
+        row[DownloadList::Status] = "Waiting...";
+        grid.setRow(b + static_cast<int>(i), std::move(row));
+    }
+}
+
+} // namespace torvaline

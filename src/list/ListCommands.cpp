@@ -1,0 +1,65 @@
+#include "list/ListCommands.h"
+
+#include "list/ListFile.h"
+
+#include <exception>
+#include <filesystem>
+
+namespace torvaline {
+
+ListCommands::ListCommands(DownloadList& list, DownloadFolder& folder, StatusBar& statusBar,
+                           Dialogs& dialogs)
+    : m_list(list)
+    , m_folder(folder)
+    , m_statusBar(statusBar)
+    , m_dialogs(dialogs) {}
+
+void ListCommands::ImportList1Click() {
+    if (const auto name = m_dialogs.openFile(OpenFilter, DefaultExt, InitialName)) {
+        try {
+            LoadFile(*name, m_list);
+        } catch (const std::exception& e) {
+            m_dialogs.showError(e.what());
+            return;
+        }
+        m_listFileName = *name;
+    }
+    m_folder.setToDefault();
+}
+
+bool ListCommands::FileSave() {
+    const auto name = m_dialogs.saveFile(SaveFilter, DefaultExt, InitialName);
+    if (!name)
+        return false;
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::path(*name), ec) &&
+        m_dialogs.confirm("OK to overwrite " + *name) != Answer::Yes)
+        return false;
+    m_listFileName = *name;
+    try {
+        SaveGrid(m_listFileName, m_list);
+    } catch (const std::exception& e) {
+        m_dialogs.showError(e.what());
+        return false;
+    }
+    m_statusBar.setText(0, "");
+    return true;
+}
+
+bool ListCommands::AskSaveChanges() {
+    if (m_list.rowCount() <= 1)
+        return true;
+    switch (m_dialogs.confirm("Save changes to " + m_listFileName + "?")) {
+    case Answer::Cancel:
+        return false;
+    case Answer::No:
+        return true;
+    case Answer::Yes:
+        // The user asked for the list to be kept: closing after a cancelled or failed save
+        // would throw it away.
+        return FileSave();
+    }
+    return false;
+}
+
+} // namespace torvaline

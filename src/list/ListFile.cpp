@@ -1,0 +1,133 @@
+#include "list/ListFile.h"
+
+#include "list/LinkLines.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <system_error>
+
+namespace torvaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+[[noreturn]] void fail(int error, const char* what, const std::string& path) {
+    // A stream may fail without telling why; the user still gets a reason.
+    if (error == 0)
+        error = EIO;
+    throw std::system_error(error, std::generic_category(),
+                            std::string(what) + " \"" + path + "\"");
+}
+
+std::string readAll(const std::string& path) {
+    errno = 0;
+    File f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        fail(errno, "Cannot open file", path);
+    std::string data;
+    char buffer[64 * 1024];
+    for (;;) {
+        errno = 0;
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
+        data.append(buffer, n);
+        if (n == sizeof buffer)
+            continue;
+        if (std::ferror(f.get()))
+            fail(errno, "Cannot read file", path);
+        return data;
+    }
+}
+
+// Creates a file of a new name in the target's folder, so that the rename into place stays on
+// one file system.
+std::pair<File, fs::path> createTemporaryBeside(const fs::path& target, const std::string& path) {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    int error = 0;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        fs::path temporary = target;
+        temporary.replace_filename(target.filename().string() + ".~" +
+                                   std::to_string(random() % 1000000000u) + ".tmp");
+        errno = 0;
+        // "x": never reuse a file that happens to carry the same name.
+        File f(std::fopen(temporary.string().c_str(), "wbx"));
+        if (f)
+            return {std::move(f), temporary};
+        error = errno;
+        if (error != EEXIST)
+            break;
+    }
+    fail(error, "Cannot create file", path);
+}
+
+} // namespace
+
+std::vector<std::string> ReadListFile(const std::string& path) {
+    return SplitTypedLinks(readAll(path));
+}
+
+void LoadFile(const std::string& path, DownloadList& grid) {
+    AppendLinks(grid, ReadListFile(path));
+}
+
+void SaveGrid(const std::string& path, const DownloadList& grid) {
+    std::string content;
+    for (int r = 1; r < grid.rowCount(); ++r) {
+        content += grid.cell(r, DownloadList::URL);
+        content += "\r\n";
+    }
+
+    fs::path target(path);
+    std::error_code ec;
+    // Replacing a link would cut it from the file it points at: write where it points.
+    if (fs::is_symlink(target, ec)) {
+        fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec)
+            target = resolved;
+    }
+
+    auto [file, temporary] = createTemporaryBeside(target, path);
+    auto discard = [&temporary = temporary] {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+    };
+
+    errno = 0;
+    const bool written =
+        std::fwrite(content.data(), 1, content.size(), file.get()) == content.size() &&
+        std::fflush(file.get()) == 0;
+    if (!written) {
+        const int error = errno;
+        file.reset();
+        discard();
+        fail(error, "Cannot write file", path);
+    }
+    errno = 0;
+    if (std::fclose(file.release()) != 0) {
+        const int error = errno;
+        discard();
+        fail(error, "Cannot write file", path);
+    }
+
+    // The replacement keeps the access rights of the file it replaces.
+    const fs::file_status old = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(old))
+        fs::permissions(temporary, old.permissions(), ec);
+
+    fs::rename(temporary, target, ec);
+    if (ec) {
+        discard();
+        throw std::system_error(ec, "Cannot create file \"" + path + "\"");
+    }
+}
+
+} // namespace torvaline

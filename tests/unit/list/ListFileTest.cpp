@@ -1,0 +1,196 @@
+#include "list/ListFile.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sys/resource.h>
+#include <system_error>
+
+using namespace torvaline;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ListFile : public testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device seed;
+        m_dir = fs::temp_directory_path() / ("torvaline-listfile-" + std::to_string(seed()));
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+
+    static void write(const std::string& file, const std::string& bytes) {
+        std::ofstream(file, std::ios::binary) << bytes;
+    }
+    static std::string read(const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    // Everything in the folder, so that a leftover temporary file shows.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(m_dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static DownloadList listWith(const std::vector<std::string>& links) {
+        DownloadList list;
+        list.setRowCount(static_cast<int>(links.size()) + 1);
+        for (std::size_t i = 0; i < links.size(); ++i) {
+            const int r = static_cast<int>(i) + 1;
+            list.setCell(r, DownloadList::URL, links[i]);
+            list.setCell(r, DownloadList::Host, "RapidShare");
+            list.setCell(r, DownloadList::Status, "Completed");
+        }
+        return list;
+    }
+
+    fs::path m_dir;
+};
+
+TEST_F(ListFile, SavedLinksComeBackAsWaitingRows) {
+    const std::string file = path("list.txt");
+    SaveGrid(file, listWith({"a", "b", "c"}));
+    EXPECT_EQ(read(file), "a\r\nb\r\nc\r\n");
+
+    DownloadList list;
+    LoadFile(file, list);
+    ASSERT_EQ(list.rowCount(), 4);
+    for (int r = 1; r <= 3; ++r) {
+        EXPECT_EQ(list.cell(r, DownloadList::URL), std::string(1, static_cast<char>('a' + r - 1)));
+        EXPECT_EQ(list.cell(r, DownloadList::Host), "");
+        EXPECT_EQ(list.cell(r, DownloadList::Status), "Waiting...");
+    }
+}
+
+TEST_F(ListFile, BytesTravelUnchangedAndTitlesAloneGiveAnEmptyFile) {
+    const std::string file = path("bytes.txt");
+    const std::string odd("\xff\xfe h\xe9llo\t\x1a z\0", 13);
+    SaveGrid(file, listWith({odd, "", " x "}));
+    EXPECT_EQ(read(file), odd + "\r\n\r\n x \r\n");
+    EXPECT_EQ(ReadListFile(file), (std::vector<std::string>{odd, "", " x "}));
+
+    SaveGrid(file, DownloadList());
+    EXPECT_EQ(read(file), "");
+    EXPECT_EQ(entries(), std::vector<std::string>{"bytes.txt"});
+}
+
+TEST_F(ListFile, ReadingSplitsEveryLineEndConventionAlike) {
+    using Lines = std::vector<std::string>;
+    const std::pair<std::string, Lines> cases[] = {
+        {"", {}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\r\n\r\nb\r\n", {"a", "", "b"}},
+        {"a\nb\nc\n", {"a", "b", "c"}},
+        {"a\rb\rc\r", {"a", "b", "c"}},
+        {"a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+        {std::string("a\0b\r\n\x1a\r\nc", 9), {std::string("a\0b", 3), "\x1a", "c"}},
+    };
+    const std::string file = path("in.txt");
+    for (const auto& [bytes, lines] : cases) {
+        write(file, bytes);
+        EXPECT_EQ(ReadListFile(file), lines) << testing::PrintToString(bytes);
+    }
+}
+
+TEST_F(ListFile, LoadAppendsAfterExistingRows) {
+    const std::string file = path("more.txt");
+    write(file, "http://rapidshare.com/x\r\nhttp://4shared.com/y\r\n");
+    DownloadList list = listWith({"1", "2", "3", "4"});
+    LoadFile(file, list);
+    ASSERT_EQ(list.rowCount(), 7);
+    EXPECT_EQ(list.cell(4, DownloadList::URL), "4");
+    EXPECT_EQ(list.cell(5, DownloadList::URL), "http://rapidshare.com/x");
+    EXPECT_EQ(list.cell(5, DownloadList::Host), "RapidShare");
+    EXPECT_EQ(list.cell(6, DownloadList::Host), "4Shared");
+}
+
+TEST_F(ListFile, UnreadableFileFailsWithTheSystemMessageAndLeavesTheListAlone) {
+    for (const std::string& file : {path("missing.txt"), m_dir.string()}) {
+        DownloadList list = listWith({"keep"});
+        try {
+            LoadFile(file, list);
+            ADD_FAILURE() << "no error for " << file;
+        } catch (const std::system_error& e) {
+            const std::string what = e.what();
+            EXPECT_NE(what.find(file), std::string::npos) << what;
+            EXPECT_NE(what.find(std::strerror(e.code().value())), std::string::npos) << what;
+        }
+        EXPECT_EQ(list.rowCount(), 2);
+        EXPECT_EQ(list.cell(1, DownloadList::URL), "keep");
+    }
+}
+
+TEST_F(ListFile, SaveThatCannotReplaceTheTargetLeavesItAsItWas) {
+    // A folder of that name, and a name below a plain file.
+    const std::string folder = path("taken");
+    fs::create_directory(folder);
+    write(folder + "/inside.txt", "old");
+    write(path("plain"), "old");
+    for (const std::string& file : {folder, path("plain") + "/list.txt"}) {
+        try {
+            SaveGrid(file, listWith({"a"}));
+            ADD_FAILURE() << "no error for " << file;
+        } catch (const std::system_error& e) {
+            EXPECT_NE(std::string(e.what()).find(file), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(read(folder + "/inside.txt"), "old");
+    EXPECT_EQ(read(path("plain")), "old");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"plain", "taken"}));
+}
+
+TEST_F(ListFile, SaveThatFailsWhileWritingKeepsTheOldFile) {
+    // A file-size limit makes the write itself fail half way, as a full disk would.
+    const std::string file = path("list.txt");
+    write(file, "old\r\n");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    bool failed = false;
+    try {
+        SaveGrid(file, listWith(std::vector<std::string>(200, std::string(100, 'x'))));
+    } catch (const std::system_error&) {
+        failed = true;
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(read(file), "old\r\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{"list.txt"});
+}
+
+TEST_F(ListFile, SaveReplacesAFileKeepingItsRightsAndTheLinksToIt) {
+    const std::string file = path("list.txt");
+    write(file, "old old old\r\n");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(file, path("link.txt"));
+
+    SaveGrid(path("link.txt"), listWith({"new"}));
+
+    EXPECT_TRUE(fs::is_symlink(path("link.txt")));
+    EXPECT_EQ(read(file), "new\r\n");
+    EXPECT_EQ(fs::status(file).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"link.txt", "list.txt"}));
+}
+
+} // namespace
