@@ -1,0 +1,239 @@
+#include "cycle/DownloadCycle.h"
+
+#include "list/DownloadFolder.h"
+#include "list/DownloadList.h"
+#include "list/StatusBar.h"
+#include "pages/TimeText.h"
+#include "platform/Clock.h"
+#include "platform/Timer.h"
+#include "transfer/DownloadComponent.h"
+
+namespace torvaline {
+
+namespace {
+
+constexpr const char* ZeroTime = "00:00:00";
+
+int textWidth(const std::string& text, int pixelsPerChar) {
+    return static_cast<int>(text.size()) * pixelsPerChar;
+}
+
+} // namespace
+
+DownloadCycle::DownloadCycle(Ports ports, Hooks hooks)
+    : m_p(ports)
+    , m_hooks(std::move(hooks))
+    , m_nameCheck(ports.folder.separator()) {}
+
+void DownloadCycle::setEvents() {
+    BrowserEvents events;
+    events.beforeNavigate = [this](const std::string& url) { WebBrowser1BeforeNavigate2(url); };
+    events.newWindow = [this](const std::string& url, bool& cancel) {
+        WebBrowser1NewWindow2(url, cancel);
+    };
+    events.downloadComplete = [this] { WebBrowser1DownloadComplete(); };
+    events.documentComplete = [this](const DocumentCompleteEvent& e) {
+        WebBrowser1DocumentComplete(e);
+    };
+    m_p.browser.setEvents(std::move(events));
+    m_p.timer1.setOnTick([this] { Timer1Timer(); });
+    m_p.timer2.setOnTick([this] { Timer2Timer(); });
+}
+
+bool DownloadCycle::isTransferRunning() const {
+    return m_hooks.transferRunning && m_hooks.transferRunning();
+}
+
+void DownloadCycle::setPanel0(const std::string& text, int pixelsPerChar) {
+    m_p.statusBar.setText(0, text);
+    m_p.statusBar.setWidth(0, textWidth(text, pixelsPerChar));
+}
+
+void DownloadCycle::StartDownload1Click() {
+    CycleState& s = m_p.state;
+    if (m_p.component.Tag != 0) {
+        // The flag outlives the last row's transfer: that is how the list knows it is done.
+        // While a transfer runs, an armed shutdown must not be reached from here.
+        if (!isTransferRunning() && m_hooks.CheckShutDown)
+            m_hooks.CheckShutDown();
+        return;
+    }
+    s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+    s.StopRequested = false;
+    m_p.browser.Navigate(s.CurrentURL);
+}
+
+void DownloadCycle::StopDownExecute() {
+    m_p.browser.Stop();
+    m_p.component.Stop();
+    m_p.timer1.setEnabled(false);
+    m_p.timer2.setEnabled(false);
+    m_p.statusBar.clear();
+    m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, "Stopped");
+    m_p.state.StopRequested = true;
+}
+
+void DownloadCycle::WebBrowser1BeforeNavigate2(const std::string&) {
+    if (m_hooks.clearPageText)
+        m_hooks.clearPageText();
+}
+
+void DownloadCycle::WebBrowser1NewWindow2(const std::string&, bool& cancel) {
+    cancel = true;
+}
+
+void DownloadCycle::WebBrowser1DownloadComplete() {
+    // Deliberately nothing: this event comes when the last row's pages have loaded, before its
+    // transfer, and a shutdown check here would switch the machine off under that transfer.
+}
+
+void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& event) {
+    if (m_hooks.BrowserInfo)
+        m_hooks.BrowserInfo();
+    m_p.state.PageHandled = false;
+    // The error page has no form, so the row stalls; at least the user learns why.
+    if (!event.error.empty())
+        setPanel0(" Page not loaded - " + event.error + " ", 10);
+}
+
+DownloadCycle::Remaining DownloadCycle::remaining() const {
+    const CycleState& s = m_p.state;
+    const double elapsed = m_p.clock.timeOfDay() - s.PhaseStart;
+    Remaining r;
+    r.text = TimeText(s.WaitSpan - elapsed);
+    // A tick that comes more than a second late (a busy machine, a suspend) would miss the
+    // "00:00:00" window and leave the phase counting up for ever. The clock has no date, so an
+    // elapsed time below zero means midnight has passed once.
+    const double sinceStart = elapsed < 0 ? elapsed + 1.0 : elapsed;
+    r.over = r.text == ZeroTime || s.WaitSpan - sinceStart <= 0;
+    return r;
+}
+
+void DownloadCycle::Timer1Timer() {
+    CycleState& s = m_p.state;
+    s.SaveFolder = m_p.folder.text();
+    setPanel0(CountdownText, 5);
+    const Remaining r = remaining();
+    m_p.statusBar.setText(1, r.text);
+    m_p.statusBar.setText(2, std::string());
+    s.RemainingText = r.text;
+    if (!r.over)
+        return;
+
+    if (!s.FinalLinkFresh) {
+        // The countdown page gave no link of its own; what FinalURL holds belongs to an
+        // earlier page and would fetch that file again over the earlier download.
+        m_p.timer1.setEnabled(false);
+        m_p.statusBar.clear();
+        setPanel0(BadLinkText, 10);
+        return;
+    }
+    s.FinalLinkFresh = false;
+    const std::string problem = m_nameCheck.problem(s.FinalFileName);
+    if (!problem.empty()) {
+        m_p.timer1.setEnabled(false);
+        failWithoutTransfer(problem);
+        return;
+    }
+    m_p.component.UrlToDownload = s.FinalURL;
+    m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
+    m_p.component.Start();
+    m_p.timer1.setEnabled(false);
+    m_p.statusBar.clear();
+}
+
+void DownloadCycle::Timer2Timer() {
+    CycleState& s = m_p.state;
+    setPanel0(WaitText, 10);
+    const Remaining r = remaining();
+    m_p.statusBar.setText(1, r.text);
+    m_p.statusBar.setText(2, WaitTailText);
+    m_p.statusBar.setWidth(2, textWidth(WaitTailText, 10));
+    s.RemainingText = r.text;
+    if (!r.over)
+        return;
+    StartDownload1Click();
+    m_p.timer2.setEnabled(false);
+    m_p.statusBar.clear();
+    s.PageHandled = false;
+}
+
+void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& result) {
+    CycleState& s = m_p.state;
+    DownloadList& list = m_p.list;
+    m_p.statusBar.clear();
+    m_p.elpsTimer.setEnabled(false);
+    m_p.estTimer.setEnabled(false);
+    list.setCell(s.CurrentRow, DownloadList::Left, std::string());
+    if (!s.StopRequested) {
+        // A failed transfer must not read as a finished file.
+        if (Canceled || result.outcome == TransferOutcome::Cancelled) {
+            list.setCell(s.CurrentRow, DownloadList::Status, "Stopped");
+        } else if (result.outcome == TransferOutcome::Succeeded) {
+            list.setCell(s.CurrentRow, DownloadList::Status, "Completed");
+        } else {
+            list.setCell(s.CurrentRow, DownloadList::Status, "Failed");
+            const std::string why = result.reason.empty() ? "unknown error" : result.reason;
+            setPanel0(" Download failed - " + why + " ", 10);
+        }
+    }
+    for (const int column : {DownloadList::Total, DownloadList::Downloaded, DownloadList::Progress,
+                             DownloadList::Estimated, DownloadList::Speed})
+        list.setCell(s.CurrentRow, column, std::string());
+    closeRowAndAdvance();
+}
+
+void DownloadCycle::closeRowAndAdvance() {
+    CycleState& s = m_p.state;
+    const int rowCount = m_p.list.rowCount();
+    if (s.CurrentRow < rowCount - 1) {
+        m_p.component.Tag = 0;
+        s.PageHandled = false;
+        s.TransferSeconds = 0;
+        ++s.CurrentRow;
+        DeleteURLExecute();
+    } else if (s.CurrentRow == rowCount - 1) {
+        m_p.statusBar.setWidth(0, textWidth(m_p.statusBar.text(0), 10));
+        if (m_hooks.CheckShutDown)
+            m_hooks.CheckShutDown();
+    }
+    // Past the end (rows deleted during the last transfer): neither advance nor end the list.
+}
+
+void DownloadCycle::failWithoutTransfer(const std::string& reason) {
+    CycleState& s = m_p.state;
+    m_p.statusBar.clear();
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, "Failed");
+    setPanel0(" Download failed - " + reason + " ", 10);
+    // The list is done when its last row is closed, with or without a transfer; the flag is
+    // what tells Start Download so.
+    if (s.CurrentRow == m_p.list.rowCount() - 1)
+        m_p.component.Tag = 1;
+    closeRowAndAdvance();
+}
+
+void DownloadCycle::DeleteURLExecute() {
+    CycleState& s = m_p.state;
+    const int rowCount = m_p.list.rowCount();
+    if (rowCount <= 1)
+        m_p.component.Tag = 0;
+    if (s.CurrentRow <= rowCount) {
+        s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+        m_p.component.Tag = 0;
+    }
+    StartDownload1Click();
+}
+
+void DownloadCycle::DeleteURLError() {
+    CycleState& s = m_p.state;
+    setPanel0(BadLinkText, 10);
+    if (m_p.list.rowCount() <= 1) {
+        s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+        m_p.browser.Stop();
+        m_p.component.Stop();
+        StartDownload1Click();
+        s.PageHandled = true;
+    }
+}
+
+} // namespace torvaline

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "cycle/CycleState.h"
+#include "cycle/FileNameCheck.h"
+#include "platform/Browser.h"
+#include "platform/TransferFacility.h"
+
+#include <functional>
+#include <string>
+
+namespace torvaline {
+
+class Clock;
+class DownloadComponent;
+class DownloadFolder;
+class DownloadList;
+class StatusBar;
+class Timer;
+
+// The chain of handlers that takes the current row from its link to a finished file and on to
+// the next row. It owns no thread and no loop: commands, browser events, the two timers and the
+// transfer's finish event call in, one at a time, on the GUI thread.
+class DownloadCycle final {
+public:
+    struct Ports {
+        DownloadList& list;
+        StatusBar& statusBar;
+        CycleState& state;
+        DownloadFolder& folder; // Edit2
+        Browser& browser;       // WebBrowser1
+        Timer& timer1;          // countdown before a transfer
+        Timer& timer2;          // wait before the next attempt
+        Timer& elpsTimer;
+        Timer& estTimer;
+        Clock& clock;
+        DownloadComponent& component; // DownloadFile1; its Tag is the transfer flag
+    };
+
+    struct Hooks {
+        // Copies the loaded page into the page text, which runs the page rules.
+        std::function<void()> BrowserInfo;
+        // Empties the page text without running the page rules.
+        std::function<void()> clearPageText;
+        // The shutdown check, run when the list is done.
+        std::function<void()> CheckShutDown;
+        // Whether the component is running a transfer right now.
+        std::function<bool()> transferRunning;
+    };
+
+    static constexpr const char* BadLinkText = " Error - Please check the download link ";
+    static constexpr const char* CountdownText = "Download will start in ";
+    static constexpr const char* WaitText = "Wait ";
+    static constexpr const char* WaitTailText = " For the Next Download";
+
+    DownloadCycle(Ports ports, Hooks hooks);
+
+    // Binds the browser's four events and the ticks of Timer1 and Timer2 to this cycle.
+    void setEvents();
+
+    void StartDownload1Click();
+    void StopDownExecute();
+
+    void WebBrowser1BeforeNavigate2(const std::string& url);
+    void WebBrowser1NewWindow2(const std::string& url, bool& cancel);
+    void WebBrowser1DownloadComplete();
+    void WebBrowser1DocumentComplete(const DocumentCompleteEvent& event);
+
+    void Timer1Timer();
+    void Timer2Timer();
+
+    // Canceled is what the component reports; result tells how the transfer really ended.
+    void DownloadFile1Finish(bool Canceled, const TransferResult& result);
+
+    // Starts the (new) current row after the cycle has advanced.
+    void DeleteURLExecute();
+    // The page reports a missing or blocked file.
+    void DeleteURLError();
+
+private:
+    // Time left in the current wait or countdown, as text and whether it has run out.
+    struct Remaining {
+        std::string text;
+        bool over = false;
+    };
+    Remaining remaining() const;
+    void setPanel0(const std::string& text, int pixelsPerChar);
+    // Closes the current row of a transfer that never started, then moves on like a finish.
+    void failWithoutTransfer(const std::string& reason);
+    void closeRowAndAdvance();
+    bool isTransferRunning() const;
+
+    Ports m_p;
+    Hooks m_hooks;
+    FileNameCheck m_nameCheck;
+};
+
+} // namespace torvaline

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "transfer/DownloadComponent.h"
+
+#include <string>
+#include <vector>
+
+namespace torvaline::test {
+
+// A download component that transfers nothing: Start records the job and the test decides
+// when the start and finish events come. Misuse is refused as the real one refuses it.
+class FakeDownloadComponent final : public DownloadComponent {
+public:
+    struct Job {
+        std::string url;
+        std::string fileName;
+    };
+
+    void Start() override {
+        if (busy || UrlToDownload.empty() || FileName.empty()) {
+            ++refusedStarts;
+            return;
+        }
+        busy = true;
+        cancelRequested = false;
+        jobs.push_back({UrlToDownload, FileName});
+    }
+    void Stop() override {
+        if (busy)
+            cancelRequested = true;
+        else
+            ++refusedStops;
+    }
+
+    bool busy = false;
+    bool cancelRequested = false;
+    std::vector<Job> jobs;
+    int refusedStarts = 0;
+    int refusedStops = 0;
+};
+
+} // namespace torvaline::test

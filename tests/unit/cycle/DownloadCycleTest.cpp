@@ -1,0 +1,381 @@
+#include "CycleFixture.h"
+
+#include <vector>
+
+namespace torvaline::test {
+namespace {
+
+using Cycle = CycleFixture;
+
+TEST_F(Cycle, TwoRowsWithAWaitRunToTheEndOfTheList) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    ASSERT_EQ(browser.navigations, std::vector<std::string>{"http://host/1"});
+    EXPECT_EQ(pageClears, 1);
+    EXPECT_EQ(status(1), "Waiting..."); // opening writes nothing
+
+    loadWaitPage(2);
+    EXPECT_FALSE(state.PageHandled); // cleared after every capture
+    second();
+    EXPECT_EQ(bar.text(0), "Wait ");
+    EXPECT_EQ(bar.width(0), 50);
+    EXPECT_EQ(bar.text(1), "00:01:59");
+    EXPECT_EQ(bar.text(2), " For the Next Download");
+    EXPECT_EQ(bar.width(2), 220);
+    seconds(118);
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    second();
+    EXPECT_EQ(browser.navigations, (std::vector<std::string>{"http://host/1", "http://host/1"}));
+    EXPECT_FALSE(timer2.enabled());
+    EXPECT_EQ(bar.text(0) + bar.text(1) + bar.text(2), "");
+
+    loadCountdownPage(3, "http://files/a.zip", "a.zip");
+    second();
+    EXPECT_EQ(bar.text(0), "Download will start in ");
+    EXPECT_EQ(bar.width(0), 115);
+    EXPECT_EQ(bar.text(1), "00:00:02");
+    EXPECT_EQ(state.SaveFolder, "/dl");
+    seconds(2);
+    ASSERT_EQ(component.jobs.size(), 1u);
+    EXPECT_EQ(component.jobs[0].url, "http://files/a.zip");
+    EXPECT_EQ(component.jobs[0].fileName, "/dl/a.zip");
+    EXPECT_FALSE(timer1.enabled());
+    EXPECT_EQ(bar.text(0) + bar.text(1) + bar.text(2), "");
+
+    transferStarts();
+    state.TransferSeconds = 9;
+    transferEnds();
+    EXPECT_EQ(list.row(1)[DownloadList::Status], "Completed");
+    for (int c = DownloadList::Speed; c <= DownloadList::Estimated; ++c)
+        EXPECT_EQ(list.cell(1, c), "") << "column " << c;
+    EXPECT_FALSE(elpsTimer.enabled());
+    EXPECT_FALSE(estTimer.enabled());
+    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(state.TransferSeconds, 0);
+    EXPECT_EQ(component.Tag, 0);
+    EXPECT_EQ(browser.navigations.back(), "http://host/2");
+
+    runRow("b.zip");
+    EXPECT_EQ(status(2), "Completed");
+    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(component.Tag, 1); // the list is done
+    EXPECT_EQ(bar.width(0), 0);
+    EXPECT_EQ(shutdownChecks, 1);
+    EXPECT_EQ(browser.navigations.size(), 3u);
+
+    // A finished list opens nothing, not even links added afterwards; it checks the shutdown.
+    addRows(1);
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), 3u);
+    EXPECT_EQ(shutdownChecks, 2);
+}
+
+// Remaining time of a countdown when its tick comes: what panel 1 shows and whether the
+// countdown ends at that tick.
+TEST_F(Cycle, CountdownEndsWhenItsTimeIsUpEvenIfTheTickIsLate) {
+    struct Case {
+        double secondsAfterEnd;
+        const char* text;
+        bool ends;
+    };
+    const std::vector<Case> cases{
+        {-1.6, "00:00:01", false}, {-1.2, "00:00:01", false}, {-0.6, "00:00:00", true},
+        {0.0, "00:00:00", true},   {0.4, "00:00:00", true},   {1.2, "00:00:01", true},
+        {7.0, "00:00:07", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.secondsAfterEnd);
+        component = FakeDownloadComponent{};
+        addRows(1);
+        state.CurrentRow = list.rowCount() - 1;
+        loadCountdownPage(10, "http://files/f", "f");
+        clock.advanceSeconds(10 + c.secondsAfterEnd);
+        timer1.tick();
+        EXPECT_EQ(state.RemainingText, c.text);
+        EXPECT_EQ(timer1.enabled(), !c.ends);
+        EXPECT_EQ(component.jobs.size(), c.ends ? 1u : 0u);
+        if (!c.ends) {
+            EXPECT_EQ(bar.text(1), c.text);
+        }
+        timer1.setEnabled(false);
+    }
+}
+
+TEST_F(Cycle, WaitAcrossMidnightCountsDownAndEndsOnTime) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    clock.setTime(23, 59, 30);
+    loadWaitPage(2);
+    seconds(40); // 00:00:10
+    EXPECT_EQ(bar.text(1), "00:01:20");
+    EXPECT_TRUE(timer2.enabled());
+    seconds(79);
+    EXPECT_EQ(bar.text(1), "00:00:01");
+    second(); // 00:01:30
+    EXPECT_FALSE(timer2.enabled());
+    EXPECT_EQ(browser.navigations.size(), 2u);
+}
+
+TEST_F(Cycle, StartDuringAWaitReopensTheLinkAndLeavesTheTimerRunning) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    loadWaitPage(1);
+    seconds(10);
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), 2u);
+    EXPECT_TRUE(timer2.enabled());
+    EXPECT_EQ(timer2.starts(), 1);
+    seconds(50); // the old wait still reaches its end and opens the link once more
+    EXPECT_FALSE(timer2.enabled());
+    EXPECT_EQ(browser.navigations.size(), 3u);
+}
+
+TEST_F(Cycle, StartDuringATransferOpensNothingAndChecksNothing) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/a", "a");
+    second();
+    transferStarts();
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    EXPECT_EQ(shutdownChecks, 0);
+}
+
+TEST_F(Cycle, StopDuringACountdownThenStartCompletesTheRow) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    loadCountdownPage(30, "http://files/a", "a");
+    seconds(5);
+    cycle.StopDownExecute();
+    EXPECT_EQ(status(1), "Stopped");
+    EXPECT_FALSE(timer1.enabled());
+    EXPECT_EQ(bar.text(0), "");
+    EXPECT_EQ(browser.stops, 1);
+    EXPECT_EQ(component.refusedStops, 1); // nothing was running
+    seconds(60);
+    EXPECT_TRUE(component.jobs.empty());
+
+    cycle.StartDownload1Click();
+    EXPECT_FALSE(state.StopRequested);
+    runRow("a");
+    EXPECT_EQ(status(1), "Completed");
+}
+
+TEST_F(Cycle, StopDuringTheFirstOfTwoTransfersGoesOnWithTheSecond) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/a", "a");
+    second();
+    transferStarts();
+    cycle.StopDownExecute();
+    EXPECT_TRUE(component.cancelRequested);
+    EXPECT_EQ(component.Tag, 1); // untouched until the finish event
+    transferEnds();
+    EXPECT_EQ(status(1), "Stopped");
+    EXPECT_EQ(list.cell(1, DownloadList::Speed), "");
+    EXPECT_EQ(browser.navigations.back(), "http://host/2");
+    runRow("b");
+    EXPECT_EQ(status(2), "Completed");
+    EXPECT_EQ(shutdownChecks, 1);
+}
+
+TEST_F(Cycle, DeletingARowAboveTheCurrentOneShiftsWhereTheStatusLands) {
+    addRows(3);
+    cycle.StartDownload1Click();
+    runRow("a");
+    loadCountdownPage(1, "http://files/b", "b");
+    second();
+    transferStarts();
+    // Row 1 deleted: rows are addressed by index, so row 2 is now the third link.
+    list.setRow(1, list.row(2));
+    list.setRow(2, list.row(3));
+    list.setRowCount(3);
+    transferEnds();
+    EXPECT_EQ(list.cell(2, DownloadList::URL), "http://host/3");
+    EXPECT_EQ(status(2), "Completed");
+    EXPECT_EQ(shutdownChecks, 1); // row 2 is now the last row
+}
+
+TEST_F(Cycle, RowsDeletedDuringTheLastTransferLeaveTheCycleWhereItIs) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    runRow("a");
+    loadCountdownPage(1, "http://files/b", "b");
+    second();
+    transferStarts();
+    list.setRowCount(1);
+    const auto navigations = browser.navigations.size();
+    transferEnds();
+    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(component.Tag, 1);
+    EXPECT_EQ(shutdownChecks, 0);
+    EXPECT_EQ(browser.navigations.size(), navigations);
+}
+
+TEST_F(Cycle, StopAfterTheListIsDoneMarksTheLastRowStopped) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    runRow("a");
+    cycle.StopDownExecute();
+    EXPECT_EQ(status(1), "Stopped");
+    EXPECT_EQ(component.Tag, 1);
+    EXPECT_EQ(state.CurrentRow, 1);
+}
+
+TEST_F(Cycle, TargetPathJoinsFolderAndNameWithTheSeparatorAsTheyAre) {
+    addRows(1);
+    folder.setText("/dl/");
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/a.zip", "a.zip");
+    second();
+    ASSERT_EQ(component.jobs.size(), 1u);
+    EXPECT_EQ(component.jobs[0].fileName, "/dl//a.zip");
+}
+
+TEST_F(Cycle, BrowserEventsOtherThanDocumentsChangeNothing) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    EXPECT_TRUE(browser.askNewWindow("http://ads/popup"));
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    // On the last row, before its transfer: must not reach the shutdown check.
+    cycle.WebBrowser1DownloadComplete();
+    EXPECT_EQ(shutdownChecks, 0);
+}
+
+TEST_F(Cycle, EmptyListOpensAnEmptyLink) {
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations, std::vector<std::string>{""});
+}
+
+TEST_F(Cycle, FileErrorStallsTheRowWithAMessage) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    loadFileErrorPage();
+    EXPECT_EQ(bar.text(0), " Error - Please check the download link ");
+    EXPECT_EQ(bar.width(0), 400);
+    EXPECT_EQ(status(1), "Waiting...");
+    EXPECT_EQ(state.CurrentRow, 1);
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    EXPECT_EQ(browser.stops, 0);
+}
+
+TEST_F(Cycle, FileErrorOnAnEmptyListRestartsAndEndsThePageRules) {
+    cycle.StartDownload1Click();
+    bool handledAfter = false;
+    nextPage = [&] {
+        cycle.DeleteURLError();
+        handledAfter = state.PageHandled;
+    };
+    browser.completeDocument();
+    EXPECT_TRUE(handledAfter);
+    EXPECT_EQ(browser.stops, 1);
+    EXPECT_EQ(component.refusedStops, 1);
+    EXPECT_EQ(browser.navigations.size(), 2u);
+}
+
+TEST_F(Cycle, PageThatCannotBeLoadedSaysWhyInTheStatusBar) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    browser.completeDocument("http://host/1", "Could not connect to host");
+    EXPECT_EQ(captures, 1);
+    EXPECT_EQ(bar.text(0), " Page not loaded - Could not connect to host ");
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    EXPECT_EQ(status(1), "Waiting...");
+}
+
+TEST_F(Cycle, FailedTransferIsMarkedFailedAndTheCycleGoesOn) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    runRow("a", 1, TransferOutcome::Failed);
+    EXPECT_EQ(status(1), "Failed");
+    EXPECT_EQ(bar.text(0), " Download failed - HTTP 503 ");
+    EXPECT_EQ(browser.navigations.back(), "http://host/2");
+    runRow("b", 1, TransferOutcome::Failed);
+    EXPECT_EQ(status(2), "Failed");
+    EXPECT_EQ(bar.width(0), 10 * static_cast<int>(bar.text(0).size()));
+    EXPECT_EQ(shutdownChecks, 1);
+}
+
+TEST_F(Cycle, StoppedWinsOverAFailure) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/a", "a");
+    second();
+    transferStarts();
+    cycle.StopDownExecute();
+    cycle.DownloadFile1Finish(false, TransferResult{TransferOutcome::Failed, "write error"});
+    EXPECT_EQ(status(1), "Stopped");
+    EXPECT_EQ(bar.text(0), "");
+}
+
+TEST_F(Cycle, UnusableFileNamesFailTheRowWithoutATransfer) {
+    const std::vector<std::string> names{
+        "",     ".",    "..",    "../etc/passwd", "a/b",
+        "a\\b", "a\nb", "a\x7f", "a\rb",          std::string(256, 'n')};
+    addRows(static_cast<int>(names.size()) + 1);
+    cycle.StartDownload1Click();
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(i);
+        const int row = state.CurrentRow;
+        loadCountdownPage(1, "http://files/x", names[i]);
+        second();
+        EXPECT_TRUE(component.jobs.empty());
+        EXPECT_EQ(status(row), "Failed");
+        EXPECT_NE(bar.text(0).find(" Download failed - the "), std::string::npos);
+        EXPECT_EQ(state.CurrentRow, row + 1);
+        EXPECT_EQ(browser.navigations.back(), "http://host/" + std::to_string(row + 1));
+    }
+    // The longest name a file system takes is fine.
+    runRow(std::string(255, 'n'));
+    ASSERT_EQ(component.jobs.size(), 1u);
+    EXPECT_EQ(component.jobs[0].fileName, "/dl/" + std::string(255, 'n'));
+    EXPECT_EQ(shutdownChecks, 1);
+}
+
+TEST_F(Cycle, UnusableFileNameOnTheLastRowEndsTheList) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/x", "..");
+    second();
+    EXPECT_EQ(status(1), "Failed");
+    EXPECT_EQ(component.Tag, 1);
+    EXPECT_EQ(shutdownChecks, 1);
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    EXPECT_EQ(shutdownChecks, 2);
+}
+
+TEST_F(Cycle, CountdownWithoutAFreshLinkNeverFetchesTheEarlierFile) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    runRow("a.zip");
+    loadCountdownPage(2, "", "");
+    EXPECT_EQ(state.FinalURL, "http://files/a.zip"); // still the earlier page's link
+    seconds(2);
+    EXPECT_EQ(component.jobs.size(), 1u);
+    EXPECT_FALSE(timer1.enabled());
+    EXPECT_EQ(bar.text(0), " Error - Please check the download link ");
+    EXPECT_EQ(status(2), "Waiting...");
+    EXPECT_EQ(state.CurrentRow, 2);
+
+    // Trying again with a page that does give a link fetches it.
+    cycle.StartDownload1Click();
+    runRow("b.zip");
+    ASSERT_EQ(component.jobs.size(), 2u);
+    EXPECT_EQ(component.jobs[1].fileName, "/dl/b.zip");
+}
+
+TEST_F(Cycle, LinkIsHandedOverOnlyOnce) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/a", "a");
+    second();
+    EXPECT_FALSE(state.FinalLinkFresh);
+    // The same countdown armed again without a new page (a rule re-run) must not refetch.
+    timer1.setEnabled(true);
+    second();
+    EXPECT_EQ(component.jobs.size(), 1u);
+}
+
+} // namespace
+} // namespace torvaline::test
