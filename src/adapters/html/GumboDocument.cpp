@@ -1,0 +1,260 @@
+#include "adapters/html/GumboDocument.h"
+
+#include "adapters/html/FormData.h"
+#include "adapters/html/FormIndex.h"
+#include "adapters/html/HtmlNode.h"
+#include "adapters/html/InnerHtml.h"
+#include "adapters/html/Url.h"
+
+#include <gumbo.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <optional>
+
+namespace torvaline {
+
+namespace {
+
+GumboOptions parseOptions() {
+    GumboOptions options = kGumboDefaultOptions;
+    // Parse errors are of no use here and would only cost memory on broken pages.
+    options.max_errors = 0;
+    return options;
+}
+
+const GumboNode* findChild(const GumboNode* parent, GumboTag tag) {
+    if (parent == nullptr)
+        return nullptr;
+    const GumboVector& children = parent->type == GUMBO_NODE_DOCUMENT ? parent->v.document.children
+                                                                      : parent->v.element.children;
+    for (unsigned i = 0; i < children.length; ++i) {
+        const auto* c = static_cast<const GumboNode*>(children.data[i]);
+        if (html::isElement(c, tag))
+            return c;
+    }
+    return nullptr;
+}
+
+// Value sanitisation of the input types whose value a browser cleans up on reading.
+std::string sanitizedInputValue(const std::string& type, std::string value) {
+    auto stripNewlines = [](std::string v) {
+        std::string out;
+        for (const char c : v) {
+            if (c != '\r' && c != '\n')
+                out += c;
+        }
+        return out;
+    };
+    if (type == "text" || type == "search" || type == "tel" || type == "password")
+        return stripNewlines(std::move(value));
+    if (type == "url" || type == "email") {
+        value = stripNewlines(std::move(value));
+        const std::size_t first = value.find_first_not_of(" \t\f");
+        if (first == std::string::npos)
+            return {};
+        const std::size_t last = value.find_last_not_of(" \t\f");
+        return value.substr(first, last - first + 1);
+    }
+    return value;
+}
+
+std::string makeBoundary() {
+    static std::atomic<unsigned> counter{0};
+    const unsigned n = ++counter;
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string boundary = "----TorvalineFormBoundary";
+    unsigned long long v = (static_cast<unsigned long long>(n) * 0x9E3779B97F4A7C15ull) ^
+                           reinterpret_cast<std::uintptr_t>(&counter);
+    for (int i = 0; i < 16; ++i) {
+        boundary += digits[v % 36];
+        v /= 36;
+        if (v == 0)
+            v = 0x5DEECE66Dull * (i + n + 1);
+    }
+    return boundary;
+}
+
+} // namespace
+
+struct GumboDocument::Impl {
+    std::string html;
+    std::string url;
+    GumboOutput* output = nullptr;
+    mutable std::optional<FormIndex> forms;
+    std::map<const GumboNode*, bool> checkedOverride;
+    SubmitHandler submit;
+
+    const FormIndex& formIndex() const {
+        if (!forms)
+            forms.emplace(output->document, html);
+        return *forms;
+    }
+
+    const GumboNode* element(int form, int element) const {
+        const FormIndex& index = formIndex();
+        if (form < 0 || form >= index.formCount())
+            throw DomError("No form at index " + std::to_string(form));
+        const auto& elements = index.elements(form);
+        if (element < 0 || static_cast<std::size_t>(element) >= elements.size())
+            throw DomError("No element at index " + std::to_string(element));
+        return elements[static_cast<std::size_t>(element)];
+    }
+
+    bool checked(const GumboNode* input) const {
+        if (const auto it = checkedOverride.find(input); it != checkedOverride.end())
+            return it->second;
+        if (!html::hasAttribute(input, "checked"))
+            return false;
+        if (html::inputType(input) != "radio")
+            return true;
+        // Of the radios of one group that carry "checked", the parser leaves the last one on.
+        const std::string name = html::lowerAttribute(input, "name");
+        const FormIndex& index = formIndex();
+        const int owner = index.ownerOf(input);
+        if (name.empty() || owner < 0)
+            return true;
+        const auto& group = index.elements(owner);
+        for (auto it = group.rbegin(); it != group.rend(); ++it) {
+            const GumboNode* e = *it;
+            if (html::isElement(e, GUMBO_TAG_INPUT) && html::inputType(e) == "radio" &&
+                html::lowerAttribute(e, "name") == name && html::hasAttribute(e, "checked"))
+                return e == input;
+        }
+        return true;
+    }
+
+    std::string value(const GumboNode* e) const {
+        if (html::isElement(e, GUMBO_TAG_INPUT)) {
+            const std::string type = html::inputType(e);
+            const char* v = html::attribute(e, "value");
+            if (type == "checkbox" || type == "radio")
+                return v == nullptr ? "on" : v;
+            if (type == "file")
+                return {};
+            return sanitizedInputValue(type, v == nullptr ? "" : v);
+        }
+        if (html::isElement(e, GUMBO_TAG_BUTTON)) {
+            const char* v = html::attribute(e, "value");
+            return v == nullptr ? "" : v;
+        }
+        if (html::isElement(e, GUMBO_TAG_TEXTAREA) || html::isElement(e, GUMBO_TAG_OUTPUT))
+            return html::textContent(e);
+        if (html::isElement(e, GUMBO_TAG_SELECT)) {
+            const auto selected = html::selectedOptions(e);
+            return selected.empty() ? "" : html::optionValue(selected.front());
+        }
+        if (html::isElement(e, GUMBO_TAG_OPTION))
+            return html::optionValue(e);
+        throw DomError("The element has no value");
+    }
+
+    void setRadioChecked(const GumboNode* radio) {
+        const std::string name = html::lowerAttribute(radio, "name");
+        const int owner = formIndex().ownerOf(radio);
+        if (!name.empty() && owner >= 0) {
+            for (const GumboNode* e : formIndex().elements(owner)) {
+                if (html::isElement(e, GUMBO_TAG_INPUT) && html::inputType(e) == "radio" &&
+                    html::lowerAttribute(e, "name") == name)
+                    checkedOverride[e] = false;
+            }
+        }
+        checkedOverride[radio] = true;
+    }
+};
+
+GumboDocument::GumboDocument(std::string html, std::string url)
+    : m_impl(std::make_unique<Impl>()) {
+    m_impl->html = std::move(html);
+    m_impl->url = std::move(url);
+    const GumboOptions options = parseOptions();
+    m_impl->output = gumbo_parse_with_options(&options, m_impl->html.data(), m_impl->html.size());
+    if (m_impl->output == nullptr)
+        throw std::bad_alloc();
+}
+
+GumboDocument::~GumboDocument() {
+    const GumboOptions options = parseOptions();
+    gumbo_destroy_output(&options, m_impl->output);
+}
+
+const std::string& GumboDocument::url() const {
+    return m_impl->url;
+}
+
+void GumboDocument::setSubmitHandler(SubmitHandler handler) {
+    m_impl->submit = std::move(handler);
+}
+
+std::string GumboDocument::bodyInnerHTML() const {
+    const GumboNode* htmlElement = findChild(m_impl->output->document, GUMBO_TAG_HTML);
+    // A frameset page has no BODY; the document's body is then its FRAMESET.
+    const GumboNode* body = findChild(htmlElement, GUMBO_TAG_BODY);
+    if (body == nullptr)
+        body = findChild(htmlElement, GUMBO_TAG_FRAMESET);
+    if (body == nullptr)
+        throw DomError("The document has no body");
+    std::string out;
+    out.reserve(m_impl->html.size() + m_impl->html.size() / 8);
+    appendInnerHtml(body, out);
+    return out;
+}
+
+int GumboDocument::formTagCount() const {
+    return m_impl->formIndex().formCount();
+}
+
+int GumboDocument::formCount() const {
+    return m_impl->formIndex().formCount();
+}
+
+int GumboDocument::formElementCount(int form) const {
+    const FormIndex& index = m_impl->formIndex();
+    if (form < 0 || form >= index.formCount())
+        throw DomError("No form at index " + std::to_string(form));
+    return static_cast<int>(index.elements(form).size());
+}
+
+std::string GumboDocument::elementValue(int form, int element) const {
+    return m_impl->value(m_impl->element(form, element));
+}
+
+void GumboDocument::click(int form, int element) {
+    const GumboNode* e = m_impl->element(form, element);
+    if (html::isDisabled(e))
+        return;
+    if (html::isElement(e, GUMBO_TAG_INPUT)) {
+        const std::string type = html::inputType(e);
+        if (type == "checkbox") {
+            m_impl->checkedOverride[e] = !m_impl->checked(e);
+            return;
+        }
+        if (type == "radio") {
+            m_impl->setRadioChecked(e);
+            return;
+        }
+    }
+    if (!html::isSubmitControl(e))
+        return;
+    const FormIndex& index = m_impl->formIndex();
+    const GumboNode* formNode = index.form(form);
+    ControlState state;
+    state.checked = [this](const GumboNode* n) { return m_impl->checked(n); };
+    state.value = [this](const GumboNode* n) { return m_impl->value(n); };
+    const auto entries = buildFormEntries(index.elements(form), e, state);
+    std::string baseUrl = m_impl->url;
+    if (const char* href = index.baseHref()) {
+        if (std::string resolved = resolveUrl(m_impl->url, href); !resolved.empty())
+            baseUrl = std::move(resolved);
+    }
+    FormSubmission submission =
+        buildSubmission(formNode, e, entries, m_impl->url, baseUrl, makeBoundary());
+    // Script addresses are never run.
+    if (urlScheme(submission.url) == "javascript" || submission.url.empty())
+        return;
+    if (m_impl->submit)
+        m_impl->submit(submission);
+}
+
+} // namespace torvaline
