@@ -1,0 +1,109 @@
+#include "dialogs/AboutTorvaline.h"
+
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+
+namespace torvaline {
+
+namespace {
+
+QLabel* addText(QWidget* group, const char* name, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, group);
+    label->setObjectName(name);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QLabel* makeLink(QLabel* label) {
+    label->setCursor(Qt::PointingHandCursor);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::blue);
+    label->setPalette(palette);
+    QFont font = label->font();
+    font.setUnderline(true);
+    label->setFont(font);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+TForm3::TForm3(Shell& shell, QWidget* parent)
+    : QDialog(parent)
+    , m_shell(shell) {
+    setObjectName("Form3");
+    setWindowTitle("About Torvaline");
+    setFixedSize(400, 355);
+
+    auto* group = new QGroupBox("Torvaline  V.1.2", this);
+    group->setObjectName("GroupBox1");
+    group->setGeometry(8, 8, 377, 305);
+    group->setAutoFillBackground(true);
+    QPalette silver = group->palette();
+    silver.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
+    group->setPalette(silver);
+
+    addText(group, "Label1",
+            "Torvaline was build to help people to download files from RAPIDSHARE, ", 8, 40);
+    addText(group, "Label2",
+            "as a FREE USER, without to stay in front of PC downloading URL by URL.", 8, 56);
+    addText(group, "Label3",
+            "Using Torvaline, you can copy and paste all Links, Starting in the first", 16, 72);
+    addText(group, "Label4",
+            " Download  and let the Torvaline running till the end of the download list. ", 24, 88);
+    addText(group, "Label5",
+            "Please, if you like to use Torvaline, click on the link bellow and make", 20, 120);
+    addText(group, "Label6", "a donnation ", 104, 136);
+    m_label7 = makeLink(addText(group, "Label7", DonationAddress, 170, 136));
+    addText(group, "Label8", QString("Inform the email ") + MailAddress, 80, 152);
+    addText(group, "Label9", "Or visit ", 152, 184);
+    m_label11 = makeLink(addText(group, "Label11", WebAddress, 112, 200));
+    addText(group, "Label10", "Thank you and Enjoy Torvaline", 96, 232);
+    addText(group, "Label12", "Help, sugestions and questions, please send an email to: ", 56, 264);
+
+    m_staticText1 =
+        makeLink(addText(group, "StaticText1",
+                         QString("%1 - %2").arg(QString(Publisher), QString(MailAddress)), 0, 0));
+    m_staticText1->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    const int height = m_staticText1->sizeHint().height();
+    m_staticText1->setGeometry(2, group->height() - height - 4, group->width() - 4, height);
+
+    for (QLabel* link : {m_label7, m_label11, m_staticText1})
+        link->installEventFilter(this);
+}
+
+void TForm3::Label7Click() {
+    m_shell.openAddress(DonationAddress);
+}
+
+void TForm3::Label11Click() {
+    m_shell.openAddress(WebAddress);
+}
+
+void TForm3::StaticText1Click() {
+    m_shell.openAddress(std::string("mailto:") + MailAddress);
+}
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == m_label7) {
+            Label7Click();
+            return true;
+        }
+        if (watched == m_label11) {
+            Label11Click();
+            return true;
+        }
+        if (watched == m_staticText1) {
+            StaticText1Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace torvaline
