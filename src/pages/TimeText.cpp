@@ -8,8 +8,7 @@
 
 namespace torvaline {
 
-std::string FormatSecsToHMS(std::int32_t seconds)
-{
+std::string FormatSecsToHMS(std::int32_t seconds) {
     const auto hours = static_cast<std::uint16_t>(seconds / 3600);
     const auto minutes = static_cast<std::uint16_t>((seconds % 3600) / 60);
     const std::int32_t secs = seconds % 60;
@@ -19,8 +18,7 @@ std::string FormatSecsToHMS(std::int32_t seconds)
     return buf;
 }
 
-std::string TimeText(double days)
-{
+std::string TimeText(double days) {
     constexpr long long msPerDay = 86400LL * 1000;
     double magnitude = std::fabs(days) * SecondsPerDay * 1000.0;
     long long ms = 0;
@@ -36,8 +34,7 @@ std::string TimeText(double days)
     return buf;
 }
 
-std::int32_t StrToInt(const std::string& text)
-{
+std::int32_t StrToInt(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -65,8 +62,7 @@ std::int32_t StrToInt(const std::string& text)
     return static_cast<std::int32_t>(value);
 }
 
-double StrToTime(const std::string& text)
-{
+double StrToTime(const std::string& text) {
     long long fields[3] = {0, 0, 0};
     int field = 0;
     bool digits = false;

@@ -1,0 +1,82 @@
+#include "pages/FinalLink.h"
+
+#include "cycle/CycleState.h"
+#include "pages/PageText.h"
+
+namespace torvaline {
+
+namespace {
+
+// The marker plus 150 characters: the longest piece of page text a link is cut from.
+constexpr std::size_t PieceLength = 162;
+
+struct LinkShape {
+    std::string_view marker;
+    std::string_view startMark;
+    std::string_view endMark;
+    bool trimTail;
+};
+
+constexpr LinkShape RapidShareForm{"action=\"http", "action=\"", "\" method", false};
+constexpr LinkShape FourSharedAnchor{"A href=\"http", "A href=\"", "onclick", true};
+
+// The anchor cut runs up to "onclick" and so keeps the attribute's closing quote and the
+// blanks in front of the next attribute; a link ending in them could never be fetched.
+std::string trimAnchorTail(std::string link) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!link.empty() && isBlank(link.back()))
+        link.pop_back();
+    if (!link.empty() && link.back() == '"')
+        link.pop_back();
+    return link;
+}
+
+void extract(const PageText& page, CycleState& state, const LinkShape& shape) {
+    const std::string& text = page.text();
+    const std::size_t start = page.searchStart();
+    const std::size_t at = start < text.size() ? text.find(shape.marker, start) : std::string::npos;
+    if (at == std::string::npos) {
+        state.PageHandled = false;
+        return;
+    }
+    const std::string_view piece = std::string_view(text).substr(at, PieceLength);
+    std::string link = URLCopy(piece, shape.startMark, shape.endMark);
+    if (shape.trimTail)
+        link = trimAnchorTail(std::move(link));
+    state.FinalURL = std::move(link);
+    const bool named = state.FinalURL.find('/') != std::string::npos;
+    GetFileName(state.FinalURL, '/', state);
+    // Without a name of its own the link would be saved under an earlier row's file name.
+    state.FinalLinkFresh = !state.FinalURL.empty() && named;
+    state.PageHandled = true;
+}
+
+} // namespace
+
+std::string URLCopy(std::string_view text, std::string_view startMark, std::string_view endMark) {
+    const std::size_t endAt = text.find(endMark);
+    const std::size_t startAt = text.find(startMark);
+    if (endAt == std::string_view::npos || startAt == std::string_view::npos)
+        return {};
+    const std::size_t a = startAt + startMark.size();
+    if (endAt <= a)
+        return {};
+    return std::string(text.substr(a, endAt - a));
+}
+
+void GetFileName(std::string_view link, char delimiter, CycleState& state) {
+    const std::size_t at = link.rfind(delimiter);
+    if (at == std::string_view::npos)
+        return;
+    state.FinalFileName = std::string(link.substr(at + 1));
+}
+
+void FindFinalURL(const PageText& page, CycleState& state) {
+    extract(page, state, RapidShareForm);
+}
+
+void Find4sharedFinalURL(const PageText& page, CycleState& state) {
+    extract(page, state, FourSharedAnchor);
+}
+
+} // namespace torvaline

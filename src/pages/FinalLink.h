@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace torvaline {
+
+class PageText;
+struct CycleState;
+
+// The text between the first startMark and the first endMark of text (both searched from the
+// start of text), taken as it stands; empty when either is missing or the end comes first.
+std::string URLCopy(std::string_view text, std::string_view startMark, std::string_view endMark);
+
+// Sets FinalFileName to what follows the link's last delimiter; a link without one leaves it
+// as it was.
+void GetFileName(std::string_view link, char delimiter, CycleState& state);
+
+// Cuts the direct link of a countdown page out of the page text into FinalURL and its file
+// name into FinalFileName, and sets PageHandled to whether the link's marker was found.
+// FinalLinkFresh becomes true only when both a link and its file name were cut from this page.
+// FindFinalURL reads the download form's address, Find4sharedFinalURL the download anchor's.
+void FindFinalURL(const PageText& page, CycleState& state);
+void Find4sharedFinalURL(const PageText& page, CycleState& state);
+
+} // namespace torvaline
