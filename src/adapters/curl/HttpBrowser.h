@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/Browser.h"
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace torvaline {
+
+class CurlShare;
+class EventLoop;
+
+// The embedded browser on libcurl and gumbo. Each navigation runs on a worker thread of its own;
+// a new navigation or Stop abandons the one in flight. Every event is delivered on the GUI thread
+// (the one calling Navigate), through the event loop. Only http and https are fetched, on
+// redirects too. The browser must be destroyed before the share and the event loop it uses.
+class HttpBrowser final : public Browser {
+public:
+    struct Options {
+        std::chrono::milliseconds connectTimeout{15000};
+        std::chrono::milliseconds totalTimeout{60000};
+        // A page larger than this fails: the rules read the whole text and a hoster page is
+        // small, so anything this big is a file or a mistake.
+        std::size_t maxPageBytes = 8u << 20;
+        long maxRedirects = 10;
+        std::string userAgent = "Mozilla/5.0 (compatible; Torvaline/1.2)";
+    };
+
+    HttpBrowser(EventLoop& loop, CurlShare& share);
+    HttpBrowser(EventLoop& loop, CurlShare& share, Options options);
+    ~HttpBrowser() override;
+    HttpBrowser(const HttpBrowser&) = delete;
+    HttpBrowser& operator=(const HttpBrowser&) = delete;
+
+    void Navigate(const std::string& url) override;
+    void Stop() override;
+    std::shared_ptr<Document> document() override;
+    void setEvents(BrowserEvents events) override;
+
+    // Whether a navigation has started and not yet completed.
+    bool busy() const;
+
+private:
+    struct Impl;
+    std::shared_ptr<Impl> m_impl;
+};
+
+} // namespace torvaline

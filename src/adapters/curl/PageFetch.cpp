@@ -1,0 +1,144 @@
+#include "adapters/curl/PageFetch.h"
+
+#include "adapters/curl/CurlShare.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace torvaline {
+
+namespace {
+
+struct Sink {
+    std::string body;
+    std::size_t maxBytes = 0;
+    bool tooLarge = false;
+    const std::atomic<bool>* abort = nullptr;
+};
+
+std::size_t onData(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const std::size_t n = size * count;
+    if (sink->body.size() + n > sink->maxBytes) {
+        sink->tooLarge = true;
+        return 0; // ends the transfer with a write error
+    }
+    sink->body.append(data, n);
+    return n;
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Sink*>(user)->abort->load() ? 1 : 0;
+}
+
+std::string sizeText(std::size_t bytes) {
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+} // namespace
+
+PageResult fetchPage(CurlShare& share, const PageRequest& request,
+                     std::chrono::milliseconds connectTimeout,
+                     std::chrono::milliseconds totalTimeout, std::size_t maxBytes,
+                     long maxRedirects, const std::string& userAgent,
+                     const std::atomic<bool>& abort) {
+    PageResult result;
+    result.url = request.url;
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
+    if (!easy) {
+        result.error = "The network library could not be started.";
+        return result;
+    }
+    CURL* h = easy.get();
+    Sink sink;
+    sink.maxBytes = maxBytes;
+    sink.abort = &abort;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    share.attach(h);
+    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+    // Pages never reach local files or other protocols, not even through a redirect.
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects);
+    curl_easy_setopt(h, CURLOPT_AUTOREFERER, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onData);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &sink);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    if (!request.referer.empty())
+        curl_easy_setopt(h, CURLOPT_REFERER, request.referer.c_str());
+
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
+                                                                        &curl_slist_free_all);
+    if (request.method == "POST") {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+        curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, request.body.c_str());
+        if (!request.contentType.empty()) {
+            const std::string line = "Content-Type: " + request.contentType;
+            headers.reset(curl_slist_append(nullptr, line.c_str()));
+        }
+        // A form post has no use for the 100-continue round trip.
+        headers.reset(curl_slist_append(headers.release(), "Expect:"));
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    }
+
+    const CURLcode code = curl_easy_perform(h);
+    char* effective = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        result.url = effective;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
+
+    if (code == CURLE_OK) {
+        if (result.status >= 400 && sink.body.empty())
+            result.error =
+                "The server answered with HTTP status " + std::to_string(result.status) + ".";
+        else
+            result.body = std::move(sink.body);
+        return result;
+    }
+    switch (code) {
+    case CURLE_ABORTED_BY_CALLBACK:
+        result.aborted = true;
+        result.error = "The navigation was stopped.";
+        break;
+    case CURLE_FILESIZE_EXCEEDED:
+        result.error = "The page is larger than " + sizeText(maxBytes) + ".";
+        break;
+    case CURLE_WRITE_ERROR:
+        result.error = sink.tooLarge ? "The page is larger than " + sizeText(maxBytes) + "."
+                                     : "The page could not be stored.";
+        break;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        result.error = "Only http and https addresses can be opened (" +
+                       std::string(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)) + ").";
+        break;
+    case CURLE_TOO_MANY_REDIRECTS:
+        result.error = "Too many redirects.";
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        result.error = "The server did not answer in time.";
+        break;
+    default:
+        result.error = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+        break;
+    }
+    return result;
+}
+
+} // namespace torvaline

@@ -1,0 +1,378 @@
+#include "adapters/curl/HttpBrowser.h"
+#include "adapters/curl/CurlShare.h"
+#include "doubles/PumpedEventLoop.h"
+
+#include <HosterSim.h>
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+namespace {
+
+using namespace std::chrono_literals;
+
+class HttpBrowserTest : public testing::Test {
+protected:
+    void SetUp() override {
+        sim.server().Get("/loop", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 302;
+            res.set_header("Location", "/loop");
+        });
+        sim.start();
+        makeBrowser(HttpBrowser::Options{});
+    }
+
+    void makeBrowser(HttpBrowser::Options options, CurlShare* jar = nullptr) {
+        browser.reset();
+        options.connectTimeout = 5s;
+        options.totalTimeout = 20s;
+        browser = std::make_unique<HttpBrowser>(loop, jar ? *jar : share, options);
+        BrowserEvents events;
+        events.beforeNavigate = [this](const std::string& url) { log.push_back("before " + url); };
+        events.documentComplete = [this](const DocumentCompleteEvent& e) {
+            log.push_back("complete " + e.url);
+            completes.push_back(e);
+        };
+        events.downloadComplete = [this] {
+            log.push_back("download");
+            ++downloads;
+        };
+        browser->setEvents(std::move(events));
+    }
+
+    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            loop.pumpFor(20ms);
+        return done();
+    }
+
+    // Navigates and waits for the page; returns its completion event.
+    DocumentCompleteEvent load(const std::string& url) {
+        const std::size_t before = completes.size();
+        browser->Navigate(url);
+        EXPECT_TRUE(pumpUntil([&] { return completes.size() > before; })) << url;
+        return completes.empty() ? DocumentCompleteEvent{} : completes.back();
+    }
+
+    std::string body() { return browser->document()->bodyInnerHTML(); }
+
+    // Clicks every form element whose value is `value`, as the free-user automation does.
+    bool clickValue(const std::string& value) {
+        auto doc = browser->document();
+        bool clicked = false;
+        for (int f = 0; f < doc->formCount(); ++f) {
+            for (int e = 0; e < doc->formElementCount(f); ++e) {
+                if (doc->elementValue(f, e) == value) {
+                    doc->click(f, e);
+                    clicked = true;
+                }
+            }
+        }
+        return clicked;
+    }
+
+    std::vector<hostersim::RequestRecord> requestsTo(const std::string& path) {
+        std::vector<hostersim::RequestRecord> out;
+        for (auto& r : sim.requests()) {
+            if (r.path == path)
+                out.push_back(r);
+        }
+        return out;
+    }
+
+    hostersim::HosterSim sim;
+    CurlShare share;
+    test::PumpedEventLoop loop;
+    std::unique_ptr<HttpBrowser> browser;
+    std::vector<std::string> log;
+    std::vector<DocumentCompleteEvent> completes;
+    int downloads = 0;
+};
+
+int closedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TEST_F(HttpBrowserTest, FreeUserFlowOfAnOkLinkReachesTheCountdownPage) {
+    const std::string link = sim.rapidshareLink("ok", "a.bin", 1000, 5);
+    const DocumentCompleteEvent first = load(link);
+    EXPECT_EQ(first.url, link);
+    EXPECT_EQ(first.error, "");
+    EXPECT_NE(body().find("value=\"Free user\""), std::string::npos) << body();
+
+    ASSERT_TRUE(clickValue("Free user"));
+    // The relative action is resolved against the page and announced before the fetch.
+    const std::string action = sim.baseUrl() + "/rapidshare/ok/a.bin?size=1000&c=5";
+    ASSERT_EQ(log.back(), "before " + action);
+    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 2; }));
+
+    const std::string page = body();
+    EXPECT_NE(page.find("var c=5;"), std::string::npos) << page;
+    const std::string form = "<FORM name=\"dlf\" action=\"" + sim.baseUrl() +
+                             "/file/a.bin?size=1000&amp;cookie=sid\" method=\"post\">";
+    EXPECT_NE(page.find(form), std::string::npos) << page;
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"before " + link, "complete " + link, "download",
+                                        "before " + action, "complete " + action, "download"}));
+
+    const auto posts = requestsTo("/rapidshare/ok/a.bin");
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(posts[1].method, "POST");
+    EXPECT_EQ(posts[1].query, "size=1000&c=5");
+    EXPECT_EQ(posts[1].fields, (std::vector<std::pair<std::string, std::string>>{
+                                   {"fileid", "a.bin"}, {"free", "Free user"}}));
+    EXPECT_EQ(sim.presses("ok", "a.bin"), 1);
+}
+
+TEST_F(HttpBrowserTest, SessionCookieIsKeptInTheSharedJarAndSentBack) {
+    load(sim.rapidshareLink("ok", "c.bin", 10, 1));
+    ASSERT_TRUE(clickValue("Free user"));
+    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 2; }));
+    load(sim.rapidshareLink("ok", "c.bin", 10, 1));
+
+    const auto gets = requestsTo("/rapidshare/ok/c.bin");
+    ASSERT_EQ(gets.size(), 3u);
+    EXPECT_EQ(gets[0].cookies.count("sid"), 0u);
+    ASSERT_EQ(gets[2].cookies.count("sid"), 1u);
+    EXPECT_EQ(gets[2].cookies.at("sid"), "s1");
+    bool inJar = false;
+    for (const std::string& line : share.cookies())
+        inJar = inJar || line.find("\tsid\ts1") != std::string::npos;
+    EXPECT_TRUE(inJar);
+}
+
+TEST_F(HttpBrowserTest, FileNeedsTheSessionCookieFromThePageFlow) {
+    const std::string fileUrl = sim.baseUrl() + "/file/f.bin?size=64&cookie=sid";
+    CurlShare emptyJar;
+    makeBrowser(HttpBrowser::Options{}, &emptyJar);
+    load(fileUrl);
+    makeBrowser(HttpBrowser::Options{});
+    load(sim.rapidshareLink("ok", "f.bin", 64, 1));
+    ASSERT_TRUE(clickValue("Free user"));
+    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 3; }));
+    load(fileUrl);
+
+    const auto files = requestsTo("/file/f.bin");
+    ASSERT_EQ(files.size(), 2u);
+    if (files[1].status == 404)
+        GTEST_SKIP() << "this emulator build serves no files";
+    EXPECT_GE(files[0].status, 400);
+    EXPECT_EQ(files[1].status, 200);
+}
+
+TEST_F(HttpBrowserTest, RedirectsAreFollowedOnlyToWebAddresses) {
+    const std::string target = sim.rapidshareLink("ok", "r.bin", 10, 1);
+    const DocumentCompleteEvent followed =
+        load(sim.baseUrl() + "/redirect?to=" + httplib::detail::encode_query_param(target));
+    EXPECT_EQ(followed.error, "");
+    EXPECT_EQ(followed.url, target);
+
+    for (const char* to : {"ftp://127.0.0.1/x", "file:///etc/passwd"}) {
+        const int before = downloads;
+        const DocumentCompleteEvent refused = load(sim.baseUrl() + "/redirect?to=" + to);
+        EXPECT_NE(refused.error, "") << to;
+        EXPECT_EQ(downloads, before + 1);
+        EXPECT_EQ(browser->document()->formCount(), 0);
+        EXPECT_EQ(body().find("root:"), std::string::npos);
+    }
+    const DocumentCompleteEvent looping = load(sim.baseUrl() + "/loop");
+    EXPECT_NE(looping.error.find("redirect"), std::string::npos) << looping.error;
+}
+
+TEST_F(HttpBrowserTest, OnlyWebAddressesAreOpened) {
+    for (const char* url :
+         {"file:///etc/passwd", "ftp://127.0.0.1/", "javascript:alert(1)", "no address at all"}) {
+        const DocumentCompleteEvent e = load(url);
+        EXPECT_NE(e.error, "") << url;
+        EXPECT_EQ(body().find("root:"), std::string::npos);
+    }
+    EXPECT_TRUE(sim.requests().empty());
+}
+
+TEST_F(HttpBrowserTest, PagesOverTheSizeCapFail) {
+    HttpBrowser::Options options;
+    options.maxPageBytes = 64 * 1024;
+    makeBrowser(options);
+    EXPECT_EQ(load(sim.baseUrl() + "/page/big?size=60000").error, "");
+    const DocumentCompleteEvent big = load(sim.baseUrl() + "/page/big?size=70000");
+    EXPECT_NE(big.error.find("larger than 64 KiB"), std::string::npos) << big.error;
+    EXPECT_NE(body().find("larger than 64 KiB"), std::string::npos) << body();
+}
+
+TEST_F(HttpBrowserTest, RefusedConnectionGivesAnErrorPageAndBothEvents) {
+    const std::string url = "http://127.0.0.1:" + std::to_string(closedPort()) + "/x";
+    const DocumentCompleteEvent e = load(url);
+    EXPECT_EQ(e.url, url);
+    EXPECT_NE(e.error, "");
+    ASSERT_TRUE(pumpUntil([&] { return downloads == 1; }));
+    auto doc = browser->document();
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(doc->formTagCount(), 0);
+    EXPECT_NE(doc->bodyInnerHTML().find("could not be loaded"), std::string::npos);
+    EXPECT_FALSE(browser->busy());
+}
+
+TEST_F(HttpBrowserTest, StopHaltsTheNavigationInFlight) {
+    browser->Navigate(sim.baseUrl() + "/page/slow?ms=5000");
+    pumpUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(browser->busy());
+    browser->Stop();
+    EXPECT_FALSE(browser->busy());
+    ASSERT_TRUE(pumpUntil([&] { return downloads == 1; }, 2s));
+    pumpUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(completes.empty());
+    // Stopping with nothing in flight does nothing.
+    browser->Stop();
+    pumpUntil([] { return false; }, 100ms);
+    EXPECT_EQ(downloads, 1);
+}
+
+TEST_F(HttpBrowserTest, NewNavigationSupersedesTheOneInFlight) {
+    browser->Navigate(sim.baseUrl() + "/page/slow?ms=1500");
+    const std::string link = sim.rapidshareLink("ok", "n.bin", 10, 1);
+    browser->Navigate(link);
+    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 1; }));
+    pumpUntil([] { return false; }, 2000ms);
+    ASSERT_EQ(completes.size(), 1u);
+    EXPECT_EQ(completes[0].url, link);
+    EXPECT_EQ(downloads, 1);
+    EXPECT_NE(body().find("Free user"), std::string::npos);
+}
+
+TEST_F(HttpBrowserTest, AboutBlankIsServedWithoutNetworkAndAsynchronously) {
+    EXPECT_EQ(browser->document(), nullptr);
+    browser->Navigate("about:blank");
+    EXPECT_EQ(log, (std::vector<std::string>{"before about:blank"}));
+    ASSERT_TRUE(pumpUntil([&] { return downloads == 1; }));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"before about:blank", "complete about:blank", "download"}));
+    EXPECT_EQ(completes[0].error, "");
+    EXPECT_EQ(body(), "");
+    EXPECT_EQ(browser->document()->formTagCount(), 0);
+    EXPECT_TRUE(sim.requests().empty());
+}
+
+TEST_F(HttpBrowserTest, DestroyingWithANavigationInFlightIsSafe) {
+    browser->Navigate(sim.baseUrl() + "/page/slow?ms=3000");
+    const auto start = std::chrono::steady_clock::now();
+    browser.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
+    pumpUntil([] { return false; }, 100ms);
+    EXPECT_TRUE(completes.empty());
+}
+
+// The hosters' messages in the order the page rules test them.
+const std::vector<std::string> kMarkers = {
+    "This file is suspected to contain illegal",
+    "The file could not be found. Please check the download link.",
+    "Or try again in about",
+    "try again in",
+    "Unfortunately right now our servers are over",
+    "Unfortunately you will have to wait",
+    "var c=",
+    "again in about",
+    "You have reached the download limit for free-users",
+};
+
+struct ScenarioCase {
+    const char* scenario;
+    bool afterPress;          // the message comes after "Free user", not on the first page
+    std::size_t marker;       // index into kMarkers of the rule that must act
+    const char* behindMarker; // the text right behind the marker
+};
+
+TEST_F(HttpBrowserTest, EveryScenarioShowsTheMessageItsRuleLooksFor) {
+    const ScenarioCase cases[] = {
+        {"illegal", false, 0, " content"},
+        {"notfound", false, 1, ""},
+        {"tryagainabout", true, 2, " 7 minutes.</P>\r\n<DIV"},
+        {"tryagain", true, 3, " 7 minutes"},
+        {"slots", true, 4, "loaded"},
+        {"wait", true, 5, " 7 minutes"},
+        {"ok", true, 6, "4;\r\n"},
+        {"nolink", true, 6, "4;\r\n"},
+        {"about", true, 7, " 7 minutes.</P>"},
+        {"reach", true, 8, ". "},
+    };
+    for (const ScenarioCase& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        load(sim.rapidshareLink(c.scenario, "s.bin", 10, 4, "wait=7"));
+        if (c.afterPress) {
+            const std::size_t before = completes.size();
+            ASSERT_TRUE(clickValue("Free user"));
+            ASSERT_TRUE(pumpUntil([&] { return completes.size() > before; }));
+        } else {
+            EXPECT_EQ(browser->document()->formCount(), 0);
+        }
+        // The page text as the capture holds it: CR LF line breaks.
+        std::string text;
+        for (const char ch : body()) {
+            if (ch == '\n')
+                text += '\r';
+            text += ch;
+        }
+        const std::size_t at = text.find(kMarkers[c.marker]);
+        ASSERT_NE(at, std::string::npos) << text;
+        EXPECT_EQ(text.substr(at + kMarkers[c.marker].size(), std::strlen(c.behindMarker)),
+                  c.behindMarker);
+        for (std::size_t earlier = 0; earlier < c.marker; ++earlier)
+            EXPECT_EQ(text.find(kMarkers[earlier]), std::string::npos) << kMarkers[earlier];
+        const bool hasLink = text.find("action=\"http") != std::string::npos;
+        EXPECT_EQ(hasLink, std::string(c.scenario) == "ok");
+    }
+}
+
+TEST_F(HttpBrowserTest, WaitScenariosGiveWayToTheCountdownAfterKPresses) {
+    const std::string link = sim.rapidshareLink("reach", "k.bin", 10, 2, "k=2");
+    std::vector<bool> countdown;
+    for (int press = 0; press < 3; ++press) {
+        load(link);
+        const std::size_t before = completes.size();
+        ASSERT_TRUE(clickValue("Free user"));
+        ASSERT_TRUE(pumpUntil([&] { return completes.size() > before; }));
+        countdown.push_back(body().find("var c=2;") != std::string::npos);
+    }
+    EXPECT_EQ(countdown, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(sim.presses("reach", "k.bin"), 3);
+}
+
+TEST_F(HttpBrowserTest, SecondHosterPageCarriesTheDownloadAnchor) {
+    load(sim.fourSharedLink("b.bin", 10, 3));
+    const std::string page = body();
+    EXPECT_NE(page.find("var c=3;"), std::string::npos) << page;
+    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/file/b.bin?size=10\" onclick"),
+              std::string::npos)
+        << page;
+}
+
+TEST_F(HttpBrowserTest, PremiumButtonLeadsNowhere) {
+    load(sim.rapidshareLink("ok", "p.bin", 10, 1));
+    ASSERT_TRUE(clickValue("Premium user"));
+    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 2; }));
+    EXPECT_EQ(body().find("var c="), std::string::npos);
+    EXPECT_EQ(sim.presses("ok", "p.bin"), 0);
+}
+
+} // namespace
+} // namespace torvaline

@@ -1,0 +1,313 @@
+#include "HosterSim.h"
+
+#if __has_include("FileRoutes.h")
+#include "FileRoutes.h"
+#define HOSTERSIM_FILES 1
+#endif
+#include "HosterPages.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+namespace hostersim {
+
+namespace {
+
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+std::string queryOf(const httplib::Request& req) {
+    const std::size_t q = req.target.find('?');
+    return q == std::string::npos ? std::string() : req.target.substr(q + 1);
+}
+
+std::uint64_t numberParam(const httplib::Request& req, const char* key, std::uint64_t fallback,
+                          std::uint64_t max) {
+    if (!req.has_param(key))
+        return fallback;
+    try {
+        const unsigned long long v = std::stoull(req.get_param_value(key));
+        return std::min<std::uint64_t>(v, max);
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+std::map<std::string, std::string> parseCookies(const std::string& header) {
+    std::map<std::string, std::string> cookies;
+    std::size_t pos = 0;
+    while (pos < header.size()) {
+        std::size_t end = header.find(';', pos);
+        if (end == std::string::npos)
+            end = header.size();
+        std::string item = header.substr(pos, end - pos);
+        pos = end + 1;
+        const std::size_t first = item.find_first_not_of(' ');
+        if (first == std::string::npos)
+            continue;
+        item = item.substr(first);
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos)
+            cookies[item] = "";
+        else
+            cookies[item.substr(0, eq)] = item.substr(eq + 1);
+    }
+    return cookies;
+}
+
+std::vector<std::pair<std::string, std::string>> bodyFields(const httplib::Request& req) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
+        httplib::detail::split(
+            req.body.data(), req.body.data() + req.body.size(), '&',
+            [&](const char* b, const char* e) {
+                const std::string item(b, e);
+                const std::size_t eq = item.find('=');
+                fields.emplace_back(httplib::detail::decode_url(item.substr(0, eq), true),
+                                    eq == std::string::npos
+                                        ? std::string()
+                                        : httplib::detail::decode_url(item.substr(eq + 1), true));
+            });
+    }
+    for (const auto& [name, part] : req.files)
+        fields.emplace_back(name, part.filename.empty() ? part.content : part.filename);
+    return fields;
+}
+
+// The address the client used to reach us, so that absolute links work for "localhost" too.
+std::string origin(const httplib::Request& req, int port) {
+    std::string host = req.get_header_value("Host");
+    const bool safe = !host.empty() && host.size() < 64 &&
+                      host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                             "0123456789.-:[]") == std::string::npos;
+    if (!safe)
+        host = "127.0.0.1:" + std::to_string(port);
+    return "http://" + host;
+}
+
+// File fault options of a page link that the download link passes on.
+std::string fileOptions(const httplib::Request& req) {
+    std::string extra;
+    for (const char* key : {"rate", "status", "cut", "stall"}) {
+        if (req.has_param(key))
+            extra += std::string("&") + key + "=" +
+                     httplib::detail::encode_query_param(req.get_param_value(key));
+    }
+    return extra;
+}
+
+bool isWaitScenario(const std::string& scenario) {
+    return !pages::waitMessage(scenario, 1).empty();
+}
+
+bool isKnownScenario(const std::string& scenario) {
+    return isWaitScenario(scenario) || scenario == "ok" || scenario == "notfound" ||
+           scenario == "illegal" || scenario == "nolink";
+}
+
+} // namespace
+
+HosterSim::HosterSim()
+    : m_server(std::make_unique<httplib::Server>()) {
+    // Short keep-alive so that stop() does not wait on idle client connections.
+    m_server->set_keep_alive_timeout(1);
+    m_server->set_read_timeout(5);
+    addPageRoutes();
+#ifdef HOSTERSIM_FILES
+    addFileRoutes(*m_server);
+#endif
+    // Recorded before the answer goes out, so a client that has its answer finds it logged.
+    m_server->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        RequestRecord record;
+        record.method = req.method;
+        record.path = req.path;
+        record.query = queryOf(req);
+        record.fields = bodyFields(req);
+        record.cookies = parseCookies(req.get_header_value("Cookie"));
+        record.status = res.status;
+        std::lock_guard lock(m_mutex);
+        m_requests.push_back(std::move(record));
+    });
+}
+
+HosterSim::~HosterSim() {
+    stop();
+}
+
+int HosterSim::start(int port) {
+    if (m_thread.joinable())
+        return m_port;
+    if (port == 0) {
+        m_port = m_server->bind_to_any_port("127.0.0.1");
+    } else {
+        m_port = m_server->bind_to_port("127.0.0.1", port) ? port : -1;
+    }
+    if (m_port <= 0)
+        throw std::runtime_error("hoster emulator: cannot listen on 127.0.0.1:" +
+                                 std::to_string(port));
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() is ignored until the server runs, so wait for that (briefly) before returning.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!m_server->is_running() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return m_port;
+}
+
+void HosterSim::stop() {
+    if (!m_thread.joinable())
+        return;
+    m_stopping = true;
+    m_server->stop();
+    m_thread.join();
+}
+
+std::string HosterSim::baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(m_port);
+}
+
+std::string HosterSim::rapidshareLink(const std::string& scenario, const std::string& name,
+                                      std::uint64_t size, int countdown,
+                                      const std::string& extraQuery) const {
+    std::string link = baseUrl() + "/rapidshare/" + pages::pathEscape(scenario) + "/" +
+                       pages::pathEscape(name) + "?size=" + std::to_string(size) +
+                       "&c=" + std::to_string(countdown);
+    if (!extraQuery.empty())
+        link += "&" + extraQuery;
+    return link;
+}
+
+std::string HosterSim::fourSharedLink(const std::string& name, std::uint64_t size,
+                                      int countdown) const {
+    return baseUrl() + "/4shared/" + pages::pathEscape(name) + "?size=" + std::to_string(size) +
+           "&c=" + std::to_string(countdown);
+}
+
+std::vector<RequestRecord> HosterSim::requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+}
+
+void HosterSim::clearRequests() {
+    std::lock_guard lock(m_mutex);
+    m_requests.clear();
+}
+
+int HosterSim::presses(const std::string& scenario, const std::string& name) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_presses.find(scenario + "/" + name);
+    return it == m_presses.end() ? 0 : it->second;
+}
+
+int HosterSim::pressOnce(const std::string& key) {
+    std::lock_guard lock(m_mutex);
+    return ++m_presses[key];
+}
+
+void HosterSim::addPageRoutes() {
+    httplib::Server& s = *m_server;
+
+    s.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(pages::messagePage("Hoster emulator", "Paste a link to start."), kHtml);
+    });
+
+    s.Get(R"(/rapidshare/([^/]+)/([^/]+))",
+          [](const httplib::Request& req, httplib::Response& res) {
+              const std::string scenario = req.matches[1];
+              const std::string name = req.matches[2];
+              const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
+              if (!isKnownScenario(scenario)) {
+                  res.status = 404;
+                  res.set_content(pages::messagePage(name, "Unknown scenario."), kHtml);
+                  return;
+              }
+              std::string message;
+              if (scenario == "notfound")
+                  message = pages::kNotFound;
+              else if (scenario == "illegal")
+                  message = pages::kIllegal;
+              // Relative on purpose: the browser must resolve it against the page's address.
+              std::string action = pages::pathEscape(name);
+              if (const std::string query = queryOf(req); !query.empty())
+                  action += "?" + query;
+              res.set_content(pages::firstPage(name, size, action, message), kHtml);
+          });
+
+    s.Post(R"(/rapidshare/([^/]+)/([^/]+))", [this](const httplib::Request& req,
+                                                    httplib::Response& res) {
+        const std::string scenario = req.matches[1];
+        const std::string name = req.matches[2];
+        const auto fields = bodyFields(req);
+        auto has = [&](const char* key, const char* value) {
+            return std::any_of(fields.begin(), fields.end(), [&](const auto& f) {
+                return f.first == key && (value == nullptr || f.second == value);
+            });
+        };
+        if (!isKnownScenario(scenario) || scenario == "notfound" || scenario == "illegal") {
+            res.status = 404;
+            res.set_content(pages::messagePage(name, "Unknown file."), kHtml);
+            return;
+        }
+        if (has("premium", nullptr) || !has("free", "Free user")) {
+            res.set_content(pages::messagePage(name, "Premium accounts are not emulated here."),
+                            kHtml);
+            return;
+        }
+        std::uint64_t session = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            session = ++m_sessions;
+        }
+        res.set_header("Set-Cookie", "sid=s" + std::to_string(session) + "; Path=/");
+
+        const int press = pressOnce(scenario + "/" + name);
+        const auto visits = static_cast<int>(numberParam(req, "k", 1, 1000));
+        if (isWaitScenario(scenario) && press <= visits) {
+            const auto minutes = static_cast<int>(numberParam(req, "wait", 1, 100000));
+            res.set_content(pages::messagePage(name, pages::waitMessage(scenario, minutes)), kHtml);
+            return;
+        }
+        const auto countdown = static_cast<int>(numberParam(req, "c", 3, 999));
+        const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
+        std::string fileUrl;
+        if (scenario != "nolink")
+            fileUrl = origin(req, m_port) + "/file/" + pages::pathEscape(name) +
+                      "?size=" + std::to_string(size) + "&cookie=sid" + fileOptions(req);
+        res.set_content(pages::countdownPage(name, countdown, fileUrl), kHtml);
+    });
+
+    s.Get(R"(/4shared/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string name = req.matches[1];
+        const auto countdown = static_cast<int>(numberParam(req, "c", 3, 999));
+        const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
+        const std::string fileUrl = origin(req, m_port) + "/file/" + pages::pathEscape(name) +
+                                    "?size=" + std::to_string(size);
+        res.set_content(pages::fourSharedPage(name, countdown, fileUrl), kHtml);
+    });
+
+    s.Get("/redirect", [](const httplib::Request& req, httplib::Response& res) {
+        const auto status = static_cast<int>(numberParam(req, "status", 302, 399));
+        res.status = status >= 300 ? status : 302;
+        res.set_header("Location", req.get_param_value("to"));
+    });
+
+    s.Get("/page/big", [](const httplib::Request& req, httplib::Response& res) {
+        const std::uint64_t size = numberParam(req, "size", 1024, 256ull << 20);
+        std::string page = "<html><body><p>";
+        const std::string tail = "</p></body></html>";
+        if (size > page.size() + tail.size())
+            page.append(size - page.size() - tail.size(), 'x');
+        res.set_content(page + tail, kHtml);
+    });
+
+    s.Get("/page/slow", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto ms = numberParam(req, "ms", 1000, 20000);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until && !m_stopping)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        res.set_content(pages::messagePage("slow", "Finally here."), kHtml);
+    });
+}
+
+} // namespace hostersim

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+namespace hostersim {
+
+// One request the emulator answered, as the tests want to see it.
+struct RequestRecord {
+    std::string method;
+    std::string path;                                        // decoded
+    std::string query;                                       // as sent, without "?"
+    std::vector<std::pair<std::string, std::string>> fields; // POST body fields, in order
+    std::map<std::string, std::string> cookies;
+    int status = 0;
+};
+
+// The hoster emulator: the first page of a link with its "Free user" button, the page each
+// scenario answers the button with, the countdown page with the download form, the second
+// hoster's page shape, and (through addFileRoutes) the files themselves.
+//
+//   GET  /rapidshare/<scenario>/<name>?size=N&c=SECONDS&wait=MINUTES&k=VISITS
+//   POST /rapidshare/<scenario>/<name>?...   the "Free user" button (sets the cookie "sid")
+//   GET  /4shared/<name>?size=N&c=SECONDS
+//   GET  /file/<name>?size=N[&cookie=sid]     the file (addFileRoutes)
+//   GET  /redirect?to=URL[&status=302]        any redirect
+//   GET  /page/big?size=N                     an HTML page of N bytes
+//   GET  /page/slow?ms=N                      a page that takes N ms to come
+//   GET  /                                    a start page
+//
+// Scenarios: ok, tryagainabout, tryagain, slots, wait, about, reach (each wait page is shown on
+// the first k presses of the button, default 1, then the countdown page), notfound and illegal
+// (on the first page), nolink (a countdown without the download form).
+class HosterSim final {
+public:
+    HosterSim();
+    ~HosterSim();
+    HosterSim(const HosterSim&) = delete;
+    HosterSim& operator=(const HosterSim&) = delete;
+
+    // Listens on 127.0.0.1; port 0 picks a free one. Returns the port; throws when it cannot.
+    int start(int port = 0);
+    void stop();
+    int port() const { return m_port; }
+    std::string baseUrl() const;
+
+    // The address of a link of the first hoster, e.g. rapidshareLink("ok", "a.bin", 1000, 3).
+    std::string rapidshareLink(const std::string& scenario, const std::string& name,
+                               std::uint64_t size, int countdown,
+                               const std::string& extraQuery = {}) const;
+    std::string fourSharedLink(const std::string& name, std::uint64_t size, int countdown) const;
+
+    std::vector<RequestRecord> requests() const;
+    void clearRequests();
+    // How often the "Free user" button of this link was pressed.
+    int presses(const std::string& scenario, const std::string& name) const;
+
+    // For tests that need a route of their own; add it before start().
+    httplib::Server& server() { return *m_server; }
+
+private:
+    void addPageRoutes();
+    int pressOnce(const std::string& key);
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    mutable std::mutex m_mutex;
+    std::vector<RequestRecord> m_requests;
+    std::map<std::string, int> m_presses;
+    std::uint64_t m_sessions = 0;
+    // Lets slow handlers end at once: the server joins its handlers before it stops running.
+    std::atomic<bool> m_stopping{false};
+};
+
+} // namespace hostersim

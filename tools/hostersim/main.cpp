@@ -1,0 +1,108 @@
+// torvaline-hostersim: the hoster emulator as a program, for the demo and the benchmarks.
+#include "HosterSim.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void usage() {
+    std::cerr << "usage: torvaline-hostersim [--port N] [--demo-list FILE]\n"
+                 "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
+                 "  --demo-list FILE  write a list file of demo links to FILE\n"
+                 "Prints the base address, then serves until SIGINT or SIGTERM, or until\n"
+                 "standard input reaches its end when it is a pipe or a terminal.\n";
+}
+
+bool writeDemoList(const hostersim::HosterSim& sim, const std::string& path) {
+    const std::string lines[] = {
+        sim.rapidshareLink("ok", "demo-alpha.bin", 256 * 1024, 2),
+        sim.rapidshareLink("ok", "demo-beta.bin", 512 * 1024, 3),
+        sim.rapidshareLink("tryagainabout", "demo-gamma.bin", 128 * 1024, 2, "wait=1"),
+        sim.rapidshareLink("notfound", "demo-missing.bin", 1024, 2),
+        sim.rapidshareLink("ok", "demo-delta.bin", 768 * 1024, 2),
+    };
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const std::string& line : lines)
+        out << line << "\r\n";
+    return static_cast<bool>(out);
+}
+
+// A pipe or terminal on stdin lets the parent end us by closing it; /dev/null or a file does
+// not, so that a program started in the background keeps running.
+bool watchStdin() {
+    struct stat st {};
+    if (fstat(STDIN_FILENO, &st) != 0)
+        return false;
+    return S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(STDIN_FILENO);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int port = 0;
+    std::string demoList;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--port" && i + 1 < argc) {
+            try {
+                port = std::stoi(argv[++i]);
+            } catch (const std::exception&) {
+                usage();
+                return 2;
+            }
+        } else if (arg == "--demo-list" && i + 1 < argc) {
+            demoList = argv[++i];
+        } else {
+            usage();
+            return arg == "--help" || arg == "-h" ? 0 : 2;
+        }
+    }
+    if (port < 0 || port > 65535) {
+        usage();
+        return 2;
+    }
+
+    // Signals are taken by sigwait below, never by a server thread.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    hostersim::HosterSim sim;
+    try {
+        sim.start(port);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    if (!demoList.empty() && !writeDemoList(sim, demoList)) {
+        std::cerr << "cannot write " << demoList << "\n";
+        return 1;
+    }
+    std::cout << sim.baseUrl() << std::endl;
+
+    if (watchStdin()) {
+        std::thread([] {
+            char buffer[256];
+            while (read(STDIN_FILENO, buffer, sizeof buffer) > 0) {
+            }
+            kill(getpid(), SIGTERM);
+        }).detach();
+    }
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    sim.stop();
+    return 0;
+}
