@@ -1,0 +1,71 @@
+#include "app/CommandIcons.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+#include <QStyle>
+
+#include <array>
+
+namespace torvaline {
+
+namespace {
+
+struct ButtonIcon {
+    const char* button;
+    const char* themeName;
+    QStyle::StandardPixmap fallback;
+};
+
+constexpr std::array<ButtonIcon, 16> kIcons{{
+    {"addBtn", "list-add", QStyle::SP_FileIcon},
+    {"delBtn", "edit-delete", QStyle::SP_TrashIcon},
+    {"CopyBtn", "edit-copy", QStyle::SP_FileDialogContentsView},
+    {"startBtn", "media-playback-start", QStyle::SP_MediaPlay},
+    {"pauseBtn", "media-playback-pause", QStyle::SP_MediaPause},
+    {"resumeBtn", "media-seek-forward", QStyle::SP_MediaSeekForward},
+    {"stopBtn", "media-playback-stop", QStyle::SP_MediaStop},
+    {"UpButton", "go-up", QStyle::SP_ArrowUp},
+    {"MDownBtn", "go-down", QStyle::SP_ArrowDown},
+    {"MFirstBtn", "go-top", QStyle::SP_MediaSkipBackward},
+    {"LastBtn", "go-bottom", QStyle::SP_MediaSkipForward},
+    {"impBtn", "document-open", QStyle::SP_DialogOpenButton},
+    {"SaveOptBtn", "document-properties", QStyle::SP_DirIcon},
+    {"saveasBtn", "document-save-as", QStyle::SP_DialogSaveButton},
+    {"clrBtn", "edit-clear", QStyle::SP_DialogResetButton},
+    {"shutBtn", "system-shutdown", QStyle::SP_BrowserStop},
+}};
+
+} // namespace
+
+void CommandIcons::useInstalledThemeAsFallback() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    // Without a desktop session (a bare X server, a window manager of its own) Qt knows no
+    // theme; a common freedesktop theme installed on the machine serves instead.
+    if (!QIcon::fallbackThemeName().isEmpty() && QIcon::fallbackThemeName() != "hicolor")
+        return;
+    for (const QString& dir : QIcon::themeSearchPaths()) {
+        if (QDir(dir + QStringLiteral("/Adwaita")).exists()) {
+            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+            return;
+        }
+    }
+}
+
+QIcon CommandIcons::forButton(const QString& buttonName) {
+    useInstalledThemeAsFallback();
+    for (const ButtonIcon& entry : kIcons) {
+        if (buttonName != QLatin1String(entry.button))
+            continue;
+        const QIcon themed = QIcon::fromTheme(QLatin1String(entry.themeName));
+        if (!themed.isNull())
+            return themed;
+        return QApplication::style()->standardIcon(entry.fallback);
+    }
+    return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+}
+
+} // namespace torvaline

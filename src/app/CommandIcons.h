@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+namespace torvaline {
+
+// The pictures of the toolbar buttons, taken from the desktop's icon theme and, where the
+// theme has none, from the widget style, so that every button always shows something.
+class CommandIcons final {
+public:
+    // buttonName: the objectName of a toolbar button ("addBtn", "startBtn", ...).
+    static QIcon forButton(const QString& buttonName);
+
+private:
+    static void useInstalledThemeAsFallback();
+};
+
+} // namespace torvaline

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "list/DownloadList.h"
+
+#include <QAbstractTableModel>
+
+namespace torvaline {
+
+// The download list as Qt's views see it. It holds no data: every cell is read from the
+// DownloadList, and the list's observer calls are passed on one for one, so a view repaints
+// exactly the cells that changed. Row 0 (the titles) is an ordinary row.
+class DownloadListModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    explicit DownloadListModel(DownloadList& list, QObject* parent = nullptr);
+    ~DownloadListModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    DownloadList& list() { return m_list; }
+
+private:
+    DownloadList& m_list;
+};
+
+} // namespace torvaline

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "app/DefaultFolder.h"
+#include "list/AppTitle.h"
+#include "list/DownloadFolder.h"
+#include "list/DownloadList.h"
+#include "list/ListCommands.h"
+#include "list/StatusBar.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QToolBar;
+class QToolButton;
+
+namespace torvaline {
+
+class Browser;
+class Dialogs;
+class DownloadGrid;
+class DownloadListModel;
+class QtTimer;
+class Shell;
+class StatusPanels;
+class Timer;
+
+// The main window: the download list, its menus and toolbar, the status bar, and the core
+// objects the download cycle and the progress display work on.
+class TForm1 final : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr const char* Caption = "Torvaline V.1.2";
+    static constexpr const char* StartPage = "about:blank";
+    static constexpr int FormWidth = 834;
+    static constexpr int FormHeight = 480;
+    static constexpr int ToolBarHeight = 52;
+
+    // defaultFolder is created at once (when missing) and is what the commands fall back on.
+    TForm1(Browser& browser, Dialogs& dialogs, Shell& shell,
+           const std::string& defaultFolder = DefaultFolder::path(), QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // What the download cycle and the progress display work on.
+    DownloadList& downloadList() { return m_list; }
+    StatusBar& statusBar() { return m_statusBar; }
+    DownloadFolder& Edit2() { return m_folder; }
+    AppTitle& appTitle() { return m_appTitle; }
+    Browser& WebBrowser1() { return m_browser; }
+    Timer& StbarTimer();
+    ListCommands& listCommands() { return m_listCommands; }
+    DownloadGrid* MyStringGrid() const { return m_grid; }
+    // The shutdown button: armed while down; its Tag says the controls were used at all.
+    bool shutBtnDown() const;
+    std::int32_t shutBtnTag() const;
+
+    // Start Download and Stop Download run whatever the download cycle binds here; unbound
+    // they do nothing.
+    void bindStartDownload(std::function<void()> command) { m_startDownload = std::move(command); }
+    void bindStopDownload(std::function<void()> command) { m_stopDownload = std::move(command); }
+    // The shutdown check is bound the same way: told after the button has toggled (with its
+    // new state) and after the menu item has put the button down.
+    void bindShutdownControls(std::function<void(bool down)> shutBtnClicked,
+                              std::function<void()> shutPC1Chosen) {
+        m_shutBtnClicked = std::move(shutBtnClicked);
+        m_shutPC1Chosen = std::move(shutPC1Chosen);
+    }
+    QToolButton* shutBtn() const { return m_shutBtn; }
+    QAction* ShutPC1() const { return m_shutPC1; }
+    // Keeps an object (the cycle and its helpers) alive as long as the window; such objects
+    // go before the window's own parts, in the reverse order of adoption.
+    void keepAlive(std::shared_ptr<void> part) { m_parts.push_back(std::move(part)); }
+
+public slots:
+    void AddActionExecute();
+    void DelActionExecute();
+    void CopyBtnClick();
+    void StartDownload1Click();
+    void StopDownExecute();
+    void UpButtonClick();
+    void MDownBtnClick();
+    void MFirstBtnClick();
+    void LastBtnClick();
+    void ImportList1Click();
+    void SaveOptBtnClick();
+    void DownloadOptions1Click();
+    void FileSave();
+    void ClearActionExecute();
+    void shutBtnClick();
+    void ShutPC1Click();
+    void Exit1Click();
+    void HistoryClick();
+    void AboutTorvaline1Click();
+    void MyStringGridClick();
+
+    void ApplicationEvents1Minimize();
+    void ApplicationEvents1Restore();
+    void StbarTimerTimer();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    QToolButton* addToolButton(const char* name, const char* toolTip);
+    void InitGrid();
+    void centreOnScreen();
+    void showAppTitle(const std::string& title);
+    // Runs a move after CheckRowNum; the selection stays on the row index it started from.
+    void moveCurrentRow(void (*move)(DownloadList&, int));
+    int currentRow() const;
+
+    Browser& m_browser;
+    Dialogs& m_dialogs;
+    Shell& m_shell;
+
+    DownloadList m_list;
+    StatusBar m_statusBar;
+    AppTitle m_appTitle;
+    DownloadFolder m_folder;
+    ListCommands m_listCommands;
+    std::unique_ptr<QtTimer> m_stbarTimer;
+
+    DownloadListModel* m_model = nullptr;
+    DownloadGrid* m_grid = nullptr;
+    StatusPanels* m_panels = nullptr;
+    QToolBar* m_toolBar = nullptr;
+
+    QAction* m_delAction = nullptr;
+    QAction* m_stopDown = nullptr;
+    QAction* m_clearAction = nullptr;
+    QAction* m_shutPC1 = nullptr;
+    QToolButton* m_upButton = nullptr;
+    QToolButton* m_shutBtn = nullptr;
+
+    std::function<void()> m_startDownload;
+    std::function<void()> m_stopDownload;
+    std::function<void(bool)> m_shutBtnClicked;
+    std::function<void()> m_shutPC1Chosen;
+    bool m_closeApproved = false;
+    std::vector<std::shared_ptr<void>> m_parts;
+};
+
+} // namespace torvaline

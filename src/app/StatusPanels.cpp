@@ -1,0 +1,50 @@
+#include "app/StatusPanels.h"
+
+#include "list/StatusBar.h"
+
+#include <QLabel>
+
+namespace torvaline {
+
+StatusPanels::StatusPanels(StatusBar& panels, QWidget* parent)
+    : QStatusBar(parent)
+    , m_panels(panels) {
+    static_assert(StatusBar::PanelCount == 3);
+    setObjectName(QStringLiteral("StatusBar1"));
+    setSizeGripEnabled(false);
+    for (int i = 0; i < StatusBar::PanelCount; ++i) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QStringLiteral("Panel%1").arg(i));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        label->setTextFormat(Qt::PlainText);
+        label->setIndent(2);
+        // The panels keep their widths whatever the text; long texts are clipped.
+        label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+        m_labels[static_cast<std::size_t>(i)] = label;
+        addWidget(label);
+        showPanel(i);
+    }
+    m_panels.setOnChanged([this](int index) { showPanel(index); });
+}
+
+StatusPanels::~StatusPanels() {
+    m_panels.setOnChanged({});
+}
+
+QLabel* StatusPanels::panel(int index) const {
+    if (index < 0 || index >= StatusBar::PanelCount)
+        return nullptr;
+    return m_labels[static_cast<std::size_t>(index)];
+}
+
+void StatusPanels::showPanel(int index) {
+    QLabel* label = panel(index);
+    if (label == nullptr)
+        return;
+    const std::string& text = m_panels.text(index);
+    label->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    label->setFixedWidth(m_panels.width(index));
+}
+
+} // namespace torvaline

@@ -1,0 +1,412 @@
+#include "MainWindowFixture.h"
+
+#include "dialogs/DownOpt.h"
+#include "dialogs/SaveOn.h"
+#include "platform/Timer.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+
+namespace torvaline::test {
+namespace {
+
+TEST_F(MainWindowTest, StartsAsAFixedWindowWithTheTitleRowAndAnEmptyFolderField) {
+    EXPECT_EQ(form->objectName(), "Form1");
+    EXPECT_EQ(form->windowTitle(), "Torvaline V.1.2");
+    EXPECT_EQ(form->minimumSize(), QSize(834, 480));
+    EXPECT_EQ(form->maximumSize(), QSize(834, 480));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Torvaline V.1.2.2");
+
+    EXPECT_EQ(browser.navigations, std::vector<std::string>{"about:blank"});
+    EXPECT_TRUE(QDir(QString::fromStdString(defaultFolder)).exists());
+    EXPECT_EQ(form->Edit2().text(), "");
+    EXPECT_EQ(form->Edit2().defaultPath(), defaultFolder);
+
+    ASSERT_EQ(list().rowCount(), 1);
+    const QAbstractItemModel* model = form->MyStringGrid()->model();
+    ASSERT_EQ(model->rowCount(), 1);
+    ASSERT_EQ(model->columnCount(), 9);
+    const char* titles[] = {"Host",     "URL",  "Speed",     "Total", "Downloaded",
+                            "Progress", "Left", "Estimated", "Status"};
+    for (int c = 0; c < 9; ++c)
+        EXPECT_EQ(model->index(0, c).data().toString(), titles[c]);
+}
+
+TEST_F(MainWindowTest, ToolbarFollowsTheCommandMap) {
+    auto* bar = form->findChild<QToolBar*>("ToolBar1");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->height(), 52);
+
+    const std::vector<std::pair<QString, QString>> expected = {
+        {"addBtn", "Add New Download"},
+        {"delBtn", "Delete Selected"},
+        {"CopyBtn", "Copy Selected"},
+        {"|", ""},
+        {"startBtn", "Start Download"},
+        {"pauseBtn", "Pause Download"},
+        {"resumeBtn", "Resume Download"},
+        {"stopBtn", "Stop Download"},
+        {"|", ""},
+        {"UpButton", "Move UP"},
+        {"MDownBtn", "Move Down"},
+        {"MFirstBtn", "Move to First"},
+        {"LastBtn", "Move to Last"},
+        {"|", ""},
+        {"impBtn", "Import List"},
+        {"SaveOptBtn", "Save Options"},
+        {"saveasBtn", "Save File as"},
+        {"clrBtn", "Clear List"},
+        {"|", ""},
+        {"shutBtn", "ShutDown PC"},
+    };
+    std::vector<std::pair<QString, QString>> seen;
+    for (QAction* a : bar->actions()) {
+        if (a->isSeparator()) {
+            seen.emplace_back("|", "");
+            continue;
+        }
+        auto* b = qobject_cast<QToolButton*>(bar->widgetForAction(a));
+        ASSERT_NE(b, nullptr);
+        seen.emplace_back(b->objectName(), b->toolTip());
+        EXPECT_EQ(b->size(), QSize(49, 48)) << b->objectName().toStdString();
+        EXPECT_EQ(b->iconSize(), QSize(42, 42));
+        EXPECT_TRUE(b->autoRaise());
+        EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        EXPECT_FALSE(b->icon().isNull()) << b->objectName().toStdString();
+        const bool alwaysOff = b->objectName() == "pauseBtn" || b->objectName() == "resumeBtn";
+        EXPECT_EQ(b->isEnabled(), !alwaysOff) << b->objectName().toStdString();
+        EXPECT_EQ(b->isCheckable(), b->objectName() == "shutBtn");
+    }
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(MainWindowTest, MenusCarryTheirEntriesAccessKeysAndShortcuts) {
+    const std::vector<std::pair<QString, std::vector<QString>>> expected = {
+        {"File", {"New Download", "&Start Download", "Stop Download", "Save &As...", "E&xit"}},
+        {"Edit",
+         {"Move Up", "Move Down", "Move to First", "Move to Last", "Delete Selected",
+          "Copy Selected"}},
+        {"Tools", {"Clear &List", "Import List", "Save Options", "Shu&tDown PC"}},
+        {"View", {"View History"}},
+        {"Help", {"About Torvaline"}},
+    };
+    std::vector<std::pair<QString, std::vector<QString>>> seen;
+    for (QAction* top : form->menuBar()->actions()) {
+        std::vector<QString> entries;
+        for (QAction* a : top->menu()->actions())
+            entries.push_back(a->text());
+        seen.emplace_back(top->text(), entries);
+    }
+    EXPECT_EQ(seen, expected);
+
+    EXPECT_EQ(action("ClearAction")->shortcut(), QKeySequence("Ctrl+L"));
+    EXPECT_EQ(action("ImportList1")->shortcut(), QKeySequence("Ctrl+I"));
+    EXPECT_EQ(action("StopDown")->text(), "Stop Down");
+    EXPECT_TRUE(action("ShutPC1")->isCheckable());
+    for (const char* name :
+         {"NewDownload1", "StartDownload1", "StopDownload1", "SaveAs1", "Exit1", "MoveUp1",
+          "DelAction", "ImportList1", "DownloadOptions1", "ViewHistory1", "AboutTorvaline1"})
+        EXPECT_NE(form->findChild<QAction*>(name), nullptr) << name;
+}
+
+TEST_F(MainWindowTest, GridShowsRowsOfSixteenPixelsInTheGivenWidthsWithoutEditing) {
+    DownloadGrid* grid = form->MyStringGrid();
+    EXPECT_EQ(grid->objectName(), "MyStringGrid");
+    const int widths[] = {62, 330, 45, 74, 74, 45, 50, 50, 78};
+    for (int c = 0; c < 9; ++c)
+        EXPECT_EQ(grid->columnWidth(c), widths[c]);
+    fill({"a", "b"});
+    EXPECT_EQ(grid->rowHeight(0), 16);
+    EXPECT_EQ(grid->rowHeight(2), 16);
+    EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_TRUE(grid->showGrid());
+    EXPECT_FALSE(grid->horizontalHeader()->isVisible());
+    EXPECT_FALSE(grid->verticalHeader()->isVisible());
+    EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(1), QHeaderView::Interactive);
+    EXPECT_FALSE(grid->model()->flags(grid->model()->index(1, 1)) & Qt::ItemIsEditable);
+}
+
+TEST_F(MainWindowTest, DraggingACellBorderResizesItsColumn) {
+    form->show();
+    DownloadGrid* grid = form->MyStringGrid();
+    fill({"a"});
+    QWidget* vp = grid->viewport();
+    const int border = grid->columnViewportPosition(0) + grid->columnWidth(0);
+    const int y = grid->rowViewportPosition(1) + 8;
+    QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(border, y));
+    QTest::mouseMove(vp, QPoint(border + 30, y));
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(border + 30, y));
+    EXPECT_EQ(grid->columnWidth(0), 92);
+    // A click inside a cell selects as usual.
+    QTest::mouseClick(vp, Qt::LeftButton, {}, QPoint(grid->columnViewportPosition(1) + 40, y));
+    EXPECT_EQ(grid->currentRow(), 1);
+}
+
+TEST_F(MainWindowTest, StatusPanelsFollowTheCoreStatusBar) {
+    auto* bar = form->findChild<QStatusBar*>("StatusBar1");
+    ASSERT_NE(bar, nullptr);
+    const int widths[] = {190, 50, 50};
+    for (int i = 0; i < 3; ++i) {
+        auto* label = bar->findChild<QLabel*>(QStringLiteral("Panel%1").arg(i));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->width(), widths[i]);
+        form->statusBar().setText(i, "text " + std::to_string(i));
+        EXPECT_EQ(label->text(), QStringLiteral("text %1").arg(i));
+    }
+    form->statusBar().setWidth(0, 250);
+    EXPECT_EQ(bar->findChild<QLabel*>("Panel0")->width(), 250);
+}
+
+struct MoveCase {
+    const char* button;
+    int row;
+    std::vector<std::string> after;
+    bool upEnabled;
+};
+
+TEST_F(MainWindowTest, MoveButtonsTradeRowsAndKeepTheSelectionOnItsIndex) {
+    const MoveCase cases[] = {
+        {"UpButton", 5, {"a", "b", "c", "e", "d"}, true},
+        {"UpButton", 2, {"b", "a", "c", "d", "e"}, false},
+        {"MDownBtn", 3, {"a", "b", "d", "c", "e"}, true},
+        {"MDownBtn", 5, {"a", "b", "c", "d", "e"}, true},
+        {"MFirstBtn", 4, {"d", "b", "c", "a", "e"}, true},
+        {"LastBtn", 2, {"a", "e", "c", "d", "b"}, false},
+        {"UpButton", 1, {"a", "b", "c", "d", "e"}, false},
+        {"MFirstBtn", 0, {"a", "b", "c", "d", "e"}, false},
+        {"LastBtn", 0, {"a", "b", "c", "d", "e"}, false},
+    };
+    for (const MoveCase& c : cases) {
+        fill({"a", "b", "c", "d", "e"});
+        focusRow(c.row);
+        button(c.button)->click();
+        EXPECT_EQ(links(), c.after) << c.button << " from row " << c.row;
+        EXPECT_EQ(form->MyStringGrid()->currentRow(), c.row) << c.button;
+        EXPECT_EQ(button("UpButton")->isEnabled(), c.upEnabled) << c.button << c.row;
+        EXPECT_EQ(list().cell(0, 1), "URL");
+    }
+}
+
+TEST_F(MainWindowTest, DeleteRemovesTheFocusedRowOnlyAndNeverTheTitles) {
+    fill({"a", "b", "c", "d"});
+    // A highlighted range: the focused row is the one that goes.
+    form->MyStringGrid()->selectRow(1);
+    form->MyStringGrid()->selectionModel()->setCurrentIndex(
+        form->MyStringGrid()->model()->index(2, 0),
+        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    button("delBtn")->click();
+    EXPECT_EQ(links(), (std::vector<std::string>{"a", "c", "d"}));
+    EXPECT_EQ(form->MyStringGrid()->currentRow(), 2);
+
+    focusRow(3);
+    action("DelAction")->trigger();
+    EXPECT_EQ(links(), (std::vector<std::string>{"a", "c"}));
+
+    focusRow(0);
+    button("delBtn")->click();
+    EXPECT_EQ(links(), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(list().cell(0, 8), "Status");
+}
+
+TEST_F(MainWindowTest, CopySelectedPutsOnlyTheLinkOnTheClipboard) {
+    fill({"http://rapidshare.com/files/1/a.zip", "http://x/b"});
+    list().setCell(1, DownloadList::Status, "Waiting...");
+    focusRow(1);
+    button("CopyBtn")->click();
+    focusRow(2);
+    action("CopySelected1")->trigger();
+    EXPECT_EQ(shell.clipboard,
+              (std::vector<std::string>{"http://rapidshare.com/files/1/a.zip", "http://x/b"}));
+}
+
+TEST_F(MainWindowTest, ClearListEmptiesPanelsAndRowsWithoutAsking) {
+    fill({"a", "b", "c"});
+    form->statusBar().setText(0, "Downloading... 45.00 %");
+    form->statusBar().setText(2, "a.zip");
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    QTest::keyClick(form->MyStringGrid(), Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(list().rowCount(), 1);
+    EXPECT_EQ(form->statusBar().text(0), "");
+    EXPECT_EQ(form->statusBar().text(2), "");
+    EXPECT_TRUE(dialogs.questions.empty());
+    EXPECT_EQ(form->MyStringGrid()->model()->rowCount(), 1);
+}
+
+struct ExitCase {
+    const char* name;
+    int rows;
+    std::vector<Answer> answers;
+    bool saveChosen;
+    bool staysOpen;
+};
+
+TEST_F(MainWindowTest, ExitAndTheCloseBoxAskBeforeAListIsLost) {
+    const ExitCase cases[] = {
+        {"title row only", 0, {}, false, false},
+        {"cancel", 2, {Answer::Cancel}, false, true},
+        {"no", 2, {Answer::No}, false, false},
+        {"yes, save cancelled", 2, {Answer::Yes}, false, true},
+        {"yes, saved", 2, {Answer::Yes}, true, false},
+    };
+    for (bool viaCloseBox : {false, true}) {
+        for (const ExitCase& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (viaCloseBox ? " (close box)" : " (Exit)"));
+            dialogs = FakeDialogs();
+            dialogs.answers.assign(c.answers.begin(), c.answers.end());
+            const std::string target = tmpPath("saved.txt");
+            QFile::remove(QString::fromStdString(target));
+            if (c.saveChosen)
+                dialogs.files.push_back(target);
+            std::vector<std::string> rows;
+            for (int i = 0; i < c.rows; ++i)
+                rows.push_back("link" + std::to_string(i));
+            fill(rows);
+            form->show();
+            if (viaCloseBox)
+                form->close();
+            else
+                action("Exit1")->trigger();
+            EXPECT_EQ(form->isVisible(), c.staysOpen);
+            EXPECT_EQ(dialogs.questions.size(), c.rows > 0 ? 1u : 0u);
+            if (c.rows > 0) {
+                // Names the list file once one was saved.
+                const std::string& q = dialogs.questions.front();
+                EXPECT_EQ(q.rfind("Save changes to ", 0), 0u) << q;
+                EXPECT_EQ(q.back(), '?');
+            }
+            EXPECT_EQ(QFile::exists(QString::fromStdString(target)), c.saveChosen);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
+    form->show();
+    Timer& mirror = form->StbarTimer();
+    EXPECT_EQ(form->appTitle().text(), "Torvaline V.1.2.2");
+
+    form->setWindowState(Qt::WindowMinimized);
+    EXPECT_FALSE(mirror.enabled());
+    EXPECT_EQ(form->appTitle().text(), " Torvaline V.1.2.2");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), " Torvaline V.1.2.2");
+    form->setWindowState(Qt::WindowNoState);
+
+    form->statusBar().setText(0, "Downloading... 45.00 %");
+    form->statusBar().setText(2, "name.zip");
+    form->setWindowState(Qt::WindowMinimized);
+    EXPECT_TRUE(mirror.enabled());
+    form->StbarTimerTimer();
+    EXPECT_EQ(form->appTitle().text(), "Downloading... 45.00 %  name.zip");
+    EXPECT_EQ(form->windowIconText(), "Downloading... 45.00 %  name.zip");
+
+    form->setWindowState(Qt::WindowNoState);
+    EXPECT_FALSE(mirror.enabled());
+    EXPECT_EQ(form->appTitle().text(), " Torvaline V.1.2.2");
+}
+
+TEST_F(MainWindowTest, StartAndStopRunWhatTheCycleBinds) {
+    // Unbound they do nothing (and must not crash).
+    button("startBtn")->click();
+    button("stopBtn")->click();
+
+    int starts = 0;
+    int stops = 0;
+    form->bindStartDownload([&] { ++starts; });
+    form->bindStopDownload([&] { ++stops; });
+    button("startBtn")->click();
+    action("StartDownload1")->trigger();
+    button("stopBtn")->click();
+    action("StopDownload1")->trigger();
+    EXPECT_EQ(starts, 2);
+    EXPECT_EQ(stops, 2);
+}
+
+TEST_F(MainWindowTest, ShutdownControlsLatchAndMarkTheirUse) {
+    std::vector<bool> clicks;
+    int menuChoices = 0;
+    form->bindShutdownControls([&](bool down) { clicks.push_back(down); }, [&] { ++menuChoices; });
+    QToolButton* shut = button("shutBtn");
+    EXPECT_EQ(form->shutBtnTag(), 0);
+    shut->click();
+    EXPECT_TRUE(form->shutBtnDown());
+    EXPECT_EQ(form->shutBtnTag(), 1);
+    shut->click();
+    EXPECT_FALSE(form->shutBtnDown());
+    EXPECT_EQ(form->shutBtnTag(), 1);
+    EXPECT_EQ(clicks, (std::vector<bool>{true, false}));
+
+    // The menu item's check mark flips on its own; the button only ever goes down.
+    QAction* item = action("ShutPC1");
+    item->trigger();
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_TRUE(form->shutBtnDown());
+    EXPECT_EQ(menuChoices, 2);
+}
+
+TEST_F(MainWindowTest, ImportListAppendsTheFileAndResetsTheFolder) {
+    const std::string path = tmpPath("list.txt");
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("http://rapidshare.com/files/1/a.zip\r\nhttp://x/b\r\n");
+    f.close();
+    form->Edit2().setText("/somewhere");
+    dialogs.files.push_back(path);
+    button("impBtn")->click();
+    EXPECT_EQ(links(),
+              (std::vector<std::string>{"http://rapidshare.com/files/1/a.zip", "http://x/b"}));
+    EXPECT_EQ(list().cell(1, DownloadList::Host), "RapidShare");
+    EXPECT_EQ(form->Edit2().text(), defaultFolder);
+    EXPECT_EQ(form->listCommands().ListFileName(), path);
+}
+
+TEST_F(MainWindowTest, DownloadOptionsAddRowsAndCanStartTheCycle) {
+    int starts = 0;
+    form->bindStartDownload([&] { ++starts; });
+    onNextModal<TForm2>([](TForm2* dialog) {
+        dialog->findChild<QPlainTextEdit*>("Memo1")->setPlainText("a\nhttp://4shared.com/x\n");
+        dialog->findChild<QCheckBox*>("CheckBox1")->click();
+        dialog->findChild<QPushButton*>("NewURLBtn")->click();
+    });
+    button("addBtn")->click();
+    EXPECT_EQ(links(), (std::vector<std::string>{"a", "http://4shared.com/x"}));
+    EXPECT_EQ(list().cell(2, DownloadList::Host), "4Shared");
+    EXPECT_EQ(starts, 1);
+    // The dialog is gone once the command returns.
+    EXPECT_EQ(form->findChild<TForm2*>(), nullptr);
+}
+
+TEST_F(MainWindowTest, SaveOptionsSetsTheFolderOnlyForAChosenFolder) {
+    const QString chosen = QString::fromStdString(tmpPath("chosen"));
+    ASSERT_TRUE(QDir().mkpath(chosen));
+    onNextModal<TForm4>([&](TForm4* dialog) {
+        ASSERT_TRUE(dialog->selectPath(chosen));
+        dialog->Button2Click();
+    });
+    button("SaveOptBtn")->click();
+    EXPECT_EQ(form->Edit2().text(), "");
+
+    onNextModal<TForm4>([&](TForm4* dialog) {
+        ASSERT_TRUE(dialog->selectPath(chosen));
+        dialog->Button1Click();
+    });
+    action("DownloadOptions1")->trigger();
+    EXPECT_EQ(form->Edit2().text(), chosen.toStdString());
+    EXPECT_EQ(form->findChild<TForm4*>(), nullptr);
+}
+
+} // namespace
+} // namespace torvaline::test
