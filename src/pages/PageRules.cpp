@@ -98,7 +98,8 @@ void PageRules::TryAgain() {
 void PageRules::FindSlots() {
     if (find(SlotsMarker) == 0)
         return;
-    m_p.state.WaitText = "2";
+    // Built, not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) on that.
+    m_p.state.WaitText = std::string(1, '2');
     waitMinutes(m_p.state.WaitText);
 }
 
@@ -143,7 +144,7 @@ void PageRules::FindAbout() {
 void PageRules::FindReach() {
     if (find(ReachMarker) == 0)
         return;
-    m_p.state.WaitText = "1";
+    m_p.state.WaitText = std::string(1, '1');
     waitMinutes(m_p.state.WaitText);
 }
 

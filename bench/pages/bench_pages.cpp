@@ -1,0 +1,146 @@
+// Times what one document-complete event costs the page handling (capture, rules, free-user
+// form search) on a large hoster page, beside gumbo's bare parse of the same bytes. The page
+// carries no message, so every rule searches all of it.
+#include "adapters/html/GumboDocument.h"
+#include "cycle/CycleState.h"
+#include "pages/PageHandling.h"
+#include "platform/Browser.h"
+#include "platform/Clock.h"
+#include "platform/EventLoop.h"
+#include "platform/Timer.h"
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace torvaline;
+
+namespace {
+
+class IdleLoop final : public EventLoop {
+public:
+    void post(std::function<void()> fn) override { fn(); }
+    void invokeAndWait(std::function<void()> fn) override { fn(); }
+    void processPendingEvents() override {}
+};
+
+class StillClock final : public Clock {
+public:
+    double timeOfDay() const override { return 0.5; }
+};
+
+class IdleTimer final : public Timer {
+public:
+    void setEnabled(bool enabled) override { m_enabled = enabled; }
+    bool enabled() const override { return m_enabled; }
+    void setOnTick(std::function<void()>) override {}
+
+private:
+    bool m_enabled = false;
+};
+
+class OnePageBrowser final : public Browser {
+public:
+    void Navigate(const std::string&) override {}
+    void Stop() override {}
+    std::shared_ptr<Document> document() override { return page; }
+    void setEvents(BrowserEvents) override {}
+    std::shared_ptr<Document> page;
+};
+
+// A free-user landing page grown to `size` bytes: text, tables, scripts with LF line breaks,
+// and a form every few kilobytes, the "Free user" button in the last one.
+std::string hosterPage(std::size_t size) {
+    std::string html = "<!DOCTYPE html>\n<html><head><title>file.zip</title>\n"
+                       "<style>td { padding: 2px }</style></head>\n<body>\n";
+    const std::string block =
+        "<div class=\"box\"><h2>Download file.zip &amp; more</h2>\n"
+        "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
+        "incididunt ut labore et dolore magna aliqua. <a href=\"/faq.html#free\">FAQ</a></p>\n"
+        "<table><tr><td>Size</td><td>104 MB</td></tr><tr><td>Type</td><td>zip</td></tr></table>\n"
+        "<script type=\"text/javascript\">var t = 1; if (t < 2) { t = t + 1; }</script>\n"
+        "<form action=\"/search\" method=\"get\"><input type=\"text\" name=\"q\" value=\"\">"
+        "<select name=\"s\"><option value=\"a\">a</option><option selected>b</option></select>"
+        "<input type=\"submit\" value=\"Search\"></form>\n</div>\n";
+    const std::string tail = "<form action=\"/cgi-bin/download\" method=\"post\">"
+                             "<input type=\"hidden\" name=\"uid\" value=\"abcdef\">"
+                             "<input type=\"submit\" name=\"dl\" value=\"Free user\">"
+                             "<input type=\"submit\" value=\"Premium user\"></form>\n"
+                             "</body></html>\n";
+    while (html.size() + tail.size() < size)
+        html += block;
+    return html + tail;
+}
+
+template <typename F> double bestSeconds(int runs, F&& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2]; // the median
+}
+
+void measure(const char* label, std::size_t size, int runs) {
+    const std::string html = hosterPage(size);
+
+    const double bare = bestSeconds(runs, [&] {
+        GumboOutput* out =
+            gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
+        gumbo_destroy_output(&kGumboDefaultOptions, out);
+    });
+
+    CycleState state;
+    StillClock clock;
+    IdleTimer timer1, timer2;
+    OnePageBrowser browser;
+    IdleLoop loop;
+    PageHandling handling({state, clock, timer1, timer2, browser, loop},
+                          {[] {}, [] { return std::string("RapidShare"); }});
+    auto document =
+        std::make_shared<torvaline::GumboDocument>(html, "http://host.example/files/1/file.zip");
+    int clicks = 0;
+    document->setSubmitHandler([&](const FormSubmission&) { ++clicks; });
+    browser.page = document;
+
+    const double handlingOnly = bestSeconds(runs, [&] {
+        handling.clearPageText(); // as before a navigation
+        state.PageHandled = false;
+        handling.BrowserInfo();
+    });
+    const double withParse = bestSeconds(runs, [&] {
+        auto fresh =
+            std::make_shared<torvaline::GumboDocument>(html, "http://host.example/files/1/f.zip");
+        fresh->setSubmitHandler([&](const FormSubmission&) { ++clicks; });
+        browser.page = fresh;
+        handling.clearPageText();
+        state.PageHandled = false;
+        handling.BrowserInfo();
+        browser.page.reset();
+    });
+    if (clicks < 2 * runs || handling.page().text().size() < html.size() / 2) {
+        std::fprintf(stderr, "%s: the free-user button was not pressed on every run\n", label);
+        return;
+    }
+    std::printf("%-7s %9zu bytes  gumbo parse %8.3f ms | capture+rules+FillForm %8.3f ms "
+                "(%.2f x parse) | with our parse %8.3f ms (%.2f x parse)\n",
+                label, html.size(), bare * 1e3, handlingOnly * 1e3, handlingOnly / bare,
+                withParse * 1e3, withParse / bare);
+}
+
+} // namespace
+
+int main() {
+    measure("100 KB", 100 * 1024, 41);
+    measure("5 MB", 5 * 1024 * 1024, 7);
+    return 0;
+}
