@@ -19,12 +19,12 @@ struct ButtonIcon {
 
 constexpr std::array<ButtonIcon, 16> kIcons{{
     {"addBtn", "list-add", QStyle::SP_FileIcon},
-    {"delBtn", "edit-delete", QStyle::SP_TrashIcon},
+    {"delBtn", "list-remove", QStyle::SP_TrashIcon},
     {"CopyBtn", "edit-copy", QStyle::SP_FileDialogContentsView},
     {"startBtn", "media-playback-start", QStyle::SP_MediaPlay},
     {"pauseBtn", "media-playback-pause", QStyle::SP_MediaPause},
     {"resumeBtn", "media-seek-forward", QStyle::SP_MediaSeekForward},
-    {"stopBtn", "media-playback-stop", QStyle::SP_MediaStop},
+    {"stopBtn", "process-stop", QStyle::SP_MediaStop},
     {"UpButton", "go-up", QStyle::SP_ArrowUp},
     {"MDownBtn", "go-down", QStyle::SP_ArrowDown},
     {"MFirstBtn", "go-top", QStyle::SP_MediaSkipBackward},
@@ -32,7 +32,7 @@ constexpr std::array<ButtonIcon, 16> kIcons{{
     {"impBtn", "document-open", QStyle::SP_DialogOpenButton},
     {"SaveOptBtn", "document-properties", QStyle::SP_DirIcon},
     {"saveasBtn", "document-save-as", QStyle::SP_DialogSaveButton},
-    {"clrBtn", "edit-clear", QStyle::SP_DialogResetButton},
+    {"clrBtn", "edit-clear-all", QStyle::SP_DialogResetButton},
     {"shutBtn", "system-shutdown", QStyle::SP_BrowserStop},
 }};
 

@@ -16,10 +16,12 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMenuBar>
 #include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 namespace torvaline {
@@ -205,6 +207,10 @@ void TForm1::createToolBar() {
     m_toolBar->setFixedHeight(ToolBarHeight);
     m_toolBar->setIconSize(QSize(42, 42));
     m_toolBar->toggleViewAction()->setVisible(false);
+    // Sixteen 49-pixel buttons and four separators only just fit the fixed window width.
+    m_toolBar->layout()->setSpacing(0);
+    m_toolBar->layout()->setContentsMargins(0, 0, 0, 0);
+    m_toolBar->setContentsMargins(0, 0, 0, 0);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 
     const auto bind = [this](QToolButton* button, void (TForm1::*command)()) {
@@ -393,6 +399,9 @@ void TForm1::showAppTitle(const std::string& title) {
     // windows by it.
     QGuiApplication::setApplicationDisplayName(text(title));
     setWindowIconText(text(title));
+    // Qt adds the display name only when a title is set, so the shown one is set again.
+    if (QWindow* window = windowHandle())
+        window->setTitle(window->title());
 }
 
 } // namespace torvaline

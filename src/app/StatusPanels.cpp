@@ -19,10 +19,13 @@ StatusPanels::StatusPanels(StatusBar& panels, QWidget* parent)
         label->setFrameShadow(QFrame::Sunken);
         label->setTextFormat(Qt::PlainText);
         label->setIndent(2);
-        // The panels keep their widths whatever the text; long texts are clipped.
-        label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
         m_labels[static_cast<std::size_t>(i)] = label;
-        addWidget(label);
+        // The panels keep their widths whatever the text, except that the last one reaches
+        // to the window's edge, where the file name has room.
+        const bool last = i == StatusBar::PanelCount - 1;
+        label->setSizePolicy(last ? QSizePolicy::Expanding : QSizePolicy::Fixed,
+                             QSizePolicy::Preferred);
+        addWidget(label, last ? 1 : 0);
         showPanel(i);
     }
     m_panels.setOnChanged([this](int index) { showPanel(index); });
@@ -44,7 +47,10 @@ void StatusPanels::showPanel(int index) {
         return;
     const std::string& text = m_panels.text(index);
     label->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    label->setFixedWidth(m_panels.width(index));
+    if (index == StatusBar::PanelCount - 1)
+        label->setMinimumWidth(m_panels.width(index));
+    else
+        label->setFixedWidth(m_panels.width(index));
 }
 
 } // namespace torvaline

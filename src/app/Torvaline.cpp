@@ -1,7 +1,9 @@
+#include "adapters/curl/CurlShare.h"
+#include "adapters/curl/HttpBrowser.h"
 #include "adapters/qt/QtDialogs.h"
+#include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShell.h"
 #include "app/Main.h"
-#include "app/NullBrowser.h"
 #include "app/PresetOpenDialogs.h"
 #include "list/AppTitle.h"
 
@@ -18,7 +20,10 @@ int main(int argc, char* argv[]) {
     QtDialogs qtDialogs;
     PresetOpenDialogs dialogs(qtDialogs);
     QtShell shell;
-    NullBrowser browser;
+    // The browser goes before the share and the loop it uses (reverse order of creation).
+    QtEventLoop loop;
+    CurlShare share;
+    HttpBrowser browser(loop, share);
 
     TForm1 form(browser, dialogs, shell);
     qtDialogs.setParent(&form);

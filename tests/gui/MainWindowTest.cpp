@@ -1,5 +1,6 @@
 #include "MainWindowFixture.h"
 
+#include "app/PresetOpenDialogs.h"
 #include "dialogs/DownOpt.h"
 #include "dialogs/SaveOn.h"
 #include "platform/Timer.h"
@@ -69,6 +70,8 @@ TEST_F(MainWindowTest, ToolbarFollowsTheCommandMap) {
         {"|", ""},
         {"shutBtn", "ShutDown PC"},
     };
+    // Every button shows in the fixed window; none is pushed into an overflow menu.
+    form->show();
     std::vector<std::pair<QString, QString>> seen;
     for (QAction* a : bar->actions()) {
         if (a->isSeparator()) {
@@ -79,6 +82,8 @@ TEST_F(MainWindowTest, ToolbarFollowsTheCommandMap) {
         ASSERT_NE(b, nullptr);
         seen.emplace_back(b->objectName(), b->toolTip());
         EXPECT_EQ(b->size(), QSize(49, 48)) << b->objectName().toStdString();
+        EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
+        EXPECT_LE(b->mapTo(form.get(), QPoint(b->width(), 0)).x(), form->width());
         EXPECT_EQ(b->iconSize(), QSize(42, 42));
         EXPECT_TRUE(b->autoRaise());
         EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonIconOnly);
@@ -161,7 +166,12 @@ TEST_F(MainWindowTest, StatusPanelsFollowTheCoreStatusBar) {
     for (int i = 0; i < 3; ++i) {
         auto* label = bar->findChild<QLabel*>(QStringLiteral("Panel%1").arg(i));
         ASSERT_NE(label, nullptr);
-        EXPECT_EQ(label->width(), widths[i]);
+        // The last panel reaches to the window's edge.
+        if (i < 2) {
+            EXPECT_EQ(label->width(), widths[i]);
+        } else {
+            EXPECT_EQ(label->minimumWidth(), widths[i]);
+        }
         form->statusBar().setText(i, "text " + std::to_string(i));
         EXPECT_EQ(label->text(), QStringLiteral("text %1").arg(i));
     }
@@ -406,6 +416,32 @@ TEST_F(MainWindowTest, SaveOptionsSetsTheFolderOnlyForAChosenFolder) {
     action("DownloadOptions1")->trigger();
     EXPECT_EQ(form->Edit2().text(), chosen.toStdString());
     EXPECT_EQ(form->findChild<TForm4*>(), nullptr);
+}
+
+TEST_F(MainWindowTest, FilesNamedAtStartAreImportedAsImportListImportsThem) {
+    const std::string good = tmpPath("start.txt");
+    QFile f(QString::fromStdString(good));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("http://x/1\r\nhttp://x/2\r\n");
+    f.close();
+
+    FakeDialogs inner;
+    PresetOpenDialogs preset(inner);
+    TForm1 window(browser, preset, shell, defaultFolder);
+    for (const std::string& path : {good, tmpPath("missing.txt")}) {
+        preset.presetOpenFile(path);
+        window.ImportList1Click();
+    }
+    EXPECT_EQ(window.downloadList().rowCount(), 3);
+    EXPECT_EQ(window.listCommands().ListFileName(), good);
+    EXPECT_EQ(window.Edit2().text(), defaultFolder);
+    // The missing file is reported; no chooser was shown for either file.
+    EXPECT_EQ(inner.errors.size(), 1u);
+    EXPECT_TRUE(inner.fileRequests.empty());
+
+    // Once used, the preset is gone: the next Import List asks the user again.
+    window.ImportList1Click();
+    EXPECT_EQ(inner.fileRequests.size(), 1u);
 }
 
 } // namespace
