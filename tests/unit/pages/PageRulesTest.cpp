@@ -148,6 +148,18 @@ TEST_F(PageRulesTest, CountdownWithoutLinkArmsButMarksTheOldLinkStale) {
     EXPECT_TRUE(state.PageHandled);
 }
 
+TEST_F(PageRulesTest, CountdownThatFailsAfterTheLinkWasCutLeavesThePageHandled) {
+    // The link is cut before the number is read, so the failure line finds the page handled
+    // and presses nothing.
+    EXPECT_THROW(show("var c=5;x;<form action=\"http://a/1/f.zip\" method=\"post\">"),
+                 ConversionError);
+    EXPECT_EQ(state.FinalURL, "http://a/1/f.zip");
+    EXPECT_TRUE(state.PageHandled);
+    EXPECT_FALSE(timer1.enabled());
+    page.appendFailureLine();
+    EXPECT_EQ(freeUserSteps, 0);
+}
+
 TEST_F(PageRulesTest, CountdownOfA4SharedRowReadsTheAnchor) {
     const std::string page4 =
         "var c=20; <A href=\"http://dc.example/get/x/file.rar\" onclick=\"f()\">"
