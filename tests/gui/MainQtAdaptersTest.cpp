@@ -2,6 +2,7 @@
 #include "adapters/qt/QtDialogs.h"
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShell.h"
+#include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
 
 #include <QAbstractButton>
@@ -184,6 +185,37 @@ TEST(QtShellTest, ClipboardGetsTheTextAsItIs) {
     shell.setClipboardText("http://example.test/f\xC3\xA4.zip");
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               QString::fromUtf8("http://example.test/fä.zip"));
+}
+
+} // namespace
+} // namespace torvaline
+
+namespace torvaline {
+namespace {
+
+TEST(QtShutdownNoticeTest, ShowsTheCountdownAndReportsOnlyTheUsersCancel) {
+    QtShutdownNotice notice;
+    int cancels = 0;
+    notice.show(60, [&] { ++cancels; });
+    ASSERT_NE(notice.box(), nullptr);
+    EXPECT_TRUE(notice.box()->isVisible());
+    EXPECT_FALSE(notice.box()->isModal());
+    notice.show(59, [&] { ++cancels; });
+    EXPECT_EQ(notice.box()->text(), QtShutdownNotice::text(59));
+    EXPECT_TRUE(notice.box()->text().contains("59 seconds"));
+
+    // Closed by the program: no cancel is reported.
+    notice.close();
+    EXPECT_EQ(notice.box(), nullptr);
+    EXPECT_EQ(cancels, 0);
+
+    // Cancelled by the user, once; the next notice is a fresh box.
+    notice.show(30, [&] { ++cancels; });
+    notice.box()->button(QMessageBox::Cancel)->click();
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(notice.box(), nullptr);
+    notice.close();
+    EXPECT_EQ(cancels, 1);
 }
 
 } // namespace
