@@ -1,0 +1,128 @@
+#include "transfer/TDownloadFile.h"
+
+#include "transfer/DownloadThread.h"
+
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace torvaline {
+
+TDownloadFile::TDownloadFile(EventLoop& loop, std::shared_ptr<TransferFacility> facility,
+                             ThreadStarter startThread)
+    : m_loop(loop)
+    , m_facility(std::move(facility))
+    , m_startThread(std::move(startThread)) {}
+
+TDownloadFile::~TDownloadFile() {
+    if (!m_link)
+        return;
+    // Not joined: this runs on the GUI thread, where the worker may be waiting for a hand-off.
+    // Detached instead, so that nothing it hands over afterwards reaches this object.
+    m_link->cancel.store(true);
+    m_link->attached.store(false);
+}
+
+ThreadStarter TDownloadFile::detachedThread() {
+    return [](std::function<void()> body) {
+        try {
+            std::thread(std::move(body)).detach();
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        }
+    };
+}
+
+void TDownloadFile::Start() {
+    if (m_busy) {
+        raiseError(ErrorCode::ecBusy);
+        return;
+    }
+    if (UrlToDownload.empty() || FileName.empty()) {
+        raiseError(ErrorCode::ecNotSpecified);
+        return;
+    }
+    m_busy = true;
+    auto link = std::make_shared<DownloadLink>();
+    auto worker =
+        std::make_shared<DownloadThread>(UrlToDownload, FileName, m_facility, m_loop, link);
+    // The dispatchers run on the GUI thread, the only thread that destroys the component, so
+    // checking the link there is enough to know the component is still alive.
+    worker->startDispatch = [this, link](DownloadThread& sender) {
+        if (link->attached.load())
+            dispatchStart(sender);
+    };
+    worker->progressDispatch = [this, link](DownloadThread& sender) {
+        if (link->attached.load())
+            dispatchProgress(sender);
+    };
+    worker->finishDispatch = [this, link](DownloadThread& sender, bool canceled,
+                                          const TransferResult& result) {
+        if (!link->attached.load())
+            return;
+        try {
+            if (OnFinish)
+                OnFinish(&sender, canceled, result);
+        } catch (...) {
+            // A failing handler must neither keep the component busy nor reach the worker.
+        }
+        // The handler may have destroyed the component.
+        if (!link->attached.load())
+            return;
+        m_busy = false;
+        if (m_link == link)
+            m_link.reset();
+    };
+    m_link = link;
+
+    bool started = false;
+    try {
+        started = m_startThread([worker] { worker->run(); });
+    } catch (...) {
+        started = false;
+    }
+    if (!started) {
+        link->attached.store(false);
+        m_link.reset();
+        m_busy = false;
+        raiseError(ErrorCode::ecThreadFailed);
+    }
+}
+
+void TDownloadFile::Stop() {
+    if (m_busy && m_link)
+        m_link->cancel.store(true);
+    else
+        raiseError(ErrorCode::ecNotActive);
+}
+
+void TDownloadFile::raiseError(ErrorCode code) {
+    if (!OnError)
+        return;
+    try {
+        OnError(this, code, ErrorMessage(code));
+    } catch (...) {
+        // Start and Stop throw nothing, whatever the error handler does.
+    }
+}
+
+void TDownloadFile::dispatchStart(DownloadThread& sender) {
+    try {
+        if (OnStart)
+            OnStart(&sender);
+    } catch (...) {
+        // Contained here so that the transfer goes on; the finish event still comes.
+    }
+}
+
+void TDownloadFile::dispatchProgress(DownloadThread& sender) {
+    try {
+        if (OnProgress)
+            OnProgress(&sender, sender.receivedKiB(), sender.expectedKiB());
+    } catch (...) {
+        // As for the start event.
+    }
+}
+
+} // namespace torvaline

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "platform/TransferFacility.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace torvaline::test {
+
+// A transfer facility that plays a fixed series of notifications. A Hold step blocks the
+// worker until the test releases it, so the test can act between two notifications.
+class ScriptedTransfer final : public TransferFacility {
+public:
+    struct Step {
+        enum Kind { Start, Progress, Hold, Stop, Throw } kind;
+        std::uint64_t received = 0;
+        std::uint64_t expected = 0;
+        TransferResult result{TransferOutcome::Succeeded, ""};
+    };
+    static Step start() { return {Step::Start}; }
+    static Step progress(std::uint64_t r, std::uint64_t e) { return {Step::Progress, r, e}; }
+    static Step hold() { return {Step::Hold}; }
+    static Step stop(TransferResult result = {TransferOutcome::Succeeded, ""}) {
+        return {Step::Stop, 0, 0, std::move(result)};
+    }
+    static Step fail() { return {Step::Throw}; }
+
+    std::vector<Step> script;
+    // What transfer() returns when the script runs out.
+    TransferResult returned{TransferOutcome::Succeeded, ""};
+
+    TransferResult transfer(const std::string& url, const std::string& targetPath,
+                            TransferCallback& callback) override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_calls.push_back({url, targetPath});
+        }
+        for (const Step& step : script) {
+            switch (step.kind) {
+            case Step::Start:
+                callback.onStart();
+                break;
+            case Step::Progress: {
+                const bool goOn = callback.onProgress(step.received, step.expected);
+                record(goOn);
+                if (!goOn) {
+                    TransferResult cancelled{TransferOutcome::Cancelled, "cancelled"};
+                    callback.onStop(cancelled);
+                    return cancelled;
+                }
+                break;
+            }
+            case Step::Hold: {
+                std::unique_lock lock(m_mutex);
+                m_held = true;
+                m_cv.notify_all();
+                m_cv.wait(lock, [this] { return m_released; });
+                m_released = false;
+                m_held = false;
+                break;
+            }
+            case Step::Stop:
+                callback.onStop(step.result);
+                return step.result;
+            case Step::Throw:
+                throw std::runtime_error("socket layer exploded");
+            }
+        }
+        return returned;
+    }
+
+    // Waits until a worker sits in a Hold step, then lets it go on.
+    void release() {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_held; });
+        m_released = true;
+        m_cv.notify_all();
+    }
+
+    std::vector<bool> answers() const {
+        std::lock_guard lock(m_mutex);
+        return m_answers;
+    }
+    std::vector<std::pair<std::string, std::string>> calls() const {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    void record(bool answer) {
+        std::lock_guard lock(m_mutex);
+        m_answers.push_back(answer);
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_held = false;
+    bool m_released = false;
+    std::vector<bool> m_answers;
+    std::vector<std::pair<std::string, std::string>> m_calls;
+};
+
+} // namespace torvaline::test

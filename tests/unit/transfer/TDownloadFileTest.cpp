@@ -1,0 +1,283 @@
+#include "transfer/TDownloadFile.h"
+#include "transfer/DownloadThread.h"
+
+#include "doubles/QueuedEventLoop.h"
+#include "doubles/ScriptedTransfer.h"
+#include "doubles/WorkerThreads.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+namespace {
+
+using test::QueuedEventLoop;
+using test::ScriptedTransfer;
+using test::WorkerThreads;
+
+const char* outcomeName(TransferOutcome outcome) {
+    switch (outcome) {
+    case TransferOutcome::Succeeded:
+        return "ok";
+    case TransferOutcome::Failed:
+        return "failed";
+    case TransferOutcome::Cancelled:
+        return "cancelled";
+    }
+    return "?";
+}
+
+class DownloadComponentTest : public ::testing::Test {
+protected:
+    DownloadComponentTest() {
+        component = std::make_unique<TDownloadFile>(loop, facility, threads.starter());
+        component->UrlToDownload = "http://host/file.zip";
+        component->FileName = "/downloads/file.zip";
+        component->OnStart = [this](void*) {
+            log.push_back("start busy=" + std::to_string(component->busy()));
+        };
+        component->OnProgress = [this](void*, std::uint32_t r, std::uint32_t t) {
+            log.push_back("progress " + std::to_string(r) + "/" + std::to_string(t));
+        };
+        component->OnFinish = [this](void*, bool canceled, const TransferResult& result) {
+            log.push_back(std::string("finish canceled=") + (canceled ? "1" : "0") + " " +
+                          outcomeName(result.outcome) +
+                          (result.reason.empty() ? "" : " " + result.reason) +
+                          " busy=" + std::to_string(component->busy()));
+        };
+        component->OnError = [this](void* sender, ErrorCode code, const std::string& msg) {
+            EXPECT_EQ(sender, component.get());
+            errors.push_back({code, msg});
+        };
+    }
+    ~DownloadComponentTest() override { EXPECT_TRUE(threads.finishAll(loop)); }
+
+    bool finished() const { return !log.empty() && log.back().rfind("finish", 0) == 0; }
+    void runToEnd() {
+        ASSERT_TRUE(loop.pumpUntil([this] { return finished(); }));
+    }
+
+    std::vector<std::string> log;
+    std::vector<std::pair<ErrorCode, std::string>> errors;
+    QueuedEventLoop loop;
+    std::shared_ptr<ScriptedTransfer> facility = std::make_shared<ScriptedTransfer>();
+    WorkerThreads threads;
+    std::unique_ptr<TDownloadFile> component;
+};
+
+TEST_F(DownloadComponentTest, MisuseIsReportedWithItsCodeAndMessageAndChangesNothing) {
+    struct Case {
+        const char* name;
+        std::string url, file;
+        bool stopInstead;
+        ErrorCode code;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"empty url", "", "/d/f.zip", false, ErrorCode::ecNotSpecified,
+         "A URL de origem e/ou o local de destino n\xE3o foi especificado."},
+        {"empty file", "http://h/f", "", false, ErrorCode::ecNotSpecified,
+         "A URL de origem e/ou o local de destino n\xE3o foi especificado."},
+        {"stop idle", "http://h/f", "/d/f.zip", true, ErrorCode::ecNotActive,
+         "Nenhum download est\xE1 ativo!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        component->UrlToDownload = c.url;
+        component->FileName = c.file;
+        c.stopInstead ? component->Stop() : component->Start();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].first, c.code);
+        EXPECT_EQ(errors[0].second, c.message);
+        EXPECT_FALSE(component->busy());
+    }
+    EXPECT_EQ(threads.started(), 0);
+}
+
+TEST_F(DownloadComponentTest, SecondStartIsRefusedAndLeavesTheRunningTransferAlone) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::hold(),
+                        ScriptedTransfer::stop()};
+    component->Start();
+    component->UrlToDownload = "http://other/next.zip";
+    component->Start();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, ErrorCode::ecBusy);
+    EXPECT_EQ(errors[0].second, "O aplicativo est\xE1 ocupado!");
+    component->Stop(); // twice: no error, only the flag again
+    component->Stop();
+    EXPECT_EQ(errors.size(), 1u);
+    ASSERT_TRUE(loop.pumpUntil([this] { return log.size() == 1; }));
+    facility->release();
+    runToEnd();
+    EXPECT_EQ(threads.started(), 1);
+    ASSERT_EQ(facility->calls().size(), 1u);
+    EXPECT_EQ(facility->calls()[0].first, "http://host/file.zip");
+}
+
+TEST_F(DownloadComponentTest, EventsArriveInOrderInKibibytesAndBusyEndsAfterFinish) {
+    facility->script = {ScriptedTransfer::start(),
+                        ScriptedTransfer::progress(0, 0),
+                        ScriptedTransfer::progress(1023, 1023),
+                        ScriptedTransfer::progress(1536 * 1024 + 1023, 5120 * 1024),
+                        ScriptedTransfer::progress(4ull << 40, 4ull << 40),
+                        ScriptedTransfer::stop()};
+    component->Start();
+    EXPECT_TRUE(component->busy());
+    runToEnd();
+    const std::vector<std::string> expected = {
+        "start busy=1", "progress 0/0", "progress 0/0", "progress 1536/5120",
+        // KiB are 32-bit: 4 TiB wraps as the counts always did.
+        "progress 0/0", "finish canceled=0 ok busy=1"};
+    EXPECT_EQ(log, expected);
+    EXPECT_FALSE(component->busy());
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{true, true, true, true}));
+}
+
+TEST_F(DownloadComponentTest, StopBeforeTheFirstProgressTakesEffectAtIt) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(0, 2048),
+                        ScriptedTransfer::progress(1024, 2048), ScriptedTransfer::stop()};
+    component->OnStart = [this](void*) {
+        log.push_back("start");
+        component->Stop();
+    };
+    component->Start();
+    runToEnd();
+    EXPECT_EQ(log, (std::vector<std::string>{"start", "progress 0/2",
+                                             "finish canceled=1 cancelled cancelled busy=1"}));
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{false}));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(DownloadComponentTest, StopAfterTheLastProgressStillSaysCanceled) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(2048, 2048),
+                        ScriptedTransfer::hold(), ScriptedTransfer::stop()};
+    component->Start();
+    ASSERT_TRUE(loop.pumpUntil([this] { return log.size() == 2; }));
+    component->Stop();
+    facility->release();
+    runToEnd();
+    EXPECT_EQ(log.back(), "finish canceled=1 ok busy=1");
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{true}));
+}
+
+TEST_F(DownloadComponentTest, StartInsideFinishIsRefusedAndAfterItRuns) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::stop()};
+    int finishes = 0;
+    component->OnFinish = [&](void*, bool, const TransferResult&) {
+        ++finishes;
+        if (finishes == 1)
+            component->Start();
+    };
+    component->Start();
+    ASSERT_TRUE(loop.pumpUntil([&] { return finishes == 1; }));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, ErrorCode::ecBusy);
+    EXPECT_FALSE(component->busy());
+    component->Start();
+    ASSERT_TRUE(loop.pumpUntil([&] { return finishes == 2; }));
+    EXPECT_EQ(threads.started(), 2);
+}
+
+TEST_F(DownloadComponentTest, ThrowingHandlersAreContainedAndTheComponentComesBackIdle) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(10, 20),
+                        ScriptedTransfer::progress(20, 20), ScriptedTransfer::stop()};
+    int finishes = 0;
+    component->OnStart = [](void*) { throw std::runtime_error("start handler"); };
+    component->OnProgress = [](void*, std::uint32_t, std::uint32_t) { throw 42; };
+    component->OnFinish = [&](void*, bool, const TransferResult&) {
+        ++finishes;
+        throw std::logic_error("finish handler");
+    };
+    component->OnError = [](void*, ErrorCode, const std::string&) {
+        throw std::runtime_error("error handler");
+    };
+    component->Start();
+    ASSERT_TRUE(loop.pumpUntil([&] { return finishes == 1; }));
+    EXPECT_FALSE(component->busy());
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{true, true}));
+    EXPECT_NO_THROW(component->Stop()); // error handler throws: Stop still does not
+    component->Start();
+    ASSERT_TRUE(loop.pumpUntil([&] { return finishes == 2; }));
+}
+
+TEST_F(DownloadComponentTest, FacilityEndingWithoutEndNotificationStillFinishes) {
+    struct Case {
+        const char* name;
+        std::vector<ScriptedTransfer::Step> script;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"returns at once", {}, "finish canceled=0 failed unsupported link busy=1"},
+        {"returns after progress",
+         {ScriptedTransfer::start(), ScriptedTransfer::progress(0, 0)},
+         "finish canceled=0 failed unsupported link busy=1"},
+        {"throws",
+         {ScriptedTransfer::start(), ScriptedTransfer::fail()},
+         "finish canceled=0 failed the transfer failed: socket layer exploded busy=1"},
+    };
+    facility->returned = {TransferOutcome::Failed, "unsupported link"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        facility->script = c.script;
+        component->Start();
+        runToEnd();
+        EXPECT_EQ(log.back(), c.expected);
+        EXPECT_FALSE(component->busy());
+    }
+}
+
+TEST_F(DownloadComponentTest, ThreadCreationFailureIsReportedAndLeavesTheComponentUsable) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::stop()};
+    threads.failNext = true;
+    component->Start();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, ErrorCode::ecThreadFailed);
+    EXPECT_EQ(errors[0].second, "N\xE3o foi poss\xEDvel iniciar o download!");
+    EXPECT_FALSE(component->busy());
+    component->Stop(); // nothing runs
+    EXPECT_EQ(errors.back().first, ErrorCode::ecNotActive);
+    component->Start();
+    runToEnd();
+    EXPECT_EQ(log.back(), "finish canceled=0 ok busy=1");
+}
+
+TEST_F(DownloadComponentTest, DestroyingABusyComponentCancelsAndDeliversNothingMore) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(1024, 4096),
+                        ScriptedTransfer::progress(2048, 4096), ScriptedTransfer::stop()};
+    component->Start();
+    // The worker now waits for its start hand-off; the component goes away before it runs.
+    ASSERT_TRUE(loop.waitForWork());
+    component.reset();
+    ASSERT_TRUE(threads.finishAll(loop));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{false}));
+}
+
+TEST_F(DownloadComponentTest, HandlerThatDestroysTheComponentEndsDeliveries) {
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(1024, 4096),
+                        ScriptedTransfer::progress(2048, 4096), ScriptedTransfer::stop()};
+    int progresses = 0;
+    component->OnProgress = [&](void*, std::uint32_t, std::uint32_t) {
+        ++progresses;
+        component.reset();
+    };
+    component->Start();
+    ASSERT_TRUE(threads.finishAll(loop));
+    EXPECT_EQ(progresses, 1);
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{false}));
+}
+
+TEST(ErrorMessageText, Windows1252MessagesReadAsUtf8) {
+    EXPECT_EQ(Windows1252ToUtf8(ErrorMessage(ErrorCode::ecBusy)),
+              "O aplicativo est\xC3\xA1 ocupado!");
+    EXPECT_EQ(Windows1252ToUtf8("\x80 \x9F \xFF"), "\xE2\x82\xAC \xC5\xB8 \xC3\xBF");
+}
+
+} // namespace
+} // namespace torvaline
