@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
     NullBrowser browser;
     TForm1 form(browser, dialogs, shell, (tmp.path() + "/Downloads").toStdString());
     fill(form.downloadList());
-    form.statusBar().setText(0, "Downloading... 45.18 %");
-    form.statusBar().setText(1, "182 KB/s");
-    form.statusBar().setText(2, "holiday_photos.part2.rar");
+    form.StatusBar1().setText(0, "Downloading... 45.18 %");
+    form.StatusBar1().setText(1, "182 KB/s");
+    form.StatusBar1().setText(2, "holiday_photos.part2.rar");
     form.show();
     form.MyStringGrid()->setCurrentRow(2);
     form.MyStringGrid()->setFocus();

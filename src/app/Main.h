@@ -49,7 +49,7 @@ public:
 
     // What the download cycle and the progress display work on.
     DownloadList& downloadList() { return m_list; }
-    StatusBar& statusBar() { return m_statusBar; }
+    StatusBar& StatusBar1() { return m_statusBar; }
     DownloadFolder& Edit2() { return m_folder; }
     AppTitle& appTitle() { return m_appTitle; }
     Browser& WebBrowser1() { return m_browser; }

@@ -172,10 +172,10 @@ TEST_F(MainWindowTest, StatusPanelsFollowTheCoreStatusBar) {
         } else {
             EXPECT_EQ(label->minimumWidth(), widths[i]);
         }
-        form->statusBar().setText(i, "text " + std::to_string(i));
+        form->StatusBar1().setText(i, "text " + std::to_string(i));
         EXPECT_EQ(label->text(), QStringLiteral("text %1").arg(i));
     }
-    form->statusBar().setWidth(0, 250);
+    form->StatusBar1().setWidth(0, 250);
     EXPECT_EQ(bar->findChild<QLabel*>("Panel0")->width(), 250);
 }
 
@@ -243,15 +243,15 @@ TEST_F(MainWindowTest, CopySelectedPutsOnlyTheLinkOnTheClipboard) {
 
 TEST_F(MainWindowTest, ClearListEmptiesPanelsAndRowsWithoutAsking) {
     fill({"a", "b", "c"});
-    form->statusBar().setText(0, "Downloading... 45.00 %");
-    form->statusBar().setText(2, "a.zip");
+    form->StatusBar1().setText(0, "Downloading... 45.00 %");
+    form->StatusBar1().setText(2, "a.zip");
     form->show();
     form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
     QTest::keyClick(form->MyStringGrid(), Qt::Key_L, Qt::ControlModifier);
     EXPECT_EQ(list().rowCount(), 1);
-    EXPECT_EQ(form->statusBar().text(0), "");
-    EXPECT_EQ(form->statusBar().text(2), "");
+    EXPECT_EQ(form->StatusBar1().text(0), "");
+    EXPECT_EQ(form->StatusBar1().text(2), "");
     EXPECT_TRUE(dialogs.questions.empty());
     EXPECT_EQ(form->MyStringGrid()->model()->rowCount(), 1);
 }
@@ -314,8 +314,8 @@ TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), " Torvaline V.1.2.2");
     form->setWindowState(Qt::WindowNoState);
 
-    form->statusBar().setText(0, "Downloading... 45.00 %");
-    form->statusBar().setText(2, "name.zip");
+    form->StatusBar1().setText(0, "Downloading... 45.00 %");
+    form->StatusBar1().setText(2, "name.zip");
     form->setWindowState(Qt::WindowMinimized);
     EXPECT_TRUE(mirror.enabled());
     form->StbarTimerTimer();
