@@ -135,11 +135,12 @@ void DownloadCycle::Timer1Timer() {
         failWithoutTransfer(problem);
         return;
     }
+    m_p.timer1.setEnabled(false);
+    m_p.statusBar.clear();
+    // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
     m_p.component.Start();
-    m_p.timer1.setEnabled(false);
-    m_p.statusBar.clear();
 }
 
 void DownloadCycle::Timer2Timer() {
