@@ -2,6 +2,7 @@
 
 #include "platform/TransferFacility.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -73,12 +74,19 @@ public:
         return returned;
     }
 
-    // Waits until a worker sits in a Hold step, then lets it go on.
-    void release() {
+    // Waits (bounded) until a worker sits in a Hold step.
+    bool waitHeld() {
         std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_held; });
+        return m_cv.wait_for(lock, std::chrono::seconds(10), [this] { return m_held; });
+    }
+    // Waits until a worker sits in a Hold step, then lets it go on.
+    bool release() {
+        std::unique_lock lock(m_mutex);
+        if (!m_cv.wait_for(lock, std::chrono::seconds(10), [this] { return m_held; }))
+            return false;
         m_released = true;
         m_cv.notify_all();
+        return true;
     }
 
     std::vector<bool> answers() const {

@@ -112,7 +112,7 @@ TEST_F(DownloadComponentTest, SecondStartIsRefusedAndLeavesTheRunningTransferAlo
     component->Stop();
     EXPECT_EQ(errors.size(), 1u);
     ASSERT_TRUE(loop.pumpUntil([this] { return log.size() == 1; }));
-    facility->release();
+    ASSERT_TRUE(facility->release());
     runToEnd();
     EXPECT_EQ(threads.started(), 1);
     ASSERT_EQ(facility->calls().size(), 1u);
@@ -158,8 +158,10 @@ TEST_F(DownloadComponentTest, StopAfterTheLastProgressStillSaysCanceled) {
                         ScriptedTransfer::hold(), ScriptedTransfer::stop()};
     component->Start();
     ASSERT_TRUE(loop.pumpUntil([this] { return log.size() == 2; }));
+    // Only once the answer to the last progress has been given.
+    ASSERT_TRUE(facility->waitHeld());
     component->Stop();
-    facility->release();
+    ASSERT_TRUE(facility->release());
     runToEnd();
     EXPECT_EQ(log.back(), "finish canceled=1 ok busy=1");
     EXPECT_EQ(facility->answers(), (std::vector<bool>{true}));
