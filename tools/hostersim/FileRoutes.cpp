@@ -1,0 +1,209 @@
+#include "FileRoutes.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hostersim {
+namespace {
+
+// A prime period: no buffer size a client uses divides it, so data delivered at the wrong
+// offset never looks right, and the block counter folded in tells the periods apart.
+constexpr std::size_t Period = 65521;
+
+const std::array<std::uint8_t, Period>& table() {
+    static const auto bytes = [] {
+        std::array<std::uint8_t, Period> t{};
+        std::uint32_t x = 2463534242u;
+        for (auto& b : t) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = static_cast<std::uint8_t>(x >> 24);
+        }
+        return t;
+    }();
+    return bytes;
+}
+
+std::uint8_t periodKey(std::uint64_t offset) {
+    return static_cast<std::uint8_t>((offset / Period) * 157u);
+}
+
+// Lets every waiting response of one server go when the server is about to stop.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool released = false;
+
+    // Sleeps until `until`; false when the server is letting go.
+    bool sleepUntil(std::chrono::steady_clock::time_point until) {
+        std::unique_lock lock(mutex);
+        return !cv.wait_until(lock, until, [this] { return released; });
+    }
+};
+
+std::mutex registryMutex;
+std::map<const httplib::Server*, std::shared_ptr<Gate>>& registry() {
+    static std::map<const httplib::Server*, std::shared_ptr<Gate>> gates;
+    return gates;
+}
+
+std::optional<std::uint64_t> number(const httplib::Request& req, const char* name) {
+    if (!req.has_param(name))
+        return std::nullopt;
+    const std::string text = req.get_param_value(name);
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+        throw std::invalid_argument(name);
+    return value;
+}
+
+bool hasCookie(const httplib::Request& req, const std::string& name) {
+    for (std::size_t i = 0; i < req.get_header_value_count("Cookie"); ++i) {
+        const std::string header = req.get_header_value("Cookie", i);
+        std::size_t pos = 0;
+        while (pos < header.size()) {
+            std::size_t end = header.find(';', pos);
+            if (end == std::string::npos)
+                end = header.size();
+            std::string pair = header.substr(pos, end - pos);
+            pair.erase(0, pair.find_first_not_of(' '));
+            if (pair.substr(0, pair.find('=')) == name)
+                return true;
+            pos = end + 1;
+        }
+    }
+    return false;
+}
+
+struct FileRequest {
+    std::uint64_t size = 0;
+    std::uint64_t rate = 0;
+    std::optional<std::uint64_t> cut;
+    std::optional<std::uint64_t> stall;
+};
+
+void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httplib::Response& res) {
+    constexpr std::size_t Chunk = 256 * 1024;
+    struct State {
+        std::vector<char> buffer;
+        std::chrono::steady_clock::time_point begin = std::chrono::steady_clock::now();
+    };
+    auto state = std::make_shared<State>();
+    const std::size_t chunk =
+        file.rate ? std::clamp<std::size_t>(file.rate / 20, 1024, Chunk) : Chunk;
+    state->buffer.resize(chunk);
+
+    res.set_content_provider(
+        file.size, "application/octet-stream",
+        [file, gate, state, chunk](std::size_t offset, std::size_t length,
+                                   httplib::DataSink& sink) {
+            if (file.stall && offset >= *file.stall) {
+                gate->sleepUntil(std::chrono::steady_clock::now() + std::chrono::seconds(120));
+                return false;
+            }
+            if (file.cut && offset >= *file.cut)
+                return false;
+            std::uint64_t n = std::min<std::uint64_t>(length, chunk);
+            if (file.stall)
+                n = std::min<std::uint64_t>(n, *file.stall - offset);
+            if (file.cut)
+                n = std::min<std::uint64_t>(n, *file.cut - offset);
+            fillContent(offset, state->buffer.data(), n);
+            if (!sink.write(state->buffer.data(), n))
+                return false;
+            if (file.rate) {
+                const auto due =
+                    state->begin + std::chrono::microseconds((offset + n) * 1000000 / file.rate);
+                if (!gate->sleepUntil(due))
+                    return false;
+            }
+            return true;
+        });
+}
+
+} // namespace
+
+std::uint8_t contentByte(std::uint64_t offset) {
+    return table()[offset % Period] ^ periodKey(offset);
+}
+
+void fillContent(std::uint64_t offset, char* out, std::size_t n) {
+    const auto& bytes = table();
+    while (n > 0) {
+        const std::size_t index = offset % Period;
+        const std::size_t run = std::min(n, Period - index);
+        const std::uint8_t key = periodKey(offset);
+        std::memcpy(out, bytes.data() + index, run);
+        if (key != 0)
+            for (std::size_t i = 0; i < run; ++i)
+                out[i] = static_cast<char>(static_cast<std::uint8_t>(out[i]) ^ key);
+        out += run;
+        offset += run;
+        n -= run;
+    }
+}
+
+void addFileRoutes(httplib::Server& server) {
+    auto gate = std::make_shared<Gate>();
+    {
+        std::lock_guard lock(registryMutex);
+        registry()[&server] = gate;
+    }
+    server.Get(R"(/file/([^/]+))", [gate](const httplib::Request& req, httplib::Response& res) {
+        FileRequest file;
+        std::optional<std::uint64_t> status;
+        try {
+            file.size = number(req, "size").value_or(0);
+            file.rate = number(req, "rate").value_or(0);
+            file.cut = number(req, "cut");
+            file.stall = number(req, "stall");
+            status = number(req, "status");
+        } catch (const std::invalid_argument& e) {
+            res.status = 400;
+            res.set_content(std::string("bad parameter ") + e.what() + "\n", "text/plain");
+            return;
+        }
+        if (req.has_param("cookie") && !hasCookie(req, req.get_param_value("cookie"))) {
+            res.status = 403;
+            res.set_content("no session cookie\n", "text/plain");
+            return;
+        }
+        if (status && *status != 200) {
+            res.status = static_cast<int>(*status);
+            res.set_content("status " + std::to_string(*status) + "\n", "text/plain");
+            return;
+        }
+        serveFile(file, gate, res);
+    });
+}
+
+void releaseFileRoutes(httplib::Server& server) {
+    std::shared_ptr<Gate> gate;
+    {
+        std::lock_guard lock(registryMutex);
+        auto it = registry().find(&server);
+        if (it == registry().end())
+            return;
+        gate = it->second;
+        registry().erase(it);
+    }
+    std::lock_guard lock(gate->mutex);
+    gate->released = true;
+    gate->cv.notify_all();
+}
+
+} // namespace hostersim
