@@ -1,9 +1,6 @@
 #include "HosterSim.h"
 
-#if __has_include("FileRoutes.h")
 #include "FileRoutes.h"
-#define HOSTERSIM_FILES 1
-#endif
 #include "HosterPages.h"
 
 #include <httplib.h>
@@ -115,9 +112,7 @@ HosterSim::HosterSim()
     m_server->set_keep_alive_timeout(1);
     m_server->set_read_timeout(5);
     addPageRoutes();
-#ifdef HOSTERSIM_FILES
     addFileRoutes(*m_server);
-#endif
     // Recorded before the answer goes out, so a client that has its answer finds it logged.
     m_server->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         RequestRecord record;
@@ -159,6 +154,7 @@ void HosterSim::stop() {
     if (!m_thread.joinable())
         return;
     m_stopping = true;
+    releaseFileRoutes(*m_server);
     m_server->stop();
     m_thread.join();
 }
