@@ -201,8 +201,38 @@ int HosterSim::pressOnce(const std::string& key) {
     return ++m_presses[key];
 }
 
+std::string HosterSim::directLink(const httplib::Request& req, const std::string& name,
+                                  std::string fileTarget) {
+    std::string token;
+    {
+        std::lock_guard lock(m_mutex);
+        token = std::to_string(m_directLinks.size() + 1);
+        m_directLinks[token] = std::move(fileTarget);
+    }
+    return origin(req, m_port) + "/dl/" + token + "/" + pages::pathEscape(name);
+}
+
 void HosterSim::addPageRoutes() {
     httplib::Server& s = *m_server;
+
+    const auto direct = [this](const httplib::Request& req, httplib::Response& res) {
+        std::string target;
+        {
+            std::lock_guard lock(m_mutex);
+            const auto it = m_directLinks.find(req.matches[1]);
+            if (it != m_directLinks.end())
+                target = it->second;
+        }
+        if (target.empty()) {
+            res.status = 404;
+            res.set_content(pages::messagePage("Download", "Unknown file."), kHtml);
+            return;
+        }
+        res.status = 302;
+        res.set_header("Location", origin(req, m_port) + target);
+    };
+    s.Get(R"(/dl/(\d+)/([^/]+))", direct);
+    s.Post(R"(/dl/(\d+)/([^/]+))", direct);
 
     s.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(pages::messagePage("Hoster emulator", "Paste a link to start."), kHtml);
@@ -268,8 +298,10 @@ void HosterSim::addPageRoutes() {
         const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
         std::string fileUrl;
         if (scenario != "nolink")
-            fileUrl = origin(req, m_port) + "/file/" + pages::pathEscape(name) +
-                      "?size=" + std::to_string(size) + "&cookie=sid" + fileOptions(req);
+            fileUrl =
+                directLink(req, name,
+                           "/file/" + pages::pathEscape(name) + "?size=" + std::to_string(size) +
+                               "&cookie=sid" + fileOptions(req));
         res.set_content(pages::countdownPage(name, countdown, fileUrl), kHtml);
     });
 
@@ -277,8 +309,10 @@ void HosterSim::addPageRoutes() {
         const std::string name = req.matches[1];
         const auto countdown = static_cast<int>(numberParam(req, "c", 3, 999));
         const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
-        const std::string fileUrl = origin(req, m_port) + "/file/" + pages::pathEscape(name) +
-                                    "?size=" + std::to_string(size);
+        const std::string fileUrl =
+            directLink(req, name,
+                       "/file/" + pages::pathEscape(name) + "?size=" + std::to_string(size) +
+                           fileOptions(req));
         res.set_content(pages::fourSharedPage(name, countdown, fileUrl), kHtml);
     });
 

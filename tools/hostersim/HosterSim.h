@@ -12,6 +12,7 @@
 
 namespace httplib {
 class Server;
+struct Request;
 }
 
 namespace hostersim {
@@ -72,6 +73,11 @@ public:
 private:
     void addPageRoutes();
     int pressOnce(const std::string& key);
+    // A direct link as hosters write it: a plain path ending in the file's name, with no
+    // query, so the name cut from it is the real one. It answers with a redirect to the
+    // file side, which carries the size, the faults and the cookie check.
+    std::string directLink(const httplib::Request& req, const std::string& name,
+                           std::string fileTarget);
 
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
@@ -80,6 +86,7 @@ private:
     std::vector<RequestRecord> m_requests;
     std::map<std::string, int> m_presses;
     std::uint64_t m_sessions = 0;
+    std::map<std::string, std::string> m_directLinks;
     // Lets slow handlers end at once: the server joins its handlers before it stops running.
     std::atomic<bool> m_stopping{false};
 };

@@ -130,7 +130,7 @@ TEST_F(HttpBrowserTest, FreeUserFlowOfAnOkLinkReachesTheCountdownPage) {
     const std::string page = body();
     EXPECT_NE(page.find("var c=5;"), std::string::npos) << page;
     const std::string form = "<FORM name=\"dlf\" action=\"" + sim.baseUrl() +
-                             "/file/a.bin?size=1000&amp;cookie=sid\" method=\"post\">";
+                             "/dl/1/a.bin\" method=\"post\">";
     EXPECT_NE(page.find(form), std::string::npos) << page;
     EXPECT_EQ(log,
               (std::vector<std::string>{"before " + link, "complete " + link, "download",
@@ -359,7 +359,7 @@ TEST_F(HttpBrowserTest, SecondHosterPageCarriesTheDownloadAnchor) {
     load(sim.fourSharedLink("b.bin", 10, 3));
     const std::string page = body();
     EXPECT_NE(page.find("var c=3;"), std::string::npos) << page;
-    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/file/b.bin?size=10\" onclick"),
+    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/dl/1/b.bin\" onclick"),
               std::string::npos)
         << page;
 }

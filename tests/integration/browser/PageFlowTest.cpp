@@ -65,8 +65,8 @@ TEST_F(PageFlow, OkLinkArmsTheCountdownWithTheDirectLink) {
     EXPECT_FALSE(timer2.enabled());
     EXPECT_EQ(completes, 2);
     EXPECT_EQ(state.CountdownText, "0:0:5");
-    EXPECT_EQ(state.FinalURL, sim.baseUrl() + "/file/a.bin?size=1000&amp;cookie=sid");
-    EXPECT_EQ(state.FinalFileName, "a.bin?size=1000&amp;cookie=sid");
+    EXPECT_EQ(state.FinalURL, sim.baseUrl() + "/dl/1/a.bin");
+    EXPECT_EQ(state.FinalFileName, "a.bin");
     EXPECT_EQ(sim.presses("ok", "a.bin"), 1);
 }
 
@@ -90,8 +90,8 @@ TEST_F(PageFlow, SecondHosterRowTakesTheAnchorLink) {
     host = "4Shared";
     ASSERT_TRUE(runUntilArmed(sim.fourSharedLink("b.bin", 10, 3)));
     EXPECT_TRUE(timer1.enabled());
-    EXPECT_EQ(state.FinalURL, sim.baseUrl() + "/file/b.bin?size=10");
-    EXPECT_EQ(state.FinalFileName, "b.bin?size=10");
+    EXPECT_EQ(state.FinalURL, sim.baseUrl() + "/dl/1/b.bin");
+    EXPECT_EQ(state.FinalFileName, "b.bin");
 }
 
 } // namespace
