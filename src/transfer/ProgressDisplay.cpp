@@ -1,0 +1,171 @@
+#include "transfer/ProgressDisplay.h"
+
+#include "cycle/CycleState.h"
+#include "list/AppTitle.h"
+#include "list/DownloadList.h"
+#include "list/StatusBar.h"
+#include "pages/TimeText.h"
+#include "platform/Clock.h"
+#include "platform/Timer.h"
+#include "transfer/DownloadComponent.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace torvaline {
+namespace {
+
+constexpr std::int64_t SecondsInDay = 86400;
+constexpr int PixelsPerCharacter = 10;
+
+} // namespace
+
+std::string FormatFixed2(std::uint64_t numerator, std::uint64_t denominator, char separator) {
+    // Integer arithmetic: 0.125 must round up, which a binary double may not manage.
+    const std::uint64_t hundredths = (numerator * 200 + denominator) / (denominator * 2);
+    char decimals[4];
+    std::snprintf(decimals, sizeof decimals, "%02u", static_cast<unsigned>(hundredths % 100));
+    return std::to_string(hundredths / 100) + separator + decimals;
+}
+
+std::string FormatTwoDigits(std::int64_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02lld", static_cast<long long>(value));
+    return text;
+}
+
+std::string FormatFullHours(std::int64_t seconds) {
+    const std::int64_t magnitude = std::llabs(seconds);
+    char text[48];
+    std::snprintf(
+        text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(magnitude / 3600),
+        static_cast<long long>(magnitude % 3600 / 60), static_cast<long long>(magnitude % 60));
+    return text;
+}
+
+ProgressDisplay::ProgressDisplay(DownloadList& list, StatusBar& statusBar, AppTitle& title,
+                                 CycleState& state, Clock& clock, Timer& elpsTimer, Timer& estTimer,
+                                 Timer& stbarTimer, DownloadComponent& downloadFile1,
+                                 char decimalSeparator)
+    : m_list(list)
+    , m_statusBar(statusBar)
+    , m_title(title)
+    , m_state(state)
+    , m_clock(clock)
+    , m_elpsTimer(elpsTimer)
+    , m_estTimer(estTimer)
+    , m_stbarTimer(stbarTimer)
+    , m_downloadFile1(downloadFile1)
+    , m_separator(decimalSeparator) {
+    m_elpsTimer.setOnTick([this] { ElpsTimerTimer(); });
+    m_estTimer.setOnTick([this] { EstTimerTimer(); });
+    m_stbarTimer.setOnTick([this] { StbarTimerTimer(); });
+}
+
+std::string ProgressDisplay::megabytes(std::uint32_t kib) const {
+    return FormatFixed2(kib, 1024, m_separator) + " MB";
+}
+
+void ProgressDisplay::DownloadFile1Start() {
+    m_state.WaitSpan = 0;
+    m_list.setCell(m_state.CurrentRow, DownloadList::Left, TimeText(m_state.WaitSpan));
+    m_state.PhaseStart = m_clock.timeOfDay();
+    m_elpsTimer.setEnabled(true);
+    m_estTimer.setEnabled(true);
+    m_downloadFile1.Tag = 1;
+    m_list.setCell(m_state.CurrentRow, DownloadList::Status, "Downloading... ");
+    m_sizeUnknown = false;
+}
+
+void ProgressDisplay::DownloadFile1Progress(std::uint32_t ReceivedBytes,
+                                            std::uint32_t CalculatedFileSize) {
+    const int row = m_state.CurrentRow;
+    m_list.setCell(row, DownloadList::Total, megabytes(CalculatedFileSize));
+    m_list.setCell(row, DownloadList::Downloaded, megabytes(ReceivedBytes));
+    m_progressTotal = CalculatedFileSize + 2;
+    m_progressReceived = ReceivedBytes + 1;
+    // Widened: in 32 bits the product wraps from about 41 GiB on.
+    const std::uint64_t total = std::uint64_t{CalculatedFileSize} + 2;
+    const std::uint64_t received = std::uint64_t{ReceivedBytes} + 1;
+
+    // Without a size there is no share and no estimate: (R + 1) * 50 % would be nonsense.
+    m_sizeUnknown = CalculatedFileSize == 0;
+    if (m_sizeUnknown) {
+        m_list.setCell(row, DownloadList::Progress, "");
+        m_list.setCell(row, DownloadList::Estimated, "");
+    } else {
+        m_list.setCell(row, DownloadList::Progress,
+                       FormatFixed2(received * 100 / total, 1, m_separator) + " %");
+    }
+
+    const std::int32_t seconds = m_state.TransferSeconds;
+    if (seconds > 1) {
+        if (!m_sizeUnknown) {
+            estimate(static_cast<std::int64_t>(total) * seconds /
+                     static_cast<std::int64_t>(received));
+            m_list.setCell(row, DownloadList::Estimated,
+                           m_longEstimate ? m_estimateText : TimeText(m_estimatedTime));
+        }
+        const std::int64_t speed = static_cast<std::int64_t>(received) / seconds;
+        m_list.setCell(row, DownloadList::Speed, FormatTwoDigits(speed) + "Kb/s");
+    }
+
+    m_statusBar.setText(0, "Downloading...");
+    m_statusBar.setText(1, m_list.cell(row, DownloadList::Progress));
+    m_statusBar.setText(2, " " + m_state.FinalFileName);
+    m_statusBar.setWidth(0, PixelsPerCharacter * static_cast<int>(m_statusBar.text(0).size()));
+    m_statusBar.setWidth(2, PixelsPerCharacter * static_cast<int>(m_statusBar.text(2).size()));
+}
+
+void ProgressDisplay::estimate(std::int64_t seconds) {
+    if (seconds < SecondsInDay) {
+        // Through the texts, as the estimate always went: whole seconds as h:m:s, read back.
+        m_longEstimate = 0;
+        const std::int32_t whole = StrToInt(FormatTwoDigits(seconds));
+        m_estimateText = FormatSecsToHMS(whole);
+        m_estimatedTime = StrToTime(m_estimateText);
+    } else {
+        m_longEstimate = seconds;
+        m_estimateText = FormatFullHours(seconds);
+        m_estimatedTime = static_cast<double>(seconds) / SecondsInDay;
+    }
+}
+
+void ProgressDisplay::ElpsTimerTimer() {
+    m_elapsedTime = m_clock.timeOfDay() - m_state.PhaseStart;
+    const int row = m_state.CurrentRow;
+    if (m_sizeUnknown) {
+        m_leftTime = 0;
+        m_list.setCell(row, DownloadList::Left, "");
+        return;
+    }
+    if (m_longEstimate) {
+        // Past midnight the time of day no longer says how long the transfer has run.
+        const std::int64_t left = m_longEstimate - m_state.TransferSeconds;
+        m_leftTime = static_cast<double>(left) / SecondsInDay;
+        m_list.setCell(row, DownloadList::Left, FormatFullHours(left));
+        return;
+    }
+    m_leftTime = m_estimatedTime - m_elapsedTime;
+    m_list.setCell(row, DownloadList::Left, TimeText(m_leftTime));
+}
+
+void ProgressDisplay::EstTimerTimer() {
+    ++m_state.TransferSeconds;
+}
+
+void ProgressDisplay::StbarTimerTimer() {
+    m_title.setText(m_statusBar.text(0) + " " + m_statusBar.text(1) + " " + m_statusBar.text(2));
+}
+
+void ProgressDisplay::ApplicationEvents1Minimize() {
+    m_stbarTimer.setEnabled(!m_statusBar.text(0).empty());
+    m_title.setText(AppTitle::AfterMinimize);
+}
+
+void ProgressDisplay::ApplicationEvents1Restore() {
+    m_stbarTimer.setEnabled(false);
+    m_title.setText(AppTitle::AfterMinimize);
+}
+
+} // namespace torvaline
