@@ -1,0 +1,73 @@
+#pragma once
+
+#include "cycle/CycleState.h"
+#include "cycle/DownloadCycle.h"
+#include "cycle/ShutdownControl.h"
+#include "pages/PageHandling.h"
+#include "transfer/ProgressDisplay.h"
+
+namespace torvaline {
+
+class AppTitle;
+class Browser;
+class Clock;
+class DownloadFolder;
+class DownloadList;
+class EventLoop;
+class ShutdownNotice;
+class ShutdownService;
+class StatusBar;
+class TDownloadFile;
+class Timer;
+
+// Everything that makes the list download by itself, wired once: the cycle state, the page
+// handling, the download cycle, the progress display, the download component's events and the
+// shutdown at the end of the list. The main window and the end-to-end tests build the same
+// object over their own ports, so both run the very same wiring.
+class TorvalineCore final {
+public:
+    struct Ports {
+        DownloadList& list;
+        StatusBar& statusBar;
+        AppTitle& appTitle; // mirrored from the status bar while the window is minimised
+        DownloadFolder& folder;
+        Browser& browser;
+        EventLoop& loop;
+        Clock& clock;
+        Timer& timer1;
+        Timer& timer2;
+        Timer& elpsTimer;
+        Timer& estTimer;
+        Timer& stbarTimer;
+        Timer& noticeTimer; // the shutdown notice's countdown
+        TDownloadFile& component;
+        ShutdownService& shutdownService;
+        ShutdownNotice& shutdownNotice;
+    };
+
+    explicit TorvalineCore(Ports ports);
+    // Unbinds the browser, the timers and the component, which may outlive this object.
+    ~TorvalineCore();
+    TorvalineCore(const TorvalineCore&) = delete;
+    TorvalineCore& operator=(const TorvalineCore&) = delete;
+
+    CycleState& state() { return m_state; }
+    DownloadCycle& cycle() { return m_cycle; }
+    PageHandling& pages() { return m_pages; }
+    ProgressDisplay& progress() { return m_progress; }
+    ShutdownControl& shutdown() { return m_shutdown; }
+
+    // The two commands of the toolbar and the menu.
+    void StartDownload1Click() { m_cycle.StartDownload1Click(); }
+    void StopDownExecute() { m_cycle.StopDownExecute(); }
+
+private:
+    Ports m_p;
+    CycleState m_state;
+    ShutdownControl m_shutdown;
+    PageHandling m_pages;
+    ProgressDisplay m_progress;
+    DownloadCycle m_cycle;
+};
+
+} // namespace torvaline
