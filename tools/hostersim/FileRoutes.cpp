@@ -187,7 +187,10 @@ void addFileRoutes(httplib::Server& server) {
             res.set_content("status " + std::to_string(*status) + "\n", "text/plain");
             return;
         }
-        serveFile(file, gate, res);
+        if (file.size == 0) // a provider of no length would never be asked and never end
+            res.set_content(std::string(), "application/octet-stream");
+        else
+            serveFile(file, gate, res);
     });
 }
 

@@ -1,0 +1,263 @@
+#include "FileServer.h"
+
+#include "adapters/curl/CurlShare.h"
+#include "adapters/curl/CurlTransfer.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <vector>
+
+namespace torvaline {
+namespace {
+
+using test::FileServer;
+using test::TempDir;
+namespace fs = std::filesystem;
+
+// Records the notifications; answers "abort" from the given progress on.
+class Recorder final : public TransferCallback {
+public:
+    struct Notice {
+        std::uint64_t received, expected;
+        std::chrono::steady_clock::time_point at;
+    };
+    void onStart() override { events.push_back("start"); }
+    bool onProgress(std::uint64_t received, std::uint64_t expected) override {
+        events.push_back("progress");
+        progress.push_back({received, expected, std::chrono::steady_clock::now()});
+        return !(abortAtBytes && received >= *abortAtBytes);
+    }
+    void onStop(const TransferResult& result) override {
+        events.push_back("stop");
+        stopped = result;
+    }
+
+    std::optional<std::uint64_t> abortAtBytes;
+    std::vector<std::string> events;
+    std::vector<Notice> progress;
+    TransferResult stopped;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Position of the first byte that differs from the served content, or -1.
+long long firstWrongByte(const std::string& data) {
+    for (std::size_t i = 0; i < data.size(); ++i)
+        if (static_cast<std::uint8_t>(data[i]) != hostersim::contentByte(i))
+            return static_cast<long long>(i);
+    return -1;
+}
+
+std::string percentEncoded(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/' ||
+            c == ':') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+class CurlTransferTest : public ::testing::Test {
+protected:
+    CurlTransferOptions fastOptions() {
+        CurlTransferOptions options;
+        options.lowSpeedTime = 2;
+        options.connectTimeout = 5;
+        return options;
+    }
+    TransferResult fetch(const std::string& url, const std::string& target,
+                         CurlTransferOptions options = {}) {
+        if (options.lowSpeedTime == 30)
+            options = fastOptions();
+        CurlTransfer transfer(share, options);
+        return transfer.transfer(url, target, recorder);
+    }
+    std::vector<std::string> dirEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    static inline std::unique_ptr<FileServer> server;
+    static void SetUpTestSuite() { server = std::make_unique<FileServer>(); }
+    static void TearDownTestSuite() { server.reset(); }
+
+    std::shared_ptr<CurlShare> share = std::make_shared<CurlShare>();
+    Recorder recorder;
+    TempDir dir;
+};
+
+TEST_F(CurlTransferTest, WholeFilesArriveIntactUnderTheTargetNameOnly) {
+    for (const std::uint64_t size : {0ull, 1ull, 1023ull, 1024ull, 3ull * 1048576 + 17}) {
+        SCOPED_TRACE(size);
+        recorder = Recorder();
+        const std::string target = dir.file("f" + std::to_string(size) + ".bin");
+        const auto result = fetch(server->url("/file/f.bin?size=" + std::to_string(size)), target);
+        EXPECT_EQ(result.outcome, TransferOutcome::Succeeded) << result.reason;
+        const std::string data = readFile(target);
+        EXPECT_EQ(data.size(), size);
+        EXPECT_EQ(firstWrongByte(data), -1);
+        EXPECT_FALSE(fs::exists(target + ".part"));
+        ASSERT_GE(recorder.events.size(), 4u);
+        EXPECT_EQ(recorder.events.front(), "start");
+        EXPECT_EQ(recorder.events[1], "progress");
+        EXPECT_EQ(recorder.events.back(), "stop");
+        EXPECT_EQ(recorder.progress.front().received, 0u);
+        EXPECT_EQ(recorder.progress.back().received, size);
+        EXPECT_EQ(recorder.progress.back().expected, size);
+        EXPECT_EQ(recorder.stopped.outcome, TransferOutcome::Succeeded);
+    }
+}
+
+TEST_F(CurlTransferTest, FaultsFailWithAReasonAndKeepTheExistingFile) {
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"error status", server->url("/file/x?size=100&status=404"), "HTTP status 404"},
+        {"server error", server->url("/file/x?size=100&status=503"), "HTTP status 503"},
+        {"cut", server->url("/file/x?size=100000&cut=1000"),
+         "the connection closed after 1000 of 100000 bytes"},
+        {"no session cookie", server->url("/file/x?size=100&cookie=sid"), "HTTP status 403"},
+        {"unsupported link", "ftp://127.0.0.1/x", "only http and https"},
+        {"redirect to a local file", server->url("/go?to=file:///etc/passwd"),
+         "only http and https"},
+        {"redirect to ftp", server->url("/go?to=ftp://127.0.0.1/x"), "only http and https"},
+    };
+    const std::string target = dir.file("keep.bin");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(target, "precious");
+        recorder = Recorder();
+        const auto result = fetch(c.url, target);
+        EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+        EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+        EXPECT_EQ(recorder.stopped.reason, result.reason);
+        EXPECT_EQ(readFile(target), "precious");
+        EXPECT_EQ(dirEntries(), std::vector<std::string>{"keep.bin"});
+    }
+}
+
+TEST_F(CurlTransferTest, ConnectionRefusedFails) {
+    std::string url;
+    {
+        FileServer gone;
+        url = gone.url("/file/x?size=10");
+    }
+    const auto result = fetch(url, dir.file("x"));
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+    EXPECT_NE(result.reason.find("could not connect"), std::string::npos) << result.reason;
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST_F(CurlTransferTest, RedirectsAreFollowedOverHttp) {
+    const std::string inner = server->url("/file/r.bin?size=5000");
+    const auto result = fetch(server->url("/go?to=" + percentEncoded(inner)), dir.file("r.bin"));
+    ASSERT_EQ(result.outcome, TransferOutcome::Succeeded) << result.reason;
+    EXPECT_EQ(readFile(dir.file("r.bin")).size(), 5000u);
+    EXPECT_EQ(recorder.progress.back().expected, 5000u);
+}
+
+TEST_F(CurlTransferTest, CookiesComeFromTheSharedJar) {
+    share->addCookie("127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc123");
+    const auto result = fetch(server->url("/file/c.bin?size=2048&cookie=sid"), dir.file("c"));
+    EXPECT_EQ(result.outcome, TransferOutcome::Succeeded) << result.reason;
+}
+
+TEST_F(CurlTransferTest, AnAbortAnswerCancelsAndLeavesNoPartialData) {
+    writeFile(dir.file("big.bin"), "old");
+    recorder.abortAtBytes = 1; // the first notification with data in it
+    const auto result =
+        fetch(server->url("/file/big.bin?size=50000000&rate=20000000"), dir.file("big.bin"));
+    EXPECT_EQ(result.outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(recorder.stopped.outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{"big.bin"});
+    EXPECT_EQ(readFile(dir.file("big.bin")), "old");
+}
+
+TEST_F(CurlTransferTest, AStopAnsweredAtTheFinalCountsKeepsTheOldFile) {
+    writeFile(dir.file("done.bin"), "old");
+    recorder.abortAtBytes = 4000;
+    const auto result = fetch(server->url("/file/done.bin?size=4000"), dir.file("done.bin"));
+    EXPECT_EQ(result.outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(readFile(dir.file("done.bin")), "old");
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{"done.bin"});
+}
+
+TEST_F(CurlTransferTest, ProgressIsPacedWhileDataFlowsAndRegularWhileItStalls) {
+    // ~1.5 s of data at 400 KB/s, then a stall that the low-speed limit ends.
+    writeFile(dir.file("p"), "precious");
+    const auto result =
+        fetch(server->url("/file/p.bin?size=1000000&rate=400000&stall=600000"), dir.file("p"));
+    EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+    EXPECT_NE(result.reason.find("the transfer stalled"), std::string::npos) << result.reason;
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{"p"});
+    EXPECT_EQ(readFile(dir.file("p")), "precious");
+    const auto& notes = recorder.progress;
+    ASSERT_GE(notes.size(), 4u);
+    std::size_t stallNotes = 0;
+    for (std::size_t i = 1; i + 1 < notes.size(); ++i) {
+        const auto gap = notes[i].at - notes[i - 1].at;
+        EXPECT_GE(gap, std::chrono::milliseconds(95)) << "notification " << i;
+        EXPECT_LE(gap, std::chrono::milliseconds(1300)) << "notification " << i;
+        if (notes[i].received == 600000 && notes[i - 1].received == 600000)
+            ++stallNotes;
+    }
+    EXPECT_GE(stallNotes, 1u);
+    EXPECT_EQ(notes.back().received, 600000u);
+}
+
+TEST_F(CurlTransferTest, TargetsThatCannotBeWrittenFail) {
+    const auto missingDir = fetch(server->url("/file/x?size=10"), dir.file("no/such/x.bin"));
+    EXPECT_EQ(missingDir.outcome, TransferOutcome::Failed);
+    EXPECT_NE(missingDir.reason.find("cannot create"), std::string::npos) << missingDir.reason;
+
+    // A link planted under the .part name is not followed.
+    const std::string elsewhere = dir.file("elsewhere");
+    writeFile(elsewhere, "untouched");
+    fs::create_symlink(elsewhere, dir.file("t.bin.part"));
+    const auto planted = fetch(server->url("/file/x?size=10"), dir.file("t.bin"));
+    EXPECT_EQ(planted.outcome, TransferOutcome::Failed);
+    EXPECT_EQ(readFile(elsewhere), "untouched");
+
+    // A full disk: the file size limit makes the space claim and the writes fail.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto full = fetch(server->url("/file/x?size=1000000"), dir.file("full.bin"));
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(full.outcome, TransferOutcome::Failed);
+    EXPECT_NE(full.reason.find("cannot write"), std::string::npos) << full.reason;
+    EXPECT_FALSE(fs::exists(dir.file("full.bin")));
+    EXPECT_FALSE(fs::exists(dir.file("full.bin.part")));
+}
+
+} // namespace
+} // namespace torvaline
