@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace torvaline {
@@ -147,12 +148,20 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
     Job job(callback, easy.get(), m_options.progressInterval);
+    // A device or pipe (/dev/null) is written as it is: renaming a .part onto it would
+    // replace the device node itself.
+    struct stat existing {};
+    const bool direct = ::stat(targetPath.c_str(), &existing) == 0 &&
+                        (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode));
     // O_NOFOLLOW: a link planted under the .part name must not redirect the write elsewhere.
-    job.fd = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    job.fd = direct ? ::open(targetPath.c_str(), O_WRONLY | O_CLOEXEC)
+                    : ::open(partPath.c_str(),
+                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (!easy) {
         result.reason = "libcurl could not start a transfer";
     } else if (job.fd < 0) {
-        result.reason = "cannot create " + partPath + ": " + errnoText(errno);
+        result.reason =
+            "cannot create " + (direct ? targetPath : partPath) + ": " + errnoText(errno);
     } else if (!job.notify()) {
         result = {TransferOutcome::Cancelled, "cancelled"};
     } else {
@@ -204,11 +213,13 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         if (::close(job.fd) != 0 && result.outcome == TransferOutcome::Succeeded)
             result = {TransferOutcome::Failed,
                       "cannot write " + partPath + ": " + errnoText(errno)};
-        if (result.outcome == TransferOutcome::Succeeded &&
-            std::rename(partPath.c_str(), targetPath.c_str()) != 0)
+        if (direct) {
+            // Nothing to rename or remove.
+        } else if (result.outcome == TransferOutcome::Succeeded &&
+                   std::rename(partPath.c_str(), targetPath.c_str()) != 0)
             result = {TransferOutcome::Failed,
                       "cannot rename " + partPath + " to " + targetPath + ": " + errnoText(errno)};
-        if (result.outcome != TransferOutcome::Succeeded)
+        if (!direct && result.outcome != TransferOutcome::Succeeded)
             ::unlink(partPath.c_str());
     }
     callback.onStop(result);

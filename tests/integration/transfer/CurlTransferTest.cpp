@@ -231,6 +231,13 @@ TEST_F(CurlTransferTest, ProgressIsPacedWhileDataFlowsAndRegularWhileItStalls) {
     EXPECT_EQ(notes.back().received, 600000u);
 }
 
+TEST_F(CurlTransferTest, ADeviceTargetIsWrittenInPlaceNotReplaced) {
+    const auto result = fetch(server->url("/file/n.bin?size=300000"), "/dev/null");
+    EXPECT_EQ(result.outcome, TransferOutcome::Succeeded) << result.reason;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_FALSE(fs::exists("/dev/null.part"));
+}
+
 TEST_F(CurlTransferTest, TargetsThatCannotBeWrittenFail) {
     const auto missingDir = fetch(server->url("/file/x?size=10"), dir.file("no/such/x.bin"));
     EXPECT_EQ(missingDir.outcome, TransferOutcome::Failed);
