@@ -1,0 +1,94 @@
+// The cost of the cycle itself per row: two pages, their capture and rules, the free-user
+// press, the hand-offs to and from the transfer, with countdowns of zero seconds and tiny files,
+// so that what is measured is the program and not the hoster's waits. Beside it, the same files
+// fetched by the curl tool: once in a single process, once as one process per file.
+//
+//   bench_cycle [rows=500] [size=1024] [nodelay]
+
+#include "integration/cycle/CycleRig.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+using namespace torvaline;
+using WallClock = std::chrono::steady_clock;
+
+namespace {
+
+double secondsSince(WallClock::time_point start) {
+    return std::chrono::duration<double>(WallClock::now() - start).count();
+}
+
+std::string fileUrl(const hostersim::HosterSim& sim, int i, unsigned long long size) {
+    return sim.baseUrl() + "/file/f" + std::to_string(i) + ".bin?size=" + std::to_string(size) +
+           "&cookie=sid";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 500;
+    const unsigned long long size = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1024;
+    if (rows <= 0 || rows > 5000) {
+        std::fprintf(stderr, "rows must be 1..5000\n");
+        return 2;
+    }
+
+    const bool noDelay = argc > 3 && std::string(argv[3]) == "nodelay";
+    test::CycleRig rig(noDelay);
+    for (int i = 0; i < rows; ++i)
+        rig.addRow("RapidShare",
+                   rig.sim.rapidshareLink("ok", "f" + std::to_string(i) + ".bin", size, 0));
+    const auto cycleStart = WallClock::now();
+    rig.core.StartDownload1Click();
+    const bool done = rig.run([&] { return rig.listDone(); }, std::chrono::seconds(600));
+    const double cycleSeconds = secondsSince(cycleStart);
+    const std::size_t cycleRequests = rig.sim.requests().size();
+    int completed = 0;
+    for (int r = 1; r < rig.list.rowCount(); ++r)
+        completed += rig.list.cell(r, DownloadList::Status) == "Completed";
+    if (!done || completed != rows) {
+        std::fprintf(stderr, "cycle did not finish: %d of %d rows completed\n", completed, rows);
+        return 1;
+    }
+
+    // The curl tool on the same files: one process for all of them (connection reused)...
+    const std::string config = (rig.dir / "curl.cfg").string();
+    {
+        std::ofstream cfg(config);
+        for (int i = 0; i < rows; ++i)
+            cfg << "url = \"" << fileUrl(rig.sim, i, size) << "\"\noutput = \""
+                << (rig.dir / ("c" + std::to_string(i))).string() << "\"\n";
+    }
+    auto start = WallClock::now();
+    const int rc1 = std::system(("curl -s -f -b sid=1 -K '" + config + "'").c_str());
+    const double curlOneProcess = secondsSince(start);
+
+    // ...and one process per file, as a shell loop would run it.
+    start = WallClock::now();
+    int rc2 = 0;
+    for (int i = 0; i < rows && rc2 == 0; ++i)
+        rc2 = std::system(("curl -s -f -b sid=1 -o '" + (rig.dir / "l").string() + "' '" +
+                           fileUrl(rig.sim, i, size) + "'")
+                              .c_str());
+    const double curlLoop = secondsSince(start);
+    if (rc1 != 0 || rc2 != 0)
+        std::fprintf(stderr, "curl failed (%d, %d)\n", rc1, rc2);
+
+    const double perRow = cycleSeconds / rows * 1000;
+    std::printf("rows %d, file size %llu bytes, countdown 0 s, emulator %s\n", rows, size,
+                noDelay ? "TCP_NODELAY" : "as it is (Nagle on)");
+    std::printf("cycle (page, free-user press, countdown page, transfer, next row): %.2f s, "
+                "%.2f ms per row\n",
+                cycleSeconds, perRow);
+    std::printf("curl, one process, %d files: %.2f s, %.2f ms per file (cycle/curl %.1fx)\n", rows,
+                curlOneProcess, curlOneProcess / rows * 1000, cycleSeconds / curlOneProcess);
+    std::printf("curl, one process per file: %.2f s, %.2f ms per file (cycle/curl %.1fx)\n",
+                curlLoop, curlLoop / rows * 1000, cycleSeconds / curlLoop);
+    std::printf("requests of the cycle to the emulator: %zu (%.1f per row)\n", cycleRequests,
+                static_cast<double>(cycleRequests) / rows);
+    return 0;
+}
