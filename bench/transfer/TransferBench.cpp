@@ -2,7 +2,7 @@
 // loop taking every hand-off, and by the curl, wget and aria2c tools, from the emulator and
 // (when installed) from nginx. Prints MB/s (10^6 bytes per second), ratios and peak memory.
 //
-//   torvaline-bench-transfer [--size-mib N] [--rounds N] [--no-nginx]
+//   bench_transfer [--size-mib N] [--rounds N] [--no-nginx]
 
 #include "BenchProcess.h"
 
