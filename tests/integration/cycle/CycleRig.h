@@ -79,10 +79,14 @@ public:
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
-            if (loop.pumpFor(std::chrono::milliseconds(2)))
+            if (loop.pumpFor(std::chrono::milliseconds(0)))
                 continue;
-            if (browser.busy() || component.busy())
+            // Both stay busy until their last hand-off has run here, so with neither busy and
+            // nothing queued no event can be on its way.
+            if (browser.busy() || component.busy()) {
+                loop.pumpFor(std::chrono::milliseconds(2));
                 continue;
+            }
             if (timer1.enabled() || timer2.enabled() || noticeTimer.enabled()) {
                 second();
                 continue;
