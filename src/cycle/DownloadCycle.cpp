@@ -112,7 +112,7 @@ DownloadCycle::Remaining DownloadCycle::remaining() const {
 void DownloadCycle::Timer1Timer() {
     CycleState& s = m_p.state;
     s.SaveFolder = m_p.folder.text();
-    setPanel0(CountdownText, 5);
+    setPanel0(CountdownPanelText, 5);
     const Remaining r = remaining();
     m_p.statusBar.setText(1, r.text);
     m_p.statusBar.setText(2, std::string());
@@ -145,11 +145,11 @@ void DownloadCycle::Timer1Timer() {
 
 void DownloadCycle::Timer2Timer() {
     CycleState& s = m_p.state;
-    setPanel0(WaitText, 10);
+    setPanel0(WaitPanelText, 10);
     const Remaining r = remaining();
     m_p.statusBar.setText(1, r.text);
-    m_p.statusBar.setText(2, WaitTailText);
-    m_p.statusBar.setWidth(2, textWidth(WaitTailText, 10));
+    m_p.statusBar.setText(2, WaitTailPanelText);
+    m_p.statusBar.setWidth(2, textWidth(WaitTailPanelText, 10));
     s.RemainingText = r.text;
     if (!r.over)
         return;

@@ -48,9 +48,9 @@ public:
     };
 
     static constexpr const char* BadLinkText = " Error - Please check the download link ";
-    static constexpr const char* CountdownText = "Download will start in ";
-    static constexpr const char* WaitText = "Wait ";
-    static constexpr const char* WaitTailText = " For the Next Download";
+    static constexpr const char* CountdownPanelText = "Download will start in ";
+    static constexpr const char* WaitPanelText = "Wait ";
+    static constexpr const char* WaitTailPanelText = " For the Next Download";
 
     DownloadCycle(Ports ports, Hooks hooks);
 
