@@ -8,6 +8,8 @@
 #include "platform/Timer.h"
 #include "transfer/DownloadComponent.h"
 
+#include <exception>
+
 namespace torvaline {
 
 namespace {
@@ -88,9 +90,19 @@ void DownloadCycle::WebBrowser1DownloadComplete() {
 }
 
 void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& event) {
-    if (m_hooks.BrowserInfo)
-        m_hooks.BrowserInfo();
+    // The capture lets an error through only when even its failure line could not be
+    // handled (a document that cannot be read at all). That page is a dead end like any
+    // unrecognised page, but it must not take the program down with it.
+    std::string unreadable;
+    try {
+        if (m_hooks.BrowserInfo)
+            m_hooks.BrowserInfo();
+    } catch (const std::exception& e) {
+        unreadable = e.what();
+    }
     m_p.state.PageHandled = false;
+    if (!unreadable.empty() && event.error.empty())
+        setPanel0(" Page not read - " + unreadable + " ", 10);
     // The error page has no form, so the row stalls; at least the user learns why.
     if (!event.error.empty())
         setPanel0(" Page not loaded - " + event.error + " ", 10);

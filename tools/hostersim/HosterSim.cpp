@@ -111,6 +111,9 @@ HosterSim::HosterSim()
     // Short keep-alive so that stop() does not wait on idle client connections.
     m_server->set_keep_alive_timeout(1);
     m_server->set_read_timeout(5);
+    // Header and body go out as separate writes; without this every small answer waits for
+    // the client's delayed acknowledgement (about 40 ms).
+    m_server->set_tcp_nodelay(true);
     addPageRoutes();
     addFileRoutes(*m_server);
     // Recorded before the answer goes out, so a client that has its answer finds it logged.

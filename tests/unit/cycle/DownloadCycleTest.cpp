@@ -283,6 +283,18 @@ TEST_F(Cycle, PageThatCannotBeLoadedSaysWhyInTheStatusBar) {
     EXPECT_EQ(status(1), "Waiting...");
 }
 
+TEST_F(Cycle, UnreadableDocumentStallsTheRowInsteadOfEndingTheProgram) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    state.PageHandled = true;
+    nextPage = [] { throw torvaline::DomError("no document"); };
+    EXPECT_NO_THROW(browser.completeDocument());
+    EXPECT_FALSE(state.PageHandled);
+    EXPECT_EQ(bar.text(0), " Page not read - no document ");
+    EXPECT_EQ(browser.navigations.size(), 1u);
+    EXPECT_EQ(status(1), "Waiting...");
+}
+
 TEST_F(Cycle, FailedTransferIsMarkedFailedAndTheCycleGoesOn) {
     addRows(2);
     cycle.StartDownload1Click();
