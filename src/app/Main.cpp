@@ -5,6 +5,7 @@
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/StatusPanels.h"
+#include "cycle/ShutdownControl.h"
 #include "dialogs/AboutTorvaline.h"
 #include "dialogs/DownOpt.h"
 #include "dialogs/SaveOn.h"
@@ -12,6 +13,7 @@
 #include "platform/Browser.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
+#include "transfer/ProgressDisplay.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -27,8 +29,6 @@
 namespace torvaline {
 
 namespace {
-
-constexpr const char* TagProperty = "Tag";
 
 QString text(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -66,17 +66,12 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
 
     m_appTitle.setOnChanged([this](const std::string& title) { showAppTitle(title); });
     showAppTitle(m_appTitle.text());
-    m_stbarTimer->setOnTick([this] { StbarTimerTimer(); });
 
     m_browser.Navigate(StartPage);
     InitGrid();
 }
 
 TForm1::~TForm1() {
-    // The adopted parts may still reach into the window; they go first, newest first.
-    while (!m_parts.empty())
-        m_parts.pop_back();
-    m_stbarTimer->setOnTick({});
     m_appTitle.setOnChanged({});
     // The view, the model and the panels refer to the core objects, which are members and
     // so would die before QObject gets round to deleting the children.
@@ -89,12 +84,17 @@ Timer& TForm1::StbarTimer() {
     return *m_stbarTimer;
 }
 
-bool TForm1::shutBtnDown() const {
-    return m_shutBtn->isChecked();
+void TForm1::bindShutdownControl(ShutdownControl* control) {
+    if (m_shutdown != nullptr)
+        m_shutdown->setOnChanged({});
+    m_shutdown = control;
+    if (m_shutdown != nullptr)
+        m_shutdown->setOnChanged([this] { showShutdownControl(); });
+    showShutdownControl();
 }
 
-std::int32_t TForm1::shutBtnTag() const {
-    return m_shutBtn->property(TagProperty).toInt();
+void TForm1::bindProgressDisplay(ProgressDisplay* display) {
+    m_progress = display;
 }
 
 void TForm1::centreOnScreen() {
@@ -244,9 +244,8 @@ void TForm1::createToolBar() {
     bindAction(addToolButton("clrBtn", "Clear List"), m_clearAction);
     m_toolBar->addSeparator();
     m_shutBtn = addToolButton("shutBtn", "ShutDown PC");
-    // A latching button of its own: each click toggles it, nothing else changes with it.
+    // A latching button: each click toggles it; what it shows comes from the shutdown control.
     m_shutBtn->setCheckable(true);
-    m_shutBtn->setProperty(TagProperty, 0);
     bind(m_shutBtn, &TForm1::shutBtnClick);
 }
 
@@ -327,16 +326,25 @@ void TForm1::ClearActionExecute() {
 }
 
 void TForm1::shutBtnClick() {
-    m_shutBtn->setProperty(TagProperty, 1);
-    if (m_shutBtnClicked)
-        m_shutBtnClicked(m_shutBtn->isChecked());
+    // The button has toggled itself already; the control takes its new state.
+    if (m_shutdown != nullptr) {
+        m_shutdown->setDown(m_shutBtn->isChecked());
+        m_shutdown->shutBtnClick();
+    }
+    showShutdownControl();
 }
 
 void TForm1::ShutPC1Click() {
-    m_shutBtn->setChecked(true);
-    m_shutBtn->setProperty(TagProperty, 1);
-    if (m_shutPC1Chosen)
-        m_shutPC1Chosen();
+    // The item has flipped its check mark already; the control flips its own, which is the
+    // one that counts, and the item is set from it.
+    if (m_shutdown != nullptr)
+        m_shutdown->chooseShutPC1();
+    showShutdownControl();
+}
+
+void TForm1::showShutdownControl() {
+    m_shutBtn->setChecked(m_shutdown != nullptr && m_shutdown->down());
+    m_shutPC1->setChecked(m_shutdown != nullptr && m_shutdown->menuChecked());
 }
 
 void TForm1::Exit1Click() {
@@ -380,17 +388,18 @@ void TForm1::changeEvent(QEvent* event) {
 }
 
 void TForm1::ApplicationEvents1Minimize() {
-    m_stbarTimer->setEnabled(!m_statusBar.text(0).empty());
-    m_appTitle.setText(AppTitle::AfterMinimize);
+    if (m_progress != nullptr)
+        m_progress->ApplicationEvents1Minimize();
 }
 
 void TForm1::ApplicationEvents1Restore() {
-    m_stbarTimer->setEnabled(false);
-    m_appTitle.setText(AppTitle::AfterMinimize);
+    if (m_progress != nullptr)
+        m_progress->ApplicationEvents1Restore();
 }
 
 void TForm1::StbarTimerTimer() {
-    m_appTitle.setText(m_statusBar.text(0) + " " + m_statusBar.text(1) + " " + m_statusBar.text(2));
+    if (m_progress != nullptr)
+        m_progress->StbarTimerTimer();
 }
 
 void TForm1::showAppTitle(const std::string& title) {

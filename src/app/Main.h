@@ -9,11 +9,9 @@
 
 #include <QMainWindow>
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 class QAction;
 class QToolBar;
@@ -25,8 +23,10 @@ class Browser;
 class Dialogs;
 class DownloadGrid;
 class DownloadListModel;
+class ProgressDisplay;
 class QtTimer;
 class Shell;
+class ShutdownControl;
 class StatusPanels;
 class Timer;
 
@@ -56,26 +56,19 @@ public:
     Timer& StbarTimer();
     ListCommands& listCommands() { return m_listCommands; }
     DownloadGrid* MyStringGrid() const { return m_grid; }
-    // The shutdown button: armed while down; its Tag says the controls were used at all.
-    bool shutBtnDown() const;
-    std::int32_t shutBtnTag() const;
-
     // Start Download and Stop Download run whatever the download cycle binds here; unbound
     // they do nothing.
     void bindStartDownload(std::function<void()> command) { m_startDownload = std::move(command); }
     void bindStopDownload(std::function<void()> command) { m_stopDownload = std::move(command); }
-    // The shutdown check is bound the same way: told after the button has toggled (with its
-    // new state) and after the menu item has put the button down.
-    void bindShutdownControls(std::function<void(bool down)> shutBtnClicked,
-                              std::function<void()> shutPC1Chosen) {
-        m_shutBtnClicked = std::move(shutBtnClicked);
-        m_shutPC1Chosen = std::move(shutPC1Chosen);
-    }
+    // The shutdown button and the menu item show and change what the control holds (the
+    // button's down state and Tag, the item's own check mark); unbound they stay up and
+    // unchecked. Pass null to unbind. A bound control must be unbound before it goes.
+    void bindShutdownControl(ShutdownControl* control);
     QToolButton* shutBtn() const { return m_shutBtn; }
     QAction* ShutPC1() const { return m_shutPC1; }
-    // Keeps an object (the cycle and its helpers) alive as long as the window; such objects
-    // go before the window's own parts, in the reverse order of adoption.
-    void keepAlive(std::shared_ptr<void> part) { m_parts.push_back(std::move(part)); }
+    // Minimise, restore and the ticks of StbarTimer go to the progress display, which mirrors
+    // the status bar in the program title; unbound they do nothing. Pass null to unbind.
+    void bindProgressDisplay(ProgressDisplay* display);
 
 public slots:
     void AddActionExecute();
@@ -115,6 +108,7 @@ private:
     void InitGrid();
     void centreOnScreen();
     void showAppTitle(const std::string& title);
+    void showShutdownControl();
     // Runs a move after CheckRowNum; the selection stays on the row index it started from.
     void moveCurrentRow(void (*move)(DownloadList&, int));
     int currentRow() const;
@@ -144,10 +138,9 @@ private:
 
     std::function<void()> m_startDownload;
     std::function<void()> m_stopDownload;
-    std::function<void(bool)> m_shutBtnClicked;
-    std::function<void()> m_shutPC1Chosen;
+    ShutdownControl* m_shutdown = nullptr;
+    ProgressDisplay* m_progress = nullptr;
     bool m_closeApproved = false;
-    std::vector<std::shared_ptr<void>> m_parts;
 };
 
 } // namespace torvaline

@@ -1,14 +1,32 @@
-#include "adapters/curl/CurlShare.h"
-#include "adapters/curl/HttpBrowser.h"
 #include "adapters/qt/QtDialogs.h"
-#include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShell.h"
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
+#include "app/TorvalineApp.h"
 #include "list/AppTitle.h"
 
+#ifdef _WIN32
+#include "adapters/windows/WindowsShutdown.h"
+#else
+#include "adapters/linux/LogindShutdown.h"
+#endif
+
 #include <QApplication>
+#include <QLocale>
 #include <QStringList>
+
+namespace {
+
+// The sizes and speeds are byte texts: a decimal point outside ASCII cannot be one of their
+// characters, so such locales get the point.
+char decimalSeparator() {
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point.at(0).unicode() > 0x20 && point.at(0).unicode() < 0x7f)
+        return static_cast<char>(point.at(0).unicode());
+    return '.';
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     using namespace torvaline;
@@ -20,17 +38,21 @@ int main(int argc, char* argv[]) {
     QtDialogs qtDialogs;
     PresetOpenDialogs dialogs(qtDialogs);
     QtShell shell;
-    // The browser goes before the share and the loop it uses (reverse order of creation).
-    QtEventLoop loop;
-    CurlShare share;
-    HttpBrowser browser(loop, share);
+#ifdef _WIN32
+    WindowsShutdown shutdownService;
+#else
+    LogindShutdown shutdownService;
+#endif
 
-    TForm1 form(browser, dialogs, shell);
+    TorvalineApp::Options options;
+    options.decimalSeparator = decimalSeparator();
+    TorvalineApp program(dialogs, shell, shutdownService, options);
+    TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();
 
     // List files given on the command line (a file manager's "open with") are imported as
-    // Import List imports them.
+    // Import List does.
     const QStringList files = QApplication::arguments().mid(1);
     for (const QString& file : files) {
         const QByteArray path = file.toUtf8();
@@ -39,5 +61,7 @@ int main(int argc, char* argv[]) {
         form.ImportList1Click();
     }
 
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    qtDialogs.setParent(nullptr);
+    return status;
 }

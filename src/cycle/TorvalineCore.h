@@ -43,6 +43,8 @@ public:
         TDownloadFile& component;
         ShutdownService& shutdownService;
         ShutdownNotice& shutdownNotice;
+        // Between the whole and the fractional part of the sizes and speeds shown.
+        char decimalSeparator = '.';
     };
 
     explicit TorvalineCore(Ports ports);

@@ -1,9 +1,16 @@
 #include "MainWindowFixture.h"
 
 #include "app/PresetOpenDialogs.h"
+#include "cycle/CycleState.h"
+#include "cycle/ShutdownControl.h"
 #include "dialogs/DownOpt.h"
 #include "dialogs/SaveOn.h"
+#include "doubles/FakeClock.h"
+#include "doubles/FakeDownloadComponent.h"
+#include "doubles/ManualTimer.h"
+#include "doubles/RecordingShutdown.h"
 #include "platform/Timer.h"
+#include "transfer/ProgressDisplay.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -308,6 +315,20 @@ TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
     Timer& mirror = form->StbarTimer();
     EXPECT_EQ(form->appTitle().text(), "Torvaline V.1.2.2");
 
+    // Unbound, the window has no title mirror of its own.
+    form->setWindowState(Qt::WindowMinimized);
+    form->setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(form->appTitle().text(), "Torvaline V.1.2.2");
+
+    CycleState state;
+    FakeClock clock;
+    ManualTimer elpsTimer;
+    ManualTimer estTimer;
+    FakeDownloadComponent component;
+    ProgressDisplay display(list(), form->StatusBar1(), form->appTitle(), state, clock, elpsTimer,
+                            estTimer, mirror, component);
+    form->bindProgressDisplay(&display);
+
     form->setWindowState(Qt::WindowMinimized);
     EXPECT_FALSE(mirror.enabled());
     EXPECT_EQ(form->appTitle().text(), " Torvaline V.1.2.2");
@@ -318,13 +339,19 @@ TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
     form->StatusBar1().setText(2, "name.zip");
     form->setWindowState(Qt::WindowMinimized);
     EXPECT_TRUE(mirror.enabled());
-    form->StbarTimerTimer();
-    EXPECT_EQ(form->appTitle().text(), "Downloading... 45.00 %  name.zip");
+    // The timer's own tick reaches the display.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form->appTitle().text() == "Downloading... 45.00 %  name.zip"; }, 3000));
     EXPECT_EQ(form->windowIconText(), "Downloading... 45.00 %  name.zip");
+    form->StatusBar1().setText(2, "other.zip");
+    form->StbarTimerTimer();
+    EXPECT_EQ(form->appTitle().text(), "Downloading... 45.00 %  other.zip");
 
     form->setWindowState(Qt::WindowNoState);
     EXPECT_FALSE(mirror.enabled());
     EXPECT_EQ(form->appTitle().text(), " Torvaline V.1.2.2");
+    form->bindProgressDisplay(nullptr);
+    mirror.setOnTick(nullptr); // the display goes before the window
 }
 
 TEST_F(MainWindowTest, StartAndStopRunWhatTheCycleBinds) {
@@ -345,26 +372,45 @@ TEST_F(MainWindowTest, StartAndStopRunWhatTheCycleBinds) {
 }
 
 TEST_F(MainWindowTest, ShutdownControlsLatchAndMarkTheirUse) {
-    std::vector<bool> clicks;
-    int menuChoices = 0;
-    form->bindShutdownControls([&](bool down) { clicks.push_back(down); }, [&] { ++menuChoices; });
     QToolButton* shut = button("shutBtn");
-    EXPECT_EQ(form->shutBtnTag(), 0);
+    QAction* item = action("ShutPC1");
+    // Unbound there is nothing to arm: the controls stay up.
     shut->click();
-    EXPECT_TRUE(form->shutBtnDown());
-    EXPECT_EQ(form->shutBtnTag(), 1);
+    item->trigger();
+    EXPECT_FALSE(shut->isChecked());
+    EXPECT_FALSE(item->isChecked());
+
+    RecordingShutdownService service;
+    RecordingShutdownNotice notice;
+    ManualTimer noticeTimer;
+    FakeClock clock;
+    ShutdownControl control(service, notice, noticeTimer, clock);
+    form->bindShutdownControl(&control);
+    EXPECT_EQ(control.Tag(), 0);
     shut->click();
-    EXPECT_FALSE(form->shutBtnDown());
-    EXPECT_EQ(form->shutBtnTag(), 1);
-    EXPECT_EQ(clicks, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(control.down());
+    EXPECT_TRUE(shut->isChecked());
+    EXPECT_EQ(control.Tag(), 1);
+    shut->click();
+    EXPECT_FALSE(control.down());
+    EXPECT_FALSE(shut->isChecked());
+    EXPECT_EQ(control.Tag(), 1);
 
     // The menu item's check mark flips on its own; the button only ever goes down.
-    QAction* item = action("ShutPC1");
     item->trigger();
+    EXPECT_TRUE(item->isChecked());
     item->trigger();
     EXPECT_FALSE(item->isChecked());
-    EXPECT_TRUE(form->shutBtnDown());
-    EXPECT_EQ(menuChoices, 2);
+    EXPECT_FALSE(control.menuChecked());
+    EXPECT_TRUE(control.down());
+    EXPECT_TRUE(shut->isChecked());
+
+    // What the control changes by itself shows on the button.
+    control.clickShutBtn();
+    EXPECT_FALSE(shut->isChecked());
+    EXPECT_TRUE(service.requests.empty());
+    form->bindShutdownControl(nullptr);
+    EXPECT_FALSE(shut->isChecked());
 }
 
 TEST_F(MainWindowTest, ImportListAppendsTheFileAndResetsTheFolder) {

@@ -11,6 +11,10 @@ QtShutdownNotice::~QtShutdownNotice() {
     close();
 }
 
+QMessageBox* QtShutdownNotice::box() const {
+    return m_box;
+}
+
 QString QtShutdownNotice::text(int secondsLeft) {
     return QStringLiteral("The download list is done. The computer will shut down in %1 "
                           "seconds.\n\nPress Cancel to keep it running.")

@@ -21,7 +21,7 @@ public:
     void close() override;
 
     // The box while it shows, else null.
-    QMessageBox* box() const { return m_box; }
+    QMessageBox* box() const;
 
     static QString text(int secondsLeft);
 

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/DefaultFolder.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace torvaline {
+
+class CurlShare;
+class CurlTransfer;
+class Dialogs;
+class HttpBrowser;
+class QtClock;
+class QtEventLoop;
+class QtShutdownNotice;
+class QtTimer;
+class Shell;
+class ShutdownService;
+class TDownloadFile;
+class TForm1;
+class TorvalineCore;
+
+// The program put together: the main window over the real browser, the real transfers, Qt's
+// timers and clock, with the core wired to all of them and the window's commands and events
+// bound to the core. The program and the GUI tests build this same object.
+class TorvalineApp final {
+public:
+    struct Options {
+        std::string defaultFolder = DefaultFolder::path();
+        // From the user's locale in the program.
+        char decimalSeparator = '.';
+        // How long the end of the program waits for a cancelled transfer to let go.
+        std::chrono::milliseconds workerGrace{3000};
+    };
+
+    // The shutdown service is the operating system's in the program and a recording double in
+    // the tests; it must outlive this object.
+    TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shutdownService, Options options);
+    // Stops a running transfer and waits (a bounded time) for its worker to let go.
+    ~TorvalineApp();
+    TorvalineApp(const TorvalineApp&) = delete;
+    TorvalineApp& operator=(const TorvalineApp&) = delete;
+
+    TForm1& form() { return *m_form; }
+    TorvalineCore& core() { return *m_core; }
+    QtShutdownNotice& shutdownNotice() { return *m_notice; }
+
+private:
+    // Whether no transfer worker holds the facility any more, after at most `grace`.
+    bool waitForWorkers(std::chrono::milliseconds grace);
+
+    Options m_options;
+    // Declared in the order of creation, so that each part goes before what it uses.
+    std::unique_ptr<QtEventLoop> m_loop;
+    std::shared_ptr<CurlShare> m_share;
+    std::unique_ptr<HttpBrowser> m_browser;
+    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<QtClock> m_clock;
+    std::unique_ptr<QtTimer> m_timer1;
+    std::unique_ptr<QtTimer> m_timer2;
+    std::unique_ptr<QtTimer> m_elpsTimer;
+    std::unique_ptr<QtTimer> m_estTimer;
+    std::unique_ptr<QtTimer> m_noticeTimer;
+    std::shared_ptr<CurlTransfer> m_facility;
+    std::unique_ptr<TDownloadFile> m_component;
+    std::unique_ptr<QtShutdownNotice> m_notice;
+    std::unique_ptr<TorvalineCore> m_core;
+};
+
+} // namespace torvaline

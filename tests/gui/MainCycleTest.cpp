@@ -1,0 +1,220 @@
+#include "adapters/qt/QtShutdownNotice.h"
+#include "app/DownloadGrid.h"
+#include "app/Main.h"
+#include "app/TorvalineApp.h"
+#include "cycle/TorvalineCore.h"
+#include "dialogs/DownOpt.h"
+#include "doubles/FakeDialogs.h"
+#include "doubles/FakeShell.h"
+#include "doubles/RecordingShutdown.h"
+
+#include <FileRoutes.h>
+#include <HosterSim.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace torvaline::test {
+namespace {
+
+// The whole program in its window, over the emulator on 127.0.0.1 and Qt's real timers:
+// every wait below is real time, so the countdowns are a second long.
+class MainCycleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_tmp.isValid());
+        sim.start();
+        folder = (m_tmp.path() + "/Downloads").toStdString();
+        TorvalineApp::Options options;
+        options.defaultFolder = folder;
+        app = std::make_unique<TorvalineApp>(dialogs, shell, shutdownService, options);
+        form().show();
+    }
+    void TearDown() override {
+        app.reset();
+        sim.stop();
+    }
+
+    TForm1& form() { return app->form(); }
+    DownloadList& list() { return form().downloadList(); }
+    QToolButton* button(const char* name) {
+        auto* b = form().findChild<QToolButton*>(QString::fromLatin1(name));
+        EXPECT_NE(b, nullptr) << name;
+        return b;
+    }
+    QAction* action(const char* name) {
+        auto* a = form().findChild<QAction*>(QString::fromLatin1(name));
+        EXPECT_NE(a, nullptr) << name;
+        return a;
+    }
+
+    // Imports the links as a list file through Import List.
+    void importLinks(const std::vector<std::string>& links) {
+        const QString path = m_tmp.path() + "/list.txt";
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        for (const std::string& link : links)
+            file.write((link + "\r\n").c_str());
+        file.close();
+        dialogs.files.push_back(path.toStdString());
+        button("impBtn")->click();
+    }
+
+    std::vector<std::string> statuses() {
+        std::vector<std::string> out;
+        for (int r = 1; r < list().rowCount(); ++r)
+            out.push_back(list().cell(r, DownloadList::Status));
+        return out;
+    }
+    bool allCompleted() {
+        for (const std::string& s : statuses())
+            if (s != "Completed")
+                return false;
+        return list().rowCount() > 1;
+    }
+
+    // The file arrived whole and byte for byte as the emulator served it.
+    ::testing::AssertionResult fileIntact(const std::string& name, std::uint64_t size) {
+        QFile file(QString::fromStdString(folder + "/" + name));
+        if (!file.open(QIODevice::ReadOnly))
+            return ::testing::AssertionFailure() << name << " is missing";
+        const QByteArray bytes = file.readAll();
+        if (static_cast<std::uint64_t>(bytes.size()) != size)
+            return ::testing::AssertionFailure() << name << " has " << bytes.size() << " bytes";
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            if (static_cast<std::uint8_t>(bytes[i]) != hostersim::contentByte(i))
+                return ::testing::AssertionFailure() << name << " differs at " << i;
+        return ::testing::AssertionSuccess();
+    }
+
+    hostersim::HosterSim sim;
+    FakeDialogs dialogs;
+    FakeShell shell;
+    RecordingShutdownService shutdownService;
+    std::string folder;
+    std::unique_ptr<TorvalineApp> app;
+
+private:
+    QTemporaryDir m_tmp;
+};
+
+TEST_F(MainCycleTest, ThreeRowListDownloadsToCompletedWithTheFilesIntact) {
+    const std::uint64_t sizes[] = {150 * 1024 + 7, 1, 600 * 1024};
+    importLinks({sim.rapidshareLink("ok", "first.bin", sizes[0], 1),
+                 sim.rapidshareLink("ok", "second.bin", sizes[1], 1),
+                 sim.rapidshareLink("ok", "third.bin", sizes[2], 1)});
+    ASSERT_EQ(statuses(), (std::vector<std::string>{"Waiting...", "Waiting...", "Waiting..."}));
+
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 30000))
+        << "statuses: " << ::testing::PrintToString(statuses())
+        << ", status bar: " << form().StatusBar1().text(0);
+
+    EXPECT_TRUE(fileIntact("first.bin", sizes[0]));
+    EXPECT_TRUE(fileIntact("second.bin", sizes[1]));
+    EXPECT_TRUE(fileIntact("third.bin", sizes[2]));
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files).size(), 3);
+    // Every progress column was emptied when its row ended.
+    for (int r = 1; r <= 3; ++r)
+        for (int c = DownloadList::Speed; c <= DownloadList::Estimated; ++c)
+            EXPECT_EQ(list().cell(r, c), "") << "row " << r << " column " << c;
+    // The controls were never touched: nothing was asked of the system.
+    EXPECT_TRUE(shutdownService.requests.empty());
+    EXPECT_EQ(shutdownService.privilegeSteps, 0);
+}
+
+TEST_F(MainCycleTest, StopAndStartFromTheMenuAndTheDownloadOptionsDialog) {
+    importLinks({sim.rapidshareLink("ok", "held.bin", 2048, 30)});
+    action("StartDownload1")->trigger();
+    // The long countdown is running; Stop marks the row and ends it.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form().StatusBar1().text(0).rfind("Download will start in", 0) == 0; }, 10000))
+        << form().StatusBar1().text(0);
+    action("StopDownload1")->trigger();
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Stopped");
+    QTest::qWait(1500);
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Stopped");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(folder + "/held.bin")));
+
+    // The row goes; a new one comes through the dialog, whose "Start Download Now" starts
+    // the cycle from the first row again.
+    form().MyStringGrid()->setCurrentRow(1);
+    button("delBtn")->click();
+    ASSERT_EQ(list().rowCount(), 1);
+    const std::string link = sim.rapidshareLink("ok", "added.bin", 4096, 1);
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TForm2*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        dialog->findChild<QPlainTextEdit*>("Memo1")->setPlainText(QString::fromStdString(link));
+        dialog->findChild<QCheckBox*>("CheckBox1")->click();
+        dialog->findChild<QPushButton*>("NewURLBtn")->click();
+    });
+    button("addBtn")->click();
+    ASSERT_EQ(list().rowCount(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 20000))
+        << ::testing::PrintToString(statuses()) << " " << form().StatusBar1().text(0);
+    EXPECT_TRUE(fileIntact("added.bin", 4096));
+}
+
+TEST_F(MainCycleTest, ArmedShutdownWarnsAtTheEndOfTheListAndCancelKeepsTheMachineOn) {
+    TorvalineCore& core = app->core();
+    QToolButton* shut = button("shutBtn");
+    shut->click();
+    shut->click();
+    EXPECT_FALSE(core.shutdown().down());
+    action("ShutPC1")->trigger();
+    EXPECT_TRUE(core.shutdown().down());
+    EXPECT_TRUE(shut->isChecked());
+    EXPECT_EQ(core.shutdown().Tag(), 1);
+
+    importLinks({sim.rapidshareLink("ok", "last.bin", 1000, 1)});
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->shutdownNotice().box() != nullptr; }, 20000))
+        << ::testing::PrintToString(statuses());
+    EXPECT_EQ(statuses(), std::vector<std::string>{"Completed"});
+    EXPECT_TRUE(shutdownService.requests.empty());
+
+    QMessageBox* box = app->shutdownNotice().box();
+    box->button(QMessageBox::Cancel)->click();
+    EXPECT_FALSE(core.shutdown().noticeShowing());
+    QTest::qWait(1200);
+    EXPECT_TRUE(shutdownService.requests.empty());
+}
+
+TEST_F(MainCycleTest, ClosingTheProgramDuringATransferLeavesNoPartialFile) {
+    // Throttled to last some seconds, so the program ends while the file is coming in.
+    importLinks({sim.rapidshareLink("ok", "cut.bin", 400 * 1024, 1, "rate=65536")});
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return list().cell(1, DownloadList::Status) == "Downloading... "; }, 10000));
+    QTest::qWait(300);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    app.reset();
+    EXPECT_LT(elapsed.elapsed(), 3000);
+    const QDir dir(QString::fromStdString(folder));
+    EXPECT_TRUE(dir.entryList(QDir::Files).isEmpty()) << dir.entryList().join(',').toStdString();
+}
+
+} // namespace
+} // namespace torvaline::test
