@@ -1,19 +1,31 @@
 // Shows the main window with a few rows in progress and saves a picture of it.
-// Usage: torvaline-screenshot out.png   (run under a display, e.g. xvfb-run)
+// Usage (run under a display, e.g. xvfb-run):
+//   torvaline-screenshot out.png                 rows staged by hand
+//   torvaline-screenshot --demo LIST out.png     the real program downloading LIST (the demo
+//                                                list of the emulator) into a temporary folder,
+//                                                pictured while the row after the first three
+//                                                finished ones comes in
 
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
 #include "app/NullBrowser.h"
+#include "app/PresetOpenDialogs.h"
+#include "app/TorvalineApp.h"
 #include "list/DownloadList.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
+#include "platform/ShutdownService.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 using namespace torvaline;
 
@@ -39,6 +51,71 @@ public:
     void setClipboardText(const std::string&) override {}
     void openAddress(const std::string&) override {}
 };
+
+// The picture never switches anything off.
+class NoShutdown final : public ShutdownService {
+public:
+    void enableShutdownPrivilege() override {}
+    void requestExit(ExitRequest, bool) override {}
+};
+
+// Completed rows so far, and the progress text of the row coming in (empty when none).
+struct ListState {
+    int completed = 0;
+    std::string progress;
+};
+
+ListState listState(const DownloadList& list) {
+    ListState state;
+    for (int r = 1; r < list.rowCount(); ++r) {
+        const std::string status = list.cell(r, DownloadList::Status);
+        if (status == "Completed")
+            ++state.completed;
+        else if (status == "Downloading... ")
+            state.progress = list.cell(r, DownloadList::Progress);
+    }
+    return state;
+}
+
+// Runs the demo list and saves the window once `completed` rows are done and the next one
+// is well under way. Gives up after four minutes.
+int demo(const QString& listFile, const QString& out, int completed) {
+    QTemporaryDir tmp;
+    SilentDialogs silent;
+    PresetOpenDialogs dialogs(silent);
+    NoShell shell;
+    NoShutdown shutdown;
+    TorvalineApp::Options options;
+    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
+    TorvalineApp program(dialogs, shell, shutdown, options);
+    TForm1& form = program.form();
+    form.show();
+    dialogs.presetOpenFile(listFile.toStdString());
+    form.ImportList1Click();
+    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int rc = 1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const ListState state = listState(form.downloadList());
+        // "37.50 %": far enough in that speed, sizes and time left all show.
+        const bool underWay = state.completed >= completed && !state.progress.empty() &&
+                              std::atof(state.progress.c_str()) >= 30.0;
+        if (!underWay && elapsed.elapsed() < 240000)
+            return;
+        poll.stop();
+        if (underWay)
+            rc = form.grab().save(out) ? 0 : 1;
+        std::printf("%s: %s\n", rc == 0 ? "saved" : "could not save", qPrintable(out));
+        form.downloadList().setRowCount(1);
+        QApplication::quit();
+    });
+    poll.start(100);
+    QApplication::exec();
+    return rc;
+}
 
 void fill(DownloadList& list) {
     struct Sample {
@@ -83,8 +160,10 @@ void fill(DownloadList& list) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc == 4 && std::strcmp(argv[1], "--demo") == 0)
+        return demo(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), 3);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s out.png\n", argv[0]);
+        std::fprintf(stderr, "usage: %s out.png | --demo LIST out.png\n", argv[0]);
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

@@ -66,8 +66,9 @@ public:
     void bindShutdownControl(ShutdownControl* control);
     QToolButton* shutBtn() const { return m_shutBtn; }
     QAction* ShutPC1() const { return m_shutPC1; }
-    // Minimise, restore and the ticks of StbarTimer go to the progress display, which mirrors
-    // the status bar in the program title; unbound they do nothing. Pass null to unbind.
+    // Minimise, restore and StbarTimerTimer go to the progress display, which mirrors the
+    // status bar in the program title and takes StbarTimer's ticks itself; unbound they do
+    // nothing. Pass null to unbind.
     void bindProgressDisplay(ProgressDisplay* display);
 
 public slots:

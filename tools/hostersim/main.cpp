@@ -24,12 +24,15 @@ void usage() {
 }
 
 bool writeDemoList(const hostersim::HosterSim& sim, const std::string& path) {
+    // Throttled so that the speed, sizes and time left can be watched for some seconds. The
+    // missing file comes last: a missing file holds the list on its row until the user acts.
+    const std::string rate = "rate=" + std::to_string(256 * 1024);
     const std::string lines[] = {
-        sim.rapidshareLink("ok", "demo-alpha.bin", 256 * 1024, 2),
-        sim.rapidshareLink("ok", "demo-beta.bin", 512 * 1024, 3),
-        sim.rapidshareLink("tryagainabout", "demo-gamma.bin", 128 * 1024, 2, "wait=1"),
+        sim.rapidshareLink("ok", "demo-alpha.bin", 1024 * 1024, 2, rate),
+        sim.rapidshareLink("ok", "demo-beta.bin", 2048 * 1024, 3, rate),
+        sim.rapidshareLink("tryagainabout", "demo-gamma.bin", 1536 * 1024, 2, "wait=1&" + rate),
+        sim.rapidshareLink("ok", "demo-delta.bin", 3072 * 1024, 2, rate),
         sim.rapidshareLink("notfound", "demo-missing.bin", 1024, 2),
-        sim.rapidshareLink("ok", "demo-delta.bin", 768 * 1024, 2),
     };
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const std::string& line : lines)
