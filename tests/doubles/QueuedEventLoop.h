@@ -70,6 +70,14 @@ public:
         return static_cast<int>(batch.size());
     }
 
+    // Waits up to `timeout` for work, then runs what is queued. Returns whether anything ran.
+    bool pumpFor(std::chrono::milliseconds timeout) {
+        if (!waitForWork(timeout))
+            return false;
+        pumpOnce();
+        return true;
+    }
+
     // Pumps until `condition` holds (checked between items) or the time is up.
     bool pumpUntil(const std::function<bool()>& condition,
                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
@@ -95,8 +103,7 @@ public:
     }
 
     // Waits until some hand-off is queued, without running it.
-    bool waitForWork(std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
+    bool waitForWork(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         std::unique_lock lock(m_mutex);
         return m_wake.wait_for(lock, timeout, [this] { return !m_queue.empty(); });
     }

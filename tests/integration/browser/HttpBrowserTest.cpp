@@ -1,6 +1,6 @@
 #include "adapters/curl/HttpBrowser.h"
 #include "adapters/curl/CurlShare.h"
-#include "doubles/PumpedEventLoop.h"
+#include "doubles/QueuedEventLoop.h"
 
 #include <HosterSim.h>
 #include <httplib.h>
@@ -95,7 +95,7 @@ protected:
 
     hostersim::HosterSim sim;
     CurlShare share;
-    test::PumpedEventLoop loop;
+    test::QueuedEventLoop loop;
     std::unique_ptr<HttpBrowser> browser;
     std::vector<std::string> log;
     std::vector<DocumentCompleteEvent> completes;

@@ -3,7 +3,7 @@
 #include "cycle/CycleState.h"
 #include "doubles/FakeClock.h"
 #include "doubles/ManualTimer.h"
-#include "doubles/PumpedEventLoop.h"
+#include "doubles/QueuedEventLoop.h"
 #include "pages/PageHandling.h"
 
 #include <HosterSim.h>
@@ -46,7 +46,7 @@ protected:
 
     hostersim::HosterSim sim;
     CurlShare share;
-    test::PumpedEventLoop loop;
+    test::QueuedEventLoop loop;
     test::FakeClock clock;
     test::ManualTimer timer1;
     test::ManualTimer timer2;

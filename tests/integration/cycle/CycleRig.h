@@ -6,7 +6,7 @@
 #include "cycle/TorvalineCore.h"
 #include "doubles/FakeClock.h"
 #include "doubles/ManualTimer.h"
-#include "doubles/PumpedEventLoop.h"
+#include "doubles/QueuedEventLoop.h"
 #include "doubles/RecordingShutdown.h"
 #include "list/AppTitle.h"
 #include "list/DownloadFolder.h"
@@ -103,7 +103,7 @@ public:
     hostersim::HosterSim sim;
     std::filesystem::path dir;
     std::shared_ptr<CurlShare> share = std::make_shared<CurlShare>();
-    PumpedEventLoop loop;
+    QueuedEventLoop loop;
     FakeClock clock;
     ManualTimer timer1, timer2, elpsTimer, estTimer, stbarTimer, noticeTimer;
     DownloadList list;
