@@ -8,8 +8,9 @@
 
 namespace torvaline::test {
 
-// A browser whose current document the test sets. Navigate records the address and fires
-// before-navigate at once, as a form submission would; the test fires document-complete.
+// A browser that loads nothing: the test sets its current document (none by default) and fires
+// its events, so each page arrives exactly when the test says. Navigate records the address
+// and fires before-navigate at once, as a form submission would.
 class FakeBrowser final : public Browser {
 public:
     void Navigate(const std::string& url) override {
@@ -29,11 +30,19 @@ public:
         current = std::move(doc);
         completeDocument(url);
     }
-    void completeDocument(const std::string& url = {}) {
+    // error: why the page could not be loaded (empty when it loaded).
+    void completeDocument(const std::string& url = {}, const std::string& error = {}) {
         if (m_events.documentComplete)
-            m_events.documentComplete(DocumentCompleteEvent{url, {}});
+            m_events.documentComplete(DocumentCompleteEvent{url, error});
         if (m_events.downloadComplete)
             m_events.downloadComplete();
+    }
+    // Returns the cancel flag the handler left.
+    bool askNewWindow(const std::string& url) {
+        bool cancel = false;
+        if (m_events.newWindow)
+            m_events.newWindow(url, cancel);
+        return cancel;
     }
 
     std::shared_ptr<Document> current;

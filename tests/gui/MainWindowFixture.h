@@ -4,7 +4,7 @@
 #include "app/Main.h"
 #include "doubles/FakeDialogs.h"
 #include "doubles/FakeShell.h"
-#include "doubles/RecordingBrowser.h"
+#include "doubles/FakeBrowser.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -73,7 +73,7 @@ protected:
 
     FakeDialogs dialogs;
     FakeShell shell;
-    RecordingBrowser browser;
+    FakeBrowser browser;
     std::string defaultFolder;
     std::unique_ptr<TForm1> form;
 

@@ -5,7 +5,7 @@
 #include "doubles/FakeClock.h"
 #include "doubles/FakeDownloadComponent.h"
 #include "doubles/ManualTimer.h"
-#include "doubles/RecordingBrowser.h"
+#include "doubles/FakeBrowser.h"
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"
@@ -26,7 +26,7 @@ protected:
     StatusBar bar;
     CycleState state;
     DownloadFolder folder{"/home/user/Downloads", '/'};
-    RecordingBrowser browser;
+    FakeBrowser browser;
     ManualTimer timer1, timer2, elpsTimer, estTimer;
     FakeClock clock;
     FakeDownloadComponent component;
