@@ -3,7 +3,7 @@
 // so that what is measured is the program and not the hoster's waits. Beside it, the same files
 // fetched by the curl tool: once in a single process, once as one process per file.
 //
-//   bench_cycle [rows=500] [size=1024] [nodelay]
+//   bench_cycle [rows=500] [size=1024]
 
 #include "integration/cycle/CycleRig.h"
 
@@ -45,8 +45,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const bool noDelay = argc > 3 && std::string(argv[3]) == "nodelay";
-    test::CycleRig rig(noDelay);
+    test::CycleRig rig;
     for (int i = 0; i < rows; ++i)
         rig.addRow("RapidShare", rig.sim.rapidshareLink("ok", numbered("f", i, ".bin"), size, 0));
     const auto cycleStart = WallClock::now();
@@ -86,8 +85,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "curl failed (%d, %d)\n", rc1, rc2);
 
     const double perRow = cycleSeconds / rows * 1000;
-    std::printf("rows %d, file size %llu bytes, countdown 0 s, emulator %s\n", rows, size,
-                noDelay ? "TCP_NODELAY" : "as it is (Nagle on)");
+    std::printf("rows %d, file size %llu bytes, countdown 0 s\n", rows, size);
     std::printf("cycle (page, free-user press, countdown page, transfer, next row): %.2f s, "
                 "%.2f ms per row\n",
                 cycleSeconds, perRow);

@@ -31,12 +31,7 @@ namespace torvaline::test {
 // and the timers are doubles, so a wait of minutes passes in as many ticks.
 class CycleRig {
 public:
-    // serverNoDelay: the emulator sends each write at once (TCP_NODELAY). Without it a file's
-    // header and body go out as two segments and the body waits for the delayed ACK of the
-    // header, some 40 ms per file on loopback.
-    explicit CycleRig(bool serverNoDelay = false) {
-        if (serverNoDelay)
-            sim.server().set_tcp_nodelay(true);
+    CycleRig() {
         sim.start();
         std::random_device seed;
         dir = std::filesystem::temp_directory_path() /
