@@ -2,8 +2,7 @@
 
 namespace torvaline {
 
-void AppTitle::setText(std::string text)
-{
+void AppTitle::setText(std::string text) {
     if (m_text == text)
         return;
     m_text = std::move(text);

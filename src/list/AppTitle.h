@@ -13,8 +13,7 @@ public:
 
     const std::string& text() const { return m_text; }
     void setText(std::string text);
-    void setOnChanged(std::function<void(const std::string&)> onChanged)
-    {
+    void setOnChanged(std::function<void(const std::string&)> onChanged) {
         m_onChanged = std::move(onChanged);
     }
 

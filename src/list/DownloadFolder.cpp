@@ -4,12 +4,9 @@ namespace torvaline {
 
 DownloadFolder::DownloadFolder(std::string defaultPath, char separator)
     : m_default(std::move(defaultPath))
-    , m_separator(separator)
-{
-}
+    , m_separator(separator) {}
 
-void DownloadFolder::setText(std::string text)
-{
+void DownloadFolder::setText(std::string text) {
     if (m_text == text)
         return;
     m_text = std::move(text);

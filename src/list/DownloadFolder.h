@@ -18,8 +18,7 @@ public:
     const std::string& defaultPath() const { return m_default; }
     char separator() const { return m_separator; }
 
-    void setOnChanged(std::function<void(const std::string&)> onChanged)
-    {
+    void setOnChanged(std::function<void(const std::string&)> onChanged) {
         m_onChanged = std::move(onChanged);
     }
 

@@ -4,28 +4,26 @@ namespace torvaline {
 
 namespace {
 const std::string kEmpty;
-bool valid(int panel) { return panel >= 0 && panel < StatusBar::PanelCount; }
+bool valid(int panel) {
+    return panel >= 0 && panel < StatusBar::PanelCount;
+}
 } // namespace
 
-StatusBar::StatusBar()
-{
+StatusBar::StatusBar() {
     m_panels[0].width = 190;
     m_panels[1].width = 50;
     m_panels[2].width = 50;
 }
 
-const std::string& StatusBar::text(int panel) const
-{
+const std::string& StatusBar::text(int panel) const {
     return valid(panel) ? m_panels[static_cast<std::size_t>(panel)].text : kEmpty;
 }
 
-int StatusBar::width(int panel) const
-{
+int StatusBar::width(int panel) const {
     return valid(panel) ? m_panels[static_cast<std::size_t>(panel)].width : 0;
 }
 
-void StatusBar::setText(int panel, std::string text)
-{
+void StatusBar::setText(int panel, std::string text) {
     if (!valid(panel))
         return;
     Panel& p = m_panels[static_cast<std::size_t>(panel)];
@@ -36,8 +34,7 @@ void StatusBar::setText(int panel, std::string text)
         m_onChanged(panel);
 }
 
-void StatusBar::setWidth(int panel, int width)
-{
+void StatusBar::setWidth(int panel, int width) {
     if (!valid(panel))
         return;
     Panel& p = m_panels[static_cast<std::size_t>(panel)];
@@ -48,8 +45,7 @@ void StatusBar::setWidth(int panel, int width)
         m_onChanged(panel);
 }
 
-void StatusBar::clear()
-{
+void StatusBar::clear() {
     for (int i = 0; i < PanelCount; ++i)
         setText(i, std::string());
 }

@@ -21,7 +21,9 @@ public:
     void clear();
 
     // Called with the panel whose text or width changed.
-    void setOnChanged(std::function<void(int panel)> onChanged) { m_onChanged = std::move(onChanged); }
+    void setOnChanged(std::function<void(int panel)> onChanged) {
+        m_onChanged = std::move(onChanged);
+    }
 
 private:
     struct Panel {

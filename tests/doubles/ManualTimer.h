@@ -9,8 +9,7 @@ namespace torvaline::test {
 // A timer that ticks only when the test says so, and only while enabled.
 class ManualTimer final : public Timer {
 public:
-    void setEnabled(bool enabled) override
-    {
+    void setEnabled(bool enabled) override {
         if (enabled && !m_enabled)
             ++m_starts;
         m_enabled = enabled;
@@ -19,8 +18,7 @@ public:
     void setOnTick(std::function<void()> onTick) override { m_onTick = std::move(onTick); }
 
     // Delivers one tick if the timer is enabled; returns whether it did.
-    bool tick()
-    {
+    bool tick() {
         if (!m_enabled || !m_onTick)
             return false;
         m_onTick();

@@ -2,9 +2,9 @@
 
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
+#include "doubles/FakeBrowser.h"
 #include "doubles/FakeDialogs.h"
 #include "doubles/FakeShell.h"
-#include "doubles/FakeBrowser.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -13,7 +13,7 @@
 namespace httplib {
 class Server;
 struct Request;
-}
+} // namespace httplib
 
 namespace hostersim {
 

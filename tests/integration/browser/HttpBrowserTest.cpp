@@ -129,8 +129,8 @@ TEST_F(HttpBrowserTest, FreeUserFlowOfAnOkLinkReachesTheCountdownPage) {
 
     const std::string page = body();
     EXPECT_NE(page.find("var c=5;"), std::string::npos) << page;
-    const std::string form = "<FORM name=\"dlf\" action=\"" + sim.baseUrl() +
-                             "/dl/1/a.bin\" method=\"post\">";
+    const std::string form =
+        "<FORM name=\"dlf\" action=\"" + sim.baseUrl() + "/dl/1/a.bin\" method=\"post\">";
     EXPECT_NE(page.find(form), std::string::npos) << page;
     EXPECT_EQ(log,
               (std::vector<std::string>{"before " + link, "complete " + link, "download",
@@ -359,8 +359,7 @@ TEST_F(HttpBrowserTest, SecondHosterPageCarriesTheDownloadAnchor) {
     load(sim.fourSharedLink("b.bin", 10, 3));
     const std::string page = body();
     EXPECT_NE(page.find("var c=3;"), std::string::npos) << page;
-    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/dl/1/b.bin\" onclick"),
-              std::string::npos)
+    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/dl/1/b.bin\" onclick"), std::string::npos)
         << page;
 }
 

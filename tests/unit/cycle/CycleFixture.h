@@ -2,10 +2,10 @@
 
 #include "cycle/CycleState.h"
 #include "cycle/DownloadCycle.h"
+#include "doubles/FakeBrowser.h"
 #include "doubles/FakeClock.h"
 #include "doubles/FakeDownloadComponent.h"
 #include "doubles/ManualTimer.h"
-#include "doubles/FakeBrowser.h"
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"

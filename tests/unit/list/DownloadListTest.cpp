@@ -6,16 +6,14 @@
 
 using torvaline::DownloadList;
 
-TEST(DownloadList, StartsWithTheTitleRowAlone)
-{
+TEST(DownloadList, StartsWithTheTitleRowAlone) {
     DownloadList list;
     EXPECT_EQ(list.rowCount(), 1);
     EXPECT_EQ(list.cell(0, DownloadList::Host), "Host");
     EXPECT_EQ(list.cell(0, DownloadList::Status), "Status");
 }
 
-TEST(DownloadList, CellAccessOutsideTheListReadsEmptyAndWritesNothing)
-{
+TEST(DownloadList, CellAccessOutsideTheListReadsEmptyAndWritesNothing) {
     DownloadList list;
     list.setRowCount(2);
     int changes = 0;
@@ -30,8 +28,7 @@ TEST(DownloadList, CellAccessOutsideTheListReadsEmptyAndWritesNothing)
     EXPECT_EQ(list.rowCount(), 2);
 }
 
-TEST(DownloadList, RowsThatComeBackStartEmptyAndCountNeverDropsBelowOne)
-{
+TEST(DownloadList, RowsThatComeBackStartEmptyAndCountNeverDropsBelowOne) {
     DownloadList list;
     list.setRowCount(3);
     list.setCell(2, DownloadList::URL, "a");
@@ -42,8 +39,7 @@ TEST(DownloadList, RowsThatComeBackStartEmptyAndCountNeverDropsBelowOne)
     EXPECT_EQ(list.cell(2, DownloadList::URL), "");
 }
 
-TEST(DownloadList, ObserverHearsOnlyRealChanges)
-{
+TEST(DownloadList, ObserverHearsOnlyRealChanges) {
     DownloadList list;
     std::vector<std::string> events;
     DownloadList::Observer o;
