@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileRoutes.h"
+#include "doubles/TempDir.h"
 
 #include <httplib.h>
 
@@ -44,24 +45,5 @@ private:
 };
 
 // A fresh directory under the system's temp folder, removed with everything in it.
-class TempDir final {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "torvaline-transfer-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("no temp dir");
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 } // namespace torvaline::test

@@ -2,6 +2,8 @@
 
 #include "doubles/FakeDialogs.h"
 
+#include "doubles/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -17,15 +19,8 @@ namespace {
 class ListCommandsTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::random_device seed;
-        m_dir = fs::temp_directory_path() / ("torvaline-commands-" + std::to_string(seed()));
-        fs::create_directories(m_dir);
         folder.setText("/chosen/before");
         statusBar.setText(0, "progress");
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     std::string path(const std::string& name) const { return (m_dir / name).string(); }
@@ -49,7 +44,8 @@ protected:
     StatusBar statusBar;
     test::FakeDialogs dialogs;
     ListCommands commands{list, folder, statusBar, dialogs};
-    fs::path m_dir;
+    test::TempDir m_temp;
+    const fs::path& m_dir = m_temp.path();
 };
 
 TEST_F(ListCommandsTest, ImportAppendsTheFileRemembersItsNameAndResetsTheFolder) {

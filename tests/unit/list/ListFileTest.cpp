@@ -1,5 +1,7 @@
 #include "list/ListFile.h"
 
+#include "doubles/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -18,16 +20,6 @@ namespace {
 
 class ListFile : public testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device seed;
-        m_dir = fs::temp_directory_path() / ("torvaline-listfile-" + std::to_string(seed()));
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
     std::string path(const std::string& name) const { return (m_dir / name).string(); }
 
     static void write(const std::string& file, const std::string& bytes) {
@@ -58,7 +50,8 @@ protected:
         return list;
     }
 
-    fs::path m_dir;
+    test::TempDir m_temp;
+    const fs::path& m_dir = m_temp.path();
 };
 
 TEST_F(ListFile, SavedLinksComeBackAsWaitingRows) {
