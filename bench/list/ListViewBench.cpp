@@ -41,7 +41,7 @@ std::string writeListFile(const QString& dir, int lines) {
     const std::string path = (dir + "/links.txt").toStdString();
     std::ofstream out(path, std::ios::binary);
     for (int i = 0; i < lines; ++i)
-        out << "http://rapidshare.com/files/" << 100000000 + i << "/archive_part" << i
+        out << "http://rapidshare.example/files/" << 100000000 + i << "/archive_part" << i
             << ".rar\r\n";
     return path;
 }

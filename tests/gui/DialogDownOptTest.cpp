@@ -87,7 +87,7 @@ TEST_F(DownOptDialog, OkAppendsOneRowPerLineThenStartsThenClosesKeepingTheFolder
     list.setRowCount(2);
     list.setCell(1, DownloadList::URL, "old");
     child<QLineEdit>("SavePath")->setText("/data/dl");
-    type(QString::fromUtf8("http://rapidshare.com/a\n\nhttp://4shared.com/\xc3\xa9\n"));
+    type(QString::fromUtf8("http://rapidshare.example/a\n\nhttp://4shared.example/\xc3\xa9\n"));
     child<QCheckBox>("CheckBox1")->click();
     // The cycle starts once the rows exist, before the folder could be reset.
     onStart = [this] {
@@ -101,7 +101,7 @@ TEST_F(DownOptDialog, OkAppendsOneRowPerLineThenStartsThenClosesKeepingTheFolder
     EXPECT_EQ(form.result(), QDialog::Accepted);
     ASSERT_EQ(list.rowCount(), 5);
     EXPECT_EQ(list.cell(1, DownloadList::URL), "old");
-    const char* urls[] = {"http://rapidshare.com/a", "", "http://4shared.com/\xc3\xa9"};
+    const char* urls[] = {"http://rapidshare.example/a", "", "http://4shared.example/\xc3\xa9"};
     const char* hosts[] = {"RapidShare", "", "4Shared"};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(list.cell(2 + i, DownloadList::URL), urls[i]);
@@ -133,7 +133,7 @@ TEST_F(DownOptDialog, FolderTakesEffectAtOnceAndCancelDoesNotUndoIt) {
     form.show();
     QTest::keyClicks(savePath, "/mnt/x");
     EXPECT_EQ(folder.text(), "/mnt/x");
-    type("http://rapidshare.com/a");
+    type("http://rapidshare.example/a");
 
     click("BitBtn2");
 

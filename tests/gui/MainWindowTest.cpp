@@ -238,14 +238,14 @@ TEST_F(MainWindowTest, DeleteRemovesTheFocusedRowOnlyAndNeverTheTitles) {
 }
 
 TEST_F(MainWindowTest, CopySelectedPutsOnlyTheLinkOnTheClipboard) {
-    fill({"http://rapidshare.com/files/1/a.zip", "http://x/b"});
+    fill({"http://rapidshare.example/files/1/a.zip", "http://x/b"});
     list().setCell(1, DownloadList::Status, "Waiting...");
     focusRow(1);
     button("CopyBtn")->click();
     focusRow(2);
     action("CopySelected1")->trigger();
     EXPECT_EQ(shell.clipboard,
-              (std::vector<std::string>{"http://rapidshare.com/files/1/a.zip", "http://x/b"}));
+              (std::vector<std::string>{"http://rapidshare.example/files/1/a.zip", "http://x/b"}));
 }
 
 TEST_F(MainWindowTest, ClearListEmptiesPanelsAndRowsWithoutAsking) {
@@ -417,13 +417,13 @@ TEST_F(MainWindowTest, ImportListAppendsTheFileAndResetsTheFolder) {
     const std::string path = tmpPath("list.txt");
     QFile f(QString::fromStdString(path));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("http://rapidshare.com/files/1/a.zip\r\nhttp://x/b\r\n");
+    f.write("http://rapidshare.example/files/1/a.zip\r\nhttp://x/b\r\n");
     f.close();
     form->Edit2().setText("/somewhere");
     dialogs.files.push_back(path);
     button("impBtn")->click();
     EXPECT_EQ(links(),
-              (std::vector<std::string>{"http://rapidshare.com/files/1/a.zip", "http://x/b"}));
+              (std::vector<std::string>{"http://rapidshare.example/files/1/a.zip", "http://x/b"}));
     EXPECT_EQ(list().cell(1, DownloadList::Host), "RapidShare");
     EXPECT_EQ(form->Edit2().text(), defaultFolder);
     EXPECT_EQ(form->listCommands().ListFileName(), path);
@@ -433,12 +433,12 @@ TEST_F(MainWindowTest, DownloadOptionsAddRowsAndCanStartTheCycle) {
     int starts = 0;
     form->bindStartDownload([&] { ++starts; });
     onNextModal<TForm2>([](TForm2* dialog) {
-        dialog->findChild<QPlainTextEdit*>("Memo1")->setPlainText("a\nhttp://4shared.com/x\n");
+        dialog->findChild<QPlainTextEdit*>("Memo1")->setPlainText("a\nhttp://4shared.example/x\n");
         dialog->findChild<QCheckBox*>("CheckBox1")->click();
         dialog->findChild<QPushButton*>("NewURLBtn")->click();
     });
     button("addBtn")->click();
-    EXPECT_EQ(links(), (std::vector<std::string>{"a", "http://4shared.com/x"}));
+    EXPECT_EQ(links(), (std::vector<std::string>{"a", "http://4shared.example/x"}));
     EXPECT_EQ(list().cell(2, DownloadList::Host), "4Shared");
     EXPECT_EQ(starts, 1);
     // The dialog is gone once the command returns.

@@ -6,12 +6,12 @@ using namespace torvaline;
 
 TEST(LinkLines, HostNameUsesCaseSensitiveSubstrings) {
     const std::pair<const char*, const char*> cases[] = {
-        {"http://rapidshare.com/files/1/a.zip", "RapidShare"},
-        {"http://www.4shared.com/file/1/a.html", "4Shared"},
-        {"http://rapidshare.com/?u=4shared", "4Shared"},
+        {"http://rapidshare.example/files/1/a.zip", "RapidShare"},
+        {"http://www.4shared.example/file/1/a.html", "4Shared"},
+        {"http://rapidshare.example/?u=4shared", "4Shared"},
         {"4shared rapidshare", "4Shared"},
-        {"http://RapidShare.com/files/1", ""},
-        {"http://www.4Shared.com/file/1", ""},
+        {"http://RapidShare.example/files/1", ""},
+        {"http://www.4Shared.example/file/1", ""},
         {"http://example.org/", ""},
         {"", ""},
         {"xxrapidsharexx", "RapidShare"},
@@ -55,8 +55,8 @@ TEST(LinkLines, AppendsWaitingRowsAfterTheLastRow) {
         list.setCell(r, DownloadList::URL, "old" + std::to_string(r));
     list.setCell(3, DownloadList::Status, "Completed");
 
-    const std::vector<std::string> links{"http://rapidshare.com/1", "", " http://4shared.com/2 ",
-                                         "x", "http://rapidshare.com/4shared"};
+    const std::vector<std::string> links{"http://rapidshare.example/1", "", " http://4shared.example/2 ",
+                                         "x", "http://rapidshare.example/4shared"};
     AppendLinks(list, links);
 
     ASSERT_EQ(list.rowCount(), 9);

@@ -50,7 +50,7 @@ protected:
 
 TEST_F(ListCommandsTest, ImportAppendsTheFileRemembersItsNameAndResetsTheFolder) {
     const std::string file = path("links.txt");
-    write(file, "http://rapidshare.com/a\r\n\r\nb");
+    write(file, "http://rapidshare.example/a\r\n\r\nb");
     addRows({"1", "2"});
     dialogs.files.push_back(file);
 

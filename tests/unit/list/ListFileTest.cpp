@@ -101,12 +101,12 @@ TEST_F(ListFile, ReadingSplitsEveryLineEndConventionAlike) {
 
 TEST_F(ListFile, LoadAppendsAfterExistingRows) {
     const std::string file = path("more.txt");
-    write(file, "http://rapidshare.com/x\r\nhttp://4shared.com/y\r\n");
+    write(file, "http://rapidshare.example/x\r\nhttp://4shared.example/y\r\n");
     DownloadList list = listWith({"1", "2", "3", "4"});
     LoadFile(file, list);
     ASSERT_EQ(list.rowCount(), 7);
     EXPECT_EQ(list.cell(4, DownloadList::URL), "4");
-    EXPECT_EQ(list.cell(5, DownloadList::URL), "http://rapidshare.com/x");
+    EXPECT_EQ(list.cell(5, DownloadList::URL), "http://rapidshare.example/x");
     EXPECT_EQ(list.cell(5, DownloadList::Host), "RapidShare");
     EXPECT_EQ(list.cell(6, DownloadList::Host), "4Shared");
 }
