@@ -55,8 +55,9 @@ TEST(LinkLines, AppendsWaitingRowsAfterTheLastRow) {
         list.setCell(r, DownloadList::URL, "old" + std::to_string(r));
     list.setCell(3, DownloadList::Status, "Completed");
 
-    const std::vector<std::string> links{"http://rapidshare.example/1", "", " http://4shared.example/2 ",
-                                         "x", "http://rapidshare.example/4shared"};
+    const std::vector<std::string> links{"http://rapidshare.example/1", "",
+                                         " http://4shared.example/2 ", "x",
+                                         "http://rapidshare.example/4shared"};
     AppendLinks(list, links);
 
     ASSERT_EQ(list.rowCount(), 9);
