@@ -3,6 +3,7 @@
 // carries no message, so every rule searches all of it.
 #include "adapters/html/GumboDocument.h"
 #include "cycle/CycleState.h"
+#include "doubles/ManualTimer.h"
 #include "pages/PageHandling.h"
 #include "platform/Browser.h"
 #include "platform/Clock.h"
@@ -33,16 +34,6 @@ public:
 class StillClock final : public Clock {
 public:
     double timeOfDay() const override { return 0.5; }
-};
-
-class IdleTimer final : public Timer {
-public:
-    void setEnabled(bool enabled) override { m_enabled = enabled; }
-    bool enabled() const override { return m_enabled; }
-    void setOnTick(std::function<void()>) override {}
-
-private:
-    bool m_enabled = false;
 };
 
 class OnePageBrowser final : public Browser {
@@ -101,7 +92,7 @@ void measure(const char* label, std::size_t size, int runs) {
 
     CycleState state;
     StillClock clock;
-    IdleTimer timer1, timer2;
+    test::ManualTimer timer1, timer2;
     OnePageBrowser browser;
     IdleLoop loop;
     PageHandling handling({state, clock, timer1, timer2, browser, loop},

@@ -5,6 +5,7 @@
 //   bench_transfer [--size-mib N] [--rounds N] [--no-nginx]
 
 #include "BenchProcess.h"
+#include "doubles/ManualTimer.h"
 
 #include "FileRoutes.h"
 #include "adapters/curl/CurlShare.h"
@@ -58,17 +59,6 @@ public:
     }
 };
 
-// The display's timers tick nowhere here: only the progress handler's work is measured.
-class IdleTimer final : public Timer {
-public:
-    void setEnabled(bool enabled) override { m_enabled = enabled; }
-    bool enabled() const override { return m_enabled; }
-    void setOnTick(std::function<void()>) override {}
-
-private:
-    bool m_enabled = false;
-};
-
 class QuietCallback final : public TransferCallback {
 public:
     void onStart() override {}
@@ -100,7 +90,7 @@ struct Bench {
         CycleState state;
         state.FinalFileName = "big.bin";
         WallClock clock;
-        IdleTimer elps, est, stbar;
+        test::ManualTimer elps, est, stbar;
         TDownloadFile downloadFile1(loop, facility);
         ProgressDisplay display(list, statusBar, title, state, clock, elps, est, stbar,
                                 downloadFile1, '.');

@@ -72,4 +72,11 @@ void CurlShare::unlock(CURL*, curl_lock_data data, void* self) {
     static_cast<CurlShare*>(self)->mutexFor(data).unlock();
 }
 
+void CurlShare::restrictToWeb(CURL* easy, long maxRedirects) {
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
+}
+
 } // namespace torvaline

@@ -30,6 +30,11 @@ public:
     // Every cookie held, as Netscape cookie-file lines.
     std::vector<std::string> cookies();
 
+    // The one fetching policy for pages and files: http and https only, also on redirects, so
+    // that nothing a hoster sends can make us read local files or speak another protocol;
+    // redirects followed up to maxRedirects.
+    static void restrictToWeb(CURL* easy, long maxRedirects);
+
     // curl_global_init is not thread-safe; every user of libcurl goes through this first.
     static void globalInit();
 

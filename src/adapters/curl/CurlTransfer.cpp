@@ -168,10 +168,7 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         char detail[CURL_ERROR_SIZE] = {};
         CURL* h = easy.get();
         curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(h, CURLOPT_MAXREDIRS, m_options.maxRedirects);
+        CurlShare::restrictToWeb(h, m_options.maxRedirects);
         curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);

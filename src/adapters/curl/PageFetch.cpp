@@ -62,11 +62,7 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
 
     share.attach(h);
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-    // Pages never reach local files or other protocols, not even through a redirect.
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, maxRedirects);
+    CurlShare::restrictToWeb(h, maxRedirects);
     curl_easy_setopt(h, CURLOPT_AUTOREFERER, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
