@@ -1,15 +1,39 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace torvaline {
 
 enum class TransferOutcome { Succeeded, Failed, Cancelled };
 
+// What a failed attempt kept of the file, so that a later attempt of the same row can ask for
+// the rest instead of starting over. An empty path means nothing was kept.
+struct PartialFile {
+    std::string path;        // the temporary file the transfer itself created
+    std::uint64_t size = 0;  // bytes in it
+    std::uint64_t total = 0; // the full size the server announced; 0 when unknown
+    std::string validator;   // the first answer's ETag, else its Last-Modified; may be empty
+    bool empty() const { return path.empty(); }
+};
+
 struct TransferResult {
+    TransferResult() = default;
+    TransferResult(TransferOutcome o, std::string why)
+        : outcome(o)
+        , reason(std::move(why)) {}
+
     TransferOutcome outcome = TransferOutcome::Failed;
     std::string reason; // readable, for the user; empty on success
+    // A failure that may go away by itself (connection refused, reset or cut, a stalled body,
+    // a time-out, HTTP 5xx, 408 or 429): worth another attempt with a fresh link.
+    bool transient = false;
+    // The server's Retry-After, when it sent one; zero otherwise.
+    std::chrono::seconds retryAfter{0};
+    // Kept only for a transient failure that had received data.
+    PartialFile partial;
 };
 
 // Notifications of one transfer, made on the thread that runs it.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TransferFacility.h"
+
 #include <cstdint>
 #include <string>
 
@@ -16,8 +18,14 @@ public:
     // The cycle's transfer flag: 1 from the transfer's start event until the cycle advances.
     std::int32_t Tag = 0;
 
+    // Set before Start to continue what an earlier attempt of the same row kept; the transfer
+    // then owns that file (it appends to it or discards it). Empty for a first attempt.
+    PartialFile Resume;
+
     virtual void Start() = 0;
     virtual void Stop() = 0;
+    // Removes a partial file an attempt kept, when no attempt will continue it.
+    virtual void DiscardPartial(const PartialFile& partial) = 0;
 };
 
 } // namespace torvaline

@@ -97,6 +97,10 @@ void TDownloadFile::Stop() {
         raiseError(ErrorCode::ecNotActive);
 }
 
+void TDownloadFile::DiscardPartial(const PartialFile&) {
+    // No transfer keeps a partial file yet: every failed attempt removes its own.
+}
+
 void TDownloadFile::raiseError(ErrorCode code) {
     if (!OnError)
         return;

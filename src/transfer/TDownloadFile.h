@@ -48,6 +48,7 @@ public:
 
     void Start() override;
     void Stop() override;
+    void DiscardPartial(const PartialFile& partial) override;
     bool busy() const { return m_busy; }
 
     // The production starter: a std::thread that releases itself when its run ends.

@@ -32,8 +32,11 @@ public:
             ++refusedStops;
     }
 
+    void DiscardPartial(const PartialFile& partial) override { discarded.push_back(partial.path); }
+
     bool busy = false;
     bool cancelRequested = false;
+    std::vector<std::string> discarded;
     std::vector<Job> jobs;
     int refusedStarts = 0;
     int refusedStops = 0;
