@@ -113,6 +113,8 @@ bool ListRecovery::listHasLinks() const {
 
 std::string ListRecovery::encodeList() const {
     std::string out = RecoveryFormat::header();
+    // A long list would otherwise be copied over and over while its text grows.
+    out.reserve(m_lastSize + m_lastSize / 16);
     const int rows = m_list.rowCount();
     for (int r = 1; r < rows; ++r) {
         const DownloadList::Row& row = m_list.row(r);
@@ -120,6 +122,7 @@ std::string ListRecovery::encodeList() const {
                                   row[DownloadList::Status]);
     }
     out += RecoveryFormat::trailer(static_cast<std::size_t>(rows > 0 ? rows - 1 : 0));
+    m_lastSize = out.size();
     return out;
 }
 

@@ -54,7 +54,8 @@ private:
     Timer& m_timer;
     bool m_keeping = false; // after the start-up question, until the normal end
     bool m_dirty = false;
-    bool m_stored = false; // whether a copy may exist in the store
+    bool m_stored = false;              // whether a copy may exist in the store
+    mutable std::size_t m_lastSize = 0; // of the last encoded text
 };
 
 } // namespace torvaline

@@ -9,32 +9,34 @@ namespace {
 constexpr std::string_view Magic = "torvaline-recovery 1\n";
 constexpr std::string_view EndWord = "end ";
 
-void appendEscaped(std::string& out, std::string_view cell) {
-    // Cells rarely hold anything to escape: copy the runs between such bytes whole.
-    for (;;) {
-        const std::size_t special = cell.find_first_of("\\\t\n\r");
-        out.append(cell.substr(0, special));
-        if (special == std::string_view::npos)
-            return;
-        const char c = cell[special];
-        cell.remove_prefix(special + 1);
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
+bool needsEscape(char c) {
+    return c == '\\' || c == '\t' || c == '\n' || c == '\r';
+}
+
+const char* escapeOf(char c) {
+    switch (c) {
+    case '\\':
+        return "\\\\";
+    case '\t':
+        return "\\t";
+    case '\n':
+        return "\\n";
+    default:
+        return "\\r";
     }
+}
+
+void appendEscaped(std::string& out, std::string_view cell) {
+    // Cells rarely hold anything to escape: the runs between such bytes are copied whole.
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        if (!needsEscape(cell[i]))
+            continue;
+        out.append(cell.data() + runStart, i - runStart);
+        out.append(escapeOf(cell[i]), 2);
+        runStart = i + 1;
+    }
+    out.append(cell.data() + runStart, cell.size() - runStart);
 }
 
 // One cell of a row line: up to the next tab or the end of the line. False on a bad escape.
