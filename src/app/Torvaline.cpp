@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include "adapters/windows/WindowsShutdown.h"
 #else
+#include "adapters/linux/FileRecoveryStore.h"
 #include "adapters/linux/LogindShutdown.h"
 #endif
 
@@ -46,10 +47,15 @@ int main(int argc, char* argv[]) {
 
     TorvalineApp::Options options;
     options.decimalSeparator = decimalSeparator();
+#ifndef _WIN32
+    options.recoveryFolder = FileRecoveryStore::defaultFolder();
+#endif
     TorvalineApp program(dialogs, shell, shutdownService, options);
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();
+    // Before the files below are imported: the question is about the last session's list.
+    program.offerRecovery();
 
     // List files given on the command line (a file manager's "open with") are imported as
     // Import List does.

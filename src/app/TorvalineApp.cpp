@@ -7,10 +7,18 @@
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
+#include "app/DownloadGrid.h"
 #include "app/Main.h"
+#include "cycle/ListRecovery.h"
 #include "cycle/TorvalineCore.h"
+#include "platform/RecoveryStore.h"
 #include "transfer/TDownloadFile.h"
 
+#ifndef _WIN32
+#include "adapters/linux/FileRecoveryStore.h"
+#endif
+
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -33,7 +41,8 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     // The transfers send the cookies the pages set: one jar for both.
     , m_facility(std::make_shared<CurlTransfer>(m_share))
     , m_component(std::make_unique<TDownloadFile>(*m_loop, m_facility))
-    , m_notice(std::make_unique<QtShutdownNotice>(m_form.get())) {
+    , m_notice(std::make_unique<QtShutdownNotice>(m_form.get()))
+    , m_dialogs(dialogs) {
     TForm1& form = *m_form;
     m_core = std::make_unique<TorvalineCore>(TorvalineCore::Ports{
         form.downloadList(), form.StatusBar1(), form.appTitle(), form.Edit2(), form.WebBrowser1(),
@@ -45,9 +54,53 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     form.bindStopDownload([&core] { core.StopDownExecute(); });
     form.bindShutdownControl(&core.shutdown());
     form.bindProgressDisplay(&core.progress());
+    keepListForRecovery();
+}
+
+void TorvalineApp::keepListForRecovery() {
+#ifndef _WIN32
+    if (m_options.recoveryFolder.empty())
+        return;
+    m_recoveryStore = std::make_unique<FileRecoveryStore>(m_options.recoveryFolder);
+#endif
+    if (!m_recoveryStore)
+        return;
+    m_recoveryTimer = std::make_unique<QtTimer>();
+    m_recovery =
+        std::make_unique<ListRecovery>(m_form->downloadList(), *m_recoveryStore, *m_recoveryTimer);
+    // Every change of the list reaches the view through the model; only the rows and the
+    // cells the recovery file holds (host, link, status) call for a new copy, so the
+    // progress columns of a running transfer do not.
+    ListRecovery& recovery = *m_recovery;
+    const QAbstractItemModel* model = m_form->MyStringGrid()->model();
+    const auto changed = [&recovery] { recovery.listChanged(); };
+    m_recoveryConnections = {
+        QObject::connect(model, &QAbstractItemModel::dataChanged,
+                         [&recovery](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                             if (topLeft.column() <= DownloadList::URL ||
+                                 bottomRight.column() >= DownloadList::Status)
+                                 recovery.listChanged();
+                         }),
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, changed),
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, changed),
+        QObject::connect(model, &QAbstractItemModel::rowsMoved, changed),
+        QObject::connect(model, &QAbstractItemModel::modelReset, changed),
+        QObject::connect(model, &QAbstractItemModel::layoutChanged, changed),
+    };
+}
+
+void TorvalineApp::offerRecovery() {
+    if (m_recovery)
+        m_recovery->offerRestore(m_dialogs);
 }
 
 TorvalineApp::~TorvalineApp() {
+    // The program ends normally: the list was seen and the user was asked about saving it.
+    for (const QMetaObject::Connection& c : m_recoveryConnections)
+        QObject::disconnect(c);
+    if (m_recovery)
+        m_recovery->closeNormally();
+    m_recovery.reset();
     // The window outlives the core: nothing it still delivers may reach the core once gone.
     m_form->bindStartDownload({});
     m_form->bindStopDownload({});

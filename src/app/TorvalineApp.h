@@ -2,9 +2,12 @@
 
 #include "app/DefaultFolder.h"
 
+#include <QMetaObject>
+
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace torvaline {
 
@@ -12,10 +15,12 @@ class CurlShare;
 class CurlTransfer;
 class Dialogs;
 class HttpBrowser;
+class ListRecovery;
 class QtClock;
 class QtEventLoop;
 class QtShutdownNotice;
 class QtTimer;
+class RecoveryStore;
 class Shell;
 class ShutdownService;
 class TDownloadFile;
@@ -33,6 +38,9 @@ public:
         char decimalSeparator = '.';
         // How long the end of the program waits for a cancelled transfer to let go.
         std::chrono::milliseconds workerGrace{3000};
+        // Where the list is kept against a crash (the user's state folder in the program);
+        // empty: it is not kept.
+        std::string recoveryFolder;
     };
 
     // The shutdown service is the operating system's in the program and a recording double in
@@ -47,7 +55,13 @@ public:
     TorvalineCore& core() { return *m_core; }
     QtShutdownNotice& shutdownNotice() { return *m_notice; }
 
+    // Once the window is shown: offers back what a session that did not end normally left,
+    // and from then on keeps the list in the recovery file. Without a recovery folder it
+    // does nothing.
+    void offerRecovery();
+
 private:
+    void keepListForRecovery();
     // Whether no transfer worker holds the facility any more, after at most `grace`.
     bool waitForWorkers(std::chrono::milliseconds grace);
 
@@ -67,6 +81,11 @@ private:
     std::unique_ptr<TDownloadFile> m_component;
     std::unique_ptr<QtShutdownNotice> m_notice;
     std::unique_ptr<TorvalineCore> m_core;
+    Dialogs& m_dialogs;
+    std::unique_ptr<RecoveryStore> m_recoveryStore;
+    std::unique_ptr<QtTimer> m_recoveryTimer;
+    std::unique_ptr<ListRecovery> m_recovery;
+    std::vector<QMetaObject::Connection> m_recoveryConnections;
 };
 
 } // namespace torvaline

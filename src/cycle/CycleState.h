@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/TransferFacility.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,6 +30,17 @@ struct CycleState {
     std::string SaveFolder;
     bool StopRequested = false;
     std::int32_t TransferSeconds = 0;
+
+    // Transient transfer failures of the current row retried so far. A new row and a new
+    // Start Download begin again at 0.
+    std::int32_t RetryCount = 0;
+    // Timer2 is counting down a retry of a failed transfer, not one of the hoster's waits.
+    bool RetryWaiting = false;
+    // What the last failed attempt kept of the file, for the next attempt to continue, and
+    // the row link it belongs to: a partial file is only ever continued for the same link.
+    PartialFile RetryPartial;
+    std::string RetryLink;
+    std::string RetryReason;
 
     // The page rules' own working values.
     std::string WaitText;

@@ -8,6 +8,7 @@
 #include "platform/Timer.h"
 #include "transfer/DownloadComponent.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace torvaline {
@@ -51,7 +52,23 @@ void DownloadCycle::setPanel0(const std::string& text, int pixelsPerChar) {
     m_p.statusBar.setWidth(0, textWidth(text, pixelsPerChar));
 }
 
+std::string DownloadCycle::retryPanelText(int retry) {
+    return "Retry " + std::to_string(retry) + " of " + std::to_string(MaxRetries) + " ";
+}
+
 void DownloadCycle::StartDownload1Click() {
+    CycleState& s = m_p.state;
+    if (m_p.component.Tag == 0 && s.RetryWaiting) {
+        // The user tries again now: the pending retry would only open the link a second time.
+        m_p.timer2.setEnabled(false);
+        m_p.statusBar.clear();
+    }
+    if (m_p.component.Tag == 0)
+        forgetRetries();
+    openCurrentRow();
+}
+
+void DownloadCycle::openCurrentRow() {
     CycleState& s = m_p.state;
     if (m_p.component.Tag != 0) {
         // The flag outlives the last row's transfer: that is how the list knows it is done.
@@ -73,6 +90,8 @@ void DownloadCycle::StopDownExecute() {
     m_p.statusBar.clear();
     m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, "Stopped");
     m_p.state.StopRequested = true;
+    // No attempt will continue what a failed one kept: a later Start begins afresh.
+    forgetRetries();
 }
 
 void DownloadCycle::WebBrowser1BeforeNavigate2(const std::string&) {
@@ -150,6 +169,7 @@ void DownloadCycle::Timer1Timer() {
     m_p.timer1.setEnabled(false);
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
+    m_p.component.Resume = takeRetryPartial();
     m_p.component.UrlToDownload = s.FinalURL;
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
     m_p.component.Start();
@@ -157,18 +177,96 @@ void DownloadCycle::Timer1Timer() {
 
 void DownloadCycle::Timer2Timer() {
     CycleState& s = m_p.state;
-    setPanel0(WaitPanelText, 10);
     const Remaining r = remaining();
-    m_p.statusBar.setText(1, r.text);
-    m_p.statusBar.setText(2, WaitTailPanelText);
-    m_p.statusBar.setWidth(2, textWidth(WaitTailPanelText, 10));
+    if (s.RetryWaiting) {
+        showRetryWait(r.text);
+    } else {
+        setPanel0(WaitPanelText, 10);
+        m_p.statusBar.setText(1, r.text);
+        m_p.statusBar.setText(2, WaitTailPanelText);
+        m_p.statusBar.setWidth(2, textWidth(WaitTailPanelText, 10));
+    }
     s.RemainingText = r.text;
     if (!r.over)
         return;
-    StartDownload1Click();
+    // Both waits go back to the row's pages: a retry needs a fresh direct link, since the
+    // one that failed may have expired. A retry that meets the hoster's own wait keeps its
+    // count and its partial file through that wait.
+    s.RetryWaiting = false;
+    openCurrentRow();
     m_p.timer2.setEnabled(false);
     m_p.statusBar.clear();
     s.PageHandled = false;
+}
+
+void DownloadCycle::showRetryWait(const std::string& remainingText) {
+    const CycleState& s = m_p.state;
+    setPanel0(retryPanelText(s.RetryCount), 10);
+    m_p.statusBar.setText(1, remainingText);
+    // Why the last attempt failed: the user may well want to act on it.
+    const std::string why = s.RetryReason.empty() ? std::string() : " " + s.RetryReason + " ";
+    m_p.statusBar.setText(2, why);
+    m_p.statusBar.setWidth(2, textWidth(why, 10));
+}
+
+void DownloadCycle::armRetry(const TransferResult& result) {
+    CycleState& s = m_p.state;
+    const auto delay = result.retryAfter > std::chrono::seconds(0)
+                           ? std::min(result.retryAfter, MaxRetryAfter)
+                           : RetryDelays[static_cast<std::size_t>(s.RetryCount)];
+    ++s.RetryCount;
+    s.RetryPartial = result.partial;
+    s.RetryLink = s.CurrentURL;
+    s.RetryReason = result.reason;
+    // The row goes back to waiting; the transfer flag must be clear for the row to be opened
+    // again at the end of the wait.
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, "Waiting...");
+    m_p.component.Tag = 0;
+    s.PageHandled = false;
+    s.TransferSeconds = 0;
+    s.WaitSpan = static_cast<double>(delay.count()) / SecondsPerDay;
+    s.PhaseStart = m_p.clock.timeOfDay();
+    s.RetryWaiting = true;
+    m_p.timer2.setEnabled(true);
+    // Shown at once: a minute-long silence after a failure would look like a hang.
+    s.RemainingText = TimeText(s.WaitSpan);
+    showRetryWait(s.RemainingText);
+}
+
+void DownloadCycle::discard(const PartialFile& partial) {
+    if (!partial.empty())
+        m_p.component.DiscardPartial(partial);
+}
+
+void DownloadCycle::forgetRetries() {
+    CycleState& s = m_p.state;
+    discard(s.RetryPartial);
+    s.RetryPartial = PartialFile{};
+    s.RetryCount = 0;
+    s.RetryWaiting = false;
+    s.RetryLink.clear();
+    s.RetryReason.clear();
+}
+
+void DownloadCycle::discardRetryPartial() {
+    CycleState& s = m_p.state;
+    discard(s.RetryPartial);
+    s.RetryPartial = PartialFile{};
+}
+
+PartialFile DownloadCycle::takeRetryPartial() {
+    CycleState& s = m_p.state;
+    PartialFile partial = std::move(s.RetryPartial);
+    s.RetryPartial = PartialFile{};
+    if (partial.empty())
+        return {};
+    // Rows are addressed by index: after a move or a delete the current row may be another
+    // link, whose file must never be spliced onto this one's beginning.
+    if (m_p.list.cell(s.CurrentRow, DownloadList::URL) != s.RetryLink) {
+        discard(partial);
+        return {};
+    }
+    return partial;
 }
 
 void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& result) {
@@ -178,6 +276,24 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     m_p.elpsTimer.setEnabled(false);
     m_p.estTimer.setEnabled(false);
     list.setCell(s.CurrentRow, DownloadList::Left, std::string());
+    const bool cancelled = Canceled || result.outcome == TransferOutcome::Cancelled;
+    const bool retry = !s.StopRequested && !cancelled &&
+                       result.outcome == TransferOutcome::Failed && result.transient &&
+                       s.RetryCount < MaxRetries;
+    const auto clearProgress = [&] {
+        for (const int column :
+             {DownloadList::Total, DownloadList::Downloaded, DownloadList::Progress,
+              DownloadList::Estimated, DownloadList::Speed})
+            list.setCell(s.CurrentRow, column, std::string());
+    };
+    if (retry) {
+        clearProgress();
+        armRetry(result);
+        return;
+    }
+    // This row's attempts are over: nothing will continue what the last one kept.
+    discard(result.partial);
+    forgetRetries();
     if (!s.StopRequested) {
         // A failed transfer must not read as a finished file.
         if (Canceled || result.outcome == TransferOutcome::Cancelled) {
@@ -190,9 +306,7 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
             setPanel0(" Download failed - " + why + " ", 10);
         }
     }
-    for (const int column : {DownloadList::Total, DownloadList::Downloaded, DownloadList::Progress,
-                             DownloadList::Estimated, DownloadList::Speed})
-        list.setCell(s.CurrentRow, column, std::string());
+    clearProgress();
     closeRowAndAdvance();
 }
 
@@ -215,6 +329,7 @@ void DownloadCycle::closeRowAndAdvance() {
 
 void DownloadCycle::failWithoutTransfer(const std::string& reason) {
     CycleState& s = m_p.state;
+    forgetRetries();
     m_p.statusBar.clear();
     m_p.list.setCell(s.CurrentRow, DownloadList::Status, "Failed");
     setPanel0(" Download failed - " + reason + " ", 10);

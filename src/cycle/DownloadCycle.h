@@ -5,6 +5,8 @@
 #include "platform/Browser.h"
 #include "platform/TransferFacility.h"
 
+#include <array>
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -52,11 +54,22 @@ public:
     static constexpr const char* WaitPanelText = "Wait ";
     static constexpr const char* WaitTailPanelText = " For the Next Download";
 
+    // A transfer that fails for a reason that may go away by itself is tried again this
+    // often, after these waits, each time through the hoster's pages for a fresh link.
+    static constexpr int MaxRetries = 3;
+    static constexpr std::array<std::chrono::seconds, MaxRetries> RetryDelays{
+        std::chrono::seconds(30), std::chrono::minutes(2), std::chrono::minutes(5)};
+    // A server's Retry-After wins over the delays above, but never stalls a row longer.
+    static constexpr std::chrono::seconds MaxRetryAfter = std::chrono::minutes(30);
+    // Panel 0 during a retry wait: "Retry 1 of 3 ".
+    static std::string retryPanelText(int retry);
+
     DownloadCycle(Ports ports, Hooks hooks);
 
     // Binds the browser's four events and the ticks of Timer1 and Timer2 to this cycle.
     void setEvents();
 
+    // The command: a new start of the current row, with a fresh retry count.
     void StartDownload1Click();
     void StopDownExecute();
 
@@ -76,6 +89,9 @@ public:
     // The page reports a missing or blocked file.
     void DeleteURLError();
 
+    // Removes a partial file the cycle still holds for a retry (the program is ending).
+    void discardRetryPartial();
+
 private:
     // Time left in the current wait or countdown, as text and whether it has run out.
     struct Remaining {
@@ -88,6 +104,16 @@ private:
     void failWithoutTransfer(const std::string& reason);
     void closeRowAndAdvance();
     bool isTransferRunning() const;
+    // Opens the current row's link; the retry state stays as it is.
+    void openCurrentRow();
+    // Arms the wait before the next attempt of a transiently failed transfer.
+    void armRetry(const TransferResult& result);
+    void showRetryWait(const std::string& remainingText);
+    // Drops the retry state, removing a partial file no attempt will continue.
+    void forgetRetries();
+    void discard(const PartialFile& partial);
+    // The partial file the next transfer of the current row continues; empty if none.
+    PartialFile takeRetryPartial();
 
     Ports m_p;
     Hooks m_hooks;

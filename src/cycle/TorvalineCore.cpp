@@ -60,6 +60,8 @@ TorvalineCore::TorvalineCore(Ports ports)
 }
 
 TorvalineCore::~TorvalineCore() {
+    // A retry that will never come leaves no partial file behind in the download folder.
+    m_cycle.discardRetryPartial();
     m_p.browser.setEvents({});
     m_p.timer1.setOnTick(nullptr);
     m_p.timer2.setOnTick(nullptr);

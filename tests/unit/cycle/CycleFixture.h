@@ -125,6 +125,11 @@ protected:
         component.busy = false;
     }
 
+    void transferEnds(const TransferResult& result) {
+        cycle.DownloadFile1Finish(component.cancelRequested, result);
+        component.busy = false;
+    }
+
     // A row from its link to a finished transfer: countdown of `countdown` seconds.
     void runRow(const std::string& name, int countdown = 3,
                 TransferOutcome outcome = TransferOutcome::Succeeded) {

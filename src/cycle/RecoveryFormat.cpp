@@ -1,0 +1,152 @@
+#include "cycle/RecoveryFormat.h"
+
+#include <charconv>
+
+namespace torvaline {
+
+namespace {
+
+constexpr std::string_view Magic = "torvaline-recovery 1\n";
+constexpr std::string_view EndWord = "end ";
+
+bool needsEscape(char c) {
+    return c == '\\' || c == '\t' || c == '\n' || c == '\r';
+}
+
+const char* escapeOf(char c) {
+    switch (c) {
+    case '\\':
+        return "\\\\";
+    case '\t':
+        return "\\t";
+    case '\n':
+        return "\\n";
+    default:
+        return "\\r";
+    }
+}
+
+void appendEscaped(std::string& out, std::string_view cell) {
+    // Cells rarely hold anything to escape: the runs between such bytes are copied whole.
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < cell.size(); ++i) {
+        if (!needsEscape(cell[i]))
+            continue;
+        out.append(cell.data() + runStart, i - runStart);
+        out.append(escapeOf(cell[i]), 2);
+        runStart = i + 1;
+    }
+    out.append(cell.data() + runStart, cell.size() - runStart);
+}
+
+// One cell of a row line: up to the next tab or the end of the line. False on a bad escape.
+bool unescape(std::string_view field, std::string& out) {
+    out.clear();
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i == field.size())
+            return false;
+        switch (field[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+RecoveryFormat::Decoded refuse(std::string problem) {
+    RecoveryFormat::Decoded d;
+    d.problem = std::move(problem);
+    return d;
+}
+
+} // namespace
+
+std::string RecoveryFormat::header() {
+    return std::string(Magic);
+}
+
+std::string RecoveryFormat::trailer(std::size_t rows) {
+    return std::string(EndWord) + std::to_string(rows) + "\n";
+}
+
+void RecoveryFormat::appendRow(std::string& out, std::string_view host, std::string_view link,
+                               std::string_view status) {
+    appendEscaped(out, host);
+    out += '\t';
+    appendEscaped(out, link);
+    out += '\t';
+    appendEscaped(out, status);
+    out += '\n';
+}
+
+std::string RecoveryFormat::encode(const std::vector<RecoveryRow>& rows) {
+    std::string out = header();
+    for (const RecoveryRow& r : rows)
+        appendRow(out, r.host, r.link, r.status);
+    out += trailer(rows.size());
+    return out;
+}
+
+RecoveryFormat::Decoded RecoveryFormat::decode(std::string_view text) {
+    if (text.substr(0, Magic.size()) != Magic)
+        return refuse("it is not a Torvaline recovery file of this version");
+    std::vector<RecoveryRow> rows;
+    std::size_t pos = Magic.size();
+    std::size_t lineNumber = 1;
+    for (;;) {
+        ++lineNumber;
+        const std::size_t eol = text.find('\n', pos);
+        if (eol == std::string_view::npos)
+            return refuse("it ends in the middle of line " + std::to_string(lineNumber));
+        const std::string_view line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (line.substr(0, EndWord.size()) == EndWord &&
+            line.find('\t') == std::string_view::npos) {
+            const std::string_view digits = line.substr(EndWord.size());
+            std::size_t count = 0;
+            const auto [end, ec] =
+                std::from_chars(digits.data(), digits.data() + digits.size(), count);
+            if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty())
+                return refuse("line " + std::to_string(lineNumber) + " is not a row count");
+            if (count != rows.size())
+                return refuse("it holds " + std::to_string(rows.size()) + " rows, not " +
+                              std::to_string(count));
+            if (pos != text.size())
+                return refuse("there is more after its last line");
+            Decoded d;
+            d.ok = true;
+            d.rows = std::move(rows);
+            return d;
+        }
+        const std::size_t tab1 = line.find('\t');
+        const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string_view::npos || line.find('\t', tab2 + 1) != std::string_view::npos)
+            return refuse("line " + std::to_string(lineNumber) + " is not a row of three cells");
+        RecoveryRow row;
+        if (!unescape(line.substr(0, tab1), row.host) ||
+            !unescape(line.substr(tab1 + 1, tab2 - tab1 - 1), row.link) ||
+            !unescape(line.substr(tab2 + 1), row.status))
+            return refuse("line " + std::to_string(lineNumber) + " holds a broken escape");
+        rows.push_back(std::move(row));
+    }
+}
+
+} // namespace torvaline

@@ -1,0 +1,211 @@
+#include "cycle/ListRecovery.h"
+#include "cycle/RecoveryFormat.h"
+#include "doubles/FakeDialogs.h"
+#include "doubles/FakeRecoveryStore.h"
+#include "doubles/ManualTimer.h"
+#include "list/DownloadList.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace torvaline::test {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
+    const std::vector<RecoveryRow> rows{
+        {"RapidShare", "http://a/1", "Waiting..."},
+        {"", "", ""},
+        {"h\tost", "http://a/2\r\nend 1\n", "Fa\\iled\\"},
+        {"end 3", "\\t\\n literally", "\0\xff\x01"s},
+        {"\n", "\t", "\r"},
+    };
+    const std::string text = RecoveryFormat::encode(rows);
+    const RecoveryFormat::Decoded back = RecoveryFormat::decode(text);
+    ASSERT_TRUE(back.ok) << back.problem;
+    EXPECT_EQ(back.rows, rows);
+    EXPECT_TRUE(RecoveryFormat::decode(RecoveryFormat::encode({})).ok);
+
+    // A file cut anywhere (a writer killed without the rename would leave such a thing) is
+    // never taken for a shorter list.
+    for (std::size_t n = 0; n < text.size(); ++n)
+        EXPECT_FALSE(RecoveryFormat::decode(std::string_view(text).substr(0, n)).ok) << n;
+
+    const std::string head = RecoveryFormat::header();
+    const std::vector<std::string> broken{
+        "",
+        "torvaline-recovery 2\nend 0\n",
+        head + "a\tb\tc\nend 2\n",
+        head + "a\tb\tc\nend 0\n",
+        head + "a\tb\tc\nend 1\nmore",
+        head + "a\tb\tc\nend 1\n\n",
+        head + "a\tb\nend 1\n",
+        head + "a\tb\tc\td\nend 1\n",
+        head + "a\\x\tb\tc\nend 1\n",
+        head + "a\tb\tc\\\nend 1\n",
+        head + "end 99999999999999999999999999\n",
+        head + "end -1\n",
+        head + "end \n",
+        head + "end 0",
+    };
+    for (const std::string& b : broken) {
+        const RecoveryFormat::Decoded d = RecoveryFormat::decode(b);
+        EXPECT_FALSE(d.ok) << b;
+        EXPECT_FALSE(d.problem.empty()) << b;
+    }
+
+    // Random damage gives a refusal or rows, never a crash.
+    std::mt19937 random(7);
+    for (int i = 0; i < 2000; ++i) {
+        std::string damaged = text;
+        damaged[random() % damaged.size()] = static_cast<char>(random());
+        static_cast<void>(RecoveryFormat::decode(damaged));
+    }
+}
+
+class Recovery : public ::testing::Test {
+protected:
+    DownloadList list;
+    FakeRecoveryStore store;
+    ManualTimer timer;
+    FakeDialogs dialogs;
+    ListRecovery recovery{list, store, timer};
+
+    void addRow(const std::string& host, const std::string& link, const std::string& status) {
+        const int r = list.rowCount();
+        list.setRowCount(r + 1);
+        list.setCell(r, DownloadList::Host, host);
+        list.setCell(r, DownloadList::URL, link);
+        list.setCell(r, DownloadList::Status, status);
+        recovery.listChanged();
+    }
+    std::vector<RecoveryRow> kept() const {
+        const auto d = RecoveryFormat::decode(store.copy.value_or(""));
+        EXPECT_TRUE(d.ok) << d.problem;
+        return d.rows;
+    }
+};
+
+TEST_F(Recovery, KeepsTheListAtMostOnceASecondWhileItHoldsLinksAndNotAfterANormalEnd) {
+    recovery.offerRestore(dialogs);
+    EXPECT_TRUE(dialogs.questions.empty());
+    timer.tick(); // an empty list is not kept
+    EXPECT_TRUE(store.saves.empty());
+
+    addRow("RapidShare", "http://a/1", "Waiting...");
+    addRow("", "http://b/2", "Waiting...");
+    list.setCell(1, DownloadList::Status, "Downloading... ");
+    EXPECT_TRUE(store.saves.empty()); // nothing before the timer's second
+    EXPECT_TRUE(timer.enabled());
+    timer.tick();
+    ASSERT_EQ(store.saves.size(), 1u);
+    EXPECT_EQ(kept(), (std::vector<RecoveryRow>{{"RapidShare", "http://a/1", "Downloading... "},
+                                                {"", "http://b/2", "Waiting..."}}));
+    timer.tick(); // nothing changed: no write, and the timer rests
+    EXPECT_EQ(store.saves.size(), 1u);
+    EXPECT_FALSE(timer.enabled());
+
+    // A list without links any more is not kept.
+    list.setRowCount(1);
+    recovery.listChanged();
+    timer.tick();
+    EXPECT_FALSE(store.copy.has_value());
+    EXPECT_EQ(store.removes, 1);
+
+    addRow("", "http://c/3", "Waiting...");
+    timer.tick();
+    EXPECT_TRUE(store.copy.has_value());
+    recovery.closeNormally();
+    EXPECT_FALSE(store.copy.has_value());
+    addRow("", "http://d/4", "Waiting...");
+    timer.tick();
+    EXPECT_FALSE(store.copy.has_value());
+}
+
+TEST_F(Recovery, OffersBackOnlyTheUnfinishedLinksOfTheLastSession) {
+    const std::vector<RecoveryRow> last{
+        {"RapidShare", "http://a/done", "Completed"},
+        {"RapidShare", "http://a/wait", "Waiting..."},
+        {"", "http://b/fail", "Failed"},
+        {"", "http://b/stop", "Stopped"},
+        {"4shared", "http://c/run", "Downloading... "},
+        {"", "", "Waiting..."},
+    };
+    struct Case {
+        const char* name;
+        Answer answer;
+        bool restored;
+    };
+    for (const Case c : {Case{"yes", Answer::Yes, true}, Case{"no", Answer::No, false},
+                         Case{"cancel", Answer::Cancel, false}}) {
+        SCOPED_TRACE(c.name);
+        list.setRowCount(1);
+        store = FakeRecoveryStore{};
+        dialogs = FakeDialogs{};
+        store.copy = RecoveryFormat::encode(last);
+        dialogs.answers = {c.answer};
+        // A list file given on the command line may already be in the list.
+        addRow("", "http://mine/1", "Waiting...");
+
+        recovery.offerRestore(dialogs);
+        EXPECT_EQ(dialogs.questions,
+                  std::vector<std::string>{"Torvaline did not close normally. Restore the 4 "
+                                           "unfinished links of the last session?"});
+        if (c.restored) {
+            ASSERT_EQ(list.rowCount(), 6);
+            const std::vector<std::vector<std::string>> expected{{"RapidShare", "http://a/wait"},
+                                                                 {"", "http://b/fail"},
+                                                                 {"", "http://b/stop"},
+                                                                 {"4shared", "http://c/run"}};
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(list.cell(2 + i, DownloadList::Host), expected[i][0]);
+                EXPECT_EQ(list.cell(2 + i, DownloadList::URL), expected[i][1]);
+                EXPECT_EQ(list.cell(2 + i, DownloadList::Status), "Waiting...");
+                EXPECT_EQ(list.cell(2 + i, DownloadList::Speed), "");
+            }
+            // The old copy stays until the restored list replaces it.
+            EXPECT_EQ(store.removes, 0);
+        } else {
+            EXPECT_EQ(list.rowCount(), 2);
+            EXPECT_EQ(store.removes, 1);
+        }
+        timer.tick();
+        EXPECT_EQ(kept().size(), static_cast<std::size_t>(list.rowCount() - 1));
+    }
+
+    // A session whose links all completed leaves nothing to ask about.
+    list.setRowCount(1);
+    store = FakeRecoveryStore{};
+    dialogs = FakeDialogs{};
+    store.copy = RecoveryFormat::encode({{"", "http://a/done", "Completed"}});
+    recovery.offerRestore(dialogs);
+    EXPECT_TRUE(dialogs.questions.empty());
+    EXPECT_FALSE(store.copy.has_value());
+}
+
+TEST_F(Recovery, ADamagedOrUnreadableCopyIsReportedAndSetAsideNotOffered) {
+    for (const bool damaged : {true, false}) {
+        SCOPED_TRACE(damaged);
+        store = FakeRecoveryStore{};
+        dialogs = FakeDialogs{};
+        if (damaged)
+            store.copy = RecoveryFormat::header() + "http://a/1\tWaiting...\n";
+        else
+            store.unreadable = "/state/recovery.tsv is too large (300000000 bytes)";
+        recovery.offerRestore(dialogs);
+        EXPECT_TRUE(dialogs.questions.empty());
+        EXPECT_EQ(list.rowCount(), 1);
+        ASSERT_EQ(dialogs.errors.size(), 1u);
+        EXPECT_NE(dialogs.errors[0].find(damaged ? "damaged" : "too large"), std::string::npos)
+            << dialogs.errors[0];
+        EXPECT_NE(dialogs.errors[0].find("/state/recovery.tsv.bad"), std::string::npos);
+        EXPECT_EQ(store.keptAside.size(), 1u);
+    }
+}
+
+} // namespace
+} // namespace torvaline::test

@@ -1,0 +1,191 @@
+#include "CycleFixture.h"
+
+#include <chrono>
+#include <vector>
+
+namespace torvaline::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TransferResult transient(const std::string& partialPath, std::chrono::seconds retryAfter = 0s,
+                         const std::string& reason = "connection cut") {
+    TransferResult r{TransferOutcome::Failed, reason};
+    r.transient = true;
+    r.retryAfter = retryAfter;
+    if (!partialPath.empty())
+        r.partial = PartialFile{partialPath, 1000, 5000, "\"etag\""};
+    return r;
+}
+
+class Retry : public CycleFixture {
+protected:
+    // Pages of the current row up to a started transfer.
+    void countdownToTransfer(const std::string& name) {
+        loadCountdownPage(2, "http://files/" + name, name);
+        seconds(2);
+        transferStarts();
+    }
+};
+
+TEST_F(Retry, TransientFailuresGoBackThroughThePagesUntilTheRetriesAreUsedUp) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    countdownToTransfer("a.zip");
+    EXPECT_TRUE(component.Resume.empty()); // a first attempt continues nothing
+
+    const std::vector<std::pair<const char*, int>> waits{
+        {"Retry 1 of 3 ", 30}, {"Retry 2 of 3 ", 120}, {"Retry 3 of 3 ", 300}};
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string kept = "/dl/.a.zip.part" + std::to_string(i);
+        transferEnds(transient(kept));
+        EXPECT_EQ(status(1), "Waiting...");
+        EXPECT_EQ(state.CurrentRow, 1);
+        EXPECT_EQ(list.cell(1, DownloadList::Speed), "");
+        EXPECT_EQ(bar.text(0), waits[i].first);
+        EXPECT_EQ(bar.text(1), TimeText(waits[i].second / SecondsPerDay));
+        EXPECT_EQ(bar.text(2), " connection cut ");
+        const std::size_t opened = browser.navigations.size();
+        seconds(waits[i].second - 1);
+        EXPECT_EQ(bar.text(0), waits[i].first);
+        EXPECT_EQ(bar.text(1), "00:00:01");
+        EXPECT_EQ(browser.navigations.size(), opened);
+        second();
+        // The row's own link again, for a fresh direct link; the old one may have expired.
+        ASSERT_EQ(browser.navigations.size(), opened + 1);
+        EXPECT_EQ(browser.navigations.back(), "http://host/1");
+        EXPECT_FALSE(timer2.enabled());
+        EXPECT_EQ(bar.text(0) + bar.text(1) + bar.text(2), "");
+        countdownToTransfer("a.zip");
+        EXPECT_EQ(component.Resume.path, kept); // the next attempt continues the file
+        EXPECT_EQ(component.Resume.validator, "\"etag\"");
+    }
+    EXPECT_TRUE(component.discarded.empty()); // each partial went on to the next attempt
+
+    transferEnds(transient("/dl/.a.zip.last", 0s, "HTTP 503"));
+    EXPECT_EQ(status(1), "Failed");
+    EXPECT_EQ(component.discarded, std::vector<std::string>{"/dl/.a.zip.last"});
+    EXPECT_FALSE(timer2.enabled());
+    // The next row starts with a fresh count and continues nothing.
+    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(browser.navigations.back(), "http://host/2");
+    countdownToTransfer("b.zip");
+    EXPECT_TRUE(component.Resume.empty());
+    transferEnds(transient(""));
+    EXPECT_EQ(bar.text(0), "Retry 1 of 3 ");
+}
+
+TEST_F(Retry, OnlyTransientFailuresWaitAndRetryAfterWinsUpToHalfAnHour) {
+    struct Case {
+        const char* name;
+        bool transient;
+        std::chrono::seconds retryAfter;
+        const char* wait; // nullptr: the row fails at once
+    };
+    const std::vector<Case> cases{
+        {"permanent", false, 0s, nullptr},
+        {"permanent with Retry-After", false, 60s, nullptr},
+        {"no Retry-After", true, 0s, "00:00:30"},
+        {"shorter Retry-After", true, 5s, "00:00:05"},
+        {"longer Retry-After", true, 600s, "00:10:00"},
+        {"Retry-After past the cap", true, 86400s * 3, "00:30:00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        list.setRowCount(1);
+        state = CycleState{};
+        component = FakeDownloadComponent{};
+        timer2.setEnabled(false);
+        addRows(1);
+        state.CurrentRow = 1;
+        cycle.StartDownload1Click();
+        countdownToTransfer("f");
+        TransferResult r = transient("/dl/.f.part", c.retryAfter, "HTTP 404");
+        r.transient = c.transient;
+        transferEnds(r);
+        if (!c.wait) {
+            EXPECT_EQ(status(1), "Failed");
+            EXPECT_EQ(bar.text(0), " Download failed - HTTP 404 ");
+            EXPECT_EQ(component.discarded, std::vector<std::string>{"/dl/.f.part"});
+            EXPECT_FALSE(timer2.enabled());
+            continue;
+        }
+        EXPECT_EQ(bar.text(1), c.wait);
+        const auto opened = browser.navigations.size();
+        const int span = static_cast<int>(
+            std::min(c.retryAfter > 0s ? c.retryAfter : 30s, std::chrono::seconds(1800)).count());
+        seconds(span - 1);
+        EXPECT_EQ(browser.navigations.size(), opened);
+        second();
+        EXPECT_EQ(browser.navigations.size(), opened + 1);
+        EXPECT_TRUE(component.discarded.empty());
+    }
+}
+
+TEST_F(Retry, ARetryMeetingTheHostersWaitKeepsItsCountAndItsPartialFile) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    countdownToTransfer("a.zip");
+    transferEnds(transient("/dl/.a.part"));
+    seconds(30);
+    ASSERT_EQ(browser.navigations.size(), 2u);
+
+    loadWaitPage(2); // "try again in 2 minutes"
+    second();
+    EXPECT_EQ(bar.text(0), "Wait ");
+    EXPECT_EQ(bar.text(2), " For the Next Download");
+    seconds(119);
+    EXPECT_EQ(browser.navigations.size(), 3u);
+    countdownToTransfer("a.zip");
+    EXPECT_EQ(component.Resume.path, "/dl/.a.part");
+    transferEnds(transient("/dl/.a.part2"));
+    EXPECT_EQ(bar.text(0), "Retry 2 of 3 ");
+    EXPECT_EQ(bar.text(1), "00:02:00");
+}
+
+TEST_F(Retry, StopStartAndListEditsDuringARetryWaitNeverContinueTheWrongFile) {
+    addRows(2);
+    cycle.StartDownload1Click();
+    countdownToTransfer("a.zip");
+    transferEnds(transient("/dl/.a.part"));
+    seconds(10);
+
+    // Stop ends the wait like any wait and removes what the attempt kept.
+    cycle.StopDownExecute();
+    EXPECT_EQ(status(1), "Stopped");
+    EXPECT_FALSE(timer2.enabled());
+    EXPECT_EQ(bar.text(0) + bar.text(1) + bar.text(2), "");
+    EXPECT_EQ(component.discarded, std::vector<std::string>{"/dl/.a.part"});
+    seconds(60);
+    EXPECT_EQ(browser.navigations.size(), 1u);
+
+    // A new Start begins afresh: no Resume, the count from 1 again.
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), 2u);
+    countdownToTransfer("a.zip");
+    EXPECT_TRUE(component.Resume.empty());
+    transferEnds(transient("/dl/.a.second"));
+    EXPECT_EQ(bar.text(0), "Retry 1 of 3 ");
+
+    // Start during the wait tries at once and ends the pending retry; its partial goes.
+    cycle.StartDownload1Click();
+    EXPECT_FALSE(timer2.enabled());
+    EXPECT_EQ(component.discarded.back(), "/dl/.a.second");
+    countdownToTransfer("a.zip");
+    transferEnds(transient("/dl/.a.third"));
+
+    // The rows are reordered during the wait: the retry opens what is now the current row,
+    // and another link's transfer must not continue this one's file.
+    const DownloadList::Row first = list.row(1);
+    list.setRow(1, list.row(2));
+    list.setRow(2, first);
+    seconds(30);
+    EXPECT_EQ(browser.navigations.back(), "http://host/2");
+    countdownToTransfer("b.zip");
+    EXPECT_TRUE(component.Resume.empty());
+    EXPECT_EQ(component.discarded.back(), "/dl/.a.third");
+}
+
+} // namespace
+} // namespace torvaline::test
