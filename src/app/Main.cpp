@@ -15,6 +15,8 @@
 #include "platform/Shell.h"
 #include "transfer/ProgressDisplay.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -49,6 +51,11 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
     setWindowTitle(QString::fromLatin1(Caption));
     setFixedSize(FormWidth, FormHeight);
     centreOnScreen();
+
+#ifndef Q_OS_WIN
+    // Here ".Txt" would be a hidden file of that name, written by a mere Enter.
+    m_listCommands.setChooserNames("txt", "");
+#endif
 
     // The folder field stays empty; only the folder itself is made ready for the transfers.
     DefaultFolder::create(defaultFolder);
@@ -260,7 +267,12 @@ void TForm1::AddActionExecute() {
 }
 
 void TForm1::DelActionExecute() {
-    DeleteStringGridRow1(m_list, currentRow());
+    const int row = currentRow();
+    DeleteStringGridRow1(m_list, row);
+    // The view moves the focus off a removed row; the index stays, showing the link that
+    // followed (or the new last row).
+    if (row >= 1 && currentRow() != row)
+        m_grid->setCurrentRow(std::min(row, m_list.rowCount() - 1));
 }
 
 void TForm1::CopyBtnClick() {
