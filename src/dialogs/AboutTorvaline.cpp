@@ -115,7 +115,9 @@ TForm3::TForm3(Shell& shell, QWidget* parent)
         group, "StaticText1", QString("%1 - %2").arg(QString(Publisher), QString(MailAddress))));
     m_staticText1->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     const int height = m_staticText1->sizeHint().height();
-    m_staticText1->setGeometry(2, group->height() - height - 4, group->width() - 4, height);
+    // The full width inside the frame, along its bottom edge.
+    const QRect inside = group->contentsRect();
+    m_staticText1->setGeometry(inside.left(), inside.bottom() - height - 2, inside.width(), height);
 
     for (QLabel* link : {m_label7, m_label11, m_staticText1})
         link->installEventFilter(this);

@@ -444,6 +444,15 @@ TEST_F(MainWindowTest, ImportListAppendsTheFileAndResetsTheFolder) {
     EXPECT_EQ(list().cell(1, DownloadList::Host), "RapidShare");
     EXPECT_EQ(form->Edit2().text(), defaultFolder);
     EXPECT_EQ(form->listCommands().ListFileName(), path);
+
+    // Both choosers start unnamed with the suffix "txt": a name of ".Txt" would be a hidden
+    // file here, written by a mere Enter.
+    button("saveasBtn")->click();
+    ASSERT_EQ(dialogs.fileRequests.size(), 2u);
+    for (const auto& request : dialogs.fileRequests) {
+        EXPECT_EQ(request.initialName, "");
+        EXPECT_EQ(request.defaultExt, "txt");
+    }
 }
 
 TEST_F(MainWindowTest, DownloadOptionsAddRowsAndCanStartTheCycle) {
