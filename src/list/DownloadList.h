@@ -45,6 +45,8 @@ public:
     void InitGrid();
 
     static const std::array<const char*, ColumnCount>& titles();
+    // Starting widths in reference units: pixels of the small dialog font the layout was drawn
+    // for; the window converts them for its own font.
     static const std::array<int, ColumnCount>& columnWidths();
 
     int rowCount() const { return static_cast<int>(m_rows.size()); }
