@@ -4,20 +4,27 @@
 //   torvaline-screenshot --demo LIST out.png     the real program downloading LIST (the demo
 //                                                list of the emulator) into a temporary folder,
 //                                                pictured while the row after the first three
-//                                                finished ones comes in
+//                                                finished ones comes in; beside it
+//                                                out-countdown.png (the countdown before the
+//                                                second row) and out-about.png (the about box)
+// Under QT_SCALE_FACTOR=2 the pictures show the window at twice the scale.
 
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
 #include "app/NullBrowser.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
+#include "cycle/DownloadCycle.h"
+#include "dialogs/AboutTorvaline.h"
 #include "list/DownloadList.h"
+#include "list/StatusBar.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/ShutdownService.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -77,8 +84,21 @@ ListState listState(const DownloadList& list) {
     return state;
 }
 
-// Runs the demo list and saves the window once `completed` rows are done and the next one
-// is well under way. Gives up after four minutes.
+// "docs/shot.png" -> "docs/shot-countdown.png".
+QString besides(const QString& out, const char* what) {
+    const QFileInfo info(out);
+    return info.path() + '/' + info.completeBaseName() + '-' + what + '.' + info.suffix();
+}
+
+bool save(QWidget& widget, const QString& path) {
+    const bool saved = widget.grab().save(path);
+    std::printf("%s: %s\n", saved ? "saved" : "could not save", qPrintable(path));
+    return saved;
+}
+
+// Runs the demo list and saves the window during the countdown before the second row, then
+// once `completed` rows are done and the next one is well under way, then the about box.
+// Gives up after four minutes.
 int demo(const QString& listFile, const QString& out, int completed) {
     QTemporaryDir tmp;
     SilentDialogs silent;
@@ -97,18 +117,26 @@ int demo(const QString& listFile, const QString& out, int completed) {
     QElapsedTimer elapsed;
     elapsed.start();
     int rc = 1;
+    bool countdownSaved = false;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         const ListState state = listState(form.downloadList());
+        const StatusBar& panels = form.StatusBar1();
+        if (!countdownSaved && state.completed >= 1 &&
+            panels.text(0) == DownloadCycle::CountdownPanelText && panels.text(1) != "00:00:00")
+            countdownSaved = save(form, besides(out, "countdown"));
         // "37.50 %": far enough in that speed, sizes and time left all show.
         const bool underWay = state.completed >= completed && !state.progress.empty() &&
                               std::atof(state.progress.c_str()) >= 30.0;
         if (!underWay && elapsed.elapsed() < 240000)
             return;
         poll.stop();
-        if (underWay)
-            rc = form.grab().save(out) ? 0 : 1;
-        std::printf("%s: %s\n", rc == 0 ? "saved" : "could not save", qPrintable(out));
+        if (underWay && countdownSaved && save(form, out)) {
+            TForm3 about(shell, &form);
+            about.show();
+            QApplication::processEvents();
+            rc = save(about, besides(out, "about")) ? 0 : 1;
+        }
         form.downloadList().setRowCount(1);
         QApplication::quit();
     });

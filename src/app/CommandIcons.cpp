@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 #include <QStandardPaths>
 #include <QStyle>
 
+#include <algorithm>
 #include <array>
 
 namespace torvaline {
@@ -55,8 +59,34 @@ void CommandIcons::useInstalledThemeAsFallback() {
     }
 }
 
+QIcon CommandIcons::startIcon() {
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 96, 128}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal m = side * 0.14;
+        QPainterPath triangle;
+        triangle.moveTo(m * 1.3, m);
+        triangle.lineTo(side - m, side / 2.0);
+        triangle.lineTo(m * 1.3, side - m);
+        triangle.closeSubpath();
+        painter.setPen(QPen(QColor(0x1b, 0x6e, 0x2a), std::max(1.0, side / 24.0), Qt::SolidLine,
+                            Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(QColor(0x2e, 0xa0, 0x43));
+        painter.drawPath(triangle);
+        painter.end();
+        // Qt greys the disabled state itself.
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 QIcon CommandIcons::forButton(const QString& buttonName) {
     useInstalledThemeAsFallback();
+    if (buttonName == QLatin1String("startBtn"))
+        return startIcon();
     for (const ButtonIcon& entry : kIcons) {
         if (buttonName != QLatin1String(entry.button))
             continue;

@@ -14,6 +14,9 @@ public:
 
 private:
     static void useInstalledThemeAsFallback();
+    // Start Download in colour: the theme's grey symbol looks as disabled as the Pause and
+    // Resume buttons beside it, which are.
+    static QIcon startIcon();
 };
 
 } // namespace torvaline

@@ -1,14 +1,62 @@
 #include "app/DownloadGrid.h"
 
 #include "app/DownloadListModel.h"
+#include "dialogs/ReferenceUnits.h"
 
 #include <algorithm>
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QStyle>
+
+#include <cmath>
+#include <initializer_list>
 
 namespace torvaline {
+
+namespace {
+
+// The widest texts of each column besides its title: host names, speeds of four digits, sizes
+// up to 9999.99 MB, a whole percentage, times under a day, every status.
+const std::array<std::initializer_list<const char*>, DownloadList::ColumnCount>& widestTexts() {
+    static const std::array<std::initializer_list<const char*>, DownloadList::ColumnCount> t{{
+        {"RapidShare", "4Shared"},
+        {},
+        {"9999Kb/s"},
+        {"9999.99 MB"},
+        {"9999.99 MB"},
+        {"100.00 %"},
+        {"23:59:59"},
+        {"23:59:59"},
+        {"Downloading... ", "Waiting...", "Completed", "Stopped", "Failed"},
+    }};
+    return t;
+}
+
+} // namespace
+
+std::array<int, DownloadList::ColumnCount>
+DownloadGrid::columnWidthsFor(const ReferenceUnits& units, int textMargins) {
+    std::array<int, DownloadList::ColumnCount> widths{};
+    int total = 0;
+    int needed = 0;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        const int scaled = units.x(DownloadList::columnWidths()[c]);
+        int widest = units.textWidth(QString::fromLatin1(DownloadList::titles()[c]));
+        for (const char* text : widestTexts()[c])
+            widest = std::max(widest, units.textWidth(QString::fromLatin1(text)));
+        widths[c] = std::max(scaled, widest + textMargins);
+        total += scaled;
+        needed += widths[c];
+    }
+    int& url = widths[DownloadList::URL];
+    const int urlTitle =
+        units.textWidth(QString::fromLatin1(DownloadList::titles()[DownloadList::URL])) +
+        textMargins;
+    url = std::max(urlTitle, url - std::max(0, needed - total));
+    return widths;
+}
 
 DownloadGrid::DownloadGrid(DownloadListModel& model, QWidget* parent)
     : QTableView(parent) {
@@ -23,10 +71,13 @@ DownloadGrid::DownloadGrid(DownloadListModel& model, QWidget* parent)
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
+    const ReferenceUnits units(font());
+    const int rowHeight =
+        std::max(units.y(RowHeight), static_cast<int>(std::ceil(units.metrics().height())) + 2);
     QHeaderView* rows = verticalHeader();
     rows->hide();
-    rows->setMinimumSectionSize(RowHeight);
-    rows->setDefaultSectionSize(RowHeight);
+    rows->setMinimumSectionSize(rowHeight);
+    rows->setDefaultSectionSize(rowHeight);
     // Fixed: the view never measures a row's contents, which keeps a list of a hundred
     // thousand links as quick to show and scroll as a short one.
     rows->setSectionResizeMode(QHeaderView::Fixed);
@@ -35,7 +86,10 @@ DownloadGrid::DownloadGrid(DownloadListModel& model, QWidget* parent)
     columns->hide();
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setStretchLastSection(false);
-    const auto& widths = DownloadList::columnWidths();
+    // The delegate keeps a margin on either side of a cell's text; the grid line takes a pixel.
+    const int textMargins =
+        2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 1;
+    const auto widths = columnWidthsFor(units, textMargins);
     for (int c = 0; c < DownloadList::ColumnCount; ++c)
         setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
     viewport()->setMouseTracking(true);

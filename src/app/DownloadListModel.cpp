@@ -2,6 +2,27 @@
 
 namespace torvaline {
 
+namespace {
+
+// What a cell shows at most. A line of a list file may be megabytes long; drawing or eliding
+// that much text on every paint froze the window (and a long enough one crashed the text
+// layout), while no screen shows more than a few thousand characters of one line anyway. The
+// cell itself keeps every byte for the cycle, Copy Selected and Save As.
+constexpr std::size_t MaxShownBytes = 4096;
+
+QString shown(const std::string& bytes) {
+    if (bytes.size() <= MaxShownBytes)
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    // Cut before a character, not inside one: back off over UTF-8 continuation bytes.
+    std::size_t cut = MaxShownBytes;
+    for (int i = 0; i < 3 && cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80;
+         ++i)
+        --cut;
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(cut)) + QChar(0x2026);
+}
+
+} // namespace
+
 DownloadListModel::DownloadListModel(DownloadList& list, QObject* parent)
     : QAbstractTableModel(parent)
     , m_list(list) {
@@ -37,11 +58,17 @@ int DownloadListModel::columnCount(const QModelIndex& parent) const {
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
+    if (role == Qt::ToolTipRole && index.column() == DownloadList::Status) {
+        // A failed row tells why and when in its tool tip: the status bar has long moved on.
+        const std::string& note = m_list.note(index.row());
+        if (!note.empty())
+            return shown(note);
+    }
     const std::string& text = m_list.cell(index.row(), index.column());
     if (role == Qt::ToolTipRole && text.empty())
         return {};
     // Cells are bytes; what is not UTF-8 shows as replacement characters.
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return shown(text);
 }
 
 Qt::ItemFlags DownloadListModel::flags(const QModelIndex& index) const {

@@ -8,12 +8,15 @@
 #include "cycle/ShutdownControl.h"
 #include "dialogs/AboutTorvaline.h"
 #include "dialogs/DownOpt.h"
+#include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 #include "list/ListOperations.h"
 #include "platform/Browser.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "transfer/ProgressDisplay.h"
+
+#include <algorithm>
 
 #include <QAction>
 #include <QCloseEvent>
@@ -34,6 +37,12 @@ QString text(const std::string& bytes) {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+// Square, and inside its button whichever way the font stretches the units.
+QSize buttonIconSize(const ReferenceUnits& units) {
+    const int side = std::min(units.x(TForm1::IconSize), units.y(TForm1::IconSize));
+    return {side, side};
+}
+
 } // namespace
 
 TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::string& defaultFolder,
@@ -47,8 +56,14 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
     , m_stbarTimer(std::make_unique<QtTimer>()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(Caption));
-    setFixedSize(FormWidth, FormHeight);
+    // Fixed like the original window, in reference units: it grows with the font.
+    setFixedSize(ReferenceUnits().size(FormWidth, FormHeight));
     centreOnScreen();
+
+#ifndef Q_OS_WIN
+    // Here ".Txt" would be a hidden file of that name, written by a mere Enter.
+    m_listCommands.setChooserNames("txt", "");
+#endif
 
     // The folder field stays empty; only the folder itself is made ready for the transfers.
     DefaultFolder::create(defaultFolder);
@@ -102,7 +117,7 @@ void TForm1::centreOnScreen() {
     if (screen == nullptr)
         return;
     const QRect area = screen->availableGeometry();
-    move(area.x() + (area.width() - FormWidth) / 2, area.y() + (area.height() - FormHeight) / 2);
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
 void TForm1::InitGrid() {
@@ -189,8 +204,9 @@ QToolButton* TForm1::addToolButton(const char* name, const char* toolTip) {
     auto* button = new QToolButton(m_toolBar);
     button->setObjectName(QString::fromLatin1(name));
     button->setIcon(CommandIcons::forButton(button->objectName()));
-    button->setIconSize(QSize(42, 42));
-    button->setFixedSize(49, 48);
+    const ReferenceUnits units;
+    button->setIconSize(buttonIconSize(units));
+    button->setFixedSize(units.size(ButtonWidth, ButtonHeight));
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setToolTip(QString::fromLatin1(toolTip));
@@ -204,8 +220,9 @@ void TForm1::createToolBar() {
     m_toolBar->setObjectName(QStringLiteral("ToolBar1"));
     m_toolBar->setMovable(false);
     m_toolBar->setFloatable(false);
-    m_toolBar->setFixedHeight(ToolBarHeight);
-    m_toolBar->setIconSize(QSize(42, 42));
+    const ReferenceUnits units;
+    m_toolBar->setFixedHeight(units.y(ToolBarHeight));
+    m_toolBar->setIconSize(buttonIconSize(units));
     m_toolBar->toggleViewAction()->setVisible(false);
     // Sixteen 49-pixel buttons and four separators only just fit the fixed window width.
     m_toolBar->layout()->setSpacing(0);
@@ -260,7 +277,12 @@ void TForm1::AddActionExecute() {
 }
 
 void TForm1::DelActionExecute() {
-    DeleteStringGridRow1(m_list, currentRow());
+    const int row = currentRow();
+    DeleteStringGridRow1(m_list, row);
+    // The view moves the focus off a removed row; the index stays, showing the link that
+    // followed (or the new last row).
+    if (row >= 1 && currentRow() != row)
+        m_grid->setCurrentRow(std::min(row, m_list.rowCount() - 1));
 }
 
 void TForm1::CopyBtnClick() {

@@ -40,7 +40,12 @@ public:
     static constexpr const char* StartPage = "about:blank";
     static constexpr int FormWidth = 834;
     static constexpr int FormHeight = 480;
+    // In reference units (see ReferenceUnits): the window, toolbar and buttons grow with the
+    // font, so that every text of the list and the status bar shows whole.
     static constexpr int ToolBarHeight = 52;
+    static constexpr int ButtonWidth = 49;
+    static constexpr int ButtonHeight = 48;
+    static constexpr int IconSize = 42;
 
     // defaultFolder is created at once (when missing) and is what the commands fall back on.
     TForm1(Browser& browser, Dialogs& dialogs, Shell& shell,

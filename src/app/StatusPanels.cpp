@@ -1,8 +1,11 @@
 #include "app/StatusPanels.h"
 
+#include "dialogs/ReferenceUnits.h"
 #include "list/StatusBar.h"
 
 #include <QLabel>
+
+#include <algorithm>
 
 namespace torvaline {
 
@@ -45,12 +48,19 @@ void StatusPanels::showPanel(int index) {
     QLabel* label = panel(index);
     if (label == nullptr)
         return;
-    const std::string& text = m_panels.text(index);
-    label->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    const std::string& bytes = m_panels.text(index);
+    const QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    label->setText(text);
+    // The core sets widths in reference units. Converted, they keep their meaning (a width
+    // "per character" grows with the characters); and a text is never cut short, since a
+    // panel is where the time of a wait or a countdown shows.
+    const ReferenceUnits units(label->font());
+    const int chrome = 2 * label->frameWidth() + label->indent() + 2;
+    const int width = std::max(units.x(m_panels.width(index)), units.textWidth(text) + chrome);
     if (index == StatusBar::PanelCount - 1)
-        label->setMinimumWidth(m_panels.width(index));
+        label->setMinimumWidth(width);
     else
-        label->setFixedWidth(m_panels.width(index));
+        label->setFixedWidth(width);
 }
 
 } // namespace torvaline

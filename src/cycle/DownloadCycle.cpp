@@ -301,8 +301,8 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
         } else if (result.outcome == TransferOutcome::Succeeded) {
             list.setCell(s.CurrentRow, DownloadList::Status, "Completed");
         } else {
-            list.setCell(s.CurrentRow, DownloadList::Status, "Failed");
             const std::string why = result.reason.empty() ? "unknown error" : result.reason;
+            list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), why);
             setPanel0(" Download failed - " + why + " ", 10);
         }
     }
@@ -331,7 +331,7 @@ void DownloadCycle::failWithoutTransfer(const std::string& reason) {
     CycleState& s = m_p.state;
     forgetRetries();
     m_p.statusBar.clear();
-    m_p.list.setCell(s.CurrentRow, DownloadList::Status, "Failed");
+    m_p.list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), reason);
     setPanel0(" Download failed - " + reason + " ", 10);
     // The list is done when its last row is closed, with or without a transfer; the flag is
     // what tells Start Download so.

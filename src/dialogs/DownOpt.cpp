@@ -1,5 +1,6 @@
 #include "dialogs/DownOpt.h"
 
+#include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 #include "list/LinkLines.h"
 
@@ -19,25 +20,29 @@ TForm2::TForm2(DownloadList& list, DownloadFolder& folder, std::function<void()>
     , m_startDownload(std::move(startDownload)) {
     setObjectName("Form2");
     setWindowTitle("Download Options");
-    setFixedSize(552, 338);
+    // Laid out in reference units: the dialog grows with its font.
+    const ReferenceUnits u;
+    setFixedSize(u.size(552, 338));
 
     auto* folderLabel = new QLabel("Save on Folder:", this);
-    folderLabel->move(8, 8);
+    folderLabel->move(u.point(8, 8));
+    folderLabel->adjustSize();
     m_savePath = new QLineEdit(this);
     m_savePath->setObjectName("SavePath");
-    m_savePath->setGeometry(8, 26, 497, 23);
+    m_savePath->setGeometry(u.rect(8, 26, 497, 23));
     folderLabel->setBuddy(m_savePath);
 
     m_saveOnBtn = new QPushButton("...", this);
     m_saveOnBtn->setObjectName("SaveOnBtn");
-    m_saveOnBtn->setGeometry(512, 25, 25, 25);
+    m_saveOnBtn->setGeometry(u.rect(512, 25, 25, 25));
     m_saveOnBtn->setAutoDefault(false);
 
     auto* memoLabel = new QLabel("Enter new URL(s)", this);
-    memoLabel->move(8, 58);
+    memoLabel->move(u.point(8, 58));
+    memoLabel->adjustSize();
     m_memo1 = new QPlainTextEdit(this);
     m_memo1->setObjectName("Memo1");
-    m_memo1->setGeometry(8, 76, 529, 169);
+    m_memo1->setGeometry(u.rect(8, 76, 529, 169));
     m_memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -46,14 +51,15 @@ TForm2::TForm2(DownloadList& list, DownloadFolder& folder, std::function<void()>
 
     m_checkBox1 = new QCheckBox("Start Download Now", this);
     m_checkBox1->setObjectName("CheckBox1");
-    m_checkBox1->move(8, 256);
+    m_checkBox1->move(u.point(8, 256));
+    m_checkBox1->adjustSize();
 
     m_newURLBtn = new QPushButton("OK", this);
     m_newURLBtn->setObjectName("NewURLBtn");
-    m_newURLBtn->setGeometry(366, 296, 80, 27);
+    m_newURLBtn->setGeometry(u.rect(366, 296, 80, 27));
     m_bitBtn2 = new QPushButton("Cancel", this);
     m_bitBtn2->setObjectName("BitBtn2");
-    m_bitBtn2->setGeometry(456, 296, 80, 27);
+    m_bitBtn2->setGeometry(u.rect(456, 296, 80, 27));
     m_bitBtn2->setAutoDefault(false);
 
     connect(m_savePath, &QLineEdit::textChanged, this, &TForm2::SavePathChange);

@@ -1,5 +1,6 @@
 #include "dialogs/SaveOn.h"
 
+#include "dialogs/ReferenceUnits.h"
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -14,7 +15,9 @@ TForm4::TForm4(QWidget* parent)
     : QDialog(parent) {
     setObjectName("Form4");
     setWindowTitle("Download Path");
-    setFixedSize(439, 325);
+    // Laid out in reference units: the dialog grows with its font.
+    const ReferenceUnits u;
+    setFixedSize(u.size(439, 325));
 
     m_model = new QFileSystemModel(this);
     m_model->setFilter(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Drives);
@@ -23,12 +26,12 @@ TForm4::TForm4(QWidget* parent)
 
     m_shellComboBox1 = new QComboBox(this);
     m_shellComboBox1->setObjectName("ShellComboBox1");
-    m_shellComboBox1->setGeometry(19, 16, 401, 25);
+    m_shellComboBox1->setGeometry(u.rect(19, 16, 401, 25));
     m_shellComboBox1->setMaxVisibleItems(8);
 
     m_shellTreeView1 = new QTreeView(this);
     m_shellTreeView1->setObjectName("ShellTreeView1");
-    m_shellTreeView1->setGeometry(19, 56, 401, 161);
+    m_shellTreeView1->setGeometry(u.rect(19, 56, 401, 161));
     m_shellTreeView1->setModel(m_model);
     m_shellTreeView1->setRootIsDecorated(false);
     m_shellTreeView1->setHeaderHidden(true);
@@ -40,10 +43,10 @@ TForm4::TForm4(QWidget* parent)
 
     m_button1 = new QPushButton("OK", this);
     m_button1->setObjectName("Button1");
-    m_button1->setGeometry(252, 280, 80, 27);
+    m_button1->setGeometry(u.rect(252, 280, 80, 27));
     m_button2 = new QPushButton("Cancel", this);
     m_button2->setObjectName("Button2");
-    m_button2->setGeometry(340, 280, 80, 27);
+    m_button2->setGeometry(u.rect(340, 280, 80, 27));
     m_button2->setAutoDefault(false);
 
     connect(m_button1, &QPushButton::clicked, this, &TForm4::Button1Click);

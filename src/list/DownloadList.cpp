@@ -1,6 +1,7 @@
 #include "list/DownloadList.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace torvaline {
 
@@ -32,6 +33,11 @@ void DownloadList::InitGrid() {
     setRow(0, std::move(t));
 }
 
+void DownloadList::changed(int firstRow, int lastRow, int firstColumn, int lastColumn) {
+    if (m_observer.cellsChanged)
+        m_observer.cellsChanged(firstRow, lastRow, firstColumn, lastColumn);
+}
+
 void DownloadList::setRowCount(int count) {
     count = std::max(count, 1);
     const int old = rowCount();
@@ -51,37 +57,92 @@ void DownloadList::setRowCount(int count) {
 }
 
 const std::string& DownloadList::cell(int row, int column) const {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= ColumnCount)
+    if (!valid(row) || column < 0 || column >= ColumnCount)
         return kEmpty;
-    return m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    return m_rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(column)];
 }
 
 void DownloadList::setCell(int row, int column, std::string text) {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= ColumnCount)
+    if (!valid(row) || column < 0 || column >= ColumnCount)
         return;
-    std::string& target = m_rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    Entry& entry = m_rows[static_cast<std::size_t>(row)];
+    std::string& target = entry.cells[static_cast<std::size_t>(column)];
     if (target == text)
         return;
     target = std::move(text);
-    if (m_observer.cellsChanged)
-        m_observer.cellsChanged(row, row, column, column);
+    if (column == Status)
+        entry.note.clear();
+    changed(row, row, column, column);
 }
 
 const DownloadList::Row& DownloadList::row(int row) const {
-    if (row < 0 || row >= rowCount())
+    if (!valid(row))
         return kEmptyRow;
-    return m_rows[static_cast<std::size_t>(row)];
+    return m_rows[static_cast<std::size_t>(row)].cells;
 }
 
 void DownloadList::setRow(int row, Row cells) {
-    if (row < 0 || row >= rowCount())
+    if (!valid(row))
         return;
-    Row& target = m_rows[static_cast<std::size_t>(row)];
-    if (target == cells)
+    Entry& entry = m_rows[static_cast<std::size_t>(row)];
+    if (entry.cells == cells)
         return;
-    target = std::move(cells);
-    if (m_observer.cellsChanged)
-        m_observer.cellsChanged(row, row, 0, ColumnCount - 1);
+    if (entry.cells[Status] != cells[Status])
+        entry.note.clear();
+    entry.cells = std::move(cells);
+    changed(row, row, 0, ColumnCount - 1);
+}
+
+void DownloadList::removeRow(int row) {
+    if (row < 1 || row >= rowCount())
+        return;
+    if (m_observer.rowsAboutToBeRemoved)
+        m_observer.rowsAboutToBeRemoved(row, row);
+    m_rows.erase(m_rows.begin() + row);
+    if (m_observer.rowsRemoved)
+        m_observer.rowsRemoved();
+}
+
+void DownloadList::swapRows(int a, int b) {
+    if (!valid(a) || !valid(b) || a == b)
+        return;
+    std::swap(m_rows[static_cast<std::size_t>(a)], m_rows[static_cast<std::size_t>(b)]);
+    // One range, even when the rows are far apart: a view repaints only what it shows.
+    changed(std::min(a, b), std::max(a, b), 0, ColumnCount - 1);
+}
+
+void DownloadList::appendRows(std::vector<Row> rows) {
+    if (rows.empty())
+        return;
+    const int first = rowCount();
+    if (m_observer.rowsAboutToBeInserted)
+        m_observer.rowsAboutToBeInserted(first, first + static_cast<int>(rows.size()) - 1);
+    m_rows.reserve(m_rows.size() + rows.size());
+    std::transform(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
+                   std::back_inserter(m_rows), [](Row&& cells) {
+                       return Entry{std::move(cells), {}};
+                   });
+    if (m_observer.rowsInserted)
+        m_observer.rowsInserted();
+}
+
+const std::string& DownloadList::note(int row) const {
+    return valid(row) ? m_rows[static_cast<std::size_t>(row)].note : kEmpty;
+}
+
+void DownloadList::setNote(int row, std::string note) {
+    if (!valid(row))
+        return;
+    std::string& target = m_rows[static_cast<std::size_t>(row)].note;
+    if (target == note)
+        return;
+    target = std::move(note);
+    changed(row, row, Status, Status);
+}
+
+void DownloadList::markFailed(int row, const std::string& timeOfDay, const std::string& reason) {
+    setCell(row, Status, "Failed");
+    setNote(row, "Failed at " + timeOfDay + ": " + (reason.empty() ? "unknown error" : reason));
 }
 
 } // namespace torvaline

@@ -45,6 +45,8 @@ public:
     void InitGrid();
 
     static const std::array<const char*, ColumnCount>& titles();
+    // Starting widths in reference units: pixels of the small dialog font the layout was drawn
+    // for; the window converts them for its own font.
     static const std::array<int, ColumnCount>& columnWidths();
 
     int rowCount() const { return static_cast<int>(m_rows.size()); }
@@ -56,10 +58,34 @@ public:
     const Row& row(int row) const;
     void setRow(int row, Row cells);
 
+    // Whole-row operations. Each tells the observer once, however many rows it shifts, so a
+    // view over a hundred thousand rows does not hear of every row that moved up.
+    // Removes a download row (never row 0); the rows below move up one place.
+    void removeRow(int row);
+    // Trades two rows, cells and note alike.
+    void swapRows(int a, int b);
+    // Appends the rows after the last one.
+    void appendRows(std::vector<Row> rows);
+
+    // A row's note: why it is in its state, for the user who wonders later. Only the list keeps
+    // it (list files hold links only); it travels with the row when rows move, and a new
+    // "Status" text drops it, since it explained the old one.
+    const std::string& note(int row) const;
+    void setNote(int row, std::string note);
+    // "Status" := "Failed", with the reason and the time of day it happened as the note.
+    void markFailed(int row, const std::string& timeOfDay, const std::string& reason);
+
     void setObserver(Observer observer) { m_observer = std::move(observer); }
 
 private:
-    std::vector<Row> m_rows;
+    struct Entry {
+        Row cells;
+        std::string note;
+    };
+    bool valid(int row) const { return row >= 0 && row < rowCount(); }
+    void changed(int firstRow, int lastRow, int firstColumn, int lastColumn);
+
+    std::vector<Entry> m_rows;
     Observer m_observer;
 };
 

@@ -30,18 +30,15 @@ std::vector<std::string> SplitTypedLinks(const std::string& text) {
     return lines;
 }
 
-void AppendLinks(DownloadList& grid, const std::vector<std::string>& lines) {
-    if (lines.empty())
-        return;
-    const int b = grid.rowCount();
-    grid.setRowCount(b + static_cast<int>(lines.size()));
+void AppendLinks(DownloadList& grid, std::vector<std::string> lines) {
+    std::vector<DownloadList::Row> rows(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        DownloadList::Row row;
+        DownloadList::Row& row = rows[i];
         row[DownloadList::Host] = HostName(lines[i]);
-        row[DownloadList::URL] = lines[i];
+        row[DownloadList::URL] = std::move(lines[i]);
         row[DownloadList::Status] = "Waiting...";
-        grid.setRow(b + static_cast<int>(i), std::move(row));
     }
+    grid.appendRows(std::move(rows));
 }
 
 } // namespace torvaline

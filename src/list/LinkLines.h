@@ -17,6 +17,6 @@ std::vector<std::string> SplitTypedLinks(const std::string& text);
 
 // Appends one row per line after the last row: "URL" exactly as given, "Status" "Waiting...",
 // "Host" from HostName, the other cells empty.
-void AppendLinks(DownloadList& grid, const std::vector<std::string>& lines);
+void AppendLinks(DownloadList& grid, std::vector<std::string> lines);
 
 } // namespace torvaline

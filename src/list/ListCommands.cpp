@@ -15,7 +15,7 @@ ListCommands::ListCommands(DownloadList& list, DownloadFolder& folder, StatusBar
     , m_dialogs(dialogs) {}
 
 void ListCommands::ImportList1Click() {
-    if (const auto name = m_dialogs.openFile(OpenFilter, DefaultExt, InitialName)) {
+    if (const auto name = m_dialogs.openFile(OpenFilter, m_defaultExt, m_initialName)) {
         try {
             LoadFile(*name, m_list);
         } catch (const std::exception& e) {
@@ -28,7 +28,7 @@ void ListCommands::ImportList1Click() {
 }
 
 bool ListCommands::FileSave() {
-    const auto name = m_dialogs.saveFile(SaveFilter, DefaultExt, InitialName);
+    const auto name = m_dialogs.saveFile(SaveFilter, m_defaultExt, m_initialName);
     if (!name)
         return false;
     std::error_code ec;

@@ -22,6 +22,14 @@ public:
     ListCommands(DownloadList& list, DownloadFolder& folder, StatusBar& statusBar,
                  Dialogs& dialogs);
 
+    // What the file choosers start with. The defaults are the Windows ones, where an initial
+    // name of ".Txt" means "only the extension"; a system whose dot files are hidden files
+    // starts with an empty name and lets the default suffix complete what the user types.
+    void setChooserNames(std::string defaultExt, std::string initialName) {
+        m_defaultExt = std::move(defaultExt);
+        m_initialName = std::move(initialName);
+    }
+
     // Appends the lines of a chosen file; always ends with the default download folder, except
     // when the file could not be read.
     void ImportList1Click();
@@ -38,6 +46,8 @@ private:
     StatusBar& m_statusBar;
     Dialogs& m_dialogs;
     std::string m_listFileName;
+    std::string m_defaultExt = DefaultExt;
+    std::string m_initialName = InitialName;
 };
 
 } // namespace torvaline

@@ -28,17 +28,39 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
                             std::string(what) + " \"" + path + "\"");
 }
 
+[[noreturn]] void failTooLarge(const std::string& path) {
+    throw std::system_error(EFBIG, std::generic_category(),
+                            "The list file \"" + path + "\" is larger than " +
+                                std::to_string(MaxListFileBytes / (1024 * 1024)) +
+                                " MB and was not imported");
+}
+
 std::string readAll(const std::string& path) {
+    // Only a plain file: a pipe or a device could block the window for ever or never end.
+    std::error_code ec;
+    const fs::file_status status = fs::status(fs::path(path), ec);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+        throw std::system_error(EINVAL, std::generic_category(),
+                                "\"" + path + "\" is not a plain file");
+    const std::uintmax_t size = fs::file_size(fs::path(path), ec);
+    if (!ec && size > MaxListFileBytes)
+        failTooLarge(path);
+
     errno = 0;
     File f(std::fopen(path.c_str(), "rb"));
     if (!f)
         fail(errno, "Cannot open file", path);
     std::string data;
+    if (!ec)
+        data.reserve(static_cast<std::size_t>(size));
     char buffer[64 * 1024];
     for (;;) {
         errno = 0;
         const std::size_t n = std::fread(buffer, 1, sizeof buffer, f.get());
         data.append(buffer, n);
+        // The file may have grown since its size was read.
+        if (data.size() > MaxListFileBytes)
+            failTooLarge(path);
         if (n == sizeof buffer)
             continue;
         if (std::ferror(f.get()))

@@ -2,6 +2,7 @@
 
 #include "list/DownloadList.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,11 +10,17 @@ namespace torvaline {
 
 // List files: plain bytes, one link per line, CR LF after every line.
 //
+// The largest list file read. A million links take about 50 MB, far more than anyone queues
+// by hand; a bigger file is almost surely not a list, and reading it would hold several times
+// its size in memory as rows and could end the program for want of memory.
+inline constexpr std::uintmax_t MaxListFileBytes = 64u * 1024 * 1024;
+
 // Every function throws std::system_error carrying the system's message and the file name when
 // the file cannot be read or written.
 
 // The lines of the file, split as SplitTypedLinks splits typed text (CR LF, LF or CR), bytes
-// unchanged (a zero byte or Ctrl+Z stays in its line).
+// unchanged (a zero byte or Ctrl+Z stays in its line). A file over MaxListFileBytes, or one
+// that is not a plain file (a pipe, a device, a folder), is refused with a readable reason.
 std::vector<std::string> ReadListFile(const std::string& path);
 
 // Appends the file's lines as new "Waiting..." rows. The list is untouched when reading fails.

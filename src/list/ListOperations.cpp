@@ -8,13 +8,12 @@ bool isDownloadRow(const DownloadList& grid, int row) {
     return row >= 1 && row < grid.rowCount();
 }
 
-// Trades two download rows through the scratch row StringGrid2, all nine cells at once.
+// Trades two download rows, all nine cells at once (the list's swap stands in for the scratch
+// row StringGrid2).
 void swapRows(DownloadList& grid, int a, int b) {
-    if (!isDownloadRow(grid, a) || !isDownloadRow(grid, b) || a == b)
+    if (!isDownloadRow(grid, a) || !isDownloadRow(grid, b))
         return;
-    DownloadList::Row StringGrid2 = grid.row(a);
-    grid.setRow(a, grid.row(b));
-    grid.setRow(b, std::move(StringGrid2));
+    grid.swapRows(a, b);
 }
 
 } // namespace
@@ -22,9 +21,7 @@ void swapRows(DownloadList& grid, int a, int b) {
 void DeleteStringGridRow1(DownloadList& grid, int row) {
     if (!isDownloadRow(grid, row))
         return;
-    for (int r = row; r <= grid.rowCount() - 2; ++r)
-        grid.setRow(r, grid.row(r + 1));
-    grid.setRowCount(grid.rowCount() - 1);
+    grid.removeRow(row);
 }
 
 void MoveUpStringGridRow(DownloadList& grid, int row) {

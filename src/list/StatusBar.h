@@ -6,7 +6,9 @@
 
 namespace torvaline {
 
-// The three panels of the status bar: text and width in pixels (start widths 190, 50, 50).
+// The three panels of the status bar: text and width (start widths 190, 50, 50). Widths are
+// in reference units, pixels of the small dialog font the layout was drawn for; the window
+// converts them for its own font, so a width of "10 per character" keeps its meaning.
 class StatusBar final {
 public:
     static constexpr int PanelCount = 3;

@@ -1,4 +1,5 @@
 #include "dialogs/AboutTorvaline.h"
+#include "dialogs/ReferenceUnits.h"
 
 #include "doubles/FakeShell.h"
 
@@ -27,14 +28,19 @@ protected:
 
 TEST_F(AboutBox, ShowsItsTextsWhereTheyBelong) {
     EXPECT_EQ(form.windowTitle(), "About Torvaline");
-    EXPECT_EQ(form.minimumSize(), QSize(400, 355));
-    EXPECT_EQ(form.maximumSize(), QSize(400, 355));
+    // Fixed, at 400 x 355 reference units; the widths may stretch further for the texts.
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    const ReferenceUnits font;
+    EXPECT_EQ(form.height(), font.y(355));
+    EXPECT_GE(form.width(), font.x(400));
+    const ReferenceUnits u = font.widenedTo(form.width() / 400.0);
+    EXPECT_EQ(form.width(), u.x(400));
     EXPECT_TRUE(form.findChildren<QPushButton*>().isEmpty());
 
     auto* group = form.findChild<QGroupBox*>();
     ASSERT_NE(group, nullptr);
     EXPECT_EQ(group->title(), "Torvaline  V.1.2");
-    EXPECT_EQ(group->geometry(), QRect(8, 8, 377, 305));
+    EXPECT_EQ(group->geometry(), u.rect(8, 8, 377, 305));
     EXPECT_TRUE(group->autoFillBackground());
     EXPECT_EQ(group->palette().color(QPalette::Window), QColor(192, 192, 192));
 
@@ -71,7 +77,8 @@ TEST_F(AboutBox, ShowsItsTextsWhereTheyBelong) {
         QLabel* l = label(t.name);
         ASSERT_NE(l, nullptr);
         EXPECT_EQ(l->text(), t.text) << t.name;
-        EXPECT_EQ(l->pos(), t.at) << t.name;
+        EXPECT_NEAR(l->x(), u.xFactor() * t.at.x(), 1) << t.name;
+        EXPECT_EQ(l->y(), u.y(t.at.y())) << t.name;
         EXPECT_EQ(l->parentWidget(), group) << t.name;
     }
 

@@ -1,4 +1,5 @@
 #include "dialogs/DownOpt.h"
+#include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 
 #include <QCheckBox>
@@ -52,8 +53,9 @@ protected:
 
 TEST_F(DownOptDialog, OpensEmptyWithItsControls) {
     EXPECT_EQ(form.windowTitle(), "Download Options");
-    EXPECT_EQ(form.minimumSize(), QSize(552, 338));
-    EXPECT_EQ(form.maximumSize(), QSize(552, 338));
+    const ReferenceUnits u;
+    EXPECT_EQ(form.minimumSize(), u.size(552, 338));
+    EXPECT_EQ(form.maximumSize(), u.size(552, 338));
     EXPECT_EQ(child<QLineEdit>("SavePath")->text(), "");
     EXPECT_EQ(child<QPushButton>("SaveOnBtn")->text(), "...");
     EXPECT_EQ(child<QPushButton>("NewURLBtn")->text(), "OK");
@@ -62,7 +64,7 @@ TEST_F(DownOptDialog, OpensEmptyWithItsControls) {
     EXPECT_EQ(check->text(), "Start Download Now");
     EXPECT_FALSE(check->isChecked());
     auto* memo = child<QPlainTextEdit>("Memo1");
-    EXPECT_EQ(memo->size(), QSize(529, 169));
+    EXPECT_EQ(memo->size(), u.size(529, 169));
     EXPECT_EQ(memo->toPlainText(), "");
     EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
     EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);

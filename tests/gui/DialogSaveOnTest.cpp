@@ -1,3 +1,4 @@
+#include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 
 #include <QComboBox>
@@ -37,9 +38,10 @@ protected:
 
 TEST_F(SaveOnDialog, ShowsAFolderTreeWithNothingSelected) {
     EXPECT_EQ(form.windowTitle(), "Download Path");
-    EXPECT_EQ(form.minimumSize(), QSize(439, 325));
-    EXPECT_EQ(form.maximumSize(), QSize(439, 325));
-    EXPECT_EQ(tree->size(), QSize(401, 161));
+    const ReferenceUnits u;
+    EXPECT_EQ(form.minimumSize(), u.size(439, 325));
+    EXPECT_EQ(form.maximumSize(), u.size(439, 325));
+    EXPECT_EQ(tree->size(), u.size(401, 161));
     EXPECT_FALSE(tree->rootIsDecorated());
     EXPECT_EQ(combo->maxVisibleItems(), 8);
     EXPECT_EQ(form.findChild<QPushButton*>("Button1")->text(), "OK");

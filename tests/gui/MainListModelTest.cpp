@@ -1,8 +1,14 @@
 #include "app/DownloadListModel.h"
+#include "list/LinkLines.h"
+#include "list/ListOperations.h"
 
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace torvaline {
 namespace {
@@ -75,6 +81,111 @@ TEST(DownloadListModelTest, ADestroyedModelLeavesTheListUsable) {
     list.setRowCount(5);
     list.setCell(4, DownloadList::URL, "still fine");
     EXPECT_EQ(list.cell(4, DownloadList::URL), "still fine");
+}
+
+} // namespace
+} // namespace torvaline
+
+namespace torvaline {
+namespace {
+
+struct Spies {
+    explicit Spies(QAbstractItemModel& model)
+        : inserted(&model, &QAbstractItemModel::rowsInserted)
+        , removed(&model, &QAbstractItemModel::rowsRemoved)
+        , changed(&model, &QAbstractItemModel::dataChanged) {}
+    int total() const {
+        return static_cast<int>(inserted.count() + removed.count() + changed.count());
+    }
+    void clear() {
+        inserted.clear();
+        removed.clear();
+        changed.clear();
+    }
+    QSignalSpy inserted, removed, changed;
+};
+
+std::vector<std::string> links(const DownloadList& list) {
+    std::vector<std::string> out;
+    for (int r = 1; r < list.rowCount(); ++r)
+        out.push_back(list.cell(r, DownloadList::URL));
+    return out;
+}
+
+// A view over a long list must hear of an operation once, not once per row it shifts: a
+// delete near the top of 100,000 rows otherwise stalls the window. The rows must still end up
+// where the operation puts them.
+TEST(DownloadListModelTest, EachListOperationReachesTheViewOnce) {
+    DownloadList list;
+    DownloadListModel model(list);
+    Spies spies(model);
+    std::vector<std::string> lines;
+    for (int i = 1; i <= 1000; ++i)
+        lines.push_back("http://rapidshare.example/" + std::to_string(i));
+
+    AppendLinks(list, lines);
+    EXPECT_EQ(spies.inserted.count(), 1);
+    EXPECT_EQ(spies.total(), 1);
+    EXPECT_EQ(model.index(1000, DownloadList::Status).data().toString(), "Waiting...");
+
+    struct Case {
+        const char* name;
+        std::function<void()> op;
+        std::vector<std::string> firstThree;
+        std::string last;
+    };
+    const Case cases[] = {
+        {"delete row 1", [&] { DeleteStringGridRow1(list, 1); }, {"/2", "/3", "/4"}, "/1000"},
+        {"move last to first",
+         [&] { MoveFirstStringGridRow(list, list.rowCount() - 1); },
+         {"/1000", "/3", "/4"},
+         "/2"},
+        {"move first to last",
+         [&] { MoveLastStringGridRow(list, 1); },
+         {"/2", "/3", "/4"},
+         "/1000"},
+        {"move up", [&] { MoveUpStringGridRow(list, 2); }, {"/3", "/2", "/4"}, "/1000"},
+    };
+    for (const Case& c : cases) {
+        spies.clear();
+        c.op();
+        EXPECT_EQ(spies.total(), 1) << c.name;
+        const auto now = links(list);
+        for (std::size_t i = 0; i < 3; ++i)
+            EXPECT_EQ(now[i], "http://rapidshare.example" + c.firstThree[i]) << c.name;
+        EXPECT_EQ(now.back(), "http://rapidshare.example" + c.last) << c.name;
+    }
+    EXPECT_EQ(model.rowCount(), 1000);
+}
+
+// A failed row tells why and when in its tool tip, and the reason goes where the row goes;
+// cells show a bounded piece of a huge line while the list keeps all of it.
+TEST(DownloadListModelTest, FailedRowsKeepTheirReasonAndHugeCellsShowInPart) {
+    DownloadList list;
+    DownloadListModel model(list);
+    AppendLinks(list, {"http://a", "http://b", std::string(1 << 20, 'x')});
+    list.markFailed(1, "14:03:12", "HTTP 404 Not Found");
+    const QModelIndex status = model.index(1, DownloadList::Status);
+    EXPECT_EQ(status.data().toString(), "Failed");
+    const QString tip = status.data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("HTTP 404 Not Found")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("14:03:12")) << tip.toStdString();
+    EXPECT_EQ(model.index(1, DownloadList::URL).data(Qt::ToolTipRole).toString(), "http://a");
+
+    MoveDownStringGridRow(list, 1);
+    EXPECT_TRUE(
+        model.index(2, DownloadList::Status).data(Qt::ToolTipRole).toString().contains("HTTP 404"));
+    EXPECT_EQ(model.index(1, DownloadList::Status).data(Qt::ToolTipRole).toString(), "Waiting...");
+    // Sent round again, the row's old reason no longer applies.
+    list.setCell(2, DownloadList::Status, "Downloading... ");
+    EXPECT_EQ(list.note(2), "");
+
+    for (const int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+        const QString shown = model.index(3, DownloadList::URL).data(role).toString();
+        EXPECT_GT(shown.size(), 1000);
+        EXPECT_LT(shown.size(), 10000);
+    }
+    EXPECT_EQ(list.cell(3, DownloadList::URL).size(), std::size_t{1} << 20);
 }
 
 } // namespace

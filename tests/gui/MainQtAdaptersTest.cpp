@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -99,7 +100,8 @@ TEST(QtEventLoopTest, WorkFromAWorkerRunsOnTheGuiThreadInOrder) {
 
 TEST(QtEventLoopTest, InvokeAndWaitRethrowsInTheCaller) {
     QtEventLoop loop;
-    bool caught = false;
+    // Written by the worker while the GUI thread polls it.
+    std::atomic<bool> caught{false};
     std::thread worker([&] {
         try {
             loop.invokeAndWait([] { throw std::runtime_error("no document"); });
@@ -107,9 +109,9 @@ TEST(QtEventLoopTest, InvokeAndWaitRethrowsInTheCaller) {
             caught = std::string(e.what()) == "no document";
         }
     });
-    spinUntil([&] { return caught; });
+    spinUntil([&] { return caught.load(); });
     worker.join();
-    EXPECT_TRUE(caught);
+    EXPECT_TRUE(caught.load());
 
     // On the GUI thread itself it runs at once instead of waiting for itself.
     int ran = 0;

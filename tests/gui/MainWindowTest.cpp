@@ -4,6 +4,7 @@
 #include "cycle/CycleState.h"
 #include "cycle/ShutdownControl.h"
 #include "dialogs/DownOpt.h"
+#include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 #include "doubles/FakeClock.h"
 #include "doubles/FakeDownloadComponent.h"
@@ -31,8 +32,9 @@ namespace {
 TEST_F(MainWindowTest, StartsAsAFixedWindowWithTheTitleRowAndAnEmptyFolderField) {
     EXPECT_EQ(form->objectName(), "Form1");
     EXPECT_EQ(form->windowTitle(), "Torvaline V.1.2");
-    EXPECT_EQ(form->minimumSize(), QSize(834, 480));
-    EXPECT_EQ(form->maximumSize(), QSize(834, 480));
+    const ReferenceUnits u;
+    EXPECT_EQ(form->minimumSize(), u.size(834, 480));
+    EXPECT_EQ(form->maximumSize(), u.size(834, 480));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Torvaline V.1.2.2");
 
     EXPECT_EQ(browser.navigations, std::vector<std::string>{"about:blank"});
@@ -53,7 +55,8 @@ TEST_F(MainWindowTest, StartsAsAFixedWindowWithTheTitleRowAndAnEmptyFolderField)
 TEST_F(MainWindowTest, ToolbarFollowsTheCommandMap) {
     auto* bar = form->findChild<QToolBar*>("ToolBar1");
     ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->height(), 52);
+    const ReferenceUnits u;
+    EXPECT_EQ(bar->height(), u.y(52));
 
     const std::vector<std::pair<QString, QString>> expected = {
         {"addBtn", "Add New Download"},
@@ -88,10 +91,11 @@ TEST_F(MainWindowTest, ToolbarFollowsTheCommandMap) {
         auto* b = qobject_cast<QToolButton*>(bar->widgetForAction(a));
         ASSERT_NE(b, nullptr);
         seen.emplace_back(b->objectName(), b->toolTip());
-        EXPECT_EQ(b->size(), QSize(49, 48)) << b->objectName().toStdString();
+        EXPECT_EQ(b->size(), u.size(49, 48)) << b->objectName().toStdString();
         EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
         EXPECT_LE(b->mapTo(form.get(), QPoint(b->width(), 0)).x(), form->width());
-        EXPECT_EQ(b->iconSize(), QSize(42, 42));
+        EXPECT_EQ(b->iconSize().width(), std::min(u.x(42), u.y(42)));
+        EXPECT_EQ(b->iconSize().width(), b->iconSize().height());
         EXPECT_TRUE(b->autoRaise());
         EXPECT_EQ(b->toolButtonStyle(), Qt::ToolButtonIconOnly);
         EXPECT_FALSE(b->icon().isNull()) << b->objectName().toStdString();
@@ -134,12 +138,23 @@ TEST_F(MainWindowTest, MenusCarryTheirEntriesAccessKeysAndShortcuts) {
 TEST_F(MainWindowTest, GridShowsRowsOfSixteenPixelsInTheGivenWidthsWithoutEditing) {
     DownloadGrid* grid = form->MyStringGrid();
     EXPECT_EQ(grid->objectName(), "MyStringGrid");
+    // In reference units; a narrow column may take more for its texts, and "URL" gives it.
+    const ReferenceUnits u;
     const int widths[] = {62, 330, 45, 74, 74, 45, 50, 50, 78};
-    for (int c = 0; c < 9; ++c)
-        EXPECT_EQ(grid->columnWidth(c), widths[c]);
+    int total = 0;
+    int scaledTotal = 0;
+    for (int c = 0; c < 9; ++c) {
+        if (c == DownloadList::URL)
+            EXPECT_LE(grid->columnWidth(c), u.x(widths[c]));
+        else
+            EXPECT_GE(grid->columnWidth(c), u.x(widths[c])) << c;
+        total += grid->columnWidth(c);
+        scaledTotal += u.x(widths[c]);
+    }
+    EXPECT_EQ(total, scaledTotal);
     fill({"a", "b"});
-    EXPECT_EQ(grid->rowHeight(0), 16);
-    EXPECT_EQ(grid->rowHeight(2), 16);
+    EXPECT_GE(grid->rowHeight(0), u.y(16));
+    EXPECT_EQ(grid->rowHeight(2), grid->rowHeight(0));
     EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(grid->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -155,12 +170,13 @@ TEST_F(MainWindowTest, DraggingACellBorderResizesItsColumn) {
     DownloadGrid* grid = form->MyStringGrid();
     fill({"a"});
     QWidget* vp = grid->viewport();
-    const int border = grid->columnViewportPosition(0) + grid->columnWidth(0);
+    const int before = grid->columnWidth(0);
+    const int border = grid->columnViewportPosition(0) + before;
     const int y = grid->rowViewportPosition(1) + 8;
     QTest::mousePress(vp, Qt::LeftButton, {}, QPoint(border, y));
     QTest::mouseMove(vp, QPoint(border + 30, y));
     QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(border + 30, y));
-    EXPECT_EQ(grid->columnWidth(0), 92);
+    EXPECT_EQ(grid->columnWidth(0), before + 30);
     // A click inside a cell selects as usual.
     QTest::mouseClick(vp, Qt::LeftButton, {}, QPoint(grid->columnViewportPosition(1) + 40, y));
     EXPECT_EQ(grid->currentRow(), 1);
@@ -169,21 +185,22 @@ TEST_F(MainWindowTest, DraggingACellBorderResizesItsColumn) {
 TEST_F(MainWindowTest, StatusPanelsFollowTheCoreStatusBar) {
     auto* bar = form->findChild<QStatusBar*>("StatusBar1");
     ASSERT_NE(bar, nullptr);
+    const ReferenceUnits u;
     const int widths[] = {190, 50, 50};
     for (int i = 0; i < 3; ++i) {
         auto* label = bar->findChild<QLabel*>(QStringLiteral("Panel%1").arg(i));
         ASSERT_NE(label, nullptr);
         // The last panel reaches to the window's edge.
         if (i < 2) {
-            EXPECT_EQ(label->width(), widths[i]);
+            EXPECT_EQ(label->width(), u.x(widths[i]));
         } else {
-            EXPECT_EQ(label->minimumWidth(), widths[i]);
+            EXPECT_EQ(label->minimumWidth(), u.x(widths[i]));
         }
         form->StatusBar1().setText(i, "text " + std::to_string(i));
         EXPECT_EQ(label->text(), QStringLiteral("text %1").arg(i));
     }
     form->StatusBar1().setWidth(0, 250);
-    EXPECT_EQ(bar->findChild<QLabel*>("Panel0")->width(), 250);
+    EXPECT_EQ(bar->findChild<QLabel*>("Panel0")->width(), u.x(250));
 }
 
 struct MoveCase {
@@ -427,6 +444,15 @@ TEST_F(MainWindowTest, ImportListAppendsTheFileAndResetsTheFolder) {
     EXPECT_EQ(list().cell(1, DownloadList::Host), "RapidShare");
     EXPECT_EQ(form->Edit2().text(), defaultFolder);
     EXPECT_EQ(form->listCommands().ListFileName(), path);
+
+    // Both choosers start unnamed with the suffix "txt": a name of ".Txt" would be a hidden
+    // file here, written by a mere Enter.
+    button("saveasBtn")->click();
+    ASSERT_EQ(dialogs.fileRequests.size(), 2u);
+    for (const auto& request : dialogs.fileRequests) {
+        EXPECT_EQ(request.initialName, "");
+        EXPECT_EQ(request.defaultExt, "txt");
+    }
 }
 
 TEST_F(MainWindowTest, DownloadOptionsAddRowsAndCanStartTheCycle) {

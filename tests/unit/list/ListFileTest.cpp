@@ -11,6 +11,7 @@
 #include <iterator>
 #include <random>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <system_error>
 
 using namespace torvaline;
@@ -187,3 +188,31 @@ TEST_F(ListFile, SaveReplacesAFileKeepingItsRightsAndTheLinksToIt) {
 }
 
 } // namespace
+
+// A list file is the user's, but what it holds is not: a huge file, a pipe or a folder must be
+// refused with a reason, never crash, block or exhaust memory; long lines stay whole.
+TEST_F(ListFile, RefusesHugeOrSpecialFilesAndKeepsLongLinesWhole) {
+    DownloadList list;
+    const std::string huge = path("huge.txt");
+    { std::ofstream(huge, std::ios::binary) << "http://rapidshare.example/a\r\n"; }
+    // Sparse: over the cap without using the disk.
+    fs::resize_file(huge, MaxListFileBytes + 1);
+    const std::string fifo = path("pipe.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& refused : {huge, fifo, m_dir.string()}) {
+        try {
+            LoadFile(refused, list);
+            ADD_FAILURE() << refused << " was read";
+        } catch (const std::system_error& e) {
+            EXPECT_NE(std::string(e.what()).find(refused), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(list.rowCount(), 1);
+    }
+
+    const std::string longLine(3 * 1024 * 1024, 'x');
+    write(path("long.txt"), "http://a/" + longLine + "\r\nhttp://b\r\n");
+    LoadFile(path("long.txt"), list);
+    ASSERT_EQ(list.rowCount(), 3);
+    EXPECT_EQ(list.cell(1, DownloadList::URL), "http://a/" + longLine);
+    EXPECT_EQ(list.cell(2, DownloadList::URL), "http://b");
+}
