@@ -1,8 +1,9 @@
 // One large file over 127.0.0.1, downloaded by the download component with a real Qt event
 // loop taking every hand-off, and by the curl, wget and aria2c tools, from the emulator and
-// (when installed) from nginx. Prints MB/s (10^6 bytes per second), ratios and peak memory.
+// (when installed) from nginx. Prints MB/s (10^6 bytes per second), ratios and peak memory,
+// then one line per target, met or missed.
 //
-//   bench_transfer [--size-mib N] [--rounds N] [--no-nginx]
+//   bench_transfer [--size-mib N] [--rounds N (at least 5)] [--no-nginx]
 
 #include "BenchProcess.h"
 #include "doubles/ManualTimer.h"
@@ -33,7 +34,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -75,7 +76,7 @@ struct Run {
 
 struct Bench {
     std::uint64_t size = 1ull << 30;
-    int rounds = 2;
+    int rounds = 5;
     fs::path dir;
     QtEventLoop loop;
     std::shared_ptr<CurlTransfer> facility =
@@ -166,34 +167,109 @@ struct Bench {
         return run.ok;
     }
 
-    // Best of `rounds` runs.
-    template <class F> Run best(const std::string& target, F&& once) {
-        std::optional<Run> top;
-        for (int i = 0; i < rounds; ++i) {
-            Run run = once();
-            landed(target, run);
-            if (!top || (run.ok && (!top->ok || run.seconds < top->seconds)))
-                top = run;
-        }
-        return *top;
-    }
-
     double mbps(const Run& run) const {
         return run.ok && run.seconds > 0 ? static_cast<double>(size) / run.seconds / 1e6 : 0;
     }
 };
 
-void printRow(const Bench& b, const char* source, const char* client, const Run& run,
-              const Run* reference) {
-    std::printf("%-10s %-34s %9.1f MB/s", source, client, b.mbps(run));
-    if (reference && b.mbps(*reference) > 0 && run.ok)
-        std::printf("   x%.2f", b.mbps(run) / b.mbps(*reference));
-    if (run.handoffs)
-        std::printf("   (%d progress hand-offs)", run.handoffs);
-    if (!run.ok)
-        std::printf("   FAILED %s", run.note.c_str());
+// One client's runs, one a round.
+struct Series {
+    std::string label;
+    std::string target;
+    std::function<Run()> once;
+    std::vector<Run> runs;
+};
+
+// Every client of a group runs once a round, in turn (A, B, C, then C, B, A...), so that none
+// of them gets the machine's quieter moments to itself, nor always follows the same one (and
+// the write-back of its file).
+void interleave(Bench& b, std::vector<Series*> group) {
+    for (int i = 0; i < b.rounds; ++i) {
+        for (Series* s : group) {
+            Run run = s->once();
+            b.landed(s->target, run);
+            s->runs.push_back(run);
+        }
+        std::reverse(group.begin(), group.end());
+    }
+}
+
+struct Spread {
+    double median = 0;
+    double min = 0;
+    double max = 0;
+    int count = 0;
+};
+
+Spread spread(std::vector<double> values) {
+    Spread sp;
+    sp.count = static_cast<int>(values.size());
+    if (values.empty())
+        return sp;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    sp.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    sp.min = values.front();
+    sp.max = values.back();
+    return sp;
+}
+
+Spread rates(const Bench& b, const Series& s) {
+    std::vector<double> v;
+    for (const Run& r : s.runs)
+        if (r.ok)
+            v.push_back(b.mbps(r));
+    return spread(v);
+}
+
+// The ratio of each round's pair, which cancels what the machine did in that round.
+Spread pairedRatios(const Bench& b, const Series& s, const Series& reference) {
+    std::vector<double> v;
+    for (std::size_t i = 0; i < s.runs.size() && i < reference.runs.size(); ++i)
+        if (s.runs[i].ok && reference.runs[i].ok && b.mbps(reference.runs[i]) > 0)
+            v.push_back(b.mbps(s.runs[i]) / b.mbps(reference.runs[i]));
+    return spread(v);
+}
+
+void printRow(const Bench& b, const char* source, const Series& s, const Series* reference) {
+    const Spread r = rates(b, s);
+    std::printf("%-10s %-36s %8.1f MB/s (%.1f-%.1f)", source, s.label.c_str(), r.median, r.min,
+                r.max);
+    if (reference) {
+        const Spread x = pairedRatios(b, s, *reference);
+        if (x.count)
+            std::printf("   x%.2f (x%.2f-x%.2f)", x.median, x.min, x.max);
+    }
+    std::vector<double> handoffs;
+    for (const Run& run : s.runs)
+        if (run.handoffs)
+            handoffs.push_back(run.handoffs);
+    if (!handoffs.empty())
+        std::printf("   (%.0f progress hand-offs)", spread(handoffs).median);
+    int failed = 0;
+    std::string note;
+    for (const Run& run : s.runs)
+        if (!run.ok) {
+            ++failed;
+            note = run.note;
+        }
+    if (failed)
+        std::printf("   %d of %zu FAILED %s", failed, s.runs.size(), note.c_str());
     std::printf("\n");
     std::fflush(stdout);
+}
+
+struct Target {
+    std::string name;
+    double ratio;
+    double goal;
+};
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one.empty() ? "unknown" : one + " " + five + " " + fifteen;
 }
 
 struct Nginx {
@@ -241,7 +317,7 @@ int main(int argc, char** argv) {
         if (arg == "--size-mib" && i + 1 < argc)
             b.size = std::stoull(argv[++i]) << 20;
         else if (arg == "--rounds" && i + 1 < argc)
-            b.rounds = std::max(1, std::stoi(argv[++i]));
+            b.rounds = std::max(5, std::stoi(argv[++i])); // fewer cannot show a spread
         else if (arg == "--no-nginx")
             withNginx = false;
     }
@@ -266,84 +342,94 @@ int main(int argc, char** argv) {
     const std::string file = (b.dir / "big.bin").string();
     const std::string base =
         "http://127.0.0.1:" + std::to_string(port) + "/file/big.bin?size=" + std::to_string(b.size);
-    std::printf("%llu MiB over 127.0.0.1, best of %d, temp dir %s\n\n",
-                static_cast<unsigned long long>(b.size >> 20), b.rounds, b.dir.c_str());
+    std::printf("%llu MiB over 127.0.0.1, %d rounds; in each round every client of a group runs "
+                "once, in turn, in the reverse order the next round.\n"
+                "Figures: median MB/s (min-max); x = median of the rounds' own ratios to the "
+                "group's reference (min-max).\n"
+                "The machine is shared: load average %s at the start.\n"
+                "Targets: to disk x%.2f curl, to /dev/null x%.2f curl, 16 ms progress handler "
+                "x%.2f no handler, 100 ms handler x%.2f no handler, peak memory < 64 MiB.\n\n",
+                static_cast<unsigned long long>(b.size >> 20), b.rounds, loadAverage().c_str(), 1.2,
+                1.0, 0.95, 0.90);
+    std::vector<Target> targets;
 
-    const bool haveCurl = bench::toolExists("curl");
-    const auto tools = [&](const char* source, const std::string& url, const Run& curlRun) {
+    const auto tool = [&](std::string label, std::vector<std::string> argv,
+                          std::string target = {}) {
+        return Series{std::move(label),
+                      target.empty() ? file : std::move(target),
+                      [&b, argv] { return b.tool(argv); },
+                      {}};
+    };
+    const auto component = [&](std::string label, std::string url, std::string target,
+                               int handlerMs = 0) {
+        return Series{std::move(label),
+                      target,
+                      [&b, url, target, handlerMs] { return b.component(url, target, handlerMs); },
+                      {}};
+    };
+    // The other tools beside curl, where installed.
+    const auto others = [&](const std::string& url) {
+        std::vector<Series> more;
         if (bench::toolExists("wget"))
-            printRow(b, source, "wget -O (disk)",
-                     b.best(file,
-                            [&] {
-                                return b.tool({"wget", "-q", "-O", file, url});
-                            }),
-                     &curlRun);
+            more.push_back(tool("wget -O (disk)", {"wget", "-q", "-O", file, url}));
         if (bench::toolExists("aria2c"))
-            printRow(b, source, "aria2c (disk)",
-                     b.best(file,
-                            [&] {
-                                return b.tool({"aria2c", "-q", "-d", b.dir.string(), "-o",
-                                               "big.bin", "--allow-overwrite=true",
-                                               "--file-allocation=falloc", "--max-tries=1", url});
-                            }),
-                     &curlRun);
+            more.push_back(
+                tool("aria2c (disk)",
+                     {"aria2c", "-q", "-d", b.dir.string(), "-o", "big.bin",
+                      "--allow-overwrite=true", "--file-allocation=falloc", "--max-tries=1", url}));
+        return more;
+    };
+    // One source: curl, the program with its progress live, and the other tools, to disk.
+    const auto diskGroup = [&](const char* source, const std::string& url) {
+        Series curl = tool("curl -o (disk)", {"curl", "-s", "-o", file, url});
+        Series ours = component("torvaline, progress live (disk)", url, file);
+        std::vector<Series> more = others(url);
+        std::vector<Series*> group{&ours, &curl};
+        for (Series& s : more)
+            group.push_back(&s);
+        interleave(b, group);
+        printRow(b, source, curl, nullptr);
+        printRow(b, source, ours, &curl);
+        for (const Series& s : more)
+            printRow(b, source, s, &curl);
+        return pairedRatios(b, ours, curl).median;
     };
 
-    // Disk, emulator.
-    Run ours;
-    Run curlDisk;
-    for (int i = 0; i < b.rounds; ++i) { // interleaved, so that neither gets the quieter moment
-        Run o = b.component(base, file);
-        b.landed(file, o);
-        if (!ours.ok || (o.ok && o.seconds < ours.seconds))
-            ours = o;
-        if (haveCurl) {
-            Run c = b.tool({"curl", "-s", "-o", file, base});
-            b.landed(file, c);
-            if (!curlDisk.ok || (c.ok && c.seconds < curlDisk.seconds))
-                curlDisk = c;
-        }
+    targets.push_back({"disk", diskGroup("emulator", base), 1.2});
+
+    {
+        Series curl =
+            tool("curl -o /dev/null", {"curl", "-s", "-o", "/dev/null", base}, "/dev/null");
+        Series ours = component("torvaline /dev/null", base, "/dev/null");
+        interleave(b, {&ours, &curl});
+        printRow(b, "emulator", curl, nullptr);
+        printRow(b, "emulator", ours, &curl);
+        targets.push_back({"devnull", pairedRatios(b, ours, curl).median, 1.0});
     }
-    printRow(b, "emulator", "curl -o (disk)", curlDisk, nullptr);
-    printRow(b, "emulator", "torvaline, progress live (disk)", ours, &curlDisk);
-    tools("emulator", base, curlDisk);
 
-    // /dev/null, emulator.
-    const Run curlNull = b.best("/dev/null", [&] {
-        return b.tool({"curl", "-s", "-o", "/dev/null", base});
-    });
-    const Run oursNull = b.best("/dev/null", [&] { return b.component(base, "/dev/null"); });
-    printRow(b, "emulator", "curl -o /dev/null", curlNull, nullptr);
-    printRow(b, "emulator", "torvaline /dev/null", oursNull, &curlNull);
-
-    // The hand-off's cost: the same transfer without any.
-    const Run quiet = b.best(file, [&] { return b.noGui(base, file); });
-    printRow(b, "emulator", "torvaline, no progress (disk)", quiet, &curlDisk);
-    std::printf("%-10s %-34s   x%.2f\n", "", "progress live / no progress",
-                b.mbps(quiet) > 0 ? b.mbps(ours) / b.mbps(quiet) : 0.0);
-
-    // A 100 MiB/s server and a GUI handler that takes 16 ms, against no GUI at all.
-    const std::string limited = base + "&rate=" + std::to_string(100ull << 20);
-    Run slowGui = b.component(limited, file, 16);
-    b.landed(file, slowGui);
-    Run noGuiLimited = b.noGui(limited, file);
-    b.landed(file, noGuiLimited);
-    printRow(b, "100MiB/s", "torvaline, no GUI (disk)", noGuiLimited, nullptr);
-    printRow(b, "100MiB/s", "torvaline, 16 ms GUI handler (disk)", slowGui, &noGuiLimited);
+    // Full speed, against the same transfer with no progress hand-off at all: the window's own
+    // handler, then handlers that take 16 ms (a frame) and 100 ms (a stalled window).
+    {
+        Series none{"torvaline, no handler (disk)", file, [&] { return b.noGui(base, file); }, {}};
+        Series window = component("torvaline, window's handler (disk)", base, file);
+        Series slow16 = component("torvaline, 16 ms handler (disk)", base, file, 16);
+        Series slow100 = component("torvaline, 100 ms handler (disk)", base, file, 100);
+        interleave(b, {&none, &window, &slow16, &slow100});
+        printRow(b, "emulator", none, nullptr);
+        printRow(b, "emulator", window, &none);
+        printRow(b, "emulator", slow16, &none);
+        printRow(b, "emulator", slow100, &none);
+        targets.push_back({"handler-16ms", pairedRatios(b, slow16, none).median, 0.95});
+        targets.push_back({"handler-100ms", pairedRatios(b, slow100, none).median, 0.90});
+    }
 
     // nginx serving a sparse file of the same size.
     if (withNginx) {
         Nginx nginx;
-        if (nginx.start(b.dir / "nginx", b.size)) {
-            const std::string url = "http://127.0.0.1:" + std::to_string(nginx.port) + "/big.bin";
-            const Run c = b.best(file, [&] { return b.tool({"curl", "-s", "-o", file, url}); });
-            printRow(b, "nginx", "curl -o (disk)", c, nullptr);
-            printRow(b, "nginx", "torvaline, progress live (disk)",
-                     b.best(file, [&] { return b.component(url, file); }), &c);
-            tools("nginx", url, c);
-        } else {
+        if (nginx.start(b.dir / "nginx", b.size))
+            diskGroup("nginx", "http://127.0.0.1:" + std::to_string(nginx.port) + "/big.bin");
+        else
             std::printf("nginx: not started, skipped\n");
-        }
     }
 
     hostersim::releaseFileRoutes(emulator);
@@ -354,10 +440,14 @@ int main(int argc, char** argv) {
 
     rusage self{};
     getrusage(RUSAGE_SELF, &self);
-    std::printf("\npeak resident memory of this process (component + in-process emulator): "
-                "%.1f MiB\n",
-                self.ru_maxrss / 1024.0);
-    std::printf("total %.0f s\n",
+    const double peakMiB = static_cast<double>(self.ru_maxrss) / 1024.0;
+    std::printf("\nload average %s at the end; total %.0f s\n", loadAverage().c_str(),
                 std::chrono::duration<double>(SteadyClock::now() - began).count());
+    std::printf("peak memory is this process's: the component and the in-process emulator\n\n");
+    for (const Target& t : targets)
+        std::printf("target %s: x%.2f (goal x%.2f) %s\n", t.name.c_str(), t.ratio, t.goal,
+                    t.ratio >= t.goal ? "met" : "missed");
+    std::printf("target peak-memory: %.0f MiB (goal < 64 MiB) %s\n", peakMiB,
+                peakMiB < 64 ? "met" : "missed");
     return 0;
 }

@@ -110,12 +110,16 @@ HosterSim::HosterSim()
     : m_server(std::make_unique<httplib::Server>()) {
     // Short keep-alive so that stop() does not wait on idle client connections.
     m_server->set_keep_alive_timeout(1);
+    // A hoster's web server keeps a connection for a hundred requests or more; cpp-httplib's
+    // five would close it in the middle of a row.
+    m_server->set_keep_alive_max_count(100);
     m_server->set_read_timeout(5);
     // Header and body go out as separate writes; without this every small answer waits for
     // the client's delayed acknowledgement (about 40 ms).
     m_server->set_tcp_nodelay(true);
     addPageRoutes();
     addFileRoutes(*m_server);
+    watchConnections();
     // Recorded before the answer goes out, so a client that has its answer finds it logged.
     m_server->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         RequestRecord record;
@@ -191,6 +195,26 @@ std::vector<RequestRecord> HosterSim::requests() const {
 void HosterSim::clearRequests() {
     std::lock_guard lock(m_mutex);
     m_requests.clear();
+}
+
+void HosterSim::watchConnections() {
+    m_server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_clientPorts.insert(req.remote_port);
+        }
+        // The server decides on compression from the request's Accept-Encoding after the
+        // handler has run; the request is its own non-const object, so dropping the header
+        // here is the one switch it has.
+        if (!m_compression)
+            const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+}
+
+std::size_t HosterSim::connections() const {
+    std::lock_guard lock(m_mutex);
+    return m_clientPorts.size();
 }
 
 int HosterSim::presses(const std::string& scenario, const std::string& name) const {

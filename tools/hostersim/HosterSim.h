@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -67,11 +68,20 @@ public:
     // How often the "Free user" button of this link was pressed.
     int presses(const std::string& scenario, const std::string& name) const;
 
+    // Client connections the requests so far came over, told apart by the client's port
+    // (every client is on 127.0.0.1).
+    std::size_t connections() const;
+    // Off: every answer goes out uncompressed whatever the client accepts. cpp-httplib
+    // compresses each text answer with brotli for a client that offers it, which costs the
+    // emulator more than the client costs itself; a benchmark of the client turns it off.
+    void setCompression(bool on) { m_compression = on; }
+
     // For tests that need a route of their own; add it before start().
     httplib::Server& server() { return *m_server; }
 
 private:
     void addPageRoutes();
+    void watchConnections();
     int pressOnce(const std::string& key);
     // A direct link as hosters write it: a plain path ending in the file's name, with no
     // query, so the name cut from it is the real one. It answers with a redirect to the
@@ -89,6 +99,8 @@ private:
     std::map<std::string, std::string> m_directLinks;
     // Lets slow handlers end at once: the server joins its handlers before it stops running.
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_compression{true};
+    std::set<int> m_clientPorts; // under m_mutex
 };
 
 } // namespace hostersim

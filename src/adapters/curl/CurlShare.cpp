@@ -23,6 +23,10 @@ CurlShare::CurlShare() {
     curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
     curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    // Each is an optimisation only: a libcurl without one of them still fetches, just with a
+    // handshake more, so a refusal is not an error.
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 }
 
 CurlShare::~CurlShare() {
@@ -59,7 +63,9 @@ std::vector<std::string> CurlShare::cookies() {
     return lines;
 }
 
-std::mutex& CurlShare::mutexFor(curl_lock_data data) {
+std::recursive_mutex& CurlShare::mutexFor(curl_lock_data data) {
+    // A kind newer than these headers gets the spare lock of CURL_LOCK_DATA_NONE, which
+    // libcurl never asks for: still one lock per kind as long as there is only one such kind.
     const auto index = static_cast<std::size_t>(data);
     return m_mutexes[index < m_mutexes.size() ? index : 0];
 }

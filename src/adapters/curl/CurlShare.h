@@ -9,9 +9,16 @@
 
 namespace torvaline {
 
-// The cookie jar (and DNS cache) that page fetches and file transfers share, so that a
-// hoster's session cookie set while browsing goes along with the file request. Easy handles
-// on any thread may use it at once: libcurl takes our locks around every access.
+// What page fetches and file transfers share: the cookie jar, so that a hoster's session
+// cookie set while browsing goes along with the file request; the DNS cache; and the idle
+// connections and TLS sessions, so that a row's page, its form press and its file go over one
+// connection where the server keeps it open instead of three handshakes. Easy handles on any
+// thread may use it: libcurl takes our locks around every access.
+//
+// libcurl lists a shared connection cache among its known bugs when handles on concurrent
+// threads use it heavily. Ours take turns: a row's fetches and its transfer run one after the
+// other, and the only overlap is a stopped navigation winding down beside the next one, a
+// window we accept for a connection and a handshake saved on every request.
 class CurlShare final {
 public:
     CurlShare();
@@ -41,10 +48,13 @@ public:
 private:
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self);
     static void unlock(CURL*, curl_lock_data data, void* self);
-    std::mutex& mutexFor(curl_lock_data data);
+    std::recursive_mutex& mutexFor(curl_lock_data data);
 
     CURLSH* m_share = nullptr;
-    std::array<std::mutex, CURL_LOCK_DATA_LAST> m_mutexes;
+    // One lock per kind of data, as libcurl asks. Recursive: libcurl releases have taken the
+    // connection lock twice on one thread (closing a dead connection while walking the
+    // cache), which would hang a plain mutex for good.
+    std::array<std::recursive_mutex, CURL_LOCK_DATA_LAST> m_mutexes;
 };
 
 } // namespace torvaline
