@@ -34,6 +34,9 @@ struct TransferResult {
     std::chrono::seconds retryAfter{0};
     // Kept only for a transient failure that had received data.
     PartialFile partial;
+    // On success, the file the data was saved under: the target asked for, or the first free
+    // "name (N).ext" beside it when that name was taken.
+    std::string savedPath;
 };
 
 // Notifications of one transfer, made on the thread that runs it.
@@ -44,6 +47,9 @@ public:
     // Bytes received so far and bytes expected (0 while unknown). Return false to abort.
     virtual bool onProgress(std::uint64_t received, std::uint64_t expected) = 0;
     virtual void onStop(const TransferResult& result) = 0;
+    // The file the data will be saved under (the target asked for, or a free name beside it
+    // when that one is taken), told once it is chosen, before the progress that follows.
+    virtual void onSaving(const std::string& path) { (void)path; }
 };
 
 // One blocking URL-to-file transfer on the calling thread. Implementations are used from

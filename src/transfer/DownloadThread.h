@@ -48,10 +48,13 @@ public:
     // Figures of the latest progress notification, in KiB (written before its hand-off).
     std::uint32_t receivedKiB() const { return m_receivedKiB; }
     std::uint32_t expectedKiB() const { return m_expectedKiB; }
+    // The file the transfer saves to, as last told (written before a progress hand-off).
+    const std::string& savingPath() const { return m_savingPath; }
 
     void onStart() override;
     bool onProgress(std::uint64_t received, std::uint64_t expected) override;
     void onStop(const TransferResult& result) override;
+    void onSaving(const std::string& path) override { m_savingPath = path; }
 
 private:
     void handOff(const std::function<void()>& fn);
@@ -64,6 +67,7 @@ private:
     std::shared_ptr<DownloadLink> m_link;
     std::uint32_t m_receivedKiB = 0;
     std::uint32_t m_expectedKiB = 0;
+    std::string m_savingPath;
     bool m_finishDelivered = false;
 };
 

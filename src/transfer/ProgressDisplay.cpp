@@ -112,9 +112,19 @@ void ProgressDisplay::DownloadFile1Progress(std::uint32_t ReceivedBytes,
 
     m_statusBar.setText(0, "Downloading...");
     m_statusBar.setText(1, m_list.cell(row, DownloadList::Progress));
-    m_statusBar.setText(2, " " + m_state.FinalFileName);
+    m_statusBar.setText(2, " " + shownName());
     m_statusBar.setWidth(0, PixelsPerCharacter * static_cast<int>(m_statusBar.text(0).size()));
     m_statusBar.setWidth(2, PixelsPerCharacter * static_cast<int>(m_statusBar.text(2).size()));
+}
+
+std::string ProgressDisplay::shownName() const {
+    // The transfer saves beside an existing file of the same name rather than over it; the
+    // user must see the name the file really gets.
+    const std::string& path = m_downloadFile1.SavingPath;
+    if (path.empty())
+        return m_state.FinalFileName;
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 void ProgressDisplay::estimate(std::int64_t seconds) {

@@ -44,6 +44,7 @@ void TDownloadFile::Start() {
         return;
     }
     m_busy = true;
+    SavingPath.clear();
     auto link = std::make_shared<DownloadLink>();
     auto worker =
         std::make_shared<DownloadThread>(UrlToDownload, FileName, m_facility, m_loop, link);
@@ -121,6 +122,7 @@ void TDownloadFile::dispatchStart(DownloadThread& sender) {
 }
 
 void TDownloadFile::dispatchProgress(DownloadThread& sender) {
+    SavingPath = sender.savingPath();
     try {
         if (OnProgress)
             OnProgress(&sender, sender.receivedKiB(), sender.expectedKiB());

@@ -94,7 +94,16 @@ struct FileRequest {
     std::uint64_t rate = 0;
     std::optional<std::uint64_t> cut;
     std::optional<std::uint64_t> stall;
+    // A length announced beyond what is served: the body trickles out (at `rate`) up to
+    // `size` and then holds, as a hoster that lies about the size would.
+    std::optional<std::uint64_t> announce;
 };
+
+// The error page some hosters send with status 200 where the file should be. Its title has a
+// tab and a control byte in it, as a careless template gives.
+const char* const ErrorPage = "\xEF\xBB\xBF\r\n  <!DOCTYPE html>\n<html><head><title>\n  Download\t"
+                              "limit\x01 reached </title></head>\n<body><p>Come back later.</p>"
+                              "</body></html>\n";
 
 void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httplib::Response& res) {
     constexpr std::size_t Chunk = 256 * 1024;
@@ -108,16 +117,17 @@ void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httpl
     state->buffer.resize(chunk);
 
     res.set_content_provider(
-        file.size, "application/octet-stream",
+        file.announce.value_or(file.size), "application/octet-stream",
         [file, gate, state, chunk](std::size_t offset, std::size_t length,
                                    httplib::DataSink& sink) {
-            if (file.stall && offset >= *file.stall) {
+            if ((file.stall && offset >= *file.stall) || offset >= file.size) {
                 gate->sleepUntil(std::chrono::steady_clock::now() + std::chrono::seconds(120));
                 return false;
             }
             if (file.cut && offset >= *file.cut)
                 return false;
             std::uint64_t n = std::min<std::uint64_t>(length, chunk);
+            n = std::min<std::uint64_t>(n, file.size - offset);
             if (file.stall)
                 n = std::min<std::uint64_t>(n, *file.stall - offset);
             if (file.cut)
@@ -172,6 +182,7 @@ void addFileRoutes(httplib::Server& server) {
             file.cut = number(req, "cut");
             file.stall = number(req, "stall");
             status = number(req, "status");
+            file.announce = number(req, "announce");
         } catch (const std::invalid_argument& e) {
             res.status = 400;
             res.set_content(std::string("bad parameter ") + e.what() + "\n", "text/plain");
@@ -184,10 +195,21 @@ void addFileRoutes(httplib::Server& server) {
         }
         if (status && *status != 200) {
             res.status = static_cast<int>(*status);
+            if (req.has_param("retry"))
+                res.set_header("Retry-After", req.get_param_value("retry"));
             res.set_content("status " + std::to_string(*status) + "\n", "text/plain");
             return;
         }
-        if (file.size == 0) // a provider of no length would never be asked and never end
+        if (req.has_param("page")) {
+            // typed: announced as a web page; anything else: sent as a file, only its bytes
+            // tell what it is.
+            const bool typed = req.get_param_value("page") == "typed";
+            res.set_content(ErrorPage,
+                            typed ? "text/html; charset=utf-8" : "application/octet-stream");
+            return;
+        }
+        if (file.size == 0 &&
+            !file.announce) // a provider of no length would never be asked and never end
             res.set_content(std::string(), "application/octet-stream");
         else
             serveFile(file, gate, res);

@@ -10,11 +10,15 @@ class Server;
 namespace hostersim {
 
 // The file side of the emulator:
-//   GET /file/<name>?size=N[&rate=BYTES_PER_SEC][&status=CODE][&cut=N][&stall=N][&cookie=NAME]
+//   GET /file/<name>?size=N[&rate=BYTES_PER_SEC][&status=CODE][&retry=RETRY_AFTER][&cut=N]
+//                    [&stall=N][&cookie=NAME][&announce=N][&page=typed|sniffed]
 // serves N bytes of deterministic content with their length announced. rate throttles;
-// status answers that status with a small body instead; cut closes the connection after N
-// bytes; stall stops sending after N bytes and holds the connection (at most 120 s, or until
-// releaseFileRoutes); cookie=NAME answers 403 unless the request carries a cookie NAME.
+// status answers that status with a small body instead (retry: its Retry-After); cut closes
+// the connection after N bytes; stall stops sending after N bytes and holds the connection
+// (at most 120 s, or until releaseFileRoutes); cookie=NAME answers 403 unless the request
+// carries a cookie NAME; announce=N announces N bytes but sends only `size` of them, then
+// holds; page answers 200 with a hoster's HTML error page instead of the file, typed as
+// text/html or (sniffed) sent as a file, so that only its bytes tell what it is.
 void addFileRoutes(httplib::Server& server);
 
 // Lets go of every stalled or throttled response of `server`, so that its stop() returns

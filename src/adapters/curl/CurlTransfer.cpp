@@ -1,15 +1,20 @@
 #include "adapters/curl/CurlTransfer.h"
 
 #include "adapters/curl/CurlShare.h"
+#include "adapters/curl/DownloadTarget.h"
+#include "adapters/curl/ErrorPage.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace torvaline {
@@ -17,21 +22,111 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+constexpr std::chrono::seconds RetryAfterMax{30 * 60};
+
+std::string errnoText(int error) {
+    char buffer[256];
+    // The GNU variant may return a static string instead of filling the buffer.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string sizeText(std::uint64_t bytes) {
+    static const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    if (bytes < 1024)
+        return std::to_string(bytes) + " bytes";
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024 && unit < 6) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
+    return text;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Seconds, or an HTTP date; capped, so that a hostile server cannot park a row for days.
+std::chrono::seconds retryAfterOf(const std::string& value) {
+    if (value.empty())
+        return std::chrono::seconds(0);
+    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        if (value.size() > 6)
+            return RetryAfterMax;
+        return std::min(RetryAfterMax, std::chrono::seconds(std::stol(value)));
+    }
+    const time_t when = curl_getdate(value.c_str(), nullptr);
+    if (when < 0)
+        return std::chrono::seconds(0);
+    const auto left = std::chrono::seconds(when - std::time(nullptr));
+    return std::clamp(left, std::chrono::seconds(0), RetryAfterMax);
+}
+
+bool isTransientStatus(long status) {
+    return status >= 500 || status == 408 || status == 429;
+}
+
+bool isTransientCode(CURLcode rc) {
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The headers of the answer being read; a redirect's answer is forgotten at the next one.
+struct Answer {
+    std::string contentType;
+    std::string retryAfter;
+    bool location = false;
+};
+
 // What one transfer keeps while libcurl calls back into it.
 struct Job {
-    Job(TransferCallback& cb, CURL* h, std::chrono::milliseconds interval)
+    Job(TransferCallback& cb, CURL* h, const CurlTransferOptions& o, DownloadTarget& t,
+        std::string name)
         : callback(cb)
         , easy(h)
-        , progressInterval(interval) {}
+        , options(o)
+        , target(t)
+        , fileName(std::move(name)) {}
 
     TransferCallback& callback;
     CURL* easy;
-    std::chrono::milliseconds progressInterval;
-    int fd = -1;
-    std::uint64_t received = 0;
+    const CurlTransferOptions& options;
+    DownloadTarget& target;
+    std::string fileName;
+
+    Answer answer;
+    std::uint64_t received = 0; // body bytes that arrived
+    std::uint64_t written = 0;  // bytes in the file
     std::uint64_t expected = 0;
+    std::uint64_t reservedTo = 0;
     int writeErrno = 0;
     bool aborted = false;
+    // Set when we ended the answer ourselves, with why.
+    bool refused = false;
+    TransferResult refusal;
+    // The body's start is held back until it shows whether it is a web page.
+    bool sniffing = true;
+    std::string head;
+    bool webPage = false;
+    std::string page;
     SteadyClock::time_point lastNotice = SteadyClock::now();
 
     bool notify() {
@@ -40,74 +135,159 @@ struct Job {
             aborted = true;
         return !aborted;
     }
+
+    bool refuse(std::string reason, bool transient = false) {
+        refused = true;
+        refusal = {TransferOutcome::Failed, std::move(reason)};
+        refusal.transient = transient;
+        return false;
+    }
+
+    // The final answer's headers are in: decides whether its body is worth reading.
+    bool accept(long status) {
+        if (status >= 400) {
+            refuse("the server answered with HTTP status " + std::to_string(status),
+                   isTransientStatus(status));
+            refusal.retryAfter = retryAfterOf(answer.retryAfter);
+            return false;
+        }
+        if (status < 200 || status >= 300 || status == 206)
+            return refuse("the server answered with HTTP status " + std::to_string(status));
+        curl_off_t announced = -1;
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
+        if (ErrorPage::isHtmlType(answer.contentType) && !ErrorPage::isHtmlName(fileName)) {
+            webPage = true;
+            sniffing = false;
+            return true;
+        }
+        const std::uint64_t free = target.freeSpace();
+        if (expected > free)
+            return refuse("not enough free space: needs " + sizeText(expected) + ", " +
+                          sizeText(free) + " free");
+        return reserve(0);
+    }
+
+    // Claims the space for the bytes up to `position` and a window beyond.
+    bool reserve(std::uint64_t position) {
+        if (expected == 0 || target.temporaryPath().empty() ||
+            position + options.reserveAhead / 2 <= reservedTo)
+            return true;
+        const std::uint64_t upTo = std::min(expected, position + options.reserveAhead);
+        if (upTo <= reservedTo)
+            return true;
+        const int rc = posix_fallocate(target.fd(), static_cast<off_t>(reservedTo),
+                                       static_cast<off_t>(upTo - reservedTo));
+        reservedTo = upTo; // a file system without the call is not asked again
+        if (rc == ENOSPC || rc == EFBIG || rc == EIO || rc == EDQUOT) {
+            writeErrno = rc;
+            return false;
+        }
+        return true;
+    }
+
+    bool write(const char* data, std::size_t length) {
+        if (!reserve(written + length))
+            return false;
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = ::write(target.fd(), data + done, length - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                writeErrno = errno == EAGAIN ? EIO : errno;
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        written += length;
+        return true;
+    }
+
+    void keepPage(const char* data, std::size_t length) {
+        page.append(data, std::min(length, ErrorPage::KeptBytes -
+                                               std::min(ErrorPage::KeptBytes, page.size())));
+    }
+
+    // Enough of the body (or all of it) is in to tell a web page from the file.
+    bool decide() {
+        sniffing = false;
+        if (ErrorPage::looksLikeHtml(head) && !ErrorPage::isHtmlName(fileName)) {
+            webPage = true;
+            keepPage(head.data(), head.size());
+            return true;
+        }
+        const bool ok = write(head.data(), head.size());
+        head.clear();
+        head.shrink_to_fit();
+        return ok;
+    }
 };
 
-std::string errnoText(int error) {
-    char buffer[256];
-    // The GNU variant may return a static string instead of filling the buffer.
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
-// The end of every response's headers: only the final answer's length counts, and with it
-// known the disk space is claimed at once (one extent, and a full disk fails up front).
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
     const size_t length = size * count;
-    if (length > 2 || (length > 0 && data[0] != '\r' && data[0] != '\n'))
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+        job.answer = {};
         return length;
+    }
+    if (!line.empty()) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            return length;
+        const std::string_view name = line.substr(0, colon);
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        if (equalsNoCase(name, "Content-Type"))
+            job.answer.contentType = value;
+        else if (equalsNoCase(name, "Retry-After"))
+            job.answer.retryAfter = value;
+        else if (equalsNoCase(name, "Location"))
+            job.answer.location = true;
+        return length;
+    }
+    // The end of one answer's headers.
     long status = 0;
     curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status >= 300)
-        return length;
-    curl_off_t announced = -1;
-    curl_easy_getinfo(job.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    job.expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
-    if (job.expected > 0) {
-        const int rc = posix_fallocate(job.fd, 0, static_cast<off_t>(job.expected));
-        if (rc == ENOSPC || rc == EFBIG || rc == EIO) {
-            job.writeErrno = rc;
-            return 0;
-        }
-    }
-    return length;
+    if (status < 200 || (status >= 300 && status < 400 && job.answer.location))
+        return length; // an interim answer or a redirect that libcurl follows
+    return job.accept(status) ? length : 0;
 }
 
 size_t onData(char* data, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
     const size_t length = size * count;
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(job.fd, data + done, length - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            job.writeErrno = errno;
-            return 0;
-        }
-        done += static_cast<size_t>(n);
-    }
     job.received += length;
-    return length;
+    if (job.webPage) {
+        job.keepPage(data, length);
+        // Its title is all we want of it.
+        return job.page.size() < ErrorPage::KeptBytes ? length : 0;
+    }
+    if (job.sniffing) {
+        job.head.append(data, length);
+        if (job.head.size() < ErrorPage::SniffBytes)
+            return length;
+        return job.decide() ? length : 0;
+    }
+    return job.write(data, length) ? length : 0;
 }
 
 // libcurl calls this after every read while data flows and about once a second when it
 // does not; notifying at most every progressInterval keeps the GUI from pacing the transfer.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& job = *static_cast<Job*>(user);
-    if (SteadyClock::now() - job.lastNotice < job.progressInterval)
+    if (SteadyClock::now() - job.lastNotice < job.options.progressInterval)
         return 0;
     return job.notify() ? 0 : 1;
 }
 
-std::string failureReason(CURLcode rc, const Job& job, const char* detail,
-                          const std::string& partPath) {
+std::string failureReason(CURLcode rc, const Job& job, const char* detail) {
     const std::string more = detail[0] ? std::string(" (") + detail + ")" : std::string();
     switch (rc) {
-    case CURLE_HTTP_RETURNED_ERROR: {
-        long status = 0;
-        curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &status);
-        return "the server answered with HTTP status " + std::to_string(status);
-    }
     case CURLE_PARTIAL_FILE:
         return "the connection closed after " + std::to_string(job.received) + " of " +
                std::to_string(job.expected) + " bytes";
@@ -115,7 +295,7 @@ std::string failureReason(CURLcode rc, const Job& job, const char* detail,
         return "the transfer stalled" + more;
     case CURLE_WRITE_ERROR:
         if (job.writeErrno)
-            return "cannot write " + partPath + ": " + errnoText(job.writeErrno);
+            return "cannot write " + job.target.temporaryPath() + ": " + errnoText(job.writeErrno);
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         return "only http and https links are downloaded" + more;
@@ -132,6 +312,11 @@ std::string failureReason(CURLcode rc, const Job& job, const char* detail,
     return std::string(curl_easy_strerror(rc)) + more;
 }
 
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions options)
@@ -143,25 +328,20 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions
 TransferResult CurlTransfer::transfer(const std::string& url, const std::string& targetPath,
                                       TransferCallback& callback) {
     callback.onStart();
-    const std::string partPath = targetPath + ".part";
     TransferResult result{TransferOutcome::Failed, ""};
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
-    Job job(callback, easy.get(), m_options.progressInterval);
-    // A device or pipe (/dev/null) is written as it is: renaming a .part onto it would
-    // replace the device node itself.
-    struct stat existing {};
-    const bool direct = ::stat(targetPath.c_str(), &existing) == 0 &&
-                        (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode));
-    // O_NOFOLLOW: a link planted under the .part name must not redirect the write elsewhere.
-    job.fd = direct ? ::open(targetPath.c_str(), O_WRONLY | O_CLOEXEC)
-                    : ::open(partPath.c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    DownloadTarget target;
+    Job job(callback, easy.get(), m_options, target, baseName(targetPath));
     if (!easy) {
         result.reason = "libcurl could not start a transfer";
-    } else if (job.fd < 0) {
-        result.reason =
-            "cannot create " + (direct ? targetPath : partPath) + ": " + errnoText(errno);
+    } else if (!target.prepare(targetPath)) {
+        result.reason = target.problem();
+    } else {
+        callback.onSaving(target.savingPath());
+    }
+    if (!result.reason.empty()) {
+        // Nothing to fetch into.
     } else if (!job.notify()) {
         result = {TransferOutcome::Cancelled, "cancelled"};
     } else {
@@ -169,7 +349,6 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         CURL* h = easy.get();
         curl_easy_setopt(h, CURLOPT_URL, url.c_str());
         CurlShare::restrictToWeb(h, m_options.maxRedirects);
-        curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, m_options.bufferSize);
@@ -188,16 +367,28 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         if (m_share)
             m_share->attach(h);
 
-        const CURLcode rc = curl_easy_perform(h);
-        if (job.aborted)
+        CURLcode rc = curl_easy_perform(h);
+        // A body shorter than the look-ahead is judged once it is all in.
+        if (rc == CURLE_OK && job.sniffing && !job.decide())
+            rc = CURLE_WRITE_ERROR;
+        if (job.aborted) {
             result = {TransferOutcome::Cancelled, "cancelled"};
-        else if (rc != CURLE_OK)
-            result.reason = failureReason(rc, job, detail, partPath);
-        else if (job.expected > 0 && job.received != job.expected)
+        } else if (job.refused) {
+            result = job.refusal;
+        } else if (job.webPage) {
+            const std::string title = ErrorPage::title(job.page);
+            result.reason =
+                title.empty() ? "the server sent a web page instead of the file" : title;
+        } else if (rc != CURLE_OK) {
+            result.reason = failureReason(rc, job, detail);
+            result.transient = isTransientCode(rc);
+        } else if (job.expected > 0 && job.received != job.expected) {
             result.reason = "the body had " + std::to_string(job.received) + " of " +
                             std::to_string(job.expected) + " bytes";
-        else
+            result.transient = true;
+        } else {
             result.outcome = TransferOutcome::Succeeded;
+        }
 
         // The final counts. A stop answered here still keeps the old file: the user asked.
         const bool goOn = job.notify();
@@ -205,20 +396,14 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
             result = {TransferOutcome::Cancelled, "cancelled"};
     }
 
-    if (job.fd >= 0) {
-        // A close error is a lost write on some file systems: the data is not safely there.
-        if (::close(job.fd) != 0 && result.outcome == TransferOutcome::Succeeded)
-            result = {TransferOutcome::Failed,
-                      "cannot write " + partPath + ": " + errnoText(errno)};
-        if (direct) {
-            // Nothing to rename or remove.
-        } else if (result.outcome == TransferOutcome::Succeeded &&
-                   std::rename(partPath.c_str(), targetPath.c_str()) != 0)
-            result = {TransferOutcome::Failed,
-                      "cannot rename " + partPath + " to " + targetPath + ": " + errnoText(errno)};
-        if (!direct && result.outcome != TransferOutcome::Succeeded)
-            ::unlink(partPath.c_str());
+    // Settled before the end is told: whoever hears it may look at the folder at once.
+    if (result.outcome == TransferOutcome::Succeeded) {
+        if (target.commit())
+            result.savedPath = target.savingPath();
+        else
+            result = {TransferOutcome::Failed, target.problem()};
     }
+    target.discard();
     callback.onStop(result);
     return result;
 }

@@ -100,6 +100,10 @@ TEST_F(ProgressDisplayTest, SizesAndShareDoneInTheRowAndStatusBar) {
         EXPECT_EQ(statusBar.width(2), 90);
         EXPECT_EQ(statusBar.width(1), 50);
     }
+    // A file of that name was already there: the one saved beside it is what the user sees.
+    component.SavingPath = "/dl/name (1).zip";
+    display.DownloadFile1Progress(1, 2);
+    EXPECT_EQ(statusBar.text(2), " name (1).zip");
 }
 
 TEST_F(ProgressDisplayTest, UnknownSizeShowsNoShareEstimateOrTimeLeft) {
