@@ -50,6 +50,9 @@ public:
     // The file the data will be saved under (the target asked for, or a free name beside it
     // when that one is taken), told once it is chosen, before the progress that follows.
     virtual void onSaving(const std::string& path) { (void)path; }
+    // The server let the transfer continue a kept partial file from `offset` bytes: the
+    // progress that follows counts those bytes in, though they did not come in this attempt.
+    virtual void onResumed(std::uint64_t offset) { (void)offset; }
 };
 
 // One blocking URL-to-file transfer on the calling thread. Implementations are used from
@@ -57,8 +60,18 @@ public:
 class TransferFacility {
 public:
     virtual ~TransferFacility() = default;
+    // `resume`, when not empty, is what an earlier attempt of the same file kept: the
+    // transfer asks for the rest and appends it only when the server's answer provably
+    // continues that file; otherwise it starts over. Either way the transfer owns the file.
     virtual TransferResult transfer(const std::string& url, const std::string& targetPath,
-                                    TransferCallback& callback) = 0;
+                                    const PartialFile& resume, TransferCallback& callback) = 0;
+    TransferResult transfer(const std::string& url, const std::string& targetPath,
+                            TransferCallback& callback) {
+        return transfer(url, targetPath, PartialFile{}, callback);
+    }
+    // Removes a kept partial file that no attempt will continue: only a regular file of the
+    // transfer's own temporary naming, never a link or anything else under that path.
+    virtual void discardPartial(const PartialFile& partial) = 0;
 };
 
 } // namespace torvaline

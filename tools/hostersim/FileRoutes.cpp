@@ -46,6 +46,15 @@ struct Gate {
     std::mutex mutex;
     std::condition_variable cv;
     bool released = false;
+    std::map<std::string, int> attempts; // requests per file name
+    std::vector<FileRequestRecord> log;
+
+    // How many requests for `name` came before this one; logs this one.
+    int attempt(const std::string& name, const httplib::Request& req) {
+        std::lock_guard lock(mutex);
+        log.push_back({name, req.get_header_value("Range"), req.get_header_value("If-Range")});
+        return attempts[name]++;
+    }
 
     // Sleeps until `until`; false when the server is letting go.
     bool sleepUntil(std::chrono::steady_clock::time_point until) {
@@ -97,7 +106,13 @@ struct FileRequest {
     // A length announced beyond what is served: the body trickles out (at `rate`) up to
     // `size` and then holds, as a hoster that lies about the size would.
     std::optional<std::uint64_t> announce;
+    // Which version of the file is served; a changed file has other bytes and another ETag.
+    int version = 0;
 };
+
+std::string etagOf(const FileRequest& file) {
+    return "\"" + std::to_string(file.size) + "-v" + std::to_string(file.version) + "\"";
+}
 
 // The error page some hosters send with status 200 where the file should be. Its title has a
 // tab and a control byte in it, as a careless template gives.
@@ -133,6 +148,9 @@ void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httpl
             if (file.cut)
                 n = std::min<std::uint64_t>(n, *file.cut - offset);
             fillContent(offset, state->buffer.data(), n);
+            if (file.version != 0)
+                for (std::uint64_t i = 0; i < n; ++i)
+                    state->buffer[i] = static_cast<char>(state->buffer[i] ^ (0x5A + file.version));
             if (!sink.write(state->buffer.data(), n))
                 return false;
             if (file.rate) {
@@ -208,12 +226,44 @@ void addFileRoutes(httplib::Server& server) {
                             typed ? "text/html; charset=utf-8" : "application/octet-stream");
             return;
         }
+        const std::string name = req.matches[1];
+        const int attempt = gate->attempt(name, req);
+        if (req.has_param("changes"))
+            file.version = attempt;
+        if (attempt == 0 && req.has_param("cutonce")) {
+            try {
+                file.cut = number(req, "cutonce");
+            } catch (const std::invalid_argument&) {
+            }
+        }
+        res.set_header("ETag", etagOf(file));
+        // The server library answers a Range itself; clearing the request's ranges is the
+        // way to play a server that ignores them (the request is ours to change here).
+        auto& ranges = const_cast<httplib::Request&>(req).ranges;
+        const bool stale = req.has_header("If-Range") &&
+                           req.get_header_value("If-Range") != etagOf(file) &&
+                           req.get_param_value("ifrange") != "ignore";
+        if (req.get_param_value("ranges") == "ignore" || stale)
+            ranges.clear();
         if (file.size == 0 &&
             !file.announce) // a provider of no length would never be asked and never end
             res.set_content(std::string(), "application/octet-stream");
         else
             serveFile(file, gate, res);
     });
+}
+
+std::vector<FileRequestRecord> fileRequests(httplib::Server& server) {
+    std::shared_ptr<Gate> gate;
+    {
+        std::lock_guard lock(registryMutex);
+        auto it = registry().find(&server);
+        if (it == registry().end())
+            return {};
+        gate = it->second;
+    }
+    std::lock_guard lock(gate->mutex);
+    return gate->log;
 }
 
 void releaseFileRoutes(httplib::Server& server) {

@@ -93,24 +93,63 @@ bool isTransientCode(CURLcode rc) {
 struct Answer {
     std::string contentType;
     std::string retryAfter;
+    std::string etag;
+    std::string lastModified;
+    std::string contentRange;
     bool location = false;
+
+    // What identifies this version of the file for If-Range: a strong ETag, else the date.
+    std::string validator() const {
+        return !etag.empty() && etag.front() == '"' ? etag : lastModified;
+    }
 };
+
+// "bytes FIRST-LAST/TOTAL" → FIRST, LAST and TOTAL; false for anything else ("*" included).
+bool parseContentRange(std::string_view text, std::uint64_t& first, std::uint64_t& last,
+                       std::uint64_t& total) {
+    if (!text.starts_with("bytes "))
+        return false;
+    text.remove_prefix(6);
+    const auto take = [&](std::uint64_t& value, char until) {
+        const std::size_t end = until ? text.find(until) : text.size();
+        if (end == 0 || end == std::string_view::npos || end > 19)
+            return false;
+        value = 0;
+        for (std::size_t i = 0; i < end; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        }
+        text.remove_prefix(until ? end + 1 : end);
+        return true;
+    };
+    return take(first, '-') && take(last, '/') && take(total, 0);
+}
 
 // What one transfer keeps while libcurl calls back into it.
 struct Job {
     Job(TransferCallback& cb, CURL* h, const CurlTransferOptions& o, DownloadTarget& t,
-        std::string name)
+        std::string name, const PartialFile& r)
         : callback(cb)
         , easy(h)
         , options(o)
         , target(t)
-        , fileName(std::move(name)) {}
+        , fileName(std::move(name))
+        , resume(r) {}
 
     TransferCallback& callback;
     CURL* easy;
     const CurlTransferOptions& options;
     DownloadTarget& target;
     std::string fileName;
+    const PartialFile& resume;
+    // Bytes of a kept file we asked the server to continue; 0 when we asked for all of it.
+    std::uint64_t offered = 0;
+    // Bytes the file held before this answer's body: the continued part.
+    std::uint64_t base = 0;
+    // The answer did not continue the kept file: ask again for the whole file.
+    bool startOver = false;
+    std::string validator;
 
     Answer answer;
     std::uint64_t received = 0; // body bytes that arrived
@@ -129,9 +168,19 @@ struct Job {
     std::string page;
     SteadyClock::time_point lastNotice = SteadyClock::now();
 
+    // Back to a request for the whole file, into an empty file.
+    void reset() {
+        answer = {};
+        offered = base = received = written = expected = reservedTo = 0;
+        startOver = refused = webPage = false;
+        sniffing = true;
+        head.clear();
+        page.clear();
+    }
+
     bool notify() {
         lastNotice = SteadyClock::now();
-        if (!callback.onProgress(received, expected))
+        if (!callback.onProgress(base + received, expected))
             aborted = true;
         return !aborted;
     }
@@ -151,21 +200,48 @@ struct Job {
             refusal.retryAfter = retryAfterOf(answer.retryAfter);
             return false;
         }
-        if (status < 200 || status >= 300 || status == 206)
+        if (status < 200 || status >= 300 || (status == 206 && offered == 0))
             return refuse("the server answered with HTTP status " + std::to_string(status));
-        curl_off_t announced = -1;
-        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-        expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
+        if (status == 206) {
+            if (!continuesKeptFile()) {
+                // Another version of the file, or another piece of it: never spliced.
+                startOver = true;
+                return false;
+            }
+            base = written = reservedTo = offered;
+            expected = resume.total;
+            validator = resume.validator;
+            sniffing = false; // the body does not start the document
+            callback.onResumed(base);
+        } else {
+            if (offered > 0 && !target.restart())
+                return refuse(target.problem());
+            offered = 0;
+            curl_off_t announced = -1;
+            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
+            validator = answer.validator();
+        }
         if (ErrorPage::isHtmlType(answer.contentType) && !ErrorPage::isHtmlName(fileName)) {
             webPage = true;
             sniffing = false;
             return true;
         }
         const std::uint64_t free = target.freeSpace();
-        if (expected > free)
-            return refuse("not enough free space: needs " + sizeText(expected) + ", " +
+        if (expected - base > free)
+            return refuse("not enough free space: needs " + sizeText(expected - base) + ", " +
                           sizeText(free) + " free");
-        return reserve(0);
+        return reserve(written);
+    }
+
+    bool continuesKeptFile() const {
+        std::uint64_t first = 0, last = 0, total = 0;
+        if (!parseContentRange(answer.contentRange, first, last, total))
+            return false;
+        if (first != offered || total != resume.total || last + 1 != total)
+            return false;
+        return resume.validator.empty() || answer.etag == resume.validator ||
+               answer.lastModified == resume.validator;
     }
 
     // Claims the space for the bytes up to `position` and a window beyond.
@@ -248,6 +324,12 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
             job.answer.retryAfter = value;
         else if (equalsNoCase(name, "Location"))
             job.answer.location = true;
+        else if (equalsNoCase(name, "ETag"))
+            job.answer.etag = value;
+        else if (equalsNoCase(name, "Last-Modified"))
+            job.answer.lastModified = value;
+        else if (equalsNoCase(name, "Content-Range"))
+            job.answer.contentRange = value;
         return length;
     }
     // The end of one answer's headers.
@@ -289,7 +371,7 @@ std::string failureReason(CURLcode rc, const Job& job, const char* detail) {
     const std::string more = detail[0] ? std::string(" (") + detail + ")" : std::string();
     switch (rc) {
     case CURLE_PARTIAL_FILE:
-        return "the connection closed after " + std::to_string(job.received) + " of " +
+        return "the connection closed after " + std::to_string(job.base + job.received) + " of " +
                std::to_string(job.expected) + " bytes";
     case CURLE_OPERATION_TIMEDOUT:
         return "the transfer stalled" + more;
@@ -326,16 +408,16 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions
 }
 
 TransferResult CurlTransfer::transfer(const std::string& url, const std::string& targetPath,
-                                      TransferCallback& callback) {
+                                      const PartialFile& resume, TransferCallback& callback) {
     callback.onStart();
     TransferResult result{TransferOutcome::Failed, ""};
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
     DownloadTarget target;
-    Job job(callback, easy.get(), m_options, target, baseName(targetPath));
+    Job job(callback, easy.get(), m_options, target, baseName(targetPath), resume);
     if (!easy) {
         result.reason = "libcurl could not start a transfer";
-    } else if (!target.prepare(targetPath)) {
+    } else if (!target.prepare(targetPath, resume)) {
         result.reason = target.problem();
     } else {
         callback.onSaving(target.savingPath());
@@ -367,7 +449,30 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         if (m_share)
             m_share->attach(h);
 
+        // Continuing a kept file: the rest of it, and only if it is still the same version.
+        std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> ifRange(nullptr,
+                                                                            &curl_slist_free_all);
+        job.offered = target.adopted();
+        if (job.offered > 0) {
+            const std::string range = std::to_string(job.offered) + "-";
+            curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+            if (!resume.validator.empty()) {
+                ifRange.reset(
+                    curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
+                curl_easy_setopt(h, CURLOPT_HTTPHEADER, ifRange.get());
+            }
+        }
         CURLcode rc = curl_easy_perform(h);
+        if (job.startOver && !job.aborted) {
+            // The answer would not continue our file: the whole file, from an empty one.
+            curl_easy_setopt(h, CURLOPT_RANGE, nullptr);
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+            job.reset();
+            detail[0] = '\0';
+            rc = target.restart() ? curl_easy_perform(h) : CURLE_WRITE_ERROR;
+            if (job.startOver)
+                job.refuse("the server sent part of the file only");
+        }
         // A body shorter than the look-ahead is judged once it is all in.
         if (rc == CURLE_OK && job.sniffing && !job.decide())
             rc = CURLE_WRITE_ERROR;
@@ -382,8 +487,8 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         } else if (rc != CURLE_OK) {
             result.reason = failureReason(rc, job, detail);
             result.transient = isTransientCode(rc);
-        } else if (job.expected > 0 && job.received != job.expected) {
-            result.reason = "the body had " + std::to_string(job.received) + " of " +
+        } else if (job.expected > 0 && job.base + job.received != job.expected) {
+            result.reason = "the body had " + std::to_string(job.base + job.received) + " of " +
                             std::to_string(job.expected) + " bytes";
             result.transient = true;
         } else {
@@ -394,6 +499,15 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         const bool goOn = job.notify();
         if (result.outcome == TransferOutcome::Succeeded && !goOn)
             result = {TransferOutcome::Cancelled, "cancelled"};
+
+        // What came of a file whose size we know is worth continuing after a transient
+        // failure; the version it belongs to goes with it.
+        if (result.outcome == TransferOutcome::Failed && result.transient && job.written > 0 &&
+            job.expected > job.written && !job.webPage) {
+            result.partial = target.keep(job.written);
+            result.partial.total = result.partial.empty() ? 0 : job.expected;
+            result.partial.validator = result.partial.empty() ? std::string() : job.validator;
+        }
     }
 
     // Settled before the end is told: whoever hears it may look at the folder at once.
@@ -404,8 +518,15 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
             result = {TransferOutcome::Failed, target.problem()};
     }
     target.discard();
+    // A kept file this attempt could not even look at is still ours to remove.
+    if (!resume.empty() && target.adopted() == 0)
+        DownloadTarget::discardPartial(resume);
     callback.onStop(result);
     return result;
+}
+
+void CurlTransfer::discardPartial(const PartialFile& partial) {
+    DownloadTarget::discardPartial(partial);
 }
 
 } // namespace torvaline

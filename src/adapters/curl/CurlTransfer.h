@@ -40,8 +40,10 @@ class CurlTransfer final : public TransferFacility {
 public:
     explicit CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions options = {});
 
+    using TransferFacility::transfer;
     TransferResult transfer(const std::string& url, const std::string& targetPath,
-                            TransferCallback& callback) override;
+                            const PartialFile& resume, TransferCallback& callback) override;
+    void discardPartial(const PartialFile& partial) override;
 
 private:
     std::shared_ptr<CurlShare> m_share;

@@ -1,5 +1,6 @@
 #include "adapters/curl/DownloadTarget.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,7 +66,7 @@ void DownloadTarget::discard() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    if (!m_committed && !m_tempName.empty() && stillOurs())
+    if (!m_committed && !m_kept && !m_tempName.empty() && stillOurs())
         ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
     m_tempName.clear();
     if (m_dirFd >= 0)
@@ -88,7 +89,78 @@ std::string DownloadTarget::numberedName(const std::string& name, int n) {
     return utf8Head(stem, room) + number + utf8Head(extension, NameMax - number.size());
 }
 
-bool DownloadTarget::prepare(const std::string& targetPath) {
+bool DownloadTarget::isTemporaryName(std::string_view name) {
+    // <stem>.tv<12 hex digits>.part
+    constexpr std::size_t Tail = 3 + 12 + 5;
+    if (name.size() <= Tail || !name.ends_with(".part"))
+        return false;
+    const std::string_view tail = name.substr(name.size() - Tail);
+    return tail.starts_with(".tv") && std::all_of(tail.begin() + 3, tail.begin() + 15, [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+void DownloadTarget::discardPartial(const PartialFile& partial) {
+    const std::size_t slash = partial.path.rfind('/');
+    if (slash == std::string::npos || !isTemporaryName(partial.path.substr(slash + 1)))
+        return;
+    const std::string folder = slash == 0 ? "/" : partial.path.substr(0, slash);
+    const std::string name = partial.path.substr(slash + 1);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_nlink == 1)
+        ::unlinkat(dirFd, name.c_str(), 0);
+    ::close(dirFd);
+}
+
+bool DownloadTarget::adopt(const PartialFile& resume) {
+    const std::size_t slash = resume.path.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    const std::string folder = slash == 0 ? "/" : resume.path.substr(0, slash);
+    const std::string name = resume.path.substr(slash + 1);
+    if (folder != m_folder || !isTemporaryName(name))
+        return false;
+    const int fd = ::openat(m_dirFd, name.c_str(), OpenFlags);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    // A second link would mean someone else can see (or planted) what we write.
+    const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                        resume.size > 0 && resume.size < resume.total &&
+                        static_cast<std::uint64_t>(st.st_size) >= resume.size &&
+                        ::ftruncate(fd, static_cast<off_t>(resume.size)) == 0 &&
+                        ::lseek(fd, 0, SEEK_END) == static_cast<off_t>(resume.size);
+    if (!usable) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_tempName = name;
+    m_tempPath = resume.path;
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+    m_adopted = resume.size;
+    return true;
+}
+
+PartialFile DownloadTarget::keep(std::uint64_t size) {
+    if (m_sink || m_fd < 0 || m_tempName.empty())
+        return {};
+    // The space claimed ahead of the data is not part of it.
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || !close())
+        return {};
+    m_kept = true;
+    PartialFile partial;
+    partial.path = m_tempPath;
+    partial.size = size;
+    return partial;
+}
+
+bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& resume) {
     if (targetPath == Sink) {
         m_sink = true;
         m_chosen = targetPath;
@@ -122,6 +194,11 @@ bool DownloadTarget::prepare(const std::string& targetPath) {
     }
     if (!chooseName(0))
         return false;
+    if (!resume.empty()) {
+        if (adopt(resume))
+            return true;
+        discardPartial(resume);
+    }
 
     const std::string stem = utf8Head(m_name, TempStemMax);
     for (int attempt = 0; attempt < 16; ++attempt) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/TransferFacility.h"
+
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 namespace torvaline {
@@ -20,8 +23,12 @@ public:
 
     // Opens the folder, checks the target, chooses the name to save under (the target's, or
     // the first free "name (N).ext" when a file has it) and creates the temporary file.
-    // False, with problem() set, when the transfer cannot go on.
-    bool prepare(const std::string& targetPath);
+    // False, with problem() set, when the transfer cannot go on. A kept partial file of
+    // ours in the same folder becomes the data file instead (see adopted()); one that cannot
+    // be continued is removed.
+    bool prepare(const std::string& targetPath, const PartialFile& resume = {});
+    // Bytes of the partial file taken over, the data file's end; 0 when it is a new file.
+    std::uint64_t adopted() const { return m_adopted; }
 
     int fd() const { return m_fd; }
     const std::string& problem() const { return m_problem; }
@@ -38,14 +45,25 @@ public:
     bool commit();
     // Closes the data file. False, with problem() set, when the close reports a lost write.
     bool close();
-    // Closes and removes the temporary file unless it was committed; lets go of the folder.
+    // Closes and removes the temporary file unless it was committed or kept; lets go of the
+    // folder.
     void discard();
+    // Keeps the first `size` bytes of the data file for a later attempt; empty when that
+    // fails (the file then goes as usual).
+    PartialFile keep(std::uint64_t size);
+
+    // Whether a file name is of our temporary naming.
+    static bool isTemporaryName(std::string_view name);
+    // Removes a kept partial file if it still is one: a regular file of our temporary naming
+    // with no other link to it. A link or anything else under that path is left alone.
+    static void discardPartial(const PartialFile& partial);
 
     // "name (n).ext": the extension kept, the stem shortened to stay a valid name.
     static std::string numberedName(const std::string& name, int n);
 
 private:
     bool chooseName(int from);
+    bool adopt(const PartialFile& resume);
     bool stillOurs() const;
     void fail(const std::string& what, int error);
 
@@ -61,6 +79,8 @@ private:
     ino_t m_ino = 0;
     bool m_sink = false;
     bool m_committed = false;
+    bool m_kept = false;
+    std::uint64_t m_adopted = 0;
     std::string m_problem;
 };
 

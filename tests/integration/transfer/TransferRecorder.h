@@ -34,6 +34,7 @@ public:
         stopped = result;
     }
     void onSaving(const std::string& path) override { saving.push_back(path); }
+    void onResumed(std::uint64_t offset) override { resumedFrom = offset; }
 
     std::optional<std::uint64_t> abortAtBytes;
     std::function<void()> watch; // run at each progress notification
@@ -41,6 +42,7 @@ public:
     std::vector<Notice> progress;
     TransferResult stopped;
     std::vector<std::string> saving;
+    std::uint64_t resumedFrom = 0;
 };
 
 inline std::string readFile(const std::string& path) {
