@@ -194,6 +194,11 @@ struct Job {
 
     // The final answer's headers are in: decides whether its body is worth reading.
     bool accept(long status) {
+        if (status == 416 && offered > 0) {
+            // The kept part reaches past the file as it is now: it changed.
+            startOver = true;
+            return false;
+        }
         if (status >= 400) {
             refuse("the server answered with HTTP status " + std::to_string(status),
                    isTransientStatus(status));

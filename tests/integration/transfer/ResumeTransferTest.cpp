@@ -63,9 +63,10 @@ TEST_F(ResumeTransferTest, ACutFileIsContinuedOnlyWhenTheServerProvablyContinues
     constexpr std::size_t Cut = 400000; // 40 %
     struct Case {
         const char* name;
-        std::string faults;   // of the file route, on top of the cut in the first attempt
-        bool spliced;         // the second attempt continued the kept bytes
-        std::size_t requests; // the resumed attempt's, all told
+        std::string faults;          // of the file route, on top of the cut in the first attempt
+        bool spliced;                // the second attempt continued the kept bytes
+        std::size_t requests;        // the resumed attempt's, all told
+        std::size_t sizeThen = Size; // the file's size at the second attempt
     };
     const std::vector<Case> cases = {
         {"the server honours the range", "", true, 2},
@@ -73,15 +74,19 @@ TEST_F(ResumeTransferTest, ACutFileIsContinuedOnlyWhenTheServerProvablyContinues
         {"the file changed; the server honours If-Range", "&changes=1", false, 2},
         // 206 from another version: detected by its ETag, the whole file asked for again.
         {"the file changed; the server ignores If-Range", "&changes=1&ifrange=ignore", false, 3},
+        // Shorter than what was kept: 416, then the whole file.
+        {"the file shrank; the server ignores If-Range", "&ifrange=ignore", false, 3, 300000},
     };
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string name = "f" + std::to_string(++n);
-        const std::string url = server.url("/file/" + name + "?size=" + std::to_string(Size) +
-                                           "&cutonce=" + std::to_string(Cut) + c.faults);
+        const auto url = [&](std::size_t size) {
+            return server.url("/file/" + name + "?size=" + std::to_string(size) +
+                              "&cutonce=" + std::to_string(Cut) + c.faults);
+        };
 
-        const TransferResult first = fetch(url);
+        const TransferResult first = fetch(url(Size));
         EXPECT_EQ(first.outcome, TransferOutcome::Failed);
         EXPECT_TRUE(first.transient);
         ASSERT_FALSE(first.partial.empty());
@@ -91,7 +96,7 @@ TEST_F(ResumeTransferTest, ACutFileIsContinuedOnlyWhenTheServerProvablyContinues
         EXPECT_EQ(entries(folder.path()),
                   std::vector<std::string>{fs::path(first.partial.path).filename().string()});
 
-        const TransferResult second = fetch(url, first.partial);
+        const TransferResult second = fetch(url(c.sizeThen), first.partial);
         ASSERT_EQ(second.outcome, TransferOutcome::Succeeded) << second.reason;
         const auto requests = requestsFor(name);
         ASSERT_EQ(requests.size(), c.requests);
@@ -102,11 +107,11 @@ TEST_F(ResumeTransferTest, ACutFileIsContinuedOnlyWhenTheServerProvablyContinues
         }
         const int version =
             c.faults.find("changes") != std::string::npos ? static_cast<int>(c.requests) - 1 : 0;
-        EXPECT_TRUE(readFile(folder.file("movie.mkv")) == versionContent(Size, version));
+        EXPECT_TRUE(readFile(folder.file("movie.mkv")) == versionContent(c.sizeThen, version));
         EXPECT_EQ(recorder.resumedFrom, c.spliced ? Cut : 0u);
         // Progress counts the whole file, the continued part included.
-        EXPECT_EQ(recorder.progress.back().received, Size);
-        EXPECT_EQ(recorder.progress.back().expected, Size);
+        EXPECT_EQ(recorder.progress.back().received, c.sizeThen);
+        EXPECT_EQ(recorder.progress.back().expected, c.sizeThen);
         EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"movie.mkv"});
         fs::remove(folder.file("movie.mkv"));
     }
