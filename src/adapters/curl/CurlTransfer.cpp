@@ -3,15 +3,14 @@
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/DownloadTarget.h"
 #include "adapters/curl/ErrorPage.h"
+#include "adapters/curl/TransferAnswer.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <string_view>
@@ -22,108 +21,10 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr std::chrono::seconds RetryAfterMax{30 * 60};
-
 std::string errnoText(int error) {
     char buffer[256];
     // The GNU variant may return a static string instead of filling the buffer.
     return strerror_r(error, buffer, sizeof buffer);
-}
-
-std::string sizeText(std::uint64_t bytes) {
-    static const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-    if (bytes < 1024)
-        return std::to_string(bytes) + " bytes";
-    double value = static_cast<double>(bytes);
-    int unit = 0;
-    while (value >= 1024 && unit < 6) {
-        value /= 1024;
-        ++unit;
-    }
-    char text[48];
-    std::snprintf(text, sizeof text, "%.1f %s", value, units[unit]);
-    return text;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// Seconds, or an HTTP date; capped, so that a hostile server cannot park a row for days.
-std::chrono::seconds retryAfterOf(const std::string& value) {
-    if (value.empty())
-        return std::chrono::seconds(0);
-    if (std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        if (value.size() > 6)
-            return RetryAfterMax;
-        return std::min(RetryAfterMax, std::chrono::seconds(std::stol(value)));
-    }
-    const time_t when = curl_getdate(value.c_str(), nullptr);
-    if (when < 0)
-        return std::chrono::seconds(0);
-    const auto left = std::chrono::seconds(when - std::time(nullptr));
-    return std::clamp(left, std::chrono::seconds(0), RetryAfterMax);
-}
-
-bool isTransientStatus(long status) {
-    return status >= 500 || status == 408 || status == 429;
-}
-
-bool isTransientCode(CURLcode rc) {
-    switch (rc) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_GOT_NOTHING:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The headers of the answer being read; a redirect's answer is forgotten at the next one.
-struct Answer {
-    std::string contentType;
-    std::string retryAfter;
-    std::string etag;
-    std::string lastModified;
-    std::string contentRange;
-    bool location = false;
-
-    // What identifies this version of the file for If-Range: a strong ETag, else the date.
-    std::string validator() const {
-        return !etag.empty() && etag.front() == '"' ? etag : lastModified;
-    }
-};
-
-// "bytes FIRST-LAST/TOTAL" → FIRST, LAST and TOTAL; false for anything else ("*" included).
-bool parseContentRange(std::string_view text, std::uint64_t& first, std::uint64_t& last,
-                       std::uint64_t& total) {
-    if (!text.starts_with("bytes "))
-        return false;
-    text.remove_prefix(6);
-    const auto take = [&](std::uint64_t& value, char until) {
-        const std::size_t end = until ? text.find(until) : text.size();
-        if (end == 0 || end == std::string_view::npos || end > 19)
-            return false;
-        value = 0;
-        for (std::size_t i = 0; i < end; ++i) {
-            if (text[i] < '0' || text[i] > '9')
-                return false;
-            value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
-        }
-        text.remove_prefix(until ? end + 1 : end);
-        return true;
-    };
-    return take(first, '-') && take(last, '/') && take(total, 0);
 }
 
 // What one transfer keeps while libcurl calls back into it.
@@ -151,7 +52,7 @@ struct Job {
     bool startOver = false;
     std::string validator;
 
-    Answer answer;
+    TransferAnswer answer;
     std::uint64_t received = 0; // body bytes that arrived
     std::uint64_t written = 0;  // bytes in the file
     std::uint64_t expected = 0;
@@ -201,8 +102,8 @@ struct Job {
         }
         if (status >= 400) {
             refuse("the server answered with HTTP status " + std::to_string(status),
-                   isTransientStatus(status));
-            refusal.retryAfter = retryAfterOf(answer.retryAfter);
+                   TransferAnswer::isTransientStatus(status));
+            refusal.retryAfter = answer.retryAfterSeconds();
             return false;
         }
         if (status < 200 || status >= 300 || (status == 206 && offered == 0))
@@ -234,14 +135,15 @@ struct Job {
         }
         const std::uint64_t free = target.freeSpace();
         if (expected - base > free)
-            return refuse("not enough free space: needs " + sizeText(expected - base) + ", " +
-                          sizeText(free) + " free");
+            return refuse("not enough free space: needs " +
+                          TransferAnswer::sizeText(expected - base) + ", " +
+                          TransferAnswer::sizeText(free) + " free");
         return reserve(written);
     }
 
     bool continuesKeptFile() const {
         std::uint64_t first = 0, last = 0, total = 0;
-        if (!parseContentRange(answer.contentRange, first, last, total))
+        if (!answer.contentRangeOf(first, last, total))
             return false;
         if (first != offered || total != resume.total || last + 1 != total)
             return false;
@@ -316,25 +218,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
         return length;
     }
     if (!line.empty()) {
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            return length;
-        const std::string_view name = line.substr(0, colon);
-        std::string_view value = line.substr(colon + 1);
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-            value.remove_prefix(1);
-        if (equalsNoCase(name, "Content-Type"))
-            job.answer.contentType = value;
-        else if (equalsNoCase(name, "Retry-After"))
-            job.answer.retryAfter = value;
-        else if (equalsNoCase(name, "Location"))
-            job.answer.location = true;
-        else if (equalsNoCase(name, "ETag"))
-            job.answer.etag = value;
-        else if (equalsNoCase(name, "Last-Modified"))
-            job.answer.lastModified = value;
-        else if (equalsNoCase(name, "Content-Range"))
-            job.answer.contentRange = value;
+        job.answer.takeHeader(line);
         return length;
     }
     // The end of one answer's headers.
@@ -491,7 +375,7 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
                 title.empty() ? "the server sent a web page instead of the file" : title;
         } else if (rc != CURLE_OK) {
             result.reason = failureReason(rc, job, detail);
-            result.transient = isTransientCode(rc);
+            result.transient = TransferAnswer::isTransientCode(rc);
         } else if (job.expected > 0 && job.base + job.received != job.expected) {
             result.reason = "the body had " + std::to_string(job.base + job.received) + " of " +
                             std::to_string(job.expected) + " bytes";
