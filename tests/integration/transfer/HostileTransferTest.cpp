@@ -79,6 +79,7 @@ TEST_F(HostileTransferTest, FilesThisTransferDidNotCreateAreNeverTouched) {
         std::string savedAs; // empty: the transfer fails, saying `reason`
         std::string reason;
     };
+    const std::string longName = std::string(251, 'n') + ".bin";
     const auto file = [](const char* name, const char* text) {
         return [=](const fs::path& folder, const std::string&) {
             writeFile((folder / name).string(), text);
@@ -114,6 +115,9 @@ TEST_F(HostileTransferTest, FilesThisTransferDidNotCreateAreNeverTouched) {
          "report.pdf", "size=3000", "report (2).pdf", ""},
         {"a name without extension", file("README", "mine"), "README", "size=100", "README (1)",
          ""},
+        // The number must not make the name longer than a file system takes.
+        {"the longest name, taken", file(longName.c_str(), "mine"), longName, "size=100",
+         std::string(247, 'n') + " (1).bin", ""},
         {"a folder under the target name",
          [](const fs::path& folder, const std::string&) { fs::create_directory(folder / "d.bin"); },
          "d.bin", "size=100", "", "exists and is not a regular file"},
