@@ -23,6 +23,20 @@ bool isReservedWindowsName(const std::string& name) {
            stem[3] >= '1' && stem[3] <= '9';
 }
 
+// A text-direction control (U+061C, U+200E, U+200F, U+202A..U+202E, U+2066..U+2069) in UTF-8
+// at `at`: "photo<U+202E>gpj.exe" shows as "photoexe.jpg", a program dressed as a picture.
+bool isBidiControl(const std::string& name, std::size_t at) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(name[at + i]); };
+    const std::size_t left = name.size() - at;
+    if (left >= 2 && b(0) == 0xD8 && b(1) == 0x9C)
+        return true;
+    if (left < 3 || b(0) != 0xE2)
+        return false;
+    if (b(1) == 0x80)
+        return b(2) == 0x8E || b(2) == 0x8F || (b(2) >= 0xAA && b(2) <= 0xAE);
+    return b(1) == 0x81 && b(2) >= 0xA6 && b(2) <= 0xA9;
+}
+
 } // namespace
 
 std::string FileNameCheck::problem(const std::string& name) const {
@@ -32,11 +46,12 @@ std::string FileNameCheck::problem(const std::string& name) const {
         return "the file name \"" + name + "\" names a folder";
     if (name.size() > MaxNameBytes)
         return "the file name is longer than 255 bytes";
-    for (const char c : name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
         const auto u = static_cast<unsigned char>(c);
         if (c == '/' || c == '\\')
             return "the file name holds a folder separator";
-        if (u < 0x20 || u == 0x7F)
+        if (u < 0x20 || u == 0x7F || isBidiControl(name, i))
             return "the file name holds a control character";
     }
     if (m_separator == '\\') {

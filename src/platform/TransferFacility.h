@@ -34,6 +34,9 @@ struct TransferResult {
     std::chrono::seconds retryAfter{0};
     // Kept only for a transient failure that had received data.
     PartialFile partial;
+    // On success, the file the data was saved under: the target asked for, or the first free
+    // "name (N).ext" beside it when that name was taken.
+    std::string savedPath;
 };
 
 // Notifications of one transfer, made on the thread that runs it.
@@ -44,6 +47,12 @@ public:
     // Bytes received so far and bytes expected (0 while unknown). Return false to abort.
     virtual bool onProgress(std::uint64_t received, std::uint64_t expected) = 0;
     virtual void onStop(const TransferResult& result) = 0;
+    // The file the data will be saved under (the target asked for, or a free name beside it
+    // when that one is taken), told once it is chosen, before the progress that follows.
+    virtual void onSaving(const std::string& path) { (void)path; }
+    // The server let the transfer continue a kept partial file from `offset` bytes: the
+    // progress that follows counts those bytes in, though they did not come in this attempt.
+    virtual void onResumed(std::uint64_t offset) { (void)offset; }
 };
 
 // One blocking URL-to-file transfer on the calling thread. Implementations are used from
@@ -51,8 +60,18 @@ public:
 class TransferFacility {
 public:
     virtual ~TransferFacility() = default;
+    // `resume`, when not empty, is what an earlier attempt of the same file kept: the
+    // transfer asks for the rest and appends it only when the server's answer provably
+    // continues that file; otherwise it starts over. Either way the transfer owns the file.
     virtual TransferResult transfer(const std::string& url, const std::string& targetPath,
-                                    TransferCallback& callback) = 0;
+                                    const PartialFile& resume, TransferCallback& callback) = 0;
+    TransferResult transfer(const std::string& url, const std::string& targetPath,
+                            TransferCallback& callback) {
+        return transfer(url, targetPath, PartialFile{}, callback);
+    }
+    // Removes a kept partial file that no attempt will continue: only a regular file of the
+    // transfer's own temporary naming, never a link or anything else under that path.
+    virtual void discardPartial(const PartialFile& partial) = 0;
 };
 
 } // namespace torvaline

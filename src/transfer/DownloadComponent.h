@@ -21,6 +21,12 @@ public:
     // Set before Start to continue what an earlier attempt of the same row kept; the transfer
     // then owns that file (it appends to it or discards it). Empty for a first attempt.
     PartialFile Resume;
+    // Where the running transfer saves the file, once it has chosen (the target, or a free
+    // "name (N).ext" beside it); written by the component before its progress events.
+    std::string SavingPath;
+    // Bytes of the file an earlier attempt brought, which the running transfer continues;
+    // 0 when it started from the beginning. Written like SavingPath.
+    std::uint64_t ResumedFrom = 0;
 
     virtual void Start() = 0;
     virtual void Stop() = 0;

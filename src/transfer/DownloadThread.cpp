@@ -5,19 +5,20 @@
 
 namespace torvaline {
 
-DownloadThread::DownloadThread(std::string url, std::string targetPath,
+DownloadThread::DownloadThread(std::string url, std::string targetPath, PartialFile resume,
                                std::shared_ptr<TransferFacility> facility, EventLoop& loop,
                                std::shared_ptr<DownloadLink> link)
     : m_url(std::move(url))
     , m_targetPath(std::move(targetPath))
     , m_facility(std::move(facility))
     , m_loop(loop)
-    , m_link(std::move(link)) {}
+    , m_link(std::move(link))
+    , m_resume(std::move(resume)) {}
 
 void DownloadThread::run() {
     TransferResult result;
     try {
-        result = m_facility->transfer(m_url, m_targetPath, *this);
+        result = m_facility->transfer(m_url, m_targetPath, m_resume, *this);
     } catch (const std::exception& e) {
         result = {TransferOutcome::Failed, std::string("the transfer failed: ") + e.what()};
     } catch (...) {

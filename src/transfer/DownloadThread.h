@@ -30,7 +30,7 @@ public:
     using FinishDispatch =
         std::function<void(DownloadThread& sender, bool canceled, const TransferResult& result)>;
 
-    DownloadThread(std::string url, std::string targetPath,
+    DownloadThread(std::string url, std::string targetPath, PartialFile resume,
                    std::shared_ptr<TransferFacility> facility, EventLoop& loop,
                    std::shared_ptr<DownloadLink> link);
 
@@ -48,10 +48,16 @@ public:
     // Figures of the latest progress notification, in KiB (written before its hand-off).
     std::uint32_t receivedKiB() const { return m_receivedKiB; }
     std::uint32_t expectedKiB() const { return m_expectedKiB; }
+    // The file the transfer saves to, as last told (written before a progress hand-off).
+    const std::string& savingPath() const { return m_savingPath; }
+    // Bytes continued from an earlier attempt, as last told (written like savingPath).
+    std::uint64_t resumedFrom() const { return m_resumedFrom; }
 
     void onStart() override;
     bool onProgress(std::uint64_t received, std::uint64_t expected) override;
     void onStop(const TransferResult& result) override;
+    void onSaving(const std::string& path) override { m_savingPath = path; }
+    void onResumed(std::uint64_t offset) override { m_resumedFrom = offset; }
 
 private:
     void handOff(const std::function<void()>& fn);
@@ -64,6 +70,9 @@ private:
     std::shared_ptr<DownloadLink> m_link;
     std::uint32_t m_receivedKiB = 0;
     std::uint32_t m_expectedKiB = 0;
+    std::string m_savingPath;
+    std::uint64_t m_resumedFrom = 0;
+    const PartialFile m_resume;
     bool m_finishDelivered = false;
 };
 

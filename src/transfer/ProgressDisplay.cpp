@@ -9,6 +9,7 @@
 #include "platform/Timer.h"
 #include "transfer/DownloadComponent.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -98,23 +99,39 @@ void ProgressDisplay::DownloadFile1Progress(std::uint32_t ReceivedBytes,
                        FormatFixed2(received * 100 / total, 1, m_separator) + " %");
     }
 
+    // A resumed transfer's earlier part came in another attempt: speed, estimate and time
+    // left are about this attempt's bytes and seconds only.
+    const std::uint64_t resumed =
+        std::min<std::uint64_t>(m_downloadFile1.ResumedFrom >> 10, ReceivedBytes);
+    const std::uint64_t totalNow = total - resumed;
+    const std::uint64_t receivedNow = received - resumed;
     const std::int32_t seconds = m_state.TransferSeconds;
     if (seconds > 1) {
         if (!m_sizeUnknown) {
-            estimate(static_cast<std::int64_t>(total) * seconds /
-                     static_cast<std::int64_t>(received));
+            estimate(static_cast<std::int64_t>(totalNow) * seconds /
+                     static_cast<std::int64_t>(receivedNow));
             m_list.setCell(row, DownloadList::Estimated,
                            m_longEstimate ? m_estimateText : TimeText(m_estimatedTime));
         }
-        const std::int64_t speed = static_cast<std::int64_t>(received) / seconds;
+        const std::int64_t speed = static_cast<std::int64_t>(receivedNow) / seconds;
         m_list.setCell(row, DownloadList::Speed, FormatTwoDigits(speed) + "Kb/s");
     }
 
     m_statusBar.setText(0, "Downloading...");
     m_statusBar.setText(1, m_list.cell(row, DownloadList::Progress));
-    m_statusBar.setText(2, " " + m_state.FinalFileName);
+    m_statusBar.setText(2, " " + shownName());
     m_statusBar.setWidth(0, PixelsPerCharacter * static_cast<int>(m_statusBar.text(0).size()));
     m_statusBar.setWidth(2, PixelsPerCharacter * static_cast<int>(m_statusBar.text(2).size()));
+}
+
+std::string ProgressDisplay::shownName() const {
+    // The transfer saves beside an existing file of the same name rather than over it; the
+    // user must see the name the file really gets.
+    const std::string& path = m_downloadFile1.SavingPath;
+    if (path.empty())
+        return m_state.FinalFileName;
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 void ProgressDisplay::estimate(std::int64_t seconds) {

@@ -48,6 +48,7 @@ public:
 private:
     std::string megabytes(std::uint32_t kib) const;
     void estimate(std::int64_t seconds);
+    std::string shownName() const;
 
     DownloadList& m_list;
     StatusBar& m_statusBar;

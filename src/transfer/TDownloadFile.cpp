@@ -44,9 +44,15 @@ void TDownloadFile::Start() {
         return;
     }
     m_busy = true;
+    SavingPath.clear();
+    ResumedFrom = 0;
+    // From here the transfer owns the kept file: it continues it or discards it, and a later
+    // Start must not be handed the same file again.
+    PartialFile resume = std::move(Resume);
+    Resume = PartialFile{};
     auto link = std::make_shared<DownloadLink>();
     auto worker =
-        std::make_shared<DownloadThread>(UrlToDownload, FileName, m_facility, m_loop, link);
+        std::make_shared<DownloadThread>(UrlToDownload, FileName, resume, m_facility, m_loop, link);
     // The dispatchers run on the GUI thread, the only thread that destroys the component, so
     // checking the link there is enough to know the component is still alive.
     worker->startDispatch = [this, link](DownloadThread& sender) {
@@ -83,6 +89,7 @@ void TDownloadFile::Start() {
         started = false;
     }
     if (!started) {
+        Resume = std::move(resume); // no transfer took it
         link->attached.store(false);
         m_link.reset();
         m_busy = false;
@@ -97,8 +104,14 @@ void TDownloadFile::Stop() {
         raiseError(ErrorCode::ecNotActive);
 }
 
-void TDownloadFile::DiscardPartial(const PartialFile&) {
-    // No transfer keeps a partial file yet: every failed attempt removes its own.
+void TDownloadFile::DiscardPartial(const PartialFile& partial) {
+    if (partial.empty())
+        return;
+    try {
+        m_facility->discardPartial(partial);
+    } catch (...) {
+        // Nothing to tell the user: at worst a temporary file stays behind.
+    }
 }
 
 void TDownloadFile::raiseError(ErrorCode code) {
@@ -121,6 +134,8 @@ void TDownloadFile::dispatchStart(DownloadThread& sender) {
 }
 
 void TDownloadFile::dispatchProgress(DownloadThread& sender) {
+    SavingPath = sender.savingPath();
+    ResumedFrom = sender.resumedFrom();
     try {
         if (OnProgress)
             OnProgress(&sender, sender.receivedKiB(), sender.expectedKiB());

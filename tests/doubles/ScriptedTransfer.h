@@ -17,7 +17,7 @@ namespace torvaline::test {
 class ScriptedTransfer final : public TransferFacility {
 public:
     struct Step {
-        enum Kind { Start, Progress, Hold, Stop, Throw } kind;
+        enum Kind { Start, Progress, Hold, Stop, Throw, Resumed } kind;
         std::uint64_t received = 0;
         std::uint64_t expected = 0;
         TransferResult result{TransferOutcome::Succeeded, ""};
@@ -29,16 +29,19 @@ public:
         return {Step::Stop, 0, 0, std::move(result)};
     }
     static Step fail() { return {Step::Throw}; }
+    static Step resumed(std::uint64_t offset) { return {Step::Resumed, offset}; }
 
     std::vector<Step> script;
     // What transfer() returns when the script runs out.
     TransferResult returned{TransferOutcome::Succeeded, ""};
 
+    using TransferFacility::transfer;
     TransferResult transfer(const std::string& url, const std::string& targetPath,
-                            TransferCallback& callback) override {
+                            const PartialFile& resume, TransferCallback& callback) override {
         {
             std::lock_guard lock(m_mutex);
             m_calls.push_back({url, targetPath});
+            m_resumed.push_back(resume.path);
         }
         for (const Step& step : script) {
             switch (step.kind) {
@@ -69,6 +72,9 @@ public:
                 return step.result;
             case Step::Throw:
                 throw std::runtime_error("socket layer exploded");
+            case Step::Resumed:
+                callback.onResumed(step.received);
+                break;
             }
         }
         return returned;
@@ -97,6 +103,19 @@ public:
         std::lock_guard lock(m_mutex);
         return m_calls;
     }
+    // The partial file each call was asked to continue (empty: none).
+    std::vector<std::string> resumed() const {
+        std::lock_guard lock(m_mutex);
+        return m_resumed;
+    }
+    void discardPartial(const PartialFile& partial) override {
+        std::lock_guard lock(m_mutex);
+        m_discarded.push_back(partial.path);
+    }
+    std::vector<std::string> discarded() const {
+        std::lock_guard lock(m_mutex);
+        return m_discarded;
+    }
 
 private:
     void record(bool answer) {
@@ -110,6 +129,8 @@ private:
     bool m_released = false;
     std::vector<bool> m_answers;
     std::vector<std::pair<std::string, std::string>> m_calls;
+    std::vector<std::string> m_resumed;
+    std::vector<std::string> m_discarded;
 };
 
 } // namespace torvaline::test

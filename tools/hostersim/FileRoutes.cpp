@@ -46,6 +46,15 @@ struct Gate {
     std::mutex mutex;
     std::condition_variable cv;
     bool released = false;
+    std::map<std::string, int> attempts; // requests per file name
+    std::vector<FileRequestRecord> log;
+
+    // How many requests for `name` came before this one; logs this one.
+    int attempt(const std::string& name, const httplib::Request& req) {
+        std::lock_guard lock(mutex);
+        log.push_back({name, req.get_header_value("Range"), req.get_header_value("If-Range")});
+        return attempts[name]++;
+    }
 
     // Sleeps until `until`; false when the server is letting go.
     bool sleepUntil(std::chrono::steady_clock::time_point until) {
@@ -94,7 +103,22 @@ struct FileRequest {
     std::uint64_t rate = 0;
     std::optional<std::uint64_t> cut;
     std::optional<std::uint64_t> stall;
+    // A length announced beyond what is served: the body trickles out (at `rate`) up to
+    // `size` and then holds, as a hoster that lies about the size would.
+    std::optional<std::uint64_t> announce;
+    // Which version of the file is served; a changed file has other bytes and another ETag.
+    int version = 0;
 };
+
+std::string etagOf(const FileRequest& file) {
+    return "\"" + std::to_string(file.size) + "-v" + std::to_string(file.version) + "\"";
+}
+
+// The error page some hosters send with status 200 where the file should be. Its title has a
+// tab and a control byte in it, as a careless template gives.
+const char* const ErrorPage = "\xEF\xBB\xBF\r\n  <!DOCTYPE html>\n<html><head><title>\n  Download\t"
+                              "limit\x01 reached </title></head>\n<body><p>Come back later.</p>"
+                              "</body></html>\n";
 
 void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httplib::Response& res) {
     constexpr std::size_t Chunk = 256 * 1024;
@@ -108,21 +132,25 @@ void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httpl
     state->buffer.resize(chunk);
 
     res.set_content_provider(
-        file.size, "application/octet-stream",
+        file.announce.value_or(file.size), "application/octet-stream",
         [file, gate, state, chunk](std::size_t offset, std::size_t length,
                                    httplib::DataSink& sink) {
-            if (file.stall && offset >= *file.stall) {
+            if ((file.stall && offset >= *file.stall) || offset >= file.size) {
                 gate->sleepUntil(std::chrono::steady_clock::now() + std::chrono::seconds(120));
                 return false;
             }
             if (file.cut && offset >= *file.cut)
                 return false;
             std::uint64_t n = std::min<std::uint64_t>(length, chunk);
+            n = std::min<std::uint64_t>(n, file.size - offset);
             if (file.stall)
                 n = std::min<std::uint64_t>(n, *file.stall - offset);
             if (file.cut)
                 n = std::min<std::uint64_t>(n, *file.cut - offset);
             fillContent(offset, state->buffer.data(), n);
+            if (file.version != 0)
+                for (std::uint64_t i = 0; i < n; ++i)
+                    state->buffer[i] = static_cast<char>(state->buffer[i] ^ (0x5A + file.version));
             if (!sink.write(state->buffer.data(), n))
                 return false;
             if (file.rate) {
@@ -172,6 +200,7 @@ void addFileRoutes(httplib::Server& server) {
             file.cut = number(req, "cut");
             file.stall = number(req, "stall");
             status = number(req, "status");
+            file.announce = number(req, "announce");
         } catch (const std::invalid_argument& e) {
             res.status = 400;
             res.set_content(std::string("bad parameter ") + e.what() + "\n", "text/plain");
@@ -184,14 +213,57 @@ void addFileRoutes(httplib::Server& server) {
         }
         if (status && *status != 200) {
             res.status = static_cast<int>(*status);
+            if (req.has_param("retry"))
+                res.set_header("Retry-After", req.get_param_value("retry"));
             res.set_content("status " + std::to_string(*status) + "\n", "text/plain");
             return;
         }
-        if (file.size == 0) // a provider of no length would never be asked and never end
+        if (req.has_param("page")) {
+            // typed: announced as a web page; anything else: sent as a file, only its bytes
+            // tell what it is.
+            const bool typed = req.get_param_value("page") == "typed";
+            res.set_content(ErrorPage,
+                            typed ? "text/html; charset=utf-8" : "application/octet-stream");
+            return;
+        }
+        const std::string name = req.matches[1];
+        const int attempt = gate->attempt(name, req);
+        if (req.has_param("changes"))
+            file.version = attempt;
+        if (attempt == 0 && req.has_param("cutonce")) {
+            try {
+                file.cut = number(req, "cutonce");
+            } catch (const std::invalid_argument&) {
+            }
+        }
+        res.set_header("ETag", etagOf(file));
+        // The server library answers a Range itself; clearing the request's ranges is the
+        // way to play a server that ignores them (the request is ours to change here).
+        auto& ranges = const_cast<httplib::Request&>(req).ranges;
+        const bool stale = req.has_header("If-Range") &&
+                           req.get_header_value("If-Range") != etagOf(file) &&
+                           req.get_param_value("ifrange") != "ignore";
+        if (req.get_param_value("ranges") == "ignore" || stale)
+            ranges.clear();
+        if (file.size == 0 &&
+            !file.announce) // a provider of no length would never be asked and never end
             res.set_content(std::string(), "application/octet-stream");
         else
             serveFile(file, gate, res);
     });
+}
+
+std::vector<FileRequestRecord> fileRequests(httplib::Server& server) {
+    std::shared_ptr<Gate> gate;
+    {
+        std::lock_guard lock(registryMutex);
+        auto it = registry().find(&server);
+        if (it == registry().end())
+            return {};
+        gate = it->second;
+    }
+    std::lock_guard lock(gate->mutex);
+    return gate->log;
 }
 
 void releaseFileRoutes(httplib::Server& server) {

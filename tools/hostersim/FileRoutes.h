@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace httplib {
 class Server;
@@ -10,12 +12,30 @@ class Server;
 namespace hostersim {
 
 // The file side of the emulator:
-//   GET /file/<name>?size=N[&rate=BYTES_PER_SEC][&status=CODE][&cut=N][&stall=N][&cookie=NAME]
+//   GET /file/<name>?size=N[&rate=BYTES_PER_SEC][&status=CODE][&retry=RETRY_AFTER][&cut=N]
+//                    [&stall=N][&cookie=NAME][&announce=N][&page=typed|sniffed]
 // serves N bytes of deterministic content with their length announced. rate throttles;
-// status answers that status with a small body instead; cut closes the connection after N
-// bytes; stall stops sending after N bytes and holds the connection (at most 120 s, or until
-// releaseFileRoutes); cookie=NAME answers 403 unless the request carries a cookie NAME.
+// status answers that status with a small body instead (retry: its Retry-After); cut closes
+// the connection after N bytes; stall stops sending after N bytes and holds the connection
+// (at most 120 s, or until releaseFileRoutes); cookie=NAME answers 403 unless the request
+// carries a cookie NAME; announce=N announces N bytes but sends only `size` of them, then
+// holds; page answers 200 with a hoster's HTML error page instead of the file, typed as
+// text/html or (sniffed) sent as a file, so that only its bytes tell what it is.
+// Every file carries an ETag and honours Range with If-Range, unless told otherwise:
+//   ranges=ignore    answers every request with 200 and the whole file
+//   ifrange=ignore   serves the range even when If-Range names another version
+//   changes=1        every request for the name gets another version (bytes and ETag)
+//   cutonce=N        the first request for the name is cut after N bytes, later ones are not
 void addFileRoutes(httplib::Server& server);
+
+// One request for a file, as the resuming tests want to see it.
+struct FileRequestRecord {
+    std::string name;
+    std::string range;   // the Range header, empty when none
+    std::string ifRange; // the If-Range header, empty when none
+};
+// Every file request `server` answered, in order.
+std::vector<FileRequestRecord> fileRequests(httplib::Server& server);
 
 // Lets go of every stalled or throttled response of `server`, so that its stop() returns
 // promptly. Call it right before stop().

@@ -1,15 +1,19 @@
 #include "adapters/curl/CurlTransfer.h"
 
 #include "adapters/curl/CurlShare.h"
+#include "adapters/curl/DownloadTarget.h"
+#include "adapters/curl/ErrorPage.h"
+#include "adapters/curl/TransferAnswer.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace torvaline {
@@ -17,105 +21,252 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// What one transfer keeps while libcurl calls back into it.
-struct Job {
-    Job(TransferCallback& cb, CURL* h, std::chrono::milliseconds interval)
-        : callback(cb)
-        , easy(h)
-        , progressInterval(interval) {}
-
-    TransferCallback& callback;
-    CURL* easy;
-    std::chrono::milliseconds progressInterval;
-    int fd = -1;
-    std::uint64_t received = 0;
-    std::uint64_t expected = 0;
-    int writeErrno = 0;
-    bool aborted = false;
-    SteadyClock::time_point lastNotice = SteadyClock::now();
-
-    bool notify() {
-        lastNotice = SteadyClock::now();
-        if (!callback.onProgress(received, expected))
-            aborted = true;
-        return !aborted;
-    }
-};
-
 std::string errnoText(int error) {
     char buffer[256];
     // The GNU variant may return a static string instead of filling the buffer.
     return strerror_r(error, buffer, sizeof buffer);
 }
 
-// The end of every response's headers: only the final answer's length counts, and with it
-// known the disk space is claimed at once (one extent, and a full disk fails up front).
+// What one transfer keeps while libcurl calls back into it.
+struct Job {
+    Job(TransferCallback& cb, CURL* h, const CurlTransferOptions& o, DownloadTarget& t,
+        std::string name, const PartialFile& r)
+        : callback(cb)
+        , easy(h)
+        , options(o)
+        , target(t)
+        , fileName(std::move(name))
+        , resume(r) {}
+
+    TransferCallback& callback;
+    CURL* easy;
+    const CurlTransferOptions& options;
+    DownloadTarget& target;
+    std::string fileName;
+    const PartialFile& resume;
+    // Bytes of a kept file we asked the server to continue; 0 when we asked for all of it.
+    std::uint64_t offered = 0;
+    // Bytes the file held before this answer's body: the continued part.
+    std::uint64_t base = 0;
+    // The answer did not continue the kept file: ask again for the whole file.
+    bool startOver = false;
+    std::string validator;
+
+    TransferAnswer answer;
+    std::uint64_t received = 0; // body bytes that arrived
+    std::uint64_t written = 0;  // bytes in the file
+    std::uint64_t expected = 0;
+    std::uint64_t reservedTo = 0;
+    int writeErrno = 0;
+    bool aborted = false;
+    // Set when we ended the answer ourselves, with why.
+    bool refused = false;
+    TransferResult refusal;
+    // The body's start is held back until it shows whether it is a web page.
+    bool sniffing = true;
+    std::string head;
+    bool webPage = false;
+    std::string page;
+    SteadyClock::time_point lastNotice = SteadyClock::now();
+
+    // Back to a request for the whole file, into an empty file.
+    void reset() {
+        answer = {};
+        offered = base = received = written = expected = reservedTo = 0;
+        startOver = refused = webPage = false;
+        sniffing = true;
+        head.clear();
+        page.clear();
+    }
+
+    bool notify() {
+        lastNotice = SteadyClock::now();
+        if (!callback.onProgress(base + received, expected))
+            aborted = true;
+        return !aborted;
+    }
+
+    bool refuse(std::string reason, bool transient = false) {
+        refused = true;
+        refusal = {TransferOutcome::Failed, std::move(reason)};
+        refusal.transient = transient;
+        return false;
+    }
+
+    // The final answer's headers are in: decides whether its body is worth reading.
+    bool accept(long status) {
+        if (status == 416 && offered > 0) {
+            // The kept part reaches past the file as it is now: it changed.
+            startOver = true;
+            return false;
+        }
+        if (status >= 400) {
+            refuse("the server answered with HTTP status " + std::to_string(status),
+                   TransferAnswer::isTransientStatus(status));
+            refusal.retryAfter = answer.retryAfterSeconds();
+            return false;
+        }
+        if (status < 200 || status >= 300 || (status == 206 && offered == 0))
+            return refuse("the server answered with HTTP status " + std::to_string(status));
+        if (status == 206) {
+            if (!continuesKeptFile()) {
+                // Another version of the file, or another piece of it: never spliced.
+                startOver = true;
+                return false;
+            }
+            base = written = reservedTo = offered;
+            expected = resume.total;
+            validator = resume.validator;
+            sniffing = false; // the body does not start the document
+            callback.onResumed(base);
+        } else {
+            if (offered > 0 && !target.restart())
+                return refuse(target.problem());
+            offered = 0;
+            curl_off_t announced = -1;
+            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
+            validator = answer.validator();
+        }
+        if (ErrorPage::isHtmlType(answer.contentType) && !ErrorPage::isHtmlName(fileName)) {
+            webPage = true;
+            sniffing = false;
+            return true;
+        }
+        const std::uint64_t free = target.freeSpace();
+        if (expected - base > free)
+            return refuse("not enough free space: needs " +
+                          TransferAnswer::sizeText(expected - base) + ", " +
+                          TransferAnswer::sizeText(free) + " free");
+        return reserve(written);
+    }
+
+    bool continuesKeptFile() const {
+        std::uint64_t first = 0, last = 0, total = 0;
+        if (!answer.contentRangeOf(first, last, total))
+            return false;
+        if (first != offered || total != resume.total || last + 1 != total)
+            return false;
+        return resume.validator.empty() || answer.etag == resume.validator ||
+               answer.lastModified == resume.validator;
+    }
+
+    // Claims the space for the bytes up to `position` and a window beyond.
+    bool reserve(std::uint64_t position) {
+        if (expected == 0 || target.temporaryPath().empty() ||
+            position + options.reserveAhead / 2 <= reservedTo)
+            return true;
+        const std::uint64_t upTo = std::min(expected, position + options.reserveAhead);
+        if (upTo <= reservedTo)
+            return true;
+        const int rc = posix_fallocate(target.fd(), static_cast<off_t>(reservedTo),
+                                       static_cast<off_t>(upTo - reservedTo));
+        reservedTo = upTo; // a file system without the call is not asked again
+        if (rc == ENOSPC || rc == EFBIG || rc == EIO || rc == EDQUOT) {
+            writeErrno = rc;
+            return false;
+        }
+        return true;
+    }
+
+    bool write(const char* data, std::size_t length) {
+        if (!reserve(written + length))
+            return false;
+        std::size_t done = 0;
+        while (done < length) {
+            const ssize_t n = ::write(target.fd(), data + done, length - done);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                writeErrno = errno == EAGAIN ? EIO : errno;
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        written += length;
+        return true;
+    }
+
+    void keepPage(const char* data, std::size_t length) {
+        page.append(data, std::min(length, ErrorPage::KeptBytes -
+                                               std::min(ErrorPage::KeptBytes, page.size())));
+    }
+
+    // Enough of the body (or all of it) is in to tell a web page from the file.
+    bool decide() {
+        sniffing = false;
+        if (ErrorPage::looksLikeHtml(head) && !ErrorPage::isHtmlName(fileName)) {
+            webPage = true;
+            keepPage(head.data(), head.size());
+            return true;
+        }
+        const bool ok = write(head.data(), head.size());
+        head.clear();
+        head.shrink_to_fit();
+        return ok;
+    }
+};
+
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
     const size_t length = size * count;
-    if (length > 2 || (length > 0 && data[0] != '\r' && data[0] != '\n'))
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+        job.answer = {};
         return length;
+    }
+    if (!line.empty()) {
+        job.answer.takeHeader(line);
+        return length;
+    }
+    // The end of one answer's headers.
     long status = 0;
     curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status >= 300)
-        return length;
-    curl_off_t announced = -1;
-    curl_easy_getinfo(job.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    job.expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
-    if (job.expected > 0) {
-        const int rc = posix_fallocate(job.fd, 0, static_cast<off_t>(job.expected));
-        if (rc == ENOSPC || rc == EFBIG || rc == EIO) {
-            job.writeErrno = rc;
-            return 0;
-        }
-    }
-    return length;
+    if (status < 200 || (status >= 300 && status < 400 && job.answer.location))
+        return length; // an interim answer or a redirect that libcurl follows
+    return job.accept(status) ? length : 0;
 }
 
 size_t onData(char* data, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
     const size_t length = size * count;
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::write(job.fd, data + done, length - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            job.writeErrno = errno;
-            return 0;
-        }
-        done += static_cast<size_t>(n);
-    }
     job.received += length;
-    return length;
+    if (job.webPage) {
+        job.keepPage(data, length);
+        // Its title is all we want of it.
+        return job.page.size() < ErrorPage::KeptBytes ? length : 0;
+    }
+    if (job.sniffing) {
+        job.head.append(data, length);
+        if (job.head.size() < ErrorPage::SniffBytes)
+            return length;
+        return job.decide() ? length : 0;
+    }
+    return job.write(data, length) ? length : 0;
 }
 
 // libcurl calls this after every read while data flows and about once a second when it
 // does not; notifying at most every progressInterval keeps the GUI from pacing the transfer.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& job = *static_cast<Job*>(user);
-    if (SteadyClock::now() - job.lastNotice < job.progressInterval)
+    if (SteadyClock::now() - job.lastNotice < job.options.progressInterval)
         return 0;
     return job.notify() ? 0 : 1;
 }
 
-std::string failureReason(CURLcode rc, const Job& job, const char* detail,
-                          const std::string& partPath) {
+std::string failureReason(CURLcode rc, const Job& job, const char* detail) {
     const std::string more = detail[0] ? std::string(" (") + detail + ")" : std::string();
     switch (rc) {
-    case CURLE_HTTP_RETURNED_ERROR: {
-        long status = 0;
-        curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &status);
-        return "the server answered with HTTP status " + std::to_string(status);
-    }
     case CURLE_PARTIAL_FILE:
-        return "the connection closed after " + std::to_string(job.received) + " of " +
+        return "the connection closed after " + std::to_string(job.base + job.received) + " of " +
                std::to_string(job.expected) + " bytes";
     case CURLE_OPERATION_TIMEDOUT:
         return "the transfer stalled" + more;
     case CURLE_WRITE_ERROR:
         if (job.writeErrno)
-            return "cannot write " + partPath + ": " + errnoText(job.writeErrno);
+            return "cannot write " + job.target.temporaryPath() + ": " + errnoText(job.writeErrno);
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         return "only http and https links are downloaded" + more;
@@ -132,6 +283,11 @@ std::string failureReason(CURLcode rc, const Job& job, const char* detail,
     return std::string(curl_easy_strerror(rc)) + more;
 }
 
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions options)
@@ -141,27 +297,22 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions
 }
 
 TransferResult CurlTransfer::transfer(const std::string& url, const std::string& targetPath,
-                                      TransferCallback& callback) {
+                                      const PartialFile& resume, TransferCallback& callback) {
     callback.onStart();
-    const std::string partPath = targetPath + ".part";
     TransferResult result{TransferOutcome::Failed, ""};
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
-    Job job(callback, easy.get(), m_options.progressInterval);
-    // A device or pipe (/dev/null) is written as it is: renaming a .part onto it would
-    // replace the device node itself.
-    struct stat existing {};
-    const bool direct = ::stat(targetPath.c_str(), &existing) == 0 &&
-                        (S_ISCHR(existing.st_mode) || S_ISFIFO(existing.st_mode));
-    // O_NOFOLLOW: a link planted under the .part name must not redirect the write elsewhere.
-    job.fd = direct ? ::open(targetPath.c_str(), O_WRONLY | O_CLOEXEC)
-                    : ::open(partPath.c_str(),
-                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    DownloadTarget target;
+    Job job(callback, easy.get(), m_options, target, baseName(targetPath), resume);
     if (!easy) {
         result.reason = "libcurl could not start a transfer";
-    } else if (job.fd < 0) {
-        result.reason =
-            "cannot create " + (direct ? targetPath : partPath) + ": " + errnoText(errno);
+    } else if (!target.prepare(targetPath, resume)) {
+        result.reason = target.problem();
+    } else {
+        callback.onSaving(target.savingPath());
+    }
+    if (!result.reason.empty()) {
+        // Nothing to fetch into.
     } else if (!job.notify()) {
         result = {TransferOutcome::Cancelled, "cancelled"};
     } else {
@@ -169,7 +320,6 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         CURL* h = easy.get();
         curl_easy_setopt(h, CURLOPT_URL, url.c_str());
         CurlShare::restrictToWeb(h, m_options.maxRedirects);
-        curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, m_options.bufferSize);
@@ -188,39 +338,84 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         if (m_share)
             m_share->attach(h);
 
-        const CURLcode rc = curl_easy_perform(h);
-        if (job.aborted)
+        // Continuing a kept file: the rest of it, and only if it is still the same version.
+        std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> ifRange(nullptr,
+                                                                            &curl_slist_free_all);
+        job.offered = target.adopted();
+        if (job.offered > 0) {
+            const std::string range = std::to_string(job.offered) + "-";
+            curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+            if (!resume.validator.empty()) {
+                ifRange.reset(
+                    curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
+                curl_easy_setopt(h, CURLOPT_HTTPHEADER, ifRange.get());
+            }
+        }
+        CURLcode rc = curl_easy_perform(h);
+        if (job.startOver && !job.aborted) {
+            // The answer would not continue our file: the whole file, from an empty one.
+            curl_easy_setopt(h, CURLOPT_RANGE, nullptr);
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+            job.reset();
+            detail[0] = '\0';
+            rc = target.restart() ? curl_easy_perform(h) : CURLE_WRITE_ERROR;
+            if (job.startOver)
+                job.refuse("the server sent part of the file only");
+        }
+        // A body shorter than the look-ahead is judged once it is all in.
+        if (rc == CURLE_OK && job.sniffing && !job.decide())
+            rc = CURLE_WRITE_ERROR;
+        if (job.aborted) {
             result = {TransferOutcome::Cancelled, "cancelled"};
-        else if (rc != CURLE_OK)
-            result.reason = failureReason(rc, job, detail, partPath);
-        else if (job.expected > 0 && job.received != job.expected)
-            result.reason = "the body had " + std::to_string(job.received) + " of " +
+        } else if (job.refused) {
+            result = job.refusal;
+        } else if (job.webPage) {
+            const std::string title = ErrorPage::title(job.page);
+            result.reason =
+                title.empty() ? "the server sent a web page instead of the file" : title;
+        } else if (rc != CURLE_OK) {
+            result.reason = failureReason(rc, job, detail);
+            result.transient = TransferAnswer::isTransientCode(rc);
+        } else if (job.expected > 0 && job.base + job.received != job.expected) {
+            result.reason = "the body had " + std::to_string(job.base + job.received) + " of " +
                             std::to_string(job.expected) + " bytes";
-        else
+            result.transient = true;
+        } else {
             result.outcome = TransferOutcome::Succeeded;
+        }
 
         // The final counts. A stop answered here still keeps the old file: the user asked.
         const bool goOn = job.notify();
         if (result.outcome == TransferOutcome::Succeeded && !goOn)
             result = {TransferOutcome::Cancelled, "cancelled"};
+
+        // What came of a file whose size we know is worth continuing after a transient
+        // failure; the version it belongs to goes with it.
+        if (result.outcome == TransferOutcome::Failed && result.transient && job.written > 0 &&
+            job.expected > job.written && !job.webPage) {
+            result.partial = target.keep(job.written);
+            result.partial.total = result.partial.empty() ? 0 : job.expected;
+            result.partial.validator = result.partial.empty() ? std::string() : job.validator;
+        }
     }
 
-    if (job.fd >= 0) {
-        // A close error is a lost write on some file systems: the data is not safely there.
-        if (::close(job.fd) != 0 && result.outcome == TransferOutcome::Succeeded)
-            result = {TransferOutcome::Failed,
-                      "cannot write " + partPath + ": " + errnoText(errno)};
-        if (direct) {
-            // Nothing to rename or remove.
-        } else if (result.outcome == TransferOutcome::Succeeded &&
-                   std::rename(partPath.c_str(), targetPath.c_str()) != 0)
-            result = {TransferOutcome::Failed,
-                      "cannot rename " + partPath + " to " + targetPath + ": " + errnoText(errno)};
-        if (!direct && result.outcome != TransferOutcome::Succeeded)
-            ::unlink(partPath.c_str());
+    // Settled before the end is told: whoever hears it may look at the folder at once.
+    if (result.outcome == TransferOutcome::Succeeded) {
+        if (target.commit())
+            result.savedPath = target.savingPath();
+        else
+            result = {TransferOutcome::Failed, target.problem()};
     }
+    target.discard();
+    // A kept file this attempt could not even look at is still ours to remove.
+    if (!resume.empty() && target.adopted() == 0)
+        DownloadTarget::discardPartial(resume);
     callback.onStop(result);
     return result;
+}
+
+void CurlTransfer::discardPartial(const PartialFile& partial) {
+    DownloadTarget::discardPartial(partial);
 }
 
 } // namespace torvaline

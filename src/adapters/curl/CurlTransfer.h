@@ -3,6 +3,7 @@
 #include "platform/TransferFacility.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,9 +13,10 @@ class CurlShare;
 
 struct CurlTransferOptions {
     // A connection that brings less than lowSpeedLimit bytes per second for lowSpeedTime
-    // seconds is dead: the transfer ends as failed instead of hanging for ever.
-    long lowSpeedLimit = 1;
-    long lowSpeedTime = 30;
+    // seconds is dead: the transfer ends as stalled instead of hanging for ever. The default
+    // is less than 1 KiB in a minute.
+    long lowSpeedLimit = 17;
+    long lowSpeedTime = 60;
     long connectTimeout = 30;
     long maxRedirects = 10;
     // libcurl's 16 KiB default loses to the curl tool on a fast link.
@@ -22,18 +24,26 @@ struct CurlTransferOptions {
     // The least time between two progress notifications while data flows: each one is a
     // hand-off to the GUI thread that pauses the transfer.
     std::chrono::milliseconds progressInterval{100};
+    // Disk space is claimed this far ahead of the bytes that arrived (in one extent, and a
+    // full disk fails early), never the whole announced length at once: a hostile length
+    // would fill the disk before a byte came.
+    std::uint64_t reserveAhead = 16ull << 20;
     std::string userAgent = "Torvaline/1.2.2";
 };
 
-// One blocking http(s) download into `<target>.part`, renamed onto the target only when it
-// arrived whole. A failed or cancelled transfer removes the .part and leaves an existing
-// target untouched. Cookies come from (and go to) the jar shared with the page browser.
+// One blocking http(s) download into a temporary file of its own in the target's folder, given
+// the target's name (or the first free "name (N).ext" when a file has it) only when it arrived
+// whole. A failed or cancelled transfer removes its temporary file and leaves every other file
+// as it was. An HTML page where the file should be is the hoster's error page, not the file.
+// Cookies come from (and go to) the jar shared with the page browser.
 class CurlTransfer final : public TransferFacility {
 public:
     explicit CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions options = {});
 
+    using TransferFacility::transfer;
     TransferResult transfer(const std::string& url, const std::string& targetPath,
-                            TransferCallback& callback) override;
+                            const PartialFile& resume, TransferCallback& callback) override;
+    void discardPartial(const PartialFile& partial) override;
 
 private:
     std::shared_ptr<CurlShare> m_share;

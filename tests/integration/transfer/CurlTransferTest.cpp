@@ -1,4 +1,5 @@
 #include "FileServer.h"
+#include "TransferRecorder.h"
 
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
@@ -17,49 +18,12 @@ namespace torvaline {
 namespace {
 
 using test::FileServer;
+using test::firstWrongByte;
+using test::readFile;
+using test::Recorder;
 using test::TempDir;
+using test::writeFile;
 namespace fs = std::filesystem;
-
-// Records the notifications; answers "abort" from the given progress on.
-class Recorder final : public TransferCallback {
-public:
-    struct Notice {
-        std::uint64_t received, expected;
-        std::chrono::steady_clock::time_point at;
-    };
-    void onStart() override { events.push_back("start"); }
-    bool onProgress(std::uint64_t received, std::uint64_t expected) override {
-        events.push_back("progress");
-        progress.push_back({received, expected, std::chrono::steady_clock::now()});
-        return !(abortAtBytes && received >= *abortAtBytes);
-    }
-    void onStop(const TransferResult& result) override {
-        events.push_back("stop");
-        stopped = result;
-    }
-
-    std::optional<std::uint64_t> abortAtBytes;
-    std::vector<std::string> events;
-    std::vector<Notice> progress;
-    TransferResult stopped;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// Position of the first byte that differs from the served content, or -1.
-long long firstWrongByte(const std::string& data) {
-    for (std::size_t i = 0; i < data.size(); ++i)
-        if (static_cast<std::uint8_t>(data[i]) != hostersim::contentByte(i))
-            return static_cast<long long>(i);
-    return -1;
-}
 
 std::string percentEncoded(const std::string& text) {
     static const char* hex = "0123456789ABCDEF";
@@ -87,7 +51,7 @@ protected:
     }
     TransferResult fetch(const std::string& url, const std::string& target,
                          CurlTransferOptions options = {}) {
-        if (options.lowSpeedTime == 30)
+        if (options.lowSpeedTime == CurlTransferOptions{}.lowSpeedTime)
             options = fastOptions();
         CurlTransfer transfer(share, options);
         return transfer.transfer(url, target, recorder);
@@ -136,21 +100,36 @@ TEST_F(CurlTransferTest, WholeFilesArriveIntactUnderTheTargetNameOnly) {
 }
 
 TEST_F(CurlTransferTest, FaultsFailWithAReasonAndKeepTheExistingFile) {
+    // transient: worth another attempt later (the cycle retries those); retryAfter as the
+    // server asked, at most half an hour.
     struct Case {
         const char* name;
         std::string url;
         std::string reason;
+        bool transient;
+        long retryAfter;
     };
     const std::vector<Case> cases = {
-        {"error status", server->url("/file/x?size=100&status=404"), "HTTP status 404"},
-        {"server error", server->url("/file/x?size=100&status=503"), "HTTP status 503"},
+        {"error status", server->url("/file/x?size=100&status=404"), "HTTP status 404", false, 0},
+        {"server error", server->url("/file/x?size=100&status=503"), "HTTP status 503", true, 0},
+        {"busy, come back in 2 minutes", server->url("/file/x?size=100&status=429&retry=120"),
+         "HTTP status 429", true, 120},
+        {"request time-out", server->url("/file/x?size=100&status=408"), "HTTP status 408", true,
+         0},
+        {"come back in a year", server->url("/file/x?size=100&status=503&retry=99999999"),
+         "HTTP status 503", true, 1800},
+        {"come back on a date",
+         server->url("/file/x?size=100&status=503&retry=Fri,%2031%20Dec%202100%2023:59:59%20GMT"),
+         "HTTP status 503", true, 1800},
         {"cut", server->url("/file/x?size=100000&cut=1000"),
-         "the connection closed after 1000 of 100000 bytes"},
-        {"no session cookie", server->url("/file/x?size=100&cookie=sid"), "HTTP status 403"},
-        {"unsupported link", "ftp://127.0.0.1/x", "only http and https"},
+         "the connection closed after 1000 of 100000 bytes", true, 0},
+        {"no session cookie", server->url("/file/x?size=100&cookie=sid"), "HTTP status 403", false,
+         0},
+        {"unsupported link", "ftp://127.0.0.1/x", "only http and https", false, 0},
         {"redirect to a local file", server->url("/go?to=file:///etc/passwd"),
-         "only http and https"},
-        {"redirect to ftp", server->url("/go?to=ftp://127.0.0.1/x"), "only http and https"},
+         "only http and https", false, 0},
+        {"redirect to ftp", server->url("/go?to=ftp://127.0.0.1/x"), "only http and https", false,
+         0},
     };
     const std::string target = dir.file("keep.bin");
     for (const Case& c : cases) {
@@ -160,7 +139,10 @@ TEST_F(CurlTransferTest, FaultsFailWithAReasonAndKeepTheExistingFile) {
         const auto result = fetch(c.url, target);
         EXPECT_EQ(result.outcome, TransferOutcome::Failed);
         EXPECT_NE(result.reason.find(c.reason), std::string::npos) << result.reason;
+        EXPECT_EQ(result.transient, c.transient);
+        EXPECT_EQ(result.retryAfter.count(), c.retryAfter);
         EXPECT_EQ(recorder.stopped.reason, result.reason);
+        CurlTransfer(share).discardPartial(result.partial); // kept from a cut, tested apart
         EXPECT_EQ(readFile(target), "precious");
         EXPECT_EQ(dirEntries(), std::vector<std::string>{"keep.bin"});
     }
@@ -175,6 +157,7 @@ TEST_F(CurlTransferTest, ConnectionRefusedFails) {
     const auto result = fetch(url, dir.file("x"));
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
     EXPECT_NE(result.reason.find("could not connect"), std::string::npos) << result.reason;
+    EXPECT_TRUE(result.transient);
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
@@ -219,6 +202,9 @@ TEST_F(CurlTransferTest, ProgressIsPacedWhileDataFlowsAndRegularWhileItStalls) {
         fetch(server->url("/file/p.bin?size=1000000&rate=400000&stall=600000"), dir.file("p"));
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
     EXPECT_NE(result.reason.find("the transfer stalled"), std::string::npos) << result.reason;
+    EXPECT_TRUE(result.transient);
+    EXPECT_EQ(result.partial.size, 600000u);
+    CurlTransfer(share).discardPartial(result.partial);
     EXPECT_EQ(dirEntries(), std::vector<std::string>{"p"});
     EXPECT_EQ(readFile(dir.file("p")), "precious");
     const auto& notes = recorder.progress;
@@ -247,14 +233,6 @@ TEST_F(CurlTransferTest, TargetsThatCannotBeWrittenFail) {
     EXPECT_EQ(missingDir.outcome, TransferOutcome::Failed);
     EXPECT_NE(missingDir.reason.find("cannot create"), std::string::npos) << missingDir.reason;
 
-    // A link planted under the .part name is not followed.
-    const std::string elsewhere = dir.file("elsewhere");
-    writeFile(elsewhere, "untouched");
-    fs::create_symlink(elsewhere, dir.file("t.bin.part"));
-    const auto planted = fetch(server->url("/file/x?size=10"), dir.file("t.bin"));
-    EXPECT_EQ(planted.outcome, TransferOutcome::Failed);
-    EXPECT_EQ(readFile(elsewhere), "untouched");
-
     // A full disk: the file size limit makes the space claim and the writes fail.
     signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
@@ -266,8 +244,8 @@ TEST_F(CurlTransferTest, TargetsThatCannotBeWrittenFail) {
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(full.outcome, TransferOutcome::Failed);
     EXPECT_NE(full.reason.find("cannot write"), std::string::npos) << full.reason;
-    EXPECT_FALSE(fs::exists(dir.file("full.bin")));
-    EXPECT_FALSE(fs::exists(dir.file("full.bin.part")));
+    EXPECT_FALSE(full.transient);
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 } // namespace

@@ -37,6 +37,7 @@ public:
         return "http://127.0.0.1:" + std::to_string(m_port) + path;
     }
     int port() const { return m_port; }
+    httplib::Server& server() { return m_server; }
 
 private:
     httplib::Server m_server;

@@ -322,8 +322,15 @@ TEST_F(Cycle, StoppedWinsOverAFailure) {
 
 TEST_F(Cycle, UnusableFileNamesFailTheRowWithoutATransfer) {
     const std::vector<std::string> names{
-        "",     ".",    "..",    "../etc/passwd", "a/b",
-        "a\\b", "a\nb", "a\x7f", "a\rb",          std::string(256, 'n')};
+        "", ".", "..", "../etc/passwd", "a/b", "a\\b", "a\nb", "a\x7f", "a\rb",
+        std::string(256, 'n'),
+        // Text-direction controls make "photo<RLO>gpj.exe" show as "photoexe.jpg".
+        "photo\xE2\x80\xAE"
+        "gpj.exe",
+        "a\xE2\x81\xA6"
+        "b",
+        "a\xD8\x9C"
+        "b"};
     addRows(static_cast<int>(names.size()) + 1);
     cycle.StartDownload1Click();
     for (std::size_t i = 0; i < names.size(); ++i) {

@@ -100,6 +100,10 @@ TEST_F(ProgressDisplayTest, SizesAndShareDoneInTheRowAndStatusBar) {
         EXPECT_EQ(statusBar.width(2), 90);
         EXPECT_EQ(statusBar.width(1), 50);
     }
+    // A file of that name was already there: the one saved beside it is what the user sees.
+    component.SavingPath = "/dl/name (1).zip";
+    display.DownloadFile1Progress(1, 2);
+    EXPECT_EQ(statusBar.text(2), " name (1).zip");
 }
 
 TEST_F(ProgressDisplayTest, UnknownSizeShowsNoShareEstimateOrTimeLeft) {
@@ -138,6 +142,20 @@ TEST_F(ProgressDisplayTest, SpeedAndEstimateWaitForTwoCountedSeconds) {
     EXPECT_DOUBLE_EQ(display.EstimatedTime(), 14 / 86400.0);
     display.DownloadFile1Progress(458, 1000);
     EXPECT_EQ(cell(L::Speed), "153Kb/s");
+}
+
+TEST_F(ProgressDisplayTest, AResumedTransferCountsOnlyThisAttemptForSpeedAndTime) {
+    // 600 of 1000 KiB came in an earlier attempt; this one brought 20 KiB in 4 s.
+    component.ResumedFrom = 600 << 10;
+    display.DownloadFile1Start();
+    seconds(4);
+    display.DownloadFile1Progress(620, 1000);
+    EXPECT_EQ(cell(L::Downloaded), "0.61 MB");
+    EXPECT_EQ(cell(L::Progress), "61.00 %");
+    EXPECT_EQ(cell(L::Speed), "05Kb/s");       // 21 KiB in 4 s, not 621
+    EXPECT_EQ(cell(L::Estimated), "00:01:16"); // 402 KiB at that pace: 402 * 4 div 21 s
+    elpsTimer.tick();
+    EXPECT_EQ(cell(L::Left), "00:01:12");
 }
 
 TEST_F(ProgressDisplayTest, LeftCountsDownThenUpAndStartsFromThePreviousEstimate) {

@@ -281,5 +281,29 @@ TEST(ErrorMessageText, Windows1252MessagesReadAsUtf8) {
     EXPECT_EQ(Windows1252ToUtf8("\x80 \x9F \xFF"), "\xE2\x82\xAC \xC5\xB8 \xC3\xBF");
 }
 
+TEST_F(DownloadComponentTest, AKeptFileGoesToOneTransferOnlyAndItsOffsetReachesTheDisplay) {
+    using S = ScriptedTransfer;
+    facility->script = {S::start(), S::resumed(4096), S::progress(6144, 10240), S::stop()};
+    const PartialFile kept{"/downloads/file.zip.tv0123456789ab.part", 4096, 10240, "\"v1\""};
+    std::vector<std::uint64_t> offsets;
+    component->OnProgress = [&](void*, std::uint32_t, std::uint32_t) {
+        offsets.push_back(component->ResumedFrom);
+    };
+    component->Resume = kept;
+    component->Start();
+    EXPECT_TRUE(component->Resume.empty()); // the transfer owns it now
+    runToEnd();
+    log.clear();
+    facility->script = {S::start(), S::progress(1024, 10240), S::stop()};
+    component->Start();
+    runToEnd();
+    EXPECT_EQ(facility->resumed(), (std::vector<std::string>{kept.path, ""}));
+    EXPECT_EQ(offsets, (std::vector<std::uint64_t>{4096, 0}));
+
+    component->DiscardPartial(kept);
+    component->DiscardPartial(PartialFile{});
+    EXPECT_EQ(facility->discarded(), std::vector<std::string>{kept.path});
+}
+
 } // namespace
 } // namespace torvaline

@@ -1,0 +1,324 @@
+#include "adapters/curl/DownloadTarget.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace torvaline {
+namespace {
+
+// The bit bucket is the one special file we write into: the benchmarks measure against it,
+// and no page name can reach it (a name holds no separator).
+constexpr const char* Sink = "/dev/null";
+constexpr std::size_t NameMax = 255;
+// Room left in a name for " (9999)" or our temporary suffix.
+constexpr std::size_t TempStemMax = 200;
+constexpr int MaxNumber = 9999;
+constexpr int OpenFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+std::string errnoText(int error) {
+    char buffer[256];
+    // The GNU variant may return a static string instead of filling the buffer.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+// The longest head of `text` of at most `max` bytes that does not split a UTF-8 sequence.
+std::string utf8Head(const std::string& text, std::size_t max) {
+    if (text.size() <= max)
+        return text;
+    std::size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
+
+std::string randomSuffix() {
+    unsigned char bytes[6] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        // Only uniqueness matters, and exclusive creation guards it anyway.
+        static std::uint64_t counter = 0;
+        const auto mix = static_cast<std::uint64_t>(getpid()) * 1000003u + ++counter;
+        std::memcpy(bytes, &mix, sizeof bytes);
+    }
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char b : bytes) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
+}
+
+} // namespace
+
+DownloadTarget::~DownloadTarget() {
+    discard();
+}
+
+void DownloadTarget::discard() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_committed && !m_kept && !m_tempName.empty() && stillOurs())
+        ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+    m_tempName.clear();
+    if (m_dirFd >= 0)
+        ::close(m_dirFd);
+    m_dirFd = -1;
+}
+
+void DownloadTarget::fail(const std::string& what, int error) {
+    m_problem = what + ": " + errnoText(error);
+}
+
+std::string DownloadTarget::numberedName(const std::string& name, int n) {
+    const std::size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0;
+    const std::string extension = hasExtension ? name.substr(dot) : std::string();
+    const std::string number = " (" + std::to_string(n) + ")";
+    std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::size_t room =
+        NameMax > number.size() + extension.size() ? NameMax - number.size() - extension.size() : 0;
+    return utf8Head(stem, room) + number + utf8Head(extension, NameMax - number.size());
+}
+
+bool DownloadTarget::isTemporaryName(std::string_view name) {
+    // <stem>.tv<12 hex digits>.part
+    constexpr std::size_t Tail = 3 + 12 + 5;
+    if (name.size() <= Tail || !name.ends_with(".part"))
+        return false;
+    const std::string_view tail = name.substr(name.size() - Tail);
+    return tail.starts_with(".tv") && std::all_of(tail.begin() + 3, tail.begin() + 15, [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+void DownloadTarget::discardPartial(const PartialFile& partial) {
+    const std::size_t slash = partial.path.rfind('/');
+    if (slash == std::string::npos || !isTemporaryName(partial.path.substr(slash + 1)))
+        return;
+    const std::string folder = slash == 0 ? "/" : partial.path.substr(0, slash);
+    const std::string name = partial.path.substr(slash + 1);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    struct stat st {};
+    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_nlink == 1)
+        ::unlinkat(dirFd, name.c_str(), 0);
+    ::close(dirFd);
+}
+
+bool DownloadTarget::adopt(const PartialFile& resume) {
+    const std::size_t slash = resume.path.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    const std::string folder = slash == 0 ? "/" : resume.path.substr(0, slash);
+    const std::string name = resume.path.substr(slash + 1);
+    if (folder != m_folder || !isTemporaryName(name))
+        return false;
+    const int fd = ::openat(m_dirFd, name.c_str(), OpenFlags);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    // A second link would mean someone else can see (or planted) what we write.
+    const bool usable = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+                        resume.size > 0 && resume.size < resume.total &&
+                        static_cast<std::uint64_t>(st.st_size) >= resume.size &&
+                        ::ftruncate(fd, static_cast<off_t>(resume.size)) == 0 &&
+                        ::lseek(fd, 0, SEEK_END) == static_cast<off_t>(resume.size);
+    if (!usable) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_tempName = name;
+    m_tempPath = resume.path;
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+    m_adopted = resume.size;
+    return true;
+}
+
+PartialFile DownloadTarget::keep(std::uint64_t size) {
+    if (m_sink || m_fd < 0 || m_tempName.empty())
+        return {};
+    // The space claimed ahead of the data is not part of it.
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || !close())
+        return {};
+    m_kept = true;
+    PartialFile partial;
+    partial.path = m_tempPath;
+    partial.size = size;
+    return partial;
+}
+
+bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& resume) {
+    if (targetPath == Sink) {
+        m_sink = true;
+        m_chosen = targetPath;
+        m_fd = ::open(Sink, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st {};
+        if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+            m_problem = "cannot write " + targetPath;
+            return false;
+        }
+        return true;
+    }
+    const std::size_t slash = targetPath.rfind('/');
+    m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : targetPath.substr(0, slash);
+    m_name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
+    if (m_name.empty() || m_name == "." || m_name == "..") {
+        m_problem = "the target " + targetPath + " names a folder";
+        return false;
+    }
+    m_dirFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_dirFd < 0) {
+        fail("cannot create a file in " + m_folder, errno);
+        return false;
+    }
+    // Only the name asked for must be a plain file if it exists: a pipe there would have
+    // blocked the old writer, a device would be written through. Numbered names just step
+    // over whatever holds them.
+    struct stat st {};
+    if (::fstatat(m_dirFd, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+        m_problem = "the target " + targetPath + " exists and is not a regular file";
+        return false;
+    }
+    if (!chooseName(0))
+        return false;
+    if (!resume.empty()) {
+        if (adopt(resume))
+            return true;
+        discardPartial(resume);
+    }
+
+    const std::string stem = utf8Head(m_name, TempStemMax);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temp = stem + ".tv" + randomSuffix() + ".part";
+        // Exclusive: a file, link or pipe planted under the name makes us pick another one
+        // instead of writing through it.
+        const int fd = ::openat(m_dirFd, temp.c_str(), OpenFlags | O_CREAT | O_EXCL, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            fail("cannot create a file in " + m_folder, errno);
+            return false;
+        }
+        m_fd = fd;
+        m_tempName = temp;
+        m_tempPath = m_folder + "/" + temp;
+        struct stat own {};
+        ::fstat(fd, &own);
+        m_dev = own.st_dev;
+        m_ino = own.st_ino;
+        return true;
+    }
+    m_problem = "cannot create a file in " + m_folder + ": every temporary name is taken";
+    return false;
+}
+
+bool DownloadTarget::chooseName(int from) {
+    for (int n = from; n <= MaxNumber; ++n) {
+        const std::string candidate = n == 0 ? m_name : numberedName(m_name, n);
+        struct stat st {};
+        if (::fstatat(m_dirFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (errno != ENOENT) {
+            fail("cannot create " + m_folder + "/" + candidate, errno);
+            return false;
+        }
+        m_chosen = candidate;
+        m_number = n;
+        return true;
+    }
+    m_problem = "no free name for " + m_name + " in " + m_folder;
+    return false;
+}
+
+std::string DownloadTarget::savingPath() const {
+    return m_sink ? m_chosen : m_folder + "/" + m_chosen;
+}
+
+bool DownloadTarget::stillOurs() const {
+    // Someone who can write the folder may have put another file under our temporary name;
+    // that one is not ours to remove or to move.
+    struct stat st {};
+    return m_dirFd >= 0 && ::fstatat(m_dirFd, m_tempName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(st.st_mode) && st.st_dev == m_dev && st.st_ino == m_ino;
+}
+
+std::uint64_t DownloadTarget::freeSpace() const {
+    struct statvfs vfs {};
+    if (m_sink || m_fd < 0 || ::fstatvfs(m_fd, &vfs) != 0)
+        return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+}
+
+bool DownloadTarget::restart() {
+    if (m_sink)
+        return true;
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
+        fail("cannot write " + m_tempPath, errno);
+        return false;
+    }
+    return true;
+}
+
+bool DownloadTarget::close() {
+    if (m_fd < 0)
+        return true;
+    const int rc = ::close(m_fd);
+    m_fd = -1;
+    // A close error is a lost write on some file systems: the data is not safely there.
+    if (rc != 0 && !m_sink) {
+        fail("cannot write " + m_tempPath, errno);
+        return false;
+    }
+    return true;
+}
+
+bool DownloadTarget::commit() {
+    if (!close())
+        return false;
+    if (m_sink) {
+        m_committed = true;
+        return true;
+    }
+    if (!stillOurs()) {
+        m_problem = "the temporary file " + m_tempPath + " was replaced during the transfer";
+        return false;
+    }
+    for (int tries = 0; tries <= MaxNumber; ++tries) {
+        // No replace: a file that took the name while we were busy stays as it is.
+        int rc =
+            ::renameat2(m_dirFd, m_tempName.c_str(), m_dirFd, m_chosen.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without the flag: a new link fails on an existing name as well.
+            rc = ::linkat(m_dirFd, m_tempName.c_str(), m_dirFd, m_chosen.c_str(), 0);
+            if (rc == 0)
+                ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+        }
+        if (rc == 0) {
+            m_committed = true;
+            return true;
+        }
+        if (errno != EEXIST) {
+            fail("cannot rename " + m_tempPath + " to " + savingPath(), errno);
+            return false;
+        }
+        if (!chooseName(m_number + 1))
+            return false;
+    }
+    m_problem = "no free name for " + m_name + " in " + m_folder;
+    return false;
+}
+
+} // namespace torvaline

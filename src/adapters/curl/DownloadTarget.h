@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/TransferFacility.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace torvaline {
+
+// The file side of one transfer. The data goes into a temporary file created exclusively in
+// the download folder under a name nobody else holds; only a finished file is moved to its
+// name, and never over an existing one. Nothing here truncates, renames or removes a file
+// this transfer did not create, and nothing opened here can block.
+class DownloadTarget final {
+public:
+    DownloadTarget() = default;
+    // As discard().
+    ~DownloadTarget();
+    DownloadTarget(const DownloadTarget&) = delete;
+    DownloadTarget& operator=(const DownloadTarget&) = delete;
+
+    // Opens the folder, checks the target, chooses the name to save under (the target's, or
+    // the first free "name (N).ext" when a file has it) and creates the temporary file.
+    // False, with problem() set, when the transfer cannot go on. A kept partial file of
+    // ours in the same folder becomes the data file instead (see adopted()); one that cannot
+    // be continued is removed.
+    bool prepare(const std::string& targetPath, const PartialFile& resume = {});
+    // Bytes of the partial file taken over, the data file's end; 0 when it is a new file.
+    std::uint64_t adopted() const { return m_adopted; }
+
+    int fd() const { return m_fd; }
+    const std::string& problem() const { return m_problem; }
+    // Where the finished file goes (while none has taken the name meanwhile).
+    std::string savingPath() const;
+    const std::string& temporaryPath() const { return m_tempPath; }
+    // Bytes free for us in the folder's file system; the most there is when unknown.
+    std::uint64_t freeSpace() const;
+    // Drops what the temporary file holds, so that the file starts over.
+    bool restart();
+
+    // Closes the data file and gives it its name, or the next free one if a file took that
+    // name meanwhile. False, with problem() set, when that fails (the temporary file goes).
+    bool commit();
+    // Closes the data file. False, with problem() set, when the close reports a lost write.
+    bool close();
+    // Closes and removes the temporary file unless it was committed or kept; lets go of the
+    // folder.
+    void discard();
+    // Keeps the first `size` bytes of the data file for a later attempt; empty when that
+    // fails (the file then goes as usual).
+    PartialFile keep(std::uint64_t size);
+
+    // Whether a file name is of our temporary naming.
+    static bool isTemporaryName(std::string_view name);
+    // Removes a kept partial file if it still is one: a regular file of our temporary naming
+    // with no other link to it. A link or anything else under that path is left alone.
+    static void discardPartial(const PartialFile& partial);
+
+    // "name (n).ext": the extension kept, the stem shortened to stay a valid name.
+    static std::string numberedName(const std::string& name, int n);
+
+private:
+    bool chooseName(int from);
+    bool adopt(const PartialFile& resume);
+    bool stillOurs() const;
+    void fail(const std::string& what, int error);
+
+    std::string m_folder;
+    std::string m_name; // as asked for
+    std::string m_chosen;
+    int m_number = 0;
+    int m_dirFd = -1;
+    int m_fd = -1;
+    std::string m_tempName;
+    std::string m_tempPath;
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
+    bool m_sink = false;
+    bool m_committed = false;
+    bool m_kept = false;
+    std::uint64_t m_adopted = 0;
+    std::string m_problem;
+};
+
+} // namespace torvaline
