@@ -7,12 +7,14 @@
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
+#include "app/ListDoneNotice.h"
 #include "app/Main.h"
 #include "cycle/TorvalineCore.h"
 #include "transfer/TDownloadFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
 namespace torvaline {
@@ -45,6 +47,23 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     form.bindStopDownload([&core] { core.StopDownExecute(); });
     form.bindShutdownControl(&core.shutdown());
     form.bindProgressDisplay(&core.progress());
+    if (m_options.notifier) {
+        const QPointer<TForm1> window(&form);
+        m_doneNotice = std::make_unique<ListDoneNotice>(
+            form.downloadList(), *m_options.notifier,
+            ListDoneNotice::Window{
+                [window] { return window && window->isActiveWindow() && !window->isMinimized(); },
+                [window] {
+                    if (!window)
+                        return;
+                    if (window->isMinimized())
+                        window->showNormal();
+                    window->show();
+                    window->raise();
+                    window->activateWindow();
+                }});
+        core.setOnListDone([this] { m_doneNotice->listDone(); });
+    }
 }
 
 TorvalineApp::~TorvalineApp() {
@@ -54,6 +73,7 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);
     m_core.reset();
+    m_doneNotice.reset();
     m_notice.reset();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
     m_component.reset();

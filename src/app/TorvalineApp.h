@@ -9,6 +9,8 @@
 namespace torvaline {
 
 class CurlShare;
+class DesktopNotifier;
+class ListDoneNotice;
 class CurlTransfer;
 class Dialogs;
 class HttpBrowser;
@@ -33,6 +35,9 @@ public:
         char decimalSeparator = '.';
         // How long the end of the program waits for a cancelled transfer to let go.
         std::chrono::milliseconds workerGrace{3000};
+        // Tells the end of the list while the window is out of view; none when null. Must
+        // outlive this object.
+        DesktopNotifier* notifier = nullptr;
     };
 
     // The shutdown service is the operating system's in the program and a recording double in
@@ -67,6 +72,7 @@ private:
     std::unique_ptr<TDownloadFile> m_component;
     std::unique_ptr<QtShutdownNotice> m_notice;
     std::unique_ptr<TorvalineCore> m_core;
+    std::unique_ptr<ListDoneNotice> m_doneNotice;
 };
 
 } // namespace torvaline

@@ -76,6 +76,11 @@ public:
     // The page reports a missing or blocked file.
     void DeleteURLError();
 
+    // The window leaves a row stalled for the user to act on when its file is missing, its
+    // page cannot be loaded or its countdown page has no link. A run without anyone watching
+    // marks such a row failed and goes on with the next one instead.
+    void setUnattended(bool unattended) { m_unattended = unattended; }
+
 private:
     // Time left in the current wait or countdown, as text and whether it has run out.
     struct Remaining {
@@ -92,6 +97,7 @@ private:
     Ports m_p;
     Hooks m_hooks;
     FileNameCheck m_nameCheck;
+    bool m_unattended = false;
 };
 
 } // namespace torvaline
