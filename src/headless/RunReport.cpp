@@ -96,10 +96,11 @@ void RunReport::cellsChanged(int firstRow, int lastRow, int firstColumn, int las
         if (firstColumn <= DownloadList::Status && DownloadList::Status <= lastColumn)
             statusChanged(row);
         // The first report often comes before the server told the size; wait for one that has
-        // it (a transfer without any says so when it ends).
-        if (row == m_announceRow && firstColumn <= DownloadList::Total &&
+        // it, or for the first data of a transfer that has none.
+        if (row == m_announceRow && firstColumn <= DownloadList::Downloaded &&
             DownloadList::Total <= lastColumn &&
-            !sizeUnknown(m_list.cell(row, DownloadList::Total)))
+            (!sizeUnknown(m_list.cell(row, DownloadList::Total)) ||
+             !sizeUnknown(m_list.cell(row, DownloadList::Downloaded))))
             announceTransfer(row);
         if (row == m_state.CurrentRow && m_list.cell(row, DownloadList::Status) == Downloading &&
             firstColumn <= DownloadList::Estimated && DownloadList::Speed <= lastColumn)
@@ -169,19 +170,27 @@ void RunReport::flushFailure() {
 }
 
 void RunReport::drawProgress(int row) {
-    if (!m_options.progressLine)
+    // Nothing to show before the transfer has been announced with its first figures.
+    if (!m_options.progressLine || row == m_announceRow ||
+        m_list.cell(row, DownloadList::Downloaded).empty())
         return;
     const auto now = std::chrono::steady_clock::now();
     if (m_progressShown && now - m_lastDraw < RedrawEvery)
         return;
     m_lastDraw = now;
     const auto cell = [&](int column) { return m_list.cell(row, column); };
-    std::string text = "  " + cell(DownloadList::Speed) + "  " + cell(DownloadList::Downloaded) +
-                       " of " + cell(DownloadList::Total) + "  " + cell(DownloadList::Progress);
-    if (!cell(DownloadList::Left).empty())
-        text += "  Left " + cell(DownloadList::Left);
-    if (!cell(DownloadList::Estimated).empty())
-        text += "  Estimated " + cell(DownloadList::Estimated);
+    // The window's cells as they stand; those still empty (no speed in the first seconds, no
+    // share without a size) are left out.
+    std::string text;
+    const auto add = [&text](const std::string& label, const std::string& value) {
+        if (!value.empty())
+            text += "  " + label + value;
+    };
+    add("", cell(DownloadList::Speed));
+    add("", cell(DownloadList::Downloaded) + " of " + cell(DownloadList::Total));
+    add("", cell(DownloadList::Progress));
+    add("Left ", cell(DownloadList::Left));
+    add("Estimated ", cell(DownloadList::Estimated));
     // Carriage return, the line, then erase what a longer earlier line left behind.
     std::fputs(("\r" + text + "\033[K").c_str(), m_options.out);
     std::fflush(m_options.out);
