@@ -80,6 +80,9 @@ public:
     // page cannot be loaded or its countdown page has no link. A run without anyone watching
     // marks such a row failed and goes on with the next one instead.
     void setUnattended(bool unattended) { m_unattended = unattended; }
+    // Closes the current row as failed and starts the next one: for a row an unattended run
+    // found stuck (a page that offers nothing to act on).
+    void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
 
 private:
     // Time left in the current wait or countdown, as text and whether it has run out.

@@ -203,6 +203,12 @@ int HeadlessRun::exec() {
     p.core->setOnListDone([this] { finish(); });
 
     StopSignals stopSignals([this](int signo) { stop(128 + signo); });
+    // A reader that went away (`| head`) must not kill the run with a partial file behind:
+    // the lines are lost, the downloads go on.
+    const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
+    QTimer stallCheck;
+    QObject::connect(&stallCheck, &QTimer::timeout, [this] { checkStall(); });
+    stallCheck.start(std::chrono::milliseconds(250));
 
     p.report->line("Downloading " + std::to_string(p.list.rowCount() - 1) + " links into " +
                    folder.string());
@@ -210,7 +216,9 @@ int HeadlessRun::exec() {
     QTimer::singleShot(0, [this] { m_parts->core->StartDownload1Click(); });
     QCoreApplication::exec();
 
+    stallCheck.stop();
     const bool allCompleted = p.report->printSummary();
+    std::signal(SIGPIPE, previousPipe);
     if (m_stopStatus >= 0)
         return m_stopStatus;
     return allCompleted ? 0 : 1;
@@ -222,6 +230,26 @@ void HeadlessRun::finish() {
     m_finished = true;
     // The core is still inside the finish handler of the last row; leave it first.
     QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+}
+
+void HeadlessRun::checkStall() {
+    Parts& p = *m_parts;
+    const bool atRest = !m_finished && m_stopStatus < 0 && !p.timer1.enabled() &&
+                        !p.timer2.enabled() && !p.http.busy() && !p.component->busy();
+    const auto now = std::chrono::steady_clock::now();
+    if (!atRest) {
+        m_atRest = false;
+        return;
+    }
+    if (!m_atRest) {
+        m_atRest = true;
+        m_restSince = now;
+        return;
+    }
+    if (now - m_restSince < m_options.stallLimit)
+        return;
+    m_atRest = false;
+    p.core->cycle().failCurrentRow("the page offers nothing to act on");
 }
 
 void HeadlessRun::stop(int status) {

@@ -23,6 +23,9 @@ public:
         std::FILE* err = stderr;
         // How long a stop waits for the running transfer to let go of its file.
         std::chrono::milliseconds workerGrace{5000};
+        // A row at rest this long (no page loading, no wait, no countdown, no transfer) leads
+        // nowhere: a page without anything to act on. It is failed and the run goes on.
+        std::chrono::milliseconds stallLimit{5000};
     };
 
     // The exit statuses besides 0 (every row completed) and 1 (some did not).
@@ -47,11 +50,15 @@ private:
     void setUp();
     void finish();
     void waitForTransferThenQuit();
+    // Called every second: fails the current row once the cycle has been at rest too long.
+    void checkStall();
 
     Options m_options;
     std::unique_ptr<Parts> m_parts;
     int m_stopStatus = -1; // set once a stop was asked for
     bool m_finished = false;
+    std::chrono::steady_clock::time_point m_restSince{};
+    bool m_atRest = false;
 };
 
 } // namespace torvaline

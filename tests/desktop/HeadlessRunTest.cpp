@@ -144,21 +144,27 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
     const std::string list = writeList({sim.rapidshareLink("ok", "a.bin", 70000, 1),
                                         sim.rapidshareLink("tryagain", "b.bin", 3000, 1, "wait=0"),
                                         sim.rapidshareLink("notfound", "c.bin", 100, 1),
-                                        sim.rapidshareLink("ok", "d.bin", 5000, 1, "status=404")});
+                                        sim.rapidshareLink("ok", "d.bin", 5000, 1, "status=404"),
+                                        // Nobody listens there: the page cannot be loaded.
+                                        "http://127.0.0.1:1/gone.bin",
+                                        // Not a hoster's page: nothing on it to act on.
+                                        sim.baseUrl() + "/"});
     const Child run = runProgram({"--headless", "--folder", downloads().string(), list});
     SCOPED_TRACE(run.out + run.err);
     EXPECT_EQ(run.status, 1);
-    for (const char* expected : {
-             "[1/4] Opening http://127.0.0.1:",
-             "[1/4] Countdown 00:00:01\n",
-             "[1/4] Downloading a.bin (0.07 MB)\n",
-             "[1/4] Completed a.bin (0.07 MB)\n",
-             "[2/4] Wait 00:00:00 before the next attempt\n",
-             "[2/4] Completed b.bin",
+    for (const std::string& expected : std::vector<std::string>{
+             "[1/6] Opening http://127.0.0.1:",
+             "[1/6] Countdown 00:00:01\n",
+             "[1/6] Downloading a.bin (0.07 MB)\n",
+             "[1/6] Completed a.bin (0.07 MB)\n",
+             "[2/6] Wait 00:00:00 before the next attempt\n",
+             "[2/6] Completed b.bin",
              "/rapidshare/notfound/c.bin?size=100&c=1 - the hoster reports the file missing or "
              "blocked\n",
-             "[4/4] Failed d.bin - ",
-             "Summary: 2 completed, 2 failed\n",
+             "[4/6] Failed d.bin - ",
+             "[6/6] Failed " + sim.baseUrl() + "/ - the page offers nothing to act on\n",
+             "[5/6] Failed http://127.0.0.1:1/gone.bin - page not loaded - ",
+             "Summary: 2 completed, 4 failed\n",
              "  Completed: a.bin\n",
              "  Failed: d.bin - ",
          })
@@ -177,28 +183,32 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
     EXPECT_NE(good.out.find("Summary: 1 completed, 0 failed\n"), std::string::npos) << good.out;
 }
 
-TEST_F(Headless, InterruptDuringATransferLeavesNoPartialFileAndExits130) {
-    // About sixteen seconds of transfer: the signal comes well inside it.
-    const std::string list =
-        writeList({sim.rapidshareLink("ok", "big.bin", 4 << 20, 0, "rate=262144"),
-                   sim.rapidshareLink("ok", "next.bin", 1000, 0)});
-    bool sent = false;
-    const Child run =
-        runProgram({"--headless", "--folder", downloads().string(), list},
-                   [&](pid_t pid, const std::string& out) {
-                       if (!sent && out.find("Downloading big.bin") != std::string::npos) {
-                           std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                           ::kill(pid, SIGINT);
-                           sent = true;
-                       }
-                   });
-    SCOPED_TRACE(run.out + run.err);
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(run.status, 130);
-    EXPECT_NE(run.out.find("[1/2] Stopped big.bin\n"), std::string::npos);
-    EXPECT_NE(run.out.find("Summary: 0 completed, 0 failed, 2 not done\n"), std::string::npos);
-    EXPECT_EQ(run.out.find("next.bin"), std::string::npos) << "went on after the stop";
-    EXPECT_TRUE(filesIn(downloads()).empty());
+TEST_F(Headless, SignalDuringATransferStopsTheRowLeavesNoPartialFileAndExits128PlusSignal) {
+    for (const int signo : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signo);
+        const std::filesystem::path folder = downloads() / std::to_string(signo);
+        // About sixteen seconds of transfer: the signal comes well inside it.
+        const std::string list =
+            writeList({sim.rapidshareLink("ok", "big.bin", 4 << 20, 0, "rate=262144"),
+                       sim.rapidshareLink("ok", "next.bin", 1000, 0)});
+        bool sent = false;
+        const Child run =
+            runProgram({"--headless", "--folder", folder.string(), list},
+                       [&](pid_t pid, const std::string& out) {
+                           if (!sent && out.find("Downloading big.bin") != std::string::npos) {
+                               std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                               ::kill(pid, signo);
+                               sent = true;
+                           }
+                       });
+        SCOPED_TRACE(run.out + run.err);
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(run.status, 128 + signo);
+        EXPECT_NE(run.out.find("[1/2] Stopped big.bin\n"), std::string::npos);
+        EXPECT_NE(run.out.find("Summary: 0 completed, 0 failed, 2 not done\n"), std::string::npos);
+        EXPECT_EQ(run.out.find("next.bin"), std::string::npos) << "went on after the stop";
+        EXPECT_TRUE(filesIn(folder).empty());
+    }
 }
 
 TEST_F(Headless, MistakesOnTheCommandLineEndWithStatus2BeforeAnyWindow) {
