@@ -145,6 +145,7 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
                                         sim.rapidshareLink("tryagain", "b.bin", 3000, 1, "wait=0"),
                                         sim.rapidshareLink("notfound", "c.bin", 100, 1),
                                         sim.rapidshareLink("ok", "d.bin", 5000, 1, "status=404"),
+                                        sim.rapidshareLink("nolink", "f.bin", 100, 1),
                                         // Nobody listens there: the page cannot be loaded.
                                         "http://127.0.0.1:1/gone.bin",
                                         // Not a hoster's page: nothing on it to act on.
@@ -153,18 +154,19 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
     SCOPED_TRACE(run.out + run.err);
     EXPECT_EQ(run.status, 1);
     for (const std::string& expected : std::vector<std::string>{
-             "[1/6] Opening http://127.0.0.1:",
-             "[1/6] Countdown 00:00:01\n",
-             "[1/6] Downloading a.bin (0.07 MB)\n",
-             "[1/6] Completed a.bin (0.07 MB)\n",
-             "[2/6] Wait 00:00:00 before the next attempt\n",
-             "[2/6] Completed b.bin",
+             "[1/7] Opening http://127.0.0.1:",
+             "[1/7] Countdown 00:00:01\n",
+             "[1/7] Downloading a.bin (0.07 MB)\n",
+             "[1/7] Completed a.bin (0.07 MB)\n",
+             "[2/7] Wait 00:00:00 before the next attempt\n",
+             "[2/7] Completed b.bin",
              "/rapidshare/notfound/c.bin?size=100&c=1 - the hoster reports the file missing or "
              "blocked\n",
-             "[4/6] Failed d.bin - ",
-             "[6/6] Failed " + sim.baseUrl() + "/ - the page offers nothing to act on\n",
-             "[5/6] Failed http://127.0.0.1:1/gone.bin - page not loaded - ",
-             "Summary: 2 completed, 4 failed\n",
+             "[4/7] Failed d.bin - ",
+             "[7/7] Failed " + sim.baseUrl() + "/ - the page offers nothing to act on\n",
+             "[6/7] Failed http://127.0.0.1:1/gone.bin - page not loaded - ",
+             "/rapidshare/nolink/f.bin?size=100&c=1 - the countdown page has no download link\n",
+             "Summary: 2 completed, 5 failed\n",
              "  Completed: a.bin\n",
              "  Failed: d.bin - ",
          })
