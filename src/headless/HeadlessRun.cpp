@@ -210,8 +210,9 @@ int HeadlessRun::exec() {
     QObject::connect(&stallCheck, &QTimer::timeout, [this] { checkStall(); });
     stallCheck.start(std::chrono::milliseconds(250));
 
-    p.report->line("Downloading " + std::to_string(p.list.rowCount() - 1) + " links into " +
-                   folder.string());
+    const int links = p.list.rowCount() - 1;
+    p.report->line("Downloading " + std::to_string(links) + (links == 1 ? " link" : " links") +
+                   " into " + folder.string());
     // Started from the loop, so that a list that ends at once still finds the loop running.
     QTimer::singleShot(0, [this] { m_parts->core->StartDownload1Click(); });
     QCoreApplication::exec();
