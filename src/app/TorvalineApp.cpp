@@ -12,6 +12,7 @@
 #include "cycle/TorvalineCore.h"
 #include "transfer/TDownloadFile.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -52,7 +53,12 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         m_doneNotice = std::make_unique<ListDoneNotice>(
             form.downloadList(), *m_options.notifier,
             ListDoneNotice::Window{
-                [window] { return window && window->isActiveWindow() && !window->isMinimized(); },
+                // One of our windows active (a dialog over the main window counts) and the
+                // main window not minimised.
+                [window] {
+                    return window && QApplication::activeWindow() != nullptr &&
+                           !window->isMinimized();
+                },
                 [window] {
                     if (!window)
                         return;
