@@ -1,22 +1,40 @@
+#include "adapters/linux/FreedesktopNotifier.h"
 #include "adapters/qt/QtDialogs.h"
 #include "adapters/qt/QtShell.h"
+#include "app/DefaultFolder.h"
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
+#include "headless/CommandLine.h"
+#include "headless/HeadlessRun.h"
 #include "list/AppTitle.h"
+#include "list/DownloadFolder.h"
 
 #ifdef _WIN32
 #include "adapters/windows/WindowsShutdown.h"
 #else
 #include "adapters/linux/FileRecoveryStore.h"
 #include "adapters/linux/LogindShutdown.h"
+#include <unistd.h>
 #endif
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QIcon>
 #include <QLocale>
 #include <QStringList>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace {
+
+using namespace torvaline;
+
+// The application id: the desktop entry's name, the icon's name, the notifications' sender.
+const char* const AppId = "io.github.torvaline.Torvaline";
 
 // The sizes and speeds are byte texts: a decimal point outside ASCII cannot be one of their
 // characters, so such locales get the point.
@@ -27,14 +45,51 @@ char decimalSeparator() {
     return '.';
 }
 
-} // namespace
+std::string bytes(const QString& text) {
+    const QByteArray b = text.toUtf8();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
 
-int main(int argc, char* argv[]) {
-    using namespace torvaline;
+// File names as the system spells them, which need not be UTF-8.
+std::string fileName(const QString& path) {
+    const QByteArray b = QFile::encodeName(path);
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
 
+// The progress line redraws itself with escape sequences: only on a terminal that has them.
+bool progressLineWanted() {
+#ifdef _WIN32
+    return false;
+#else
+    const char* term = std::getenv("TERM");
+    return ::isatty(STDOUT_FILENO) == 1 && term && std::strcmp(term, "dumb") != 0;
+#endif
+}
+
+int runHeadless(int argc, char* argv[], const CommandLine& line) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("torvaline"));
+    HeadlessRun::Options options;
+    for (const QString& file : line.listFiles)
+        options.listFiles.push_back(fileName(file));
+    options.folder = line.folder.isEmpty() ? DefaultFolder::path() : fileName(line.folder);
+    options.decimalSeparator = decimalSeparator();
+    options.progressLine = progressLineWanted();
+    HeadlessRun run(options);
+    return run.exec();
+}
+
+int runWindow(int argc, char* argv[], const CommandLine& line) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("torvaline"));
     QApplication::setApplicationDisplayName(QString::fromLatin1(AppTitle::Initial));
+    QApplication::setDesktopFileName(QString::fromLatin1(AppId));
+    // The installed theme icon first (it follows the desktop's theme and scale), the built-in
+    // one when the program runs from its build folder.
+    QIcon builtIn;
+    for (const int size : {32, 64, 128, 256})
+        builtIn.addFile(QStringLiteral(":/icons/%1/torvaline.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(AppId), builtIn));
 
     QtDialogs qtDialogs;
     PresetOpenDialogs dialogs(qtDialogs);
@@ -44,12 +99,14 @@ int main(int argc, char* argv[]) {
 #else
     LogindShutdown shutdownService;
 #endif
+    FreedesktopNotifier notifier(QStringLiteral("Torvaline"), QString::fromLatin1(AppId));
 
     TorvalineApp::Options options;
     options.decimalSeparator = decimalSeparator();
 #ifndef _WIN32
     options.recoveryFolder = FileRecoveryStore::defaultFolder();
 #endif
+    options.notifier = &notifier;
     TorvalineApp program(dialogs, shell, shutdownService, options);
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
@@ -59,15 +116,41 @@ int main(int argc, char* argv[]) {
 
     // List files given on the command line (a file manager's "open with") are imported as
     // Import List does.
-    const QStringList files = QApplication::arguments().mid(1);
-    for (const QString& file : files) {
-        const QByteArray path = file.toUtf8();
-        dialogs.presetOpenFile(
-            std::string(path.constData(), static_cast<std::size_t>(path.size())));
+    for (const QString& file : line.listFiles) {
+        dialogs.presetOpenFile(fileName(file));
         form.ImportList1Click();
     }
+    // After the imports: each import resets the folder to the default, as the command does.
+    if (!line.folder.isEmpty()) {
+        form.Edit2().setText(fileName(line.folder));
+        DefaultFolder::create(form.Edit2().text());
+    }
+    if (line.start)
+        form.StartDownload1Click();
 
     const int status = QApplication::exec();
     qtDialogs.setParent(nullptr);
     return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Parsed before any application object: --help, --version and mistakes need no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine line = CommandLine::parse(arguments);
+    switch (line.action) {
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+        std::fputs(bytes(line.text).c_str(), stdout);
+        return 0;
+    case CommandLine::Action::Error:
+        std::fputs(bytes(line.text).c_str(), stderr);
+        return line.exitCode;
+    case CommandLine::Action::Run:
+        break;
+    }
+    return line.headless ? runHeadless(argc, argv, line) : runWindow(argc, argv, line);
 }

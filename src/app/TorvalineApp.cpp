@@ -8,6 +8,7 @@
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
 #include "app/DownloadGrid.h"
+#include "app/ListDoneNotice.h"
 #include "app/Main.h"
 #include "cycle/ListRecovery.h"
 #include "cycle/TorvalineCore.h"
@@ -19,8 +20,10 @@
 #endif
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
 namespace torvaline {
@@ -54,6 +57,28 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     form.bindStopDownload([&core] { core.StopDownExecute(); });
     form.bindShutdownControl(&core.shutdown());
     form.bindProgressDisplay(&core.progress());
+    if (m_options.notifier) {
+        const QPointer<TForm1> window(&form);
+        m_doneNotice = std::make_unique<ListDoneNotice>(
+            form.downloadList(), *m_options.notifier,
+            ListDoneNotice::Window{
+                // One of our windows active (a dialog over the main window counts) and the
+                // main window not minimised.
+                [window] {
+                    return window && QApplication::activeWindow() != nullptr &&
+                           !window->isMinimized();
+                },
+                [window] {
+                    if (!window)
+                        return;
+                    if (window->isMinimized())
+                        window->showNormal();
+                    window->show();
+                    window->raise();
+                    window->activateWindow();
+                }});
+        core.setOnListDone([this] { m_doneNotice->listDone(); });
+    }
     keepListForRecovery();
 }
 
@@ -107,6 +132,7 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);
     m_core.reset();
+    m_doneNotice.reset();
     m_notice.reset();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
     m_component.reset();

@@ -12,6 +12,8 @@
 namespace torvaline {
 
 class CurlShare;
+class DesktopNotifier;
+class ListDoneNotice;
 class CurlTransfer;
 class Dialogs;
 class HttpBrowser;
@@ -41,6 +43,9 @@ public:
         // Where the list is kept against a crash (the user's state folder in the program);
         // empty: it is not kept.
         std::string recoveryFolder;
+        // Tells the end of the list while the window is out of view; none when null. Must
+        // outlive this object.
+        DesktopNotifier* notifier = nullptr;
     };
 
     // The shutdown service is the operating system's in the program and a recording double in
@@ -86,6 +91,7 @@ private:
     std::unique_ptr<QtTimer> m_recoveryTimer;
     std::unique_ptr<ListRecovery> m_recovery;
     std::vector<QMetaObject::Connection> m_recoveryConnections;
+    std::unique_ptr<ListDoneNotice> m_doneNotice;
 };
 
 } // namespace torvaline

@@ -120,6 +120,12 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
         unreadable = e.what();
     }
     m_p.state.PageHandled = false;
+    if (m_unattended && !m_p.state.StopRequested && !isTransferRunning() &&
+        (!event.error.empty() || !unreadable.empty())) {
+        failWithoutTransfer(event.error.empty() ? "page not read - " + unreadable
+                                                : "page not loaded - " + event.error);
+        return;
+    }
     if (!unreadable.empty() && event.error.empty())
         setPanel0(" Page not read - " + unreadable + " ", 10);
     // The error page has no form, so the row stalls; at least the user learns why.
@@ -155,6 +161,10 @@ void DownloadCycle::Timer1Timer() {
         // The countdown page gave no link of its own; what FinalURL holds belongs to an
         // earlier page and would fetch that file again over the earlier download.
         m_p.timer1.setEnabled(false);
+        if (m_unattended) {
+            failWithoutTransfer("the countdown page has no download link");
+            return;
+        }
         m_p.statusBar.clear();
         setPanel0(BadLinkText, 10);
         return;
@@ -354,6 +364,13 @@ void DownloadCycle::DeleteURLExecute() {
 
 void DownloadCycle::DeleteURLError() {
     CycleState& s = m_p.state;
+    if (m_unattended) {
+        failWithoutTransfer("the hoster reports the file missing or blocked");
+        // The rules still to run would act on this page of the closed row (its button would
+        // be pressed) while the next row is already on its way.
+        s.PageHandled = true;
+        return;
+    }
     setPanel0(BadLinkText, 10);
     if (m_p.list.rowCount() <= 1) {
         s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);

@@ -91,6 +91,13 @@ public:
 
     // Removes a partial file the cycle still holds for a retry (the program is ending).
     void discardRetryPartial();
+    // The window leaves a row stalled for the user to act on when its file is missing, its
+    // page cannot be loaded or its countdown page has no link. A run without anyone watching
+    // marks such a row failed and goes on with the next one instead.
+    void setUnattended(bool unattended) { m_unattended = unattended; }
+    // Closes the current row as failed and starts the next one: for a row an unattended run
+    // found stuck (a page that offers nothing to act on).
+    void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
 
 private:
     // Time left in the current wait or countdown, as text and whether it has run out.
@@ -118,6 +125,7 @@ private:
     Ports m_p;
     Hooks m_hooks;
     FileNameCheck m_nameCheck;
+    bool m_unattended = false;
 };
 
 } // namespace torvaline

@@ -39,7 +39,12 @@ TorvalineCore::TorvalineCore(Ports ports)
     , m_cycle({ports.list, ports.statusBar, m_state, ports.folder, ports.browser, ports.timer1,
                ports.timer2, ports.elpsTimer, ports.estTimer, ports.clock, ports.component},
               {[this] { m_pages.BrowserInfo(); }, [this] { m_pages.clearPageText(); },
-               [this] { m_shutdown.CheckShutDown(); }, [this] { return m_p.component.busy(); }}) {
+               [this] {
+                   m_shutdown.CheckShutDown();
+                   if (m_onListDone)
+                       m_onListDone();
+               },
+               [this] { return m_p.component.busy(); }}) {
     m_cycle.setEvents();
     TDownloadFile& component = m_p.component;
     component.OnStart = [this](void*) { m_progress.DownloadFile1Start(); };

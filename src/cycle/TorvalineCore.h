@@ -6,6 +6,8 @@
 #include "pages/PageHandling.h"
 #include "transfer/ProgressDisplay.h"
 
+#include <functional>
+
 namespace torvaline {
 
 class AppTitle;
@@ -63,6 +65,10 @@ public:
     void StartDownload1Click() { m_cycle.StartDownload1Click(); }
     void StopDownExecute() { m_cycle.StopDownExecute(); }
 
+    // Called after the shutdown check each time the list is found done (its last row closed,
+    // or Start Download pressed on a finished list).
+    void setOnListDone(std::function<void()> onListDone) { m_onListDone = std::move(onListDone); }
+
 private:
     Ports m_p;
     CycleState m_state;
@@ -70,6 +76,7 @@ private:
     PageHandling m_pages;
     ProgressDisplay m_progress;
     DownloadCycle m_cycle;
+    std::function<void()> m_onListDone;
 };
 
 } // namespace torvaline

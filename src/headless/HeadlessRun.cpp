@@ -1,0 +1,288 @@
+#include "headless/HeadlessRun.h"
+
+#include "adapters/curl/CurlShare.h"
+#include "adapters/curl/CurlTransfer.h"
+#include "adapters/curl/HttpBrowser.h"
+#include "adapters/qt/QtClock.h"
+#include "adapters/qt/QtEventLoop.h"
+#include "adapters/qt/QtTimer.h"
+#include "cycle/TorvalineCore.h"
+#include "headless/RunReport.h"
+#include "headless/StopSignals.h"
+#include "list/AppTitle.h"
+#include "list/DownloadFolder.h"
+#include "list/DownloadList.h"
+#include "list/ListFile.h"
+#include "list/StatusBar.h"
+#include "platform/Browser.h"
+#include "platform/ShutdownNotice.h"
+#include "platform/ShutdownService.h"
+#include "platform/Timer.h"
+#include "transfer/TDownloadFile.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include <csignal>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <system_error>
+
+namespace torvaline {
+
+namespace {
+
+// Nobody is at the machine to cancel a shutdown notice, so a run without a window never
+// switches the machine off: this service refuses every request, and nothing arms it anyway.
+class RefusingShutdown final : public ShutdownService {
+public:
+    void enableShutdownPrivilege() override {}
+    void requestExit(ExitRequest, bool) override {}
+};
+
+class NoShutdownNotice final : public ShutdownNotice {
+public:
+    void show(int, std::function<void()>) override {}
+    void close() override {}
+};
+
+// The browser as the cycle sees it, telling the report each time the cycle opens a row.
+class ReportingBrowser final : public Browser {
+public:
+    ReportingBrowser(Browser& inner, std::function<void(const std::string&)> onNavigate)
+        : m_inner(inner)
+        , m_onNavigate(std::move(onNavigate)) {}
+    void Navigate(const std::string& url) override {
+        if (m_closed)
+            return;
+        m_onNavigate(url);
+        m_inner.Navigate(url);
+    }
+    // After a stop, the cycle goes on with the next row as it does in the window; a stopped
+    // run must not.
+    void close() { m_closed = true; }
+    void Stop() override { m_inner.Stop(); }
+    std::shared_ptr<Document> document() override { return m_inner.document(); }
+    void setEvents(BrowserEvents events) override { m_inner.setEvents(std::move(events)); }
+
+private:
+    Browser& m_inner;
+    std::function<void(const std::string&)> m_onNavigate;
+    bool m_closed = false;
+};
+
+// A timer that tells when it is armed (switched from off to on).
+class ArmedTimer final : public Timer {
+public:
+    explicit ArmedTimer(std::function<void()> onArmed)
+        : m_onArmed(std::move(onArmed)) {}
+    void setEnabled(bool enabled) override {
+        const bool was = m_inner.enabled();
+        m_inner.setEnabled(enabled);
+        if (enabled && !was)
+            m_onArmed();
+    }
+    bool enabled() const override { return m_inner.enabled(); }
+    void setOnTick(std::function<void()> onTick) override { m_inner.setOnTick(std::move(onTick)); }
+
+private:
+    QtTimer m_inner;
+    std::function<void()> m_onArmed;
+};
+
+void printError(std::FILE* err, const std::string& text) {
+    std::fputs(("torvaline: " + text + "\n").c_str(), err);
+    std::fflush(err);
+}
+
+} // namespace
+
+// Declared in the order of creation, so that each part goes before what it uses.
+struct HeadlessRun::Parts {
+    QtEventLoop loop;
+    std::shared_ptr<CurlShare> share = std::make_shared<CurlShare>();
+    HttpBrowser http{loop, *share};
+    DownloadList list;
+    StatusBar statusBar;
+    AppTitle title;
+    DownloadFolder folder{"", '/'};
+    // Made with the core, whose cycle state it reads; gone before it.
+    std::unique_ptr<RunReport> report;
+    ReportingBrowser browser{http, [this](const std::string& url) {
+                                 if (report)
+                                     report->rowOpened(url);
+                             }};
+    QtClock clock;
+    ArmedTimer timer1{[this] {
+        if (report)
+            report->countdownArmed();
+    }};
+    ArmedTimer timer2{[this] {
+        if (report)
+            report->waitArmed();
+    }};
+    QtTimer elpsTimer, estTimer, stbarTimer, noticeTimer;
+    // The transfers send the cookies the pages set: one jar for both.
+    std::shared_ptr<CurlTransfer> facility = std::make_shared<CurlTransfer>(share);
+    std::unique_ptr<TDownloadFile> component = std::make_unique<TDownloadFile>(loop, facility);
+    RefusingShutdown shutdownService;
+    NoShutdownNotice shutdownNotice;
+    std::unique_ptr<TorvalineCore> core;
+
+    ~Parts() {
+        report.reset();
+        core.reset();
+    }
+};
+
+HeadlessRun::HeadlessRun(Options options)
+    : m_options(std::move(options)) {}
+
+HeadlessRun::~HeadlessRun() {
+    if (!m_parts)
+        return;
+    m_parts->report.reset();
+    m_parts->core.reset();
+    // Cancels a running transfer and detaches its worker, which then hands nothing more over.
+    m_parts->component.reset();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Each worker holds the facility; a worker that waits for this thread needs its events.
+    while (m_parts->facility.use_count() > 1) {
+        if (elapsed.elapsed() >= m_options.workerGrace.count()) {
+            // A worker that has not let go may still reach the event loop: leaving the parts
+            // in place costs a little memory at exit, freeing them could crash.
+            static_cast<void>(m_parts.release());
+            return;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+int HeadlessRun::exec() {
+    m_parts = std::make_unique<Parts>();
+    Parts& p = *m_parts;
+
+    for (const std::string& file : m_options.listFiles) {
+        try {
+            LoadFile(file, p.list);
+        } catch (const std::exception& e) {
+            printError(m_options.err, e.what());
+            return SetupFailed;
+        }
+    }
+    if (p.list.rowCount() <= 1) {
+        printError(m_options.err, "the list files hold no links");
+        return 1;
+    }
+
+    std::error_code ec;
+    std::filesystem::path folder = m_options.folder;
+    if (!folder.empty())
+        folder = std::filesystem::absolute(folder, ec);
+    if (folder.empty() || ec || (std::filesystem::create_directories(folder, ec), ec) ||
+        !std::filesystem::is_directory(folder, ec)) {
+        printError(m_options.err, "cannot use the download folder \"" + m_options.folder + "\"" +
+                                      (ec ? ": " + ec.message() : std::string()));
+        return SetupFailed;
+    }
+    p.folder.setText(folder.string());
+
+    p.core = std::make_unique<TorvalineCore>(TorvalineCore::Ports{
+        p.list, p.statusBar, p.title, p.folder, p.browser, p.loop, p.clock, p.timer1, p.timer2,
+        p.elpsTimer, p.estTimer, p.stbarTimer, p.noticeTimer, *p.component, p.shutdownService,
+        p.shutdownNotice, m_options.decimalSeparator});
+    p.report = std::make_unique<RunReport>(
+        p.list, p.statusBar, p.core->state(),
+        RunReport::Options{m_options.out, m_options.progressLine, m_options.decimalSeparator});
+    p.core->cycle().setUnattended(true);
+    p.core->setOnListDone([this] { finish(); });
+
+    StopSignals stopSignals([this](int signo) { stop(128 + signo); });
+    // A reader that went away (`| head`) must not kill the run with a partial file behind:
+    // the lines are lost, the downloads go on.
+    const auto previousPipe = std::signal(SIGPIPE, SIG_IGN);
+    QTimer stallCheck;
+    QObject::connect(&stallCheck, &QTimer::timeout, [this] { checkStall(); });
+    stallCheck.start(std::chrono::milliseconds(250));
+
+    const int links = p.list.rowCount() - 1;
+    p.report->line("Downloading " + std::to_string(links) + (links == 1 ? " link" : " links") +
+                   " into " + folder.string());
+    // Started from the loop, so that a list that ends at once still finds the loop running.
+    QTimer::singleShot(0, [this] { m_parts->core->StartDownload1Click(); });
+    QCoreApplication::exec();
+
+    stallCheck.stop();
+    const bool allCompleted = p.report->printSummary();
+    std::signal(SIGPIPE, previousPipe);
+    if (m_stopStatus >= 0)
+        return m_stopStatus;
+    return allCompleted ? 0 : 1;
+}
+
+void HeadlessRun::finish() {
+    if (m_finished)
+        return;
+    m_finished = true;
+    // The core is still inside the finish handler of the last row; leave it first.
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+}
+
+void HeadlessRun::checkStall() {
+    Parts& p = *m_parts;
+    const bool atRest = !m_finished && m_stopStatus < 0 && !p.timer1.enabled() &&
+                        !p.timer2.enabled() && !p.http.busy() && !p.component->busy();
+    const auto now = std::chrono::steady_clock::now();
+    if (!atRest) {
+        m_atRest = false;
+        return;
+    }
+    if (!m_atRest) {
+        m_atRest = true;
+        m_restSince = now;
+        return;
+    }
+    if (now - m_restSince < m_options.stallLimit)
+        return;
+    m_atRest = false;
+    p.core->cycle().failCurrentRow("the page offers nothing to act on");
+}
+
+void HeadlessRun::stop(int status) {
+    if (!m_parts || !m_parts->core)
+        return;
+    if (m_stopStatus >= 0) {
+        // A second signal: the user does not want to wait for the transfer to let go.
+        QCoreApplication::quit();
+        return;
+    }
+    m_stopStatus = status;
+    m_finished = true;
+    m_parts->report->line(status == 128 + SIGTERM ? "Terminated: stopping the current row"
+                                                  : "Interrupted: stopping the current row");
+    m_parts->browser.close();
+    m_parts->core->StopDownExecute();
+    waitForTransferThenQuit();
+}
+
+void HeadlessRun::waitForTransferThenQuit() {
+    // The transfer removes its partial file when it ends; the summary comes after that.
+    auto* poll = new QTimer(QCoreApplication::instance());
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [this, poll, elapsed] {
+        const bool busy = m_parts->component && m_parts->component->busy();
+        if (busy && elapsed->elapsed() < m_options.workerGrace.count())
+            return;
+        poll->deleteLater();
+        QCoreApplication::quit();
+    });
+    poll->start(20);
+}
+
+} // namespace torvaline

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+
+// The download list run without a window: the very same core as the window (cycle, page rules,
+// browser, transfers) over Qt's event loop, timers and clock, with a QCoreApplication and no
+// display. It reports through RunReport, marks rows that would wait for a user as failed, never
+// arms the shutdown, and ends when the list is done or on SIGINT/SIGTERM.
+class HeadlessRun final {
+public:
+    struct Options {
+        std::vector<std::string> listFiles;
+        std::string folder; // created when missing
+        char decimalSeparator = '.';
+        bool progressLine = false; // on a terminal only
+        std::FILE* out = stdout;
+        std::FILE* err = stderr;
+        // How long a stop waits for the running transfer to let go of its file.
+        std::chrono::milliseconds workerGrace{5000};
+        // A row at rest this long (no page loading, no wait, no countdown, no transfer) leads
+        // nowhere: a page without anything to act on. It is failed and the run goes on.
+        std::chrono::milliseconds stallLimit{5000};
+    };
+
+    // The exit statuses besides 0 (every row completed) and 1 (some did not).
+    static constexpr int SetupFailed = 2;
+
+    // Needs a QCoreApplication (or QApplication) to exist.
+    explicit HeadlessRun(Options options);
+    ~HeadlessRun();
+    HeadlessRun(const HeadlessRun&) = delete;
+    HeadlessRun& operator=(const HeadlessRun&) = delete;
+
+    // Imports the list files, starts the list and runs the event loop until the run ends.
+    // Returns the program's exit status.
+    int exec();
+
+    // Stops the current row (its partial file removed) and ends the run with `status`. The
+    // signal handling calls it with 128 + the signal's number.
+    void stop(int status);
+
+private:
+    struct Parts;
+    void setUp();
+    void finish();
+    void waitForTransferThenQuit();
+    // Called every second: fails the current row once the cycle has been at rest too long.
+    void checkStall();
+
+    Options m_options;
+    std::unique_ptr<Parts> m_parts;
+    int m_stopStatus = -1; // set once a stop was asked for
+    bool m_finished = false;
+    std::chrono::steady_clock::time_point m_restSince{};
+    bool m_atRest = false;
+};
+
+} // namespace torvaline

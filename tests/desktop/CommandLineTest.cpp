@@ -1,0 +1,158 @@
+#include "headless/CommandLine.h"
+#include "doubles/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace torvaline::test {
+namespace {
+
+TEST(CommandLine, EveryOptionAndEveryMistakeIsAnsweredAsTheUserExpects) {
+    TempDir dir;
+    const std::string list = dir.file("links.txt");
+    std::ofstream(list) << "http://127.0.0.1/x\r\n";
+    const std::string fifo = dir.file("pipe.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const QString l = QString::fromStdString(list);
+    const QString d = QString::fromStdString(dir.path().string());
+
+    using Action = CommandLine::Action;
+    struct Case {
+        QStringList args;
+        Action action;
+        int exitCode;
+        QString text; // contained in the text printed
+        QStringList files;
+        QString folder;
+        bool start;
+        bool headless;
+    };
+    const std::vector<Case> cases{
+        {{}, Action::Run, 0, {}, {}, {}, false, false},
+        {{l}, Action::Run, 0, {}, {l}, {}, false, false},
+        {{QStringLiteral("--help")},
+         Action::Help,
+         0,
+         QStringLiteral("Usage: torvaline [options]"),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("-h"), l},
+         Action::Help,
+         0,
+         QStringLiteral("--headless"),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("--version")},
+         Action::Version,
+         0,
+         QStringLiteral("torvaline "),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("--folder"), QStringLiteral("/srv/dl"), QStringLiteral("--start"), l, l},
+         Action::Run,
+         0,
+         {},
+         {l, l},
+         QStringLiteral("/srv/dl"),
+         true,
+         false},
+        {{QStringLiteral("--folder=/srv/dl"), QStringLiteral("--headless"), l},
+         Action::Run,
+         0,
+         {},
+         {l},
+         QStringLiteral("/srv/dl"),
+         false,
+         true},
+        // Mistakes: status 2 and a message naming what is wrong.
+        {{QStringLiteral("--bogus")},
+         Action::Error,
+         2,
+         QStringLiteral("Unknown option 'bogus'"),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("--folder")},
+         Action::Error,
+         2,
+         QStringLiteral("--folder"),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("--folder="), l},
+         Action::Error,
+         2,
+         QStringLiteral("--folder needs a folder"),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("--folder=/a"), QStringLiteral("--folder=/b")},
+         Action::Error,
+         2,
+         QStringLiteral("more than once"),
+         {},
+         {},
+         false,
+         false},
+        {{l, d + QStringLiteral("/none.txt")},
+         Action::Error,
+         2,
+         QStringLiteral("none.txt\" does not exist"),
+         {},
+         {},
+         false,
+         false},
+        {{d}, Action::Error, 2, QStringLiteral("is a folder"), {}, {}, false, false},
+        // A pipe would hold the import up for ever.
+        {{QString::fromStdString(fifo)},
+         Action::Error,
+         2,
+         QStringLiteral("not a regular file"),
+         {},
+         {},
+         false,
+         false},
+        {{QStringLiteral("--headless")},
+         Action::Error,
+         2,
+         QStringLiteral("--headless needs at least one list file"),
+         {},
+         {},
+         false,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const CommandLine line =
+            CommandLine::parse(QStringList{QStringLiteral("torvaline")} + c.args);
+        EXPECT_EQ(line.action, c.action);
+        EXPECT_EQ(line.exitCode, c.exitCode);
+        EXPECT_TRUE(line.text.contains(c.text)) << line.text.toStdString();
+        if (c.action == Action::Error) {
+            EXPECT_TRUE(line.text.startsWith(QStringLiteral("torvaline: ")));
+        }
+        if (c.action != Action::Run)
+            continue;
+        EXPECT_EQ(line.listFiles, c.files);
+        EXPECT_EQ(line.folder, c.folder);
+        EXPECT_EQ(line.start, c.start);
+        EXPECT_EQ(line.headless, c.headless);
+    }
+}
+
+} // namespace
+} // namespace torvaline::test

@@ -1,0 +1,230 @@
+#include "doubles/TempDir.h"
+
+#include <FileRoutes.h>
+#include <HosterSim.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace torvaline::test {
+namespace {
+
+struct Child {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs the installed-to-be program with no display at all, reading its output as it comes;
+// `onOutput` may signal it. Killed after `limit`.
+Child runProgram(const std::vector<std::string>& args,
+                 const std::function<void(pid_t, const std::string&)>& onOutput = {},
+                 std::chrono::seconds limit = std::chrono::seconds(60)) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string var = *e;
+        if (var.rfind("DISPLAY=", 0) != 0 && var.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
+            var.rfind("QT_QPA_PLATFORM=", 0) != 0)
+            env.push_back(var);
+    }
+    std::vector<char*> envp;
+    for (std::string& var : env)
+        envp.push_back(var.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStore{TORVALINE_BINARY};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argStore)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (spawned != 0)
+        throw std::runtime_error("cannot start " + argStore[0]);
+
+    Child child;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << "the program did not end in time";
+            break;
+        }
+        if (::poll(fds, 2, 100) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? child.out : child.err).append(buffer, static_cast<std::size_t>(n));
+            if (i == 0 && onOutput)
+                onOutput(pid, child.out);
+        }
+    }
+    for (const pollfd& f : fds)
+        if (f.fd >= 0)
+            ::close(f.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    child.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return child;
+}
+
+std::map<std::string, std::string> filesIn(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        files[entry.path().filename().string()] = {std::istreambuf_iterator<char>(in),
+                                                   std::istreambuf_iterator<char>()};
+    }
+    return files;
+}
+
+std::string content(std::uint64_t size) {
+    std::string bytes(size, '\0');
+    hostersim::fillContent(0, bytes.data(), bytes.size());
+    return bytes;
+}
+
+class Headless : public ::testing::Test {
+protected:
+    void SetUp() override { sim.start(); }
+    std::string writeList(const std::vector<std::string>& links) {
+        std::ofstream out(dir.file("links.txt"), std::ios::binary);
+        for (const std::string& link : links)
+            out << link << "\r\n";
+        return dir.file("links.txt");
+    }
+    std::filesystem::path downloads() const { return dir.path() / "downloads"; }
+
+    hostersim::HosterSim sim;
+    TempDir dir;
+};
+
+TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllCompleted) {
+    const std::string list = writeList({sim.rapidshareLink("ok", "a.bin", 70000, 1),
+                                        sim.rapidshareLink("tryagain", "b.bin", 3000, 1, "wait=0"),
+                                        sim.rapidshareLink("notfound", "c.bin", 100, 1),
+                                        sim.rapidshareLink("ok", "d.bin", 5000, 1, "status=404"),
+                                        sim.rapidshareLink("nolink", "f.bin", 100, 1),
+                                        // Nobody listens there: the page cannot be loaded.
+                                        "http://127.0.0.1:1/gone.bin",
+                                        // Not a hoster's page: nothing on it to act on.
+                                        sim.baseUrl() + "/"});
+    const Child run = runProgram({"--headless", "--folder", downloads().string(), list});
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.status, 1);
+    for (const std::string& expected : std::vector<std::string>{
+             "[1/7] Opening http://127.0.0.1:",
+             "[1/7] Countdown 00:00:01\n",
+             "[1/7] Downloading a.bin (0.07 MB)\n",
+             "[1/7] Completed a.bin (0.07 MB)\n",
+             "[2/7] Wait 00:00:00 before the next attempt\n",
+             "[2/7] Completed b.bin",
+             "/rapidshare/notfound/c.bin?size=100&c=1 - the hoster reports the file missing or "
+             "blocked\n",
+             "[4/7] Failed d.bin - ",
+             "[7/7] Failed " + sim.baseUrl() + "/ - the page offers nothing to act on\n",
+             "[6/7] Failed http://127.0.0.1:1/gone.bin - page not loaded - ",
+             "/rapidshare/nolink/f.bin?size=100&c=1 - the countdown page has no download link\n",
+             "Summary: 2 completed, 5 failed\n",
+             "  Completed: a.bin\n",
+             "  Failed: d.bin - ",
+         })
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
+    // Not a terminal: no progress line, no escape sequence.
+    EXPECT_EQ(run.out.find('\033'), std::string::npos);
+    EXPECT_EQ(run.out.find('\r'), std::string::npos);
+    const auto files = filesIn(downloads());
+    EXPECT_EQ(files.size(), 2u);
+    EXPECT_TRUE(files.count("a.bin") && files.at("a.bin") == content(70000));
+    EXPECT_TRUE(files.count("b.bin") && files.at("b.bin") == content(3000));
+
+    const Child good = runProgram({"--headless", "--folder", downloads().string(),
+                                   writeList({sim.rapidshareLink("ok", "e.bin", 1000, 0)})});
+    EXPECT_EQ(good.status, 0) << good.out << good.err;
+    EXPECT_NE(good.out.find("Summary: 1 completed, 0 failed\n"), std::string::npos) << good.out;
+}
+
+TEST_F(Headless, SignalDuringATransferStopsTheRowLeavesNoPartialFileAndExits128PlusSignal) {
+    for (const int signo : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signo);
+        const std::filesystem::path folder = downloads() / std::to_string(signo);
+        // About sixteen seconds of transfer: the signal comes well inside it.
+        const std::string list =
+            writeList({sim.rapidshareLink("ok", "big.bin", 4 << 20, 0, "rate=262144"),
+                       sim.rapidshareLink("ok", "next.bin", 1000, 0)});
+        bool sent = false;
+        const Child run =
+            runProgram({"--headless", "--folder", folder.string(), list},
+                       [&](pid_t pid, const std::string& out) {
+                           if (!sent && out.find("Downloading big.bin") != std::string::npos) {
+                               std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                               ::kill(pid, signo);
+                               sent = true;
+                           }
+                       });
+        SCOPED_TRACE(run.out + run.err);
+        ASSERT_TRUE(sent);
+        EXPECT_EQ(run.status, 128 + signo);
+        EXPECT_NE(run.out.find("[1/2] Stopped big.bin\n"), std::string::npos);
+        EXPECT_NE(run.out.find("Summary: 0 completed, 0 failed, 2 not done\n"), std::string::npos);
+        EXPECT_EQ(run.out.find("next.bin"), std::string::npos) << "went on after the stop";
+        EXPECT_TRUE(filesIn(folder).empty());
+    }
+}
+
+TEST_F(Headless, MistakesOnTheCommandLineEndWithStatus2BeforeAnyWindow) {
+    // With no display a window could not even start: status 2 proves none was tried.
+    const Child bogus = runProgram({"--bogus"});
+    EXPECT_EQ(bogus.status, 2);
+    EXPECT_NE(bogus.err.find("torvaline: Unknown option 'bogus'"), std::string::npos) << bogus.err;
+    const Child missing = runProgram({dir.file("missing.txt")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("missing.txt\" does not exist"), std::string::npos) << missing.err;
+    const Child help = runProgram({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: torvaline [options] [LIST-FILE...]\n", 0), 0u) << help.out;
+}
+
+} // namespace
+} // namespace torvaline::test
