@@ -9,14 +9,15 @@
 //                                                second row) and out-about.png (the about box)
 // Under QT_SCALE_FACTOR=2 the pictures show the window at twice the scale.
 
+#include "NullBrowser.h"
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
-#include "app/NullBrowser.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
 #include "cycle/DownloadCycle.h"
 #include "dialogs/AboutTorvaline.h"
 #include "list/DownloadList.h"
+#include "list/RowTexts.h"
 #include "list/StatusBar.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
@@ -76,9 +77,9 @@ ListState listState(const DownloadList& list) {
     ListState state;
     for (int r = 1; r < list.rowCount(); ++r) {
         const std::string status = list.cell(r, DownloadList::Status);
-        if (status == "Completed")
+        if (status == StatusCompleted)
             ++state.completed;
-        else if (status == "Downloading... ")
+        else if (status == StatusDownloading)
             state.progress = list.cell(r, DownloadList::Progress);
     }
     return state;

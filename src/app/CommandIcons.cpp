@@ -1,5 +1,7 @@
 #include "app/CommandIcons.h"
 
+#include "app/Commands.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
@@ -9,38 +11,8 @@
 #include <QStyle>
 
 #include <algorithm>
-#include <array>
 
 namespace torvaline {
-
-namespace {
-
-struct ButtonIcon {
-    const char* button;
-    const char* themeName;
-    QStyle::StandardPixmap fallback;
-};
-
-constexpr std::array<ButtonIcon, 16> kIcons{{
-    {"addBtn", "list-add", QStyle::SP_FileIcon},
-    {"delBtn", "list-remove", QStyle::SP_TrashIcon},
-    {"CopyBtn", "edit-copy", QStyle::SP_FileDialogContentsView},
-    {"startBtn", "media-playback-start", QStyle::SP_MediaPlay},
-    {"pauseBtn", "media-playback-pause", QStyle::SP_MediaPause},
-    {"resumeBtn", "media-seek-forward", QStyle::SP_MediaSeekForward},
-    {"stopBtn", "process-stop", QStyle::SP_MediaStop},
-    {"UpButton", "go-up", QStyle::SP_ArrowUp},
-    {"MDownBtn", "go-down", QStyle::SP_ArrowDown},
-    {"MFirstBtn", "go-top", QStyle::SP_MediaSkipBackward},
-    {"LastBtn", "go-bottom", QStyle::SP_MediaSkipForward},
-    {"impBtn", "document-open", QStyle::SP_DialogOpenButton},
-    {"SaveOptBtn", "document-properties", QStyle::SP_DirIcon},
-    {"saveasBtn", "document-save-as", QStyle::SP_DialogSaveButton},
-    {"clrBtn", "edit-clear-all", QStyle::SP_DialogResetButton},
-    {"shutBtn", "system-shutdown", QStyle::SP_BrowserStop},
-}};
-
-} // namespace
 
 void CommandIcons::useInstalledThemeAsFallback() {
     static bool done = false;
@@ -83,19 +55,16 @@ QIcon CommandIcons::startIcon() {
     return icon;
 }
 
-QIcon CommandIcons::forButton(const QString& buttonName) {
+QIcon CommandIcons::forButton(const ButtonSpec& button) {
     useInstalledThemeAsFallback();
-    if (buttonName == QLatin1String("startBtn"))
+    if (button.objectName != nullptr && QLatin1String(button.objectName) == "startBtn")
         return startIcon();
-    for (const ButtonIcon& entry : kIcons) {
-        if (buttonName != QLatin1String(entry.button))
-            continue;
-        const QIcon themed = QIcon::fromTheme(QLatin1String(entry.themeName));
+    if (button.themeIcon != nullptr) {
+        const QIcon themed = QIcon::fromTheme(QLatin1String(button.themeIcon));
         if (!themed.isNull())
             return themed;
-        return QApplication::style()->standardIcon(entry.fallback);
     }
-    return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    return QApplication::style()->standardIcon(button.fallbackIcon);
 }
 
 } // namespace torvaline

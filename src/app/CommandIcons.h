@@ -1,16 +1,16 @@
 #pragma once
 
 #include <QIcon>
-#include <QString>
 
 namespace torvaline {
+
+struct ButtonSpec;
 
 // The pictures of the toolbar buttons, taken from the desktop's icon theme and, where the
 // theme has none, from the widget style, so that every button always shows something.
 class CommandIcons final {
 public:
-    // buttonName: the objectName of a toolbar button ("addBtn", "startBtn", ...).
-    static QIcon forButton(const QString& buttonName);
+    static QIcon forButton(const ButtonSpec& button);
 
 private:
     static void useInstalledThemeAsFallback();

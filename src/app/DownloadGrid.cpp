@@ -2,6 +2,7 @@
 
 #include "app/DownloadListModel.h"
 #include "dialogs/ReferenceUnits.h"
+#include "list/RowTexts.h"
 
 #include <algorithm>
 
@@ -12,6 +13,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <string_view>
 
 namespace torvaline {
 
@@ -19,9 +21,10 @@ namespace {
 
 // The widest texts of each column besides its title: host names, speeds of four digits, sizes
 // up to 9999.99 MB, a whole percentage, times under a day, every status.
-const std::array<std::initializer_list<const char*>, DownloadList::ColumnCount>& widestTexts() {
-    static const std::array<std::initializer_list<const char*>, DownloadList::ColumnCount> t{{
-        {"RapidShare", "4Shared"},
+const std::array<std::initializer_list<std::string_view>, DownloadList::ColumnCount>&
+widestTexts() {
+    static const std::array<std::initializer_list<std::string_view>, DownloadList::ColumnCount> t{{
+        {HostRapidShare, Host4Shared},
         {},
         {"9999Kb/s"},
         {"9999.99 MB"},
@@ -29,7 +32,7 @@ const std::array<std::initializer_list<const char*>, DownloadList::ColumnCount>&
         {"100.00 %"},
         {"23:59:59"},
         {"23:59:59"},
-        {"Downloading... ", "Waiting...", "Completed", "Stopped", "Failed"},
+        {StatusDownloading, StatusWaiting, StatusCompleted, StatusStopped, StatusFailed},
     }};
     return t;
 }
@@ -44,8 +47,9 @@ DownloadGrid::columnWidthsFor(const ReferenceUnits& units, int textMargins) {
     for (std::size_t c = 0; c < widths.size(); ++c) {
         const int scaled = units.x(DownloadList::columnWidths()[c]);
         int widest = units.textWidth(QString::fromLatin1(DownloadList::titles()[c]));
-        for (const char* text : widestTexts()[c])
-            widest = std::max(widest, units.textWidth(QString::fromLatin1(text)));
+        for (const std::string_view text : widestTexts()[c])
+            widest = std::max(widest, units.textWidth(QString::fromLatin1(
+                                          text.data(), static_cast<qsizetype>(text.size()))));
         widths[c] = std::max(scaled, widest + textMargins);
         total += scaled;
         needed += widths[c];

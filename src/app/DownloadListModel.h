@@ -21,8 +21,6 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    DownloadList& list() { return m_list; }
-
 private:
     DownloadList& m_list;
 };

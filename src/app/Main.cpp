@@ -2,6 +2,7 @@
 
 #include "adapters/qt/QtTimer.h"
 #include "app/CommandIcons.h"
+#include "app/Commands.h"
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/StatusPanels.h"
@@ -22,6 +23,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QToolBar>
@@ -56,7 +58,8 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
     , m_stbarTimer(std::make_unique<QtTimer>()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(Caption));
-    // Fixed like the original window, in reference units: it grows with the font.
+    // Fixed: the toolbar and the columns are laid out for this size. In reference units, so
+    // it grows with the font.
     setFixedSize(ReferenceUnits().size(FormWidth, FormHeight));
     centreOnScreen();
 
@@ -76,7 +79,6 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
     setStatusBar(m_panels);
 
     createActions();
-    createMenus();
     createToolBar();
 
     m_appTitle.setOnChanged([this](const std::string& title) { showAppTitle(title); });
@@ -128,89 +130,51 @@ void TForm1::InitGrid() {
 // ---- commands and bindings ----
 
 void TForm1::createActions() {
-    m_delAction = new QAction(QStringLiteral("Delete Selected"), this);
-    m_delAction->setObjectName(QStringLiteral("DelAction"));
-    m_delAction->setToolTip(QStringLiteral("Delete Selected"));
-    m_delAction->setIcon(CommandIcons::forButton(QStringLiteral("delBtn")));
-    connect(m_delAction, &QAction::triggered, this, &TForm1::DelActionExecute);
-
-    m_stopDown = new QAction(QStringLiteral("Stop Down"), this);
-    m_stopDown->setObjectName(QStringLiteral("StopDown"));
-    m_stopDown->setToolTip(QStringLiteral("Stop Download"));
-    m_stopDown->setIcon(CommandIcons::forButton(QStringLiteral("stopBtn")));
-    connect(m_stopDown, &QAction::triggered, this, &TForm1::StopDownExecute);
-
-    m_clearAction = new QAction(QStringLiteral("Clear &List"), this);
-    m_clearAction->setObjectName(QStringLiteral("ClearAction"));
-    m_clearAction->setToolTip(QStringLiteral("Clear List"));
-    m_clearAction->setIcon(CommandIcons::forButton(QStringLiteral("clrBtn")));
-    m_clearAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    m_clearAction->setShortcutContext(Qt::WindowShortcut);
-    connect(m_clearAction, &QAction::triggered, this, &TForm1::ClearActionExecute);
-    // Ctrl+L works wherever the window has the focus, also with the menu bar hidden.
-    addAction(m_clearAction);
+    for (const MenuSpec& spec : Commands::menus()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(spec.title));
+        menu->setObjectName(QString::fromLatin1(spec.objectName));
+    }
+    for (const ActionSpec& spec : Commands::actions()) {
+        auto* action = new QAction(QString::fromLatin1(spec.text), this);
+        action->setObjectName(QString::fromLatin1(spec.objectName));
+        if (spec.toolTip != nullptr)
+            action->setToolTip(QString::fromLatin1(spec.toolTip));
+        if (spec.shortcut.key() != Qt::Key_unknown)
+            action->setShortcut(QKeySequence(spec.shortcut));
+        action->setCheckable(spec.checkable);
+        connect(action, &QAction::triggered, this, spec.command);
+        if (spec.menu != nullptr)
+            menuBar()->findChild<QMenu*>(QString::fromLatin1(spec.menu))->addAction(action);
+    }
+    m_shutPC1 = findChild<QAction*>(QStringLiteral("ShutPC1"));
 }
 
-void TForm1::createMenus() {
-    const auto entry = [this](QMenu* menu, const char* name, const char* caption,
-                              void (TForm1::*command)()) {
-        QAction* action = menu->addAction(QString::fromLatin1(caption));
-        action->setObjectName(QString::fromLatin1(name));
-        if (command != nullptr)
-            connect(action, &QAction::triggered, this, command);
-        return action;
-    };
-    const auto menu = [this](const char* name, const char* title) {
-        QMenu* m = menuBar()->addMenu(QString::fromLatin1(title));
-        m->setObjectName(QString::fromLatin1(name));
-        return m;
-    };
-
-    QMenu* file = menu("File1", "File");
-    entry(file, "NewDownload1", "New Download", &TForm1::AddActionExecute);
-    entry(file, "StartDownload1", "&Start Download", &TForm1::StartDownload1Click);
-    entry(file, "StopDownload1", "Stop Download", &TForm1::StopDownExecute);
-    entry(file, "SaveAs1", "Save &As...", &TForm1::FileSave);
-    entry(file, "Exit1", "E&xit", &TForm1::Exit1Click);
-
-    QMenu* edit = menu("Edit1", "Edit");
-    entry(edit, "MoveUp1", "Move Up", &TForm1::UpButtonClick);
-    entry(edit, "MoveDown1", "Move Down", &TForm1::MDownBtnClick);
-    entry(edit, "MovetoFirst1", "Move to First", &TForm1::MFirstBtnClick);
-    entry(edit, "MovetoLast1", "Move to Last", &TForm1::LastBtnClick);
-    edit->addAction(m_delAction);
-    // An entry that does nothing while its toolbar twin copies the link only misleads.
-    entry(edit, "CopySelected1", "Copy Selected", &TForm1::CopyBtnClick);
-
-    QMenu* tools = menu("Tools1", "Tools");
-    tools->addAction(m_clearAction);
-    QAction* import = entry(tools, "ImportList1", "Import List", &TForm1::ImportList1Click);
-    import->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
-    entry(tools, "DownloadOptions1", "Save Options", &TForm1::DownloadOptions1Click);
-    m_shutPC1 = entry(tools, "ShutPC1", "Shu&tDown PC", nullptr);
-    m_shutPC1->setCheckable(true);
-    m_shutPC1->setToolTip(QStringLiteral("ShutDown PC"));
-    // triggered comes after the check mark has flipped.
-    connect(m_shutPC1, &QAction::triggered, this, &TForm1::ShutPC1Click);
-
-    QMenu* view = menu("View1", "View");
-    entry(view, "ViewHistory1", "View History", &TForm1::HistoryClick);
-
-    QMenu* help = menu("Help1", "Help");
-    entry(help, "AboutTorvaline1", "About Torvaline", &TForm1::AboutTorvaline1Click);
-}
-
-QToolButton* TForm1::addToolButton(const char* name, const char* toolTip) {
+QToolButton* TForm1::addToolButton(const ButtonSpec& spec) {
     auto* button = new QToolButton(m_toolBar);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setIcon(CommandIcons::forButton(button->objectName()));
+    button->setObjectName(QString::fromLatin1(spec.objectName));
+    button->setIcon(CommandIcons::forButton(spec));
     const ReferenceUnits units;
     button->setIconSize(buttonIconSize(units));
     button->setFixedSize(units.size(ButtonWidth, ButtonHeight));
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    button->setToolTip(QString::fromLatin1(toolTip));
     button->setFocusPolicy(Qt::NoFocus);
+    // A latching button: what it shows comes from the shutdown control.
+    button->setCheckable(spec.latching);
+    if (spec.command != nullptr) {
+        connect(button, &QToolButton::clicked, this, spec.command);
+    } else if (spec.action != nullptr) {
+        auto* action = findChild<QAction*>(QString::fromLatin1(spec.action));
+        action->setIcon(button->icon());
+        button->setDefaultAction(action);
+        // The window holds it too, so that its shortcut (Ctrl+L) works wherever the window
+        // has the focus, also with the menu bar hidden.
+        addAction(action);
+    } else {
+        button->setEnabled(false);
+    }
+    // Set last: a button that stands for an action keeps its own tool tip.
+    button->setToolTip(QString::fromLatin1(spec.toolTip));
     m_toolBar->addWidget(button);
     return button;
 }
@@ -230,40 +194,17 @@ void TForm1::createToolBar() {
     m_toolBar->setContentsMargins(0, 0, 0, 0);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 
-    const auto bind = [this](QToolButton* button, void (TForm1::*command)()) {
-        connect(button, &QToolButton::clicked, this, command);
-    };
-    // Buttons that stand for an action take its command but keep their own tool tip.
-    const auto bindAction = [](QToolButton* button, QAction* action) {
-        const QString tip = button->toolTip();
-        button->setDefaultAction(action);
-        button->setToolTip(tip);
-    };
-
-    bind(addToolButton("addBtn", "Add New Download"), &TForm1::AddActionExecute);
-    bindAction(addToolButton("delBtn", "Delete Selected"), m_delAction);
-    bind(addToolButton("CopyBtn", "Copy Selected"), &TForm1::CopyBtnClick);
-    m_toolBar->addSeparator();
-    bind(addToolButton("startBtn", "Start Download"), &TForm1::StartDownload1Click);
-    addToolButton("pauseBtn", "Pause Download")->setEnabled(false);
-    addToolButton("resumeBtn", "Resume Download")->setEnabled(false);
-    bindAction(addToolButton("stopBtn", "Stop Download"), m_stopDown);
-    m_toolBar->addSeparator();
-    m_upButton = addToolButton("UpButton", "Move UP");
-    bind(m_upButton, &TForm1::UpButtonClick);
-    bind(addToolButton("MDownBtn", "Move Down"), &TForm1::MDownBtnClick);
-    bind(addToolButton("MFirstBtn", "Move to First"), &TForm1::MFirstBtnClick);
-    bind(addToolButton("LastBtn", "Move to Last"), &TForm1::LastBtnClick);
-    m_toolBar->addSeparator();
-    bind(addToolButton("impBtn", "Import List"), &TForm1::ImportList1Click);
-    bind(addToolButton("SaveOptBtn", "Save Options"), &TForm1::SaveOptBtnClick);
-    bind(addToolButton("saveasBtn", "Save File as"), &TForm1::FileSave);
-    bindAction(addToolButton("clrBtn", "Clear List"), m_clearAction);
-    m_toolBar->addSeparator();
-    m_shutBtn = addToolButton("shutBtn", "ShutDown PC");
-    // A latching button: each click toggles it; what it shows comes from the shutdown control.
-    m_shutBtn->setCheckable(true);
-    bind(m_shutBtn, &TForm1::shutBtnClick);
+    for (const ButtonSpec& spec : Commands::toolBar()) {
+        if (spec.objectName == nullptr) {
+            m_toolBar->addSeparator();
+            continue;
+        }
+        QToolButton* button = addToolButton(spec);
+        if (button->objectName() == QLatin1String("UpButton"))
+            m_upButton = button;
+        else if (button->objectName() == QLatin1String("shutBtn"))
+            m_shutBtn = button;
+    }
 }
 
 int TForm1::currentRow() const {

@@ -26,6 +26,7 @@ class DownloadListModel;
 class ProgressDisplay;
 class QtTimer;
 class Shell;
+struct ButtonSpec;
 class ShutdownControl;
 class StatusPanels;
 class Timer;
@@ -107,10 +108,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The menus, their entries and the window's own actions, from the command table.
     void createActions();
-    void createMenus();
     void createToolBar();
-    QToolButton* addToolButton(const char* name, const char* toolTip);
+    QToolButton* addToolButton(const ButtonSpec& spec);
     void InitGrid();
     void centreOnScreen();
     void showAppTitle(const std::string& title);
@@ -135,9 +136,6 @@ private:
     StatusPanels* m_panels = nullptr;
     QToolBar* m_toolBar = nullptr;
 
-    QAction* m_delAction = nullptr;
-    QAction* m_stopDown = nullptr;
-    QAction* m_clearAction = nullptr;
     QAction* m_shutPC1 = nullptr;
     QToolButton* m_upButton = nullptr;
     QToolButton* m_shutBtn = nullptr;

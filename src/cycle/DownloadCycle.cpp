@@ -2,9 +2,11 @@
 
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
+#include "list/RowTexts.h"
 #include "list/StatusBar.h"
 #include "pages/TimeText.h"
 #include "platform/Clock.h"
+#include "platform/DayLength.h"
 #include "platform/Timer.h"
 #include "transfer/DownloadComponent.h"
 
@@ -16,10 +18,6 @@ namespace torvaline {
 namespace {
 
 constexpr const char* ZeroTime = "00:00:00";
-
-int textWidth(const std::string& text, int pixelsPerChar) {
-    return static_cast<int>(text.size()) * pixelsPerChar;
-}
 
 } // namespace
 
@@ -47,9 +45,9 @@ bool DownloadCycle::isTransferRunning() const {
     return m_hooks.transferRunning && m_hooks.transferRunning();
 }
 
-void DownloadCycle::setPanel0(const std::string& text, int pixelsPerChar) {
+void DownloadCycle::setPanel0(const std::string& text, int unitsPerCharacter) {
     m_p.statusBar.setText(0, text);
-    m_p.statusBar.setWidth(0, textWidth(text, pixelsPerChar));
+    m_p.statusBar.setWidth(0, StatusBar::widthFor(text, unitsPerCharacter));
 }
 
 std::string DownloadCycle::retryPanelText(int retry) {
@@ -88,7 +86,7 @@ void DownloadCycle::StopDownExecute() {
     m_p.timer1.setEnabled(false);
     m_p.timer2.setEnabled(false);
     m_p.statusBar.clear();
-    m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, "Stopped");
+    m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, std::string(StatusStopped));
     m_p.state.StopRequested = true;
     // No attempt will continue what a failed one kept: a later Start begins afresh.
     forgetRetries();
@@ -127,10 +125,10 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
         return;
     }
     if (!unreadable.empty() && event.error.empty())
-        setPanel0(" Page not read - " + unreadable + " ", 10);
+        setPanel0(" Page not read - " + unreadable + " ");
     // The error page has no form, so the row stalls; at least the user learns why.
     if (!event.error.empty())
-        setPanel0(" Page not loaded - " + event.error + " ", 10);
+        setPanel0(" Page not loaded - " + event.error + " ");
 }
 
 DownloadCycle::Remaining DownloadCycle::remaining() const {
@@ -149,7 +147,7 @@ DownloadCycle::Remaining DownloadCycle::remaining() const {
 void DownloadCycle::Timer1Timer() {
     CycleState& s = m_p.state;
     s.SaveFolder = m_p.folder.text();
-    setPanel0(CountdownPanelText, 5);
+    setPanel0(CountdownPanelText, CountdownUnitsPerCharacter);
     const Remaining r = remaining();
     m_p.statusBar.setText(1, r.text);
     m_p.statusBar.setText(2, std::string());
@@ -166,7 +164,7 @@ void DownloadCycle::Timer1Timer() {
             return;
         }
         m_p.statusBar.clear();
-        setPanel0(BadLinkText, 10);
+        setPanel0(BadLinkText);
         return;
     }
     s.FinalLinkFresh = false;
@@ -191,10 +189,10 @@ void DownloadCycle::Timer2Timer() {
     if (s.RetryWaiting) {
         showRetryWait(r.text);
     } else {
-        setPanel0(WaitPanelText, 10);
+        setPanel0(WaitPanelText);
         m_p.statusBar.setText(1, r.text);
         m_p.statusBar.setText(2, WaitTailPanelText);
-        m_p.statusBar.setWidth(2, textWidth(WaitTailPanelText, 10));
+        m_p.statusBar.setWidth(2, StatusBar::widthFor(WaitTailPanelText));
     }
     s.RemainingText = r.text;
     if (!r.over)
@@ -211,12 +209,12 @@ void DownloadCycle::Timer2Timer() {
 
 void DownloadCycle::showRetryWait(const std::string& remainingText) {
     const CycleState& s = m_p.state;
-    setPanel0(retryPanelText(s.RetryCount), 10);
+    setPanel0(retryPanelText(s.RetryCount));
     m_p.statusBar.setText(1, remainingText);
     // Why the last attempt failed: the user may well want to act on it.
     const std::string why = s.RetryReason.empty() ? std::string() : " " + s.RetryReason + " ";
     m_p.statusBar.setText(2, why);
-    m_p.statusBar.setWidth(2, textWidth(why, 10));
+    m_p.statusBar.setWidth(2, StatusBar::widthFor(why));
 }
 
 void DownloadCycle::armRetry(const TransferResult& result) {
@@ -230,11 +228,11 @@ void DownloadCycle::armRetry(const TransferResult& result) {
     s.RetryReason = result.reason;
     // The row goes back to waiting; the transfer flag must be clear for the row to be opened
     // again at the end of the wait.
-    m_p.list.setCell(s.CurrentRow, DownloadList::Status, "Waiting...");
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
     m_p.component.Tag = 0;
     s.PageHandled = false;
     s.TransferSeconds = 0;
-    s.WaitSpan = static_cast<double>(delay.count()) / SecondsPerDay;
+    s.WaitSpan = static_cast<double>(delay.count()) / DayLengthSeconds;
     s.PhaseStart = m_p.clock.timeOfDay();
     s.RetryWaiting = true;
     m_p.timer2.setEnabled(true);
@@ -307,13 +305,13 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     if (!s.StopRequested) {
         // A failed transfer must not read as a finished file.
         if (Canceled || result.outcome == TransferOutcome::Cancelled) {
-            list.setCell(s.CurrentRow, DownloadList::Status, "Stopped");
+            list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusStopped));
         } else if (result.outcome == TransferOutcome::Succeeded) {
-            list.setCell(s.CurrentRow, DownloadList::Status, "Completed");
+            list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusCompleted));
         } else {
             const std::string why = result.reason.empty() ? "unknown error" : result.reason;
             list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), why);
-            setPanel0(" Download failed - " + why + " ", 10);
+            setPanel0(" Download failed - " + why + " ");
         }
     }
     clearProgress();
@@ -330,7 +328,7 @@ void DownloadCycle::closeRowAndAdvance() {
         ++s.CurrentRow;
         DeleteURLExecute();
     } else if (s.CurrentRow == rowCount - 1) {
-        m_p.statusBar.setWidth(0, textWidth(m_p.statusBar.text(0), 10));
+        m_p.statusBar.setWidth(0, StatusBar::widthFor(m_p.statusBar.text(0)));
         if (m_hooks.CheckShutDown)
             m_hooks.CheckShutDown();
     }
@@ -342,7 +340,7 @@ void DownloadCycle::failWithoutTransfer(const std::string& reason) {
     forgetRetries();
     m_p.statusBar.clear();
     m_p.list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), reason);
-    setPanel0(" Download failed - " + reason + " ", 10);
+    setPanel0(" Download failed - " + reason + " ");
     // The list is done when its last row is closed, with or without a transfer; the flag is
     // what tells Start Download so.
     if (s.CurrentRow == m_p.list.rowCount() - 1)
@@ -371,7 +369,7 @@ void DownloadCycle::DeleteURLError() {
         s.PageHandled = true;
         return;
     }
-    setPanel0(BadLinkText, 10);
+    setPanel0(BadLinkText);
     if (m_p.list.rowCount() <= 1) {
         s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
         m_p.browser.Stop();

@@ -2,6 +2,7 @@
 
 #include "cycle/CycleState.h"
 #include "cycle/FileNameCheck.h"
+#include "list/StatusBar.h"
 #include "platform/Browser.h"
 #include "platform/TransferFacility.h"
 
@@ -16,7 +17,6 @@ class Clock;
 class DownloadComponent;
 class DownloadFolder;
 class DownloadList;
-class StatusBar;
 class Timer;
 
 // The chain of handlers that takes the current row from its link to a finished file and on to
@@ -51,6 +51,8 @@ public:
 
     static constexpr const char* BadLinkText = " Error - Please check the download link ";
     static constexpr const char* CountdownPanelText = "Download will start in ";
+    // The countdown's panel is laid out at half the usual width a character.
+    static constexpr int CountdownUnitsPerCharacter = 5;
     static constexpr const char* WaitPanelText = "Wait ";
     static constexpr const char* WaitTailPanelText = " For the Next Download";
 
@@ -106,7 +108,7 @@ private:
         bool over = false;
     };
     Remaining remaining() const;
-    void setPanel0(const std::string& text, int pixelsPerChar);
+    void setPanel0(const std::string& text, int unitsPerCharacter = StatusBar::UnitsPerCharacter);
     // Closes the current row of a transfer that never started, then moves on like a finish.
     void failWithoutTransfer(const std::string& reason);
     void closeRowAndAdvance();

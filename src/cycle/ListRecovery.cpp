@@ -1,6 +1,7 @@
 #include "cycle/ListRecovery.h"
 
 #include "list/DownloadList.h"
+#include "list/RowTexts.h"
 #include "platform/Dialogs.h"
 #include "platform/RecoveryStore.h"
 #include "platform/Timer.h"
@@ -27,7 +28,7 @@ std::string ListRecovery::question(std::size_t unfinished) {
 std::vector<RecoveryRow> ListRecovery::unfinished(const std::vector<RecoveryRow>& rows) {
     std::vector<RecoveryRow> out;
     for (const RecoveryRow& r : rows)
-        if (!r.link.empty() && r.status != CompletedStatus)
+        if (!r.link.empty() && r.status != StatusCompleted)
             out.push_back(r);
     return out;
 }
@@ -47,7 +48,7 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
                     DownloadList::Row cells;
                     cells[DownloadList::Host] = rows[i].host;
                     cells[DownloadList::URL] = rows[i].link;
-                    cells[DownloadList::Status] = RestoredStatus;
+                    cells[DownloadList::Status] = StatusWaiting;
                     m_list.setRow(first + static_cast<int>(i), std::move(cells));
                 }
                 // The copy stays until the restored list replaces it: a crash in between

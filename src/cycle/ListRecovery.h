@@ -18,9 +18,6 @@ class Timer;
 // a second, from the one-second timer, and only after a change of those cells or of the rows.
 class ListRecovery final {
 public:
-    static constexpr const char* CompletedStatus = "Completed";
-    static constexpr const char* RestoredStatus = "Waiting...";
-
     ListRecovery(DownloadList& list, RecoveryStore& store, Timer& timer);
     ~ListRecovery();
     ListRecovery(const ListRecovery&) = delete;

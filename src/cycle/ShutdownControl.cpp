@@ -1,7 +1,7 @@
 #include "cycle/ShutdownControl.h"
 
-#include "pages/TimeText.h"
 #include "platform/Clock.h"
+#include "platform/DayLength.h"
 #include "platform/ShutdownNotice.h"
 #include "platform/ShutdownService.h"
 #include "platform/Timer.h"
@@ -84,7 +84,7 @@ int ShutdownControl::secondsLeft() const {
     double elapsed = m_clock.timeOfDay() - m_noticeStart;
     if (elapsed < 0)
         elapsed += 1.0; // midnight passed
-    const double left = NoticeSeconds - elapsed * SecondsPerDay;
+    const double left = NoticeSeconds - elapsed * DayLengthSeconds;
     return left <= 0 ? 0 : static_cast<int>(std::ceil(left - 1e-6));
 }
 

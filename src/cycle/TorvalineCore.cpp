@@ -60,7 +60,7 @@ TorvalineCore::TorvalineCore(Ports ports)
             return;
         const std::string text = " Download not started - " + why + " ";
         m_p.statusBar.setText(0, text);
-        m_p.statusBar.setWidth(0, static_cast<int>(text.size()) * 10);
+        m_p.statusBar.setWidth(0, StatusBar::widthFor(text));
     };
 }
 

@@ -1,5 +1,7 @@
 #include "list/DownloadList.h"
 
+#include "list/RowTexts.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -141,7 +143,7 @@ void DownloadList::setNote(int row, std::string note) {
 }
 
 void DownloadList::markFailed(int row, const std::string& timeOfDay, const std::string& reason) {
-    setCell(row, Status, "Failed");
+    setCell(row, Status, std::string(StatusFailed));
     setNote(row, "Failed at " + timeOfDay + ": " + (reason.empty() ? "unknown error" : reason));
 }
 

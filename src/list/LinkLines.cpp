@@ -1,13 +1,15 @@
 #include "list/LinkLines.h"
 
+#include "list/RowTexts.h"
+
 namespace torvaline {
 
 std::string HostName(const std::string& line) {
     std::string host;
     if (line.find("rapidshare") != std::string::npos)
-        host = "RapidShare";
+        host = HostRapidShare;
     if (line.find("4shared") != std::string::npos)
-        host = "4Shared";
+        host = Host4Shared;
     return host;
 }
 
@@ -36,7 +38,7 @@ void AppendLinks(DownloadList& grid, std::vector<std::string> lines) {
         DownloadList::Row& row = rows[i];
         row[DownloadList::Host] = HostName(lines[i]);
         row[DownloadList::URL] = std::move(lines[i]);
-        row[DownloadList::Status] = "Waiting...";
+        row[DownloadList::Status] = StatusWaiting;
     }
     grid.appendRows(std::move(rows));
 }

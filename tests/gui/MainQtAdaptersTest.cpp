@@ -35,19 +35,18 @@ template <typename Pred> bool spinUntil(Pred pred, int timeoutMs = 3000) {
 }
 
 TEST(QtTimerTest, ReEnablingARunningTimerKeepsItsSchedule) {
+    // Enabled again every few milliseconds, far more often than its interval: a timer that
+    // restarted its schedule each time would never tick.
     QtTimer timer(200);
-    QElapsedTimer clock;
-    qint64 firstTick = -1;
-    timer.setOnTick([&] {
-        if (firstTick < 0)
-            firstTick = clock.elapsed();
-    });
-    clock.start();
+    bool ticked = false;
+    timer.setOnTick([&] { ticked = true; });
     timer.setEnabled(true);
-    QTest::qWait(120);
-    timer.setEnabled(true); // must not push the tick back to 320 ms
-    ASSERT_TRUE(spinUntil([&] { return firstTick >= 0; }));
-    EXPECT_LT(firstTick, 290);
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            timer.setEnabled(true);
+            return ticked;
+        },
+        10000));
     EXPECT_TRUE(timer.enabled());
 }
 
@@ -70,9 +69,10 @@ TEST(QtClockTest, TimeOfDayIsAFractionOfTheCurrentDay) {
     const double now = QtClock().timeOfDay();
     EXPECT_GE(now, 0.0);
     EXPECT_LT(now, 1.0);
-    // Midnight may pass between the two readings.
+    // Midnight may pass between the two readings; a minute apart allows for a loaded machine
+    // and still tells a fraction of a day from any other unit.
     if (now >= before) {
-        EXPECT_LT(now - before, 1.0 / 86400);
+        EXPECT_LT(now - before, 60.0 / 86400);
     }
 }
 

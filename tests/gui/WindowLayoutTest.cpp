@@ -1,6 +1,7 @@
 #include "MainWindowFixture.h"
 
 #include "app/DownloadGrid.h"
+#include "cycle/DownloadCycle.h"
 #include "dialogs/AboutTorvaline.h"
 
 #include <QFontMetricsF>
@@ -93,16 +94,16 @@ protected:
         struct Panels {
             const char* phase;
             const char* texts[3];
-            int widths[3]; // as the cycle sets them; 0: left as it is
+            int unitsPerCharacter[3]; // as the cycle sizes them; 0: left as it is
         };
+        constexpr int N = StatusBar::UnitsPerCharacter;
+        constexpr int C = DownloadCycle::CountdownUnitsPerCharacter;
         const Panels phases[] = {
-            {"countdown", {"Download will start in ", "00:00:45", ""}, {23 * 5, 0, 0}},
-            {"wait", {"Wait ", "00:59:59", " For the Next Download"}, {5 * 10, 0, 22 * 10}},
-            {"transfer",
-             {"Downloading...", "100.00 %", " holiday_photos.part2.rar"},
-             {14 * 10, 0, 25 * 10}},
-            {"failure", {" Download failed - HTTP 404 Not Found ", "", ""}, {38 * 10, 0, 0}},
-            {"bad link", {" Error - Please check the download link ", "", ""}, {40 * 10, 0, 0}},
+            {"countdown", {"Download will start in ", "00:00:45", ""}, {C, 0, 0}},
+            {"wait", {"Wait ", "00:59:59", " For the Next Download"}, {N, 0, N}},
+            {"transfer", {"Downloading...", "100.00 %", " holiday_photos.part2.rar"}, {N, 0, N}},
+            {"failure", {" Download failed - HTTP 404 Not Found ", "", ""}, {N, 0, 0}},
+            {"bad link", {" Error - Please check the download link ", "", ""}, {N, 0, 0}},
         };
         auto* bar = form->findChild<QStatusBar*>("StatusBar1");
         ASSERT_NE(bar, nullptr);
@@ -110,8 +111,9 @@ protected:
             form->StatusBar1().clear();
             for (int i = 0; i < 3; ++i) {
                 form->StatusBar1().setText(i, p.texts[i]);
-                if (p.widths[i] > 0)
-                    form->StatusBar1().setWidth(i, p.widths[i]);
+                if (p.unitsPerCharacter[i] > 0)
+                    form->StatusBar1().setWidth(
+                        i, StatusBar::widthFor(p.texts[i], p.unitsPerCharacter[i]));
             }
             QApplication::processEvents();
             for (int i = 0; i < 3; ++i) {

@@ -1,4 +1,4 @@
-#include "app/NullBrowser.h"
+#include "NullBrowser.h"
 
 namespace torvaline {
 

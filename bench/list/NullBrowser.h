@@ -4,7 +4,7 @@
 
 namespace torvaline {
 
-// A browser that loads nothing, for a window that runs without the network.
+// A browser that loads nothing, for a window rendered without the network.
 class NullBrowser final : public Browser {
 public:
     void Navigate(const std::string& url) override;

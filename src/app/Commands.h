@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QKeyCombination>
+#include <QStyle>
+
+#include <span>
+
+namespace torvaline {
+
+class TForm1;
+
+// The window's commands, each listed once: the menus, the toolbar and their icons are built
+// from these tables, and the window's tests read them to know what to look for.
+using Command = void (TForm1::*)();
+
+struct MenuSpec {
+    const char* objectName;
+    const char* title;
+};
+
+// A menu entry, or an action of the window that only a toolbar button shows.
+struct ActionSpec {
+    const char* menu; // objectName of the menu it stands in; null: in none
+    const char* objectName;
+    const char* text;    // with its access key
+    const char* toolTip; // null: the text
+    QKeyCombination shortcut = Qt::Key_unknown;
+    Command command = nullptr;
+    bool checkable = false;
+};
+
+// A toolbar button, or a separator where objectName is null. A button runs its command, or
+// stands for a window action (and keeps its own tool tip); with neither it is shown disabled.
+struct ButtonSpec {
+    const char* objectName;
+    const char* toolTip = nullptr;
+    const char* themeIcon = nullptr;
+    QStyle::StandardPixmap fallbackIcon = QStyle::SP_FileIcon;
+    Command command = nullptr;
+    const char* action = nullptr;
+    bool latching = false; // each click toggles it
+};
+
+struct Commands {
+    static std::span<const MenuSpec> menus();
+    static std::span<const ActionSpec> actions();
+    static std::span<const ButtonSpec> toolBar();
+};
+
+} // namespace torvaline

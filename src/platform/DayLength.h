@@ -1,0 +1,9 @@
+#pragma once
+
+namespace torvaline {
+
+// Clock::timeOfDay() is a fraction of a day; waits, countdowns and elapsed times convert
+// between that fraction and seconds through this.
+inline constexpr int DayLengthSeconds = 86400;
+
+} // namespace torvaline
