@@ -2,13 +2,13 @@
 // form search) on a large hoster page, beside gumbo's bare parse of the same bytes. The page
 // carries no message, so every rule searches all of it.
 #include "adapters/html/GumboDocument.h"
-#include "cycle/CycleState.h"
 #include "doubles/ManualTimer.h"
 #include "pages/PageHandling.h"
 #include "platform/Browser.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
+#include "state/CycleState.h"
 
 #include <gumbo.h>
 

@@ -12,12 +12,12 @@
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/qt/QtEventLoop.h"
-#include "cycle/CycleState.h"
 #include "list/AppTitle.h"
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"
 #include "platform/Clock.h"
 #include "platform/Timer.h"
+#include "state/CycleState.h"
 #include "transfer/ProgressDisplay.h"
 #include "transfer/TDownloadFile.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cycle/CycleState.h"
 #include "cycle/FileNameCheck.h"
 #include "list/StatusBar.h"
 #include "platform/Browser.h"
 #include "platform/TransferFacility.h"
+#include "state/CycleState.h"
 
 #include <array>
 #include <chrono>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "cycle/CycleState.h"
 #include "cycle/DownloadCycle.h"
 #include "cycle/ShutdownControl.h"
 #include "pages/PageHandling.h"
+#include "state/CycleState.h"
 #include "transfer/ProgressDisplay.h"
 
 #include <functional>

@@ -1,9 +1,9 @@
 #include "headless/RunReport.h"
 
-#include "cycle/CycleState.h"
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"
 #include "pages/TimeText.h"
+#include "state/CycleState.h"
 #include "transfer/ProgressDisplay.h"
 
 namespace torvaline {

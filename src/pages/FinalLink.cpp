@@ -1,7 +1,7 @@
 #include "pages/FinalLink.h"
 
-#include "cycle/CycleState.h"
 #include "pages/PageText.h"
+#include "state/CycleState.h"
 
 namespace torvaline {
 

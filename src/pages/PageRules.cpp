@@ -1,12 +1,12 @@
 #include "pages/PageRules.h"
 
-#include "cycle/CycleState.h"
 #include "pages/ConversionError.h"
 #include "pages/FinalLink.h"
 #include "pages/PageText.h"
 #include "pages/TimeText.h"
 #include "platform/Clock.h"
 #include "platform/Timer.h"
+#include "state/CycleState.h"
 
 #include <limits>
 

@@ -1,12 +1,12 @@
 #include "transfer/ProgressDisplay.h"
 
-#include "cycle/CycleState.h"
 #include "list/AppTitle.h"
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"
 #include "pages/TimeText.h"
 #include "platform/Clock.h"
 #include "platform/Timer.h"
+#include "state/CycleState.h"
 #include "transfer/DownloadComponent.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // URLCopy and GetFileName against their definitions, and both link extractions on
 // arbitrary page text.
-#include "cycle/CycleState.h"
 #include "pages/FinalLink.h"
 #include "pages/PageText.h"
+#include "state/CycleState.h"
 
 #include <cstdint>
 #include <cstdlib>

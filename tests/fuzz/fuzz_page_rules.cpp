@@ -1,11 +1,11 @@
 // The rule chain on arbitrary page text, driven as the capture drives it: a failed
 // conversion appends the failure line, which runs the chain again on nothing.
-#include "cycle/CycleState.h"
 #include "doubles/FakeClock.h"
 #include "doubles/ManualTimer.h"
 #include "pages/ConversionError.h"
 #include "pages/PageRules.h"
 #include "pages/PageText.h"
+#include "state/CycleState.h"
 
 #include <cstdint>
 #include <cstdlib>

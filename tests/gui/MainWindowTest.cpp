@@ -2,7 +2,6 @@
 
 #include "app/Commands.h"
 #include "app/PresetOpenDialogs.h"
-#include "cycle/CycleState.h"
 #include "cycle/ShutdownControl.h"
 #include "dialogs/DownOpt.h"
 #include "dialogs/ReferenceUnits.h"
@@ -12,6 +11,7 @@
 #include "doubles/ManualTimer.h"
 #include "doubles/RecordingShutdown.h"
 #include "platform/Timer.h"
+#include "state/CycleState.h"
 #include "transfer/ProgressDisplay.h"
 
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/HttpBrowser.h"
-#include "cycle/CycleState.h"
 #include "doubles/FakeClock.h"
 #include "doubles/ManualTimer.h"
 #include "doubles/QueuedEventLoop.h"
 #include "pages/PageHandling.h"
+#include "state/CycleState.h"
 
 #include <HosterSim.h>
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "cycle/CycleState.h"
 #include "cycle/DownloadCycle.h"
 #include "doubles/FakeBrowser.h"
 #include "doubles/FakeClock.h"
@@ -10,6 +9,7 @@
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"
 #include "pages/TimeText.h"
+#include "state/CycleState.h"
 
 #include <gtest/gtest.h>
 

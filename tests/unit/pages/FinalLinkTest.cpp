@@ -1,6 +1,6 @@
 #include "pages/FinalLink.h"
-#include "cycle/CycleState.h"
 #include "pages/PageText.h"
+#include "state/CycleState.h"
 
 #include <gtest/gtest.h>
 

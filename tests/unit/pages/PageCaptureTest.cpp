@@ -1,10 +1,10 @@
-#include "cycle/CycleState.h"
 #include "doubles/FakeBrowser.h"
 #include "doubles/FakeClock.h"
 #include "doubles/FakeDocument.h"
 #include "doubles/FakeEventLoop.h"
 #include "doubles/ManualTimer.h"
 #include "pages/PageHandling.h"
+#include "state/CycleState.h"
 
 #include <gtest/gtest.h>
 

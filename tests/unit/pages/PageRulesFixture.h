@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cycle/CycleState.h"
 #include "doubles/FakeClock.h"
 #include "doubles/ManualTimer.h"
 #include "pages/PageRules.h"
 #include "pages/PageText.h"
+#include "state/CycleState.h"
 
 #include <gtest/gtest.h>
 

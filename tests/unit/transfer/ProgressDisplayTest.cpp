@@ -1,9 +1,9 @@
 #include "transfer/ProgressDisplay.h"
 
-#include "cycle/CycleState.h"
 #include "list/AppTitle.h"
 #include "list/DownloadList.h"
 #include "list/StatusBar.h"
+#include "state/CycleState.h"
 
 #include "doubles/FakeClock.h"
 #include "doubles/FakeDownloadComponent.h"
