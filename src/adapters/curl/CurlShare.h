@@ -26,8 +26,6 @@ public:
     CurlShare(const CurlShare&) = delete;
     CurlShare& operator=(const CurlShare&) = delete;
 
-    CURLSH* handle() { return m_share; }
-
     // Shares this jar with an easy handle and switches its cookie engine on.
     void attach(CURL* easy);
 
