@@ -87,7 +87,8 @@ std::string origin(const httplib::Request& req, int port) {
 // File fault options of a page link that the download link passes on.
 std::string fileOptions(const httplib::Request& req) {
     std::string extra;
-    for (const char* key : {"rate", "status", "cut", "cutonce", "retry", "stall"}) {
+    for (const char* key : {"rate", "status", "cut", "cutonce", "retry", "stall", "announce",
+                            "page", "ranges", "ifrange", "changes"}) {
         if (req.has_param(key))
             extra += std::string("&") + key + "=" +
                      httplib::detail::encode_query_param(req.get_param_value(key));
