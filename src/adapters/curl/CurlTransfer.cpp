@@ -133,6 +133,8 @@ struct Job {
             sniffing = false;
             return true;
         }
+        if (!target.temporaryPath().empty())
+            callback.onPartial(PartialFile{target.temporaryPath(), 0, expected, validator});
         const std::uint64_t free = target.freeSpace();
         if (expected - base > free)
             return refuse("not enough free space: needs " +

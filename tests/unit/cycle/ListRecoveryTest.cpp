@@ -23,12 +23,18 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
         {"h\tost", "http://a/2\r\nend 1\n", "Fa\\iled\\"},
         {"end 3", "\\t\\n literally", "\0\xff\x01"s},
         {"\n", "\t", "\r"},
+        {"h", "http://a/3", "Downloading... ", "/dl/a\tb.tv0123456789ab.part", 1234, "\"e\\t\""},
     };
     const std::string text = RecoveryFormat::encode(rows);
     const RecoveryFormat::Decoded back = RecoveryFormat::decode(text);
     ASSERT_TRUE(back.ok) << back.problem;
     EXPECT_EQ(back.rows, rows);
     EXPECT_TRUE(RecoveryFormat::decode(RecoveryFormat::encode({})).ok);
+    // What the first version wrote is still read.
+    const RecoveryFormat::Decoded v1 =
+        RecoveryFormat::decode("torvaline-recovery 1\nh\tl\\t\tWaiting...\nend 1\n");
+    ASSERT_TRUE(v1.ok) << v1.problem;
+    EXPECT_EQ(v1.rows, (std::vector<RecoveryRow>{{"h", "l\t", "Waiting..."}}));
 
     // A file cut anywhere (a writer killed without the rename would leave such a thing) is
     // never taken for a shorter list.
@@ -38,7 +44,14 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
     const std::string head = RecoveryFormat::header();
     const std::vector<std::string> broken{
         "",
-        "torvaline-recovery 2\nend 0\n",
+        "torvaline-recovery 3\nend 0\n",
+        head + "a\tb\tc\t/p\t\tv\nend 1\n",
+        head + "a\tb\tc\t/p\t-1\tv\nend 1\n",
+        head + "a\tb\tc\t\t5\tv\nend 1\n",
+        head + "a\tb\tc\t/p\t5\nend 1\n",
+        head + "a\tb\tc\t/p\t5\tv\tx\nend 1\n",
+        // The first version had no partial files.
+        "torvaline-recovery 1\na\tb\tc\t/p\t5\tv\nend 1\n",
         head + "a\tb\tc\nend 2\n",
         head + "a\tb\tc\nend 0\n",
         head + "a\tb\tc\nend 1\nmore",
