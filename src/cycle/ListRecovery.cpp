@@ -124,15 +124,16 @@ void ListRecovery::bindPartials(PartialSource source, PartialSink restored,
 
 void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
     bool handed = false;
+    const std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
     for (const RecoveryRow& row : rows) {
-        if (!plausiblePartial(row))
+        // Our transfers write into the download folder only; a recovery file may name any
+        // file at all.
+        if (!plausiblePartial(row) || folder.empty() || folderOf(row.partialPath) != folder)
             continue;
         const std::optional<std::uint64_t> size = m_store.partialSize(row.partialPath);
         if (!size)
             continue; // not ours, or gone: not touched
         // Only one row transfers at a time; the file must hold a beginning, not the whole.
-        // The cycle continues it only in the folder its row saves to, which may be set after
-        // this question; a file elsewhere it leaves alone.
         if (!handed && m_partialSink && *size > 0 && *size < row.partialTotal) {
             m_partialSink(KeptPartial{
                 row.link, PartialFile{row.partialPath, *size, row.partialTotal,

@@ -51,7 +51,7 @@ public:
     // so the copy asked about cannot be overwritten while the question is open.
     void offerRestore(Dialogs& dialogs);
     // Without it no partial file is recorded, and a recorded one is not continued. `folder`
-    // tells the download folder: only a partial file in it is removed when the user declines.
+    // tells the download folder: only a partial file in it is continued or removed.
     void bindPartials(PartialSource source, PartialSink restored,
                       std::function<std::string()> folder);
 
