@@ -135,9 +135,9 @@ void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
             continue; // not ours, or gone: not touched
         // Only one row transfers at a time; the file must hold a beginning, not the whole.
         if (!handed && m_partialSink && *size > 0 && *size < row.partialTotal) {
-            m_partialSink(KeptPartial{
-                row.link, PartialFile{row.partialPath, *size, row.partialTotal,
-                                      row.partialValidator}});
+            m_partialSink(
+                KeptPartial{row.link, PartialFile{row.partialPath, *size, row.partialTotal,
+                                                  row.partialValidator}});
             handed = true;
         } else {
             removePartials({row});
@@ -170,11 +170,11 @@ void ListRecovery::tick() {
     if (m_partialSource) {
         Partials now = m_partialSource();
         pending = now.pending;
-        const bool same = std::equal(
-            now.kept.begin(), now.kept.end(), m_partials.begin(), m_partials.end(),
-            [](const KeptPartial& a, const KeptPartial& b) {
-                return a.link == b.link && sameFile(a.file, b.file);
-            });
+        const bool same =
+            std::equal(now.kept.begin(), now.kept.end(), m_partials.begin(), m_partials.end(),
+                       [](const KeptPartial& a, const KeptPartial& b) {
+                           return a.link == b.link && sameFile(a.file, b.file);
+                       });
         if (!same) {
             m_partials = std::move(now.kept);
             m_dirty = true;
@@ -219,9 +219,8 @@ std::string ListRecovery::encodeList() const {
     for (int r = 1; r < rows; ++r) {
         const DownloadList::Row& row = m_list.row(r);
         std::size_t p = 0;
-        while (p < m_partials.size() &&
-               (placed[p] || m_partials[p].link.empty() ||
-                m_partials[p].link != row[DownloadList::URL]))
+        while (p < m_partials.size() && (placed[p] || m_partials[p].link.empty() ||
+                                         m_partials[p].link != row[DownloadList::URL]))
             ++p;
         if (p == m_partials.size()) {
             RecoveryFormat::appendRow(out, row[DownloadList::Host], row[DownloadList::URL],

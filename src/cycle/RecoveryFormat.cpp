@@ -168,8 +168,8 @@ RecoveryFormat::Decoded RecoveryFormat::decode(std::string_view text) {
         RecoveryRow row;
         if (!unescape(cells[0], row.host) || !unescape(cells[1], row.link) ||
             !unescape(cells[2], row.status) ||
-            (cells.size() == 6 && (!unescape(cells[3], row.partialPath) ||
-                                   !unescape(cells[5], row.partialValidator))))
+            (cells.size() == 6 &&
+             (!unescape(cells[3], row.partialPath) || !unescape(cells[5], row.partialValidator))))
             return refuse("line " + std::to_string(lineNumber) + " holds a broken escape");
         if (cells.size() == 6) {
             const std::string_view total = cells[4];

@@ -142,8 +142,7 @@ TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
         if (r.name == "big.bin")
             bigRanges.push_back(r.range);
     hostersim::releaseFileRoutes(sim.server());
-    EXPECT_EQ(bigRanges,
-              (std::vector<std::string>{"", "bytes=" + std::to_string(kept) + "-"}));
+    EXPECT_EQ(bigRanges, (std::vector<std::string>{"", "bytes=" + std::to_string(kept) + "-"}));
     sim.stop();
 
     for (const auto& [name, size] : {std::pair<QString, std::uint64_t>{"big.bin", bigSize},

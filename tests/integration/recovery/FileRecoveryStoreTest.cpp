@@ -218,8 +218,8 @@ TEST(FileRecoveryStore, AHostileRecoveryFileNeverMakesAFileNotOursContinuedOrRem
         {
             FileRecoveryStore store(dir.file("state"));
             ASSERT_TRUE(store.active());
-            ASSERT_EQ(FileRecoveryStore::writeAtomically(store.path(), RecoveryFormat::encode(rows)),
-                      "");
+            ASSERT_EQ(
+                FileRecoveryStore::writeAtomically(store.path(), RecoveryFormat::encode(rows)), "");
             ListRecovery recovery(list, store, timer);
             recovery.bindPartials([] { return ListRecovery::Partials{}; },
                                   [&](ListRecovery::KeptPartial k) { handed.push_back(k); },

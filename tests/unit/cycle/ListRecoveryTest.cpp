@@ -220,5 +220,49 @@ TEST_F(Recovery, ADamagedOrUnreadableCopyIsReportedAndSetAsideNotOffered) {
     }
 }
 
+// The running transfer's file is written as soon as the transfer tells it, without a change
+// of the list to wake the writer, and it goes with its row's link wherever the row moves.
+TEST_F(Recovery, KeepsTheRunningTransfersFileWithItsRow) {
+    ListRecovery::Partials now;
+    recovery.bindPartials([&] { return now; }, nullptr, [] { return std::string("/dl"); });
+    recovery.offerRestore(dialogs);
+    addRow("", "http://a/1", "Waiting...");
+    addRow("", "http://a/2", "Downloading... ");
+    now.pending = true; // started, its first answer not in yet
+    timer.tick();
+    ASSERT_EQ(store.saves.size(), 1u);
+    timer.tick();
+    EXPECT_TRUE(timer.enabled()) << "the timer must keep watching for the file";
+
+    const PartialFile file{"/dl/x.tv0123456789ab.part", 0, 5000, "\"e\""};
+    now = {{{"http://a/2", file}}, false};
+    timer.tick();
+    ASSERT_EQ(store.saves.size(), 2u);
+    std::vector<RecoveryRow> rows = kept();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].partialPath, "");
+    EXPECT_EQ(rows[1].partialPath, file.path);
+    EXPECT_EQ(rows[1].partialTotal, 5000u);
+    EXPECT_EQ(rows[1].partialValidator, "\"e\"");
+    timer.tick();
+    EXPECT_FALSE(timer.enabled());
+
+    const DownloadList::Row second = list.row(2);
+    list.setRow(2, list.row(1));
+    list.setRow(1, second);
+    recovery.listChanged();
+    timer.tick();
+    rows = kept();
+    EXPECT_EQ(rows[0].link, "http://a/2");
+    EXPECT_EQ(rows[0].partialPath, file.path);
+    EXPECT_EQ(rows[1].partialPath, "");
+
+    // The transfer ended: the next copy names no file.
+    now = {};
+    timer.tick();
+    for (const RecoveryRow& row : kept())
+        EXPECT_EQ(row.partialPath, "");
+}
+
 } // namespace
 } // namespace torvaline::test
