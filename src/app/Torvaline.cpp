@@ -111,6 +111,9 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();
+    // The folder first: a transfer the crash cut is only continued in the download folder.
+    if (!line.folder.isEmpty())
+        form.Edit2().setText(fileName(line.folder));
     // Before the files below are imported: the question is about the last session's list.
     program.offerRecovery();
 

@@ -10,8 +10,10 @@
 #include "app/DownloadGrid.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
+#include "cycle/DownloadCycle.h"
 #include "cycle/ListRecovery.h"
 #include "cycle/TorvalineCore.h"
+#include "list/DownloadFolder.h"
 #include "platform/RecoveryStore.h"
 #include "transfer/TDownloadFile.h"
 
@@ -27,6 +29,25 @@
 #include <QThread>
 
 namespace torvaline {
+
+namespace {
+
+void recoveryPartials(ListRecovery& recovery, DownloadCycle& cycle, const DownloadFolder& folder) {
+    recovery.bindPartials(
+        [&cycle] {
+            ListRecovery::Partials partials;
+            for (auto& [link, file] : cycle.keptPartials())
+                partials.kept.push_back({std::move(link), std::move(file)});
+            partials.pending = cycle.partialPending();
+            return partials;
+        },
+        [&cycle](ListRecovery::KeptPartial kept) {
+            cycle.restorePartial(std::move(kept.link), std::move(kept.file));
+        },
+        [&folder] { return folder.text(); });
+}
+
+} // namespace
 
 TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shutdownService,
                            Options options)
@@ -93,6 +114,10 @@ void TorvalineApp::keepListForRecovery() {
     m_recoveryTimer = std::make_unique<QtTimer>();
     m_recovery =
         std::make_unique<ListRecovery>(m_form->downloadList(), *m_recoveryStore, *m_recoveryTimer);
+    // The temporary file of the row being transferred goes with the list, so that a transfer
+    // cut by a crash is continued after the restore.
+    DownloadCycle& cycle = m_core->cycle();
+    recoveryPartials(*m_recovery, cycle, m_form->Edit2());
     // Every change of the list reaches the view through the model; only the rows and the
     // cells the recovery file holds (host, link, status) call for a new copy, so the
     // progress columns of a running transfer do not.

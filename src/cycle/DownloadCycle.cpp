@@ -177,9 +177,9 @@ void DownloadCycle::Timer1Timer() {
     m_p.timer1.setEnabled(false);
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
-    m_p.component.Resume = takeRetryPartial();
     m_p.component.UrlToDownload = s.FinalURL;
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
+    m_p.component.Resume = takeRetryPartial(m_p.component.FileName);
     m_p.component.Start();
 }
 
@@ -260,10 +260,60 @@ void DownloadCycle::discardRetryPartial() {
     CycleState& s = m_p.state;
     discard(s.RetryPartial);
     s.RetryPartial = PartialFile{};
+    // A restored file no transfer took was named by the last session's recovery file: it is
+    // removed only from the download folder, where our transfers put their files.
+    std::string folder = m_p.folder.text();
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const std::size_t slash = s.RestoredPartial.path.rfind('/');
+    if (slash != std::string::npos && s.RestoredPartial.path.substr(0, slash) == folder)
+        discard(s.RestoredPartial);
+    s.RestoredPartial = PartialFile{};
+    s.RestoredLink.clear();
 }
 
-PartialFile DownloadCycle::takeRetryPartial() {
+std::vector<std::pair<std::string, PartialFile>> DownloadCycle::keptPartials() const {
+    const CycleState& s = m_p.state;
+    std::vector<std::pair<std::string, PartialFile>> out;
+    if (isTransferRunning() && !m_p.component.Keeping.empty())
+        out.emplace_back(s.CurrentURL, m_p.component.Keeping);
+    if (!s.RetryPartial.empty())
+        out.emplace_back(s.RetryLink, s.RetryPartial);
+    if (!s.RestoredPartial.empty())
+        out.emplace_back(s.RestoredLink, s.RestoredPartial);
+    return out;
+}
+
+bool DownloadCycle::partialPending() const {
+    return isTransferRunning() && m_p.component.Keeping.empty();
+}
+
+void DownloadCycle::restorePartial(std::string link, PartialFile partial) {
     CycleState& s = m_p.state;
+    // One row transfers at a time, so one file was cut; a second one would be a stale left-over.
+    discard(s.RestoredPartial);
+    s.RestoredPartial = std::move(partial);
+    s.RestoredLink = std::move(link);
+}
+
+PartialFile DownloadCycle::takeRetryPartial(const std::string& targetPath) {
+    CycleState& s = m_p.state;
+    const auto folderOf = [](const std::string& path) {
+        const std::size_t slash = path.rfind('/');
+        return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    };
+    if (s.RetryPartial.empty() && !s.RestoredPartial.empty() &&
+        m_p.list.cell(s.CurrentRow, DownloadList::URL) == s.RestoredLink) {
+        PartialFile restored = std::move(s.RestoredPartial);
+        s.RestoredPartial = PartialFile{};
+        s.RestoredLink.clear();
+        // The transfer only continues a file in the folder it saves to, and removes any
+        // other it is handed: a file in another folder (the user chose a new one) is left
+        // where it is.
+        if (folderOf(restored.path) == folderOf(targetPath))
+            return restored;
+        return {};
+    }
     PartialFile partial = std::move(s.RetryPartial);
     s.RetryPartial = PartialFile{};
     if (partial.empty())

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace torvaline {
 
@@ -91,8 +93,17 @@ public:
     // The page reports a missing or blocked file.
     void DeleteURLError();
 
-    // Removes a partial file the cycle still holds for a retry (the program is ending).
+    // Removes a partial file the cycle still holds for a retry or a restored row (the program
+    // is ending).
     void discardRetryPartial();
+    // The partial files a crash now would leave, each with the link of its row: the running
+    // transfer's (once it told it), the one kept for a retry, the one restored.
+    std::vector<std::pair<std::string, PartialFile>> keptPartials() const;
+    // A transfer runs that has not told its temporary file yet.
+    bool partialPending() const;
+    // A partial file the last session left for the row with this link (checked as ours by
+    // the caller): the first transfer of that row continues it, if it saves to the same folder.
+    void restorePartial(std::string link, PartialFile partial);
     // The window leaves a row stalled for the user to act on when its file is missing, its
     // page cannot be loaded or its countdown page has no link. A run without anyone watching
     // marks such a row failed and goes on with the next one instead.
@@ -122,7 +133,7 @@ private:
     void forgetRetries();
     void discard(const PartialFile& partial);
     // The partial file the next transfer of the current row continues; empty if none.
-    PartialFile takeRetryPartial();
+    PartialFile takeRetryPartial(const std::string& targetPath);
 
     Ports m_p;
     Hooks m_hooks;

@@ -6,7 +6,46 @@
 #include "platform/RecoveryStore.h"
 #include "platform/Timer.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace torvaline {
+
+namespace {
+
+// Whatever a recovery file says reaches a file name and a request header: a path that is not
+// absolute or a byte that would end either is not something this program wrote.
+bool plainText(const std::string& text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            return false;
+    return true;
+}
+
+bool plausiblePartial(const RecoveryRow& row) {
+    constexpr std::size_t MaxValidator = 1024;
+    return !row.partialPath.empty() && row.partialPath.front() == '/' &&
+           plainText(row.partialPath) && plainText(row.partialValidator) &&
+           row.partialValidator.size() <= MaxValidator;
+}
+
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string()
+                                      : withoutTrailingSlash(path.substr(0, slash + 1));
+}
+
+bool sameFile(const PartialFile& a, const PartialFile& b) {
+    return a.path == b.path && a.total == b.total && a.validator == b.validator;
+}
+
+} // namespace
 
 ListRecovery::ListRecovery(DownloadList& list, RecoveryStore& store, Timer& timer)
     : m_list(list)
@@ -51,10 +90,12 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
                     cells[DownloadList::Status] = StatusWaiting;
                     m_list.setRow(first + static_cast<int>(i), std::move(cells));
                 }
+                restorePartials(rows);
                 // The copy stays until the restored list replaces it: a crash in between
                 // must not lose what was just restored.
                 m_stored = true;
             } else {
+                removePartials(decoded.rows);
                 m_store.remove();
             }
         } else {
@@ -74,6 +115,44 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
     listChanged();
 }
 
+void ListRecovery::bindPartials(PartialSource source, PartialSink restored,
+                                std::function<std::string()> folder) {
+    m_partialSource = std::move(source);
+    m_partialSink = std::move(restored);
+    m_folder = std::move(folder);
+}
+
+void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
+    bool handed = false;
+    const std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    for (const RecoveryRow& row : rows) {
+        // Our transfers write into the download folder only; a recovery file may name any
+        // file at all.
+        if (!plausiblePartial(row) || folder.empty() || folderOf(row.partialPath) != folder)
+            continue;
+        const std::optional<std::uint64_t> size = m_store.partialSize(row.partialPath);
+        if (!size)
+            continue; // not ours, or gone: not touched
+        // Only one row transfers at a time; the file must hold a beginning, not the whole.
+        if (!handed && m_partialSink && *size > 0 && *size < row.partialTotal) {
+            m_partialSink(
+                KeptPartial{row.link, PartialFile{row.partialPath, *size, row.partialTotal,
+                                                  row.partialValidator}});
+            handed = true;
+        } else {
+            removePartials({row});
+        }
+    }
+}
+
+void ListRecovery::removePartials(const std::vector<RecoveryRow>& rows) {
+    // Removed only from the download folder: a recovery file may name any file at all.
+    const std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    for (const RecoveryRow& row : rows)
+        if (plausiblePartial(row) && !folder.empty() && folderOf(row.partialPath) == folder)
+            m_store.removePartial(row.partialPath);
+}
+
 void ListRecovery::listChanged() {
     m_dirty = true;
     // A timer already running keeps its schedule, so a stream of changes still writes once
@@ -83,8 +162,27 @@ void ListRecovery::listChanged() {
 }
 
 void ListRecovery::tick() {
-    if (!m_keeping || !m_dirty) {
+    if (!m_keeping) {
         m_timer.setEnabled(false);
+        return;
+    }
+    bool pending = false;
+    if (m_partialSource) {
+        Partials now = m_partialSource();
+        pending = now.pending;
+        const bool same =
+            std::equal(now.kept.begin(), now.kept.end(), m_partials.begin(), m_partials.end(),
+                       [](const KeptPartial& a, const KeptPartial& b) {
+                           return a.link == b.link && sameFile(a.file, b.file);
+                       });
+        if (!same) {
+            m_partials = std::move(now.kept);
+            m_dirty = true;
+        }
+    }
+    if (!m_dirty) {
+        if (!pending)
+            m_timer.setEnabled(false);
         return;
     }
     m_dirty = false;
@@ -117,10 +215,27 @@ std::string ListRecovery::encodeList() const {
     // A long list would otherwise be copied over and over while its text grows.
     out.reserve(m_lastSize + m_lastSize / 16);
     const int rows = m_list.rowCount();
+    std::vector<bool> placed(m_partials.size(), false);
     for (int r = 1; r < rows; ++r) {
         const DownloadList::Row& row = m_list.row(r);
-        RecoveryFormat::appendRow(out, row[DownloadList::Host], row[DownloadList::URL],
-                                  row[DownloadList::Status]);
+        std::size_t p = 0;
+        while (p < m_partials.size() && (placed[p] || m_partials[p].link.empty() ||
+                                         m_partials[p].link != row[DownloadList::URL]))
+            ++p;
+        if (p == m_partials.size()) {
+            RecoveryFormat::appendRow(out, row[DownloadList::Host], row[DownloadList::URL],
+                                      row[DownloadList::Status]);
+            continue;
+        }
+        placed[p] = true;
+        RecoveryRow kept;
+        kept.host = row[DownloadList::Host];
+        kept.link = row[DownloadList::URL];
+        kept.status = row[DownloadList::Status];
+        kept.partialPath = m_partials[p].file.path;
+        kept.partialTotal = m_partials[p].file.total;
+        kept.partialValidator = m_partials[p].file.validator;
+        RecoveryFormat::appendRow(out, kept);
     }
     out += RecoveryFormat::trailer(static_cast<std::size_t>(rows > 0 ? rows - 1 : 0));
     m_lastSize = out.size();

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "cycle/RecoveryFormat.h"
+#include "platform/TransferFacility.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +18,24 @@ class Timer;
 // Keeps the list's rows (link, host, status) in the recovery store while the program runs,
 // and offers them back when the last session did not end normally. Writes come at most once
 // a second, from the one-second timer, and only after a change of those cells or of the rows.
+// With them goes the temporary file of the row being transferred (or waiting for a retry), so
+// that a transfer cut by a crash is continued after the restore instead of starting over.
 class ListRecovery final {
 public:
+    // A partial file and the link of the row it belongs to: rows move, links stay.
+    struct KeptPartial {
+        std::string link;
+        PartialFile file;
+    };
+    struct Partials {
+        std::vector<KeptPartial> kept;
+        // A transfer runs whose file may still be told: the timer keeps watching for it.
+        bool pending = false;
+    };
+    // Where the download cycle's partial files are read, and where a restored one goes.
+    using PartialSource = std::function<Partials()>;
+    using PartialSink = std::function<void(KeptPartial)>;
+
     ListRecovery(DownloadList& list, RecoveryStore& store, Timer& timer);
     ~ListRecovery();
     ListRecovery(const ListRecovery&) = delete;
@@ -32,6 +50,10 @@ public:
     // Yes, deleting it otherwise) and from then on keeps the list. Nothing is written before,
     // so the copy asked about cannot be overwritten while the question is open.
     void offerRestore(Dialogs& dialogs);
+    // Without it no partial file is recorded, and a recorded one is not continued. `folder`
+    // tells the download folder: only a partial file in it is continued or removed.
+    void bindPartials(PartialSource source, PartialSink restored,
+                      std::function<std::string()> folder);
 
     // A link, host or status cell, or the rows, changed.
     void listChanged();
@@ -45,6 +67,10 @@ public:
 
 private:
     bool listHasLinks() const;
+    // Hands the first resumable partial file of the restored rows to the cycle and removes
+    // the others; files that do not pass the store's checks are left alone.
+    void restorePartials(const std::vector<RecoveryRow>& rows);
+    void removePartials(const std::vector<RecoveryRow>& rows);
 
     DownloadList& m_list;
     RecoveryStore& m_store;
@@ -53,6 +79,10 @@ private:
     bool m_dirty = false;
     bool m_stored = false;              // whether a copy may exist in the store
     mutable std::size_t m_lastSize = 0; // of the last encoded text
+    PartialSource m_partialSource;
+    PartialSink m_partialSink;
+    std::function<std::string()> m_folder;
+    std::vector<KeptPartial> m_partials; // as last read from the source
 };
 
 } // namespace torvaline

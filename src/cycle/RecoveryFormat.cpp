@@ -6,7 +6,8 @@ namespace torvaline {
 
 namespace {
 
-constexpr std::string_view Magic = "torvaline-recovery 1\n";
+constexpr std::string_view Magic = "torvaline-recovery 2\n";
+constexpr std::string_view MagicV1 = "torvaline-recovery 1\n";
 constexpr std::string_view EndWord = "end ";
 
 bool needsEscape(char c) {
@@ -97,16 +98,33 @@ void RecoveryFormat::appendRow(std::string& out, std::string_view host, std::str
     out += '\n';
 }
 
+void RecoveryFormat::appendRow(std::string& out, const RecoveryRow& row) {
+    if (row.partialPath.empty()) {
+        appendRow(out, row.host, row.link, row.status);
+        return;
+    }
+    appendRow(out, row.host, row.link, row.status);
+    out.pop_back(); // the line goes on
+    out += '\t';
+    appendEscaped(out, row.partialPath);
+    out += '\t';
+    out += std::to_string(row.partialTotal);
+    out += '\t';
+    appendEscaped(out, row.partialValidator);
+    out += '\n';
+}
+
 std::string RecoveryFormat::encode(const std::vector<RecoveryRow>& rows) {
     std::string out = header();
     for (const RecoveryRow& r : rows)
-        appendRow(out, r.host, r.link, r.status);
+        appendRow(out, r);
     out += trailer(rows.size());
     return out;
 }
 
 RecoveryFormat::Decoded RecoveryFormat::decode(std::string_view text) {
-    if (text.substr(0, Magic.size()) != Magic)
+    const bool v1 = text.substr(0, MagicV1.size()) == MagicV1;
+    if (!v1 && text.substr(0, Magic.size()) != Magic)
         return refuse("it is not a Torvaline recovery file of this version");
     std::vector<RecoveryRow> rows;
     std::size_t pos = Magic.size();
@@ -136,15 +154,31 @@ RecoveryFormat::Decoded RecoveryFormat::decode(std::string_view text) {
             d.rows = std::move(rows);
             return d;
         }
-        const std::size_t tab1 = line.find('\t');
-        const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
-        if (tab2 == std::string_view::npos || line.find('\t', tab2 + 1) != std::string_view::npos)
-            return refuse("line " + std::to_string(lineNumber) + " is not a row of three cells");
+        std::vector<std::string_view> cells;
+        for (std::size_t start = 0;;) {
+            const std::size_t tab = line.find('\t', start);
+            cells.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+            if (tab == std::string_view::npos || cells.size() > 6)
+                break;
+            start = tab + 1;
+        }
+        if (cells.size() != 3 && (v1 || cells.size() != 6))
+            return refuse("line " + std::to_string(lineNumber) + " is not a row of " +
+                          (v1 ? "three cells" : "three or six cells"));
         RecoveryRow row;
-        if (!unescape(line.substr(0, tab1), row.host) ||
-            !unescape(line.substr(tab1 + 1, tab2 - tab1 - 1), row.link) ||
-            !unescape(line.substr(tab2 + 1), row.status))
+        if (!unescape(cells[0], row.host) || !unescape(cells[1], row.link) ||
+            !unescape(cells[2], row.status) ||
+            (cells.size() == 6 &&
+             (!unescape(cells[3], row.partialPath) || !unescape(cells[5], row.partialValidator))))
             return refuse("line " + std::to_string(lineNumber) + " holds a broken escape");
+        if (cells.size() == 6) {
+            const std::string_view total = cells[4];
+            const auto [end, ec] =
+                std::from_chars(total.data(), total.data() + total.size(), row.partialTotal);
+            if (ec != std::errc() || end != total.data() + total.size() || total.empty() ||
+                row.partialPath.empty())
+                return refuse("line " + std::to_string(lineNumber) + " names no partial file");
+        }
         rows.push_back(std::move(row));
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,18 +12,26 @@ struct RecoveryRow {
     std::string host;
     std::string link;
     std::string status;
+    // The temporary file of the row's transfer a crash may have cut, with the full size the
+    // server announced and its validator; an empty path when there is none.
+    std::string partialPath{};
+    std::uint64_t partialTotal = 0;
+    std::string partialValidator{};
     bool operator==(const RecoveryRow&) const = default;
 };
 
-// The recovery file's text. One line per row, its three cells separated by tabs, with
-// backslash, tab, CR and LF written as \\, \t, \r and \n, so that any byte of any cell comes
-// back as it went; a header with a version and a trailer with the row count, so that a file
-// that was cut short or is something else altogether is recognised as such.
+// The recovery file's text. One line per row, its cells separated by tabs, with backslash,
+// tab, CR and LF written as \\, \t, \r and \n, so that any byte of any cell comes back as it
+// went; a header with a version and a trailer with the row count, so that a file that was cut
+// short or is something else altogether is recognised as such.
 //
-//   torvaline-recovery 1
-//   <host> TAB <link> TAB <status>
+//   torvaline-recovery 2
+//   <host> TAB <link> TAB <status> [TAB <partial path> TAB <total> TAB <validator>]
 //   ...
 //   end <row count>
+//
+// Version 1, written before transfers could be continued, has the three first cells only;
+// it is still read.
 class RecoveryFormat final {
 public:
     struct Decoded {
@@ -35,6 +44,8 @@ public:
     // Appends one row's line; the list is encoded without first copying its rows.
     static void appendRow(std::string& out, std::string_view host, std::string_view link,
                           std::string_view status);
+    // The same, with the partial file of the row's transfer (written only when it has one).
+    static void appendRow(std::string& out, const RecoveryRow& row);
     static std::string header();
     static std::string trailer(std::size_t rows);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace torvaline {
@@ -31,6 +32,15 @@ public:
     // Moves a copy that could not be understood out of the way, so that it is not offered
     // again but is not lost either. Returns where it went (empty if it could not be moved).
     virtual std::string keepAside() = 0;
+
+    // A recovery file may name the temporary file of a transfer a crash cut. The file says
+    // so, but the file may be stale or not ours at all: before anything continues or removes
+    // the file under `path`, it must still look like one this program left there (a regular
+    // file, not a link, with no other name, owned by us, of the transfers' temporary naming).
+    // Its size when it does; nothing otherwise.
+    virtual std::optional<std::uint64_t> partialSize(const std::string& path) = 0;
+    // Removes the file under `path` only when it passes the same checks.
+    virtual void removePartial(const std::string& path) = 0;
 };
 
 } // namespace torvaline

@@ -53,6 +53,10 @@ public:
     // The server let the transfer continue a kept partial file from `offset` bytes: the
     // progress that follows counts those bytes in, though they did not come in this attempt.
     virtual void onResumed(std::uint64_t offset) { (void)offset; }
+    // The temporary file the data goes into and what identifies its content (the total
+    // announced, the validator), told once the answer that decides them came: a crash from
+    // then on leaves a file a later session may continue. `size` is not kept up to date.
+    virtual void onPartial(const PartialFile& partial) { (void)partial; }
 };
 
 // One blocking URL-to-file transfer on the calling thread. Implementations are used from

@@ -41,6 +41,10 @@ struct CycleState {
     PartialFile RetryPartial;
     std::string RetryLink;
     std::string RetryReason;
+    // A partial file the last session's transfer of the row with this link left when it was
+    // cut by a crash: that row's next transfer continues it.
+    PartialFile RestoredPartial;
+    std::string RestoredLink;
 
     // The page rules' own working values.
     std::string WaitText;

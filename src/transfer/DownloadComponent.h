@@ -27,6 +27,10 @@ public:
     // Bytes of the file an earlier attempt brought, which the running transfer continues;
     // 0 when it started from the beginning. Written like SavingPath.
     std::uint64_t ResumedFrom = 0;
+    // The running transfer's temporary file, once its first answer came (empty before), so
+    // that the recovery file can name it: a crash leaves it for the next session to continue.
+    // Written like SavingPath.
+    PartialFile Keeping;
 
     virtual void Start() = 0;
     virtual void Stop() = 0;

@@ -58,6 +58,9 @@ public:
     void onStop(const TransferResult& result) override;
     void onSaving(const std::string& path) override { m_savingPath = path; }
     void onResumed(std::uint64_t offset) override { m_resumedFrom = offset; }
+    void onPartial(const PartialFile& partial) override { m_partial = partial; }
+    // The temporary file as last told (written like savingPath).
+    const PartialFile& partialFile() const { return m_partial; }
 
 private:
     void handOff(const std::function<void()>& fn);
@@ -72,6 +75,7 @@ private:
     std::uint32_t m_expectedKiB = 0;
     std::string m_savingPath;
     std::uint64_t m_resumedFrom = 0;
+    PartialFile m_partial;
     const PartialFile m_resume;
     bool m_finishDelivered = false;
 };

@@ -46,6 +46,7 @@ void TDownloadFile::Start() {
     m_busy = true;
     SavingPath.clear();
     ResumedFrom = 0;
+    Keeping = PartialFile{};
     // From here the transfer owns the kept file: it continues it or discards it, and a later
     // Start must not be handed the same file again.
     PartialFile resume = std::move(Resume);
@@ -136,6 +137,7 @@ void TDownloadFile::dispatchStart(DownloadThread& sender) {
 void TDownloadFile::dispatchProgress(DownloadThread& sender) {
     SavingPath = sender.savingPath();
     ResumedFrom = sender.resumedFrom();
+    Keeping = sender.partialFile();
     try {
         if (OnProgress)
             OnProgress(&sender, sender.receivedKiB(), sender.expectedKiB());

@@ -2,6 +2,7 @@
 
 #include "platform/RecoveryStore.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ public:
     std::vector<std::string> saves;
     int removes = 0;
     std::vector<std::string> keptAside;
+    // Partial files that pass the store's checks, with their sizes; what was removed.
+    std::map<std::string, std::uint64_t> partials;
+    std::vector<std::string> removedPartials;
 
     Loaded load() override {
         Loaded l;
@@ -41,6 +45,14 @@ public:
         copy.reset();
         unreadable.reset();
         return "/state/recovery.tsv.bad";
+    }
+    std::optional<std::uint64_t> partialSize(const std::string& path) override {
+        const auto it = partials.find(path);
+        return it == partials.end() ? std::nullopt : std::optional<std::uint64_t>(it->second);
+    }
+    void removePartial(const std::string& path) override {
+        if (partials.erase(path) > 0)
+            removedPartials.push_back(path);
     }
 };
 

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+
+namespace torvaline::test {
+// The first session of the crash test, which the test runs as a child process of its own.
+int crashChildMain(const QStringList& arguments);
+} // namespace torvaline::test
 
 int main(int argc, char** argv) {
     // Run without a display unless the caller chose a platform (e.g. to watch under xvfb).
@@ -11,6 +17,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Windows closed by the tests must not end the run.
     QApplication::setQuitOnLastWindowClosed(false);
+    if (argc > 1 && std::strcmp(argv[1], "--crash-child") == 0)
+        return torvaline::test::crashChildMain(QApplication::arguments().mid(2));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

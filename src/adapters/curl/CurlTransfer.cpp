@@ -133,6 +133,8 @@ struct Job {
             sniffing = false;
             return true;
         }
+        if (!target.temporaryPath().empty())
+            callback.onPartial(PartialFile{target.temporaryPath(), 0, expected, validator});
         const std::uint64_t free = target.freeSpace();
         if (expected - base > free)
             return refuse("not enough free space: needs " +
@@ -159,8 +161,13 @@ struct Job {
         const std::uint64_t upTo = std::min(expected, position + options.reserveAhead);
         if (upTo <= reservedTo)
             return true;
-        const int rc = posix_fallocate(target.fd(), static_cast<off_t>(reservedTo),
-                                       static_cast<off_t>(upTo - reservedTo));
+        // The file's size stays the bytes written: after a crash it is all that tells how
+        // much of the file arrived, and a size grown by the reservation would splice zeros
+        // into the file when it is continued.
+        const int rc = ::fallocate(target.fd(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(reservedTo),
+                                   static_cast<off_t>(upTo - reservedTo)) == 0
+                           ? 0
+                           : errno;
         reservedTo = upTo; // a file system without the call is not asked again
         if (rc == ENOSPC || rc == EFBIG || rc == EIO || rc == EDQUOT) {
             writeErrno = rc;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -34,6 +35,70 @@ std::string syncFolder(const std::string& folder) {
     ::close(fd);
     return error;
 }
+
+// The naming the transfers give their temporary files: <stem>.tv<12 hex digits>.part.
+bool isTransferTemporaryName(const std::string& name) {
+    constexpr std::size_t Tail = 3 + 12 + 5;
+    if (name.size() <= Tail || !name.ends_with(".part"))
+        return false;
+    const std::string tail = name.substr(name.size() - Tail);
+    if (!tail.starts_with(".tv"))
+        return false;
+    for (std::size_t i = 3; i < 15; ++i)
+        if (!((tail[i] >= '0' && tail[i] <= '9') || (tail[i] >= 'a' && tail[i] <= 'f')))
+            return false;
+    return true;
+}
+
+// The folder of a partial file named by a recovery file, opened, and the file's own name in
+// it; the folder is -1 when the path cannot name one of our partial files.
+struct PartialEntry {
+    int dirFd = -1;
+    std::string name;
+    struct stat st {};
+    bool ours = false;
+};
+
+PartialEntry inspectPartial(const std::string& path) {
+    PartialEntry e;
+    const std::size_t slash = path.rfind('/');
+    if (path.empty() || path.front() != '/' || slash == std::string::npos ||
+        path.find('\0') != std::string::npos)
+        return e;
+    e.name = path.substr(slash + 1);
+    if (!isTransferTemporaryName(e.name))
+        return e;
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    e.dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (e.dirFd < 0)
+        return e;
+    // The name itself is not followed: a link there, whatever it points at, is not ours. A
+    // second name means the data is also seen (or was planted) elsewhere.
+    e.ours = ::fstatat(e.dirFd, e.name.c_str(), &e.st, AT_SYMLINK_NOFOLLOW) == 0 &&
+             S_ISREG(e.st.st_mode) && e.st.st_nlink == 1 && e.st.st_uid == ::geteuid();
+    return e;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> FileRecoveryStore::partialSize(const std::string& path) {
+    PartialEntry e = inspectPartial(path);
+    if (e.dirFd >= 0)
+        ::close(e.dirFd);
+    if (!e.ours)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(e.st.st_size);
+}
+
+void FileRecoveryStore::removePartial(const std::string& path) {
+    PartialEntry e = inspectPartial(path);
+    if (e.ours)
+        ::unlinkat(e.dirFd, e.name.c_str(), 0);
+    if (e.dirFd >= 0)
+        ::close(e.dirFd);
+}
+
+namespace {
 
 std::string slotName(int slot, const char* extension) {
     return slot == 1 ? std::string("recovery") + extension

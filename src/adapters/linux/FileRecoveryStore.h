@@ -45,6 +45,8 @@ public:
     void save(std::string bytes) override;
     void remove() override;
     std::string keepAside() override;
+    std::optional<std::uint64_t> partialSize(const std::string& path) override;
+    void removePartial(const std::string& path) override;
 
     // Waits until the pending copy, if any, is written.
     void flush();

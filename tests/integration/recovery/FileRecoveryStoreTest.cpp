@@ -1,6 +1,10 @@
 #include "adapters/linux/FileRecoveryStore.h"
+#include "cycle/ListRecovery.h"
 #include "cycle/RecoveryFormat.h"
+#include "doubles/FakeDialogs.h"
+#include "doubles/ManualTimer.h"
 #include "doubles/TempDir.h"
+#include "list/DownloadList.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +161,92 @@ TEST(FileRecoveryStore, WhatCannotBeAListIsReportedAndSetAsideWithoutBlocking) {
         EXPECT_NE(loaded.problem.find(c.problem), std::string::npos) << loaded.problem;
         EXPECT_EQ(store.keepAside(), path + ".bad");
         EXPECT_EQ(store.load().kind, RecoveryStore::Loaded::Kind::Nothing);
+    }
+}
+
+// A recovery file names a partial file to continue or remove; it may be stale, or written to
+// make the program append to or delete a file it never created. Only a regular file of the
+// transfers' naming, with a single name, in the download folder, is ever handed on or removed.
+TEST(FileRecoveryStore, AHostileRecoveryFileNeverMakesAFileNotOursContinuedOrRemoved) {
+    TempDir dir;
+    const std::string folder = dir.file("dl");
+    fs::create_directories(folder);
+    fs::create_directories(dir.file("elsewhere"));
+    const auto write = [](const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    };
+    const std::string victim = dir.file("victim.txt");
+    const std::string hard = dir.file("hard.txt");
+    write(victim, "the user's own file");
+    write(hard, "another file of the user");
+    const std::string ours = folder + "/a.bin.tv0123456789ab.part";
+    write(ours, std::string(100, 'x'));
+    struct Hostile {
+        const char* what;
+        std::string path;
+        std::string validator = "\"v\"";
+    };
+    const std::vector<Hostile> hostile{
+        {"a link to a file of the user", folder + "/b.bin.tv0123456789ac.part"},
+        {"a second name of a file of the user", folder + "/c.bin.tv0123456789ad.part"},
+        {"outside the download folder", dir.file("elsewhere/e.bin.tv0123456789ae.part")},
+        {"not of our naming", folder + "/notes.txt"},
+        {"a relative path", "dl/f.bin.tv0123456789af.part"},
+        {"a header in the validator", folder + "/g.bin.tv0123456789b0.part", "\"v\"\r\nX: 1"},
+        {"a folder", folder + "/h.bin.tv0123456789b1.part"},
+    };
+    fs::create_symlink(victim, hostile[0].path);
+    fs::create_hard_link(hard, hostile[1].path);
+    write(hostile[2].path, std::string(100, 'y'));
+    write(hostile[3].path, std::string(100, 'z'));
+    write(hostile[5].path, std::string(100, 'w'));
+    fs::create_directory(hostile[6].path);
+
+    std::vector<RecoveryRow> rows;
+    for (std::size_t i = 0; i < hostile.size(); ++i)
+        rows.push_back({"", "http://x/" + std::to_string(i), "Downloading... ", hostile[i].path,
+                        1000, hostile[i].validator});
+    rows.push_back({"", "http://x/ours", "Waiting...", ours, 1000, "\"v\""});
+
+    for (const Answer answer : {Answer::Yes, Answer::No}) {
+        SCOPED_TRACE(answer == Answer::Yes ? "yes" : "no");
+        DownloadList list;
+        ManualTimer timer;
+        FakeDialogs dialogs;
+        dialogs.answers = {answer};
+        std::vector<ListRecovery::KeptPartial> handed;
+        {
+            FileRecoveryStore store(dir.file("state"));
+            ASSERT_TRUE(store.active());
+            ASSERT_EQ(
+                FileRecoveryStore::writeAtomically(store.path(), RecoveryFormat::encode(rows)), "");
+            ListRecovery recovery(list, store, timer);
+            recovery.bindPartials([] { return ListRecovery::Partials{}; },
+                                  [&](ListRecovery::KeptPartial k) { handed.push_back(k); },
+                                  [&] { return folder + "/"; });
+            recovery.offerRestore(dialogs);
+            recovery.closeNormally();
+        }
+        ASSERT_EQ(dialogs.questions.size(), 1u);
+        EXPECT_EQ(contentOf(victim), "the user's own file");
+        EXPECT_EQ(contentOf(hard), "another file of the user");
+        for (const Hostile& h : hostile) {
+            if (h.path.front() == '/') {
+                EXPECT_NE(fs::symlink_status(h.path).type(), fs::file_type::not_found)
+                    << h.what << " was removed";
+            }
+        }
+        if (answer == Answer::Yes) {
+            ASSERT_EQ(handed.size(), 1u);
+            EXPECT_EQ(handed[0].link, "http://x/ours");
+            EXPECT_EQ(handed[0].file.path, ours);
+            EXPECT_EQ(handed[0].file.size, 100u);
+            EXPECT_EQ(handed[0].file.total, 1000u);
+            EXPECT_TRUE(fs::exists(ours));
+        } else {
+            EXPECT_TRUE(handed.empty());
+            EXPECT_FALSE(fs::exists(ours)) << "a declined restore leaves our partial file behind";
+        }
     }
 }
 

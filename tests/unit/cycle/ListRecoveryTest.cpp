@@ -23,12 +23,18 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
         {"h\tost", "http://a/2\r\nend 1\n", "Fa\\iled\\"},
         {"end 3", "\\t\\n literally", "\0\xff\x01"s},
         {"\n", "\t", "\r"},
+        {"h", "http://a/3", "Downloading... ", "/dl/a\tb.tv0123456789ab.part", 1234, "\"e\\t\""},
     };
     const std::string text = RecoveryFormat::encode(rows);
     const RecoveryFormat::Decoded back = RecoveryFormat::decode(text);
     ASSERT_TRUE(back.ok) << back.problem;
     EXPECT_EQ(back.rows, rows);
     EXPECT_TRUE(RecoveryFormat::decode(RecoveryFormat::encode({})).ok);
+    // What the first version wrote is still read.
+    const RecoveryFormat::Decoded v1 =
+        RecoveryFormat::decode("torvaline-recovery 1\nh\tl\\t\tWaiting...\nend 1\n");
+    ASSERT_TRUE(v1.ok) << v1.problem;
+    EXPECT_EQ(v1.rows, (std::vector<RecoveryRow>{{"h", "l\t", "Waiting..."}}));
 
     // A file cut anywhere (a writer killed without the rename would leave such a thing) is
     // never taken for a shorter list.
@@ -38,7 +44,14 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
     const std::string head = RecoveryFormat::header();
     const std::vector<std::string> broken{
         "",
-        "torvaline-recovery 2\nend 0\n",
+        "torvaline-recovery 3\nend 0\n",
+        head + "a\tb\tc\t/p\t\tv\nend 1\n",
+        head + "a\tb\tc\t/p\t-1\tv\nend 1\n",
+        head + "a\tb\tc\t\t5\tv\nend 1\n",
+        head + "a\tb\tc\t/p\t5\nend 1\n",
+        head + "a\tb\tc\t/p\t5\tv\tx\nend 1\n",
+        // The first version had no partial files.
+        "torvaline-recovery 1\na\tb\tc\t/p\t5\tv\nend 1\n",
         head + "a\tb\tc\nend 2\n",
         head + "a\tb\tc\nend 0\n",
         head + "a\tb\tc\nend 1\nmore",
@@ -205,6 +218,50 @@ TEST_F(Recovery, ADamagedOrUnreadableCopyIsReportedAndSetAsideNotOffered) {
         EXPECT_NE(dialogs.errors[0].find("/state/recovery.tsv.bad"), std::string::npos);
         EXPECT_EQ(store.keptAside.size(), 1u);
     }
+}
+
+// The running transfer's file is written as soon as the transfer tells it, without a change
+// of the list to wake the writer, and it goes with its row's link wherever the row moves.
+TEST_F(Recovery, KeepsTheRunningTransfersFileWithItsRow) {
+    ListRecovery::Partials now;
+    recovery.bindPartials([&] { return now; }, nullptr, [] { return std::string("/dl"); });
+    recovery.offerRestore(dialogs);
+    addRow("", "http://a/1", "Waiting...");
+    addRow("", "http://a/2", "Downloading... ");
+    now.pending = true; // started, its first answer not in yet
+    timer.tick();
+    ASSERT_EQ(store.saves.size(), 1u);
+    timer.tick();
+    EXPECT_TRUE(timer.enabled()) << "the timer must keep watching for the file";
+
+    const PartialFile file{"/dl/x.tv0123456789ab.part", 0, 5000, "\"e\""};
+    now = {{{"http://a/2", file}}, false};
+    timer.tick();
+    ASSERT_EQ(store.saves.size(), 2u);
+    std::vector<RecoveryRow> rows = kept();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].partialPath, "");
+    EXPECT_EQ(rows[1].partialPath, file.path);
+    EXPECT_EQ(rows[1].partialTotal, 5000u);
+    EXPECT_EQ(rows[1].partialValidator, "\"e\"");
+    timer.tick();
+    EXPECT_FALSE(timer.enabled());
+
+    const DownloadList::Row second = list.row(2);
+    list.setRow(2, list.row(1));
+    list.setRow(1, second);
+    recovery.listChanged();
+    timer.tick();
+    rows = kept();
+    EXPECT_EQ(rows[0].link, "http://a/2");
+    EXPECT_EQ(rows[0].partialPath, file.path);
+    EXPECT_EQ(rows[1].partialPath, "");
+
+    // The transfer ended: the next copy names no file.
+    now = {};
+    timer.tick();
+    for (const RecoveryRow& row : kept())
+        EXPECT_EQ(row.partialPath, "");
 }
 
 } // namespace

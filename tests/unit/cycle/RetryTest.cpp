@@ -187,5 +187,45 @@ TEST_F(Retry, StopStartAndListEditsDuringARetryWaitNeverContinueTheWrongFile) {
     EXPECT_EQ(component.discarded.back(), "/dl/.a.third");
 }
 
+// A partial file the last session's crash left is continued by the first transfer of its own
+// row, and only in the folder that transfer saves to; a normal end removes it only from there.
+TEST_F(Retry, ARestoredPartialFileIsContinuedOnlyByItsRowInTheDownloadFolder) {
+    addRows(3);
+    const PartialFile cut{"/dl/b.zip.tv0123456789ab.part", 100, 5000, "\"e\""};
+    cycle.restorePartial("http://host/2", cut);
+    // A crash before its row comes must not lose it: the recovery file still names it.
+    ASSERT_EQ(cycle.keptPartials().size(), 1u);
+    EXPECT_EQ(cycle.keptPartials()[0].first, "http://host/2");
+
+    cycle.StartDownload1Click();
+    countdownToTransfer("a.zip");
+    EXPECT_TRUE(component.Resume.empty()); // another link's file is never continued
+    transferEnds();
+    countdownToTransfer("b.zip");
+    EXPECT_EQ(component.Resume.path, cut.path);
+    EXPECT_EQ(component.Resume.size, 100u);
+    EXPECT_TRUE(cycle.keptPartials().empty()); // the transfer owns it now
+    component.busy = true;
+    EXPECT_TRUE(cycle.partialPending());
+    component.Keeping = cut;
+    ASSERT_EQ(cycle.keptPartials().size(), 1u);
+    EXPECT_EQ(cycle.keptPartials()[0].first, "http://host/2");
+    EXPECT_EQ(cycle.keptPartials()[0].second.path, cut.path);
+    transferEnds();
+
+    // The user chose another folder since: the file stays where it is, untouched.
+    const PartialFile elsewhere{"/old/c.zip.tv0123456789ac.part", 100, 5000, ""};
+    cycle.restorePartial("http://host/3", elsewhere);
+    countdownToTransfer("c.zip");
+    EXPECT_TRUE(component.Resume.empty());
+    transferEnds();
+    cycle.restorePartial("http://host/9", elsewhere);
+    cycle.discardRetryPartial();
+    EXPECT_TRUE(component.discarded.empty());
+    cycle.restorePartial("http://host/9", cut);
+    cycle.discardRetryPartial();
+    EXPECT_EQ(component.discarded, std::vector<std::string>{cut.path});
+}
+
 } // namespace
 } // namespace torvaline::test

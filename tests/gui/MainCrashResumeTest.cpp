@@ -1,0 +1,164 @@
+#include "app/Main.h"
+#include "app/TorvalineApp.h"
+#include "cycle/RecoveryFormat.h"
+#include "cycle/TorvalineCore.h"
+#include "doubles/FakeDialogs.h"
+#include "doubles/FakeShell.h"
+#include "doubles/RecordingShutdown.h"
+#include "list/DownloadFolder.h"
+#include "list/LinkLines.h"
+
+#include <FileRoutes.h>
+#include <HosterSim.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace torvaline::test {
+
+namespace {
+
+std::string readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().toStdString();
+}
+
+TorvalineApp::Options optionsFor(const QString& state, const QString& folder) {
+    TorvalineApp::Options options;
+    options.defaultFolder = folder.toStdString();
+    options.recoveryFolder = state.toStdString();
+    return options;
+}
+
+} // namespace
+
+// The first session of the crash test, in a child process the test kills: the whole program
+// over the emulator, started on the links, left running until the kill (or, should the test
+// die first, a minute).
+int crashChildMain(const QStringList& arguments) {
+    if (arguments.size() < 3)
+        return 2;
+    FakeDialogs dialogs;
+    FakeShell shell;
+    RecordingShutdownService shutdownService;
+    TorvalineApp app(dialogs, shell, shutdownService, optionsFor(arguments[0], arguments[1]));
+    app.form().show();
+    app.offerRecovery();
+    std::vector<std::string> links;
+    for (qsizetype i = 2; i < arguments.size(); ++i)
+        links.push_back(arguments[i].toStdString());
+    AppendLinks(app.form().downloadList(), links);
+    app.form().Edit2().setText(arguments[1].toStdString());
+    app.core().StartDownload1Click();
+    QTimer::singleShot(60000, [] { QCoreApplication::exit(3); });
+    return QApplication::exec();
+}
+
+namespace {
+
+// The program is killed in the middle of a transfer; started again on the same state folder
+// and answered Yes, it continues the cut file where it stopped and finishes the list with
+// every file intact.
+TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString state = tmp.path() + "/state";
+    const QString folder = tmp.path() + "/Downloads";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    hostersim::HosterSim sim;
+    sim.start();
+    const std::uint64_t bigSize = 3 * 1024 * 1024 + 17;
+    const std::uint64_t smallSize = 70 * 1024;
+    const std::vector<std::string> links{
+        sim.rapidshareLink("ok", "big.bin", bigSize, 1, "rate=1048576"),
+        sim.rapidshareLink("ok", "small.bin", smallSize, 1)};
+
+    QProcess first;
+    QStringList arguments{"--crash-child", state, folder};
+    for (const std::string& link : links)
+        arguments << QString::fromStdString(link);
+    first.start(QCoreApplication::applicationFilePath(), arguments);
+    ASSERT_TRUE(first.waitForStarted(10000));
+
+    // Killed once the recovery file names the cut file and the file holds a good part.
+    const QString recoveryFile = state + "/recovery.tsv";
+    QString partialPath;
+    const bool cutMidway = QTest::qWaitFor(
+        [&] {
+            for (const RecoveryRow& row : RecoveryFormat::decode(readAll(recoveryFile)).rows)
+                if (!row.partialPath.empty())
+                    partialPath = QString::fromStdString(row.partialPath);
+            return !partialPath.isEmpty() && QFileInfo(partialPath).size() >= 512 * 1024;
+        },
+        30000);
+    first.kill(); // SIGKILL, to our own child only
+    ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(cutMidway) << "the first run never recorded its partial file: "
+                           << first.readAllStandardError().toStdString();
+    const qint64 kept = QFileInfo(partialPath).size();
+    ASSERT_GT(kept, 0);
+    ASSERT_LT(static_cast<std::uint64_t>(kept), bigSize);
+
+    FakeDialogs dialogs;
+    dialogs.answers = {Answer::Yes};
+    FakeShell shell;
+    RecordingShutdownService shutdownService;
+    {
+        TorvalineApp app(dialogs, shell, shutdownService, optionsFor(state, folder));
+        app.form().show();
+        // As the program does with a folder on its command line: set before the question.
+        app.form().Edit2().setText(folder.toStdString());
+        app.offerRecovery();
+        EXPECT_EQ(dialogs.questions,
+                  std::vector<std::string>{"Torvaline did not close normally. Restore the 2 "
+                                           "unfinished links of the last session?"});
+        const DownloadList& list = app.form().downloadList();
+        ASSERT_EQ(list.rowCount(), 3);
+        app.core().StartDownload1Click();
+        const auto completed = [&] {
+            return list.cell(1, DownloadList::Status) == "Completed" &&
+                   list.cell(2, DownloadList::Status) == "Completed";
+        };
+        ASSERT_TRUE(QTest::qWaitFor(completed, 30000))
+            << list.cell(1, DownloadList::Status) << " / " << list.cell(2, DownloadList::Status);
+    }
+    // The second run asked only for the rest of the cut file.
+    std::vector<std::string> bigRanges;
+    for (const hostersim::FileRequestRecord& r : hostersim::fileRequests(sim.server()))
+        if (r.name == "big.bin")
+            bigRanges.push_back(r.range);
+    hostersim::releaseFileRoutes(sim.server());
+    EXPECT_EQ(bigRanges, (std::vector<std::string>{"", "bytes=" + std::to_string(kept) + "-"}));
+    sim.stop();
+
+    for (const auto& [name, size] : {std::pair<QString, std::uint64_t>{"big.bin", bigSize},
+                                     std::pair<QString, std::uint64_t>{"small.bin", smallSize}}) {
+        QFile file(folder + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QByteArray data = file.readAll();
+        ASSERT_EQ(static_cast<std::uint64_t>(data.size()), size) << name.toStdString();
+        std::string expected(size, '\0');
+        hostersim::fillContent(0, expected.data(), expected.size());
+        EXPECT_TRUE(data.toStdString() == expected) << name.toStdString() << " is corrupted";
+    }
+    // Nothing else: no partial file stays behind, and the recovery file went with the end.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    EXPECT_FALSE(QFile::exists(recoveryFile));
+}
+
+} // namespace
+} // namespace torvaline::test
