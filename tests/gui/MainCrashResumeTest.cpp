@@ -5,6 +5,7 @@
 #include "doubles/FakeDialogs.h"
 #include "doubles/FakeShell.h"
 #include "doubles/RecordingShutdown.h"
+#include "doubles/TempDir.h"
 #include "list/DownloadFolder.h"
 #include "list/LinkLines.h"
 
@@ -31,10 +32,7 @@ namespace torvaline::test {
 namespace {
 
 std::string readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll().toStdString();
+    return readFile(path.toStdString());
 }
 
 TorvalineApp::Options optionsFor(const QString& state, const QString& folder) {

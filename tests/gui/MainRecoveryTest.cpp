@@ -4,6 +4,7 @@
 #include "doubles/FakeDialogs.h"
 #include "doubles/FakeShell.h"
 #include "doubles/RecordingShutdown.h"
+#include "doubles/TempDir.h"
 #include "list/LinkLines.h"
 
 #include <QFile>
@@ -19,10 +20,7 @@ namespace torvaline::test {
 namespace {
 
 std::string readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll().toStdString();
+    return readFile(path.toStdString());
 }
 
 // The program's own wiring: the list reaches the recovery file within about a second of a

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "doubles/TempDir.h"
+
 #include "FileRoutes.h"
 #include "platform/TransferFacility.h"
 
@@ -44,15 +46,6 @@ public:
     std::vector<std::string> saving;
     std::uint64_t resumedFrom = 0;
 };
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // Position of the first byte that differs from the served content, or -1.
 inline long long firstWrongByte(const std::string& data) {

@@ -25,12 +25,9 @@ protected:
 
     std::string path(const std::string& name) const { return (m_dir / name).string(); }
     static void write(const std::string& file, const std::string& bytes) {
-        std::ofstream(file, std::ios::binary) << bytes;
+        test::writeFile(file, bytes);
     }
-    static std::string read(const std::string& file) {
-        std::ifstream in(file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    static std::string read(const std::string& file) { return test::readFile(file); }
     void addRows(std::initializer_list<const char*> links) {
         for (const char* link : links) {
             const int r = list.rowCount();
