@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace torvaline::html {
+
+// The deepest tree the documents accept. The parser's time grows with the depth of the open
+// elements for every tag it reads, and the version we build on has no depth limit of its own, so
+// a page of nothing but nested start tags would hold a core for minutes. Browsers cap their
+// trees at a few hundred levels too; no hoster page comes near it.
+inline constexpr std::size_t kMaxTreeDepth = 400;
+
+// Whether parsing `page` may open more than `limit` elements inside one another, the root html,
+// head and body not counted. One linear pass over the tags that follows the parser's rules for
+// closing elements (implied ends, scopes, tables, formatting elements the parser reopens) closely
+// enough that a page cannot hide its depth from it beyond a small factor; where the rules are
+// subtle it errs towards "deeper", which only a page hundreds of levels deep can meet.
+bool nestsDeeperThan(std::string_view page, std::size_t limit);
+
+} // namespace torvaline::html
