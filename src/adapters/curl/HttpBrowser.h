@@ -15,7 +15,10 @@ class EventLoop;
 // The embedded browser on libcurl and gumbo. Each navigation runs on a worker thread of its own;
 // a new navigation or Stop abandons the one in flight. Every event is delivered on the GUI thread
 // (the one calling Navigate), through the event loop. Only http and https are fetched, on
-// redirects too. The browser must be destroyed before the share and the event loop it uses.
+// redirects too. One page is parsed at a time; a parse cannot be interrupted, so one that was
+// given up runs out on its own, and the browser's end does not wait for it (only for a transfer,
+// which stops within a tenth of a second). The browser must be destroyed before the share and
+// the event loop it uses.
 class HttpBrowser final : public Browser {
 public:
     struct Options {

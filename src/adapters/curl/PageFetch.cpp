@@ -40,6 +40,38 @@ std::string sizeText(std::size_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+// curl_easy_perform, but looking at `abort` at least every 100 ms: curl asks the progress
+// callback only about once a second while a server keeps silent, and Stop and the browser's
+// end should not wait that long.
+CURLcode perform(CURL* h, const std::atomic<bool>& abort) {
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(),
+                                                                &curl_multi_cleanup);
+    if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode code = CURLE_OK;
+    for (int running = 1; running > 0;) {
+        if (abort.load()) {
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running > 0 && curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == h)
+            code = message->data.result;
+    }
+    curl_multi_remove_handle(multi.get(), h);
+    return code;
+}
+
 } // namespace
 
 PageResult fetchPage(CurlShare& share, const PageRequest& request,
@@ -94,7 +126,7 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     }
 
-    const CURLcode code = curl_easy_perform(h);
+    const CURLcode code = perform(h, abort);
     char* effective = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         result.url = effective;
