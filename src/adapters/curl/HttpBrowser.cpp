@@ -2,6 +2,7 @@
 
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/PageFetch.h"
+#include "adapters/html/AsciiCase.h"
 #include "adapters/html/GumboDocument.h"
 #include "adapters/html/Url.h"
 #include "platform/EventLoop.h"
@@ -19,10 +20,7 @@ namespace torvaline {
 namespace {
 
 bool isAboutBlank(const std::string& url) {
-    std::string lower;
-    for (const char c : url.substr(0, url.find_first_of("?#")))
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return lower == "about:blank";
+    return asciiLower(url.substr(0, url.find_first_of("?#"))) == "about:blank";
 }
 
 std::string escapeText(const std::string& text) {

@@ -1,5 +1,6 @@
 #include "adapters/html/FormIndex.h"
 
+#include "adapters/html/AsciiCase.h"
 #include "adapters/html/HtmlNode.h"
 
 #include <algorithm>
@@ -43,12 +44,8 @@ std::vector<std::size_t> formEndTags(std::string_view text) {
         if (i + endTag.size() > text.size())
             break;
         bool match = true;
-        for (std::size_t k = 2; k < endTag.size() && match; ++k) {
-            char c = text[i + k];
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-            match = c == endTag[k];
-        }
+        for (std::size_t k = 2; k < endTag.size() && match; ++k)
+            match = asciiLower(text[i + k]) == endTag[k];
         if (match)
             found.push_back(i);
     }

@@ -1,5 +1,7 @@
 #include "adapters/html/NestingBound.h"
 
+#include "adapters/html/AsciiCase.h"
+
 #include <gumbo.h>
 
 #include <array>
@@ -19,10 +21,6 @@ bool isTagSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
 }
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // A tag as the estimate tracks it: the parser's tag, and for the tags it does not know a hash
 // of the lower-cased name, so that </x> never closes <y>.
 struct Tag {
@@ -35,7 +33,7 @@ Tag tagOf(std::string_view name) {
     char buffer[32];
     std::uint64_t hash = 1469598103934665603ull;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        const char c = lower(name[i]);
+        const char c = asciiLower(name[i]);
         if (i < sizeof buffer)
             buffer[i] = c;
         hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
