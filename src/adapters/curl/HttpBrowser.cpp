@@ -109,8 +109,7 @@ void runNavigation(const std::shared_ptr<PageWorkers>& shared, const HttpBrowser
             return;
         ++shared->fetching;
     }
-    PageResult result = fetchPage(shared->share, request, opts.connectTimeout, opts.totalTimeout,
-                                  opts.maxPageBytes, opts.maxRedirects, opts.userAgent, abort);
+    PageResult result = fetchPage(shared->share, request, opts, abort);
     {
         const std::lock_guard lock(shared->mutex);
         --shared->fetching;

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "adapters/curl/PageFetch.h"
 #include "platform/Browser.h"
 
-#include <chrono>
-#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -21,15 +20,7 @@ class EventLoop;
 // the event loop it uses.
 class HttpBrowser final : public Browser {
 public:
-    struct Options {
-        std::chrono::milliseconds connectTimeout{15000};
-        std::chrono::milliseconds totalTimeout{60000};
-        // A page larger than this fails: the rules read the whole text and a hoster page is
-        // small, so anything this big is a file or a mistake.
-        std::size_t maxPageBytes = 8u << 20;
-        long maxRedirects = 10;
-        std::string userAgent = "Mozilla/5.0 (compatible; Torvaline/1.2)";
-    };
+    using Options = PageOptions;
 
     HttpBrowser(EventLoop& loop, CurlShare& share);
     HttpBrowser(EventLoop& loop, CurlShare& share, Options options);

@@ -74,10 +74,7 @@ CURLcode perform(CURL* h, const std::atomic<bool>& abort) {
 
 } // namespace
 
-PageResult fetchPage(CurlShare& share, const PageRequest& request,
-                     std::chrono::milliseconds connectTimeout,
-                     std::chrono::milliseconds totalTimeout, std::size_t maxBytes,
-                     long maxRedirects, const std::string& userAgent,
+PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOptions& options,
                      const std::atomic<bool>& abort) {
     PageResult result;
     result.url = request.url;
@@ -88,20 +85,21 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
     }
     CURL* h = easy.get();
     Sink sink;
-    sink.maxBytes = maxBytes;
+    sink.maxBytes = options.maxPageBytes;
     sink.abort = &abort;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     share.attach(h);
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-    CurlShare::restrictToWeb(h, maxRedirects);
+    CurlShare::restrictToWeb(h, options.maxRedirects);
     curl_easy_setopt(h, CURLOPT_AUTOREFERER, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
+    curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxPageBytes));
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
@@ -146,11 +144,12 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
         result.error = "The navigation was stopped.";
         break;
     case CURLE_FILESIZE_EXCEEDED:
-        result.error = "The page is larger than " + sizeText(maxBytes) + ".";
+        result.error = "The page is larger than " + sizeText(options.maxPageBytes) + ".";
         break;
     case CURLE_WRITE_ERROR:
-        result.error = sink.tooLarge ? "The page is larger than " + sizeText(maxBytes) + "."
-                                     : "The page could not be stored.";
+        result.error = sink.tooLarge
+                           ? "The page is larger than " + sizeText(options.maxPageBytes) + "."
+                           : "The page could not be stored.";
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         result.error = "Only http and https addresses can be opened (" +
