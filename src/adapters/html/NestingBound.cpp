@@ -422,31 +422,75 @@ private:
     bool m_exceeded = false;
 };
 
-// The position just past the tag that starts at `i` (after its "<" and name), skipping quoted
-// attribute values, and whether it ends in "/>".
+// The position just past the tag whose name ends at `i`, and whether it ends in "/>". Follows
+// the tokenizer's attribute states: a quote opens a value only right after "=", and only after
+// an attribute name, so no quote can hide the tag's end from this scan.
 std::size_t tagEnd(std::string_view s, std::size_t i, bool& selfClosing) {
+    enum class State { BeforeName, Name, AfterName, BeforeValue, Unquoted, AfterQuoted };
     selfClosing = false;
+    State state = State::BeforeName;
     while (i < s.size()) {
         const char c = s[i];
-        if (c == '>')
-            return i + 1;
-        if (c == '/' && i + 1 < s.size() && s[i + 1] == '>') {
-            selfClosing = true;
-            return i + 2;
-        }
-        if (c == '=') {
+        if (state == State::Unquoted) {
+            if (c == '>')
+                return i + 1;
+            if (isTagSpace(c))
+                state = State::BeforeName;
             ++i;
-            while (i < s.size() && isTagSpace(s[i]))
-                ++i;
-            if (i < s.size() && (s[i] == '"' || s[i] == '\'')) {
-                const std::size_t close = s.find(s[i], i + 1);
-                if (close == std::string_view::npos)
-                    return s.size();
-                i = close + 1;
-            }
             continue;
         }
+        if (state == State::BeforeValue && (c == '"' || c == '\'')) {
+            const std::size_t close = s.find(c, i + 1);
+            if (close == std::string_view::npos)
+                return s.size();
+            i = close + 1;
+            state = State::AfterQuoted;
+            continue;
+        }
+        if (c == '>')
+            return i + 1;
+        if (isTagSpace(c)) {
+            if (state == State::Name)
+                state = State::AfterName;
+            else if (state == State::AfterQuoted)
+                state = State::BeforeName;
+            ++i;
+            continue;
+        }
+        if (c == '/' && state != State::BeforeValue) {
+            if (i + 1 < s.size() && s[i + 1] == '>') {
+                selfClosing = true;
+                return i + 2;
+            }
+            state = State::BeforeName;
+            ++i;
+            continue;
+        }
+        if (c == '=' && (state == State::Name || state == State::AfterName)) {
+            state = State::BeforeValue;
+            ++i;
+            continue;
+        }
+        // Any other character: part of a name (a leading "=" too), or of an unquoted value.
+        state = state == State::BeforeValue ? State::Unquoted : State::Name;
         ++i;
+    }
+    return s.size();
+}
+
+// Where the comment opened at `i` ("<!--") ends: just past "-->" or "--!>", or at once for the
+// abrupt "<!-->" and "<!--->"; the end of the page when it never closes.
+std::size_t commentEnd(std::string_view s, std::size_t i) {
+    const std::size_t body = i + 4;
+    if (s.substr(body, 1) == ">")
+        return body + 1;
+    if (s.substr(body, 2) == "->")
+        return body + 2;
+    for (std::size_t k = s.find("--", body); k != std::string_view::npos; k = s.find("--", k + 1)) {
+        if (s.substr(k + 2, 1) == ">")
+            return k + 3;
+        if (s.substr(k + 2, 2) == "!>")
+            return k + 4;
     }
     return s.size();
 }
@@ -474,16 +518,12 @@ bool nestsDeeperThan(std::string_view s, std::size_t limit) {
         if (i == std::string_view::npos || i + 1 >= s.size())
             break;
         const char next = s[i + 1];
-        if (next == '!') {
-            // Comments end at "-->"; doctypes and other bogus comments at the next ">".
-            const std::size_t end =
-                s.substr(i, 4) == "<!--" ? s.find("-->", i + 4) : s.find('>', i + 2);
-            if (end == std::string_view::npos)
-                break;
-            i = end + 1;
+        if (next == '!' && s.substr(i, 4) == "<!--") {
+            i = commentEnd(s, i);
             continue;
         }
-        if (next == '?') {
+        if (next == '!' || next == '?') {
+            // Doctypes and bogus comments end at the next ">".
             const std::size_t end = s.find('>', i + 2);
             if (end == std::string_view::npos)
                 break;

@@ -72,6 +72,14 @@ TEST(PageBounds, DepthCannotBeHiddenFromTheBound) {
         repeat("<button><div>", 150),
         repeat("<select><div>", 100),
         repeat("<form><div>", 100),
+        // Nothing the scan skips may hide tags from it.
+        "<!-->" + repeat("<div>", 100),
+        "<!--->" + repeat("<div>", 100),
+        "<!-- --!>" + repeat("<div>", 100) + "-->",
+        "<div =\">" + repeat("<div>", 100) + "\">",
+        "<div a='x'b=\">" + repeat("<div>", 100) + "\">",
+        "<div a=b\"c>" + repeat("<div>", 100) + "\">",
+        "<div/ =\">" + repeat("<div>", 100) + "\">",
     };
     for (const std::string& page : pages) {
         const std::size_t depth = parsedDepth(page);
