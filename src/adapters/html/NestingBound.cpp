@@ -69,7 +69,8 @@ constexpr GumboTag kMarker[] = {GUMBO_TAG_APPLET,  GUMBO_TAG_MARQUEE, GUMBO_TAG_
                                 GUMBO_TAG_TD,      GUMBO_TAG_TH,      GUMBO_TAG_CAPTION,
                                 GUMBO_TAG_TEMPLATE};
 
-// Where the search for an element "in scope" stops.
+// Where the search for an element "in scope" stops (a frameset too: a page that is one shows
+// nothing else, and nothing else may close it).
 constexpr GumboTag kScope[] = {GUMBO_TAG_APPLET,
                                GUMBO_TAG_CAPTION,
                                GUMBO_TAG_HTML,
@@ -87,7 +88,9 @@ constexpr GumboTag kScope[] = {GUMBO_TAG_APPLET,
                                GUMBO_TAG_ANNOTATION_XML,
                                GUMBO_TAG_FOREIGNOBJECT,
                                GUMBO_TAG_DESC,
-                               GUMBO_TAG_BUTTON};
+                               GUMBO_TAG_BUTTON,
+                               GUMBO_TAG_FRAMESET,
+                               GUMBO_TAG_TITLE};
 
 constexpr GumboTag kTableParts[] = {GUMBO_TAG_TABLE, GUMBO_TAG_TBODY,  GUMBO_TAG_THEAD,
                                     GUMBO_TAG_TFOOT, GUMBO_TAG_TR,     GUMBO_TAG_TD,
@@ -172,6 +175,37 @@ constexpr GumboTag kSpecial[] = {GUMBO_TAG_ADDRESS,
                                  GUMBO_TAG_FOREIGNOBJECT,
                                  GUMBO_TAG_DESC};
 
+// End tags the parser matches "in scope"; any other end tag closes its element only when no
+// special element is open inside it.
+constexpr GumboTag kScopedEnd[] = {
+    GUMBO_TAG_ADDRESS, GUMBO_TAG_ARTICLE, GUMBO_TAG_ASIDE,    GUMBO_TAG_BLOCKQUOTE,
+    GUMBO_TAG_BUTTON,  GUMBO_TAG_CENTER,  GUMBO_TAG_DETAILS,  GUMBO_TAG_DIR,
+    GUMBO_TAG_DIV,     GUMBO_TAG_DL,      GUMBO_TAG_FIELDSET, GUMBO_TAG_FIGCAPTION,
+    GUMBO_TAG_FIGURE,  GUMBO_TAG_FOOTER,  GUMBO_TAG_HEADER,   GUMBO_TAG_HGROUP,
+    GUMBO_TAG_LISTING, GUMBO_TAG_MAIN,    GUMBO_TAG_MENU,     GUMBO_TAG_NAV,
+    GUMBO_TAG_OL,      GUMBO_TAG_PRE,     GUMBO_TAG_SECTION,  GUMBO_TAG_SUMMARY,
+    GUMBO_TAG_UL,      GUMBO_TAG_FORM,    GUMBO_TAG_P,        GUMBO_TAG_LI,
+    GUMBO_TAG_DD,      GUMBO_TAG_DT,      GUMBO_TAG_H1,       GUMBO_TAG_H2,
+    GUMBO_TAG_H3,      GUMBO_TAG_H4,      GUMBO_TAG_H5,       GUMBO_TAG_H6,
+    GUMBO_TAG_APPLET,  GUMBO_TAG_MARQUEE, GUMBO_TAG_OBJECT,   GUMBO_TAG_TEMPLATE};
+
+// HTML start tags that break out of SVG and MathML.
+constexpr GumboTag kBreakout[] = {
+    GUMBO_TAG_B,      GUMBO_TAG_BIG,    GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_BODY,  GUMBO_TAG_BR,
+    GUMBO_TAG_CENTER, GUMBO_TAG_CODE,   GUMBO_TAG_DD,         GUMBO_TAG_DIV,   GUMBO_TAG_DL,
+    GUMBO_TAG_DT,     GUMBO_TAG_EM,     GUMBO_TAG_EMBED,      GUMBO_TAG_H1,    GUMBO_TAG_H2,
+    GUMBO_TAG_H3,     GUMBO_TAG_H4,     GUMBO_TAG_H5,         GUMBO_TAG_H6,    GUMBO_TAG_HEAD,
+    GUMBO_TAG_HR,     GUMBO_TAG_I,      GUMBO_TAG_IMG,        GUMBO_TAG_LI,    GUMBO_TAG_LISTING,
+    GUMBO_TAG_MENU,   GUMBO_TAG_META,   GUMBO_TAG_NOBR,       GUMBO_TAG_OL,    GUMBO_TAG_P,
+    GUMBO_TAG_PRE,    GUMBO_TAG_RUBY,   GUMBO_TAG_S,          GUMBO_TAG_SMALL, GUMBO_TAG_SPAN,
+    GUMBO_TAG_STRONG, GUMBO_TAG_STRIKE, GUMBO_TAG_SUB,        GUMBO_TAG_SUP,   GUMBO_TAG_TABLE,
+    GUMBO_TAG_TT,     GUMBO_TAG_U,      GUMBO_TAG_UL,         GUMBO_TAG_VAR,   GUMBO_TAG_FONT};
+
+// SVG and MathML elements whose content is HTML again.
+constexpr GumboTag kSvgIntegration[] = {GUMBO_TAG_FOREIGNOBJECT, GUMBO_TAG_DESC, GUMBO_TAG_TITLE};
+constexpr GumboTag kMathIntegration[] = {GUMBO_TAG_MI, GUMBO_TAG_MO,    GUMBO_TAG_MN,
+                                         GUMBO_TAG_MS, GUMBO_TAG_MTEXT, GUMBO_TAG_ANNOTATION_XML};
+
 enum Kind : std::uint16_t {
     Void = 1 << 0,
     RawText = 1 << 1,
@@ -182,6 +216,10 @@ enum Kind : std::uint16_t {
     ClosesP = 1 << 6,
     Heading = 1 << 7,
     Special = 1 << 8,
+    ScopedEnd = 1 << 9,
+    Breakout = 1 << 10,
+    SvgIntegration = 1 << 11,
+    MathIntegration = 1 << 12,
 };
 
 struct KindTable {
@@ -203,6 +241,10 @@ constexpr KindTable makeKinds() {
     table.mark(kClosesP, ClosesP);
     table.mark(kHeading, Heading);
     table.mark(kSpecial, Special);
+    table.mark(kScopedEnd, ScopedEnd);
+    table.mark(kBreakout, Breakout);
+    table.mark(kSvgIntegration, SvgIntegration);
+    table.mark(kMathIntegration, MathIntegration);
     return table;
 }
 
@@ -212,45 +254,84 @@ bool is(GumboTag tag, Kind kind) {
     return (kKinds.kinds[tag] & kind) != 0;
 }
 
+enum class Namespace : std::uint8_t { Html, Svg, Math };
+
 class Estimate {
 public:
     explicit Estimate(std::size_t limit)
         : m_limit(limit) {}
 
     bool exceeded() const { return m_exceeded; }
-    bool inForeignContent() const { return m_foreign > 0; }
 
-    void startTag(Tag t, bool selfClosing) {
+    bool honoursRawText() const {
+        return m_open[GUMBO_TAG_SELECT] == 0 && m_open[GUMBO_TAG_FRAMESET] == 0;
+    }
+
+    // Returns whether the element opened (if any) is an HTML element.
+    bool startTag(Tag t, bool selfClosing) {
         const GumboTag g = t.tag;
+        // In SVG and MathML every tag but the breakouts makes a foreign element, which honours
+        // "/>" and closes nothing implicitly.
+        if ((inForeignContent() && !is(g, Breakout)) || g == GUMBO_TAG_SVG || g == GUMBO_TAG_MATH) {
+            if (!selfClosing) {
+                const Namespace ns = g == GUMBO_TAG_MATH  ? Namespace::Math
+                                     : g == GUMBO_TAG_SVG ? Namespace::Svg
+                                                          : m_stack.back().ns;
+                push(t, ns);
+            }
+            return false;
+        }
+        breakOut();
+        // A select takes options and little else; a control or another select ends it.
+        if (inSelect()) {
+            if (g == GUMBO_TAG_INPUT || g == GUMBO_TAG_KEYGEN || g == GUMBO_TAG_TEXTAREA ||
+                g == GUMBO_TAG_SELECT) {
+                closeInSelect();
+                if (g != GUMBO_TAG_TEXTAREA)
+                    return false;
+            } else if (is(g, TablePart) && tableOpen()) {
+                closeInSelect(); // in a table, its structure ends the select too
+            } else if (g != GUMBO_TAG_OPTION && g != GUMBO_TAG_OPTGROUP && g != GUMBO_TAG_SCRIPT &&
+                       g != GUMBO_TAG_TEMPLATE) {
+                return false;
+            }
+        }
+        if (g == GUMBO_TAG_HR)
+            closeInScope(Tag{GUMBO_TAG_P, 0}, true);
         if (g == GUMBO_TAG_HTML || g == GUMBO_TAG_HEAD || g == GUMBO_TAG_BODY || is(g, Void))
-            return;
-        // Foreign content honours "/>"; HTML elements ignore it and stay open.
-        if (selfClosing && inForeignContent())
-            return;
+            return true;
         if (is(g, Formatting)) {
             // A second A or NOBR closes the first one.
             if (g == GUMBO_TAG_A || g == GUMBO_TAG_NOBR)
                 closeFormatting(t);
-            m_formatting.push_back(t);
+            addFormatting(t);
             check();
-            return;
+            return true;
         }
         if (g == GUMBO_TAG_FORM && (m_formsOpen > 0 || inTableContext()))
-            return; // dropped, or inserted empty
-        if (is(g, ClosesP))
-            closeInScope(Tag{GUMBO_TAG_P, 0}, true);
-        if (is(g, Heading) && !m_stack.empty() && is(m_stack.back().tag.tag, Heading))
-            popTop();
+            return true; // dropped, or inserted empty
+        // Table structure outside any table is dropped; it must not close what is open either.
+        if ((is(g, TablePart) && g != GUMBO_TAG_TABLE) && !tableOpen())
+            return true;
+        // A list item closes the previous one first, then an open P.
         if (g == GUMBO_TAG_LI)
             closeListItem({GUMBO_TAG_LI});
         else if (g == GUMBO_TAG_DD || g == GUMBO_TAG_DT)
             closeListItem({GUMBO_TAG_DD, GUMBO_TAG_DT});
-        else if (g == GUMBO_TAG_BUTTON)
+        if (is(g, ClosesP))
+            closeInScope(Tag{GUMBO_TAG_P, 0}, true);
+        // Only when the heading is the current node: a formatting element inside it keeps it.
+        if (is(g, Heading) && !m_stack.empty() && is(m_stack.back().tag.tag, Heading) &&
+            !formattingOnTop())
+            popTop();
+        if (g == GUMBO_TAG_BUTTON)
             closeInScope(t, false);
         else if (g == GUMBO_TAG_OPTION || g == GUMBO_TAG_OPTGROUP) {
-            if (topIs(GUMBO_TAG_OPTION))
+            if (topIs(GUMBO_TAG_OPTION) && !formattingOnTop())
                 popTop();
-            if (g == GUMBO_TAG_OPTGROUP && topIs(GUMBO_TAG_OPTGROUP))
+            // Outside a select, option groups nest.
+            if (g == GUMBO_TAG_OPTGROUP && topIs(GUMBO_TAG_OPTGROUP) && !formattingOnTop() &&
+                m_open[GUMBO_TAG_SELECT] > 0)
                 popTop();
         } else if (g == GUMBO_TAG_TD || g == GUMBO_TAG_TH) {
             closeInTable({GUMBO_TAG_TD, GUMBO_TAG_TH});
@@ -266,6 +347,7 @@ public:
             closeInTable({GUMBO_TAG_TBODY, GUMBO_TAG_THEAD, GUMBO_TAG_TFOOT});
         }
         push(t);
+        return true;
     }
 
     void endTag(Tag t) {
@@ -277,10 +359,13 @@ public:
             return;
         }
         if (is(g, TablePart)) {
-            closeInTable({g});
+            if (g == GUMBO_TAG_TABLE || tableOpen())
+                closeInTable({g});
             return;
         }
-        if (is(g, Special) || g == GUMBO_TAG_SVG || g == GUMBO_TAG_MATH)
+        if (g == GUMBO_TAG_FORM)
+            removeForm();
+        else if (is(g, ScopedEnd))
             closeInScope(t, g == GUMBO_TAG_P);
         else
             closeOrdinary(t);
@@ -290,7 +375,39 @@ private:
     struct Open {
         Tag tag;
         std::size_t formattingMark;
+        Namespace ns;
     };
+
+    // Whether the parser's current node is an SVG or MathML element (other than one holding
+    // HTML). A formatting element opened since is HTML.
+    bool inForeignContent() const { return inForeignContent(m_stack.size()); }
+    // The same, for the stack cut to `size` elements.
+    bool inForeignContent(std::size_t size) const {
+        if (size == 0 || formattingAt(size))
+            return false;
+        const Open& top = m_stack[size - 1];
+        return (top.ns == Namespace::Svg && !is(top.tag.tag, SvgIntegration)) ||
+               (top.ns == Namespace::Math && !is(top.tag.tag, MathIntegration));
+    }
+
+    void addFormatting(Tag t) {
+        const std::size_t level = m_stack.size();
+        if (m_formattingAt.size() <= level)
+            m_formattingAt.resize(level + 1);
+        ++m_formattingAt[level];
+        m_formatting.push_back({t, level});
+    }
+
+    void removeFormatting(std::size_t index) {
+        --m_formattingAt[m_formatting[index].level];
+        m_formatting.erase(m_formatting.begin() + static_cast<std::ptrdiff_t>(index));
+    }
+
+    // Errs to "yes": a formatting element the parser has closed around it may still count here.
+    bool formattingOnTop() const { return formattingAt(m_stack.size()); }
+    bool formattingAt(std::size_t level) const {
+        return level < m_formattingAt.size() && m_formattingAt[level] > 0;
+    }
 
     bool topIs(GumboTag g) const { return !m_stack.empty() && m_stack.back().tag.tag == g; }
 
@@ -305,13 +422,52 @@ private:
             m_exceeded = true;
     }
 
-    void push(Tag t) {
-        m_stack.push_back({t, m_formatting.size()});
+    // An HTML start tag in SVG or MathML: the parser closes the foreign elements around it. Here
+    // they stay and count, but as elements no end tag can name, since the parser has none of
+    // them open any more.
+    void breakOut() {
+        for (std::size_t i = m_stack.size(); i > 0 && inForeignContent(i); --i) {
+            Open& open = m_stack[i - 1];
+            open.ns = Namespace::Html;
+            if (is(open.tag.tag, Marker))
+                continue;
+            --m_open[open.tag.tag];
+            ++m_open[GUMBO_TAG_UNKNOWN];
+            open.tag = Tag{GUMBO_TAG_UNKNOWN, 0};
+        }
+    }
+
+    // Whether the current node is a select, or an option in one.
+    bool inSelect() const {
+        for (std::size_t i = m_stack.size(); i > 0; --i) {
+            const GumboTag open = m_stack[i - 1].tag.tag;
+            if (open == GUMBO_TAG_SELECT)
+                return !formattingOnTop() || i != m_stack.size();
+            if (open != GUMBO_TAG_OPTION && open != GUMBO_TAG_OPTGROUP)
+                return false;
+        }
+        return false;
+    }
+
+    void closeInSelect() {
+        while (!m_stack.empty()) {
+            const bool select = m_stack.back().tag.tag == GUMBO_TAG_SELECT;
+            popTop();
+            if (select)
+                return;
+        }
+    }
+
+    // Table structure counts inside a table, or a template (which may hold rows and cells).
+    bool tableOpen() const { return m_open[GUMBO_TAG_TABLE] > 0 || m_open[GUMBO_TAG_TEMPLATE] > 0; }
+
+    void push(Tag t, Namespace ns = Namespace::Html) {
+        if (is(t.tag, Marker))
+            m_markers.push_back(m_formatting.size());
+        m_stack.push_back({t, m_formatting.size(), ns});
         ++m_open[t.tag];
         if (t.tag == GUMBO_TAG_FORM)
             ++m_formsOpen;
-        if (t.tag == GUMBO_TAG_SVG || t.tag == GUMBO_TAG_MATH)
-            ++m_foreign;
         check();
     }
 
@@ -321,10 +477,11 @@ private:
         --m_open[open.tag.tag];
         if (open.tag.tag == GUMBO_TAG_FORM)
             --m_formsOpen;
-        if (open.tag.tag == GUMBO_TAG_SVG || open.tag.tag == GUMBO_TAG_MATH)
-            --m_foreign;
-        if (is(open.tag.tag, Marker) && m_formatting.size() > open.formattingMark)
-            m_formatting.resize(open.formattingMark);
+        if (is(open.tag.tag, Marker)) {
+            while (m_formatting.size() > open.formattingMark)
+                removeFormatting(m_formatting.size() - 1);
+            m_markers.pop_back();
+        }
     }
 
     void popThrough(std::size_t index) {
@@ -343,6 +500,28 @@ private:
                 return;
             }
             if (is(open.tag, Scope) && (buttonScope || open.tag != GUMBO_TAG_BUTTON))
+                return;
+            // An LI closes only within its own list.
+            if (t.tag == GUMBO_TAG_LI && (open.tag == GUMBO_TAG_UL || open.tag == GUMBO_TAG_OL))
+                return;
+        }
+    }
+
+    // </form> takes the form out of the parser's stack and leaves what is open inside it open;
+    // the tree keeps it around them, so it still counts here, as an element nothing closes.
+    void removeForm() {
+        if (m_open[GUMBO_TAG_FORM] == 0)
+            return;
+        for (std::size_t i = m_stack.size(); i > 0; --i) {
+            const GumboTag open = m_stack[i - 1].tag.tag;
+            if (open == GUMBO_TAG_FORM) {
+                m_stack[i - 1].tag = Tag{GUMBO_TAG_UNKNOWN, 0};
+                ++m_open[GUMBO_TAG_UNKNOWN];
+                --m_open[GUMBO_TAG_FORM];
+                --m_formsOpen;
+                return;
+            }
+            if (is(open, Scope) && open != GUMBO_TAG_BUTTON)
                 return;
         }
     }
@@ -396,10 +575,12 @@ private:
         }
     }
 
+    // Only a formatting element opened since the last marker (a cell, say) can be closed.
     void closeFormatting(Tag t) {
-        for (std::size_t i = m_formatting.size(); i > 0; --i) {
-            if (m_formatting[i - 1] == t) {
-                m_formatting.erase(m_formatting.begin() + static_cast<std::ptrdiff_t>(i - 1));
+        const std::size_t from = m_markers.empty() ? 0 : m_markers.back();
+        for (std::size_t i = m_formatting.size(); i > from; --i) {
+            if (m_formatting[i - 1].tag == t) {
+                removeFormatting(i - 1);
                 return;
             }
         }
@@ -416,9 +597,17 @@ private:
     std::size_t m_limit;
     std::vector<Open> m_stack;
     std::array<std::size_t, GUMBO_TAG_LAST + 1> m_open{};
-    std::vector<Tag> m_formatting;
+    struct OpenFormatting {
+        Tag tag;
+        std::size_t level; // the stack's size when it was opened
+    };
+    std::vector<OpenFormatting> m_formatting;
+    // How many open formatting elements were opened at each stack size: the parser's current
+    // node may be one of them rather than the top of this stack.
+    std::vector<std::size_t> m_formattingAt;
+    // Where the formatting elements of each open marker element begin.
+    std::vector<std::size_t> m_markers;
     int m_formsOpen = 0;
-    int m_foreign = 0;
     bool m_exceeded = false;
 };
 
@@ -495,7 +684,7 @@ std::size_t commentEnd(std::string_view s, std::size_t i) {
     return s.size();
 }
 
-// Where the raw text of `t` ends: the start of its end tag, or the end of the page.
+// Where the raw text of `t` that starts at `from` ends: the start of its end tag.
 std::size_t rawTextEnd(std::string_view s, std::size_t from, Tag t) {
     for (std::size_t i = s.find("</", from); i != std::string_view::npos; i = s.find("</", i + 2)) {
         std::size_t n = i + 2;
@@ -505,7 +694,9 @@ std::size_t rawTextEnd(std::string_view s, std::size_t from, Tag t) {
             (n == s.size() || isTagSpace(s[n]) || s[n] == '/' || s[n] == '>'))
             return i;
     }
-    return s.size();
+    // Never closed: all text to the parser, but read on as tags in case the parser did not
+    // take the start tag as this element's.
+    return from;
 }
 
 } // namespace
@@ -547,10 +738,11 @@ bool nestsDeeperThan(std::string_view s, std::size_t limit) {
             estimate.endTag(tag);
             continue;
         }
-        const bool foreign = estimate.inForeignContent();
-        estimate.startTag(tag, selfClosing);
-        if (foreign)
-            continue; // in SVG and MathML, script and style hold markup
+        const bool html = estimate.startTag(tag, selfClosing);
+        // In SVG and MathML, script and style hold markup; a select or a frameset ignores most
+        // start tags, and the text behind an ignored one is markup.
+        if (!html || !estimate.honoursRawText())
+            continue;
         if (tag.tag == GUMBO_TAG_PLAINTEXT)
             break;
         if (is(tag.tag, RawText))

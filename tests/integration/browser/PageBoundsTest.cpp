@@ -72,7 +72,16 @@ TEST(PageBounds, DepthCannotBeHiddenFromTheBound) {
         repeat("<button><div>", 150),
         repeat("<select><div>", 100),
         repeat("<form><div>", 100),
+        repeat("<optgroup><p><hr>", 100),               // option groups nest outside a select
+        repeat("<h2><nobr>", 100),                      // a heading closes one that is current only
+        repeat("<noscript><li><p><map>", 100),          // an LI looks for an LI before closing a P
+        "<p>" + repeat("<menu></form><form><h2>", 100), // </form> leaves its content open
+        "<svg><foreignObject>" + repeat("<div/>", 100), // "/>" counts in SVG only
+        "<svg><b>" + repeat("<g/>", 100),               // and not once HTML broke out of it
+        "<math><title>" + repeat("<mi><div>", 100),     // a MathML title is no way back to HTML
         // Nothing the scan skips may hide tags from it.
+        "<select><xmp></select>" + repeat("<div>", 100) + "</xmp>",
+        "<textarea>" + repeat("<div>", 100),
         "<!-->" + repeat("<div>", 100),
         "<!--->" + repeat("<div>", 100),
         "<!-- --!>" + repeat("<div>", 100) + "-->",
@@ -106,6 +115,9 @@ TEST(PageBounds, OrdinaryPagesWithManyUnclosedElementsAreNotRefused) {
 }
 
 TEST(PageBounds, PagesOfTensOfThousandsOfControlsStayQuick) {
+    // Each page took half a minute or more when every control cost a scan of the page; the
+    // bound leaves room for a sanitizer build on a busy machine.
+    constexpr double kQuick = 12.0;
     // A FORM start tag in a table owns every control up to its </form>; only the one after the
     // end tag is left without a form.
     const std::size_t n = 40'000;
@@ -116,7 +128,7 @@ TEST(PageBounds, PagesOfTensOfThousandsOfControlsStayQuick) {
         ASSERT_EQ(doc.formCount(), 1);
         EXPECT_EQ(doc.formElementCount(0), static_cast<int>(n));
     });
-    EXPECT_LT(seconds, 3.0);
+    EXPECT_LT(seconds, kQuick);
 
     // Pressing every radio of one big group, as the search for a button's caption does, leaves
     // the last one pressed on.
@@ -136,7 +148,7 @@ TEST(PageBounds, PagesOfTensOfThousandsOfControlsStayQuick) {
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(sent[0].body, "r=Go&s=Send");
     });
-    EXPECT_LT(seconds, 3.0);
+    EXPECT_LT(seconds, kQuick);
 }
 
 } // namespace
