@@ -81,18 +81,11 @@ FormIndex::FormIndex(const GumboNode* root, std::string_view source) {
         m_formEndTags = formEndTags(source);
 
     m_elements.resize(m_forms.size());
-    m_owners.reserve(listed.size());
     for (const GumboNode* element : listed) {
         const int owner = associate(element);
-        m_owners.emplace(element, owner);
         if (owner >= 0)
             m_elements[static_cast<std::size_t>(owner)].push_back(element);
     }
-}
-
-int FormIndex::ownerOf(const GumboNode* element) const {
-    const auto it = m_owners.find(element);
-    return it == m_owners.end() ? -1 : it->second;
 }
 
 int FormIndex::associate(const GumboNode* element) const {

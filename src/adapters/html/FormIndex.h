@@ -23,8 +23,6 @@ public:
     const std::vector<const GumboNode*>& elements(int form) const {
         return m_elements[static_cast<std::size_t>(form)];
     }
-    // The index of the form that owns `element`, or -1.
-    int ownerOf(const GumboNode* element) const;
     // The href of the first BASE element that has one, or null.
     const char* baseHref() const { return m_baseHref; }
 
@@ -42,7 +40,6 @@ private:
     std::vector<const GumboNode*> m_forms;
     std::vector<std::vector<const GumboNode*>> m_elements;
     std::unordered_map<const GumboNode*, int> m_formIndex;
-    std::unordered_map<const GumboNode*, int> m_owners;
     // The first element carrying each id, as getElementById finds it.
     std::unordered_map<std::string, const GumboNode*> m_ids;
     std::vector<TableForm> m_tableForms;    // by source offset

@@ -42,12 +42,8 @@ const GumboNode* findChild(const GumboNode* parent, GumboTag tag) {
 // Value sanitisation of the input types whose value a browser cleans up on reading.
 std::string sanitizedInputValue(const std::string& type, std::string value) {
     auto stripNewlines = [](std::string v) {
-        std::string out;
-        for (const char c : v) {
-            if (c != '\r' && c != '\n')
-                out += c;
-        }
-        return out;
+        std::erase_if(v, [](char c) { return c == '\r' || c == '\n'; });
+        return v;
     };
     if (type == "text" || type == "search" || type == "tel" || type == "password")
         return stripNewlines(std::move(value));
