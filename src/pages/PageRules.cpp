@@ -12,18 +12,52 @@
 
 namespace torvaline {
 
+// A hoster message and what it sets in motion. Each rule looks for its marker from the page's
+// search start; what it reads lies right behind the marker, `skip` characters on.
+struct PageRules::Rule {
+    enum class Reaction {
+        BadLink,      // the cycle's bad-link step
+        MinutesAbout, // a wait in minutes, read up to the "m" of its unit, on Timer2
+        Minutes,      // a wait in minutes, read as it stands, on Timer2
+        FixedMinutes, // a wait the message does not spell out, on Timer2
+        Countdown,    // the seconds before the direct link, read up to ";", on Timer1
+    };
+    std::string_view name;
+    std::string_view marker;
+    Reaction reaction;
+    std::size_t skip = 0;
+    std::size_t length = 0; // how many characters are read
+    char minutes = 0;       // the wait of FixedMinutes
+};
+
 namespace {
 
-constexpr std::string_view IllegalMarker = "This file is suspected to contain illegal";
-constexpr std::string_view NotFoundMarker =
-    "The file could not be found. Please check the download link.";
-constexpr std::string_view OrTryAgainAboutMarker = "Or try again in about";
-constexpr std::string_view TryAgainMarker = "try again in";
-constexpr std::string_view SlotsMarker = "Unfortunately right now our servers are over";
-constexpr std::string_view WaitMarker = "Unfortunately you will have to wait";
-constexpr std::string_view CountdownMarker = "var c=";
-constexpr std::string_view AgainAboutMarker = "again in about";
-constexpr std::string_view ReachMarker = "You have reached the download limit for free-users";
+using Rule = PageRules::Rule;
+using R = Rule::Reaction;
+
+// Tried in this order on every change of the page text, until one acts. Name, marker, reaction,
+// then for the rules that read a number: characters skipped behind the marker, characters read;
+// for a fixed wait: its minutes.
+constexpr Rule kRules[] = {
+    {"FindFileError", "This file is suspected to contain illegal", R::BadLink},
+    {"FindError", "The file could not be found. Please check the download link.", R::BadLink},
+    {"TryAgainAbout", "Or try again in about", R::MinutesAbout, 1, 18},
+    {"TryAgain", "try again in", R::MinutesAbout, 1, 9},
+    {"FindSlots", "Unfortunately right now our servers are over", R::FixedMinutes, 0, 0, '2'},
+    // One character only: a wait of 15 minutes reads as 1.
+    {"FindWait", "Unfortunately you will have to wait", R::Minutes, 1, 1},
+    {"FindStill", "var c=", R::Countdown, 0, 4},
+    {"FindAbout", "again in about", R::MinutesAbout, 1, 11},
+    {"FindReach", "You have reached the download limit for free-users", R::FixedMinutes, 0, 0, '1'},
+};
+
+consteval const Rule& rule(std::string_view name) {
+    for (const Rule& r : kRules) {
+        if (r.name == name)
+            return r;
+    }
+    throw "no page rule of that name";
+}
 
 constexpr std::int32_t SecondsPerDayInt = 24 * 3600;
 
@@ -34,16 +68,10 @@ PageRules::PageRules(Ports ports, Hooks hooks)
     , m_hooks(std::move(hooks)) {}
 
 void PageRules::Memo2Change() {
-    using Step = void (PageRules::*)();
-    static constexpr Step steps[] = {
-        &PageRules::FindFileError, &PageRules::FindError, &PageRules::TryAgainAbout,
-        &PageRules::TryAgain,      &PageRules::FindSlots, &PageRules::FindWait,
-        &PageRules::FindStill,     &PageRules::FindAbout, &PageRules::FindReach,
-    };
-    for (const Step step : steps) {
+    for (const Rule& r : kRules) {
         if (m_p.state.PageHandled)
             return;
-        (this->*step)();
+        apply(r);
     }
     if (!m_p.state.PageHandled && m_hooks.freeUserStep)
         m_hooks.freeUserStep();
@@ -67,58 +95,40 @@ std::string PageRules::cut(std::size_t from, std::size_t n) const {
     return text.substr(from - 1, n);
 }
 
-void PageRules::FindFileError() {
-    if (find(IllegalMarker) != 0 && m_hooks.DeleteURLError)
-        m_hooks.DeleteURLError();
-}
-
-void PageRules::FindError() {
-    if (find(NotFoundMarker) != 0 && m_hooks.DeleteURLError)
-        m_hooks.DeleteURLError();
-}
-
-void PageRules::TryAgainAbout() {
-    const std::size_t p = find(OrTryAgainAboutMarker);
-    if (p == 0)
-        return;
-    m_p.state.WaitText = cut(p + 22, OrTryAgainAboutMarker.size() - 3);
-    GetTimeAbout();
-    waitMinutes(m_p.state.WaitNumber);
-}
-
-void PageRules::TryAgain() {
-    const std::size_t p = find(TryAgainMarker);
-    if (p == 0)
-        return;
-    m_p.state.WaitText = cut(p + 13, TryAgainMarker.size() - 3);
-    GetTimeAbout();
-    waitMinutes(m_p.state.WaitNumber);
-}
-
-void PageRules::FindSlots() {
-    if (find(SlotsMarker) == 0)
-        return;
-    // Built, not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) on that.
-    m_p.state.WaitText = std::string(1, '2');
-    waitMinutes(m_p.state.WaitText);
-}
-
-void PageRules::FindWait() {
-    const std::size_t p = find(WaitMarker);
-    if (p == 0)
-        return;
-    // One character only: a wait of 15 minutes reads as 1.
-    m_p.state.WaitText = cut(p + 36, WaitMarker.size() - 34);
-    waitMinutes(m_p.state.WaitText);
-}
-
-void PageRules::FindStill() {
-    const std::size_t p = find(CountdownMarker);
+void PageRules::apply(const Rule& r) {
+    const std::size_t p = find(r.marker);
     if (p == 0)
         return;
     CycleState& s = m_p.state;
-    s.WaitText = cut(p + 6, CountdownMarker.size() - 2);
-    GetTime();
+    switch (r.reaction) {
+    case R::BadLink:
+        if (m_hooks.DeleteURLError)
+            m_hooks.DeleteURLError();
+        return;
+    case R::MinutesAbout:
+        s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
+        GetTimeAbout();
+        waitMinutes(s.WaitNumber);
+        return;
+    case R::Minutes:
+        s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
+        waitMinutes(s.WaitText);
+        return;
+    case R::FixedMinutes:
+        // Built, not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) on that.
+        s.WaitText = std::string(1, r.minutes);
+        waitMinutes(s.WaitText);
+        return;
+    case R::Countdown:
+        s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
+        GetTime();
+        armCountdown();
+        return;
+    }
+}
+
+void PageRules::armCountdown() {
+    CycleState& s = m_p.state;
     // The countdown is armed even when no link is found; the cycle must then know that the
     // link it holds belongs to an earlier page.
     s.FinalLinkFresh = false;
@@ -132,21 +142,18 @@ void PageRules::FindStill() {
     s.PageHandled = true;
 }
 
-void PageRules::FindAbout() {
-    const std::size_t p = find(AgainAboutMarker);
-    if (p == 0)
-        return;
-    m_p.state.WaitText = cut(p + 15, AgainAboutMarker.size() - 3);
-    GetTimeAbout();
-    waitMinutes(m_p.state.WaitNumber);
-}
-
-void PageRules::FindReach() {
-    if (find(ReachMarker) == 0)
-        return;
-    m_p.state.WaitText = std::string(1, '1');
-    waitMinutes(m_p.state.WaitText);
-}
+// Each rule alone, by name, as the cycle and the tests call them.
+// clang-format off
+void PageRules::FindFileError() { apply(rule("FindFileError")); }
+void PageRules::FindError() { apply(rule("FindError")); }
+void PageRules::TryAgainAbout() { apply(rule("TryAgainAbout")); }
+void PageRules::TryAgain() { apply(rule("TryAgain")); }
+void PageRules::FindSlots() { apply(rule("FindSlots")); }
+void PageRules::FindWait() { apply(rule("FindWait")); }
+void PageRules::FindStill() { apply(rule("FindStill")); }
+void PageRules::FindAbout() { apply(rule("FindAbout")); }
+void PageRules::FindReach() { apply(rule("FindReach")); }
+// clang-format on
 
 void PageRules::GetTimeAbout() {
     const std::string& text = m_p.state.WaitText;

@@ -37,6 +37,9 @@ public:
     // The "Host" text of rows whose countdown page carries the download anchor.
     static constexpr std::string_view FourSharedHost = "4Shared";
 
+    // One hoster message: its marker, what is read behind it, and what it arms.
+    struct Rule;
+
     PageRules(Ports ports, Hooks hooks);
 
     // The change handler of the page text. A ConversionError ends the chain and propagates.
@@ -58,6 +61,9 @@ public:
     void GetTime();
 
 private:
+    void apply(const Rule& rule);
+    // Reads the direct link and arms Timer1 with the countdown in WaitNumber.
+    void armCountdown();
     // 1-based position in the whole text of the marker's first occurrence in the search
     // region; 0 (and PageHandled cleared) when it is not there.
     std::size_t find(std::string_view marker);

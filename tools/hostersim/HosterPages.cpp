@@ -118,4 +118,43 @@ std::string waitMessage(const std::string& scenario, int minutes) {
     return {};
 }
 
+namespace {
+
+const char* const kFreeUserForm = "<form action=\"/free\" method=\"post\">"
+                                  "<input type=\"submit\" name=\"dl\" value=\"Free user\">"
+                                  "</form>\n</body></html>\n";
+
+// `head`, then `unit` as often as it fits before the closing form within `size` bytes.
+std::string filled(std::string head, const std::string& unit, std::size_t size) {
+    const std::size_t tail = std::char_traits<char>::length(kFreeUserForm);
+    if (!unit.empty() && size > head.size() + tail) {
+        const std::size_t count = (size - head.size() - tail) / unit.size();
+        head.reserve(head.size() + count * unit.size() + tail);
+        for (std::size_t i = 0; i < count; ++i)
+            head += unit;
+    }
+    return head + kFreeUserForm;
+}
+
+} // namespace
+
+std::string nestedPage(std::size_t depth, std::size_t size) {
+    std::string unit;
+    for (std::size_t i = 0; i < depth; ++i)
+        unit += "<div>";
+    for (std::size_t i = 0; i < depth; ++i)
+        unit += "</div>";
+    return filled("<html><body>\n", unit, size);
+}
+
+std::string tableFormsPage(std::size_t size) {
+    return filled("<html><body>\n<table><form action=\"/tabled\"></table>\n",
+                  "<input name=\"q\" value=\"x\">", size);
+}
+
+std::string radiosPage(std::size_t size) {
+    return filled("<html><body>\n<form action=\"/radios\" method=\"post\">\n",
+                  "<input type=\"radio\" name=\"r\" value=\"Free user\">", size);
+}
+
 } // namespace hostersim::pages

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,15 @@ std::string messagePage(const std::string& name, const std::string& message);
 std::string countdownPage(const std::string& name, int countdown, const std::string& fileUrl);
 // The second hoster's page: the countdown script and the download anchor.
 std::string fourSharedPage(const std::string& name, int countdown, const std::string& fileUrl);
+
+// The heaviest pages for a browser that fit in `size` bytes, each ending in a form with the
+// "Free user" button. `depth` DIVs nested inside one another, again and again:
+std::string nestedPage(std::size_t depth, std::size_t size);
+// A FORM start tag inside a table (the parser leaves it empty but gives it every control that
+// follows), then as many inputs as fit:
+std::string tableFormsPage(std::size_t size);
+// One form with as many radio buttons of one group as fit, each captioned "Free user":
+std::string radiosPage(std::size_t size);
 
 // The message of a wait scenario, or the empty text for a scenario without one.
 std::string waitMessage(const std::string& scenario, int minutes);

@@ -359,6 +359,19 @@ void HosterSim::addPageRoutes() {
         res.set_content(page + tail, kHtml);
     });
 
+    // The heaviest pages within the browser's size cap.
+    s.Get("/page/nested", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(pages::nestedPage(numberParam(req, "depth", 100, 100000),
+                                          numberParam(req, "size", 4096, 16u << 20)),
+                        kHtml);
+    });
+    s.Get("/page/tableforms", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(pages::tableFormsPage(numberParam(req, "size", 4096, 16u << 20)), kHtml);
+    });
+    s.Get("/page/radios", [](const httplib::Request& req, httplib::Response& res) {
+        res.set_content(pages::radiosPage(numberParam(req, "size", 4096, 16u << 20)), kHtml);
+    });
+
     s.Get("/page/slow", [this](const httplib::Request& req, httplib::Response& res) {
         const auto ms = numberParam(req, "ms", 1000, 20000);
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

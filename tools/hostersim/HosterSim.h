@@ -39,6 +39,9 @@ struct RequestRecord {
 //   GET  /redirect?to=URL[&status=302]        any redirect
 //   GET  /page/big?size=N                     an HTML page of N bytes
 //   GET  /page/slow?ms=N                      a page that takes N ms to come
+//   GET  /page/nested?depth=N&size=S          S bytes of DIVs nested N deep, over and over
+//   GET  /page/tableforms?size=S              a FORM in a table owning S bytes of inputs
+//   GET  /page/radios?size=S                  a form of S bytes of radios of one group
 //   GET  /                                    a start page
 //
 // Scenarios: ok, tryagainabout, tryagain, slots, wait, about, reach (each wait page is shown on

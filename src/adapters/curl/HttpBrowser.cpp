@@ -2,11 +2,15 @@
 
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/PageFetch.h"
+#include "adapters/html/AsciiCase.h"
 #include "adapters/html/GumboDocument.h"
 #include "adapters/html/Url.h"
 #include "platform/EventLoop.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,10 +20,7 @@ namespace torvaline {
 namespace {
 
 bool isAboutBlank(const std::string& url) {
-    std::string lower;
-    for (const char c : url.substr(0, url.find_first_of("?#")))
-        lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    return lower == "about:blank";
+    return asciiLower(url.substr(0, url.find_first_of("?#"))) == "about:blank";
 }
 
 std::string escapeText(const std::string& text) {
@@ -47,20 +48,34 @@ std::shared_ptr<GumboDocument> errorDocument(const std::string& url, const std::
 
 } // namespace
 
-struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> abort;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-
-    Impl(EventLoop& l, CurlShare& s, Options o)
+// What the workers share with the browser. A worker holds it, never the browser, so a parse
+// can outlive the browser: the parser cannot be interrupted, and Exit must not wait for it.
+struct PageWorkers {
+    PageWorkers(EventLoop& l, CurlShare& s)
         : loop(l)
-        , share(s)
-        , options(std::move(o)) {}
+        , share(s) {}
 
     EventLoop& loop;
     CurlShare& share;
+    std::mutex mutex;
+    std::condition_variable changed;
+    // Set when the browser goes: from then on no worker touches the loop or the share.
+    bool closed = false;
+    // Workers inside a transfer, which uses the share.
+    int fetching = 0;
+    // One parse at a time per browser: a navigation that was given up may still be parsing,
+    // and the next one waits for it rather than adding a second busy core.
+    bool parsing = false;
+};
+
+struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
+    Impl(EventLoop& l, CurlShare& s, Options o)
+        : loop(l)
+        , workers(std::make_shared<PageWorkers>(l, s))
+        , options(std::move(o)) {}
+
+    EventLoop& loop;
+    const std::shared_ptr<PageWorkers> workers;
     const Options options;
 
     // GUI thread only.
@@ -68,8 +83,8 @@ struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
     std::shared_ptr<Document> document;
     std::uint64_t generation = 0;
     std::shared_ptr<std::atomic<bool>> currentAbort;
+    std::vector<std::shared_ptr<std::atomic<bool>>> aborts;
     bool inFlight = false;
-    std::vector<Worker> workers;
 
     void start(PageRequest request);
     void submit(const FormSubmission& submission);
@@ -78,9 +93,58 @@ struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
     void postResult(std::uint64_t gen, std::shared_ptr<GumboDocument> doc, std::string url,
                     std::string error);
     void abortCurrent();
-    void reapFinished();
-    void joinAll();
+    void close();
 };
+
+namespace {
+
+// One navigation on a worker thread: the transfer, then (one at a time) the parse, then the
+// result handed to the GUI thread.
+void runNavigation(const std::shared_ptr<PageWorkers>& shared, const HttpBrowser::Options& opts,
+                   const PageRequest& request, const std::atomic<bool>& abort,
+                   const std::function<void(std::shared_ptr<GumboDocument>, PageResult)>& post) {
+    {
+        const std::lock_guard lock(shared->mutex);
+        if (shared->closed || abort.load())
+            return;
+        ++shared->fetching;
+    }
+    PageResult result = fetchPage(shared->share, request, opts, abort);
+    {
+        const std::lock_guard lock(shared->mutex);
+        --shared->fetching;
+    }
+    shared->changed.notify_all();
+    if (result.aborted)
+        return;
+    {
+        std::unique_lock lock(shared->mutex);
+        // Polled: the abort flag is set without the lock.
+        while (shared->parsing && !shared->closed && !abort.load())
+            shared->changed.wait_for(lock, std::chrono::milliseconds(20));
+        if (shared->closed || abort.load())
+            return;
+        shared->parsing = true;
+    }
+    std::shared_ptr<GumboDocument> doc;
+    try {
+        doc = result.error.empty()
+                  ? std::make_shared<GumboDocument>(std::move(result.body), result.url)
+                  : errorDocument(result.url, result.error);
+    } catch (const std::exception&) {
+        result.error = "The page could not be read.";
+        doc = nullptr;
+    }
+    {
+        const std::lock_guard lock(shared->mutex);
+        shared->parsing = false;
+        if (!shared->closed && !abort.load())
+            post(std::move(doc), std::move(result));
+    }
+    shared->changed.notify_all();
+}
+
+} // namespace
 
 void HttpBrowser::Impl::abortCurrent() {
     if (currentAbort)
@@ -88,23 +152,15 @@ void HttpBrowser::Impl::abortCurrent() {
     currentAbort.reset();
 }
 
-void HttpBrowser::Impl::reapFinished() {
-    for (auto it = workers.begin(); it != workers.end();) {
-        if (it->done->load()) {
-            it->thread.join();
-            it = workers.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void HttpBrowser::Impl::joinAll() {
-    for (Worker& w : workers)
-        w.abort->store(true);
-    for (Worker& w : workers)
-        w.thread.join();
-    workers.clear();
+void HttpBrowser::Impl::close() {
+    for (const auto& abort : aborts)
+        abort->store(true);
+    std::unique_lock lock(workers->mutex);
+    workers->closed = true;
+    workers->changed.notify_all();
+    // A transfer ends within moments of its abort (curl asks the progress callback at least
+    // once a second), and the share must outlive it. A parse is never waited for.
+    workers->changed.wait(lock, [this] { return workers->fetching == 0; });
 }
 
 void HttpBrowser::Impl::postResult(std::uint64_t gen, std::shared_ptr<GumboDocument> doc,
@@ -123,7 +179,7 @@ void HttpBrowser::Impl::start(PageRequest request) {
     abortCurrent();
     const std::uint64_t gen = ++generation;
     inFlight = true;
-    reapFinished();
+    std::erase_if(aborts, [](const auto& abort) { return abort->load(); });
 
     if (isAboutBlank(request.url)) {
         postResult(gen, std::make_shared<GumboDocument>("", "about:blank"), "about:blank", "");
@@ -137,35 +193,23 @@ void HttpBrowser::Impl::start(PageRequest request) {
     }
 
     auto abort = std::make_shared<std::atomic<bool>>(false);
-    auto done = std::make_shared<std::atomic<bool>>(false);
     currentAbort = abort;
+    aborts.push_back(abort);
     std::weak_ptr<Impl> weak = weak_from_this();
-    EventLoop* eventLoop = &loop;
-    CurlShare* jar = &share;
-    const Options opts = options;
-    std::thread thread([weak, eventLoop, jar, opts, gen, abort, done,
-                        request = std::move(request)] {
-        PageResult result = fetchPage(*jar, request, opts.connectTimeout, opts.totalTimeout,
-                                      opts.maxPageBytes, opts.maxRedirects, opts.userAgent, *abort);
-        if (!result.aborted && !abort->load()) {
-            std::shared_ptr<GumboDocument> doc;
-            try {
-                doc = result.error.empty()
-                          ? std::make_shared<GumboDocument>(std::move(result.body), result.url)
-                          : errorDocument(result.url, result.error);
-            } catch (const std::exception&) {
-                result.error = "The page could not be read.";
-                doc = nullptr;
-            }
-            eventLoop->post([weak, gen, doc = std::move(doc), url = result.url,
-                             error = result.error]() mutable {
-                if (auto self = weak.lock())
-                    self->deliver(gen, std::move(doc), url, error);
-            });
-        }
-        done->store(true);
-    });
-    workers.push_back({std::move(thread), abort, done});
+    // Detached: the thread keeps what it uses alive itself, and the browser's end waits only
+    // for its transfer (see close()).
+    std::thread([shared = workers, opts = options, request = std::move(request), abort, weak, gen] {
+        runNavigation(shared, opts, request, *abort,
+                      [&](std::shared_ptr<GumboDocument> doc, PageResult result) {
+                          shared->loop.post([weak, gen, doc = std::move(doc), url = result.url,
+                                             error = result.error]() mutable {
+                              if (auto self = weak.lock())
+                                  self->deliver(gen, std::move(doc), url, error);
+                          });
+                      });
+        // A finished navigation leaves its flag set, so the browser can forget it.
+        abort->store(true);
+    }).detach();
 }
 
 void HttpBrowser::Impl::submit(const FormSubmission& submission) {
@@ -218,7 +262,7 @@ HttpBrowser::HttpBrowser(EventLoop& loop, CurlShare& share, Options options)
 }
 
 HttpBrowser::~HttpBrowser() {
-    m_impl->joinAll();
+    m_impl->close();
 }
 
 void HttpBrowser::Navigate(const std::string& url) {
@@ -230,7 +274,6 @@ void HttpBrowser::Navigate(const std::string& url) {
 
 void HttpBrowser::Stop() {
     Impl& impl = *m_impl;
-    impl.reapFinished();
     if (!impl.inFlight)
         return;
     impl.abortCurrent();

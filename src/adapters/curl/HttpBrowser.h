@@ -1,9 +1,8 @@
 #pragma once
 
+#include "adapters/curl/PageFetch.h"
 #include "platform/Browser.h"
 
-#include <chrono>
-#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -15,18 +14,13 @@ class EventLoop;
 // The embedded browser on libcurl and gumbo. Each navigation runs on a worker thread of its own;
 // a new navigation or Stop abandons the one in flight. Every event is delivered on the GUI thread
 // (the one calling Navigate), through the event loop. Only http and https are fetched, on
-// redirects too. The browser must be destroyed before the share and the event loop it uses.
+// redirects too. One page is parsed at a time; a parse cannot be interrupted, so one that was
+// given up runs out on its own, and the browser's end does not wait for it (only for a transfer,
+// which stops within a tenth of a second). The browser must be destroyed before the share and
+// the event loop it uses.
 class HttpBrowser final : public Browser {
 public:
-    struct Options {
-        std::chrono::milliseconds connectTimeout{15000};
-        std::chrono::milliseconds totalTimeout{60000};
-        // A page larger than this fails: the rules read the whole text and a hoster page is
-        // small, so anything this big is a file or a mistake.
-        std::size_t maxPageBytes = 8u << 20;
-        long maxRedirects = 10;
-        std::string userAgent = "Mozilla/5.0 (compatible; Torvaline/1.2)";
-    };
+    using Options = PageOptions;
 
     HttpBrowser(EventLoop& loop, CurlShare& share);
     HttpBrowser(EventLoop& loop, CurlShare& share, Options options);

@@ -40,12 +40,41 @@ std::string sizeText(std::size_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+// curl_easy_perform, but looking at `abort` at least every 100 ms: curl asks the progress
+// callback only about once a second while a server keeps silent, and Stop and the browser's
+// end should not wait that long.
+CURLcode perform(CURL* h, const std::atomic<bool>& abort) {
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(),
+                                                                &curl_multi_cleanup);
+    if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK)
+        return CURLE_OUT_OF_MEMORY;
+    CURLcode code = CURLE_OK;
+    for (int running = 1; running > 0;) {
+        if (abort.load()) {
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running > 0 && curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+    }
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == h)
+            code = message->data.result;
+    }
+    curl_multi_remove_handle(multi.get(), h);
+    return code;
+}
+
 } // namespace
 
-PageResult fetchPage(CurlShare& share, const PageRequest& request,
-                     std::chrono::milliseconds connectTimeout,
-                     std::chrono::milliseconds totalTimeout, std::size_t maxBytes,
-                     long maxRedirects, const std::string& userAgent,
+PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOptions& options,
                      const std::atomic<bool>& abort) {
     PageResult result;
     result.url = request.url;
@@ -56,20 +85,21 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
     }
     CURL* h = easy.get();
     Sink sink;
-    sink.maxBytes = maxBytes;
+    sink.maxBytes = options.maxPageBytes;
     sink.abort = &abort;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     share.attach(h);
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-    CurlShare::restrictToWeb(h, maxRedirects);
+    CurlShare::restrictToWeb(h, options.maxRedirects);
     curl_easy_setopt(h, CURLOPT_AUTOREFERER, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(totalTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
+    curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxPageBytes));
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
@@ -94,7 +124,7 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     }
 
-    const CURLcode code = curl_easy_perform(h);
+    const CURLcode code = perform(h, abort);
     char* effective = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         result.url = effective;
@@ -114,11 +144,12 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request,
         result.error = "The navigation was stopped.";
         break;
     case CURLE_FILESIZE_EXCEEDED:
-        result.error = "The page is larger than " + sizeText(maxBytes) + ".";
+        result.error = "The page is larger than " + sizeText(options.maxPageBytes) + ".";
         break;
     case CURLE_WRITE_ERROR:
-        result.error = sink.tooLarge ? "The page is larger than " + sizeText(maxBytes) + "."
-                                     : "The page could not be stored.";
+        result.error = sink.tooLarge
+                           ? "The page is larger than " + sizeText(options.maxPageBytes) + "."
+                           : "The page could not be stored.";
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         result.error = "Only http and https addresses can be opened (" +

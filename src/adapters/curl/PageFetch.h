@@ -17,6 +17,17 @@ struct PageRequest {
     std::string referer;
 };
 
+// How pages are fetched: the browser's settings.
+struct PageOptions {
+    std::chrono::milliseconds connectTimeout{15000};
+    std::chrono::milliseconds totalTimeout{60000};
+    // A page larger than this fails: the rules read the whole text and a hoster page is
+    // small, so anything this big is a file or a mistake.
+    std::size_t maxPageBytes = 8u << 20;
+    long maxRedirects = 10;
+    std::string userAgent = "Mozilla/5.0 (compatible; Torvaline/1.2)";
+};
+
 struct PageResult {
     std::string url;   // after redirects
     std::string body;  // the page, when error is empty
@@ -26,11 +37,8 @@ struct PageResult {
 };
 
 // One blocking page fetch with the shared cookie jar: http and https only (redirects included),
-// at most `maxRedirects` redirects and `maxBytes` of page. Ends early once `abort` is set.
-PageResult fetchPage(CurlShare& share, const PageRequest& request,
-                     std::chrono::milliseconds connectTimeout,
-                     std::chrono::milliseconds totalTimeout, std::size_t maxBytes,
-                     long maxRedirects, const std::string& userAgent,
+// within the options' redirects, size and time limits. Ends early once `abort` is set.
+PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOptions& options,
                      const std::atomic<bool>& abort);
 
 } // namespace torvaline

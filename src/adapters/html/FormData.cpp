@@ -1,5 +1,6 @@
 #include "adapters/html/FormData.h"
 
+#include "adapters/html/AsciiCase.h"
 #include "adapters/html/HtmlNode.h"
 #include "adapters/html/Url.h"
 
@@ -68,10 +69,7 @@ const char* submissionAttribute(const GumboNode* form, const GumboNode* submitte
 }
 
 std::string lowerText(const char* v) {
-    std::string s;
-    for (; v != nullptr && *v != '\0'; ++v)
-        s += (*v >= 'A' && *v <= 'Z') ? static_cast<char>(*v - 'A' + 'a') : *v;
-    return s;
+    return v == nullptr ? std::string() : asciiLower(v);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "adapters/html/FormIndex.h"
 
+#include "adapters/html/AsciiCase.h"
 #include "adapters/html/HtmlNode.h"
 
 #include <algorithm>
@@ -35,20 +36,20 @@ bool isTableSection(const GumboNode* n) {
            html::isElement(n, GUMBO_TAG_TR);
 }
 
-bool containsFormEndTag(std::string_view text) {
+// Where each "</form" (any case) starts in the source, in ascending order.
+std::vector<std::size_t> formEndTags(std::string_view text) {
     static constexpr std::string_view endTag = "</form";
-    for (std::size_t i = 0; i + endTag.size() <= text.size(); ++i) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = text.find("</"); i != std::string_view::npos; i = text.find("</", i + 2)) {
+        if (i + endTag.size() > text.size())
+            break;
         bool match = true;
-        for (std::size_t k = 0; k < endTag.size() && match; ++k) {
-            char c = text[i + k];
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-            match = c == endTag[k];
-        }
+        for (std::size_t k = 2; k < endTag.size() && match; ++k)
+            match = asciiLower(text[i + k]) == endTag[k];
         if (match)
-            return true;
+            found.push_back(i);
     }
-    return false;
+    return found;
 }
 
 } // namespace
@@ -56,71 +57,68 @@ bool containsFormEndTag(std::string_view text) {
 FormIndex::FormIndex(const GumboNode* root, std::string_view source) {
     std::vector<const GumboNode*> listed;
     walkTreeOrder(root, [&](const GumboNode* n) {
-        if (html::isElement(n, GUMBO_TAG_FORM))
+        if (html::isElement(n, GUMBO_TAG_FORM)) {
+            m_formIndex.emplace(n, static_cast<int>(m_forms.size()));
             m_forms.push_back(n);
-        else if (html::isListed(n))
+        } else if (html::isListed(n)) {
             listed.push_back(n);
+        }
         if (const char* id = html::attribute(n, "id"); id != nullptr && *id != '\0')
-            m_ids.emplace_back(id, n);
+            m_ids.emplace(id, n);
         if (m_baseHref == nullptr && html::isElement(n, GUMBO_TAG_BASE))
             m_baseHref = html::attribute(n, "href");
     });
+    for (std::size_t i = 0; i < m_forms.size(); ++i) {
+        const GumboNode* form = m_forms[i];
+        if (fromSource(form) && form->v.element.children.length == 0 &&
+            isTableSection(form->parent) && form->v.element.start_pos.offset < source.size())
+            m_tableForms.push_back({form->v.element.start_pos.offset, static_cast<int>(i)});
+    }
+    // Foster parenting can put tree order and source order apart; the lookups go by source.
+    std::stable_sort(m_tableForms.begin(), m_tableForms.end(),
+                     [](const TableForm& a, const TableForm& b) { return a.offset < b.offset; });
+    if (!m_tableForms.empty())
+        m_formEndTags = formEndTags(source);
+
     m_elements.resize(m_forms.size());
     for (const GumboNode* element : listed) {
-        const int owner = associate(element, source);
-        m_owners.emplace_back(element, owner);
+        const int owner = associate(element);
         if (owner >= 0)
             m_elements[static_cast<std::size_t>(owner)].push_back(element);
     }
 }
 
-int FormIndex::ownerOf(const GumboNode* element) const {
-    for (const auto& [e, owner] : m_owners) {
-        if (e == element)
-            return owner;
-    }
-    return -1;
-}
-
-int FormIndex::associate(const GumboNode* element, std::string_view source) const {
-    auto indexOf = [this](const GumboNode* form) {
-        const auto it = std::find(m_forms.begin(), m_forms.end(), form);
-        return it == m_forms.end() ? -1 : static_cast<int>(it - m_forms.begin());
-    };
+int FormIndex::associate(const GumboNode* element) const {
     // An explicit form="" wins over the tree, and names either a form or nothing.
     if (const char* formId = html::attribute(element, "form")) {
-        for (const auto& [id, node] : m_ids) {
-            if (id == formId)
-                return html::isElement(node, GUMBO_TAG_FORM) ? indexOf(node) : -1;
-        }
-        return -1;
+        const auto it = m_ids.find(formId);
+        if (it == m_ids.end() || !html::isElement(it->second, GUMBO_TAG_FORM))
+            return -1;
+        return m_formIndex.at(it->second);
     }
     for (const GumboNode* p = element->parent; p != nullptr; p = p->parent) {
         if (html::isElement(p, GUMBO_TAG_FORM))
-            return indexOf(p);
+            return m_formIndex.at(p);
     }
+    return tableFormOwner(element);
+}
+
+int FormIndex::tableFormOwner(const GumboNode* element) const {
     // A FORM start tag inside a table is inserted empty, but the parser keeps pointing at it and
     // gives it the controls that follow until a </form>. Pages built with tables rely on that.
-    if (!fromSource(element))
+    if (m_tableForms.empty() || !fromSource(element))
         return -1;
     const std::size_t at = element->v.element.start_pos.offset;
-    int best = -1;
-    std::size_t bestOffset = 0;
-    for (std::size_t i = 0; i < m_forms.size(); ++i) {
-        const GumboNode* form = m_forms[i];
-        const std::size_t offset = form->v.element.start_pos.offset;
-        if (!fromSource(form) || offset >= at || form->v.element.children.length != 0 ||
-            !isTableSection(form->parent))
-            continue;
-        if (best < 0 || offset > bestOffset) {
-            best = static_cast<int>(i);
-            bestOffset = offset;
-        }
-    }
-    if (best < 0 || at > source.size() ||
-        containsFormEndTag(source.substr(bestOffset, at - bestOffset)))
+    // The nearest such form before the control, unless a </form> lies between them.
+    auto next = std::lower_bound(m_tableForms.begin(), m_tableForms.end(), at,
+                                 [](const TableForm& f, std::size_t v) { return f.offset < v; });
+    if (next == m_tableForms.begin())
         return -1;
-    return best;
+    const TableForm& best = *std::prev(next);
+    const auto end = std::upper_bound(m_formEndTags.begin(), m_formEndTags.end(), best.offset);
+    if (end != m_formEndTags.end() && *end < at)
+        return -1;
+    return best.index;
 }
 
 } // namespace torvaline

@@ -4,14 +4,16 @@
 #include "adapters/html/FormIndex.h"
 #include "adapters/html/HtmlNode.h"
 #include "adapters/html/InnerHtml.h"
+#include "adapters/html/NestingBound.h"
 #include "adapters/html/Url.h"
 
 #include <gumbo.h>
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace torvaline {
 
@@ -40,12 +42,8 @@ const GumboNode* findChild(const GumboNode* parent, GumboTag tag) {
 // Value sanitisation of the input types whose value a browser cleans up on reading.
 std::string sanitizedInputValue(const std::string& type, std::string value) {
     auto stripNewlines = [](std::string v) {
-        std::string out;
-        for (const char c : v) {
-            if (c != '\r' && c != '\n')
-                out += c;
-        }
-        return out;
+        std::erase_if(v, [](char c) { return c == '\r' || c == '\n'; });
+        return v;
     };
     if (type == "text" || type == "search" || type == "tel" || type == "password")
         return stripNewlines(std::move(value));
@@ -83,7 +81,7 @@ struct GumboDocument::Impl {
     std::string url;
     GumboOutput* output = nullptr;
     mutable std::optional<FormIndex> forms;
-    std::map<const GumboNode*, bool> checkedOverride;
+    std::unordered_map<const GumboNode*, bool> checkedOverride;
     SubmitHandler submit;
 
     const FormIndex& formIndex() const {
@@ -102,27 +100,52 @@ struct GumboDocument::Impl {
         return elements[static_cast<std::size_t>(element)];
     }
 
+    // The radios of one form that share a name, each group with the one radio that is on.
+    struct RadioGroups {
+        std::unordered_map<const GumboNode*, std::size_t> groupOf;
+        std::vector<const GumboNode*> checkedOne;
+    };
+    mutable std::optional<RadioGroups> radios;
+
+    static bool isRadio(const GumboNode* e) {
+        return html::isElement(e, GUMBO_TAG_INPUT) && html::inputType(e) == "radio";
+    }
+
+    // Built once: a page of many radios must not cost a scan of its form per radio.
+    RadioGroups& radioGroups() const {
+        if (radios)
+            return *radios;
+        RadioGroups& groups = radios.emplace();
+        const FormIndex& index = formIndex();
+        for (int form = 0; form < index.formCount(); ++form) {
+            std::unordered_map<std::string, std::size_t> byName;
+            for (const GumboNode* e : index.elements(form)) {
+                if (!isRadio(e))
+                    continue;
+                std::string name = html::lowerAttribute(e, "name");
+                if (name.empty())
+                    continue;
+                const auto [it, added] = byName.emplace(std::move(name), groups.checkedOne.size());
+                if (added)
+                    groups.checkedOne.push_back(nullptr);
+                groups.groupOf.emplace(e, it->second);
+                // Of the radios of one group that carry "checked", the parser leaves the last on.
+                if (html::hasAttribute(e, "checked"))
+                    groups.checkedOne[it->second] = e;
+            }
+        }
+        return groups;
+    }
+
     bool checked(const GumboNode* input) const {
+        if (isRadio(input)) {
+            const RadioGroups& groups = radioGroups();
+            if (const auto it = groups.groupOf.find(input); it != groups.groupOf.end())
+                return groups.checkedOne[it->second] == input;
+        }
         if (const auto it = checkedOverride.find(input); it != checkedOverride.end())
             return it->second;
-        if (!html::hasAttribute(input, "checked"))
-            return false;
-        if (html::inputType(input) != "radio")
-            return true;
-        // Of the radios of one group that carry "checked", the parser leaves the last one on.
-        const std::string name = html::lowerAttribute(input, "name");
-        const FormIndex& index = formIndex();
-        const int owner = index.ownerOf(input);
-        if (name.empty() || owner < 0)
-            return true;
-        const auto& group = index.elements(owner);
-        for (auto it = group.rbegin(); it != group.rend(); ++it) {
-            const GumboNode* e = *it;
-            if (html::isElement(e, GUMBO_TAG_INPUT) && html::inputType(e) == "radio" &&
-                html::lowerAttribute(e, "name") == name && html::hasAttribute(e, "checked"))
-                return e == input;
-        }
-        return true;
+        return html::hasAttribute(input, "checked");
     }
 
     std::string value(const GumboNode* e) const {
@@ -151,16 +174,11 @@ struct GumboDocument::Impl {
     }
 
     void setRadioChecked(const GumboNode* radio) {
-        const std::string name = html::lowerAttribute(radio, "name");
-        const int owner = formIndex().ownerOf(radio);
-        if (!name.empty() && owner >= 0) {
-            for (const GumboNode* e : formIndex().elements(owner)) {
-                if (html::isElement(e, GUMBO_TAG_INPUT) && html::inputType(e) == "radio" &&
-                    html::lowerAttribute(e, "name") == name)
-                    checkedOverride[e] = false;
-            }
-        }
-        checkedOverride[radio] = true;
+        RadioGroups& groups = radioGroups();
+        if (const auto it = groups.groupOf.find(radio); it != groups.groupOf.end())
+            groups.checkedOne[it->second] = radio;
+        else
+            checkedOverride[radio] = true;
     }
 };
 
@@ -168,6 +186,8 @@ GumboDocument::GumboDocument(std::string html, std::string url)
     : m_impl(std::make_unique<Impl>()) {
     m_impl->html = std::move(html);
     m_impl->url = std::move(url);
+    if (torvaline::html::nestsDeeperThan(m_impl->html, torvaline::html::kMaxTreeDepth))
+        throw DomError("The page is nested too deeply to be read.");
     const GumboOptions options = parseOptions();
     m_impl->output = gumbo_parse_with_options(&options, m_impl->html.data(), m_impl->html.size());
     if (m_impl->output == nullptr)

@@ -1,5 +1,7 @@
 #include "adapters/html/HtmlNode.h"
 
+#include "adapters/html/AsciiCase.h"
+
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -8,10 +10,6 @@
 namespace torvaline::html {
 
 namespace {
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isAsciiWhitespace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
@@ -39,7 +37,7 @@ std::string lowerAttribute(const GumboNode* node, const char* name) {
     std::string value;
     if (const char* v = attribute(node, name)) {
         for (; *v != '\0'; ++v)
-            value += lower(*v);
+            value += asciiLower(*v);
     }
     return value;
 }

@@ -1,5 +1,7 @@
 #include "adapters/html/InnerHtml.h"
 
+#include "adapters/html/AsciiCase.h"
+
 #include <gumbo.h>
 
 #include <vector>
@@ -56,13 +58,12 @@ bool holdsRawText(const GumboNode* parent) {
 
 void appendUpper(std::string& out, const std::string& s) {
     for (const char c : s)
-        out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        out += asciiUpper(c);
 }
 
 void appendLower(std::string& out, const char* s) {
     for (; *s != '\0'; ++s) {
-        const char c = *s;
-        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        out += asciiLower(*s);
     }
 }
 
@@ -164,12 +165,7 @@ std::string elementName(const GumboInternalNode* node) {
         return gumbo_normalized_tagname(element.tag);
     GumboStringPiece piece = element.original_tag;
     gumbo_tag_from_original_text(&piece);
-    std::string name;
-    for (std::size_t i = 0; i < piece.length; ++i) {
-        const char c = piece.data[i];
-        name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return name;
+    return asciiLower(std::string_view(piece.data, piece.length));
 }
 
 void appendInnerHtml(const GumboInternalNode* root, std::string& out) {

@@ -1,6 +1,10 @@
 #include "adapters/html/Url.h"
 
-#include <optional>
+#include "adapters/html/AsciiCase.h"
+
+#include <curl/curl.h>
+
+#include <memory>
 
 namespace torvaline {
 
@@ -12,18 +16,6 @@ bool isAlpha(char c) {
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
-
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-struct Parts {
-    std::optional<std::string> scheme;
-    std::optional<std::string> authority;
-    std::string path;
-    std::optional<std::string> query;
-    std::optional<std::string> fragment;
-};
 
 // The length of a leading "scheme:" (without the colon), or 0 when the text has none.
 std::size_t schemeLength(std::string_view s) {
@@ -39,72 +31,12 @@ std::size_t schemeLength(std::string_view s) {
     return 0;
 }
 
-Parts split(std::string_view s) {
-    Parts p;
-    if (const std::size_t n = schemeLength(s); n > 0) {
-        std::string scheme;
-        for (std::size_t i = 0; i < n; ++i)
-            scheme += lower(s[i]);
-        p.scheme = scheme;
-        s.remove_prefix(n + 1);
-    }
-    if (const std::size_t hash = s.find('#'); hash != std::string_view::npos) {
-        p.fragment = std::string(s.substr(hash + 1));
-        s = s.substr(0, hash);
-    }
-    if (const std::size_t q = s.find('?'); q != std::string_view::npos) {
-        p.query = std::string(s.substr(q + 1));
-        s = s.substr(0, q);
-    }
-    if (s.size() >= 2 && s[0] == '/' && s[1] == '/') {
-        s.remove_prefix(2);
-        const std::size_t slash = s.find('/');
-        p.authority = std::string(s.substr(0, slash));
-        s = slash == std::string_view::npos ? std::string_view() : s.substr(slash);
-    }
-    p.path = std::string(s);
-    return p;
+bool isWebScheme(std::string_view scheme) {
+    return scheme == "http" || scheme == "https";
 }
 
-// RFC 3986, 5.2.4.
-std::string removeDotSegments(std::string_view in) {
-    std::string out;
-    while (!in.empty()) {
-        if (in.starts_with("../")) {
-            in.remove_prefix(3);
-        } else if (in.starts_with("./")) {
-            in.remove_prefix(2);
-        } else if (in.starts_with("/./")) {
-            in.remove_prefix(2);
-        } else if (in == "/.") {
-            in = "/";
-        } else if (in.starts_with("/../") || in == "/..") {
-            in = in.size() == 3 ? std::string_view("/") : in.substr(3);
-            const std::size_t last = out.rfind('/');
-            out.erase(last == std::string::npos ? 0 : last);
-        } else if (in == "." || in == "..") {
-            in = {};
-        } else {
-            const std::size_t start = in[0] == '/' ? 1 : 0;
-            const std::size_t next = in.find('/', start);
-            const std::size_t n = next == std::string_view::npos ? in.size() : next;
-            out.append(in.substr(0, n));
-            in.remove_prefix(n);
-        }
-    }
-    return out;
-}
-
-// RFC 3986, 5.2.3.
-std::string mergePaths(const Parts& base, const std::string& ref) {
-    if (base.authority && base.path.empty())
-        return "/" + ref;
-    const std::size_t last = base.path.rfind('/');
-    if (last == std::string::npos)
-        return ref;
-    return base.path.substr(0, last + 1) + ref;
-}
-
+// What a browser does to an address written in a page before it reads it: surrounding blanks
+// and control characters go, and so do tabs and line breaks inside.
 std::string cleanReference(std::string_view ref) {
     auto blankOrControl = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
     while (!ref.empty() && blankOrControl(ref.front()))
@@ -120,10 +52,6 @@ std::string cleanReference(std::string_view ref) {
     return out;
 }
 
-bool isWebScheme(const std::optional<std::string>& scheme) {
-    return scheme && (*scheme == "http" || *scheme == "https");
-}
-
 // Web addresses treat a backslash in the authority and path like a slash.
 void backslashesToSlashes(std::string& ref) {
     const std::size_t end = ref.find_first_of("?#");
@@ -133,8 +61,11 @@ void backslashesToSlashes(std::string& ref) {
     }
 }
 
-void appendEncoded(std::string& out, std::string_view s) {
+// Bytes that may not stand in an address are sent percent-encoded, as browsers send them.
+std::string encodeUnsafe(std::string_view s) {
     static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(s.size());
     for (const char c : s) {
         const auto b = static_cast<unsigned char>(c);
         if (b <= 0x20 || b >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`') {
@@ -145,84 +76,74 @@ void appendEncoded(std::string& out, std::string_view s) {
             out += c;
         }
     }
+    return out;
 }
 
-std::string recompose(const Parts& t) {
+bool hasAuthority(std::string_view url, std::size_t schemeLength) {
+    return url.substr(schemeLength + 1, 2) == "//";
+}
+
+using UrlHandle = std::unique_ptr<CURLU, decltype(&curl_url_cleanup)>;
+// Any scheme: a form may post to an address the browser then refuses, with a reason.
+constexpr unsigned kFlags = CURLU_NON_SUPPORT_SCHEME;
+
+// The whole address, with its host in lower case (curl keeps it as written).
+std::string written(CURLU* url) {
+    char* host = nullptr;
+    if (curl_url_get(url, CURLUPART_HOST, &host, 0) == CURLUE_OK && host != nullptr) {
+        const std::string lower = asciiLower(host);
+        if (lower != host)
+            curl_url_set(url, CURLUPART_HOST, lower.c_str(), 0);
+    }
+    curl_free(host);
+    char* text = nullptr;
     std::string out;
-    if (t.scheme)
-        out += *t.scheme + ":";
-    if (t.authority) {
-        out += "//";
-        appendEncoded(out, *t.authority);
-    }
-    if (t.authority && t.path.empty() && isWebScheme(t.scheme))
-        out += '/';
-    appendEncoded(out, t.path);
-    if (t.query) {
-        out += '?';
-        appendEncoded(out, *t.query);
-    }
-    if (t.fragment) {
-        out += '#';
-        appendEncoded(out, *t.fragment);
-    }
+    if (curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK && text != nullptr)
+        out = text;
+    curl_free(text);
     return out;
 }
 
 } // namespace
 
 std::string urlScheme(std::string_view url) {
-    const std::size_t n = schemeLength(url);
-    std::string scheme;
-    for (std::size_t i = 0; i < n; ++i)
-        scheme += lower(url[i]);
-    return scheme;
+    return asciiLower(url.substr(0, schemeLength(url)));
 }
 
 std::string resolveUrl(std::string_view baseText, std::string_view referenceText) {
-    const Parts base = split(cleanReference(baseText));
-    std::string refText = cleanReference(referenceText);
-    const std::string refScheme = urlScheme(refText);
-    if ((refScheme.empty() && isWebScheme(base.scheme)) || refScheme == "http" ||
-        refScheme == "https")
-        backslashesToSlashes(refText);
-    const Parts ref = split(refText);
+    const std::string base = encodeUnsafe(cleanReference(baseText));
+    const std::string baseScheme = urlScheme(base);
+    std::string ref = cleanReference(referenceText);
+    std::string refScheme = urlScheme(ref);
+    if ((refScheme.empty() && isWebScheme(baseScheme)) || isWebScheme(refScheme))
+        backslashesToSlashes(ref);
+    ref = encodeUnsafe(ref);
+    if (!refScheme.empty() && !hasAuthority(ref, refScheme.size())) {
+        // An address without an authority (mailto:, javascript:) stands as it is written,
+        // but "http:g" under an http page is read as "g", as browsers read it.
+        if (!isWebScheme(refScheme) || refScheme != baseScheme)
+            return refScheme + ref.substr(refScheme.size());
+        ref.erase(0, refScheme.size() + 1);
+        refScheme.clear();
+    }
 
-    Parts t;
-    if (ref.scheme) {
-        t = ref;
-        t.path = removeDotSegments(ref.path);
-    } else {
-        if (!base.scheme)
+    UrlHandle url(curl_url(), &curl_url_cleanup);
+    if (!url)
+        return {};
+    if (refScheme.empty()) {
+        if (baseScheme.empty() ||
+            curl_url_set(url.get(), CURLUPART_URL, base.c_str(), kFlags) != CURLUE_OK)
             return {};
-        if (ref.authority) {
-            t.authority = ref.authority;
-            t.path = removeDotSegments(ref.path);
-            t.query = ref.query;
-        } else {
-            if (ref.path.empty()) {
-                t.path = base.path;
-                t.query = ref.query ? ref.query : base.query;
-            } else {
-                if (ref.path[0] == '/')
-                    t.path = removeDotSegments(ref.path);
-                else
-                    t.path = removeDotSegments(mergePaths(base, ref.path));
-                t.query = ref.query;
-            }
-            t.authority = base.authority;
+        // The base itself, with the reference's fragment: curl would also drop the base's last
+        // path segment here.
+        if (ref.empty() || ref[0] == '#') {
+            curl_url_set(url.get(), CURLUPART_FRAGMENT, ref.empty() ? nullptr : ref.c_str() + 1, 0);
+            return written(url.get());
         }
-        t.scheme = base.scheme;
-        t.fragment = ref.fragment;
     }
-    if (t.authority) {
-        // Host names are case-insensitive; keep user info as written.
-        std::string& a = *t.authority;
-        const std::size_t at = a.rfind('@');
-        for (std::size_t i = at == std::string::npos ? 0 : at + 1; i < a.size(); ++i)
-            a[i] = lower(a[i]);
-    }
-    return recompose(t);
+    if (curl_url_set(url.get(), CURLUPART_URL, ref.c_str(), kFlags) != CURLUE_OK)
+        return {};
+    return written(url.get());
 }
 
 std::string formUrlEncode(const std::vector<std::pair<std::string, std::string>>& pairs) {

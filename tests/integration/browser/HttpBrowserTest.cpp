@@ -280,6 +280,40 @@ TEST_F(HttpBrowserTest, DestroyingWithANavigationInFlightIsSafe) {
     EXPECT_TRUE(completes.empty());
 }
 
+TEST_F(HttpBrowserTest, HeavyPagesNeverHoldUpStopNavigationOrTheBrowsersEnd) {
+    const std::string heavy = sim.baseUrl() + "/page/tableforms?size=8000000";
+    // Given up three times while the page is on its way or being parsed: only the last
+    // navigation completes, and with the right page.
+    for (int i = 0; i < 3; ++i) {
+        browser->Navigate(heavy);
+        pumpUntil([] { return false; }, 150ms);
+        browser->Stop();
+    }
+    EXPECT_EQ(load(sim.baseUrl() + "/").url, sim.baseUrl() + "/");
+    EXPECT_EQ(completes.size(), 1u);
+
+    // A page nested past the cap fails like an unreadable page, with both events.
+    const auto deep = load(sim.baseUrl() + "/page/nested?depth=5000&size=100000");
+    EXPECT_EQ(deep.error, "The page could not be read.");
+    EXPECT_EQ(downloads, 5); // three stops and two pages
+
+    // The browser's end waits neither for the parse (a second of work on that page: far less
+    // than that) nor for a stalled server.
+    sim.clearRequests();
+    const std::vector<std::pair<std::string, std::chrono::milliseconds>> cases = {
+        {heavy, 500ms}, {sim.baseUrl() + "/page/slow?ms=20000", 2s}};
+    for (const auto& [url, bound] : cases) {
+        browser->Navigate(url);
+        // The heavy page is logged as it goes out; the parse follows its transfer.
+        pumpUntil([&] { return !requestsTo("/page/tableforms").empty(); }, 2s);
+        pumpUntil([] { return false; }, 200ms);
+        const auto start = std::chrono::steady_clock::now();
+        browser.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, bound) << url;
+        makeBrowser(HttpBrowser::Options{});
+    }
+}
+
 // The hosters' messages in the order the page rules test them.
 const std::vector<std::string> kMarkers = {
     "This file is suspected to contain illegal",

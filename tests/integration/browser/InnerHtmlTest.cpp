@@ -1,4 +1,5 @@
 #include "adapters/html/GumboDocument.h"
+#include "adapters/html/NestingBound.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +90,7 @@ TEST(InnerHtml, FramesetPageServesItsFramesetAsBody) {
 
 TEST(InnerHtml, ArbitraryBytesAndDeepNestingAreSafe) {
     std::string deep;
-    for (int i = 0; i < 20000; ++i)
+    for (std::size_t i = 0; i < html::kMaxTreeDepth; ++i)
         deep += "<span>";
     deep += "x";
     const std::string out = inner(deep);

@@ -6,7 +6,7 @@ namespace torvaline {
 namespace {
 
 TEST(Url, ResolvesReferencesAgainstABase) {
-    // The normal and abnormal examples of reference resolution, plus what browsers add.
+    // RFC 3986 5.4, every normal and abnormal example, then what browsers add for web addresses.
     const char* base = "http://a/b/c/d;p?q";
     const std::pair<const char*, const char*> cases[] = {
         {"g:h", "g:h"},
@@ -14,24 +14,49 @@ TEST(Url, ResolvesReferencesAgainstABase) {
         {"./g", "http://a/b/c/g"},
         {"g/", "http://a/b/c/g/"},
         {"/g", "http://a/g"},
-        {"//g", "http://g/"},
+        {"//g", "http://g/"}, // the RFC's "http://g", with the empty path an http address gets
         {"?y", "http://a/b/c/d;p?y"},
         {"g?y", "http://a/b/c/g?y"},
         {"#s", "http://a/b/c/d;p?q#s"},
+        {"g#s", "http://a/b/c/g#s"},
+        {"g?y#s", "http://a/b/c/g?y#s"},
+        {";x", "http://a/b/c/;x"},
+        {"g;x", "http://a/b/c/g;x"},
         {"g;x?y#s", "http://a/b/c/g;x?y#s"},
         {"", "http://a/b/c/d;p?q"},
         {".", "http://a/b/c/"},
+        {"./", "http://a/b/c/"},
         {"..", "http://a/b/"},
+        {"../", "http://a/b/"},
         {"../g", "http://a/b/g"},
+        {"../..", "http://a/"},
+        {"../../", "http://a/"},
+        {"../../g", "http://a/g"},
         {"../../../g", "http://a/g"},
+        {"../../../../g", "http://a/g"},
         {"/./g", "http://a/g"},
+        {"/../g", "http://a/g"},
         {"g.", "http://a/b/c/g."},
+        {".g", "http://a/b/c/.g"},
+        {"g..", "http://a/b/c/g.."},
+        {"..g", "http://a/b/c/..g"},
         {"./../g", "http://a/b/g"},
+        {"./g/.", "http://a/b/c/g/"},
+        {"g/./h", "http://a/b/c/g/h"},
         {"g/../h", "http://a/b/c/h"},
+        {"g;x=1/./y", "http://a/b/c/g;x=1/y"},
+        {"g;x=1/../y", "http://a/b/c/y"},
+        {"g?y/./x", "http://a/b/c/g?y/./x"},
+        {"g?y/../x", "http://a/b/c/g?y/../x"},
+        {"g#s/./x", "http://a/b/c/g#s/./x"},
+        {"g#s/../x", "http://a/b/c/g#s/../x"},
+        {"http:g", "http://a/b/c/g"}, // the RFC's reading for backward compatibility
+        // Browsers' clean-up of what a page writes.
         {"  \t/x\ny  ", "http://a/xy"},
         {"\\\\evil\\p", "http://evil/p"},
         {"HTTP://Example.TEST/A", "http://example.test/A"},
         {"a b\"<>`\x80", "http://a/b/c/a%20b%22%3C%3E%60%80"},
+        {"javascript:go()", "javascript:go()"},
     };
     for (const auto& [ref, expected] : cases)
         EXPECT_EQ(resolveUrl(base, ref), expected) << ref;
