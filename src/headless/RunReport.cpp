@@ -134,6 +134,9 @@ void RunReport::statusChanged(int row) {
         print(prefix(row) + "Completed " + rowName(row) +
               (total.empty() ? "" : " (" + total + ")"));
     } else if (status == "Failed") {
+        // The cell may be written again (with its note) before the reason comes.
+        if (m_pendingFailure == row)
+            return;
         flushFailure();
         // The reason reaches the status bar just after the row's status.
         m_pendingFailure = row;

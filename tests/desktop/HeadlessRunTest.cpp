@@ -171,6 +171,12 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
              "  Failed: d.bin - ",
          })
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
+    // Each failed row is told once, with its reason.
+    for (int row = 3; row <= 7; ++row) {
+        const std::string line = "[" + std::to_string(row) + "/7] Failed ";
+        const auto first = run.out.find(line);
+        EXPECT_EQ(run.out.find(line, first + 1), std::string::npos) << line;
+    }
     // Not a terminal: no progress line, no escape sequence.
     EXPECT_EQ(run.out.find('\033'), std::string::npos);
     EXPECT_EQ(run.out.find('\r'), std::string::npos);
