@@ -2,9 +2,9 @@
 
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/PageFetch.h"
-#include "adapters/html/AsciiCase.h"
 #include "adapters/html/GumboDocument.h"
 #include "adapters/html/Url.h"
+#include "platform/AsciiCase.h"
 #include "platform/EventLoop.h"
 
 #include <atomic>

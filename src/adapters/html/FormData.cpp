@@ -1,8 +1,8 @@
 #include "adapters/html/FormData.h"
 
-#include "adapters/html/AsciiCase.h"
 #include "adapters/html/HtmlNode.h"
 #include "adapters/html/Url.h"
+#include "platform/AsciiCase.h"
 
 namespace torvaline {
 

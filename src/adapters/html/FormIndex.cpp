@@ -1,7 +1,7 @@
 #include "adapters/html/FormIndex.h"
 
-#include "adapters/html/AsciiCase.h"
 #include "adapters/html/HtmlNode.h"
+#include "platform/AsciiCase.h"
 
 #include <algorithm>
 

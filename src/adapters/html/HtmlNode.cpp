@@ -1,6 +1,6 @@
 #include "adapters/html/HtmlNode.h"
 
-#include "adapters/html/AsciiCase.h"
+#include "platform/AsciiCase.h"
 
 #include <array>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "adapters/html/NestingBound.h"
 
-#include "adapters/html/AsciiCase.h"
+#include "platform/AsciiCase.h"
 
 #include <gumbo.h>
 

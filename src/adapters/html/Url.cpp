@@ -1,6 +1,6 @@
 #include "adapters/html/Url.h"
 
-#include "adapters/html/AsciiCase.h"
+#include "platform/AsciiCase.h"
 
 #include <curl/curl.h>
 

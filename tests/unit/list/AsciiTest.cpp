@@ -1,4 +1,4 @@
-#include "list/Ascii.h"
+#include "platform/AsciiCase.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,6 @@ TEST(Ascii, LowersOnlyTheAsciiLetters) {
         {std::string("A\0B", 3), std::string("a\0b", 3)},
     };
     for (const auto& [in, out] : cases)
-        EXPECT_EQ(AsciiLower(in), out) << in;
-    static_assert(AsciiLower('Q') == 'q' && AsciiLower('\xC4') == '\xC4');
+        EXPECT_EQ(asciiLower(in), out) << in;
+    static_assert(asciiLower('Q') == 'q' && asciiLower('\xC4') == '\xC4');
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace torvaline {
+
+// ASCII-only case folding, as HTML, URLs and file extensions want it: other bytes (UTF-8
+// included) stay as they are, whatever the locale, and no negative char reaches <cctype>.
+constexpr char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+constexpr char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+inline std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = asciiLower(c);
+    return out;
+}
+
+} // namespace torvaline
