@@ -59,8 +59,6 @@ consteval const Rule& rule(std::string_view name) {
     throw "no page rule of that name";
 }
 
-constexpr std::int32_t SecondsPerDayInt = 24 * 3600;
-
 } // namespace
 
 PageRules::PageRules(Ports ports, Hooks hooks)
@@ -189,7 +187,7 @@ void PageRules::armSpan(std::int32_t seconds, std::string& text) {
     text = FormatSecsToHMS(seconds);
     // The h:m:s text holds hours in 16 bits: a wait of 65536 hours or more would wrap into a
     // short one instead of failing like any other wait of a day or more.
-    if (seconds >= SecondsPerDayInt)
+    if (seconds >= DayLengthSeconds)
         throw ConversionError("'" + text + "' is not a valid time");
     m_p.state.WaitSpan = StrToTime(text);
 }

@@ -19,8 +19,8 @@ std::string FormatSecsToHMS(std::int32_t seconds) {
 }
 
 std::string TimeText(double days) {
-    constexpr long long msPerDay = 86400LL * 1000;
-    double magnitude = std::fabs(days) * SecondsPerDay * 1000.0;
+    constexpr auto msPerDay = static_cast<long long>(DayLengthSeconds) * 1000;
+    double magnitude = std::fabs(days) * DayLengthSeconds * 1000.0;
     long long ms = 0;
     if (std::isfinite(magnitude)) {
         // Take the modulo before rounding to keep huge values inside long long.
@@ -81,7 +81,7 @@ double StrToTime(const std::string& text) {
     }
     if (field != 2 || !digits || fields[0] >= 24 || fields[1] >= 60 || fields[2] >= 60)
         throw ConversionError("'" + text + "' is not a valid time");
-    return static_cast<double>(fields[0] * 3600 + fields[1] * 60 + fields[2]) / SecondsPerDay;
+    return static_cast<double>(fields[0] * 3600 + fields[1] * 60 + fields[2]) / DayLengthSeconds;
 }
 
 } // namespace torvaline

@@ -1,15 +1,16 @@
 #pragma once
 
+#include "platform/DayLength.h"
+
 #include <cstdint>
 #include <string>
 
 // Time values are fractions of a day (1.0 = 24 h) taken from the clock's time of day.
 namespace torvaline {
 
-constexpr double SecondsPerDay = 86400.0;
-
 // Seconds as "%d:%d:%d" without leading zeros: 720 -> "0:12:0", 3725 -> "1:2:5".
-// Hours and minutes are held as 16-bit unsigned values, as they always were.
+// Hours and minutes are held as 16-bit unsigned values: a span of 65,536 hours or more wraps,
+// which is why the page rules refuse a wait of a day or more before it gets here.
 std::string FormatSecsToHMS(std::int32_t seconds);
 
 // The time text of a possibly negative value: its magnitude rounded to whole milliseconds,

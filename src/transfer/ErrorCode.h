@@ -4,7 +4,7 @@
 
 namespace torvaline {
 
-// Misuse of the download component, numbered from 1 as it always was.
+// Misuse of the download component, numbered from 1: 0 stays free to mean "no error".
 enum class ErrorCode : int {
     ecBusy = 1,
     ecNotActive = 2,

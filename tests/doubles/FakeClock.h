@@ -11,10 +11,10 @@ class FakeClock final : public Clock {
 public:
     double timeOfDay() const override { return m_now; }
     void setTime(int h, int m, int s, int ms = 0) {
-        m_now = (h * 3600.0 + m * 60.0 + s + ms / 1000.0) / SecondsPerDay;
+        m_now = (h * 3600.0 + m * 60.0 + s + ms / 1000.0) / DayLengthSeconds;
     }
     void advanceSeconds(double seconds) {
-        m_now += seconds / SecondsPerDay;
+        m_now += seconds / DayLengthSeconds;
         while (m_now >= 1.0)
             m_now -= 1.0;
     }

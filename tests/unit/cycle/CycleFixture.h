@@ -73,7 +73,7 @@ protected:
                 state.FinalLinkFresh = true;
                 state.PageHandled = true;
             }
-            state.WaitSpan = seconds / SecondsPerDay;
+            state.WaitSpan = seconds / DayLengthSeconds;
             state.PhaseStart = clock.timeOfDay();
             timer1.setEnabled(true);
             state.PageHandled = true;
@@ -82,7 +82,7 @@ protected:
     }
     void loadWaitPage(int minutes) {
         nextPage = [=, this] {
-            state.WaitSpan = minutes * 60 / SecondsPerDay;
+            state.WaitSpan = minutes * 60 / DayLengthSeconds;
             state.PhaseStart = clock.timeOfDay();
             timer2.setEnabled(true);
             state.PageHandled = true;

@@ -44,7 +44,7 @@ TEST_F(Retry, TransientFailuresGoBackThroughThePagesUntilTheRetriesAreUsedUp) {
         EXPECT_EQ(state.CurrentRow, 1);
         EXPECT_EQ(list.cell(1, DownloadList::Speed), "");
         EXPECT_EQ(bar.text(0), waits[i].first);
-        EXPECT_EQ(bar.text(1), TimeText(waits[i].second / SecondsPerDay));
+        EXPECT_EQ(bar.text(1), TimeText(waits[i].second / DayLengthSeconds));
         EXPECT_EQ(bar.text(2), " connection cut ");
         const std::size_t opened = browser.navigations.size();
         seconds(waits[i].second - 1);

@@ -24,7 +24,7 @@ protected:
     // Replaces the page text, which runs the rules.
     void show(const std::string& text) { page.replace(text); }
 
-    static double seconds(double s) { return s / SecondsPerDay; }
+    static double seconds(double s) { return s / DayLengthSeconds; }
 
     PageText page;
     CycleState state;

@@ -14,7 +14,7 @@ TEST(FormatSecsToHMS, WritesWithoutLeadingZeros) {
 }
 
 TEST(TimeText, ShowsMagnitudeRoundedToMillisecondsModuloADay) {
-    const double s = 1.0 / SecondsPerDay;
+    const double s = 1.0 / DayLengthSeconds;
     struct Case {
         double value;
         const char* text;
@@ -46,8 +46,8 @@ TEST(StrToInt, AcceptsBlanksAndSignOnly) {
 }
 
 TEST(StrToTime, ReadsHoursMinutesSecondsBelowADay) {
-    EXPECT_DOUBLE_EQ(StrToTime("0:12:0"), 720 / SecondsPerDay);
-    EXPECT_DOUBLE_EQ(StrToTime("23:59:59"), 86399 / SecondsPerDay);
+    EXPECT_DOUBLE_EQ(StrToTime("0:12:0"), 720 / DayLengthSeconds);
+    EXPECT_DOUBLE_EQ(StrToTime("23:59:59"), 86399 / DayLengthSeconds);
     for (const char* bad : {"24:0:0", "27:46:40", "0:60:0", "0:0:60", "", "1:2", "1:2:3:4", "a:b:c",
                             "0:65535:0", ":1:2", "1::2"})
         EXPECT_THROW(StrToTime(bad), ConversionError) << bad;
