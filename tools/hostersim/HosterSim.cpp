@@ -2,6 +2,7 @@
 
 #include "FileRoutes.h"
 #include "HosterPages.h"
+#include "QueryText.h"
 
 #include <httplib.h>
 
@@ -57,16 +58,7 @@ std::map<std::string, std::string> parseCookies(const std::string& header) {
 std::vector<std::pair<std::string, std::string>> bodyFields(const httplib::Request& req) {
     std::vector<std::pair<std::string, std::string>> fields;
     if (req.get_header_value("Content-Type").rfind("application/x-www-form-urlencoded", 0) == 0) {
-        httplib::detail::split(
-            req.body.data(), req.body.data() + req.body.size(), '&',
-            [&](const char* b, const char* e) {
-                const std::string item(b, e);
-                const std::size_t eq = item.find('=');
-                fields.emplace_back(httplib::detail::decode_url(item.substr(0, eq), true),
-                                    eq == std::string::npos
-                                        ? std::string()
-                                        : httplib::detail::decode_url(item.substr(eq + 1), true));
-            });
+        fields = formFields(req.body);
     }
     for (const auto& [name, part] : req.files)
         fields.emplace_back(name, part.filename.empty() ? part.content : part.filename);
@@ -90,8 +82,7 @@ std::string fileOptions(const httplib::Request& req) {
     for (const char* key : {"rate", "status", "cut", "cutonce", "retry", "stall", "announce",
                             "page", "ranges", "ifrange", "changes"}) {
         if (req.has_param(key))
-            extra += std::string("&") + key + "=" +
-                     httplib::detail::encode_query_param(req.get_param_value(key));
+            extra += std::string("&") + key + "=" + encodeQueryValue(req.get_param_value(key));
     }
     return extra;
 }

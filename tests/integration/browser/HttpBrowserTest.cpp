@@ -3,6 +3,7 @@
 #include "doubles/QueuedEventLoop.h"
 
 #include <HosterSim.h>
+#include <QueryText.h>
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -182,7 +183,7 @@ TEST_F(HttpBrowserTest, FileNeedsTheSessionCookieFromThePageFlow) {
 TEST_F(HttpBrowserTest, RedirectsAreFollowedOnlyToWebAddresses) {
     const std::string target = sim.rapidshareLink("ok", "r.bin", 10, 1);
     const DocumentCompleteEvent followed =
-        load(sim.baseUrl() + "/redirect?to=" + httplib::detail::encode_query_param(target));
+        load(sim.baseUrl() + "/redirect?to=" + hostersim::encodeQueryValue(target));
     EXPECT_EQ(followed.error, "");
     EXPECT_EQ(followed.url, target);
 
