@@ -1,3 +1,5 @@
+#include "BrowserOverEmulator.h"
+
 #include <HosterSim.h>
 #include <httplib.h>
 
@@ -70,3 +72,104 @@ TEST(HosterSim, UnknownScenarioAndMalformedNumbersAreHandled) {
 
 } // namespace
 } // namespace hostersim
+
+namespace torvaline {
+namespace {
+
+// The emulator's pages as a browser sees them: each scenario shows the message its rule looks
+// for, in the form the rules were written against.
+class EmulatorPages : public test::BrowserOverEmulator {};
+
+// The hosters' messages in the order the page rules test them.
+const std::vector<std::string> kMarkers = {
+    "This file is suspected to contain illegal",
+    "The file could not be found. Please check the download link.",
+    "Or try again in about",
+    "try again in",
+    "Unfortunately right now our servers are over",
+    "Unfortunately you will have to wait",
+    "var c=",
+    "again in about",
+    "You have reached the download limit for free-users",
+};
+
+struct ScenarioCase {
+    const char* scenario;
+    bool afterPress;          // the message comes after "Free user", not on the first page
+    std::size_t marker;       // index into kMarkers of the rule that must act
+    const char* behindMarker; // the text right behind the marker
+};
+
+TEST_F(EmulatorPages, EveryScenarioShowsTheMessageItsRuleLooksFor) {
+    const ScenarioCase cases[] = {
+        {"illegal", false, 0, " content"},
+        {"notfound", false, 1, ""},
+        {"tryagainabout", true, 2, " 7 minutes.</P>\r\n<DIV"},
+        {"tryagain", true, 3, " 7 minutes"},
+        {"slots", true, 4, "loaded"},
+        {"wait", true, 5, " 7 minutes"},
+        {"ok", true, 6, "4;\r\n"},
+        {"nolink", true, 6, "4;\r\n"},
+        {"about", true, 7, " 7 minutes.</P>"},
+        {"reach", true, 8, ". "},
+    };
+    for (const ScenarioCase& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        load(sim.rapidshareLink(c.scenario, "s.bin", 10, 4, "wait=7"));
+        if (c.afterPress) {
+            const std::size_t before = completes.size();
+            ASSERT_TRUE(clickValue("Free user"));
+            ASSERT_TRUE(pumpUntil([&] { return completes.size() > before; }));
+        } else {
+            EXPECT_EQ(browser->document()->formCount(), 0);
+        }
+        // The page text as the capture holds it: CR LF line breaks.
+        std::string text;
+        for (const char ch : body()) {
+            if (ch == '\n')
+                text += '\r';
+            text += ch;
+        }
+        const std::size_t at = text.find(kMarkers[c.marker]);
+        ASSERT_NE(at, std::string::npos) << text;
+        EXPECT_EQ(text.substr(at + kMarkers[c.marker].size(), std::strlen(c.behindMarker)),
+                  c.behindMarker);
+        for (std::size_t earlier = 0; earlier < c.marker; ++earlier)
+            EXPECT_EQ(text.find(kMarkers[earlier]), std::string::npos) << kMarkers[earlier];
+        const bool hasLink = text.find("action=\"http") != std::string::npos;
+        EXPECT_EQ(hasLink, std::string(c.scenario) == "ok");
+    }
+}
+
+TEST_F(EmulatorPages, WaitScenariosGiveWayToTheCountdownAfterKPresses) {
+    const std::string link = sim.rapidshareLink("reach", "k.bin", 10, 2, "k=2");
+    std::vector<bool> countdown;
+    for (int press = 0; press < 3; ++press) {
+        load(link);
+        const std::size_t before = completes.size();
+        ASSERT_TRUE(clickValue("Free user"));
+        ASSERT_TRUE(pumpUntil([&] { return completes.size() > before; }));
+        countdown.push_back(body().find("var c=2;") != std::string::npos);
+    }
+    EXPECT_EQ(countdown, (std::vector<bool>{false, false, true}));
+    EXPECT_EQ(sim.presses("reach", "k.bin"), 3);
+}
+
+TEST_F(EmulatorPages, SecondHosterPageCarriesTheDownloadAnchor) {
+    load(sim.fourSharedLink("b.bin", 10, 3));
+    const std::string page = body();
+    EXPECT_NE(page.find("var c=3;"), std::string::npos) << page;
+    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/dl/1/b.bin\" onclick"), std::string::npos)
+        << page;
+}
+
+TEST_F(EmulatorPages, PremiumButtonLeadsNowhere) {
+    load(sim.rapidshareLink("ok", "p.bin", 10, 1));
+    ASSERT_TRUE(clickValue("Premium user"));
+    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 2; }));
+    EXPECT_EQ(body().find("var c="), std::string::npos);
+    EXPECT_EQ(sim.presses("ok", "p.bin"), 0);
+}
+
+} // namespace
+} // namespace torvaline

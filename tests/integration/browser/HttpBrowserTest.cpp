@@ -1,6 +1,6 @@
 #include "adapters/curl/HttpBrowser.h"
+#include "BrowserOverEmulator.h"
 #include "adapters/curl/CurlShare.h"
-#include "doubles/QueuedEventLoop.h"
 
 #include <HosterSim.h>
 #include <QueryText.h>
@@ -24,84 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class HttpBrowserTest : public testing::Test {
-protected:
-    void SetUp() override {
-        sim.server().Get("/loop", [](const httplib::Request&, httplib::Response& res) {
-            res.status = 302;
-            res.set_header("Location", "/loop");
-        });
-        sim.start();
-        makeBrowser(HttpBrowser::Options{});
-    }
-
-    void makeBrowser(HttpBrowser::Options options, CurlShare* jar = nullptr) {
-        browser.reset();
-        options.connectTimeout = 5s;
-        options.totalTimeout = 20s;
-        browser = std::make_unique<HttpBrowser>(loop, jar ? *jar : share, options);
-        BrowserEvents events;
-        events.beforeNavigate = [this](const std::string& url) { log.push_back("before " + url); };
-        events.documentComplete = [this](const DocumentCompleteEvent& e) {
-            log.push_back("complete " + e.url);
-            completes.push_back(e);
-        };
-        events.downloadComplete = [this] {
-            log.push_back("download");
-            ++downloads;
-        };
-        browser->setEvents(std::move(events));
-    }
-
-    bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            loop.pumpFor(20ms);
-        return done();
-    }
-
-    // Navigates and waits for the page; returns its completion event.
-    DocumentCompleteEvent load(const std::string& url) {
-        const std::size_t before = completes.size();
-        browser->Navigate(url);
-        EXPECT_TRUE(pumpUntil([&] { return completes.size() > before; })) << url;
-        return completes.empty() ? DocumentCompleteEvent{} : completes.back();
-    }
-
-    std::string body() { return browser->document()->bodyInnerHTML(); }
-
-    // Clicks every form element whose value is `value`, as the free-user automation does.
-    bool clickValue(const std::string& value) {
-        auto doc = browser->document();
-        bool clicked = false;
-        for (int f = 0; f < doc->formCount(); ++f) {
-            for (int e = 0; e < doc->formElementCount(f); ++e) {
-                if (doc->elementValue(f, e) == value) {
-                    doc->click(f, e);
-                    clicked = true;
-                }
-            }
-        }
-        return clicked;
-    }
-
-    std::vector<hostersim::RequestRecord> requestsTo(const std::string& path) {
-        std::vector<hostersim::RequestRecord> out;
-        for (auto& r : sim.requests()) {
-            if (r.path == path)
-                out.push_back(r);
-        }
-        return out;
-    }
-
-    hostersim::HosterSim sim;
-    CurlShare share;
-    test::QueuedEventLoop loop;
-    std::unique_ptr<HttpBrowser> browser;
-    std::vector<std::string> log;
-    std::vector<DocumentCompleteEvent> completes;
-    int downloads = 0;
-};
+class HttpBrowserTest : public test::BrowserOverEmulator {};
 
 int closedPort() {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -313,97 +236,6 @@ TEST_F(HttpBrowserTest, HeavyPagesNeverHoldUpStopNavigationOrTheBrowsersEnd) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, bound) << url;
         makeBrowser(HttpBrowser::Options{});
     }
-}
-
-// The hosters' messages in the order the page rules test them.
-const std::vector<std::string> kMarkers = {
-    "This file is suspected to contain illegal",
-    "The file could not be found. Please check the download link.",
-    "Or try again in about",
-    "try again in",
-    "Unfortunately right now our servers are over",
-    "Unfortunately you will have to wait",
-    "var c=",
-    "again in about",
-    "You have reached the download limit for free-users",
-};
-
-struct ScenarioCase {
-    const char* scenario;
-    bool afterPress;          // the message comes after "Free user", not on the first page
-    std::size_t marker;       // index into kMarkers of the rule that must act
-    const char* behindMarker; // the text right behind the marker
-};
-
-TEST_F(HttpBrowserTest, EveryScenarioShowsTheMessageItsRuleLooksFor) {
-    const ScenarioCase cases[] = {
-        {"illegal", false, 0, " content"},
-        {"notfound", false, 1, ""},
-        {"tryagainabout", true, 2, " 7 minutes.</P>\r\n<DIV"},
-        {"tryagain", true, 3, " 7 minutes"},
-        {"slots", true, 4, "loaded"},
-        {"wait", true, 5, " 7 minutes"},
-        {"ok", true, 6, "4;\r\n"},
-        {"nolink", true, 6, "4;\r\n"},
-        {"about", true, 7, " 7 minutes.</P>"},
-        {"reach", true, 8, ". "},
-    };
-    for (const ScenarioCase& c : cases) {
-        SCOPED_TRACE(c.scenario);
-        load(sim.rapidshareLink(c.scenario, "s.bin", 10, 4, "wait=7"));
-        if (c.afterPress) {
-            const std::size_t before = completes.size();
-            ASSERT_TRUE(clickValue("Free user"));
-            ASSERT_TRUE(pumpUntil([&] { return completes.size() > before; }));
-        } else {
-            EXPECT_EQ(browser->document()->formCount(), 0);
-        }
-        // The page text as the capture holds it: CR LF line breaks.
-        std::string text;
-        for (const char ch : body()) {
-            if (ch == '\n')
-                text += '\r';
-            text += ch;
-        }
-        const std::size_t at = text.find(kMarkers[c.marker]);
-        ASSERT_NE(at, std::string::npos) << text;
-        EXPECT_EQ(text.substr(at + kMarkers[c.marker].size(), std::strlen(c.behindMarker)),
-                  c.behindMarker);
-        for (std::size_t earlier = 0; earlier < c.marker; ++earlier)
-            EXPECT_EQ(text.find(kMarkers[earlier]), std::string::npos) << kMarkers[earlier];
-        const bool hasLink = text.find("action=\"http") != std::string::npos;
-        EXPECT_EQ(hasLink, std::string(c.scenario) == "ok");
-    }
-}
-
-TEST_F(HttpBrowserTest, WaitScenariosGiveWayToTheCountdownAfterKPresses) {
-    const std::string link = sim.rapidshareLink("reach", "k.bin", 10, 2, "k=2");
-    std::vector<bool> countdown;
-    for (int press = 0; press < 3; ++press) {
-        load(link);
-        const std::size_t before = completes.size();
-        ASSERT_TRUE(clickValue("Free user"));
-        ASSERT_TRUE(pumpUntil([&] { return completes.size() > before; }));
-        countdown.push_back(body().find("var c=2;") != std::string::npos);
-    }
-    EXPECT_EQ(countdown, (std::vector<bool>{false, false, true}));
-    EXPECT_EQ(sim.presses("reach", "k.bin"), 3);
-}
-
-TEST_F(HttpBrowserTest, SecondHosterPageCarriesTheDownloadAnchor) {
-    load(sim.fourSharedLink("b.bin", 10, 3));
-    const std::string page = body();
-    EXPECT_NE(page.find("var c=3;"), std::string::npos) << page;
-    EXPECT_NE(page.find("<A href=\"" + sim.baseUrl() + "/dl/1/b.bin\" onclick"), std::string::npos)
-        << page;
-}
-
-TEST_F(HttpBrowserTest, PremiumButtonLeadsNowhere) {
-    load(sim.rapidshareLink("ok", "p.bin", 10, 1));
-    ASSERT_TRUE(clickValue("Premium user"));
-    ASSERT_TRUE(pumpUntil([&] { return completes.size() == 2; }));
-    EXPECT_EQ(body().find("var c="), std::string::npos);
-    EXPECT_EQ(sim.presses("ok", "p.bin"), 0);
 }
 
 } // namespace
