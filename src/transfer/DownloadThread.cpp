@@ -20,14 +20,25 @@ void DownloadThread::run() {
     try {
         result = m_facility->transfer(m_url, m_targetPath, m_resume, *this);
     } catch (const std::exception& e) {
-        result = {TransferOutcome::Failed, std::string("the transfer failed: ") + e.what()};
+        result = {TransferOutcome::Failed, std::string("The transfer failed: ") + e.what() + "."};
     } catch (...) {
-        result = {TransferOutcome::Failed, "the transfer failed"};
+        // A facility may be given anything to throw by the libraries under it.
+        result = {TransferOutcome::Failed, "The transfer failed."};
     }
     // A facility that gave up without its end notification (a link refused at once) must not
     // leave the component busy for ever.
     if (!m_finishDelivered)
         deliverFinish(result);
+}
+
+std::string DownloadThread::savingPath() const {
+    std::lock_guard lock(m_savingMutex);
+    return m_savingPath;
+}
+
+void DownloadThread::onSaving(const std::string& path) {
+    std::lock_guard lock(m_savingMutex);
+    m_savingPath = path;
 }
 
 void DownloadThread::onStart() {
@@ -36,11 +47,29 @@ void DownloadThread::onStart() {
 }
 
 bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) {
-    m_receivedKiB = static_cast<std::uint32_t>(received >> 10);
-    m_expectedKiB = static_cast<std::uint32_t>(expected >> 10);
-    if (progressDispatch)
-        handOff([this] { progressDispatch(*this); });
+    // KiB in 32 bits, the width the progress event carries.
+    m_receivedKiB.store(static_cast<std::uint32_t>(received >> 10));
+    m_expectedKiB.store(static_cast<std::uint32_t>(expected >> 10));
+    if (progressDispatch && !m_finishDelivered && m_link->attached.load() &&
+        !m_progressPending.exchange(true)) {
+        // The hand-off keeps the worker alive: it may run after the worker's thread has ended.
+        try {
+            m_loop.post([self = shared_from_this()] { self->runProgressHandOff(); });
+        } catch (const std::exception&) {
+            // Nothing was queued (out of memory): the next notification tries again.
+            m_progressPending.store(false);
+        }
+    }
+    // Answered from the flag alone: a stop reaches the transfer however busy the window is.
     return !m_link->cancel.load();
+}
+
+void DownloadThread::runProgressHandOff() {
+    if (m_finishHandled)
+        return;
+    // Cleared before the counts are read, so that counts published meanwhile queue another.
+    m_progressPending.store(false);
+    progressDispatch(*this);
 }
 
 void DownloadThread::onStop(const TransferResult& result) {
@@ -51,8 +80,11 @@ void DownloadThread::onStop(const TransferResult& result) {
 void DownloadThread::deliverFinish(const TransferResult& result) {
     m_finishDelivered = true;
     const bool canceled = m_link->cancel.load();
-    if (finishDispatch)
-        handOff([this, canceled, &result] { finishDispatch(*this, canceled, result); });
+    handOff([this, canceled, &result] {
+        m_finishHandled = true;
+        if (finishDispatch)
+            finishDispatch(*this, canceled, result);
+    });
 }
 
 void DownloadThread::handOff(const std::function<void()>& fn) {
@@ -60,9 +92,9 @@ void DownloadThread::handOff(const std::function<void()>& fn) {
         return;
     try {
         m_loop.invokeAndWait(fn);
-    } catch (...) {
-        // The dispatchers contain the handlers' failures; whatever still arrives here comes
-        // from the hand-off itself, and the transfer goes on regardless.
+    } catch (const std::exception&) {
+        // The dispatchers contain the handlers' failures; what still arrives here comes from
+        // the hand-off itself (out of memory queueing it), and the transfer goes on regardless.
     }
 }
 
