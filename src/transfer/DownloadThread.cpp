@@ -4,6 +4,11 @@
 #include <utility>
 
 namespace torvaline {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+} // namespace
 
 DownloadThread::DownloadThread(std::string url, std::string targetPath, PartialFile resume,
                                std::shared_ptr<TransferFacility> facility, EventLoop& loop,
@@ -20,7 +25,10 @@ void DownloadThread::run() {
     try {
         result = m_facility->transfer(m_url, m_targetPath, m_resume, *this);
     } catch (const std::exception& e) {
-        result = {TransferOutcome::Failed, std::string("The transfer failed: ") + e.what() + "."};
+        std::string reason = std::string("The transfer failed: ") + e.what();
+        if (reason.back() != '.')
+            reason += '.';
+        result = {TransferOutcome::Failed, std::move(reason)};
     } catch (...) {
         // A facility may be given anything to throw by the libraries under it.
         result = {TransferOutcome::Failed, "The transfer failed."};
@@ -51,6 +59,7 @@ bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) 
     m_receivedKiB.store(static_cast<std::uint32_t>(received >> 10));
     m_expectedKiB.store(static_cast<std::uint32_t>(expected >> 10));
     if (progressDispatch && !m_finishDelivered && m_link->attached.load() &&
+        SteadyClock::now().time_since_epoch().count() >= m_quietUntil.load() &&
         !m_progressPending.exchange(true)) {
         // The hand-off keeps the worker alive: it may run after the worker's thread has ended.
         try {
@@ -65,11 +74,14 @@ bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) 
 }
 
 void DownloadThread::runProgressHandOff() {
-    if (m_finishHandled)
+    if (m_finishHandled || m_finishing.load())
         return;
     // Cleared before the counts are read, so that counts published meanwhile queue another.
     m_progressPending.store(false);
+    const auto began = SteadyClock::now();
     progressDispatch(*this);
+    const auto ended = SteadyClock::now();
+    m_quietUntil.store((ended + (ended - began)).time_since_epoch().count());
 }
 
 void DownloadThread::onStop(const TransferResult& result) {
@@ -79,6 +91,7 @@ void DownloadThread::onStop(const TransferResult& result) {
 
 void DownloadThread::deliverFinish(const TransferResult& result) {
     m_finishDelivered = true;
+    m_finishing.store(true);
     const bool canceled = m_link->cancel.load();
     handOff([this, canceled, &result] {
         m_finishHandled = true;

@@ -137,9 +137,12 @@ TEST_F(DownloadComponentTest, EventsArriveInOrderInKibibytesAndBusyEndsAfterFini
         log.clear();
         facility->script = {ScriptedTransfer::start(),
                             ScriptedTransfer::progress(c.received, c.expected),
-                            ScriptedTransfer::stop()};
+                            ScriptedTransfer::hold(), ScriptedTransfer::stop()};
         component->Start();
         EXPECT_TRUE(component->busy());
+        // Shown before the end: a progress still queued when the finish comes is dropped.
+        ASSERT_TRUE(loop.pumpUntil([this] { return log.size() == 2; }));
+        ASSERT_TRUE(facility->release());
         runToEnd();
         EXPECT_EQ(log, (std::vector<std::string>{"start busy=1", c.shown,
                                                  "finish canceled=0 ok busy=1"}));
@@ -227,8 +230,9 @@ TEST_F(DownloadComponentTest, StopBeforeTheFirstProgressTakesEffectAtIt) {
     };
     component->Start();
     runToEnd();
-    EXPECT_EQ(log, (std::vector<std::string>{"start", "progress 0/2",
-                                             "finish canceled=1 cancelled cancelled busy=1"}));
+    // Its figures may or may not be shown: the finish that follows at once replaces them.
+    EXPECT_EQ(log.front(), "start");
+    EXPECT_EQ(log.back(), "finish canceled=1 cancelled cancelled busy=1");
     EXPECT_EQ(facility->answers(), (std::vector<bool>{false}));
     EXPECT_TRUE(errors.empty());
 }
@@ -343,16 +347,22 @@ TEST_F(DownloadComponentTest, DestroyingABusyComponentCancelsAndDeliversNothingM
 
 TEST_F(DownloadComponentTest, HandlerThatDestroysTheComponentEndsDeliveries) {
     facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(1024, 4096),
-                        ScriptedTransfer::progress(2048, 4096), ScriptedTransfer::stop()};
+                        ScriptedTransfer::hold(), ScriptedTransfer::progress(2048, 4096),
+                        ScriptedTransfer::stop()};
     int progresses = 0;
     component->OnProgress = [&](void*, std::uint32_t, std::uint32_t) {
         ++progresses;
         component.reset();
     };
     component->Start();
+    ASSERT_TRUE(loop.pumpOne()); // the start event
+    ASSERT_TRUE(facility->waitHeld());
+    ASSERT_TRUE(loop.pumpUntil([&] { return progresses == 1; }));
+    ASSERT_TRUE(facility->release());
     ASSERT_TRUE(threads.finishAll(loop));
     EXPECT_EQ(progresses, 1);
     EXPECT_EQ(log, std::vector<std::string>{"start busy=1"}); // and no finish
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{true, false}));
 }
 
 TEST(ErrorMessageText, Windows1252MessagesReadAsUtf8) {
@@ -363,7 +373,8 @@ TEST(ErrorMessageText, Windows1252MessagesReadAsUtf8) {
 
 TEST_F(DownloadComponentTest, AKeptFileGoesToOneTransferOnlyAndItsOffsetReachesTheDisplay) {
     using S = ScriptedTransfer;
-    facility->script = {S::start(), S::resumed(4096), S::progress(6144, 10240), S::stop()};
+    facility->script = {S::start(), S::resumed(4096), S::progress(6144, 10240), S::hold(),
+                        S::stop()};
     const PartialFile kept{"/downloads/file.zip.tv0123456789ab.part", 4096, 10240, "\"v1\""};
     std::vector<std::uint64_t> offsets;
     component->OnProgress = [&](void*, std::uint32_t, std::uint32_t) {
@@ -372,10 +383,14 @@ TEST_F(DownloadComponentTest, AKeptFileGoesToOneTransferOnlyAndItsOffsetReachesT
     component->Resume = kept;
     component->Start();
     EXPECT_TRUE(component->Resume.empty()); // the transfer owns it now
+    ASSERT_TRUE(loop.pumpUntil([&] { return offsets.size() == 1; }));
+    ASSERT_TRUE(facility->release());
     runToEnd();
     log.clear();
-    facility->script = {S::start(), S::progress(1024, 10240), S::stop()};
+    facility->script = {S::start(), S::progress(1024, 10240), S::hold(), S::stop()};
     component->Start();
+    ASSERT_TRUE(loop.pumpUntil([&] { return offsets.size() == 2; }));
+    ASSERT_TRUE(facility->release());
     runToEnd();
     EXPECT_EQ(facility->resumed(), (std::vector<std::string>{kept.path, ""}));
     EXPECT_EQ(offsets, (std::vector<std::uint64_t>{4096, 0}));
