@@ -8,6 +8,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// After a progress handler the window keeps this many times its duration to itself: a window
+// slow at showing figures gets them less often and spends at most a fifth of its time on them,
+// so it still answers the user, and a finish rarely has to wait for it.
+constexpr int QuietFactor = 4;
+
 } // namespace
 
 DownloadThread::DownloadThread(std::string url, std::string targetPath, PartialFile resume,
@@ -81,7 +86,7 @@ void DownloadThread::runProgressHandOff() {
     const auto began = SteadyClock::now();
     progressDispatch(*this);
     const auto ended = SteadyClock::now();
-    m_quietUntil.store((ended + (ended - began)).time_since_epoch().count());
+    m_quietUntil.store((ended + QuietFactor * (ended - began)).time_since_epoch().count());
 }
 
 void DownloadThread::onStop(const TransferResult& result) {

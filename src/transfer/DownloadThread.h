@@ -85,9 +85,9 @@ private:
     bool m_finishDelivered = false; // worker thread only
     // A progress hand-off is queued and has not yet run.
     std::atomic<bool> m_progressPending{false};
-    // No progress hand-off is queued before this time (steady clock, in its ticks): the window
-    // keeps at least as much time to itself as its last progress handler took, so a slow
-    // handler leaves room for painting and input, and the finish rarely finds it busy.
+    // No progress hand-off is queued before this time (steady clock, in its ticks), set from
+    // how long the last progress handler took: a slow handler leaves the window room for
+    // painting and input, and the finish rarely finds it busy.
     std::atomic<std::chrono::steady_clock::rep> m_quietUntil{0};
     // The transfer has ended and its finish event is on its way: a progress hand-off still
     // queued would only delay it with figures the finish replaces, and is dropped.
