@@ -63,6 +63,7 @@ bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) 
     // KiB in 32 bits, the width the progress event carries.
     m_receivedKiB.store(static_cast<std::uint32_t>(received >> 10));
     m_expectedKiB.store(static_cast<std::uint32_t>(expected >> 10));
+    m_published.fetch_add(1);
     if (progressDispatch && !m_finishDelivered && m_link->attached.load() &&
         SteadyClock::now().time_since_epoch().count() >= m_quietUntil.load() &&
         !m_progressPending.exchange(true)) {
@@ -79,10 +80,15 @@ bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) 
 }
 
 void DownloadThread::runProgressHandOff() {
-    if (m_finishHandled || m_finishing.load())
+    if (m_finishHandled)
         return;
     // Cleared before the counts are read, so that counts published meanwhile queue another.
     m_progressPending.store(false);
+    showProgress();
+}
+
+void DownloadThread::showProgress() {
+    m_shown = m_published.load();
     const auto began = SteadyClock::now();
     progressDispatch(*this);
     const auto ended = SteadyClock::now();
@@ -96,10 +102,13 @@ void DownloadThread::onStop(const TransferResult& result) {
 
 void DownloadThread::deliverFinish(const TransferResult& result) {
     m_finishDelivered = true;
-    m_finishing.store(true);
     const bool canceled = m_link->cancel.load();
     handOff([this, canceled, &result] {
         m_finishHandled = true;
+        // The final counts, when the window's quiet time kept them back: whoever reads the
+        // figures at the end (the size of the file) must find them whole.
+        if (progressDispatch && m_shown != m_published.load())
+            showProgress();
         if (finishDispatch)
             finishDispatch(*this, canceled, result);
     });

@@ -70,6 +70,8 @@ private:
     // Runs on the GUI thread: one progress event with the newest counts, unless the finish
     // event came first.
     void runProgressHandOff();
+    // On the GUI thread: the progress event itself, timed to keep the window's quiet time.
+    void showProgress();
 
     const std::string m_url;
     const std::string m_targetPath;
@@ -89,9 +91,10 @@ private:
     // how long the last progress handler took: a slow handler leaves the window room for
     // painting and input, and the finish rarely finds it busy.
     std::atomic<std::chrono::steady_clock::rep> m_quietUntil{0};
-    // The transfer has ended and its finish event is on its way: a progress hand-off still
-    // queued would only delay it with figures the finish replaces, and is dropped.
-    std::atomic<bool> m_finishing{false};
+    // Counts every progress notification; the GUI thread remembers the one it last showed, so
+    // that the finish can first show the final counts when no hand-off carried them.
+    std::atomic<std::uint64_t> m_published{0};
+    std::uint64_t m_shown = 0; // GUI thread only
     // Set on the GUI thread as the finish event is handed over; a progress hand-off that runs
     // later is dropped. Read and written on the GUI thread only.
     bool m_finishHandled = false;
