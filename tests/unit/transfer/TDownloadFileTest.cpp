@@ -144,6 +144,7 @@ TEST_F(DownloadComponentTest, EventsArriveInOrderInKibibytesAndBusyEndsAfterFini
         EXPECT_EQ(log, (std::vector<std::string>{"start busy=1", c.shown,
                                                  "finish canceled=0 ok busy=1"}));
         EXPECT_FALSE(component->busy());
+        ASSERT_TRUE(threads.finishAll(loop)); // it still reads its script after the finish
     }
     EXPECT_EQ(facility->answers(), (std::vector<bool>(cases.size(), true)));
 }
