@@ -93,8 +93,8 @@ struct Bench {
         WallClock clock;
         test::ManualTimer elps, est, stbar;
         TDownloadFile downloadFile1(loop, facility);
-        ProgressDisplay display(list, statusBar, title, state, clock, elps, est, stbar,
-                                downloadFile1, '.');
+        ProgressDisplay display(
+            {list, statusBar, title, state, clock, elps, est, stbar, downloadFile1, '.'});
         Run run;
         downloadFile1.OnStart = [&](void*) { display.DownloadFile1Start(); };
         downloadFile1.OnProgress = [&](void*, std::uint32_t r, std::uint32_t t) {

@@ -34,8 +34,9 @@ TorvalineCore::TorvalineCore(Ports ports)
     , m_pages({m_state, ports.clock, ports.timer1, ports.timer2, ports.browser, ports.loop},
               {[this] { m_cycle.DeleteURLError(); },
                [this] { return m_p.list.cell(m_state.CurrentRow, DownloadList::Host); }})
-    , m_progress(ports.list, ports.statusBar, ports.appTitle, m_state, ports.clock, ports.elpsTimer,
-                 ports.estTimer, ports.stbarTimer, ports.component, ports.decimalSeparator)
+    , m_progress({ports.list, ports.statusBar, ports.appTitle, m_state, ports.clock,
+                  ports.elpsTimer, ports.estTimer, ports.stbarTimer, ports.component,
+                  ports.decimalSeparator})
     , m_cycle({ports.list, ports.statusBar, m_state, ports.folder, ports.browser, ports.timer1,
                ports.timer2, ports.elpsTimer, ports.estTimer, ports.clock, ports.component},
               {[this] { m_pages.BrowserInfo(); }, [this] { m_pages.clearPageText(); },

@@ -4,9 +4,11 @@
 #include "platform/TransferFacility.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace torvaline {
@@ -21,9 +23,13 @@ struct DownloadLink {
 };
 
 // The worker of one transfer: runs the transfer facility on its own thread and hands the
-// start, progress and finish notifications to the GUI thread, waiting until each is handled.
-// It is owned by the thread that runs it and ends with that thread.
-class DownloadThread final : public TransferCallback {
+// start, progress and finish notifications to the GUI thread. Start and finish wait until they
+// are handled; progress never waits, so a slow window can only see fewer figures, never slow
+// the transfer down: the worker publishes the newest counts and queues one hand-off while none
+// is pending, and that hand-off reads the counts that are newest when the GUI thread runs it.
+// The worker is shared by its thread and its queued hand-offs and ends with the last of them.
+class DownloadThread final : public TransferCallback,
+                             public std::enable_shared_from_this<DownloadThread> {
 public:
     using StartDispatch = std::function<void(DownloadThread& sender)>;
     using ProgressDispatch = std::function<void(DownloadThread& sender)>;
@@ -41,43 +47,61 @@ public:
 
     // The body of the worker thread: one transfer, then one finish event whatever happened.
     void run();
-    void cancel() { m_link->cancel.store(true); }
 
     const std::string& url() const { return m_url; }
     const std::string& targetPath() const { return m_targetPath; }
-    // Figures of the latest progress notification, in KiB (written before its hand-off).
-    std::uint32_t receivedKiB() const { return m_receivedKiB; }
-    std::uint32_t expectedKiB() const { return m_expectedKiB; }
-    // The file the transfer saves to, as last told (written before a progress hand-off).
-    const std::string& savingPath() const { return m_savingPath; }
-    // Bytes continued from an earlier attempt, as last told (written like savingPath).
-    std::uint64_t resumedFrom() const { return m_resumedFrom; }
+    // Figures of the newest progress notification, in KiB.
+    std::uint32_t receivedKiB() const { return m_receivedKiB.load(); }
+    std::uint32_t expectedKiB() const { return m_expectedKiB.load(); }
+    // The file the transfer saves to, as last told.
+    std::string savingPath() const;
+    // Bytes continued from an earlier attempt, as last told.
+    std::uint64_t resumedFrom() const { return m_resumedFrom.load(); }
 
     void onStart() override;
     bool onProgress(std::uint64_t received, std::uint64_t expected) override;
     void onStop(const TransferResult& result) override;
-    void onSaving(const std::string& path) override { m_savingPath = path; }
-    void onResumed(std::uint64_t offset) override { m_resumedFrom = offset; }
-    void onPartial(const PartialFile& partial) override { m_partial = partial; }
-    // The temporary file as last told (written like savingPath).
-    const PartialFile& partialFile() const { return m_partial; }
+    void onSaving(const std::string& path) override;
+    void onResumed(std::uint64_t offset) override { m_resumedFrom.store(offset); }
+    void onPartial(const PartialFile& partial) override;
+    // The temporary file as last told; guarded like the saving path.
+    PartialFile partialFile() const;
 
 private:
     void handOff(const std::function<void()>& fn);
     void deliverFinish(const TransferResult& result);
+    // Runs on the GUI thread: one progress event with the newest counts, unless the finish
+    // event came first.
+    void runProgressHandOff();
+    // On the GUI thread: the progress event itself, timed to keep the window's quiet time.
+    void showProgress();
 
     const std::string m_url;
     const std::string m_targetPath;
     std::shared_ptr<TransferFacility> m_facility;
     EventLoop& m_loop;
     std::shared_ptr<DownloadLink> m_link;
-    std::uint32_t m_receivedKiB = 0;
-    std::uint32_t m_expectedKiB = 0;
+    std::atomic<std::uint32_t> m_receivedKiB{0};
+    std::atomic<std::uint32_t> m_expectedKiB{0};
+    mutable std::mutex m_savingMutex;
     std::string m_savingPath;
-    std::uint64_t m_resumedFrom = 0;
-    PartialFile m_partial;
+    std::atomic<std::uint64_t> m_resumedFrom{0};
+    PartialFile m_partial; // under m_savingMutex
     const PartialFile m_resume;
-    bool m_finishDelivered = false;
+    bool m_finishDelivered = false; // worker thread only
+    // A progress hand-off is queued and has not yet run.
+    std::atomic<bool> m_progressPending{false};
+    // No progress hand-off is queued before this time (steady clock, in its ticks), set from
+    // how long the last progress handler took: a slow handler leaves the window room for
+    // painting and input, and the finish rarely finds it busy.
+    std::atomic<std::chrono::steady_clock::rep> m_quietUntil{0};
+    // Counts every progress notification; the GUI thread remembers the one it last showed, so
+    // that the finish can first show the final counts when no hand-off carried them.
+    std::atomic<std::uint64_t> m_published{0};
+    std::uint64_t m_shown = 0; // GUI thread only
+    // Set on the GUI thread as the finish event is handed over; a progress hand-off that runs
+    // later is dropped. Read and written on the GUI thread only.
+    bool m_finishHandled = false;
 };
 
 } // namespace torvaline

@@ -4,7 +4,8 @@
 
 namespace torvaline {
 
-// Misuse of the download component, numbered from 1: 0 stays free to mean "no error".
+// Misuse of the download component. Numbered from 1, so that 0 never reads as an error to a
+// handler that stores the code.
 enum class ErrorCode : int {
     ecBusy = 1,
     ecNotActive = 2,

@@ -2,9 +2,11 @@
 
 #include "list/AppTitle.h"
 #include "list/DownloadList.h"
+#include "list/RowTexts.h"
 #include "list/StatusBar.h"
 #include "pages/TimeText.h"
 #include "platform/Clock.h"
+#include "platform/DayLength.h"
 #include "platform/Timer.h"
 #include "state/CycleState.h"
 #include "transfer/DownloadComponent.h"
@@ -12,15 +14,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace torvaline {
-namespace {
-
-constexpr std::int64_t SecondsInDay = 86400;
-constexpr int PixelsPerCharacter = 10;
-
-} // namespace
-
 std::string FormatFixed2(std::uint64_t numerator, std::uint64_t denominator, char separator) {
     // Integer arithmetic: 0.125 must round up, which a binary double may not manage.
     const std::uint64_t hundredths = (numerator * 200 + denominator) / (denominator * 2);
@@ -44,20 +40,17 @@ std::string FormatFullHours(std::int64_t seconds) {
     return text;
 }
 
-ProgressDisplay::ProgressDisplay(DownloadList& list, StatusBar& statusBar, AppTitle& title,
-                                 CycleState& state, Clock& clock, Timer& elpsTimer, Timer& estTimer,
-                                 Timer& stbarTimer, DownloadComponent& downloadFile1,
-                                 char decimalSeparator)
-    : m_list(list)
-    , m_statusBar(statusBar)
-    , m_title(title)
-    , m_state(state)
-    , m_clock(clock)
-    , m_elpsTimer(elpsTimer)
-    , m_estTimer(estTimer)
-    , m_stbarTimer(stbarTimer)
-    , m_downloadFile1(downloadFile1)
-    , m_separator(decimalSeparator) {
+ProgressDisplay::ProgressDisplay(const Ports& ports)
+    : m_list(ports.list)
+    , m_statusBar(ports.statusBar)
+    , m_title(ports.title)
+    , m_state(ports.state)
+    , m_clock(ports.clock)
+    , m_elpsTimer(ports.elpsTimer)
+    , m_estTimer(ports.estTimer)
+    , m_stbarTimer(ports.stbarTimer)
+    , m_downloadFile1(ports.downloadFile1)
+    , m_separator(ports.decimalSeparator) {
     m_elpsTimer.setOnTick([this] { ElpsTimerTimer(); });
     m_estTimer.setOnTick([this] { EstTimerTimer(); });
     m_stbarTimer.setOnTick([this] { StbarTimerTimer(); });
@@ -74,7 +67,7 @@ void ProgressDisplay::DownloadFile1Start() {
     m_elpsTimer.setEnabled(true);
     m_estTimer.setEnabled(true);
     m_downloadFile1.Tag = 1;
-    m_list.setCell(m_state.CurrentRow, DownloadList::Status, "Downloading... ");
+    m_list.setCell(m_state.CurrentRow, DownloadList::Status, std::string(StatusDownloading));
     m_sizeUnknown = false;
 }
 
@@ -120,8 +113,8 @@ void ProgressDisplay::DownloadFile1Progress(std::uint32_t ReceivedBytes,
     m_statusBar.setText(0, "Downloading...");
     m_statusBar.setText(1, m_list.cell(row, DownloadList::Progress));
     m_statusBar.setText(2, " " + shownName());
-    m_statusBar.setWidth(0, PixelsPerCharacter * static_cast<int>(m_statusBar.text(0).size()));
-    m_statusBar.setWidth(2, PixelsPerCharacter * static_cast<int>(m_statusBar.text(2).size()));
+    m_statusBar.setWidth(0, StatusBar::widthFor(m_statusBar.text(0)));
+    m_statusBar.setWidth(2, StatusBar::widthFor(m_statusBar.text(2)));
 }
 
 std::string ProgressDisplay::shownName() const {
@@ -135,8 +128,9 @@ std::string ProgressDisplay::shownName() const {
 }
 
 void ProgressDisplay::estimate(std::int64_t seconds) {
-    if (seconds < SecondsInDay) {
-        // Through the texts, as the estimate always went: whole seconds as h:m:s, read back.
+    if (seconds < DayLengthSeconds) {
+        // Through the texts, whole seconds as h:m:s read back: the estimate then equals
+        // exactly what the row shows, and the time left counted from it never disagrees.
         m_longEstimate = 0;
         const std::int32_t whole = StrToInt(FormatTwoDigits(seconds));
         m_estimateText = FormatSecsToHMS(whole);
@@ -144,7 +138,7 @@ void ProgressDisplay::estimate(std::int64_t seconds) {
     } else {
         m_longEstimate = seconds;
         m_estimateText = FormatFullHours(seconds);
-        m_estimatedTime = static_cast<double>(seconds) / SecondsInDay;
+        m_estimatedTime = static_cast<double>(seconds) / DayLengthSeconds;
     }
 }
 
@@ -159,7 +153,7 @@ void ProgressDisplay::ElpsTimerTimer() {
     if (m_longEstimate) {
         // Past midnight the time of day no longer says how long the transfer has run.
         const std::int64_t left = m_longEstimate - m_state.TransferSeconds;
-        m_leftTime = static_cast<double>(left) / SecondsInDay;
+        m_leftTime = static_cast<double>(left) / DayLengthSeconds;
         m_list.setCell(row, DownloadList::Left, FormatFullHours(left));
         return;
     }

@@ -25,9 +25,21 @@ std::string FormatFullHours(std::int64_t seconds);
 // handler runs on the GUI thread. The three timers' ticks are bound to their handlers here.
 class ProgressDisplay final {
 public:
-    ProgressDisplay(DownloadList& list, StatusBar& statusBar, AppTitle& title, CycleState& state,
-                    Clock& clock, Timer& elpsTimer, Timer& estTimer, Timer& stbarTimer,
-                    DownloadComponent& downloadFile1, char decimalSeparator = '.');
+    struct Ports {
+        DownloadList& list;
+        StatusBar& statusBar;
+        AppTitle& title; // mirrors the status bar while the window is minimised
+        CycleState& state;
+        Clock& clock;
+        Timer& elpsTimer;  // time left, each second
+        Timer& estTimer;   // the transfer's own seconds
+        Timer& stbarTimer; // the minimised title
+        DownloadComponent& downloadFile1;
+        // Between the whole and the fractional part of the sizes and speeds shown.
+        char decimalSeparator = '.';
+    };
+
+    explicit ProgressDisplay(const Ports& ports);
 
     void DownloadFile1Start();
     // Both figures in KiB; CalculatedFileSize is 0 while the size is unknown.

@@ -2,6 +2,7 @@
 
 #include "transfer/DownloadThread.h"
 
+#include <exception>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -72,7 +73,8 @@ void TDownloadFile::Start() {
             if (OnFinish)
                 OnFinish(&sender, canceled, result);
         } catch (...) {
-            // A failing handler must neither keep the component busy nor reach the worker.
+            // The handler is the user's code and may throw anything; whatever it throws must
+            // neither keep the component busy nor reach the worker, which cannot act on it.
         }
         // The handler may have destroyed the component.
         if (!link->attached.load())
@@ -86,7 +88,9 @@ void TDownloadFile::Start() {
     bool started = false;
     try {
         started = m_startThread([worker] { worker->run(); });
-    } catch (...) {
+    } catch (const std::exception&) {
+        // A starter that could not even hand the body over (out of memory copying it) is a
+        // thread that did not start: reported below like any other.
         started = false;
     }
     if (!started) {
@@ -110,8 +114,9 @@ void TDownloadFile::DiscardPartial(const PartialFile& partial) {
         return;
     try {
         m_facility->discardPartial(partial);
-    } catch (...) {
-        // Nothing to tell the user: at worst a temporary file stays behind.
+    } catch (const std::exception&) {
+        // Removing a temporary file is tidying up; failing at it loses no data and leaves
+        // nothing for the user to do, so it is not reported.
     }
 }
 
@@ -121,7 +126,8 @@ void TDownloadFile::raiseError(ErrorCode code) {
     try {
         OnError(this, code, ErrorMessage(code));
     } catch (...) {
-        // Start and Stop throw nothing, whatever the error handler does.
+        // The error handler is the user's code and may throw anything; Start and Stop are
+        // called from event handlers that cannot deal with it, so they throw nothing.
     }
 }
 
@@ -130,7 +136,8 @@ void TDownloadFile::dispatchStart(DownloadThread& sender) {
         if (OnStart)
             OnStart(&sender);
     } catch (...) {
-        // Contained here so that the transfer goes on; the finish event still comes.
+        // The start handler is the user's code and may throw anything; contained here so
+        // that the transfer goes on and its finish event still comes.
     }
 }
 
@@ -142,7 +149,8 @@ void TDownloadFile::dispatchProgress(DownloadThread& sender) {
         if (OnProgress)
             OnProgress(&sender, sender.receivedKiB(), sender.expectedKiB());
     } catch (...) {
-        // As for the start event.
+        // The progress handler is the user's code and may throw anything; a failed display
+        // of figures must not end the transfer.
     }
 }
 

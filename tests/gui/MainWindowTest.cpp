@@ -307,8 +307,8 @@ TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
     ManualTimer elpsTimer;
     ManualTimer estTimer;
     FakeDownloadComponent component;
-    ProgressDisplay display(list(), form->StatusBar1(), form->appTitle(), state, clock, elpsTimer,
-                            estTimer, mirror, component);
+    ProgressDisplay display({list(), form->StatusBar1(), form->appTitle(), state, clock, elpsTimer,
+                             estTimer, mirror, component});
     form->bindProgressDisplay(&display);
 
     form->setWindowState(Qt::WindowMinimized);

@@ -4,6 +4,7 @@
 #include "adapters/curl/DownloadTarget.h"
 #include "adapters/curl/ErrorPage.h"
 #include "adapters/curl/TransferAnswer.h"
+#include "adapters/curl/TransferMessages.h"
 
 #include <curl/curl.h>
 
@@ -67,6 +68,8 @@ struct Job {
     std::string head;
     bool webPage = false;
     std::string page;
+    // Body bytes not yet written to the file.
+    std::string gathered;
     SteadyClock::time_point lastNotice = SteadyClock::now();
 
     // Back to a request for the whole file, into an empty file.
@@ -77,6 +80,7 @@ struct Job {
         sniffing = true;
         head.clear();
         page.clear();
+        gathered.clear();
     }
 
     bool notify() {
@@ -101,13 +105,12 @@ struct Job {
             return false;
         }
         if (status >= 400) {
-            refuse("the server answered with HTTP status " + std::to_string(status),
-                   TransferAnswer::isTransientStatus(status));
+            refuse(TransferMessage::httpStatus(status), TransferAnswer::isTransientStatus(status));
             refusal.retryAfter = answer.retryAfterSeconds();
             return false;
         }
         if (status < 200 || status >= 300 || (status == 206 && offered == 0))
-            return refuse("the server answered with HTTP status " + std::to_string(status));
+            return refuse(TransferMessage::httpStatus(status));
         if (status == 206) {
             if (!continuesKeptFile()) {
                 // Another version of the file, or another piece of it: never spliced.
@@ -137,9 +140,8 @@ struct Job {
             callback.onPartial(PartialFile{target.temporaryPath(), 0, expected, validator});
         const std::uint64_t free = target.freeSpace();
         if (expected - base > free)
-            return refuse("not enough free space: needs " +
-                          TransferAnswer::sizeText(expected - base) + ", " +
-                          TransferAnswer::sizeText(free) + " free");
+            return refuse(TransferMessage::notEnoughSpace(TransferAnswer::sizeText(expected - base),
+                                                          TransferAnswer::sizeText(free)));
         return reserve(written);
     }
 
@@ -176,7 +178,27 @@ struct Job {
         return true;
     }
 
+    // Takes body bytes. libcurl hands them over 16 KiB at a time whatever its buffer; they are
+    // gathered here into writes of at least options.writeSize, which the disk takes far faster.
     bool write(const char* data, std::size_t length) {
+        if (gathered.empty() && length >= options.writeSize)
+            return writeOut(data, length);
+        if (gathered.capacity() == 0)
+            gathered.reserve(options.writeSize + CURL_MAX_WRITE_SIZE);
+        gathered.append(data, length);
+        return gathered.size() < options.writeSize || flush();
+    }
+
+    // Writes what is gathered. Needed before anything looks at the file or at `written`.
+    bool flush() {
+        const bool ok = gathered.empty() || writeOut(gathered.data(), gathered.size());
+        gathered.clear();
+        return ok;
+    }
+
+    // `written` counts what the file really took, also when a write fails half-way: a kept
+    // partial file is cut to it.
+    bool writeOut(const char* data, std::size_t length) {
         if (!reserve(written + length))
             return false;
         std::size_t done = 0;
@@ -189,8 +211,8 @@ struct Job {
                 return false;
             }
             done += static_cast<std::size_t>(n);
+            written += static_cast<std::size_t>(n);
         }
-        written += length;
         return true;
     }
 
@@ -263,31 +285,30 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return job.notify() ? 0 : 1;
 }
 
-std::string failureReason(CURLcode rc, const Job& job, const char* detail) {
-    const std::string more = detail[0] ? std::string(" (") + detail + ")" : std::string();
+std::string failureReason(CURLcode rc, const Job& job, const std::string& detail) {
     switch (rc) {
     case CURLE_PARTIAL_FILE:
-        return "the connection closed after " + std::to_string(job.base + job.received) + " of " +
-               std::to_string(job.expected) + " bytes";
+        return TransferMessage::connectionClosed(job.base + job.received, job.expected);
     case CURLE_OPERATION_TIMEDOUT:
-        return "the transfer stalled" + more;
+        return TransferMessage::stalled(detail);
     case CURLE_WRITE_ERROR:
         if (job.writeErrno)
-            return "cannot write " + job.target.temporaryPath() + ": " + errnoText(job.writeErrno);
+            return TransferMessage::cannotWrite(job.target.temporaryPath(),
+                                                errnoText(job.writeErrno));
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return "only http and https links are downloaded" + more;
+        return TransferMessage::onlyHttp(detail);
     case CURLE_TOO_MANY_REDIRECTS:
-        return "too many redirects" + more;
+        return TransferMessage::tooManyRedirects(detail);
     case CURLE_URL_MALFORMAT:
-        return "the link is not a valid address" + more;
+        return TransferMessage::notAnAddress(detail);
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
-        return "could not connect to the server" + more;
+        return TransferMessage::cannotConnect(detail);
     default:
         break;
     }
-    return std::string(curl_easy_strerror(rc)) + more;
+    return TransferMessage::curlFailure(curl_easy_strerror(rc), detail);
 }
 
 std::string baseName(const std::string& path) {
@@ -312,7 +333,7 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
     DownloadTarget target;
     Job job(callback, easy.get(), m_options, target, baseName(targetPath), resume);
     if (!easy) {
-        result.reason = "libcurl could not start a transfer";
+        result.reason = TransferMessage::cannotStart();
     } else if (!target.prepare(targetPath, resume)) {
         result.reason = target.problem();
     } else {
@@ -321,7 +342,7 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
     if (!result.reason.empty()) {
         // Nothing to fetch into.
     } else if (!job.notify()) {
-        result = {TransferOutcome::Cancelled, "cancelled"};
+        result = {TransferOutcome::Cancelled, TransferMessage::cancelled()};
     } else {
         char detail[CURL_ERROR_SIZE] = {};
         CURL* h = easy.get();
@@ -367,25 +388,28 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
             detail[0] = '\0';
             rc = target.restart() ? curl_easy_perform(h) : CURLE_WRITE_ERROR;
             if (job.startOver)
-                job.refuse("the server sent part of the file only");
+                job.refuse(TransferMessage::partOnly());
         }
         // A body shorter than the look-ahead is judged once it is all in.
         if (rc == CURLE_OK && job.sniffing && !job.decide())
             rc = CURLE_WRITE_ERROR;
+        // The tail, before the counts decide what is kept: a disk that refuses it is the
+        // failure to report, whatever else went wrong.
+        if (!job.aborted && !job.flush())
+            rc = CURLE_WRITE_ERROR;
         if (job.aborted) {
-            result = {TransferOutcome::Cancelled, "cancelled"};
+            result = {TransferOutcome::Cancelled, TransferMessage::cancelled()};
         } else if (job.refused) {
             result = job.refusal;
         } else if (job.webPage) {
             const std::string title = ErrorPage::title(job.page);
-            result.reason =
-                title.empty() ? "the server sent a web page instead of the file" : title;
+            // The hoster's own words, as its page gave them.
+            result.reason = title.empty() ? TransferMessage::webPageInstead() : title;
         } else if (rc != CURLE_OK) {
             result.reason = failureReason(rc, job, detail);
             result.transient = TransferAnswer::isTransientCode(rc);
         } else if (job.expected > 0 && job.base + job.received != job.expected) {
-            result.reason = "the body had " + std::to_string(job.base + job.received) + " of " +
-                            std::to_string(job.expected) + " bytes";
+            result.reason = TransferMessage::shortBody(job.base + job.received, job.expected);
             result.transient = true;
         } else {
             result.outcome = TransferOutcome::Succeeded;
@@ -394,7 +418,7 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         // The final counts. A stop answered here still keeps the old file: the user asked.
         const bool goOn = job.notify();
         if (result.outcome == TransferOutcome::Succeeded && !goOn)
-            result = {TransferOutcome::Cancelled, "cancelled"};
+            result = {TransferOutcome::Cancelled, TransferMessage::cancelled()};
 
         // What came of a file whose size we know is worth continuing after a transient
         // failure; the version it belongs to goes with it.

@@ -1,5 +1,7 @@
 #include "adapters/curl/DownloadTarget.h"
 
+#include "adapters/curl/TransferMessages.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -72,10 +74,6 @@ void DownloadTarget::discard() {
     if (m_dirFd >= 0)
         ::close(m_dirFd);
     m_dirFd = -1;
-}
-
-void DownloadTarget::fail(const std::string& what, int error) {
-    m_problem = what + ": " + errnoText(error);
 }
 
 std::string DownloadTarget::numberedName(const std::string& name, int n) {
@@ -167,7 +165,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
         m_fd = ::open(Sink, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
         if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
-            m_problem = "cannot write " + targetPath;
+            m_problem = TransferMessage::cannotWrite(targetPath);
             return false;
         }
         return true;
@@ -176,12 +174,12 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
     m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : targetPath.substr(0, slash);
     m_name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
     if (m_name.empty() || m_name == "." || m_name == "..") {
-        m_problem = "the target " + targetPath + " names a folder";
+        m_problem = TransferMessage::targetIsFolder(targetPath);
         return false;
     }
     m_dirFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0) {
-        fail("cannot create a file in " + m_folder, errno);
+        m_problem = TransferMessage::cannotCreateIn(m_folder, errnoText(errno));
         return false;
     }
     // Only the name asked for must be a plain file if it exists: a pipe there would have
@@ -189,7 +187,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
     // over whatever holds them.
     struct stat st {};
     if (::fstatat(m_dirFd, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
-        m_problem = "the target " + targetPath + " exists and is not a regular file";
+        m_problem = TransferMessage::targetNotRegular(targetPath);
         return false;
     }
     if (!chooseName(0))
@@ -209,7 +207,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            fail("cannot create a file in " + m_folder, errno);
+            m_problem = TransferMessage::cannotCreateIn(m_folder, errnoText(errno));
             return false;
         }
         m_fd = fd;
@@ -221,7 +219,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
         m_ino = own.st_ino;
         return true;
     }
-    m_problem = "cannot create a file in " + m_folder + ": every temporary name is taken";
+    m_problem = TransferMessage::noTemporaryName(m_folder);
     return false;
 }
 
@@ -232,14 +230,14 @@ bool DownloadTarget::chooseName(int from) {
         if (::fstatat(m_dirFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
         if (errno != ENOENT) {
-            fail("cannot create " + m_folder + "/" + candidate, errno);
+            m_problem = TransferMessage::cannotCreate(m_folder + "/" + candidate, errnoText(errno));
             return false;
         }
         m_chosen = candidate;
         m_number = n;
         return true;
     }
-    m_problem = "no free name for " + m_name + " in " + m_folder;
+    m_problem = TransferMessage::noFreeName(m_name, m_folder);
     return false;
 }
 
@@ -266,7 +264,7 @@ bool DownloadTarget::restart() {
     if (m_sink)
         return true;
     if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
-        fail("cannot write " + m_tempPath, errno);
+        m_problem = TransferMessage::cannotWrite(m_tempPath, errnoText(errno));
         return false;
     }
     return true;
@@ -279,7 +277,7 @@ bool DownloadTarget::close() {
     m_fd = -1;
     // A close error is a lost write on some file systems: the data is not safely there.
     if (rc != 0 && !m_sink) {
-        fail("cannot write " + m_tempPath, errno);
+        m_problem = TransferMessage::cannotWrite(m_tempPath, errnoText(errno));
         return false;
     }
     return true;
@@ -293,7 +291,7 @@ bool DownloadTarget::commit() {
         return true;
     }
     if (!stillOurs()) {
-        m_problem = "the temporary file " + m_tempPath + " was replaced during the transfer";
+        m_problem = TransferMessage::temporaryReplaced(m_tempPath);
         return false;
     }
     for (int tries = 0; tries <= MaxNumber; ++tries) {
@@ -311,13 +309,13 @@ bool DownloadTarget::commit() {
             return true;
         }
         if (errno != EEXIST) {
-            fail("cannot rename " + m_tempPath + " to " + savingPath(), errno);
+            m_problem = TransferMessage::cannotRename(m_tempPath, savingPath(), errnoText(errno));
             return false;
         }
         if (!chooseName(m_number + 1))
             return false;
     }
-    m_problem = "no free name for " + m_name + " in " + m_folder;
+    m_problem = TransferMessage::noFreeName(m_name, m_folder);
     return false;
 }
 

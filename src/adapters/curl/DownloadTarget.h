@@ -65,7 +65,6 @@ private:
     bool chooseName(int from);
     bool adopt(const PartialFile& resume);
     bool stillOurs() const;
-    void fail(const std::string& what, int error);
 
     std::string m_folder;
     std::string m_name; // as asked for

@@ -122,13 +122,13 @@ TEST_F(CurlTransferTest, FaultsFailWithAReasonAndKeepTheExistingFile) {
          server->url("/file/x?size=100&status=503&retry=Fri,%2031%20Dec%202100%2023:59:59%20GMT"),
          "HTTP status 503", true, 1800},
         {"cut", server->url("/file/x?size=100000&cut=1000"),
-         "the connection closed after 1000 of 100000 bytes", true, 0},
+         "The connection closed after 1000 of 100000 bytes.", true, 0},
         {"no session cookie", server->url("/file/x?size=100&cookie=sid"), "HTTP status 403", false,
          0},
-        {"unsupported link", "ftp://127.0.0.1/x", "only http and https", false, 0},
+        {"unsupported link", "ftp://127.0.0.1/x", "Only http and https", false, 0},
         {"redirect to a local file", server->url("/go?to=file:///etc/passwd"),
-         "only http and https", false, 0},
-        {"redirect to ftp", server->url("/go?to=ftp://127.0.0.1/x"), "only http and https", false,
+         "Only http and https", false, 0},
+        {"redirect to ftp", server->url("/go?to=ftp://127.0.0.1/x"), "Only http and https", false,
          0},
     };
     const std::string target = dir.file("keep.bin");
@@ -156,7 +156,7 @@ TEST_F(CurlTransferTest, ConnectionRefusedFails) {
     }
     const auto result = fetch(url, dir.file("x"));
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
-    EXPECT_NE(result.reason.find("could not connect"), std::string::npos) << result.reason;
+    EXPECT_NE(result.reason.find("Could not connect"), std::string::npos) << result.reason;
     EXPECT_TRUE(result.transient);
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
@@ -201,7 +201,7 @@ TEST_F(CurlTransferTest, ProgressIsPacedWhileDataFlowsAndRegularWhileItStalls) {
     const auto result =
         fetch(server->url("/file/p.bin?size=1000000&rate=400000&stall=600000"), dir.file("p"));
     EXPECT_EQ(result.outcome, TransferOutcome::Failed);
-    EXPECT_NE(result.reason.find("the transfer stalled"), std::string::npos) << result.reason;
+    EXPECT_NE(result.reason.find("The transfer stalled"), std::string::npos) << result.reason;
     EXPECT_TRUE(result.transient);
     EXPECT_EQ(result.partial.size, 600000u);
     CurlTransfer(share).discardPartial(result.partial);
@@ -231,7 +231,7 @@ TEST_F(CurlTransferTest, ADeviceTargetIsWrittenInPlaceNotReplaced) {
 TEST_F(CurlTransferTest, TargetsThatCannotBeWrittenFail) {
     const auto missingDir = fetch(server->url("/file/x?size=10"), dir.file("no/such/x.bin"));
     EXPECT_EQ(missingDir.outcome, TransferOutcome::Failed);
-    EXPECT_NE(missingDir.reason.find("cannot create"), std::string::npos) << missingDir.reason;
+    EXPECT_NE(missingDir.reason.find("Cannot create"), std::string::npos) << missingDir.reason;
 
     // A full disk: the file size limit makes the space claim and the writes fail.
     signal(SIGXFSZ, SIG_IGN);
@@ -243,7 +243,7 @@ TEST_F(CurlTransferTest, TargetsThatCannotBeWrittenFail) {
     const auto full = fetch(server->url("/file/x?size=1000000"), dir.file("full.bin"));
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(full.outcome, TransferOutcome::Failed);
-    EXPECT_NE(full.reason.find("cannot write"), std::string::npos) << full.reason;
+    EXPECT_NE(full.reason.find("Cannot write"), std::string::npos) << full.reason;
     EXPECT_FALSE(full.transient);
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }

@@ -86,7 +86,7 @@ TEST_F(DownloadComponentSocketTest, ServerErrorFinishesAsFailedWithoutAnErrorEve
     ASSERT_TRUE(loop.pumpUntil([this] { return finished; }));
     EXPECT_FALSE(finishCanceled);
     EXPECT_EQ(outcome.outcome, TransferOutcome::Failed);
-    EXPECT_EQ(outcome.reason, "the server answered with HTTP status 404");
+    EXPECT_EQ(outcome.reason, "The server answered with HTTP status 404.");
     EXPECT_EQ(errors, 0);
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }

@@ -193,7 +193,7 @@ TEST_F(HostileTransferTest, AnswersThatAreNotTheFileSaveNothing) {
         {"an error page sent as the file", "page=sniffed", "f.zip", "Download limit reached"},
         {"a web page the user asked for", "page=typed", "f.html", ""},
         {"a petabyte announced, trickling", "size=100000&rate=2000&announce=1125899906842624",
-         "f.zip", "not enough free space: needs 1.0 PiB, "},
+         "f.zip", "Not enough free space: the file needs 1.0 PiB, "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -245,7 +245,9 @@ TEST_F(HostileTransferTest, DiskSpaceIsClaimedOnlyAheadOfTheDataThatCame) {
 
     const auto tooBig = fetch(server->url("/file/f?size=100&announce=67108864"), disk.file("f"));
     EXPECT_EQ(tooBig.outcome, TransferOutcome::Failed);
-    EXPECT_EQ(tooBig.reason.rfind("not enough free space: needs 64.0 MiB, 40.0 MiB free", 0), 0u)
+    EXPECT_EQ(
+        tooBig.reason.rfind("Not enough free space: the file needs 64.0 MiB, 40.0 MiB free.", 0),
+        0u)
         << tooBig.reason;
     EXPECT_FALSE(tooBig.transient);
 

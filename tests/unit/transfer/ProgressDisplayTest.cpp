@@ -39,8 +39,8 @@ protected:
     test::FakeClock clock;
     test::ManualTimer elpsTimer, estTimer, stbarTimer;
     test::FakeDownloadComponent component;
-    ProgressDisplay display{list,      statusBar, title,      state,     clock,
-                            elpsTimer, estTimer,  stbarTimer, component, '.'};
+    ProgressDisplay display{
+        {list, statusBar, title, state, clock, elpsTimer, estTimer, stbarTimer, component, '.'}};
 };
 
 TEST(ProgressNumberForms, FixedTwoDecimalsRoundHalvesAwayFromZeroExactly) {
@@ -231,8 +231,8 @@ TEST_F(ProgressDisplayTest, MinimisedTitleMirrorsTheStatusBar) {
 }
 
 TEST_F(ProgressDisplayTest, TheUsersDecimalSeparatorIsUsed) {
-    ProgressDisplay comma{list,      statusBar, title,      state,     clock,
-                          elpsTimer, estTimer,  stbarTimer, component, ','};
+    ProgressDisplay comma{
+        {list, statusBar, title, state, clock, elpsTimer, estTimer, stbarTimer, component, ','}};
     comma.DownloadFile1Progress(1536, 5120);
     EXPECT_EQ(cell(L::Total), "5,00 MB");
     EXPECT_EQ(cell(L::Downloaded), "1,50 MB");

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -120,22 +121,105 @@ TEST_F(DownloadComponentTest, SecondStartIsRefusedAndLeavesTheRunningTransferAlo
 }
 
 TEST_F(DownloadComponentTest, EventsArriveInOrderInKibibytesAndBusyEndsAfterFinish) {
-    facility->script = {ScriptedTransfer::start(),
-                        ScriptedTransfer::progress(0, 0),
-                        ScriptedTransfer::progress(1023, 1023),
-                        ScriptedTransfer::progress(1536 * 1024 + 1023, 5120 * 1024),
-                        ScriptedTransfer::progress(4ull << 40, 4ull << 40),
-                        ScriptedTransfer::stop()};
-    component->Start();
-    EXPECT_TRUE(component->busy());
-    runToEnd();
-    const std::vector<std::string> expected = {
-        "start busy=1", "progress 0/0", "progress 0/0", "progress 1536/5120",
-        // KiB are 32-bit: 4 TiB wraps as the counts always did.
-        "progress 0/0", "finish canceled=0 ok busy=1"};
-    EXPECT_EQ(log, expected);
-    EXPECT_FALSE(component->busy());
-    EXPECT_EQ(facility->answers(), (std::vector<bool>{true, true, true, true}));
+    struct Case {
+        std::uint64_t received, expected;
+        const char* shown;
+    };
+    const std::vector<Case> cases = {
+        {0, 0, "progress 0/0"},
+        {1023, 1023, "progress 0/0"},
+        {1536 * 1024 + 1023, 5120 * 1024, "progress 1536/5120"},
+        // KiB are 32-bit, the width of the progress event: 4 TiB wraps.
+        {4ull << 40, 4ull << 40, "progress 0/0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        log.clear();
+        facility->script = {ScriptedTransfer::start(),
+                            ScriptedTransfer::progress(c.received, c.expected),
+                            ScriptedTransfer::stop()};
+        component->Start();
+        EXPECT_TRUE(component->busy());
+        runToEnd();
+        EXPECT_EQ(log, (std::vector<std::string>{"start busy=1", c.shown,
+                                                 "finish canceled=0 ok busy=1"}));
+        EXPECT_FALSE(component->busy());
+        ASSERT_TRUE(threads.finishAll(loop)); // it still reads its script after the finish
+    }
+    EXPECT_EQ(facility->answers(), (std::vector<bool>(cases.size(), true)));
+}
+
+// The GUI thread of a busy window: start and finish are handled at once, progress hand-offs
+// wait until the test lets them run, possibly after everything else.
+class LateProgressLoop final : public EventLoop {
+public:
+    explicit LateProgressLoop(QueuedEventLoop& gui)
+        : m_gui(gui) {}
+    void post(std::function<void()> fn) override {
+        std::lock_guard lock(m_mutex);
+        m_held.push_back(std::move(fn));
+    }
+    void invokeAndWait(std::function<void()> fn) override { m_gui.invokeAndWait(std::move(fn)); }
+    void processPendingEvents() override { m_gui.processPendingEvents(); }
+    std::size_t held() {
+        std::lock_guard lock(m_mutex);
+        return m_held.size();
+    }
+    void runHeld() {
+        std::vector<std::function<void()>> batch;
+        {
+            std::lock_guard lock(m_mutex);
+            batch.swap(m_held);
+        }
+        for (auto& fn : batch)
+            fn();
+    }
+
+private:
+    QueuedEventLoop& m_gui;
+    std::mutex m_mutex;
+    std::vector<std::function<void()>> m_held;
+};
+
+TEST_F(DownloadComponentTest, ASlowWindowNeitherPacesTheTransferNorHearsOfItAfterTheEnd) {
+    using S = ScriptedTransfer;
+    LateProgressLoop late(loop);
+    for (const bool destroyFirst : {false, true}) {
+        SCOPED_TRACE(destroyFirst ? "component destroyed" : "component kept");
+        log.clear();
+        auto slow = std::make_unique<TDownloadFile>(late, facility, threads.starter());
+        slow->UrlToDownload = "http://host/file.zip";
+        slow->FileName = "/downloads/file.zip";
+        slow->OnProgress = [this](void*, std::uint32_t r, std::uint32_t t) {
+            log.push_back("progress " + std::to_string(r) + "/" + std::to_string(t));
+        };
+        slow->OnFinish = [this](void*, bool, const TransferResult&) { log.push_back("finish"); };
+        // The stop comes after the first figures were published and before the window ran.
+        facility->script = {S::start(), S::progress(1024, 8192), S::hold(), S::progress(2048, 8192),
+                            S::stop()};
+        slow->Start();
+        ASSERT_TRUE(loop.pumpOne()); // the start event
+        ASSERT_TRUE(facility->waitHeld());
+        slow->Stop();
+        ASSERT_TRUE(facility->release());
+        if (destroyFirst) {
+            slow.reset();
+            ASSERT_TRUE(threads.finishAll(loop));
+        } else {
+            ASSERT_TRUE(loop.pumpUntil([this] { return !log.empty() && log.back() == "finish"; }));
+            ASSERT_TRUE(threads.finishAll(loop));
+            EXPECT_FALSE(slow->busy());
+        }
+        // No progress hand-off ran, yet the stop was answered and one hand-off was queued.
+        EXPECT_EQ(late.held(), 1u);
+        late.runHeld(); // after the finish, and after the worker (and maybe the component) ended
+        // The final counts come with the finish, never after it.
+        const std::vector<std::string> expected =
+            destroyFirst ? std::vector<std::string>{}
+                         : std::vector<std::string>{"progress 2/8", "finish"};
+        EXPECT_EQ(log, expected);
+    }
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{true, false, true, false}));
 }
 
 TEST_F(DownloadComponentTest, StopBeforeTheFirstProgressTakesEffectAtIt) {
@@ -220,7 +304,7 @@ TEST_F(DownloadComponentTest, FacilityEndingWithoutEndNotificationStillFinishes)
          "finish canceled=0 failed unsupported link busy=1"},
         {"throws",
          {ScriptedTransfer::start(), ScriptedTransfer::fail()},
-         "finish canceled=0 failed the transfer failed: socket layer exploded busy=1"},
+         "finish canceled=0 failed The transfer failed: socket layer exploded. busy=1"},
     };
     facility->returned = {TransferOutcome::Failed, "unsupported link"};
     for (const Case& c : cases) {
@@ -263,16 +347,22 @@ TEST_F(DownloadComponentTest, DestroyingABusyComponentCancelsAndDeliversNothingM
 
 TEST_F(DownloadComponentTest, HandlerThatDestroysTheComponentEndsDeliveries) {
     facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(1024, 4096),
-                        ScriptedTransfer::progress(2048, 4096), ScriptedTransfer::stop()};
+                        ScriptedTransfer::hold(), ScriptedTransfer::progress(2048, 4096),
+                        ScriptedTransfer::stop()};
     int progresses = 0;
     component->OnProgress = [&](void*, std::uint32_t, std::uint32_t) {
         ++progresses;
         component.reset();
     };
     component->Start();
+    ASSERT_TRUE(loop.pumpOne()); // the start event
+    ASSERT_TRUE(facility->waitHeld());
+    ASSERT_TRUE(loop.pumpUntil([&] { return progresses == 1; }));
+    ASSERT_TRUE(facility->release());
     ASSERT_TRUE(threads.finishAll(loop));
     EXPECT_EQ(progresses, 1);
-    EXPECT_EQ(facility->answers(), (std::vector<bool>{false}));
+    EXPECT_EQ(log, std::vector<std::string>{"start busy=1"}); // and no finish
+    EXPECT_EQ(facility->answers(), (std::vector<bool>{true, false}));
 }
 
 TEST(ErrorMessageText, Windows1252MessagesReadAsUtf8) {
@@ -283,7 +373,8 @@ TEST(ErrorMessageText, Windows1252MessagesReadAsUtf8) {
 
 TEST_F(DownloadComponentTest, AKeptFileGoesToOneTransferOnlyAndItsOffsetReachesTheDisplay) {
     using S = ScriptedTransfer;
-    facility->script = {S::start(), S::resumed(4096), S::progress(6144, 10240), S::stop()};
+    facility->script = {S::start(), S::resumed(4096), S::progress(6144, 10240), S::hold(),
+                        S::stop()};
     const PartialFile kept{"/downloads/file.zip.tv0123456789ab.part", 4096, 10240, "\"v1\""};
     std::vector<std::uint64_t> offsets;
     component->OnProgress = [&](void*, std::uint32_t, std::uint32_t) {
@@ -292,10 +383,14 @@ TEST_F(DownloadComponentTest, AKeptFileGoesToOneTransferOnlyAndItsOffsetReachesT
     component->Resume = kept;
     component->Start();
     EXPECT_TRUE(component->Resume.empty()); // the transfer owns it now
+    ASSERT_TRUE(loop.pumpUntil([&] { return offsets.size() == 1; }));
+    ASSERT_TRUE(facility->release());
     runToEnd();
     log.clear();
-    facility->script = {S::start(), S::progress(1024, 10240), S::stop()};
+    facility->script = {S::start(), S::progress(1024, 10240), S::hold(), S::stop()};
     component->Start();
+    ASSERT_TRUE(loop.pumpUntil([&] { return offsets.size() == 2; }));
+    ASSERT_TRUE(facility->release());
     runToEnd();
     EXPECT_EQ(facility->resumed(), (std::vector<std::string>{kept.path, ""}));
     EXPECT_EQ(offsets, (std::vector<std::uint64_t>{4096, 0}));
