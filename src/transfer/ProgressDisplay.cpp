@@ -112,7 +112,10 @@ void ProgressDisplay::DownloadFile1Progress(std::uint32_t ReceivedBytes,
 
     m_statusBar.setText(0, "Downloading...");
     m_statusBar.setText(1, m_list.cell(row, DownloadList::Progress));
-    m_statusBar.setText(2, " " + shownName());
+    // Appended rather than " " + name: gcc 12 at -O3 misreads the latter as an overlapping copy.
+    std::string namePanel = " ";
+    namePanel += shownName();
+    m_statusBar.setText(2, namePanel);
     m_statusBar.setWidth(0, StatusBar::widthFor(m_statusBar.text(0)));
     m_statusBar.setWidth(2, StatusBar::widthFor(m_statusBar.text(2)));
 }
