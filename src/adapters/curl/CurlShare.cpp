@@ -85,4 +85,9 @@ void CurlShare::restrictToWeb(CURL* easy, long maxRedirects) {
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, maxRedirects);
 }
 
+std::string CurlShare::refusedByPolicy(const std::string& detail) {
+    return "Only http and https addresses are opened" +
+           (detail.empty() ? "" : " (" + detail + ")") + ".";
+}
+
 } // namespace torvaline

@@ -39,6 +39,9 @@ public:
     // that nothing a hoster sends can make us read local files or speak another protocol;
     // redirects followed up to maxRedirects.
     static void restrictToWeb(CURL* easy, long maxRedirects);
+    // What the user reads when that policy refuses an address; `detail` (may be empty) is
+    // libcurl's own account.
+    static std::string refusedByPolicy(const std::string& detail);
 
     // curl_global_init is not thread-safe; every user of libcurl goes through this first.
     static void globalInit();

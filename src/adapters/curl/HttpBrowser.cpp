@@ -187,7 +187,7 @@ void HttpBrowser::Impl::start(PageRequest request) {
     }
     const std::string scheme = urlScheme(request.url);
     if (scheme != "http" && scheme != "https") {
-        const std::string reason = "Only http and https addresses can be opened.";
+        const std::string reason = CurlShare::refusedByPolicy({});
         postResult(gen, errorDocument(request.url, reason), request.url, reason);
         return;
     }

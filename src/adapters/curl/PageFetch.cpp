@@ -152,8 +152,8 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOpt
                            : "The page could not be stored.";
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        result.error = "Only http and https addresses can be opened (" +
-                       std::string(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code)) + ").";
+        result.error =
+            CurlShare::refusedByPolicy(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
         break;
     case CURLE_TOO_MANY_REDIRECTS:
         result.error = "Too many redirects.";

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "adapters/curl/CurlShare.h"
+
 #include <cctype>
 #include <cstdint>
 #include <string>
@@ -54,7 +56,7 @@ inline std::string stalled(const std::string& detail) {
     return "The transfer stalled" + more(detail) + ".";
 }
 inline std::string onlyHttp(const std::string& detail) {
-    return "Only http and https links are downloaded" + more(detail) + ".";
+    return CurlShare::refusedByPolicy(detail);
 }
 inline std::string tooManyRedirects(const std::string& detail) {
     return "Too many redirects" + more(detail) + ".";
