@@ -44,7 +44,6 @@ public:
     void clearPageText() { m_page.clear(); }
 
     PageText& page() { return m_page; }
-    PageRules& rules() { return m_rules; }
 
 private:
     PageText m_page;
