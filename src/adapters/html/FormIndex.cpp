@@ -19,8 +19,7 @@ template <typename Visit> void walkTreeOrder(const GumboNode* root, Visit visit)
         // Template contents are a separate fragment: not part of the document's collections.
         if (n->type != GUMBO_NODE_ELEMENT && n->type != GUMBO_NODE_DOCUMENT)
             continue;
-        const GumboVector& children =
-            n->type == GUMBO_NODE_DOCUMENT ? n->v.document.children : n->v.element.children;
+        const GumboVector& children = html::childrenOf(n);
         for (unsigned i = children.length; i > 0; --i)
             stack.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
     }

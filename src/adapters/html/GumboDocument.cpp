@@ -29,8 +29,7 @@ GumboOptions parseOptions() {
 const GumboNode* findChild(const GumboNode* parent, GumboTag tag) {
     if (parent == nullptr)
         return nullptr;
-    const GumboVector& children = parent->type == GUMBO_NODE_DOCUMENT ? parent->v.document.children
-                                                                      : parent->v.element.children;
+    const GumboVector& children = html::childrenOf(parent);
     for (unsigned i = 0; i < children.length; ++i) {
         const auto* c = static_cast<const GumboNode*>(children.data[i]);
         if (html::isElement(c, tag))

@@ -209,4 +209,10 @@ std::string optionValue(const GumboNode* option) {
     return collapseWhitespace(textContent(option));
 }
 
+const GumboVector& childrenOf(const GumboNode* node) {
+    if (node->type == GUMBO_NODE_DOCUMENT)
+        return node->v.document.children;
+    return node->v.element.children;
+}
+
 } // namespace torvaline::html

@@ -9,6 +9,8 @@
 namespace torvaline::html {
 
 bool isElement(const GumboNode* node, GumboTag tag);
+// The children of a document or an element node (gumbo keeps them in two places).
+const GumboVector& childrenOf(const GumboNode* node);
 // The attribute's value, or null when the element does not carry it.
 const char* attribute(const GumboNode* node, const char* name);
 bool hasAttribute(const GumboNode* node, const char* name);

@@ -1,5 +1,6 @@
 #include "adapters/html/InnerHtml.h"
 
+#include "adapters/html/HtmlNode.h"
 #include "platform/AsciiCase.h"
 
 #include <gumbo.h>
@@ -87,12 +88,6 @@ void appendEscaped(std::string& out, const char* s, bool attributeMode) {
     }
 }
 
-const GumboVector& childrenOf(const GumboNode* node) {
-    if (node->type == GUMBO_NODE_DOCUMENT)
-        return node->v.document.children;
-    return node->v.element.children;
-}
-
 bool hasChildren(const GumboNode* node) {
     return node->type == GUMBO_NODE_DOCUMENT || node->type == GUMBO_NODE_ELEMENT ||
            node->type == GUMBO_NODE_TEMPLATE;
@@ -178,7 +173,7 @@ void appendInnerHtml(const GumboInternalNode* root, std::string& out) {
     std::vector<Frame> stack{{root, 0}};
     while (!stack.empty()) {
         Frame& frame = stack.back();
-        const GumboVector& children = childrenOf(frame.node);
+        const GumboVector& children = html::childrenOf(frame.node);
         if (frame.next >= children.length) {
             const GumboNode* done = frame.node;
             stack.pop_back();
