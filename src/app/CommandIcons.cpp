@@ -55,7 +55,7 @@ QIcon CommandIcons::startIcon() {
     return icon;
 }
 
-QIcon CommandIcons::forButton(const ButtonSpec& button) {
+QIcon CommandIcons::forButton(const ButtonEntry& button) {
     useInstalledThemeAsFallback();
     if (button.objectName != nullptr && QLatin1String(button.objectName) == "startBtn")
         return startIcon();

@@ -4,13 +4,13 @@
 
 namespace torvaline {
 
-struct ButtonSpec;
+struct ButtonEntry;
 
 // The pictures of the toolbar buttons, taken from the desktop's icon theme and, where the
 // theme has none, from the widget style, so that every button always shows something.
 class CommandIcons final {
 public:
-    static QIcon forButton(const ButtonSpec& button);
+    static QIcon forButton(const ButtonEntry& button);
 
 private:
     static void useInstalledThemeAsFallback();

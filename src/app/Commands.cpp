@@ -10,7 +10,7 @@ namespace {
 
 using F = TForm1;
 
-const auto kMenus = std::to_array<MenuSpec>({
+const auto kMenus = std::to_array<MenuEntry>({
     {"File1", "File"},
     {"Edit1", "Edit"},
     {"Tools1", "Tools"},
@@ -18,7 +18,7 @@ const auto kMenus = std::to_array<MenuSpec>({
     {"Help1", "Help"},
 });
 
-const auto kActions = std::to_array<ActionSpec>({
+const auto kActions = std::to_array<ActionEntry>({
     {"File1", "NewDownload1", "New Download", nullptr, {}, &F::AddActionExecute},
     {"File1", "StartDownload1", "&Start Download", nullptr, {}, &F::StartDownload1Click},
     {"File1", "StopDownload1", "Stop Download", nullptr, {}, &F::StopDownExecute},
@@ -42,7 +42,7 @@ const auto kActions = std::to_array<ActionSpec>({
     {nullptr, "StopDown", "Stop Down", "Stop Download", {}, &F::StopDownExecute},
 });
 
-const auto kToolBar = std::to_array<ButtonSpec>({
+const auto kToolBar = std::to_array<ButtonEntry>({
     {"addBtn", "Add New Download", "list-add", QStyle::SP_FileIcon, &F::AddActionExecute},
     {"delBtn", "Delete Selected", "list-remove", QStyle::SP_TrashIcon, nullptr, "DelAction"},
     {"CopyBtn", "Copy Selected", "edit-copy", QStyle::SP_FileDialogContentsView, &F::CopyBtnClick},
@@ -70,15 +70,15 @@ const auto kToolBar = std::to_array<ButtonSpec>({
 
 } // namespace
 
-std::span<const MenuSpec> Commands::menus() {
+std::span<const MenuEntry> Commands::menus() {
     return kMenus;
 }
 
-std::span<const ActionSpec> Commands::actions() {
+std::span<const ActionEntry> Commands::actions() {
     return kActions;
 }
 
-std::span<const ButtonSpec> Commands::toolBar() {
+std::span<const ButtonEntry> Commands::toolBar() {
     return kToolBar;
 }
 

@@ -13,13 +13,13 @@ class TForm1;
 // from these tables, and the window's tests read them to know what to look for.
 using Command = void (TForm1::*)();
 
-struct MenuSpec {
+struct MenuEntry {
     const char* objectName;
     const char* title;
 };
 
 // A menu entry, or an action of the window that only a toolbar button shows.
-struct ActionSpec {
+struct ActionEntry {
     const char* menu; // objectName of the menu it stands in; null: in none
     const char* objectName;
     const char* text;    // with its access key
@@ -31,7 +31,7 @@ struct ActionSpec {
 
 // A toolbar button, or a separator where objectName is null. A button runs its command, or
 // stands for a window action (and keeps its own tool tip); with neither it is shown disabled.
-struct ButtonSpec {
+struct ButtonEntry {
     const char* objectName;
     const char* toolTip = nullptr;
     const char* themeIcon = nullptr;
@@ -42,9 +42,9 @@ struct ButtonSpec {
 };
 
 struct Commands {
-    static std::span<const MenuSpec> menus();
-    static std::span<const ActionSpec> actions();
-    static std::span<const ButtonSpec> toolBar();
+    static std::span<const MenuEntry> menus();
+    static std::span<const ActionEntry> actions();
+    static std::span<const ButtonEntry> toolBar();
 };
 
 } // namespace torvaline

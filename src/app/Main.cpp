@@ -130,29 +130,29 @@ void TForm1::InitGrid() {
 // ---- commands and bindings ----
 
 void TForm1::createActions() {
-    for (const MenuSpec& spec : Commands::menus()) {
-        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(spec.title));
-        menu->setObjectName(QString::fromLatin1(spec.objectName));
+    for (const MenuEntry& entry : Commands::menus()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(entry.title));
+        menu->setObjectName(QString::fromLatin1(entry.objectName));
     }
-    for (const ActionSpec& spec : Commands::actions()) {
-        auto* action = new QAction(QString::fromLatin1(spec.text), this);
-        action->setObjectName(QString::fromLatin1(spec.objectName));
-        if (spec.toolTip != nullptr)
-            action->setToolTip(QString::fromLatin1(spec.toolTip));
-        if (spec.shortcut.key() != Qt::Key_unknown)
-            action->setShortcut(QKeySequence(spec.shortcut));
-        action->setCheckable(spec.checkable);
-        connect(action, &QAction::triggered, this, spec.command);
-        if (spec.menu != nullptr)
-            menuBar()->findChild<QMenu*>(QString::fromLatin1(spec.menu))->addAction(action);
+    for (const ActionEntry& entry : Commands::actions()) {
+        auto* action = new QAction(QString::fromLatin1(entry.text), this);
+        action->setObjectName(QString::fromLatin1(entry.objectName));
+        if (entry.toolTip != nullptr)
+            action->setToolTip(QString::fromLatin1(entry.toolTip));
+        if (entry.shortcut.key() != Qt::Key_unknown)
+            action->setShortcut(QKeySequence(entry.shortcut));
+        action->setCheckable(entry.checkable);
+        connect(action, &QAction::triggered, this, entry.command);
+        if (entry.menu != nullptr)
+            menuBar()->findChild<QMenu*>(QString::fromLatin1(entry.menu))->addAction(action);
     }
     m_shutPC1 = findChild<QAction*>(QStringLiteral("ShutPC1"));
 }
 
-QToolButton* TForm1::addToolButton(const ButtonSpec& spec) {
+QToolButton* TForm1::addToolButton(const ButtonEntry& entry) {
     auto* button = new QToolButton(m_toolBar);
-    button->setObjectName(QString::fromLatin1(spec.objectName));
-    button->setIcon(CommandIcons::forButton(spec));
+    button->setObjectName(QString::fromLatin1(entry.objectName));
+    button->setIcon(CommandIcons::forButton(entry));
     const ReferenceUnits units;
     button->setIconSize(buttonIconSize(units));
     button->setFixedSize(units.size(ButtonWidth, ButtonHeight));
@@ -160,11 +160,11 @@ QToolButton* TForm1::addToolButton(const ButtonSpec& spec) {
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setFocusPolicy(Qt::NoFocus);
     // A latching button: what it shows comes from the shutdown control.
-    button->setCheckable(spec.latching);
-    if (spec.command != nullptr) {
-        connect(button, &QToolButton::clicked, this, spec.command);
-    } else if (spec.action != nullptr) {
-        auto* action = findChild<QAction*>(QString::fromLatin1(spec.action));
+    button->setCheckable(entry.latching);
+    if (entry.command != nullptr) {
+        connect(button, &QToolButton::clicked, this, entry.command);
+    } else if (entry.action != nullptr) {
+        auto* action = findChild<QAction*>(QString::fromLatin1(entry.action));
         action->setIcon(button->icon());
         button->setDefaultAction(action);
         // The window holds it too, so that its shortcut (Ctrl+L) works wherever the window
@@ -174,7 +174,7 @@ QToolButton* TForm1::addToolButton(const ButtonSpec& spec) {
         button->setEnabled(false);
     }
     // Set last: a button that stands for an action keeps its own tool tip.
-    button->setToolTip(QString::fromLatin1(spec.toolTip));
+    button->setToolTip(QString::fromLatin1(entry.toolTip));
     m_toolBar->addWidget(button);
     return button;
 }
@@ -194,12 +194,12 @@ void TForm1::createToolBar() {
     m_toolBar->setContentsMargins(0, 0, 0, 0);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 
-    for (const ButtonSpec& spec : Commands::toolBar()) {
-        if (spec.objectName == nullptr) {
+    for (const ButtonEntry& entry : Commands::toolBar()) {
+        if (entry.objectName == nullptr) {
             m_toolBar->addSeparator();
             continue;
         }
-        QToolButton* button = addToolButton(spec);
+        QToolButton* button = addToolButton(entry);
         if (button->objectName() == QLatin1String("UpButton"))
             m_upButton = button;
         else if (button->objectName() == QLatin1String("shutBtn"))

@@ -26,7 +26,7 @@ class DownloadListModel;
 class ProgressDisplay;
 class QtTimer;
 class Shell;
-struct ButtonSpec;
+struct ButtonEntry;
 class ShutdownControl;
 class StatusPanels;
 class Timer;
@@ -111,7 +111,7 @@ private:
     // The menus, their entries and the window's own actions, from the command table.
     void createActions();
     void createToolBar();
-    QToolButton* addToolButton(const ButtonSpec& spec);
+    QToolButton* addToolButton(const ButtonEntry& entry);
     void InitGrid();
     void centreOnScreen();
     void showAppTitle(const std::string& title);

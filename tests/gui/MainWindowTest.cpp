@@ -61,10 +61,10 @@ TEST_F(MainWindowTest, ToolbarFollowsTheCommandTable) {
     EXPECT_EQ(bar->height(), u.y(52));
 
     std::vector<QString> expected;
-    for (const ButtonSpec& spec : Commands::toolBar())
-        expected.push_back(spec.objectName == nullptr
+    for (const ButtonEntry& entry : Commands::toolBar())
+        expected.push_back(entry.objectName == nullptr
                                ? QStringLiteral("|")
-                               : QString::fromLatin1(spec.objectName) + ": " + spec.toolTip);
+                               : QString::fromLatin1(entry.objectName) + ": " + entry.toolTip);
     // Every button shows in the fixed window; none is pushed into an overflow menu.
     form->show();
     std::vector<QString> seen;
@@ -90,9 +90,9 @@ TEST_F(MainWindowTest, ToolbarFollowsTheCommandTable) {
 
 TEST_F(MainWindowTest, MenusFollowTheCommandTable) {
     std::vector<std::pair<QString, std::vector<QString>>> expected;
-    for (const MenuSpec& menu : Commands::menus()) {
+    for (const MenuEntry& menu : Commands::menus()) {
         std::vector<QString> entries;
-        for (const ActionSpec& action : Commands::actions())
+        for (const ActionEntry& action : Commands::actions())
             if (action.menu != nullptr && std::string_view(action.menu) == menu.objectName)
                 entries.push_back(QString::fromLatin1(action.text));
         expected.emplace_back(QString::fromLatin1(menu.title), entries);
