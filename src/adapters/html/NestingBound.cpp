@@ -493,18 +493,13 @@ private:
     void closeInScope(Tag t, bool buttonScope) {
         if (t.tag != GUMBO_TAG_UNKNOWN && m_open[t.tag] == 0)
             return;
-        for (std::size_t i = m_stack.size(); i > 0; --i) {
-            const Tag& open = m_stack[i - 1].tag;
-            if (open == t) {
-                popThrough(i - 1);
-                return;
-            }
-            if (is(open.tag, Scope) && (buttonScope || open.tag != GUMBO_TAG_BUTTON))
-                return;
-            // An LI closes only within its own list.
-            if (t.tag == GUMBO_TAG_LI && (open.tag == GUMBO_TAG_UL || open.tag == GUMBO_TAG_OL))
-                return;
-        }
+        closeNearest([&](const Tag& open) { return open == t; },
+                     [&](GumboTag open) {
+                         return (is(open, Scope) && (buttonScope || open != GUMBO_TAG_BUTTON)) ||
+                                // An LI closes only within its own list.
+                                (t.tag == GUMBO_TAG_LI &&
+                                 (open == GUMBO_TAG_UL || open == GUMBO_TAG_OL));
+                     });
     }
 
     // </form> takes the form out of the parser's stack and leaves what is open inside it open;
@@ -529,50 +524,30 @@ private:
     void closeListItem(std::initializer_list<GumboTag> items) {
         if (!anyOpen(items))
             return;
-        for (std::size_t i = m_stack.size(); i > 0; --i) {
-            const GumboTag open = m_stack[i - 1].tag.tag;
-            for (const GumboTag item : items) {
-                if (open == item) {
-                    popThrough(i - 1);
-                    return;
-                }
-            }
-            if (is(open, Special) && open != GUMBO_TAG_ADDRESS && open != GUMBO_TAG_DIV &&
-                open != GUMBO_TAG_P)
-                return;
-        }
+        closeNearest([&](const Tag& open) { return among(open.tag, items); },
+                     [](GumboTag open) {
+                         return is(open, Special) && open != GUMBO_TAG_ADDRESS &&
+                                open != GUMBO_TAG_DIV && open != GUMBO_TAG_P;
+                     });
     }
 
     // Table structure closes through cells and rows, up to its own table.
     void closeInTable(std::initializer_list<GumboTag> parts) {
         if (!anyOpen(parts))
             return;
-        for (std::size_t i = m_stack.size(); i > 0; --i) {
-            const GumboTag open = m_stack[i - 1].tag.tag;
-            for (const GumboTag part : parts) {
-                if (open == part) {
-                    popThrough(i - 1);
-                    return;
-                }
-            }
-            if (open == GUMBO_TAG_HTML || open == GUMBO_TAG_TEMPLATE || open == GUMBO_TAG_TABLE)
-                return;
-        }
+        closeNearest([&](const Tag& open) { return among(open.tag, parts); },
+                     [](GumboTag open) {
+                         return open == GUMBO_TAG_HTML || open == GUMBO_TAG_TEMPLATE ||
+                                open == GUMBO_TAG_TABLE;
+                     });
     }
 
     // An end tag of an ordinary element closes it only if no special element is open inside.
     void closeOrdinary(Tag t) {
         if (t.tag != GUMBO_TAG_UNKNOWN && m_open[t.tag] == 0)
             return;
-        for (std::size_t i = m_stack.size(); i > 0; --i) {
-            const Tag& open = m_stack[i - 1].tag;
-            if (open == t) {
-                popThrough(i - 1);
-                return;
-            }
-            if (is(open.tag, Special))
-                return;
-        }
+        closeNearest([&](const Tag& open) { return open == t; },
+                     [](GumboTag open) { return is(open, Special); });
     }
 
     // Only a formatting element opened since the last marker (a cell, say) can be closed.
@@ -584,6 +559,28 @@ private:
                 return;
             }
         }
+    }
+
+    // The parser's "close up to" steps: pops through the nearest open element `matches`
+    // accepts, unless an element `stops` accepts is nearer; they differ only in those two tests.
+    template <class Matches, class Stops> void closeNearest(Matches matches, Stops stops) {
+        for (std::size_t i = m_stack.size(); i > 0; --i) {
+            const Tag& open = m_stack[i - 1].tag;
+            if (matches(open)) {
+                popThrough(i - 1);
+                return;
+            }
+            if (stops(open.tag))
+                return;
+        }
+    }
+
+    static bool among(GumboTag tag, std::initializer_list<GumboTag> tags) {
+        for (const GumboTag t : tags) {
+            if (t == tag)
+                return true;
+        }
+        return false;
     }
 
     bool anyOpen(std::initializer_list<GumboTag> tags) const {
