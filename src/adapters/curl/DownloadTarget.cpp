@@ -1,6 +1,7 @@
 #include "adapters/curl/DownloadTarget.h"
 
 #include "adapters/curl/TransferMessages.h"
+#include "platform/PartialName.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -42,7 +43,7 @@ std::string utf8Head(const std::string& text, std::size_t max) {
 }
 
 std::string randomSuffix() {
-    unsigned char bytes[6] = {};
+    unsigned char bytes[PartialName::HexDigits / 2] = {};
     if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
         // Only uniqueness matters, and exclusive creation guards it anyway.
         static std::uint64_t counter = 0;
@@ -87,20 +88,9 @@ std::string DownloadTarget::numberedName(const std::string& name, int n) {
     return utf8Head(stem, room) + number + utf8Head(extension, NameMax - number.size());
 }
 
-bool DownloadTarget::isTemporaryName(std::string_view name) {
-    // <stem>.tv<12 hex digits>.part
-    constexpr std::size_t Tail = 3 + 12 + 5;
-    if (name.size() <= Tail || !name.ends_with(".part"))
-        return false;
-    const std::string_view tail = name.substr(name.size() - Tail);
-    return tail.starts_with(".tv") && std::all_of(tail.begin() + 3, tail.begin() + 15, [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
 void DownloadTarget::discardPartial(const PartialFile& partial) {
     const std::size_t slash = partial.path.rfind('/');
-    if (slash == std::string::npos || !isTemporaryName(partial.path.substr(slash + 1)))
+    if (slash == std::string::npos || !PartialName::matches(partial.path.substr(slash + 1)))
         return;
     const std::string folder = slash == 0 ? "/" : partial.path.substr(0, slash);
     const std::string name = partial.path.substr(slash + 1);
@@ -120,7 +110,7 @@ bool DownloadTarget::adopt(const PartialFile& resume) {
         return false;
     const std::string folder = slash == 0 ? "/" : resume.path.substr(0, slash);
     const std::string name = resume.path.substr(slash + 1);
-    if (folder != m_folder || !isTemporaryName(name))
+    if (folder != m_folder || !PartialName::matches(name))
         return false;
     const int fd = ::openat(m_dirFd, name.c_str(), OpenFlags);
     if (fd < 0)
@@ -200,7 +190,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
 
     const std::string stem = utf8Head(m_name, TempStemMax);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string temp = stem + ".tv" + randomSuffix() + ".part";
+        const std::string temp = PartialName::make(stem, randomSuffix());
         // Exclusive: a file, link or pipe planted under the name makes us pick another one
         // instead of writing through it.
         const int fd = ::openat(m_dirFd, temp.c_str(), OpenFlags | O_CREAT | O_EXCL, 0644);

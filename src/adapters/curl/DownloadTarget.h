@@ -52,8 +52,6 @@ public:
     // fails (the file then goes as usual).
     PartialFile keep(std::uint64_t size);
 
-    // Whether a file name is of our temporary naming.
-    static bool isTemporaryName(std::string_view name);
     // Removes a kept partial file if it still is one: a regular file of our temporary naming
     // with no other link to it. A link or anything else under that path is left alone.
     static void discardPartial(const PartialFile& partial);

@@ -1,5 +1,7 @@
 #include "adapters/linux/FileRecoveryStore.h"
 
+#include "platform/PartialName.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,20 +38,6 @@ std::string syncFolder(const std::string& folder) {
     return error;
 }
 
-// The naming the transfers give their temporary files: <stem>.tv<12 hex digits>.part.
-bool isTransferTemporaryName(const std::string& name) {
-    constexpr std::size_t Tail = 3 + 12 + 5;
-    if (name.size() <= Tail || !name.ends_with(".part"))
-        return false;
-    const std::string tail = name.substr(name.size() - Tail);
-    if (!tail.starts_with(".tv"))
-        return false;
-    for (std::size_t i = 3; i < 15; ++i)
-        if (!((tail[i] >= '0' && tail[i] <= '9') || (tail[i] >= 'a' && tail[i] <= 'f')))
-            return false;
-    return true;
-}
-
 // The folder of a partial file named by a recovery file, opened, and the file's own name in
 // it; the folder is -1 when the path cannot name one of our partial files.
 struct PartialEntry {
@@ -66,7 +54,7 @@ PartialEntry inspectPartial(const std::string& path) {
         path.find('\0') != std::string::npos)
         return e;
     e.name = path.substr(slash + 1);
-    if (!isTransferTemporaryName(e.name))
+    if (!PartialName::matches(e.name))
         return e;
     const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
     e.dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
