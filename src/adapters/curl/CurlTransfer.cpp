@@ -22,12 +22,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-std::string errnoText(int error) {
-    char buffer[256];
-    // The GNU variant may return a static string instead of filling the buffer.
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
 // What one transfer keeps while libcurl calls back into it.
 struct Job {
     Job(TransferCallback& cb, CURL* h, const CurlTransferOptions& o, DownloadTarget& t,
@@ -294,7 +288,7 @@ std::string failureReason(CURLcode rc, const Job& job, const std::string& detail
     case CURLE_WRITE_ERROR:
         if (job.writeErrno)
             return TransferMessage::cannotWrite(job.target.temporaryPath(),
-                                                errnoText(job.writeErrno));
+                                                TransferMessage::errnoText(job.writeErrno));
         break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         return TransferMessage::onlyHttp(detail);

@@ -26,12 +26,6 @@ constexpr std::size_t TempStemMax = 200;
 constexpr int MaxNumber = 9999;
 constexpr int OpenFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
 
-std::string errnoText(int error) {
-    char buffer[256];
-    // The GNU variant may return a static string instead of filling the buffer.
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
 // The longest head of `text` of at most `max` bytes that does not split a UTF-8 sequence.
 std::string utf8Head(const std::string& text, std::size_t max) {
     if (text.size() <= max)
@@ -169,7 +163,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
     }
     m_dirFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_dirFd < 0) {
-        m_problem = TransferMessage::cannotCreateIn(m_folder, errnoText(errno));
+        m_problem = TransferMessage::cannotCreateIn(m_folder, TransferMessage::errnoText(errno));
         return false;
     }
     // Only the name asked for must be a plain file if it exists: a pipe there would have
@@ -197,7 +191,8 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            m_problem = TransferMessage::cannotCreateIn(m_folder, errnoText(errno));
+            m_problem =
+                TransferMessage::cannotCreateIn(m_folder, TransferMessage::errnoText(errno));
             return false;
         }
         m_fd = fd;
@@ -220,7 +215,8 @@ bool DownloadTarget::chooseName(int from) {
         if (::fstatat(m_dirFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
         if (errno != ENOENT) {
-            m_problem = TransferMessage::cannotCreate(m_folder + "/" + candidate, errnoText(errno));
+            m_problem = TransferMessage::cannotCreate(m_folder + "/" + candidate,
+                                                      TransferMessage::errnoText(errno));
             return false;
         }
         m_chosen = candidate;
@@ -254,7 +250,7 @@ bool DownloadTarget::restart() {
     if (m_sink)
         return true;
     if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
-        m_problem = TransferMessage::cannotWrite(m_tempPath, errnoText(errno));
+        m_problem = TransferMessage::cannotWrite(m_tempPath, TransferMessage::errnoText(errno));
         return false;
     }
     return true;
@@ -267,7 +263,7 @@ bool DownloadTarget::close() {
     m_fd = -1;
     // A close error is a lost write on some file systems: the data is not safely there.
     if (rc != 0 && !m_sink) {
-        m_problem = TransferMessage::cannotWrite(m_tempPath, errnoText(errno));
+        m_problem = TransferMessage::cannotWrite(m_tempPath, TransferMessage::errnoText(errno));
         return false;
     }
     return true;
@@ -299,7 +295,8 @@ bool DownloadTarget::commit() {
             return true;
         }
         if (errno != EEXIST) {
-            m_problem = TransferMessage::cannotRename(m_tempPath, savingPath(), errnoText(errno));
+            m_problem = TransferMessage::cannotRename(m_tempPath, savingPath(),
+                                                      TransferMessage::errnoText(errno));
             return false;
         }
         if (!chooseName(m_number + 1))

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 // Every reason a transfer gives for its end, in one place. They share the status-bar panel
@@ -20,6 +21,13 @@ inline std::string sentence(std::string text) {
     if (last != '.' && last != '!' && last != '?')
         text += '.';
     return text;
+}
+
+// The system's words for an errno value.
+inline std::string errnoText(int error) {
+    char buffer[256];
+    // The GNU variant may return a static string instead of filling the buffer.
+    return strerror_r(error, buffer, sizeof buffer);
 }
 
 // " (detail)" when libcurl said more; nothing otherwise.
