@@ -1,5 +1,7 @@
 #include "adapters/curl/ErrorPage.h"
 
+#include "platform/AsciiCase.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -8,19 +10,9 @@ namespace {
 
 constexpr std::size_t TitleMax = 120;
 
-char lower(char c) {
-    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char a, char b) { return lower(a) == lower(b); });
-}
-
 std::size_t findNoCase(std::string_view text, std::string_view what, std::size_t from) {
     for (std::size_t i = from; i + what.size() <= text.size(); ++i)
-        if (startsWithNoCase(text.substr(i), what))
+        if (asciiStartsWithNoCase(text.substr(i), what))
             return i;
     return std::string_view::npos;
 }
@@ -49,7 +41,7 @@ std::size_t bidiControlLength(std::string_view s) {
 bool ErrorPage::isHtmlType(std::string_view contentType) {
     while (!contentType.empty() && isSpace(contentType.front()))
         contentType.remove_prefix(1);
-    if (!startsWithNoCase(contentType, "text/html"))
+    if (!asciiStartsWithNoCase(contentType, "text/html"))
         return false;
     const std::string_view rest = contentType.substr(9);
     return rest.empty() || rest.front() == ';' || isSpace(rest.front());
@@ -62,7 +54,7 @@ bool ErrorPage::looksLikeHtml(std::string_view head) {
         head.remove_prefix(1);
     for (const std::string_view opening :
          {std::string_view("<!doctype html"), std::string_view("<html")}) {
-        if (!startsWithNoCase(head, opening))
+        if (!asciiStartsWithNoCase(head, opening))
             continue;
         const std::string_view rest = head.substr(opening.size());
         // "<htmlfoo" is some other text; the head may also end right after the opening.
@@ -78,9 +70,9 @@ bool ErrorPage::isHtmlName(std::string_view fileName) {
         return false;
     const std::string_view extension = fileName.substr(dot);
     return extension.size() <= 5 &&
-           (startsWithNoCase(extension, ".html")
+           (asciiStartsWithNoCase(extension, ".html")
                 ? extension.size() == 5
-                : startsWithNoCase(extension, ".htm") && extension.size() == 4);
+                : asciiStartsWithNoCase(extension, ".htm") && extension.size() == 4);
 }
 
 std::string ErrorPage::title(std::string_view page) {

@@ -1,5 +1,7 @@
 #include "adapters/curl/TransferAnswer.h"
 
+#include "platform/AsciiCase.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -9,13 +11,6 @@ namespace torvaline {
 namespace {
 
 constexpr std::chrono::seconds RetryAfterMax{30 * 60};
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 } // namespace
 
@@ -29,17 +24,17 @@ void TransferAnswer::takeHeader(std::string_view line) {
         value.remove_prefix(1);
     while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
         value.remove_suffix(1);
-    if (equalsNoCase(name, "Content-Type"))
+    if (asciiEqualNoCase(name, "Content-Type"))
         contentType = value;
-    else if (equalsNoCase(name, "Retry-After"))
+    else if (asciiEqualNoCase(name, "Retry-After"))
         retryAfter = value;
-    else if (equalsNoCase(name, "Location"))
+    else if (asciiEqualNoCase(name, "Location"))
         location = true;
-    else if (equalsNoCase(name, "ETag"))
+    else if (asciiEqualNoCase(name, "ETag"))
         etag = value;
-    else if (equalsNoCase(name, "Last-Modified"))
+    else if (asciiEqualNoCase(name, "Last-Modified"))
         lastModified = value;
-    else if (equalsNoCase(name, "Content-Range"))
+    else if (asciiEqualNoCase(name, "Content-Range"))
         contentRange = value;
 }
 
