@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace torvaline {
+
+// Where a row stands, as the cycle knows it. Front ends that are not the window (the headless
+// report, the remote control) render these instead of reading the status bar back.
+enum class RowPhase {
+    Waiting,      // not started yet, or back in the queue
+    Opening,      // its page is being fetched or read
+    HosterWait,   // the hoster asked to wait ("try again in", overloaded, limit)
+    Countdown,    // the countdown before the transfer
+    Transferring, // bytes are coming
+    Paused,       // held by the user; a partial file may be kept
+    SetAside,     // a transfer of its own failed; retried when due
+    Completed,
+    Failed,
+    Stopped
+};
+
+// One change of a row's phase. Fields that do not apply to a phase stay at their defaults.
+struct RowPhaseEvent {
+    // Stable for the row's whole life, whatever moves or deletes happen around it.
+    std::uint64_t id = 0;
+    RowPhase phase = RowPhase::Waiting;
+    std::string link;
+    // The file's name and full path once the countdown page or the answer named it.
+    std::string fileName;
+    std::string filePath;
+    // HosterWait, Countdown, SetAside: seconds until the wait ends, counted from the event.
+    std::int64_t secondsLeft = 0;
+    // SetAside: the retry this row waits for (1..3) and its time of day, "HH:MM:SS".
+    int retry = 0;
+    std::string retryAt;
+    // Failed (and SetAside): why, in the words the row's tool tip shows.
+    std::string reason;
+};
+
+// A transferring row's figures, sent about once a second while bytes come.
+struct RowProgressEvent {
+    std::uint64_t id = 0;
+    std::int64_t done = 0;
+    std::int64_t total = 0; // 0 when the server did not say
+    std::int64_t bytesPerSecond = 0;
+};
+
+// The core's one vocabulary of row events. Every call comes on the GUI thread, after the
+// change it tells of; an observer must not change the list from inside a call.
+class RowEvents {
+public:
+    virtual ~RowEvents() = default;
+    // A row was appended (or inserted) at index `row`.
+    virtual void rowAdded(std::uint64_t id, int row, const std::string& link) = 0;
+    virtual void rowRemoved(std::uint64_t id) = 0;
+    virtual void rowMoved(std::uint64_t id, int from, int to) = 0;
+    virtual void rowPhase(const RowPhaseEvent& event) = 0;
+    virtual void rowProgress(const RowProgressEvent& event) = 0;
+    // The cycle reached the end of the list with nothing left to do (set-aside rows included).
+    virtual void listDone(int completed, int failed, int stopped) = 0;
+};
+
+} // namespace torvaline
