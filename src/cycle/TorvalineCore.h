@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cycle/DownloadCycle.h"
+#include "cycle/RowEventHub.h"
 #include "cycle/ShutdownControl.h"
 #include "pages/PageHandling.h"
 #include "state/CycleState.h"
@@ -60,6 +61,8 @@ public:
     PageHandling& pages() { return m_pages; }
     ProgressDisplay& progress() { return m_progress; }
     ShutdownControl& shutdown() { return m_shutdown; }
+    // Where the cycle tells what happens to each row; front ends add themselves here.
+    RowEventHub& rowEvents() { return m_rowEvents; }
 
     // The two commands of the toolbar and the menu.
     void StartDownload1Click() { m_cycle.StartDownload1Click(); }
@@ -72,6 +75,7 @@ public:
 private:
     Ports m_p;
     CycleState m_state;
+    RowEventHub m_rowEvents;
     ShutdownControl m_shutdown;
     PageHandling m_pages;
     ProgressDisplay m_progress;
