@@ -32,7 +32,7 @@ namespace torvaline {
 
 namespace {
 
-void recoveryPartials(ListRecovery& recovery, DownloadCycle& cycle, const DownloadFolder& folder) {
+void recoveryPartials(ListRecovery& recovery, DownloadCycle& cycle, DownloadFolder& folder) {
     recovery.bindPartials(
         [&cycle] {
             ListRecovery::Partials partials;
@@ -45,6 +45,9 @@ void recoveryPartials(ListRecovery& recovery, DownloadCycle& cycle, const Downlo
             cycle.restorePartial(std::move(kept.link), std::move(kept.file));
         },
         [&folder] { return folder.text(); });
+    recovery.bindFolderChoice([&folder](const std::string& chosen) {
+        folder.setText(chosen.empty() ? folder.defaultPath() : chosen);
+    });
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "transfer/DownloadComponent.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 namespace torvaline {
@@ -56,6 +57,12 @@ std::string DownloadCycle::retryPanelText(int retry) {
 
 void DownloadCycle::StartDownload1Click() {
     CycleState& s = m_p.state;
+    if (m_p.component.Tag != 0 && !isTransferRunning()) {
+        // The flag outlives the last row's transfer: the list is done. A command that did
+        // nothing from here on would leave the program useless until restarted.
+        startAfterTheEnd();
+        return;
+    }
     if (m_p.component.Tag == 0 && s.RetryWaiting) {
         // The user tries again now: the pending retry would only open the link a second time.
         m_p.timer2.setEnabled(false);
@@ -68,16 +75,62 @@ void DownloadCycle::StartDownload1Click() {
 
 void DownloadCycle::openCurrentRow() {
     CycleState& s = m_p.state;
-    if (m_p.component.Tag != 0) {
-        // The flag outlives the last row's transfer: that is how the list knows it is done.
-        // While a transfer runs, an armed shutdown must not be reached from here.
-        if (!isTransferRunning() && m_hooks.CheckShutDown)
+    // While a transfer runs, an armed shutdown must not be reached from here.
+    if (m_p.component.Tag != 0)
+        return;
+    s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+    s.StopRequested = false;
+    tell(RowPhase::Opening);
+    m_p.browser.Navigate(s.CurrentURL);
+}
+
+void DownloadCycle::startAfterTheEnd() {
+    CycleState& s = m_p.state;
+    // Rows are addressed by index, but the row done last may have moved, and a cleared list
+    // filled again starts over at its first row.
+    const int last = m_p.list.rowOf(s.FinishedRowId);
+    const int next = last >= 1 ? last + 1 : 1;
+    if (next >= m_p.list.rowCount()) {
+        setPanel0(NothingLeftText);
+        if (m_hooks.CheckShutDown)
             m_hooks.CheckShutDown();
         return;
     }
-    s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
-    s.StopRequested = false;
-    m_p.browser.Navigate(s.CurrentURL);
+    m_p.statusBar.clear();
+    m_p.component.Tag = 0;
+    s.PageHandled = false;
+    s.TransferSeconds = 0;
+    s.CurrentRow = next;
+    forgetRetries();
+    openCurrentRow();
+}
+
+RowPhaseEvent DownloadCycle::phaseEvent(RowPhase phase) const {
+    const CycleState& s = m_p.state;
+    RowPhaseEvent event;
+    event.id = m_p.list.id(s.CurrentRow);
+    event.phase = phase;
+    event.link = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+    return event;
+}
+
+void DownloadCycle::tell(const RowPhaseEvent& event) {
+    // A row deleted under the cycle has no one left to hear of it.
+    if (m_events && event.id != 0)
+        m_events->rowPhase(event);
+}
+
+void DownloadCycle::tellListDone() {
+    if (!m_events)
+        return;
+    int completed = 0, failed = 0, stopped = 0;
+    for (int row = 1; row < m_p.list.rowCount(); ++row) {
+        const std::string& status = m_p.list.cell(row, DownloadList::Status);
+        completed += status == StatusCompleted;
+        failed += status == StatusFailed;
+        stopped += status == StatusStopped;
+    }
+    m_events->listDone(completed, failed, stopped);
 }
 
 void DownloadCycle::StopDownExecute() {
@@ -88,6 +141,7 @@ void DownloadCycle::StopDownExecute() {
     m_p.statusBar.clear();
     m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, std::string(StatusStopped));
     m_p.state.StopRequested = true;
+    tell(RowPhase::Stopped);
     // No attempt will continue what a failed one kept: a later Start begins afresh.
     forgetRetries();
 }
@@ -111,6 +165,8 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
     // handled (a document that cannot be read at all). That page is a dead end like any
     // unrecognised page, but it must not take the program down with it.
     std::string unreadable;
+    const bool counting = m_p.timer1.enabled();
+    const bool waiting = m_p.timer2.enabled();
     try {
         if (m_hooks.BrowserInfo)
             m_hooks.BrowserInfo();
@@ -118,11 +174,32 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
         unreadable = e.what();
     }
     m_p.state.PageHandled = false;
-    if (m_unattended && !m_p.state.StopRequested && !isTransferRunning() &&
+    if (!m_p.state.StopRequested && !isTransferRunning() &&
         (!event.error.empty() || !unreadable.empty())) {
-        failWithoutTransfer(event.error.empty() ? "page not read - " + unreadable
-                                                : "page not loaded - " + event.error);
+        // A page that cannot be read offers nothing to act on: the row fails and the list
+        // goes on, rather than one dead link holding every row behind it.
+        const bool loaded = event.error.empty();
+        const std::string reason =
+            loaded ? "page not read - " + unreadable : "page not loaded - " + event.error;
+        std::string panel;
+        if (!m_unattended)
+            panel = loaded ? " Page not read - " + unreadable + " "
+                           : " Page not loaded - " + event.error + " ";
+        failWithoutTransfer(reason, panel);
         return;
+    }
+    // The page rules armed a countdown or one of the hoster's waits.
+    const auto secondsLeft = [this] {
+        return static_cast<std::int64_t>(std::llround(m_p.state.WaitSpan * DayLengthSeconds));
+    };
+    if (!counting && m_p.timer1.enabled()) {
+        RowPhaseEvent e = phaseEvent(RowPhase::Countdown);
+        e.secondsLeft = secondsLeft();
+        tell(e);
+    } else if (!waiting && m_p.timer2.enabled()) {
+        RowPhaseEvent e = phaseEvent(RowPhase::HosterWait);
+        e.secondsLeft = secondsLeft();
+        tell(e);
     }
     if (!unreadable.empty() && event.error.empty())
         setPanel0(" Page not read - " + unreadable + " ");
@@ -146,6 +223,10 @@ DownloadCycle::Remaining DownloadCycle::remaining() const {
 
 void DownloadCycle::Timer1Timer() {
     CycleState& s = m_p.state;
+    // No folder chosen (rows restored after a crash, say) is the default folder, never the
+    // root of the file system that an empty folder joined to a name would be.
+    if (m_p.folder.text().empty())
+        m_p.folder.setToDefault();
     s.SaveFolder = m_p.folder.text();
     setPanel0(CountdownPanelText, CountdownUnitsPerCharacter);
     const Remaining r = remaining();
@@ -159,12 +240,8 @@ void DownloadCycle::Timer1Timer() {
         // The countdown page gave no link of its own; what FinalURL holds belongs to an
         // earlier page and would fetch that file again over the earlier download.
         m_p.timer1.setEnabled(false);
-        if (m_unattended) {
-            failWithoutTransfer("the countdown page has no download link");
-            return;
-        }
-        m_p.statusBar.clear();
-        setPanel0(BadLinkText);
+        failWithoutTransfer("the countdown page has no download link",
+                            m_unattended ? std::string() : std::string(BadLinkText));
         return;
     }
     s.FinalLinkFresh = false;
@@ -239,6 +316,12 @@ void DownloadCycle::armRetry(const TransferResult& result) {
     // Shown at once: a minute-long silence after a failure would look like a hang.
     s.RemainingText = TimeText(s.WaitSpan);
     showRetryWait(s.RemainingText);
+    RowPhaseEvent e = phaseEvent(RowPhase::SetAside);
+    e.secondsLeft = delay.count();
+    e.retry = s.RetryCount;
+    e.retryAt = TimeText(s.PhaseStart + s.WaitSpan);
+    e.reason = result.reason;
+    tell(e);
 }
 
 void DownloadCycle::discard(const PartialFile& partial) {
@@ -354,15 +437,24 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     forgetRetries();
     if (!s.StopRequested) {
         // A failed transfer must not read as a finished file.
+        RowPhaseEvent e = phaseEvent(RowPhase::Completed);
+        e.filePath = m_p.component.FileName;
+        e.fileName = s.FinalFileName;
         if (Canceled || result.outcome == TransferOutcome::Cancelled) {
             list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusStopped));
+            e.phase = RowPhase::Stopped;
         } else if (result.outcome == TransferOutcome::Succeeded) {
             list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusCompleted));
+            if (!result.savedPath.empty())
+                e.filePath = result.savedPath;
         } else {
             const std::string why = result.reason.empty() ? "unknown error" : result.reason;
             list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), why);
             setPanel0(" Download failed - " + why + " ");
+            e.phase = RowPhase::Failed;
+            e.reason = why;
         }
+        tell(e);
     }
     clearProgress();
     closeRowAndAdvance();
@@ -371,6 +463,8 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
 void DownloadCycle::closeRowAndAdvance() {
     CycleState& s = m_p.state;
     const int rowCount = m_p.list.rowCount();
+    if (const std::uint64_t id = m_p.list.id(s.CurrentRow); id != 0 && s.CurrentRow >= 1)
+        s.FinishedRowId = id;
     if (s.CurrentRow < rowCount - 1) {
         m_p.component.Tag = 0;
         s.PageHandled = false;
@@ -379,18 +473,22 @@ void DownloadCycle::closeRowAndAdvance() {
         DeleteURLExecute();
     } else if (s.CurrentRow == rowCount - 1) {
         m_p.statusBar.setWidth(0, StatusBar::widthFor(m_p.statusBar.text(0)));
+        tellListDone();
         if (m_hooks.CheckShutDown)
             m_hooks.CheckShutDown();
     }
     // Past the end (rows deleted during the last transfer): neither advance nor end the list.
 }
 
-void DownloadCycle::failWithoutTransfer(const std::string& reason) {
+void DownloadCycle::failWithoutTransfer(const std::string& reason, const std::string& panelText) {
     CycleState& s = m_p.state;
     forgetRetries();
     m_p.statusBar.clear();
     m_p.list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), reason);
-    setPanel0(" Download failed - " + reason + " ");
+    setPanel0(panelText.empty() ? " Download failed - " + reason + " " : panelText);
+    RowPhaseEvent e = phaseEvent(RowPhase::Failed);
+    e.reason = reason;
+    tell(e);
     // The list is done when its last row is closed, with or without a transfer; the flag is
     // what tells Start Download so.
     if (s.CurrentRow == m_p.list.rowCount() - 1)
@@ -412,21 +510,22 @@ void DownloadCycle::DeleteURLExecute() {
 
 void DownloadCycle::DeleteURLError() {
     CycleState& s = m_p.state;
-    if (m_unattended) {
-        failWithoutTransfer("the hoster reports the file missing or blocked");
-        // The rules still to run would act on this page of the closed row (its button would
-        // be pressed) while the next row is already on its way.
-        s.PageHandled = true;
-        return;
-    }
-    setPanel0(BadLinkText);
     if (m_p.list.rowCount() <= 1) {
+        setPanel0(BadLinkText);
         s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
         m_p.browser.Stop();
         m_p.component.Stop();
         StartDownload1Click();
         s.PageHandled = true;
+        return;
     }
+    // One dead link must not hold the rows behind it: the row fails, the list goes on, and
+    // the status bar says what it always said of such a link.
+    failWithoutTransfer("the hoster reports the file missing or blocked",
+                        m_unattended ? std::string() : std::string(BadLinkText));
+    // The rules still to run would act on this page of the closed row (its button would be
+    // pressed) while the next row is already on its way.
+    s.PageHandled = true;
 }
 
 } // namespace torvaline

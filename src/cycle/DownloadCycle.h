@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cycle/FileNameCheck.h"
+#include "cycle/RowEvents.h"
 #include "list/StatusBar.h"
 #include "platform/Browser.h"
 #include "platform/TransferFacility.h"
@@ -57,6 +58,8 @@ public:
     static constexpr int CountdownUnitsPerCharacter = 5;
     static constexpr const char* WaitPanelText = "Wait ";
     static constexpr const char* WaitTailPanelText = " For the Next Download";
+    // Start Download after the end of the list, when no row is left below the last one done.
+    static constexpr const char* NothingLeftText = " Nothing left to download - add links first ";
 
     // A transfer that fails for a reason that may go away by itself is tried again this
     // often, after these waits, each time through the hoster's pages for a fresh link.
@@ -108,6 +111,8 @@ public:
     // page cannot be loaded or its countdown page has no link. A run without anyone watching
     // marks such a row failed and goes on with the next one instead.
     void setUnattended(bool unattended) { m_unattended = unattended; }
+    // Where each row's phase is told; not owned, may be unset.
+    void setRowEvents(RowEvents* events) { m_events = events; }
     // Closes the current row as failed and starts the next one: for a row an unattended run
     // found stuck (a page that offers nothing to act on).
     void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
@@ -121,7 +126,15 @@ private:
     Remaining remaining() const;
     void setPanel0(const std::string& text, int unitsPerCharacter = StatusBar::UnitsPerCharacter);
     // Closes the current row of a transfer that never started, then moves on like a finish.
-    void failWithoutTransfer(const std::string& reason);
+    // panelText: what the status bar shows instead of " Download failed - <reason> ".
+    void failWithoutTransfer(const std::string& reason, const std::string& panelText = {});
+    // Start Download on a finished list: the row below the last one done, if any.
+    void startAfterTheEnd();
+    // The current row's phase, told to the row events.
+    RowPhaseEvent phaseEvent(RowPhase phase) const;
+    void tell(const RowPhaseEvent& event);
+    void tell(RowPhase phase) { tell(phaseEvent(phase)); }
+    void tellListDone();
     void closeRowAndAdvance();
     bool isTransferRunning() const;
     // Opens the current row's link; the retry state stays as it is.
@@ -139,6 +152,7 @@ private:
     Hooks m_hooks;
     FileNameCheck m_nameCheck;
     bool m_unattended = false;
+    RowEvents* m_events = nullptr;
 };
 
 } // namespace torvaline

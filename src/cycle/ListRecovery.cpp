@@ -81,15 +81,14 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
         if (decoded.ok) {
             const std::vector<RecoveryRow> rows = unfinished(decoded.rows);
             if (!rows.empty() && dialogs.confirm(question(rows.size())) == Answer::Yes) {
-                const int first = m_list.rowCount();
-                m_list.setRowCount(first + static_cast<int>(rows.size()));
+                // Appended whole, so that a row is never seen without its link.
+                std::vector<DownloadList::Row> restored(rows.size());
                 for (std::size_t i = 0; i < rows.size(); ++i) {
-                    DownloadList::Row cells;
-                    cells[DownloadList::Host] = rows[i].host;
-                    cells[DownloadList::URL] = rows[i].link;
-                    cells[DownloadList::Status] = StatusWaiting;
-                    m_list.setRow(first + static_cast<int>(i), std::move(cells));
+                    restored[i][DownloadList::Host] = rows[i].host;
+                    restored[i][DownloadList::URL] = rows[i].link;
+                    restored[i][DownloadList::Status] = StatusWaiting;
                 }
+                m_list.appendRows(std::move(restored));
                 restorePartials(rows);
                 // The copy stays until the restored list replaces it: a crash in between
                 // must not lose what was just restored.
@@ -124,7 +123,20 @@ void ListRecovery::bindPartials(PartialSource source, PartialSink restored,
 
 void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
     bool handed = false;
-    const std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    if (folder.empty() && m_useFolder) {
+        std::string found;
+        for (const RecoveryRow& row : rows) {
+            // The root is no one's download folder, whatever a file there looks like.
+            if (plausiblePartial(row) && folderOf(row.partialPath) != "/" &&
+                m_store.partialSize(row.partialPath)) {
+                found = folderOf(row.partialPath);
+                break;
+            }
+        }
+        m_useFolder(found);
+        folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    }
     for (const RecoveryRow& row : rows) {
         // Our transfers write into the download folder only; a recovery file may name any
         // file at all.

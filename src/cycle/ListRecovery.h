@@ -54,6 +54,12 @@ public:
     // tells the download folder: only a partial file in it is continued or removed.
     void bindPartials(PartialSource source, PartialSink restored,
                       std::function<std::string()> folder);
+    // Restored rows must never be saved into an empty folder (the root of the file system):
+    // with no download folder set at the restore, `use` is told the folder the cut file lives
+    // in, or an empty text for the default folder, and sets it.
+    void bindFolderChoice(std::function<void(const std::string& folder)> use) {
+        m_useFolder = std::move(use);
+    }
 
     // A link, host or status cell, or the rows, changed.
     void listChanged();
@@ -82,6 +88,7 @@ private:
     PartialSource m_partialSource;
     PartialSink m_partialSink;
     std::function<std::string()> m_folder;
+    std::function<void(const std::string&)> m_useFolder;
     std::vector<KeptPartial> m_partials; // as last read from the source
 };
 

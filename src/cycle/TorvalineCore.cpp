@@ -47,10 +47,22 @@ TorvalineCore::TorvalineCore(Ports ports)
                },
                [this] { return m_p.component.busy(); }}) {
     m_cycle.setEvents();
+    m_cycle.setRowEvents(&m_rowEvents);
+    DownloadList::RowIdObserver rows;
+    rows.added = [this](std::uint64_t id, int row) {
+        m_rowEvents.rowAdded(id, row, m_p.list.cell(row, DownloadList::URL));
+    };
+    rows.removed = [this](std::uint64_t id) { m_rowEvents.rowRemoved(id); };
+    rows.moved = [this](std::uint64_t id, int from, int to) { m_rowEvents.rowMoved(id, from, to); };
+    m_p.list.setRowIdObserver(std::move(rows));
     TDownloadFile& component = m_p.component;
-    component.OnStart = [this](void*) { m_progress.DownloadFile1Start(); };
+    component.OnStart = [this](void*) {
+        m_progress.DownloadFile1Start();
+        tellTransferStart();
+    };
     component.OnProgress = [this](void*, std::uint32_t received, std::uint32_t expected) {
         m_progress.DownloadFile1Progress(received, expected);
+        tellProgress(received, expected);
     };
     component.OnFinish = [this](void*, bool canceled, const TransferResult& result) {
         m_cycle.DownloadFile1Finish(canceled, result);
@@ -65,9 +77,50 @@ TorvalineCore::TorvalineCore(Ports ports)
     };
 }
 
+void TorvalineCore::tellTransferStart() {
+    RowPhaseEvent e;
+    e.id = m_p.list.id(m_state.CurrentRow);
+    e.phase = RowPhase::Transferring;
+    e.link = m_p.list.cell(m_state.CurrentRow, DownloadList::URL);
+    e.fileName = m_state.FinalFileName;
+    e.filePath = m_p.component.FileName;
+    m_progressTold = false;
+    m_progressDone = 0;
+    m_progressTotal = 0;
+    if (e.id != 0)
+        m_rowEvents.rowPhase(e);
+}
+
+void TorvalineCore::tellProgress(std::uint32_t receivedKiB, std::uint32_t expectedKiB) {
+    using namespace std::chrono;
+    const auto now = steady_clock::now();
+    const std::int64_t done = std::int64_t{receivedKiB} * 1024;
+    // The first report at once, and one whenever the size changes (it is told late), else
+    // about once a second.
+    const std::int64_t total = std::int64_t{expectedKiB} * 1024;
+    if (m_progressTold && now - m_progressAt < seconds(1) && total == m_progressTotal)
+        return;
+    RowProgressEvent e;
+    e.id = m_p.list.id(m_state.CurrentRow);
+    e.done = done;
+    e.total = total;
+    m_progressTotal = total;
+    if (m_progressTold) {
+        const auto ms = duration_cast<milliseconds>(now - m_progressAt).count();
+        if (ms > 0 && done >= m_progressDone)
+            e.bytesPerSecond = (done - m_progressDone) * 1000 / ms;
+    }
+    m_progressTold = true;
+    m_progressAt = now;
+    m_progressDone = done;
+    if (e.id != 0)
+        m_rowEvents.rowProgress(e);
+}
+
 TorvalineCore::~TorvalineCore() {
     // A retry that will never come leaves no partial file behind in the download folder.
     m_cycle.discardRetryPartial();
+    m_p.list.setRowIdObserver({});
     m_p.browser.setEvents({});
     m_p.timer1.setOnTick(nullptr);
     m_p.timer2.setOnTick(nullptr);

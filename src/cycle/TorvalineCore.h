@@ -7,6 +7,8 @@
 #include "state/CycleState.h"
 #include "transfer/ProgressDisplay.h"
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace torvaline {
@@ -73,6 +75,9 @@ public:
     void setOnListDone(std::function<void()> onListDone) { m_onListDone = std::move(onListDone); }
 
 private:
+    void tellTransferStart();
+    void tellProgress(std::uint32_t receivedKiB, std::uint32_t expectedKiB);
+
     Ports m_p;
     CycleState m_state;
     RowEventHub m_rowEvents;
@@ -81,6 +86,12 @@ private:
     ProgressDisplay m_progress;
     DownloadCycle m_cycle;
     std::function<void()> m_onListDone;
+    // The progress told last, for a speed over the time between two reports and at most one
+    // report a second.
+    std::chrono::steady_clock::time_point m_progressAt{};
+    std::int64_t m_progressDone = 0;
+    std::int64_t m_progressTotal = 0;
+    bool m_progressTold = false;
 };
 
 } // namespace torvaline

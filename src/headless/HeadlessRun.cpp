@@ -49,20 +49,16 @@ public:
     void close() override {}
 };
 
-// The browser as the cycle sees it, telling the report each time the cycle opens a row.
-class ReportingBrowser final : public Browser {
+// The browser as the cycle sees it: after a stop, the cycle goes on with the next row as it
+// does in the window; a stopped run must not.
+class ClosingBrowser final : public Browser {
 public:
-    ReportingBrowser(Browser& inner, std::function<void(const std::string&)> onNavigate)
-        : m_inner(inner)
-        , m_onNavigate(std::move(onNavigate)) {}
+    explicit ClosingBrowser(Browser& inner)
+        : m_inner(inner) {}
     void Navigate(const std::string& url) override {
-        if (m_closed)
-            return;
-        m_onNavigate(url);
-        m_inner.Navigate(url);
+        if (!m_closed)
+            m_inner.Navigate(url);
     }
-    // After a stop, the cycle goes on with the next row as it does in the window; a stopped
-    // run must not.
     void close() { m_closed = true; }
     void Stop() override { m_inner.Stop(); }
     std::shared_ptr<Document> document() override { return m_inner.document(); }
@@ -70,27 +66,7 @@ public:
 
 private:
     Browser& m_inner;
-    std::function<void(const std::string&)> m_onNavigate;
     bool m_closed = false;
-};
-
-// A timer that tells when it is armed (switched from off to on).
-class ArmedTimer final : public Timer {
-public:
-    explicit ArmedTimer(std::function<void()> onArmed)
-        : m_onArmed(std::move(onArmed)) {}
-    void setEnabled(bool enabled) override {
-        const bool was = m_inner.enabled();
-        m_inner.setEnabled(enabled);
-        if (enabled && !was)
-            m_onArmed();
-    }
-    bool enabled() const override { return m_inner.enabled(); }
-    void setOnTick(std::function<void()> onTick) override { m_inner.setOnTick(std::move(onTick)); }
-
-private:
-    QtTimer m_inner;
-    std::function<void()> m_onArmed;
 };
 
 void printError(std::FILE* err, const std::string& text) {
@@ -109,21 +85,11 @@ struct HeadlessRun::Parts {
     StatusBar statusBar;
     AppTitle title;
     DownloadFolder folder{"", '/'};
-    // Made with the core, whose cycle state it reads; gone before it.
+    // Made with the core, whose row events it renders; gone before it.
     std::unique_ptr<RunReport> report;
-    ReportingBrowser browser{http, [this](const std::string& url) {
-                                 if (report)
-                                     report->rowOpened(url);
-                             }};
+    ClosingBrowser browser{http};
     QtClock clock;
-    ArmedTimer timer1{[this] {
-        if (report)
-            report->countdownArmed();
-    }};
-    ArmedTimer timer2{[this] {
-        if (report)
-            report->waitArmed();
-    }};
+    QtTimer timer1, timer2;
     QtTimer elpsTimer, estTimer, stbarTimer, noticeTimer;
     // The transfers send the cookies the pages set: one jar for both.
     std::shared_ptr<CurlTransfer> facility = std::make_shared<CurlTransfer>(share);
@@ -197,7 +163,7 @@ int HeadlessRun::exec() {
         p.elpsTimer, p.estTimer, p.stbarTimer, p.noticeTimer, *p.component, p.shutdownService,
         p.shutdownNotice, m_options.decimalSeparator});
     p.report = std::make_unique<RunReport>(
-        p.list, p.statusBar, p.core->state(),
+        p.list, p.core->rowEvents(),
         RunReport::Options{m_options.out, m_options.progressLine, m_options.decimalSeparator});
     p.core->cycle().setUnattended(true);
     p.core->setOnListDone([this] { finish(); });
@@ -266,6 +232,7 @@ void HeadlessRun::stop(int status) {
     m_parts->report->line(status == 128 + SIGTERM ? "Terminated: stopping the current row"
                                                   : "Interrupted: stopping the current row");
     m_parts->browser.close();
+    m_parts->report->closeOpenings();
     m_parts->core->StopDownExecute();
     waitForTransferThenQuit();
 }

@@ -1,21 +1,23 @@
 #pragma once
 
+#include "cycle/RowEvents.h"
+
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace torvaline {
 
-struct CycleState;
 class DownloadList;
-class StatusBar;
+class RowEventHub;
 
 // What a run without a window tells its user: one line per event that matters, a live progress
-// line for the transfer when the output is a terminal, and the summary at the end. It watches
-// the list, the status bar and the cycle state that the core writes, so the window and the
-// headless run show the very same figures.
-class RunReport final {
+// line for the transfer when the output is a terminal, and the summary at the end. It renders
+// the core's row events, so the window and the headless run tell the very same story.
+class RunReport final : public RowEvents {
 public:
     struct Options {
         std::FILE* out = stdout;
@@ -25,19 +27,17 @@ public:
         char decimalSeparator = '.';
     };
 
-    // Subscribes to the list and the status bar, which must outlive this object.
-    RunReport(DownloadList& list, StatusBar& statusBar, const CycleState& state, Options options);
-    ~RunReport();
+    // Listens to the hub; the list tells where each row stands and how many there are. Both
+    // must outlive this object.
+    RunReport(const DownloadList& list, RowEventHub& events, Options options);
+    ~RunReport() override;
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
 
-    // The cycle opens the current row's link.
-    void rowOpened(const std::string& url);
-    // Timer1 (countdown before the transfer) or Timer2 (wait before the next attempt) armed.
-    void countdownArmed();
-    void waitArmed();
     // A plain line of its own (start, stop), clearing the progress line first.
     void line(const std::string& text);
+    // The run is stopping: the browser opens no row any more, so none is told as opened.
+    void closeOpenings() { m_openingsClosed = true; }
 
     struct Summary {
         std::vector<std::string> completed;
@@ -48,30 +48,39 @@ public:
     // Prints the summary; returns whether every row completed.
     bool printSummary();
 
+    void rowAdded(std::uint64_t, int, const std::string&) override {}
+    void rowRemoved(std::uint64_t id) override { m_rows.erase(id); }
+    void rowMoved(std::uint64_t, int, int) override {}
+    void rowPhase(const RowPhaseEvent& event) override;
+    void rowProgress(const RowProgressEvent& event) override;
+    void listDone(int, int, int) override {}
+
 private:
-    void cellsChanged(int firstRow, int lastRow, int firstColumn, int lastColumn);
-    void statusChanged(int row);
-    void panelChanged(int panel);
-    // Prints the failure held back until the status bar gave its reason.
-    void flushFailure();
-    void announceTransfer(int row);
-    bool sizeUnknown(const std::string& total) const;
-    void drawProgress(int row);
+    struct RowReport {
+        std::string name; // the file's, once a transfer was handed it
+        std::string link;
+        RowPhase phase = RowPhase::Waiting;
+        std::string reason;
+        bool announced = false;    // the "Downloading" line is out
+        bool hasProgress = false;  // a figure came: the size is known as far as it will be
+        std::int64_t totalKiB = 0; // as the last figures told it
+        std::int64_t doneKiB = 0;
+    };
+    void announceTransfer(std::uint64_t id, RowReport& row);
+    bool sizeUnknown(std::int64_t kib) const;
+    std::string megabytes(std::int64_t kib) const;
+    void drawProgress(const RowReport& row, const RowProgressEvent& event);
     void clearProgress();
-    std::string prefix(int row) const;
-    std::string rowName(int row) const;
+    std::string prefix(std::uint64_t id) const;
+    static std::string nameOf(const RowReport& row);
     void print(const std::string& text);
 
-    DownloadList& m_list;
-    StatusBar& m_statusBar;
-    const CycleState& m_state;
+    const DownloadList& m_list;
+    RowEventHub& m_events;
     Options m_options;
-    // Names taken when each row's transfer was handed its file; the URL otherwise.
-    std::vector<std::string> m_names;
-    std::vector<std::string> m_reasons;
-    int m_pendingFailure = 0; // row, or 0
-    int m_announceRow = 0;    // a transfer started whose size has not been printed yet
+    std::unordered_map<std::uint64_t, RowReport> m_rows;
     bool m_progressShown = false;
+    bool m_openingsClosed = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
 };
 

@@ -25,6 +25,7 @@ const std::array<int, DownloadList::ColumnCount>& DownloadList::columnWidths() {
 
 DownloadList::DownloadList()
     : m_rows(1) {
+    m_rows[0].id = m_nextId++;
     InitGrid();
 }
 
@@ -47,14 +48,23 @@ void DownloadList::setRowCount(int count) {
         if (m_observer.rowsAboutToBeInserted)
             m_observer.rowsAboutToBeInserted(old, count - 1);
         m_rows.resize(static_cast<std::size_t>(count));
+        for (int r = old; r < count; ++r)
+            m_rows[static_cast<std::size_t>(r)].id = m_nextId++;
         if (m_observer.rowsInserted)
             m_observer.rowsInserted();
+        tellAdded(old, count - 1);
     } else if (count < old) {
         if (m_observer.rowsAboutToBeRemoved)
             m_observer.rowsAboutToBeRemoved(count, old - 1);
+        std::vector<std::uint64_t> gone;
+        if (m_idObserver.removed)
+            for (int r = std::max(count, 1); r < old; ++r)
+                gone.push_back(m_rows[static_cast<std::size_t>(r)].id);
         m_rows.resize(static_cast<std::size_t>(count));
         if (m_observer.rowsRemoved)
             m_observer.rowsRemoved();
+        for (const std::uint64_t id : gone)
+            m_idObserver.removed(id);
     }
 }
 
@@ -100,9 +110,12 @@ void DownloadList::removeRow(int row) {
         return;
     if (m_observer.rowsAboutToBeRemoved)
         m_observer.rowsAboutToBeRemoved(row, row);
+    const std::uint64_t gone = m_rows[static_cast<std::size_t>(row)].id;
     m_rows.erase(m_rows.begin() + row);
     if (m_observer.rowsRemoved)
         m_observer.rowsRemoved();
+    if (m_idObserver.removed)
+        m_idObserver.removed(gone);
 }
 
 void DownloadList::swapRows(int a, int b) {
@@ -111,6 +124,10 @@ void DownloadList::swapRows(int a, int b) {
     std::swap(m_rows[static_cast<std::size_t>(a)], m_rows[static_cast<std::size_t>(b)]);
     // One range, even when the rows are far apart: a view repaints only what it shows.
     changed(std::min(a, b), std::max(a, b), 0, ColumnCount - 1);
+    if (m_idObserver.moved) {
+        m_idObserver.moved(m_rows[static_cast<std::size_t>(b)].id, a, b);
+        m_idObserver.moved(m_rows[static_cast<std::size_t>(a)].id, b, a);
+    }
 }
 
 void DownloadList::appendRows(std::vector<Row> rows) {
@@ -121,11 +138,31 @@ void DownloadList::appendRows(std::vector<Row> rows) {
         m_observer.rowsAboutToBeInserted(first, first + static_cast<int>(rows.size()) - 1);
     m_rows.reserve(m_rows.size() + rows.size());
     std::transform(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
-                   std::back_inserter(m_rows), [](Row&& cells) {
-                       return Entry{std::move(cells), {}};
+                   std::back_inserter(m_rows), [this](Row&& cells) {
+                       return Entry{std::move(cells), {}, m_nextId++};
                    });
     if (m_observer.rowsInserted)
         m_observer.rowsInserted();
+    tellAdded(first, rowCount() - 1);
+}
+
+void DownloadList::tellAdded(int first, int last) const {
+    if (!m_idObserver.added)
+        return;
+    for (int r = std::max(first, 1); r <= last; ++r)
+        m_idObserver.added(m_rows[static_cast<std::size_t>(r)].id, r);
+}
+
+std::uint64_t DownloadList::id(int row) const {
+    return valid(row) ? m_rows[static_cast<std::size_t>(row)].id : 0;
+}
+
+int DownloadList::rowOf(std::uint64_t id) const {
+    if (id == 0)
+        return -1;
+    const auto it = std::find_if(m_rows.begin(), m_rows.end(),
+                                 [id](const Entry& entry) { return entry.id == id; });
+    return it == m_rows.end() ? -1 : static_cast<int>(it - m_rows.begin());
 }
 
 const std::string& DownloadList::note(int row) const {

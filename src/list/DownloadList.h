@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -77,16 +78,36 @@ public:
 
     void setObserver(Observer observer) { m_observer = std::move(observer); }
 
+    // Every download row has an id of its own, given when the row comes and never reused, that
+    // travels with the row when it moves: what a row index cannot be once rows move or go.
+    std::uint64_t id(int row) const;
+    // Where the row with this id is now; -1 when it is gone.
+    int rowOf(std::uint64_t id) const;
+
+    // Rows coming, going and moving, by id, for the front ends that follow rows (the titles
+    // row is not one of them). Told after the change.
+    struct RowIdObserver {
+        std::function<void(std::uint64_t id, int row)> added;
+        std::function<void(std::uint64_t id)> removed;
+        std::function<void(std::uint64_t id, int from, int to)> moved;
+    };
+    void setRowIdObserver(RowIdObserver observer) { m_idObserver = std::move(observer); }
+
 private:
     struct Entry {
         Row cells;
         std::string note;
+        std::uint64_t id = 0;
     };
     bool valid(int row) const { return row >= 0 && row < rowCount(); }
     void changed(int firstRow, int lastRow, int firstColumn, int lastColumn);
 
+    void tellAdded(int first, int last) const;
+
     std::vector<Entry> m_rows;
     Observer m_observer;
+    RowIdObserver m_idObserver;
+    std::uint64_t m_nextId = 1;
 };
 
 } // namespace torvaline

@@ -46,6 +46,10 @@ struct CycleState {
     PartialFile RestoredPartial;
     std::string RestoredLink;
 
+    // The id of the row the cycle closed last (0: none yet): after the end of the list, Start
+    // Download goes on with the row below it, wherever moves have put it.
+    std::uint64_t FinishedRowId = 0;
+
     // The page rules' own working values.
     std::string WaitText;
     std::string WaitNumber;

@@ -68,15 +68,26 @@ int crashChildMain(const QStringList& arguments) {
 
 namespace {
 
+// How the program is started again after the crash.
+struct Restart {
+    const char* name;
+    bool folderGiven;    // --folder names the first session's folder
+    bool defaultIsFirst; // the default folder is where the first session saved
+    int startAfterMs;    // --start: 0; otherwise the user presses Start later
+};
+
 // The program is killed in the middle of a transfer; started again on the same state folder
 // and answered Yes, it continues the cut file where it stopped and finishes the list with
-// every file intact.
-TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
+// every file intact, in the folder the cut file lives in, whether or not a folder was given
+// and whether the list is started at once or later.
+void crashAndResume(const Restart& restart) {
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QString state = tmp.path() + "/state";
     const QString folder = tmp.path() + "/Downloads";
+    const QString otherDefault = tmp.path() + "/Default";
     ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QDir().mkpath(otherDefault));
     hostersim::HosterSim sim;
     sim.start();
     const std::uint64_t bigSize = 3 * 1024 * 1024 + 17;
@@ -116,23 +127,30 @@ TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
     FakeShell shell;
     RecordingShutdownService shutdownService;
     {
-        TorvalineApp app(dialogs, shell, shutdownService, optionsFor(state, folder));
+        TorvalineApp app(dialogs, shell, shutdownService,
+                         optionsFor(state, restart.defaultIsFirst ? folder : otherDefault));
         app.form().show();
         // As the program does with a folder on its command line: set before the question.
-        app.form().Edit2().setText(folder.toStdString());
+        if (restart.folderGiven)
+            app.form().Edit2().setText(folder.toStdString());
         app.offerRecovery();
         EXPECT_EQ(dialogs.questions,
                   std::vector<std::string>{"Torvaline did not close normally. Restore the 2 "
                                            "unfinished links of the last session?"});
         const DownloadList& list = app.form().downloadList();
         ASSERT_EQ(list.rowCount(), 3);
-        app.core().StartDownload1Click();
+        // The restored rows save where the cut file is.
+        EXPECT_EQ(app.form().Edit2().text(), folder.toStdString());
+        if (restart.startAfterMs > 0)
+            QTest::qWait(restart.startAfterMs);
+        app.form().StartDownload1Click();
         const auto completed = [&] {
             return list.cell(1, DownloadList::Status) == "Completed" &&
                    list.cell(2, DownloadList::Status) == "Completed";
         };
         ASSERT_TRUE(QTest::qWaitFor(completed, 30000))
-            << list.cell(1, DownloadList::Status) << " / " << list.cell(2, DownloadList::Status);
+            << list.cell(1, DownloadList::Status) << " / " << list.cell(2, DownloadList::Status)
+            << " / " << list.note(1) << " / " << list.note(2);
     }
     // The second run asked only for the rest of the cut file.
     std::vector<std::string> bigRanges;
@@ -155,7 +173,19 @@ TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
     }
     // Nothing else: no partial file stays behind, and the recovery file went with the end.
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    EXPECT_TRUE(QDir(otherDefault).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_FALSE(QFile::exists(recoveryFile));
+}
+
+TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
+    for (const Restart& restart : {
+             Restart{"--folder and --start", true, false, 0},
+             Restart{"no --folder, the cut file beside another default, --start", false, false, 0},
+             Restart{"no --folder, the default folder, Start pressed later", false, true, 1500},
+         }) {
+        SCOPED_TRACE(restart.name);
+        crashAndResume(restart);
+    }
 }
 
 } // namespace

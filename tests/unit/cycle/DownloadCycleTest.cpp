@@ -63,11 +63,13 @@ TEST_F(Cycle, TwoRowsWithAWaitRunToTheEndOfTheList) {
     EXPECT_EQ(shutdownChecks, 1);
     EXPECT_EQ(browser.navigations.size(), 3u);
 
-    // A finished list opens nothing, not even links added afterwards; it checks the shutdown.
+    // Start after the end goes on with a row added below the last one done.
     addRows(1);
     cycle.StartDownload1Click();
-    EXPECT_EQ(browser.navigations.size(), 3u);
-    EXPECT_EQ(shutdownChecks, 2);
+    EXPECT_EQ(browser.navigations.size(), 4u);
+    EXPECT_EQ(browser.navigations.back(), "http://host/3");
+    EXPECT_EQ(state.CurrentRow, 3);
+    EXPECT_EQ(shutdownChecks, 1);
 }
 
 // Remaining time of a countdown when its tick comes: what panel 1 shows and whether the
@@ -247,15 +249,17 @@ TEST_F(Cycle, EmptyListOpensAnEmptyLink) {
     EXPECT_EQ(browser.navigations, std::vector<std::string>{""});
 }
 
-TEST_F(Cycle, FileErrorStallsTheRowWithAMessage) {
+TEST_F(Cycle, FileErrorFailsTheRowWithTheMessageAndGoesOn) {
     addRows(2);
     cycle.StartDownload1Click();
     loadFileErrorPage();
     EXPECT_EQ(bar.text(0), " Error - Please check the download link ");
     EXPECT_EQ(bar.width(0), 400);
-    EXPECT_EQ(status(1), "Waiting...");
-    EXPECT_EQ(state.CurrentRow, 1);
-    EXPECT_EQ(browser.navigations.size(), 1u);
+    EXPECT_EQ(status(1), "Failed");
+    EXPECT_NE(list.note(1).find("the hoster reports the file missing or blocked"),
+              std::string::npos);
+    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(browser.navigations.back(), "http://host/2");
     EXPECT_EQ(browser.stops, 0);
 }
 
@@ -280,10 +284,12 @@ TEST_F(Cycle, PageThatCannotBeLoadedSaysWhyInTheStatusBar) {
     EXPECT_EQ(captures, 1);
     EXPECT_EQ(bar.text(0), " Page not loaded - Could not connect to host ");
     EXPECT_EQ(browser.navigations.size(), 1u);
-    EXPECT_EQ(status(1), "Waiting...");
+    EXPECT_EQ(status(1), "Failed");
+    EXPECT_EQ(component.Tag, 1); // the last row: the list is done
+    EXPECT_EQ(shutdownChecks, 1);
 }
 
-TEST_F(Cycle, UnreadableDocumentStallsTheRowInsteadOfEndingTheProgram) {
+TEST_F(Cycle, UnreadableDocumentFailsTheRowInsteadOfEndingTheProgram) {
     addRows(1);
     cycle.StartDownload1Click();
     state.PageHandled = true;
@@ -292,7 +298,7 @@ TEST_F(Cycle, UnreadableDocumentStallsTheRowInsteadOfEndingTheProgram) {
     EXPECT_FALSE(state.PageHandled);
     EXPECT_EQ(bar.text(0), " Page not read - no document ");
     EXPECT_EQ(browser.navigations.size(), 1u);
-    EXPECT_EQ(status(1), "Waiting...");
+    EXPECT_EQ(status(1), "Failed");
 }
 
 TEST_F(Cycle, FailedTransferIsMarkedFailedAndTheCycleGoesOn) {
@@ -364,7 +370,7 @@ TEST_F(Cycle, UnusableFileNameOnTheLastRowEndsTheList) {
 }
 
 TEST_F(Cycle, CountdownWithoutAFreshLinkNeverFetchesTheEarlierFile) {
-    addRows(2);
+    addRows(3);
     cycle.StartDownload1Click();
     runRow("a.zip");
     loadCountdownPage(2, "", "");
@@ -373,11 +379,10 @@ TEST_F(Cycle, CountdownWithoutAFreshLinkNeverFetchesTheEarlierFile) {
     EXPECT_EQ(component.jobs.size(), 1u);
     EXPECT_FALSE(timer1.enabled());
     EXPECT_EQ(bar.text(0), " Error - Please check the download link ");
-    EXPECT_EQ(status(2), "Waiting...");
-    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(status(2), "Failed");
+    EXPECT_EQ(state.CurrentRow, 3);
 
-    // Trying again with a page that does give a link fetches it.
-    cycle.StartDownload1Click();
+    // The next row, whose page does give a link, fetches it.
     runRow("b.zip");
     ASSERT_EQ(component.jobs.size(), 2u);
     EXPECT_EQ(component.jobs[1].fileName, "/dl/b.zip");

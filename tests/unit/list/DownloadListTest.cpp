@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 using torvaline::DownloadList;
@@ -59,4 +62,45 @@ TEST(DownloadList, ObserverHearsOnlyRealChanges) {
     list.setRowCount(4);
     list.setRowCount(2);
     EXPECT_EQ(events, (std::vector<std::string>{"ins 1-3", "cell 1,1", "rem 2-3"}));
+}
+
+// Every way rows come, go and move keeps each row's id with the row, never gives an id twice,
+// and tells the row observer exactly once per row.
+TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
+    DownloadList list;
+    std::vector<std::string> told;
+    DownloadList::RowIdObserver o;
+    o.added = [&](std::uint64_t id, int row) {
+        told.push_back("+" + std::to_string(id) + "@" + std::to_string(row));
+    };
+    o.removed = [&](std::uint64_t id) { told.push_back("-" + std::to_string(id)); };
+    o.moved = [&](std::uint64_t id, int from, int to) {
+        told.push_back(std::to_string(id) + ":" + std::to_string(from) + ">" + std::to_string(to));
+    };
+    list.setRowIdObserver(o);
+    list.appendRows({DownloadList::Row{}, DownloadList::Row{}});
+    list.setRowCount(4);
+    const std::uint64_t a = list.id(1), b = list.id(2), c = list.id(3);
+    EXPECT_TRUE(a != 0 && a != b && b != c && a != c);
+    EXPECT_EQ(list.id(0) == a || list.id(0) == b || list.id(0) == c, false);
+    EXPECT_EQ(told, (std::vector<std::string>{"+" + std::to_string(a) + "@1",
+                                              "+" + std::to_string(b) + "@2",
+                                              "+" + std::to_string(c) + "@3"}));
+    told.clear();
+    list.swapRows(1, 3);
+    EXPECT_EQ(list.id(1), c);
+    EXPECT_EQ(list.rowOf(a), 3);
+    EXPECT_EQ(told,
+              (std::vector<std::string>{std::to_string(a) + ":1>3", std::to_string(c) + ":3>1"}));
+    told.clear();
+    list.removeRow(2);
+    EXPECT_EQ(list.rowOf(b), -1);
+    EXPECT_EQ(list.rowOf(a), 2);
+    list.setRowCount(1); // Clear List
+    EXPECT_EQ(told, (std::vector<std::string>{"-" + std::to_string(b), "-" + std::to_string(c),
+                                              "-" + std::to_string(a)}));
+    list.setRowCount(2);
+    EXPECT_GT(list.id(1), std::max({a, b, c})); // a new row, a new id
+    EXPECT_EQ(list.id(5), 0u);
+    EXPECT_EQ(list.rowOf(0), -1);
 }
