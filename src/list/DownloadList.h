@@ -77,6 +77,12 @@ public:
 
     void setObserver(Observer observer) { m_observer = std::move(observer); }
 
+    // Names the hoster of a new row's link for its "Host" cell (the hoster profiles do); unset,
+    // HostName of the link list does.
+    using HostNamer = std::function<std::string(const std::string& link)>;
+    void setHostNamer(HostNamer namer) { m_hostNamer = std::move(namer); }
+    const HostNamer& hostNamer() const { return m_hostNamer; }
+
 private:
     struct Entry {
         Row cells;
@@ -87,6 +93,7 @@ private:
 
     std::vector<Entry> m_rows;
     Observer m_observer;
+    HostNamer m_hostNamer;
 };
 
 } // namespace torvaline
