@@ -39,6 +39,7 @@ const HosterProfile& PageRules::chooseProfile() {
 
 void PageRules::Memo2Change() {
     const HosterProfile& profile = chooseProfile();
+    m_lastFound = nullptr;
     for (const ProfileMessage& r : profile.messages) {
         if (m_p.state.PageHandled)
             return;
@@ -79,6 +80,7 @@ void PageRules::apply(const ProfileMessage& r) {
     const std::size_t p = find(r.marker, group);
     if (p == 0)
         return;
+    m_lastFound = &r;
     CycleState& s = m_p.state;
     // What an exact marker's number is read from; a pattern's capture group is the number.
     const auto read = [&] {

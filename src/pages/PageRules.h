@@ -53,6 +53,8 @@ public:
     }
     // The profile of the current row, as the last run of the rules chose it.
     const HosterProfile& profile() const { return *m_profile; }
+    // The message the last run of the rules found last; null when none was found.
+    const ProfileMessage* lastFound() const { return m_lastFound; }
     // Chooses the current row's profile anew (from its Host cell and link).
     const HosterProfile& chooseProfile();
 
@@ -93,6 +95,7 @@ private:
     HosterProfiles m_compiled;
     const HosterProfiles* m_profiles = &m_compiled;
     const HosterProfile* m_profile = nullptr;
+    const ProfileMessage* m_lastFound = nullptr;
     std::function<std::shared_ptr<Document>()> m_document;
 };
 
