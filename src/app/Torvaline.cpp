@@ -5,10 +5,14 @@
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
+#include "cycle/TorvalineCore.h"
 #include "headless/CommandLine.h"
 #include "headless/HeadlessRun.h"
+#include "hosters/HosterCheck.h"
+#include "hosters/ProfileLoader.h"
 #include "list/AppTitle.h"
 #include "list/DownloadFolder.h"
+#include "pages/HosterProfiles.h"
 
 #ifdef _WIN32
 #include "adapters/windows/WindowsShutdown.h"
@@ -28,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 namespace {
 
@@ -66,6 +71,33 @@ bool progressLineWanted() {
 #endif
 }
 
+// The user's profiles, those of --hosters, then the built-in ones; what was refused is told on
+// standard error, and the program goes on without it.
+HosterProfiles loadProfiles(const CommandLine& line) {
+    std::vector<std::string> dirs{UserHostersDir()};
+    for (const QString& dir : line.hosterDirs)
+        dirs.push_back(fileName(dir));
+    HosterLoad load = LoadHosters(dirs);
+    for (const std::string& problem : load.problems)
+        std::fprintf(stderr, "torvaline: hoster profile refused: %s\n", problem.c_str());
+    for (const std::string& notice : load.notices)
+        std::fprintf(stderr, "torvaline: hoster profile %s\n", notice.c_str());
+    return HosterProfiles(std::move(load.profiles));
+}
+
+int checkHosters(const CommandLine& line) {
+    HosterLoad load;
+    if (line.checkDir.isEmpty()) {
+        std::vector<std::string> dirs{UserHostersDir()};
+        for (const QString& dir : line.hosterDirs)
+            dirs.push_back(fileName(dir));
+        load = LoadHosters(dirs);
+    } else {
+        load = LoadHosters({fileName(line.checkDir)}, false);
+    }
+    return CheckHosters(load.profiles, load.problems, std::cout) ? 0 : 1;
+}
+
 int runHeadless(int argc, char* argv[], const CommandLine& line) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("torvaline"));
@@ -75,6 +107,8 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     options.folder = line.folder.isEmpty() ? DefaultFolder::path() : fileName(line.folder);
     options.decimalSeparator = decimalSeparator();
     options.progressLine = progressLineWanted();
+    const HosterProfiles profiles = loadProfiles(line);
+    options.profiles = &profiles;
     HeadlessRun run(options);
     return run.exec();
 }
@@ -91,6 +125,7 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
         builtIn.addFile(QStringLiteral(":/icons/%1/torvaline.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(AppId), builtIn));
 
+    const HosterProfiles profiles = loadProfiles(line);
     QtDialogs qtDialogs;
     PresetOpenDialogs dialogs(qtDialogs);
     QtShell shell;
@@ -108,6 +143,7 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
 #endif
     options.notifier = &notifier;
     TorvalineApp program(dialogs, shell, shutdownService, options);
+    program.core().setProfiles(&profiles);
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();
@@ -152,6 +188,8 @@ int main(int argc, char* argv[]) {
     case CommandLine::Action::Error:
         std::fputs(bytes(line.text).c_str(), stderr);
         return line.exitCode;
+    case CommandLine::Action::CheckHosters:
+        return checkHosters(line);
     case CommandLine::Action::Run:
         break;
     }

@@ -255,6 +255,7 @@ void DownloadCycle::Timer1Timer() {
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
+    m_p.component.PostData = s.FinalPostData;
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
     m_p.component.Resume = takeRetryPartial(m_p.component.FileName);
     m_p.component.Start();

@@ -117,7 +117,17 @@ void TorvalineCore::tellProgress(std::uint32_t receivedKiB, std::uint32_t expect
         m_rowEvents.rowProgress(e);
 }
 
+void TorvalineCore::setProfiles(const HosterProfiles* profiles) {
+    m_pages.setProfiles(profiles);
+    if (profiles)
+        m_p.list.setHostNamer(
+            [profiles](const std::string& link) { return profiles->hostName(link); });
+    else
+        m_p.list.setHostNamer(nullptr);
+}
+
 TorvalineCore::~TorvalineCore() {
+    m_p.list.setHostNamer(nullptr);
     // A retry that will never come leaves no partial file behind in the download folder.
     m_cycle.discardRetryPartial();
     m_p.list.setRowIdObserver({});

@@ -70,6 +70,10 @@ public:
     void StartDownload1Click() { m_cycle.StartDownload1Click(); }
     void StopDownExecute() { m_cycle.StopDownExecute(); }
 
+    // The hoster profiles the rows are handled by and named after in the Host column (they must
+    // outlive this object); null: the two compiled-in hosters, named as they always were.
+    void setProfiles(const HosterProfiles* profiles);
+
     // Called after the shutdown check each time the list is found done (its last row closed,
     // or Start Download pressed on a finished list).
     void setOnListDone(std::function<void()> onListDone) { m_onListDone = std::move(onListDone); }

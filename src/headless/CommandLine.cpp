@@ -62,6 +62,12 @@ QString CommandLine::helpText() {
         "                    print what happens and exit when the list is done:\n"
         "                    0 when every row completed, 1 otherwise, 130 or 143 when\n"
         "                    stopped by SIGINT or SIGTERM.\n"
+        "  --hosters DIR     Also read the hoster profiles (*.toml) in DIR, after those in\n"
+        "                    $XDG_CONFIG_HOME/torvaline/hosters.\n"
+        "  --check-hosters [DIR]\n"
+        "                    Run the test pages of the hoster profiles in DIR (or of every\n"
+        "                    profile in use), print one line a page and exit: 0 when all\n"
+        "                    hold, 1 otherwise.\n"
         "\n"
         "A command line the program cannot follow ends it with status 2.\n");
 }
@@ -78,13 +84,28 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption folder(FolderOption, {}, QStringLiteral("DIR"));
     const QCommandLineOption start(StartOption, {});
     const QCommandLineOption headless(HeadlessOption, {});
-    parser.addOptions({help, version, folder, start, headless});
+    const QCommandLineOption hosters(QStringLiteral("hosters"), {}, QStringLiteral("DIR"));
+    parser.addOptions({help, version, folder, start, headless, hosters});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
     QStringList args = arguments;
     if (args.isEmpty())
         args << QStringLiteral("torvaline");
+    // Its folder is optional, which the parser cannot express: taken out first.
+    bool checkHosters = false;
+    QString checkDir;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] != QStringLiteral("--check-hosters"))
+            continue;
+        checkHosters = true;
+        if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-'))) {
+            checkDir = args[i + 1];
+            args.removeAt(i + 1);
+        }
+        args.removeAt(i);
+        --i;
+    }
     if (!parser.parse(args))
         return failure(parser.errorText());
 
@@ -105,6 +126,18 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         line.folder = parser.value(folder);
         if (line.folder.isEmpty())
             return failure(QStringLiteral("--folder needs a folder"));
+    }
+    line.hosterDirs = parser.values(hosters);
+    for (const QString& dir : line.hosterDirs) {
+        if (!QFileInfo(dir).isDir())
+            return failure(QStringLiteral("hoster folder \"%1\" is not a folder").arg(dir));
+    }
+    if (checkHosters) {
+        if (!checkDir.isEmpty() && !QFileInfo(checkDir).isDir())
+            return failure(QStringLiteral("hoster folder \"%1\" is not a folder").arg(checkDir));
+        line.action = Action::CheckHosters;
+        line.checkDir = checkDir;
+        return line;
     }
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);

@@ -11,10 +11,11 @@ namespace torvaline {
 // answered before a window (or a display) is needed.
 struct CommandLine {
     enum class Action {
-        Run,     // the window, or the headless run
-        Help,    // print `text` on standard output, exit 0
-        Version, // likewise
-        Error    // print `text` on standard error, exit `exitCode`
+        Run,          // the window, or the headless run
+        Help,         // print `text` on standard output, exit 0
+        Version,      // likewise
+        CheckHosters, // run the hoster profiles' test pages, print the outcome
+        Error         // print `text` on standard error, exit `exitCode`
     };
 
     Action action = Action::Run;
@@ -25,6 +26,10 @@ struct CommandLine {
     QString folder; // empty: the program's default
     bool start = false;
     bool headless = false;
+    // Folders of hoster profiles besides the user's own (--hosters, in the order given).
+    QStringList hosterDirs;
+    // --check-hosters DIR: the profiles of that folder alone; empty: every profile in use.
+    QString checkDir;
 
     // arguments[0] is the program as started. List files are checked to be readable files.
     static CommandLine parse(const QStringList& arguments);

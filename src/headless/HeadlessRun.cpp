@@ -14,6 +14,7 @@
 #include "list/DownloadList.h"
 #include "list/ListFile.h"
 #include "list/StatusBar.h"
+#include "pages/HosterProfiles.h"
 #include "platform/Browser.h"
 #include "platform/ShutdownNotice.h"
 #include "platform/ShutdownService.h"
@@ -132,6 +133,9 @@ HeadlessRun::~HeadlessRun() {
 int HeadlessRun::exec() {
     m_parts = std::make_unique<Parts>();
     Parts& p = *m_parts;
+    if (const HosterProfiles* profiles = m_options.profiles)
+        p.list.setHostNamer(
+            [profiles](const std::string& link) { return profiles->hostName(link); });
 
     for (const std::string& file : m_options.listFiles) {
         try {
@@ -165,6 +169,7 @@ int HeadlessRun::exec() {
     p.report = std::make_unique<RunReport>(
         p.list, p.core->rowEvents(),
         RunReport::Options{m_options.out, m_options.progressLine, m_options.decimalSeparator});
+    p.core->setProfiles(m_options.profiles);
     p.core->cycle().setUnattended(true);
     p.core->setOnListDone([this] { finish(); });
 

@@ -8,6 +8,8 @@
 
 namespace torvaline {
 
+class HosterProfiles;
+
 // The download list run without a window: the very same core as the window (cycle, page rules,
 // browser, transfers) over Qt's event loop, timers and clock, with a QCoreApplication and no
 // display. It reports through RunReport, marks rows that would wait for a user as failed, never
@@ -26,6 +28,9 @@ public:
         // A row at rest this long (no page loading, no wait, no countdown, no transfer) leads
         // nowhere: a page without anything to act on. It is failed and the run goes on.
         std::chrono::milliseconds stallLimit{5000};
+        // The hoster profiles rows are handled by; null: the compiled-in ones. Must outlive
+        // the run.
+        const HosterProfiles* profiles = nullptr;
     };
 
     // The exit statuses besides 0 (every row completed) and 1 (some did not).

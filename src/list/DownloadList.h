@@ -92,6 +92,11 @@ public:
         std::function<void(std::uint64_t id, int from, int to)> moved;
     };
     void setRowIdObserver(RowIdObserver observer) { m_idObserver = std::move(observer); }
+    // Names the hoster of a new row's link for its "Host" cell (the hoster profiles do); unset,
+    // HostName of the link list does.
+    using HostNamer = std::function<std::string(const std::string& link)>;
+    void setHostNamer(HostNamer namer) { m_hostNamer = std::move(namer); }
+    const HostNamer& hostNamer() const { return m_hostNamer; }
 
 private:
     struct Entry {
@@ -108,6 +113,7 @@ private:
     Observer m_observer;
     RowIdObserver m_idObserver;
     std::uint64_t m_nextId = 1;
+    HostNamer m_hostNamer;
 };
 
 } // namespace torvaline

@@ -36,7 +36,8 @@ void AppendLinks(DownloadList& grid, std::vector<std::string> lines) {
     std::vector<DownloadList::Row> rows(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         DownloadList::Row& row = rows[i];
-        row[DownloadList::Host] = HostName(lines[i]);
+        row[DownloadList::Host] =
+            grid.hostNamer() ? grid.hostNamer()(lines[i]) : HostName(lines[i]);
         row[DownloadList::URL] = std::move(lines[i]);
         row[DownloadList::Status] = StatusWaiting;
     }

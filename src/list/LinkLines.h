@@ -16,7 +16,7 @@ std::string HostName(const std::string& line);
 std::vector<std::string> SplitTypedLinks(const std::string& text);
 
 // Appends one row per line after the last row: "URL" exactly as given, "Status" "Waiting...",
-// "Host" from HostName, the other cells empty.
+// "Host" from the list's host namer (HostName when it has none), the other cells empty.
 void AppendLinks(DownloadList& grid, std::vector<std::string> lines);
 
 } // namespace torvaline

@@ -10,15 +10,8 @@ namespace {
 // The marker plus 150 characters: the longest piece of page text a link is cut from.
 constexpr std::size_t PieceLength = 162;
 
-struct LinkShape {
-    std::string_view marker;
-    std::string_view startMark;
-    std::string_view endMark;
-    bool trimTail;
-};
-
-constexpr LinkShape RapidShareForm{"action=\"http", "action=\"", "\" method", false};
-constexpr LinkShape FourSharedAnchor{"A href=\"http", "A href=\"", "onclick", true};
+constexpr CutShape RapidShareForm{"action=\"http", "action=\"", "\" method", PieceLength, false};
+constexpr CutShape FourSharedAnchor{"A href=\"http", "A href=\"", "onclick", PieceLength, true};
 
 // The anchor cut runs up to "onclick" and so keeps the attribute's closing quote and the
 // blanks in front of the next attribute; a link ending in them could never be fetched.
@@ -31,7 +24,9 @@ std::string trimAnchorTail(std::string link) {
     return link;
 }
 
-void extract(const PageText& page, CycleState& state, const LinkShape& shape) {
+} // namespace
+
+void CutFinalURL(const PageText& page, CycleState& state, const CutShape& shape) {
     const std::string& text = page.text();
     const std::size_t start = page.searchStart();
     const std::size_t at = start < text.size() ? text.find(shape.marker, start) : std::string::npos;
@@ -39,7 +34,7 @@ void extract(const PageText& page, CycleState& state, const LinkShape& shape) {
         state.PageHandled = false;
         return;
     }
-    const std::string_view piece = std::string_view(text).substr(at, PieceLength);
+    const std::string_view piece = std::string_view(text).substr(at, shape.piece);
     std::string link = URLCopy(piece, shape.startMark, shape.endMark);
     if (shape.trimTail)
         link = trimAnchorTail(std::move(link));
@@ -50,8 +45,6 @@ void extract(const PageText& page, CycleState& state, const LinkShape& shape) {
     state.FinalLinkFresh = !state.FinalURL.empty() && named;
     state.PageHandled = true;
 }
-
-} // namespace
 
 std::string URLCopy(std::string_view text, std::string_view startMark, std::string_view endMark) {
     const std::size_t endAt = text.find(endMark);
@@ -72,11 +65,11 @@ void GetFileName(std::string_view link, char delimiter, CycleState& state) {
 }
 
 void FindFinalURL(const PageText& page, CycleState& state) {
-    extract(page, state, RapidShareForm);
+    CutFinalURL(page, state, RapidShareForm);
 }
 
 void Find4sharedFinalURL(const PageText& page, CycleState& state) {
-    extract(page, state, FourSharedAnchor);
+    CutFinalURL(page, state, FourSharedAnchor);
 }
 
 } // namespace torvaline

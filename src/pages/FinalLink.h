@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,18 @@ void GetFileName(std::string_view link, char delimiter, CycleState& state);
 // FinalLinkFresh becomes true only when both a link and its file name were cut from this page.
 // FindFinalURL reads the download form's address, Find4sharedFinalURL the download anchor's.
 void FindFinalURL(const PageText& page, CycleState& state);
+
+// The cut both of them make: the piece of `piece` characters from the marker's first
+// occurrence in the search region, then URLCopy of it; `trimTail` drops what an anchor cut
+// keeps in front of its end mark (blanks and the attribute's closing quote).
+struct CutShape {
+    std::string_view marker;
+    std::string_view startMark;
+    std::string_view endMark;
+    std::size_t piece;
+    bool trimTail;
+};
+void CutFinalURL(const PageText& page, CycleState& state, const CutShape& shape);
 void Find4sharedFinalURL(const PageText& page, CycleState& state);
 
 } // namespace torvaline

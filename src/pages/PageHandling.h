@@ -44,6 +44,9 @@ public:
     void clearPageText() { m_page.clear(); }
 
     PageText& page() { return m_page; }
+    PageRules& rules() { return m_rules; }
+    // The hoster profiles rows are handled by (they must outlive this); null: the compiled ones.
+    void setProfiles(const HosterProfiles* profiles) { m_rules.setProfiles(profiles); }
 
 private:
     PageText m_page;

@@ -3,7 +3,9 @@
 #include "pages/ConversionError.h"
 #include "pages/FinalLink.h"
 #include "pages/PageText.h"
+#include "pages/ProfileQueries.h"
 #include "pages/TimeText.h"
+#include "platform/Browser.h"
 #include "platform/Clock.h"
 #include "platform/Timer.h"
 #include "state/CycleState.h"
@@ -12,61 +14,33 @@
 
 namespace torvaline {
 
-// A hoster message and what it sets in motion. Each rule looks for its marker from the page's
-// search start; what it reads lies right behind the marker, `skip` characters on.
-struct PageRules::Rule {
-    enum class Reaction {
-        BadLink,      // the cycle's bad-link step
-        MinutesAbout, // a wait in minutes, read up to the "m" of its unit, on Timer2
-        Minutes,      // a wait in minutes, read as it stands, on Timer2
-        FixedMinutes, // a wait the message does not spell out, on Timer2
-        Countdown,    // the seconds before the direct link, read up to ";", on Timer1
-    };
-    std::string_view name;
-    std::string_view marker;
-    Reaction reaction;
-    std::size_t skip = 0;
-    std::size_t length = 0; // how many characters are read
-    char minutes = 0;       // the wait of FixedMinutes
-};
-
 namespace {
 
-using Rule = PageRules::Rule;
-using R = Rule::Reaction;
-
-// Tried in this order on every change of the page text, until one acts. Name, marker, reaction,
-// then for the rules that read a number: characters skipped behind the marker, characters read;
-// for a fixed wait: its minutes.
-constexpr Rule kRules[] = {
-    {"FindFileError", "This file is suspected to contain illegal", R::BadLink},
-    {"FindError", "The file could not be found. Please check the download link.", R::BadLink},
-    {"TryAgainAbout", "Or try again in about", R::MinutesAbout, 1, 18},
-    {"TryAgain", "try again in", R::MinutesAbout, 1, 9},
-    {"FindSlots", "Unfortunately right now our servers are over", R::FixedMinutes, 0, 0, '2'},
-    // One character only: a wait of 15 minutes reads as 1.
-    {"FindWait", "Unfortunately you will have to wait", R::Minutes, 1, 1},
-    {"FindStill", "var c=", R::Countdown, 0, 4},
-    {"FindAbout", "again in about", R::MinutesAbout, 1, 11},
-    {"FindReach", "You have reached the download limit for free-users", R::FixedMinutes, 0, 0, '1'},
-};
-
-consteval const Rule& rule(std::string_view name) {
-    for (const Rule& r : kRules) {
-        if (r.name == name)
-            return r;
-    }
-    throw "no page rule of that name";
-}
+using R = ProfileMessage::Reaction;
+using C = ProfileMessage::Cut;
 
 } // namespace
 
 PageRules::PageRules(Ports ports, Hooks hooks)
     : m_p(ports)
-    , m_hooks(std::move(hooks)) {}
+    , m_hooks(std::move(hooks))
+    , m_profile(&m_compiled.forRow({}, {})) {}
+
+void PageRules::setProfiles(const HosterProfiles* profiles) {
+    m_profiles = profiles ? profiles : &m_compiled;
+    m_profile = &m_profiles->forRow({}, {});
+}
+
+const HosterProfile& PageRules::chooseProfile() {
+    const std::string host = m_hooks.currentHost ? m_hooks.currentHost() : std::string();
+    m_profile = &m_profiles->forRow(host, m_p.state.CurrentURL);
+    return *m_profile;
+}
 
 void PageRules::Memo2Change() {
-    for (const Rule& r : kRules) {
+    const HosterProfile& profile = chooseProfile();
+    m_lastFound = nullptr;
+    for (const ProfileMessage& r : profile.messages) {
         if (m_p.state.PageHandled)
             return;
         apply(r);
@@ -75,10 +49,18 @@ void PageRules::Memo2Change() {
         m_hooks.freeUserStep();
 }
 
-std::size_t PageRules::find(std::string_view marker) {
+std::size_t PageRules::find(const Marker& marker, std::string& group) {
     const std::string& text = m_p.page.text();
     const std::size_t start = m_p.page.searchStart();
-    const std::size_t at = start < text.size() ? text.find(marker, start) : std::string::npos;
+    std::size_t at = std::string::npos;
+    if (start < text.size()) {
+        if (marker.pattern) {
+            if (!marker.pattern->search(text, start, at, group))
+                at = std::string::npos;
+        } else {
+            at = text.find(marker.text, start);
+        }
+    }
     if (at == std::string::npos) {
         m_p.state.PageHandled = false;
         return 0;
@@ -93,33 +75,44 @@ std::string PageRules::cut(std::size_t from, std::size_t n) const {
     return text.substr(from - 1, n);
 }
 
-void PageRules::apply(const Rule& r) {
-    const std::size_t p = find(r.marker);
+void PageRules::apply(const ProfileMessage& r) {
+    std::string group;
+    const std::size_t p = find(r.marker, group);
     if (p == 0)
         return;
+    m_lastFound = &r;
     CycleState& s = m_p.state;
+    // What an exact marker's number is read from; a pattern's capture group is the number.
+    const auto read = [&] {
+        if (r.marker.pattern)
+            s.WaitText = group;
+        else
+            s.WaitText = cut(p + r.marker.text.size() + r.skip, r.length);
+        // A number read as it stands leaves WaitNumber alone.
+        if (r.marker.pattern)
+            s.WaitNumber = group;
+        else if (r.cut == C::BeforeM)
+            GetTimeAbout();
+        else if (r.cut == C::BeforeSemi)
+            GetTime();
+    };
     switch (r.reaction) {
-    case R::BadLink:
+    case R::Missing:
         if (m_hooks.DeleteURLError)
             m_hooks.DeleteURLError();
         return;
-    case R::MinutesAbout:
-        s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
-        GetTimeAbout();
-        waitMinutes(s.WaitNumber);
+    case R::WaitMinutes:
+        read();
+        // A number read as it stands is also the text the wait shows.
+        waitMinutes(!r.marker.pattern && r.cut == C::AsRead ? s.WaitText : s.WaitNumber);
         return;
-    case R::Minutes:
-        s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
-        waitMinutes(s.WaitText);
-        return;
-    case R::FixedMinutes:
-        // Built, not assigned from a literal: GCC 12 at -O3 warns falsely (-Wrestrict) on that.
-        s.WaitText = std::string(1, r.minutes);
+    case R::FixedWait:
+    case R::Limit:
+        s.WaitText = std::to_string(r.minutes);
         waitMinutes(s.WaitText);
         return;
     case R::Countdown:
-        s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
-        GetTime();
+        read();
         armCountdown();
         return;
     }
@@ -130,27 +123,40 @@ void PageRules::armCountdown() {
     // The countdown is armed even when no link is found; the cycle must then know that the
     // link it holds belongs to an earlier page.
     s.FinalLinkFresh = false;
-    if (m_hooks.currentHost && m_hooks.currentHost() == FourSharedHost)
-        Find4sharedFinalURL(m_p.page, s);
-    else
-        FindFinalURL(m_p.page, s);
+    s.FinalPostData.clear();
+    std::shared_ptr<Document> document;
+    if (m_profile->link.from != LinkSource::From::Cut || !m_profile->fileName.control.empty()) {
+        if (m_document)
+            document = m_document();
+    }
+    FindProfileLink(*m_profile, m_p.page, document.get(), s);
     armSpan(StrToInt(s.WaitNumber), s.CountdownText);
     s.PhaseStart = m_p.clock.timeOfDay();
     m_p.timer1.setEnabled(true);
     s.PageHandled = true;
 }
 
+void PageRules::applyNamed(std::string_view name) {
+    const HosterProfile& profile = chooseProfile();
+    for (const ProfileMessage& r : profile.messages) {
+        if (r.name == name) {
+            apply(r);
+            return;
+        }
+    }
+}
+
 // Each rule alone, by name, as the cycle and the tests call them.
 // clang-format off
-void PageRules::FindFileError() { apply(rule("FindFileError")); }
-void PageRules::FindError() { apply(rule("FindError")); }
-void PageRules::TryAgainAbout() { apply(rule("TryAgainAbout")); }
-void PageRules::TryAgain() { apply(rule("TryAgain")); }
-void PageRules::FindSlots() { apply(rule("FindSlots")); }
-void PageRules::FindWait() { apply(rule("FindWait")); }
-void PageRules::FindStill() { apply(rule("FindStill")); }
-void PageRules::FindAbout() { apply(rule("FindAbout")); }
-void PageRules::FindReach() { apply(rule("FindReach")); }
+void PageRules::FindFileError() { applyNamed("FindFileError"); }
+void PageRules::FindError() { applyNamed("FindError"); }
+void PageRules::TryAgainAbout() { applyNamed("TryAgainAbout"); }
+void PageRules::TryAgain() { applyNamed("TryAgain"); }
+void PageRules::FindSlots() { applyNamed("FindSlots"); }
+void PageRules::FindWait() { applyNamed("FindWait"); }
+void PageRules::FindStill() { applyNamed("FindStill"); }
+void PageRules::FindAbout() { applyNamed("FindAbout"); }
+void PageRules::FindReach() { applyNamed("FindReach"); }
 // clang-format on
 
 void PageRules::GetTimeAbout() {

@@ -1,21 +1,26 @@
 #pragma once
 
+#include "pages/HosterProfiles.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace torvaline {
 
 class Clock;
+class Document;
 class PageText;
 class Timer;
 struct CycleState;
 
 // The hoster's messages recognised in the page text, and what each of them sets in motion:
 // a bad link for the cycle, a retry wait on Timer2, or the countdown on Timer1. Runs on every
-// real change of the page text, in a fixed order, while no earlier rule has acted.
+// real change of the page text, in the order of the row's hoster profile, while no earlier
+// rule has acted. Without profiles of its own it knows the two compiled-in hosters.
 class PageRules final {
 public:
     struct Ports {
@@ -37,10 +42,21 @@ public:
     // The "Host" text of rows whose countdown page carries the download anchor.
     static constexpr std::string_view FourSharedHost = "4Shared";
 
-    // One hoster message: its marker, what is read behind it, and what it arms.
-    struct Rule;
-
     PageRules(Ports ports, Hooks hooks);
+
+    // The profiles rows are handled by; they must outlive the rules. Null: the compiled ones.
+    void setProfiles(const HosterProfiles* profiles);
+    // The parsed page, for the profiles that read their link or file name from its forms and
+    // anchors.
+    void setDocument(std::function<std::shared_ptr<Document>()> document) {
+        m_document = std::move(document);
+    }
+    // The profile of the current row, as the last run of the rules chose it.
+    const HosterProfile& profile() const { return *m_profile; }
+    // The message the last run of the rules found last; null when none was found.
+    const ProfileMessage* lastFound() const { return m_lastFound; }
+    // Chooses the current row's profile anew (from its Host cell and link).
+    const HosterProfile& chooseProfile();
 
     // The change handler of the page text. A ConversionError ends the chain and propagates.
     void Memo2Change();
@@ -61,12 +77,13 @@ public:
     void GetTime();
 
 private:
-    void apply(const Rule& rule);
+    void apply(const ProfileMessage& rule);
+    void applyNamed(std::string_view name);
     // Reads the direct link and arms Timer1 with the countdown in WaitNumber.
     void armCountdown();
     // 1-based position in the whole text of the marker's first occurrence in the search
     // region; 0 (and PageHandled cleared) when it is not there.
-    std::size_t find(std::string_view marker);
+    std::size_t find(const Marker& marker, std::string& group);
     // Up to n characters from 1-based position from; fewer where the text ends.
     std::string cut(std::size_t from, std::size_t n) const;
     void waitMinutes(const std::string& number);
@@ -75,6 +92,11 @@ private:
 
     Ports m_p;
     Hooks m_hooks;
+    HosterProfiles m_compiled;
+    const HosterProfiles* m_profiles = &m_compiled;
+    const HosterProfile* m_profile = nullptr;
+    const ProfileMessage* m_lastFound = nullptr;
+    std::function<std::shared_ptr<Document>()> m_document;
 };
 
 } // namespace torvaline

@@ -4,6 +4,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace torvaline {
 
@@ -30,6 +31,37 @@ public:
     virtual std::string elementValue(int form, int element) const = 0;
     // Clicks the element; a submit control submits its form through the browser.
     virtual void click(int form, int element) = 0;
+
+    // What the hoster profiles query besides. A document that cannot answer throws DomError.
+    // The element's attribute (e.g. "name", "id"); empty when it has none.
+    virtual std::string elementAttribute(int form, int element, const std::string& name) const {
+        (void)form, (void)element, (void)name;
+        throw DomError("elementAttribute");
+    }
+    // The form's address as a submission resolves it.
+    virtual std::string formAction(int form) const {
+        (void)form;
+        throw DomError("action");
+    }
+    // The hrefs of the page's anchors in document order, resolved against the page.
+    virtual std::vector<std::string> anchorHrefs() const { throw DomError("links"); }
+    // The request that submitting the form would send, without sending it; the submitter is the
+    // form's first submit control. Throws when the form cannot be submitted.
+    struct Post {
+        std::string method;
+        std::string url;
+        std::string body;
+        std::string contentType;
+    };
+    virtual Post formPost(int form) const {
+        (void)form;
+        throw DomError("submit");
+    }
+    // Submits the form through the browser as its first submit control would.
+    virtual void submitForm(int form) {
+        (void)form;
+        throw DomError("submit");
+    }
 };
 
 struct DocumentCompleteEvent {

@@ -73,6 +73,17 @@ public:
                             TransferCallback& callback) {
         return transfer(url, targetPath, PartialFile{}, callback);
     }
+    // The same, but `postData` (form data, URL-encoded) is posted to `url`, whose answer
+    // redirects to the file: how some hosters hand out their links. A facility that cannot
+    // post fails the transfer.
+    virtual TransferResult transferPost(const std::string& url, const std::string& postData,
+                                        const std::string& targetPath, const PartialFile& resume,
+                                        TransferCallback& callback) {
+        (void)url, (void)postData, (void)targetPath, (void)resume;
+        TransferResult result(TransferOutcome::Failed, "This transfer cannot post a form.");
+        callback.onStop(result);
+        return result;
+    }
     // Removes a kept partial file that no attempt will continue: only a regular file of the
     // transfer's own temporary naming, never a link or anything else under that path.
     virtual void discardPartial(const PartialFile& partial) = 0;

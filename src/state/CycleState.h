@@ -22,6 +22,9 @@ struct CycleState {
     // The direct link and file name cut from the countdown page.
     std::string FinalURL;
     std::string FinalFileName;
+    // The form data the direct link must be posted with (a profile whose link is the answer
+    // to a posted form); empty: the link is fetched as it stands.
+    std::string FinalPostData;
     // True only while FinalURL/FinalFileName were cut from the countdown page now being
     // counted down: the countdown rule clears it before it extracts, the extraction sets it
     // when it cut a link, and the cycle clears it when it hands the link to a transfer. A

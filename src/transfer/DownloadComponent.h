@@ -15,6 +15,8 @@ public:
 
     std::string UrlToDownload;
     std::string FileName;
+    // Form data to post to UrlToDownload (its answer redirects to the file); empty: a GET.
+    std::string PostData;
     // The cycle's transfer flag: 1 from the transfer's start event until the cycle advances.
     std::int32_t Tag = 0;
 

@@ -45,6 +45,9 @@ public:
     ProgressDispatch progressDispatch;
     FinishDispatch finishDispatch;
 
+    // Form data the transfer posts to its address; set before the worker runs.
+    void setPostData(std::string postData) { m_postData = std::move(postData); }
+
     // The body of the worker thread: one transfer, then one finish event whatever happened.
     void run();
 
@@ -78,6 +81,7 @@ private:
 
     const std::string m_url;
     const std::string m_targetPath;
+    std::string m_postData;
     std::shared_ptr<TransferFacility> m_facility;
     EventLoop& m_loop;
     std::shared_ptr<DownloadLink> m_link;

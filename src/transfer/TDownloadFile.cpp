@@ -55,6 +55,7 @@ void TDownloadFile::Start() {
     auto link = std::make_shared<DownloadLink>();
     auto worker =
         std::make_shared<DownloadThread>(UrlToDownload, FileName, resume, m_facility, m_loop, link);
+    worker->setPostData(PostData);
     // The dispatchers run on the GUI thread, the only thread that destroys the component, so
     // checking the link there is enough to know the component is still alive.
     worker->startDispatch = [this, link](DownloadThread& sender) {

@@ -320,6 +320,18 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions
 
 TransferResult CurlTransfer::transfer(const std::string& url, const std::string& targetPath,
                                       const PartialFile& resume, TransferCallback& callback) {
+    return perform(url, nullptr, targetPath, resume, callback);
+}
+
+TransferResult CurlTransfer::transferPost(const std::string& url, const std::string& postData,
+                                          const std::string& targetPath, const PartialFile& resume,
+                                          TransferCallback& callback) {
+    return perform(url, &postData, targetPath, resume, callback);
+}
+
+TransferResult CurlTransfer::perform(const std::string& url, const std::string* postData,
+                                     const std::string& targetPath, const PartialFile& resume,
+                                     TransferCallback& callback) {
     callback.onStart();
     TransferResult result{TransferOutcome::Failed, ""};
 
@@ -341,6 +353,12 @@ TransferResult CurlTransfer::transfer(const std::string& url, const std::string&
         char detail[CURL_ERROR_SIZE] = {};
         CURL* h = easy.get();
         curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        if (postData) {
+            // The answer's redirect to the file is followed with a GET, as a browser does.
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(postData->size()));
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, postData->c_str());
+        }
         CurlShare::restrictToWeb(h, m_options.maxRedirects);
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);

@@ -47,9 +47,15 @@ public:
     using TransferFacility::transfer;
     TransferResult transfer(const std::string& url, const std::string& targetPath,
                             const PartialFile& resume, TransferCallback& callback) override;
+    TransferResult transferPost(const std::string& url, const std::string& postData,
+                                const std::string& targetPath, const PartialFile& resume,
+                                TransferCallback& callback) override;
     void discardPartial(const PartialFile& partial) override;
 
 private:
+    TransferResult perform(const std::string& url, const std::string* postData,
+                           const std::string& targetPath, const PartialFile& resume,
+                           TransferCallback& callback);
     std::shared_ptr<CurlShare> m_share;
     CurlTransferOptions m_options;
 };

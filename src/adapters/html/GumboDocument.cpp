@@ -239,6 +239,94 @@ std::string GumboDocument::elementValue(int form, int element) const {
     return m_impl->value(m_impl->element(form, element));
 }
 
+namespace {
+
+// The form's first submit control that is not disabled, or null.
+const GumboNode* firstSubmitter(const std::vector<const GumboNode*>& elements) {
+    for (const GumboNode* e : elements) {
+        if (html::isSubmitControl(e) && !html::isDisabled(e))
+            return e;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+FormSubmission GumboDocument::submission(int form, const GumboNode* submitter) const {
+    const FormIndex& index = m_impl->formIndex();
+    const GumboNode* formNode = index.form(form);
+    ControlState state;
+    state.checked = [this](const GumboNode* n) { return m_impl->checked(n); };
+    state.value = [this](const GumboNode* n) { return m_impl->value(n); };
+    const auto entries = buildFormEntries(index.elements(form), submitter, state);
+    std::string baseUrl = m_impl->url;
+    if (const char* href = index.baseHref()) {
+        if (std::string resolved = resolveUrl(m_impl->url, href); !resolved.empty())
+            baseUrl = std::move(resolved);
+    }
+    return buildSubmission(formNode, submitter, entries, m_impl->url, baseUrl, makeBoundary());
+}
+
+std::string GumboDocument::elementAttribute(int form, int element, const std::string& name) const {
+    const char* v = html::attribute(m_impl->element(form, element), name.c_str());
+    return v == nullptr ? std::string() : std::string(v);
+}
+
+std::string GumboDocument::formAction(int form) const {
+    if (form < 0 || form >= m_impl->formIndex().formCount())
+        throw DomError("No form at index " + std::to_string(form));
+    return submission(form, firstSubmitter(m_impl->formIndex().elements(form))).url;
+}
+
+std::vector<std::string> GumboDocument::anchorHrefs() const {
+    std::vector<std::string> hrefs;
+    std::string baseUrl = m_impl->url;
+    if (const char* href = m_impl->formIndex().baseHref()) {
+        if (std::string resolved = resolveUrl(m_impl->url, href); !resolved.empty())
+            baseUrl = std::move(resolved);
+    }
+    // Depth first in document order, without recursion: the tree's depth is the page's.
+    std::vector<const GumboNode*> stack{m_impl->output->document};
+    while (!stack.empty()) {
+        const GumboNode* node = stack.back();
+        stack.pop_back();
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT &&
+            node->type != GUMBO_NODE_TEMPLATE)
+            continue;
+        if (html::isElement(node, GUMBO_TAG_A)) {
+            if (const char* href = html::attribute(node, "href")) {
+                std::string resolved = resolveUrl(baseUrl, href);
+                if (!resolved.empty() && urlScheme(resolved) != "javascript")
+                    hrefs.push_back(std::move(resolved));
+            }
+        }
+        const GumboVector& children = html::childrenOf(node);
+        for (unsigned i = children.length; i > 0; --i)
+            stack.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
+    }
+    return hrefs;
+}
+
+Document::Post GumboDocument::formPost(int form) const {
+    if (form < 0 || form >= m_impl->formIndex().formCount())
+        throw DomError("No form at index " + std::to_string(form));
+    const FormSubmission s = submission(form, firstSubmitter(m_impl->formIndex().elements(form)));
+    if (s.url.empty() || urlScheme(s.url) == "javascript")
+        throw DomError("The form cannot be submitted");
+    return {s.method, s.url, s.body, s.contentType};
+}
+
+void GumboDocument::submitForm(int form) {
+    if (form < 0 || form >= m_impl->formIndex().formCount())
+        throw DomError("No form at index " + std::to_string(form));
+    const GumboNode* submitter = firstSubmitter(m_impl->formIndex().elements(form));
+    const FormSubmission s = submission(form, submitter);
+    if (s.url.empty() || urlScheme(s.url) == "javascript")
+        return;
+    if (m_impl->submit)
+        m_impl->submit(s);
+}
+
 void GumboDocument::click(int form, int element) {
     const GumboNode* e = m_impl->element(form, element);
     if (html::isDisabled(e))
@@ -256,24 +344,12 @@ void GumboDocument::click(int form, int element) {
     }
     if (!html::isSubmitControl(e))
         return;
-    const FormIndex& index = m_impl->formIndex();
-    const GumboNode* formNode = index.form(form);
-    ControlState state;
-    state.checked = [this](const GumboNode* n) { return m_impl->checked(n); };
-    state.value = [this](const GumboNode* n) { return m_impl->value(n); };
-    const auto entries = buildFormEntries(index.elements(form), e, state);
-    std::string baseUrl = m_impl->url;
-    if (const char* href = index.baseHref()) {
-        if (std::string resolved = resolveUrl(m_impl->url, href); !resolved.empty())
-            baseUrl = std::move(resolved);
-    }
-    FormSubmission submission =
-        buildSubmission(formNode, e, entries, m_impl->url, baseUrl, makeBoundary());
+    const FormSubmission s = submission(form, e);
     // Script addresses are never run.
-    if (urlScheme(submission.url) == "javascript" || submission.url.empty())
+    if (urlScheme(s.url) == "javascript" || s.url.empty())
         return;
     if (m_impl->submit)
-        m_impl->submit(submission);
+        m_impl->submit(s);
 }
 
 } // namespace torvaline

@@ -3,6 +3,8 @@
 #include "adapters/html/FormSubmission.h"
 #include "platform/Browser.h"
 
+#include <gumbo.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,8 +33,14 @@ public:
     int formElementCount(int form) const override;
     std::string elementValue(int form, int element) const override;
     void click(int form, int element) override;
+    std::string elementAttribute(int form, int element, const std::string& name) const override;
+    std::string formAction(int form) const override;
+    std::vector<std::string> anchorHrefs() const override;
+    Post formPost(int form) const override;
+    void submitForm(int form) override;
 
 private:
+    FormSubmission submission(int form, const GumboNode* submitter) const;
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -1,0 +1,302 @@
+#include "hosters/BuiltinHosters.h"
+
+#include "hosters/ProfileLoader.h"
+
+#include <stdexcept>
+
+namespace torvaline {
+
+namespace {
+
+// The hoster the program was made for: its nine messages, in their order, with the cuts their
+// numbers were always read with, and the download form's address cut out of the page text.
+constexpr std::string_view kRapidShare = R"toml(
+name = "RapidShare"
+contains = ["rapidshare"]
+
+[[message]]
+name = "FindFileError"
+text = "This file is suspected to contain illegal"
+reaction = "missing"
+
+[[message]]
+name = "FindError"
+text = "The file could not be found. Please check the download link."
+reaction = "missing"
+
+[[message]]
+name = "TryAgainAbout"
+text = "Or try again in about"
+reaction = "wait"
+skip = 1
+length = 18
+cut = "before_m"
+
+[[message]]
+name = "TryAgain"
+text = "try again in"
+reaction = "wait"
+skip = 1
+length = 9
+cut = "before_m"
+
+[[message]]
+name = "FindSlots"
+text = "Unfortunately right now our servers are over"
+reaction = "fixed_wait"
+minutes = 2
+
+[[message]]
+# One character only: a wait of 15 minutes reads as 1.
+name = "FindWait"
+text = "Unfortunately you will have to wait"
+reaction = "wait"
+skip = 1
+length = 1
+
+[[message]]
+name = "FindStill"
+text = "var c="
+reaction = "countdown"
+length = 4
+cut = "before_semicolon"
+
+[[message]]
+name = "FindAbout"
+text = "again in about"
+reaction = "wait"
+skip = 1
+length = 11
+cut = "before_m"
+
+[[message]]
+name = "FindReach"
+text = "You have reached the download limit for free-users"
+reaction = "limit"
+minutes = 1
+
+[button]
+value = "Free user"
+
+[link]
+from = "cut"
+marker = 'action="http'
+start = 'action="'
+end = '" method'
+piece = 162
+
+[[test]]
+url = "http://rapidshare.example/files/1/demo.zip"
+html = '<html><body><p>The file could not be found. Please check the download link.</p></body></html>'
+reaction = "missing"
+
+[[test]]
+url = "http://rapidshare.example/files/1/demo.zip"
+html = '<html><body><p>Or try again in about 12 minutes.</p></body></html>'
+reaction = "wait"
+wait = 720
+
+[[test]]
+url = "http://rapidshare.example/files/1/demo.zip"
+html = '<html><body><p>Unfortunately right now our servers are overloaded.</p></body></html>'
+reaction = "wait"
+wait = 120
+
+[[test]]
+url = "http://rapidshare.example/files/1/demo.zip"
+html = '<html><body><p>You have reached the download limit for free-users.</p></body></html>'
+reaction = "limit"
+wait = 60
+
+[[test]]
+url = "http://rapidshare.example/files/1/demo.zip"
+html = '<html><body><form method="post" action="demo.zip"><input type="submit" name="free" value="Free user"></form></body></html>'
+reaction = "button"
+
+[[test]]
+url = "http://rapidshare.example/files/1/demo.zip"
+html = '<html><body><script>var c=45;</script><form name="dlf" action="http://rs1.rapidshare.example/files/1/demo.zip" method="post"><input type="submit" value="Download"></form></body></html>'
+reaction = "countdown"
+wait = 45
+link = "http://rs1.rapidshare.example/files/1/demo.zip"
+name = "demo.zip"
+)toml";
+
+// The second hoster: the same messages, and the download anchor's address.
+constexpr std::string_view kFourShared = R"toml(
+name = "4Shared"
+contains = ["4shared"]
+
+[[message]]
+name = "FindFileError"
+text = "This file is suspected to contain illegal"
+reaction = "missing"
+
+[[message]]
+name = "FindError"
+text = "The file could not be found. Please check the download link."
+reaction = "missing"
+
+[[message]]
+name = "TryAgainAbout"
+text = "Or try again in about"
+reaction = "wait"
+skip = 1
+length = 18
+cut = "before_m"
+
+[[message]]
+name = "TryAgain"
+text = "try again in"
+reaction = "wait"
+skip = 1
+length = 9
+cut = "before_m"
+
+[[message]]
+name = "FindSlots"
+text = "Unfortunately right now our servers are over"
+reaction = "fixed_wait"
+minutes = 2
+
+[[message]]
+name = "FindWait"
+text = "Unfortunately you will have to wait"
+reaction = "wait"
+skip = 1
+length = 1
+
+[[message]]
+name = "FindStill"
+text = "var c="
+reaction = "countdown"
+length = 4
+cut = "before_semicolon"
+
+[[message]]
+name = "FindAbout"
+text = "again in about"
+reaction = "wait"
+skip = 1
+length = 11
+cut = "before_m"
+
+[[message]]
+name = "FindReach"
+text = "You have reached the download limit for free-users"
+reaction = "limit"
+minutes = 1
+
+[button]
+value = "Free user"
+
+[link]
+# The cut runs up to "onclick"; trim drops the quote and blanks it keeps in front of it.
+from = "cut"
+marker = 'A href="http'
+start = 'A href="'
+end = "onclick"
+piece = 162
+trim = true
+
+[[test]]
+url = "http://www.4shared.example/file/1/song.mp3.html"
+html = '<html><body><script>var c=20;</script><a href="http://dc1.4shared.example/get/1/song.mp3" onclick="go()">Download</a></body></html>'
+reaction = "countdown"
+wait = 20
+link = "http://dc1.4shared.example/get/1/song.mp3"
+name = "song.mp3"
+)toml";
+
+// The commonest family of free hosters today: a "Free Download" button posting op=download1,
+// then a countdown in <span id="countdown"> and a second form (op=download2) whose answer
+// redirects to the file.
+constexpr std::string_view kFreeDownload = R"toml(
+name = "XFileSharing"
+# Links of these hosters end in a file code of 12 letters and digits, then maybe the name.
+url = '^https?://[^/?#]+/(?:[^?#]*/)?[0-9a-z]{12}(?:/[^/?#]*)?(?:[?#].*)?$'
+
+[[message]]
+text = "File Not Found"
+reaction = "missing"
+
+[[message]]
+pattern = 'You have to wait (\d+) minute'
+reaction = "wait"
+
+[[message]]
+text = "You have reached the download-limit"
+reaction = "limit"
+minutes = 60
+
+[[message]]
+pattern = '(?i)<span[^>]*\bid="countdown"[^>]*>\s*(\d+)\s*</span>'
+reaction = "countdown"
+
+[button]
+value = "Free Download"
+
+[link]
+from = "post_form"
+form = { name = "op", value = "download2" }
+
+[file_name]
+control = "fname"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><h2>File Not Found</h2></body></html>'
+reaction = "missing"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><div class="err">You have to wait 7 minutes, 12 seconds till next download</div></body></html>'
+reaction = "wait"
+wait = 420
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><div class="err">You have reached the download-limit: 1024 Mb for last 1 days</div></body></html>'
+reaction = "limit"
+wait = 3600
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><form method="POST" action=""><input type="hidden" name="op" value="download1"><input type="hidden" name="id" value="abcdef012345"><input type="submit" name="method_free" value="Free Download"></form></body></html>'
+reaction = "button"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>Wait <span id="countdown">30</span> seconds</p><form name="F1" method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="id" value="abcdef012345"><input type="hidden" name="fname" value="demo.bin"><input type="submit" id="btn_download" value="Create Download Link"></form></body></html>'
+reaction = "countdown"
+wait = 30
+link = "http://files.example/abcdef012345/demo.bin.html"
+name = "demo.bin"
+)toml";
+
+} // namespace
+
+const std::vector<BuiltinHosterText>& BuiltinHosterTexts() {
+    static const std::vector<BuiltinHosterText> texts{
+        {"built-in 4shared.toml", kFourShared},
+        {"built-in rapidshare.toml", kRapidShare},
+        {"built-in xfilesharing.toml", kFreeDownload},
+    };
+    return texts;
+}
+
+std::vector<HosterProfile> BuiltinHosters() {
+    std::vector<HosterProfile> profiles;
+    for (const BuiltinHosterText& t : BuiltinHosterTexts()) {
+        std::string error;
+        std::optional<HosterProfile> p = ParseProfile(t.toml, std::string(t.file), {}, error);
+        // Shipped with the program and checked by its tests: a failure is a build fault.
+        if (!p)
+            throw std::logic_error("built-in hoster profile: " + error);
+        p->origin = "built-in";
+        profiles.push_back(std::move(*p));
+    }
+    return profiles;
+}
+
+} // namespace torvaline

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "pages/HosterProfile.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+
+// What a profile made of one page: what it did, and with what.
+struct PageOutcome {
+    std::string reaction; // "missing", "wait", "countdown", "limit", "button" or "none"
+    int wait = -1;        // seconds of a wait or a countdown
+    std::string link;
+    std::string name;
+    std::string failure; // a number or a page that could not be read
+};
+
+// Runs the profile's page handling on one page offline, as a row of that hoster would meet
+// it: parsed once, its text through the messages, its forms for the button and the link.
+PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& html,
+                             const std::string& url);
+
+// Every canned page of every profile, one line each and a summary; true when all hold and
+// nothing was refused.
+bool CheckHosters(const std::vector<HosterProfile>& profiles,
+                  const std::vector<std::string>& problems, std::ostream& out);
+
+} // namespace torvaline

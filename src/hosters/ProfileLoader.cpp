@@ -1,0 +1,500 @@
+#include "hosters/ProfileLoader.h"
+
+#include "hosters/BuiltinHosters.h"
+#include "hosters/Re2Pattern.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+namespace torvaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A refusal of the file, with where in it.
+struct ProfileError {
+    std::string where;
+    std::string reason;
+};
+
+std::string at(const std::string& file, const toml::source_region& region) {
+    return file + ":" + std::to_string(region.begin.line) + ":" +
+           std::to_string(region.begin.column);
+}
+
+// Links no hoster profile may claim all of: a profile that does has a pattern that matches
+// every link, and would take every row from the hosters it is not about.
+constexpr const char* kUnrelatedLinks[] = {
+    "http://unrelated.invalid/",
+    "https://another.example.org/some/file.zip?x=1",
+    "ftp://x.test/a",
+};
+
+class Reader {
+public:
+    Reader(std::string file, std::string dir)
+        : m_file(std::move(file))
+        , m_dir(std::move(dir)) {}
+
+    HosterProfile read(const toml::table& root) {
+        checkKeys(root, {"name", "hosts", "contains", "url", "message", "button", "link",
+                         "file_name", "size", "test"});
+        HosterProfile p;
+        p.origin = m_file;
+        p.name = requiredString(root, "name");
+        if (p.name.empty() || p.name.size() > 64 ||
+            p.name.find_first_of("\t\r\n") != std::string::npos)
+            fail(root["name"].node(), "the name must be one line of 1 to 64 characters");
+        p.hosts = strings(root, "hosts");
+        for (std::string& h : p.hosts) {
+            std::transform(h.begin(), h.end(), h.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (h.empty() ||
+                h.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789.-") !=
+                    std::string::npos ||
+                h.find('.') == std::string::npos)
+                fail(root["hosts"].node(), "'" + h + "' is not a host name such as files.example");
+        }
+        p.contains = strings(root, "contains");
+        for (const std::string& word : p.contains) {
+            if (word.size() < 3)
+                fail(root["contains"].node(), "a word of 'contains' needs 3 characters or more");
+        }
+        if (root.contains("url"))
+            p.url = pattern(root, "url");
+        if (p.hosts.empty() && p.contains.empty() && p.url.empty())
+            fail(&root, "the profile names no links: give 'hosts', 'contains' or 'url'");
+        for (const char* link : kUnrelatedLinks) {
+            if (!p.handles(link))
+                return readRest(root, std::move(p));
+        }
+        fail(root.contains("url") ? root["url"].node() : &root,
+             "the profile claims every link (it matches " + std::string(kUnrelatedLinks[0]) +
+                 " and other unrelated links); name the hoster's links only");
+        return p;
+    }
+
+private:
+    [[noreturn]] void fail(const toml::node* node, const std::string& reason) const {
+        throw ProfileError{node ? at(m_file, node->source()) : m_file, reason};
+    }
+
+    void checkKeys(const toml::table& t, std::initializer_list<std::string_view> known) const {
+        for (const auto& [key, value] : t) {
+            if (std::find(known.begin(), known.end(), key.str()) == known.end())
+                fail(&value, "unknown key '" + std::string(key.str()) + "'");
+        }
+    }
+
+    std::string requiredString(const toml::table& t, std::string_view key) const {
+        if (!t.contains(key))
+            fail(&t, "'" + std::string(key) + "' is missing");
+        return string(t, key);
+    }
+
+    std::string string(const toml::table& t, std::string_view key) const {
+        const toml::node* n = t.get(key);
+        if (!n)
+            return {};
+        if (!n->is_string())
+            fail(n, "'" + std::string(key) + "' must be a text");
+        return std::string(n->as_string()->get());
+    }
+
+    long long integer(const toml::table& t, std::string_view key, long long min, long long max,
+                      long long fallback) const {
+        const toml::node* n = t.get(key);
+        if (!n)
+            return fallback;
+        if (!n->is_integer())
+            fail(n, "'" + std::string(key) + "' must be a whole number");
+        const long long v = n->as_integer()->get();
+        if (v < min || v > max)
+            fail(n, "'" + std::string(key) + "' must lie between " + std::to_string(min) + " and " +
+                        std::to_string(max));
+        return v;
+    }
+
+    std::vector<std::string> strings(const toml::table& t, std::string_view key) const {
+        std::vector<std::string> out;
+        const toml::node* n = t.get(key);
+        if (!n)
+            return out;
+        const toml::array* a = n->as_array();
+        if (!a || a->size() > 100)
+            fail(n, "'" + std::string(key) + "' must be a list of at most 100 texts");
+        for (const toml::node& item : *a) {
+            if (!item.is_string())
+                fail(&item, "'" + std::string(key) + "' must hold texts only");
+            out.emplace_back(item.as_string()->get());
+        }
+        return out;
+    }
+
+    Marker pattern(const toml::table& t, std::string_view key) const {
+        Marker m;
+        m.source = string(t, key);
+        const toml::node* n = t.get(key);
+        if (m.source.empty())
+            fail(n, "the pattern '" + std::string(key) + "' is empty");
+        if (m.source.size() > MaxPatternLength)
+            fail(n, "the pattern '" + std::string(key) + "' is longer than " +
+                        std::to_string(MaxPatternLength) + " characters");
+        std::string error;
+        m.pattern = Re2Pattern::compile(m.source, error);
+        if (!m.pattern)
+            fail(n, "the pattern '" + std::string(key) + "' does not compile: " + error);
+        return m;
+    }
+
+    const toml::table& table(const toml::node* n, std::string_view what) const {
+        if (!n || !n->is_table())
+            fail(n, "'" + std::string(what) + "' must be a table");
+        return *n->as_table();
+    }
+
+    // text = "exact" or pattern = 'regular expression', one of the two.
+    Marker marker(const toml::table& t) const {
+        const bool text = t.contains("text");
+        const bool re = t.contains("pattern");
+        if (text == re)
+            fail(&t, "give either 'text' (exact) or 'pattern' (a regular expression)");
+        if (re)
+            return pattern(t, "pattern");
+        Marker m;
+        m.text = string(t, "text");
+        if (m.text.empty())
+            fail(t.get("text"), "the text is empty");
+        return m;
+    }
+
+    ProfileMessage message(const toml::table& t) const {
+        checkKeys(t, {"text", "pattern", "reaction", "minutes", "skip", "length", "cut", "name"});
+        using R = ProfileMessage::Reaction;
+        using C = ProfileMessage::Cut;
+        ProfileMessage m;
+        m.name = string(t, "name");
+        m.marker = marker(t);
+        static const std::map<std::string, R> reactions{{"missing", R::Missing},
+                                                        {"wait", R::WaitMinutes},
+                                                        {"fixed_wait", R::FixedWait},
+                                                        {"countdown", R::Countdown},
+                                                        {"limit", R::Limit}};
+        const std::string reaction = requiredString(t, "reaction");
+        const auto r = reactions.find(reaction);
+        if (r == reactions.end())
+            fail(t.get("reaction"), "unknown reaction '" + reaction +
+                                        "' (missing, wait, fixed_wait, countdown or limit)");
+        m.reaction = r->second;
+        if (m.reaction == R::FixedWait || m.reaction == R::Limit) {
+            m.minutes =
+                static_cast<int>(integer(t, "minutes", 0, 1439, m.reaction == R::Limit ? 60 : -1));
+            if (m.minutes < 0)
+                fail(&t, "a fixed wait needs 'minutes'");
+        }
+        const bool reads = m.reaction == R::WaitMinutes || m.reaction == R::Countdown;
+        if (reads && m.marker.pattern) {
+            // The number is the pattern's first capture group.
+            if (m.marker.source.find('(') == std::string::npos)
+                fail(t.get("pattern"),
+                     "a wait or a countdown needs a capture group around its number");
+        }
+        if (reads && !m.marker.pattern) {
+            m.skip = static_cast<std::size_t>(integer(t, "skip", 0, 1000, 0));
+            m.length = static_cast<std::size_t>(integer(t, "length", 1, 1000, 0));
+            if (m.length == 0)
+                fail(&t, "an exact text that is followed by a number needs 'length' (how many "
+                         "characters the number is read from); or use a pattern");
+            static const std::map<std::string, C> cuts{{"as_read", C::AsRead},
+                                                       {"before_m", C::BeforeM},
+                                                       {"before_semicolon", C::BeforeSemi}};
+            const std::string cut = t.contains("cut") ? string(t, "cut") : "as_read";
+            const auto c = cuts.find(cut);
+            if (c == cuts.end())
+                fail(t.get("cut"),
+                     "unknown cut '" + cut + "' (as_read, before_m, before_semicolon)");
+            m.cut = c->second;
+        }
+        return m;
+    }
+
+    ControlQuery control(const toml::table& t, std::string_view what) const {
+        checkKeys(t, {"value", "name", "id", "action"});
+        ControlQuery q;
+        using By = ControlQuery::By;
+        if (t.contains("name")) {
+            q.by = By::Name;
+            q.text = string(t, "name");
+            q.value = string(t, "value");
+        } else if (t.contains("id")) {
+            q.by = By::Id;
+            q.text = string(t, "id");
+        } else if (t.contains("action")) {
+            q.by = By::FormAction;
+            q.formAction = pattern(t, "action");
+        } else if (t.contains("value")) {
+            q.by = By::Value;
+            q.text = string(t, "value");
+        }
+        if (q.empty())
+            fail(&t, "'" + std::string(what) + "' needs 'value', 'name', 'id' or 'action'");
+        return q;
+    }
+
+    LinkSource link(const toml::table& t) const {
+        checkKeys(t, {"from", "marker", "start", "end", "piece", "trim", "form", "pattern"});
+        using F = LinkSource::From;
+        static const std::map<std::string, F> froms{{"cut", F::Cut},
+                                                    {"form_action", F::FormAction},
+                                                    {"anchor", F::Anchor},
+                                                    {"pattern", F::Pattern},
+                                                    {"post_form", F::PostForm}};
+        const std::string from = requiredString(t, "from");
+        const auto f = froms.find(from);
+        if (f == froms.end())
+            fail(t.get("from"), "unknown link source '" + from +
+                                    "' (cut, form_action, anchor, pattern or post_form)");
+        LinkSource l;
+        l.from = f->second;
+        switch (l.from) {
+        case F::Cut:
+            l.marker = requiredString(t, "marker");
+            l.startMark = requiredString(t, "start");
+            l.endMark = requiredString(t, "end");
+            if (l.marker.empty() || l.startMark.empty() || l.endMark.empty())
+                fail(&t, "'marker', 'start' and 'end' must not be empty");
+            l.piece = static_cast<std::size_t>(integer(t, "piece", 1, 100000, 162));
+            if (const toml::node* trim = t.get("trim")) {
+                if (!trim->is_boolean())
+                    fail(trim, "'trim' must be true or false");
+                l.trimTail = trim->as_boolean()->get();
+            }
+            break;
+        case F::Anchor:
+        case F::Pattern:
+            l.pattern = pattern(t, "pattern");
+            break;
+        case F::FormAction:
+        case F::PostForm:
+            l.control = control(table(t.get("form"), "link.form"), "link.form");
+            break;
+        }
+        return l;
+    }
+
+    ValueSource value(const toml::table& t, std::string_view what) const {
+        checkKeys(t, {"pattern", "control"});
+        ValueSource v;
+        if (t.contains("pattern"))
+            v.pattern = pattern(t, "pattern");
+        v.control = string(t, "control");
+        if (v.empty())
+            fail(&t, "'" + std::string(what) + "' needs 'pattern' or 'control'");
+        return v;
+    }
+
+    ProfileTestPage testPage(const toml::table& t) const {
+        checkKeys(t, {"page", "html", "url", "reaction", "wait", "link", "name"});
+        ProfileTestPage page;
+        if (t.contains("html")) {
+            page.html = string(t, "html");
+            page.file = "(inline)";
+        } else {
+            page.file = requiredString(t, "page");
+            const fs::path name(page.file);
+            if (m_dir.empty() || page.file.empty() || name.has_parent_path() || page.file == "." ||
+                page.file == "..")
+                fail(t.get("page"), "a test page is a file name beside the profile");
+            const fs::path path = fs::path(m_dir) / name;
+            std::error_code ec;
+            if (!fs::is_regular_file(fs::symlink_status(path, ec)) ||
+                fs::file_size(path, ec) > MaxTestPageBytes)
+                fail(t.get("page"),
+                     "the test page '" + page.file + "' is not a regular file of at most 8 MiB");
+            std::ifstream in(path, std::ios::binary);
+            page.html.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        page.url = t.contains("url") ? string(t, "url") : "http://hoster.invalid/page";
+        page.reaction = requiredString(t, "reaction");
+        static const std::set<std::string> reactions{"missing", "wait",   "countdown",
+                                                     "limit",   "button", "none"};
+        if (!reactions.contains(page.reaction))
+            fail(t.get("reaction"), "unknown reaction '" + page.reaction +
+                                        "' (missing, wait, countdown, limit, button or none)");
+        page.wait = static_cast<int>(integer(t, "wait", 0, 86400, -1));
+        page.link = string(t, "link");
+        page.name = string(t, "name");
+        return page;
+    }
+
+    HosterProfile readRest(const toml::table& root, HosterProfile p) {
+        if (const toml::node* n = root.get("message")) {
+            const toml::array* a = n->as_array();
+            if (!a || a->size() > MaxMessages)
+                fail(n, "'message' must be a list of at most " + std::to_string(MaxMessages) +
+                            " tables ([[message]])");
+            for (const toml::node& m : *a)
+                p.messages.push_back(message(table(&m, "message")));
+        }
+        if (root.contains("button"))
+            p.button = control(table(root.get("button"), "button"), "button");
+        else
+            fail(&root, "'button' is missing: how is the free download button found?");
+        if (!root.contains("link"))
+            fail(&root, "'link' is missing: where does the direct link come from?");
+        p.link = link(table(root.get("link"), "link"));
+        if (root.contains("file_name"))
+            p.fileName = value(table(root.get("file_name"), "file_name"), "file_name");
+        if (root.contains("size"))
+            p.size = value(table(root.get("size"), "size"), "size");
+        if (p.link.from == LinkSource::From::PostForm && p.fileName.empty())
+            fail(root.get("link"), "a posted form's link needs 'file_name': the answer only "
+                                   "redirects, so the page must tell the name");
+        if (const toml::node* n = root.get("test")) {
+            const toml::array* a = n->as_array();
+            if (!a || a->size() > MaxTestPages)
+                fail(n, "'test' must be a list of at most " + std::to_string(MaxTestPages) +
+                            " tables ([[test]])");
+            for (const toml::node& t : *a)
+                p.tests.push_back(testPage(table(&t, "test")));
+        }
+        return p;
+    }
+
+    std::string m_file;
+    std::string m_dir;
+};
+
+bool looksBinary(std::string_view text) {
+    return text.find('\0') != std::string_view::npos;
+}
+
+} // namespace
+
+std::optional<HosterProfile> ParseProfile(std::string_view text, const std::string& file,
+                                          const std::string& dir, std::string& error) {
+    if (text.size() > MaxProfileBytes) {
+        error = file + ": the file is larger than " + std::to_string(MaxProfileBytes / 1024) +
+                " KiB; a hoster profile is a few lines";
+        return std::nullopt;
+    }
+    if (looksBinary(text)) {
+        error = file + ": the file is not text (it holds NUL bytes)";
+        return std::nullopt;
+    }
+    try {
+        const toml::table root = toml::parse(text, file);
+        return Reader(file, dir).read(root);
+    } catch (const toml::parse_error& e) {
+        error = at(file, e.source()) + ": " + std::string(e.description());
+    } catch (const ProfileError& e) {
+        error = e.where + ": " + e.reason;
+    } catch (const std::exception& e) {
+        error = file + ": " + e.what();
+    }
+    return std::nullopt;
+}
+
+std::string UserHostersDir() {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    if (config && config[0] == '/') {
+        base = config;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/')
+            return {};
+        base = std::string(home) + "/.config";
+    }
+    return base + "/torvaline/hosters";
+}
+
+namespace {
+
+// A second profile for a name or a host already taken: which profile took it, or empty.
+std::string clash(const std::vector<HosterProfile>& taken, const HosterProfile& p) {
+    for (const HosterProfile& other : taken) {
+        if (other.name == p.name)
+            return "the name '" + p.name + "' is already the profile of " + other.origin;
+        for (const std::string& h : p.hosts) {
+            if (std::find(other.hosts.begin(), other.hosts.end(), h) != other.hosts.end())
+                return "the host " + h + " is already handled by '" + other.name + "' (" +
+                       other.origin + ")";
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+HosterLoad LoadHosters(const std::vector<std::string>& dirs, bool withBuiltins) {
+    HosterLoad load;
+    std::size_t files = 0;
+    for (const std::string& dir : dirs) {
+        std::error_code ec;
+        if (!fs::is_directory(dir, ec))
+            continue;
+        std::vector<fs::path> paths;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            if (it->path().extension() == ".toml")
+                paths.push_back(it->path());
+        }
+        std::sort(paths.begin(), paths.end());
+        for (const fs::path& path : paths) {
+            if (++files > MaxProfileFiles) {
+                load.problems.push_back(dir + ": more than " + std::to_string(MaxProfileFiles) +
+                                        " profiles; the rest are not read");
+                break;
+            }
+            const std::string file = path.string();
+            std::error_code sec;
+            const auto status = fs::symlink_status(path, sec);
+            // A pipe or a device would block the start; a link may point anywhere.
+            if (!fs::is_regular_file(status)) {
+                load.problems.push_back(file + ": not a regular file");
+                continue;
+            }
+            if (fs::file_size(path, sec) > MaxProfileBytes) {
+                load.problems.push_back(file + ": the file is larger than " +
+                                        std::to_string(MaxProfileBytes / 1024) +
+                                        " KiB; a hoster profile is a few lines");
+                continue;
+            }
+            std::ifstream in(path, std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(in)), {});
+            std::string error;
+            std::optional<HosterProfile> p = ParseProfile(text, file, dir, error);
+            if (!p) {
+                load.problems.push_back(error);
+                continue;
+            }
+            if (const std::string why = clash(load.profiles, *p); !why.empty()) {
+                load.problems.push_back(file + ": refused: " + why);
+                continue;
+            }
+            load.profiles.push_back(std::move(*p));
+        }
+    }
+    if (!withBuiltins)
+        return load;
+    const std::size_t users = load.profiles.size();
+    for (HosterProfile& builtin : BuiltinHosters()) {
+        for (std::size_t i = 0; i < users; ++i) {
+            const HosterProfile& user = load.profiles[i];
+            if (user.name == builtin.name || !clash({builtin}, user).empty())
+                load.notices.push_back(user.origin + ": takes the place of the built-in '" +
+                                       builtin.name + "' for its links");
+        }
+        load.profiles.push_back(std::move(builtin));
+    }
+    return load;
+}
+
+} // namespace torvaline

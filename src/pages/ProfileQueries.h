@@ -1,0 +1,34 @@
+#pragma once
+
+#include "pages/HosterProfile.h"
+
+#include <string>
+
+namespace torvaline {
+
+class Browser;
+class Document;
+class PageText;
+struct CycleState;
+
+// The control a query names, as form and element index; false when the page has none.
+bool FindControl(const Document& document, const ControlQuery& query, int& form, int& element);
+// The form whose address matches the query's pattern; -1 when none does.
+int FindForm(const Document& document, const ControlQuery& query);
+
+// Presses the profile's free-download button in the browser's current page; returns whether
+// anything was pressed. A button found by its value is pressed as "Free user" always was.
+bool PressButton(Browser& browser, const ControlQuery& button);
+
+// Reads the direct link of a countdown page as the profile says into FinalURL (and the form
+// data to post it with into FinalPostData), its file name into FinalFileName, and sets
+// PageHandled to whether the link's source was found. `document` may be null (a page the
+// browser no longer holds): the sources that need it are then not found.
+void FindProfileLink(const HosterProfile& profile, const PageText& page, const Document* document,
+                     CycleState& state);
+
+// The first capture group of `pattern` in the page's search region, or the value of the
+// named control; empty when neither is there.
+std::string ReadValue(const ValueSource& source, const PageText& page, const Document* document);
+
+} // namespace torvaline
