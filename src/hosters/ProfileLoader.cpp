@@ -34,7 +34,7 @@ std::string at(const std::string& file, const toml::source_region& region) {
 constexpr const char* kUnrelatedLinks[] = {
     "http://unrelated.invalid/",
     "https://another.example.org/some/file.zip?x=1",
-    "ftp://x.test/a",
+    "http://x.test/a",
 };
 
 class Reader {

@@ -1,6 +1,7 @@
 #include "HosterSim.h"
 
 #include "FileRoutes.h"
+#include "GatePages.h"
 #include "HosterPages.h"
 #include "QueryText.h"
 #include "XfsPages.h"
@@ -116,6 +117,11 @@ HosterSim::HosterSim()
         req.headers.emplace("Host", host);
         return origin(req, m_port);
     });
+    m_gate = std::make_unique<GateSite>(*m_server, [this](const std::string& host) {
+        httplib::Request req;
+        req.headers.emplace("Host", host);
+        return origin(req, m_port);
+    });
     addFileRoutes(*m_server);
     watchConnections();
     // Recorded before the answer goes out, so a client that has its answer finds it logged.
@@ -189,6 +195,12 @@ std::string HosterSim::xfsLink(const std::string& scenario, const std::string& n
                                std::uint64_t size, int countdown,
                                const std::string& extraQuery) const {
     return XfsSite::link(baseUrl(), scenario, name, size, countdown, extraQuery);
+}
+
+std::string HosterSim::gateLink(const std::string& scenario, const std::string& name,
+                                std::uint64_t size, int countdown,
+                                const std::string& extraQuery) const {
+    return GateSite::link(baseUrl(), scenario, name, size, countdown, extraQuery);
 }
 
 std::vector<RequestRecord> HosterSim::requests() const {

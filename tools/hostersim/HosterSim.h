@@ -18,6 +18,7 @@ struct Request;
 
 namespace hostersim {
 
+class GateSite;
 class XfsSite;
 
 // One request the emulator answered, as the tests want to see it.
@@ -71,6 +72,9 @@ public:
     std::string xfsLink(const std::string& scenario, const std::string& name, std::uint64_t size,
                         int countdown, const std::string& extraQuery = {}) const;
     XfsSite& xfs() { return *m_xfs; }
+    // A link of the "Slow download" shape (GatePages.h).
+    std::string gateLink(const std::string& scenario, const std::string& name, std::uint64_t size,
+                         int countdown, const std::string& extraQuery = {}) const;
 
     std::vector<RequestRecord> requests() const;
     void clearRequests();
@@ -111,6 +115,7 @@ private:
     std::atomic<bool> m_compression{true};
     std::set<int> m_clientPorts; // under m_mutex
     std::unique_ptr<XfsSite> m_xfs;
+    std::unique_ptr<GateSite> m_gate;
 };
 
 } // namespace hostersim
