@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -98,6 +99,21 @@ pattern = 'href="(http[^"]+)"'
     }
     // A row nobody claims is handled by the first hoster's rules, as it always was.
     EXPECT_EQ(profiles.forRow("", "http://elsewhere.example/x").name, "RapidShare");
+}
+
+TEST(HosterProfilesTest, UserFolderFollowsTheConfigurationHome) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = config ? config : "";
+    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(UserHostersDir(), "/cfg/torvaline/hosters");
+    // A relative one is not a base directory: the default under the home folder.
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    EXPECT_EQ(UserHostersDir(), home.empty() ? "" : home + "/.config/torvaline/hosters");
+    if (config)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(HosterProfilesTest, HostileProfileFilesAreRefusedWithWhereAndWhy) {
