@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -92,6 +93,8 @@ pattern = 'href="(http[^"]+)"'
         {"http://127.0.0.1:4000/xfs/ok/abcdef012345/a.bin.html?size=1", "XFileSharing"},
         {"https://host.example/abcdef012345", "XFileSharing"},
         {"https://host.example/some/file.zip", ""},
+        // A user's page is not a file code followed by the file's page.
+        {"https://code.example/someuser1234/project", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
@@ -99,6 +102,23 @@ pattern = 'href="(http[^"]+)"'
     }
     // A row nobody claims is handled by the first hoster's rules, as it always was.
     EXPECT_EQ(profiles.forRow("", "http://elsewhere.example/x").name, "RapidShare");
+}
+
+// The reference's complete example is the built-in profile of the family, and it works.
+TEST(HosterProfilesTest, ReferenceExampleLoadsAndItsPagesHold) {
+    std::ifstream in(TORVALINE_DOCS_DIR "/hoster-profiles.md");
+    const std::string doc((std::istreambuf_iterator<char>(in)), {});
+    const std::size_t from = doc.rfind("```toml\n");
+    ASSERT_NE(from, std::string::npos);
+    const std::size_t to = doc.find("```", from + 8);
+    std::string error;
+    const auto p = ParseProfile(doc.substr(from + 8, to - from - 8), "example", {}, error);
+    ASSERT_TRUE(p) << error;
+    EXPECT_EQ(p->name, "XFileSharing");
+    std::ostringstream out;
+    EXPECT_TRUE(CheckHosters({*p}, {}, out)) << out.str();
+    EXPECT_EQ(p->messages, BuiltinHosters()[2].messages);
+    EXPECT_EQ(p->url, BuiltinHosters()[2].url);
 }
 
 TEST(HosterProfilesTest, UserFolderFollowsTheConfigurationHome) {
