@@ -228,11 +228,15 @@ void XfsSite::addRoutes(httplib::Server& s) {
                 }
             }
             if (expired) {
-                res.set_content(page(name, "<div class=\"err\">Session expired</div>\n"), kHtml);
+                // The title is what a transfer that got this page instead of the file reports.
+                res.set_content(
+                    page("Session expired", "<div class=\"err\">Session expired</div>\n"), kHtml);
                 return;
             }
             if (early) {
-                res.set_content(page(name, "<div class=\"err\">Skipped countdown</div>\n"), kHtml);
+                res.set_content(
+                    page("Skipped countdown", "<div class=\"err\">Skipped countdown</div>\n"),
+                    kHtml);
                 return;
             }
             res.status = 302;
