@@ -15,10 +15,13 @@
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
 #include "cycle/DownloadCycle.h"
+#include "cycle/TorvalineCore.h"
 #include "dialogs/AboutTorvaline.h"
+#include "hosters/ProfileLoader.h"
 #include "list/DownloadList.h"
 #include "list/RowTexts.h"
 #include "list/StatusBar.h"
+#include "pages/HosterProfiles.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/ShutdownService.h"
@@ -109,6 +112,10 @@ int demo(const QString& listFile, const QString& out, int completed) {
     TorvalineApp::Options options;
     options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
     TorvalineApp program(dialogs, shell, shutdown, options);
+    // The built-in hoster profiles, as the program has them, so that any of the emulator's
+    // sites can be pictured.
+    const HosterProfiles profiles(LoadHosters({}).profiles);
+    program.core().setProfiles(&profiles);
     TForm1& form = program.form();
     form.show();
     dialogs.presetOpenFile(listFile.toStdString());

@@ -15,6 +15,8 @@
 #include "platform/Timer.h"
 #include "state/CycleState.h"
 
+#include "ProfileBench.h"
+
 #include <HosterPages.h>
 #include <gumbo.h>
 
@@ -216,5 +218,6 @@ int main() {
     for (const Target& t : targets)
         std::printf("target %s: x%.2f (goal x%.0f) %s\n", t.name.c_str(), t.ratio, t.goal,
                     t.ratio < t.goal ? "met" : "missed");
+    measureProfiles(hosterPage);
     return 0;
 }

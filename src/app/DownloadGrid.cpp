@@ -24,7 +24,8 @@ namespace {
 const std::array<std::initializer_list<std::string_view>, DownloadList::ColumnCount>&
 widestTexts() {
     static const std::array<std::initializer_list<std::string_view>, DownloadList::ColumnCount> t{{
-        {HostRapidShare, Host4Shared},
+        // The built-in hoster profiles' names besides.
+        {HostRapidShare, Host4Shared, "XFileSharing"},
         {},
         {"9999Kb/s"},
         {"9999.99 MB"},

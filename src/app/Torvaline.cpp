@@ -73,7 +73,7 @@ bool progressLineWanted() {
 
 // The user's profiles, those of --hosters, then the built-in ones; what was refused is told on
 // standard error, and the program goes on without it.
-HosterProfiles loadProfiles(const CommandLine& line) {
+HosterProfiles loadProfiles(const CommandLine& line, std::vector<std::string>* refused = nullptr) {
     std::vector<std::string> dirs{UserHostersDir()};
     for (const QString& dir : line.hosterDirs)
         dirs.push_back(fileName(dir));
@@ -82,6 +82,8 @@ HosterProfiles loadProfiles(const CommandLine& line) {
         std::fprintf(stderr, "torvaline: hoster profile refused: %s\n", problem.c_str());
     for (const std::string& notice : load.notices)
         std::fprintf(stderr, "torvaline: hoster profile %s\n", notice.c_str());
+    if (refused)
+        *refused = load.problems;
     return HosterProfiles(std::move(load.profiles));
 }
 
@@ -125,7 +127,8 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
         builtIn.addFile(QStringLiteral(":/icons/%1/torvaline.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(AppId), builtIn));
 
-    const HosterProfiles profiles = loadProfiles(line);
+    std::vector<std::string> refused;
+    const HosterProfiles profiles = loadProfiles(line, &refused);
     QtDialogs qtDialogs;
     PresetOpenDialogs dialogs(qtDialogs);
     QtShell shell;
@@ -147,6 +150,13 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();
+    // A profile the user wrote and that does not work must not go unnoticed in the window.
+    if (!refused.empty()) {
+        std::string text = "These hoster profiles were not loaded:\n";
+        for (const std::string& problem : refused)
+            text += "\n" + problem;
+        qtDialogs.showError(text);
+    }
     // The folder first: a transfer the crash cut is only continued in the download folder.
     if (!line.folder.isEmpty())
         form.Edit2().setText(fileName(line.folder));

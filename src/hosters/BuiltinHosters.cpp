@@ -213,8 +213,9 @@ name = "song.mp3"
 // redirects to the file.
 constexpr std::string_view kFreeDownload = R"toml(
 name = "XFileSharing"
-# Links of these hosters end in a file code of 12 letters and digits, then maybe the name.
-url = '^https?://[^/?#]+/(?:[^?#]*/)?[0-9a-z]{12}(?:/[^/?#]*)?(?:[?#].*)?$'
+# Links of these hosters end in a file code of 12 letters and digits, then maybe the name's
+# page (name.html).
+url = '^https?://[^/?#]+/(?:[^?#]*/)?[0-9a-z]{12}(?:/[^/?#]+\.html?)?(?:[?#].*)?$'
 
 [[message]]
 text = "File Not Found"

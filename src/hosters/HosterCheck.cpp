@@ -58,6 +58,8 @@ std::string describe(const PageOutcome& o) {
         text += ", link " + o.link;
     if (!o.name.empty())
         text += ", name " + o.name;
+    if (!o.size.empty())
+        text += ", size " + o.size;
     if (!o.failure.empty())
         text += " (" + o.failure + ")";
     return text;
@@ -98,6 +100,8 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
     } catch (const std::exception& e) {
         outcome.failure = e.what();
     }
+    if (!profile.size.empty())
+        outcome.size = ReadValue(profile.size, page, document.get());
     const auto seconds = [](double days) {
         return static_cast<int>(std::lround(days * DayLengthSeconds));
     };
@@ -142,6 +146,8 @@ bool CheckHosters(const std::vector<HosterProfile>& profiles,
                 wrong = "expected link " + t.link;
             else if (!t.name.empty() && o.name != t.name)
                 wrong = "expected name " + t.name;
+            else if (!t.size.empty() && o.size != t.size)
+                wrong = "expected size " + t.size;
             if (!wrong.empty())
                 ++failed;
             out << (wrong.empty() ? "ok   " : "FAIL ") << p.name << " page " << index << " ("

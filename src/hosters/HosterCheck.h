@@ -14,6 +14,7 @@ struct PageOutcome {
     int wait = -1;        // seconds of a wait or a countdown
     std::string link;
     std::string name;
+    std::string size;    // as the page gives it, when the profile says where
     std::string failure; // a number or a page that could not be read
 };
 

@@ -34,7 +34,7 @@ std::string at(const std::string& file, const toml::source_region& region) {
 constexpr const char* kUnrelatedLinks[] = {
     "http://unrelated.invalid/",
     "https://another.example.org/some/file.zip?x=1",
-    "ftp://x.test/a",
+    "http://x.test/a",
 };
 
 class Reader {
@@ -301,7 +301,7 @@ private:
     }
 
     ProfileTestPage testPage(const toml::table& t) const {
-        checkKeys(t, {"page", "html", "url", "reaction", "wait", "link", "name"});
+        checkKeys(t, {"page", "html", "url", "reaction", "wait", "link", "name", "size"});
         ProfileTestPage page;
         if (t.contains("html")) {
             page.html = string(t, "html");
@@ -331,6 +331,7 @@ private:
         page.wait = static_cast<int>(integer(t, "wait", 0, 86400, -1));
         page.link = string(t, "link");
         page.name = string(t, "name");
+        page.size = string(t, "size");
         return page;
     }
 

@@ -112,6 +112,7 @@ struct ProfileTestPage {
     int wait = -1;        // seconds; -1: not checked
     std::string link;     // empty: not checked
     std::string name;     // empty: not checked
+    std::string size;     // empty: not checked
     bool operator==(const ProfileTestPage&) const = default;
 };
 

@@ -51,6 +51,8 @@ public:
     void setDocument(std::function<std::shared_ptr<Document>()> document) {
         m_document = std::move(document);
     }
+    // The profiles in use: the cycle asks them whether any hoster claims a link.
+    const HosterProfiles& profiles() const { return *m_profiles; }
     // The profile of the current row, as the last run of the rules chose it.
     const HosterProfile& profile() const { return *m_profile; }
     // The message the last run of the rules found last; null when none was found.

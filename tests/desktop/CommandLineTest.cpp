@@ -154,5 +154,40 @@ TEST(CommandLine, EveryOptionAndEveryMistakeIsAnsweredAsTheUserExpects) {
     }
 }
 
+TEST(CommandLine, HosterFoldersAndTheirCheckAreTakenFromTheCommandLine) {
+    TempDir dir;
+    const QString d = QString::fromStdString(dir.path().string());
+    const QString missing = d + QStringLiteral("/missing");
+    const auto parse = [](const QStringList& args) {
+        return CommandLine::parse(QStringList{QStringLiteral("torvaline")} + args);
+    };
+    using Action = CommandLine::Action;
+
+    CommandLine line = parse({QStringLiteral("--hosters"), d, QStringLiteral("--hosters"), d});
+    EXPECT_EQ(line.action, Action::Run);
+    EXPECT_EQ(line.hosterDirs, (QStringList{d, d}));
+
+    line = parse({QStringLiteral("--check-hosters")});
+    EXPECT_EQ(line.action, Action::CheckHosters);
+    EXPECT_TRUE(line.checkDir.isEmpty());
+    // The folder is optional: an option after it is not taken for one.
+    line = parse({QStringLiteral("--check-hosters"), QStringLiteral("--hosters"), d});
+    EXPECT_EQ(line.action, Action::CheckHosters);
+    EXPECT_TRUE(line.checkDir.isEmpty());
+    EXPECT_EQ(line.hosterDirs, QStringList{d});
+    line = parse({QStringLiteral("--check-hosters"), d});
+    EXPECT_EQ(line.action, Action::CheckHosters);
+    EXPECT_EQ(line.checkDir, d);
+
+    for (const QStringList& wrong : {QStringList{QStringLiteral("--hosters"), missing},
+                                     QStringList{QStringLiteral("--check-hosters"), missing},
+                                     QStringList{QStringLiteral("--hosters")}}) {
+        SCOPED_TRACE(wrong.join(QLatin1Char(' ')).toStdString());
+        line = parse(wrong);
+        EXPECT_EQ(line.action, Action::Error);
+        EXPECT_EQ(line.exitCode, CommandLine::UsageError);
+    }
+}
+
 } // namespace
 } // namespace torvaline::test

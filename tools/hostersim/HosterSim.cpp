@@ -1,8 +1,10 @@
 #include "HosterSim.h"
 
 #include "FileRoutes.h"
+#include "GatePages.h"
 #include "HosterPages.h"
 #include "QueryText.h"
+#include "XfsPages.h"
 
 #include <httplib.h>
 
@@ -110,6 +112,16 @@ HosterSim::HosterSim()
     // the client's delayed acknowledgement (about 40 ms).
     m_server->set_tcp_nodelay(true);
     addPageRoutes();
+    m_xfs = std::make_unique<XfsSite>(*m_server, [this](const std::string& host) {
+        httplib::Request req;
+        req.headers.emplace("Host", host);
+        return origin(req, m_port);
+    });
+    m_gate = std::make_unique<GateSite>(*m_server, [this](const std::string& host) {
+        httplib::Request req;
+        req.headers.emplace("Host", host);
+        return origin(req, m_port);
+    });
     addFileRoutes(*m_server);
     watchConnections();
     // Recorded before the answer goes out, so a client that has its answer finds it logged.
@@ -177,6 +189,18 @@ std::string HosterSim::fourSharedLink(const std::string& name, std::uint64_t siz
                                       int countdown) const {
     return baseUrl() + "/4shared/" + pages::pathEscape(name) + "?size=" + std::to_string(size) +
            "&c=" + std::to_string(countdown);
+}
+
+std::string HosterSim::xfsLink(const std::string& scenario, const std::string& name,
+                               std::uint64_t size, int countdown,
+                               const std::string& extraQuery) const {
+    return XfsSite::link(baseUrl(), scenario, name, size, countdown, extraQuery);
+}
+
+std::string HosterSim::gateLink(const std::string& scenario, const std::string& name,
+                                std::uint64_t size, int countdown,
+                                const std::string& extraQuery) const {
+    return GateSite::link(baseUrl(), scenario, name, size, countdown, extraQuery);
 }
 
 std::vector<RequestRecord> HosterSim::requests() const {

@@ -18,6 +18,9 @@ struct Request;
 
 namespace hostersim {
 
+class GateSite;
+class XfsSite;
+
 // One request the emulator answered, as the tests want to see it.
 struct RequestRecord {
     std::string method;
@@ -65,6 +68,13 @@ public:
                                std::uint64_t size, int countdown,
                                const std::string& extraQuery = {}) const;
     std::string fourSharedLink(const std::string& name, std::uint64_t size, int countdown) const;
+    // A link of the Free Download family (XfsPages.h), e.g. xfsLink("ok", "a.bin", 1000, 3).
+    std::string xfsLink(const std::string& scenario, const std::string& name, std::uint64_t size,
+                        int countdown, const std::string& extraQuery = {}) const;
+    XfsSite& xfs() { return *m_xfs; }
+    // A link of the "Slow download" shape (GatePages.h).
+    std::string gateLink(const std::string& scenario, const std::string& name, std::uint64_t size,
+                         int countdown, const std::string& extraQuery = {}) const;
 
     std::vector<RequestRecord> requests() const;
     void clearRequests();
@@ -104,6 +114,8 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_compression{true};
     std::set<int> m_clientPorts; // under m_mutex
+    std::unique_ptr<XfsSite> m_xfs;
+    std::unique_ptr<GateSite> m_gate;
 };
 
 } // namespace hostersim

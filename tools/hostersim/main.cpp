@@ -16,9 +16,10 @@
 namespace {
 
 void usage() {
-    std::cerr << "usage: torvaline-hostersim [--port N] [--demo-list FILE]\n"
+    std::cerr << "usage: torvaline-hostersim [--port N] [--demo-list FILE] [--xfs-demo-list FILE]\n"
                  "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
                  "  --demo-list FILE  write a list file of demo links to FILE\n"
+                 "  --xfs-demo-list FILE  the same for the Free Download family of hosters\n"
                  "Prints the base address, then serves until SIGINT or SIGTERM, or until\n"
                  "standard input reaches its end when it is a pipe or a terminal.\n";
 }
@@ -40,6 +41,20 @@ bool writeDemoList(const hostersim::HosterSim& sim, const std::string& path) {
     return static_cast<bool>(out);
 }
 
+bool writeXfsDemoList(const hostersim::HosterSim& sim, const std::string& path) {
+    const std::string rate = "rate=" + std::to_string(256 * 1024);
+    const std::string lines[] = {
+        sim.xfsLink("ok", "xfs-alpha.bin", 1024 * 1024, 3, rate),
+        sim.xfsLink("wait", "xfs-beta.bin", 1536 * 1024, 2, "wait=1&" + rate),
+        sim.xfsLink("ok", "xfs-gamma.bin", 2048 * 1024, 2, rate),
+        sim.xfsLink("notfound", "xfs-missing.bin", 1024, 2),
+    };
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const std::string& line : lines)
+        out << line << "\r\n";
+    return static_cast<bool>(out);
+}
+
 // A pipe or terminal on stdin lets the parent end us by closing it; /dev/null or a file does
 // not, so that a program started in the background keeps running.
 bool watchStdin() {
@@ -54,6 +69,7 @@ bool watchStdin() {
 int main(int argc, char** argv) {
     int port = 0;
     std::string demoList;
+    std::string xfsDemoList;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--port" && i + 1 < argc) {
@@ -65,6 +81,8 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--demo-list" && i + 1 < argc) {
             demoList = argv[++i];
+        } else if (arg == "--xfs-demo-list" && i + 1 < argc) {
+            xfsDemoList = argv[++i];
         } else {
             usage();
             return arg == "--help" || arg == "-h" ? 0 : 2;
@@ -88,6 +106,10 @@ int main(int argc, char** argv) {
         sim.start(port);
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
+        return 1;
+    }
+    if (!xfsDemoList.empty() && !writeXfsDemoList(sim, xfsDemoList)) {
+        std::cerr << "cannot write " << xfsDemoList << "\n";
         return 1;
     }
     if (!demoList.empty() && !writeDemoList(sim, demoList)) {

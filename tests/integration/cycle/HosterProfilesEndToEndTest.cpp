@@ -1,0 +1,95 @@
+#include "CycleRig.h"
+
+#include "hosters/ProfileLoader.h"
+#include "list/LinkLines.h"
+#include "pages/HosterProfiles.h"
+
+#include <XfsPages.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace torvaline::test {
+namespace {
+
+// The Free Download family over the emulator's second site, through the built-in profile:
+// the button posts op=download1, the countdown is read from its span, and the second form is
+// posted when it has run out; its redirect brings the file.
+TEST(HosterProfilesEndToEndTest, FreeDownloadFamilyDownloadsThroughItsBuiltInProfile) {
+    CycleRig rig;
+    const HosterProfiles profiles(LoadHosters({}).profiles);
+    rig.core.setProfiles(&profiles);
+    rig.core.cycle().setUnattended(true);
+    struct Row {
+        std::string scenario;
+        std::string name;
+        std::uint64_t size;
+        std::string query;
+        std::string status;
+        int countdown = 1; // the fake clock runs it out at once; the site counts real seconds
+    };
+    const std::vector<Row> rows{
+        {"ok", "x-ok.bin", 70000, "", "Completed"},
+        {"wait", "x-wait.bin", 5000, "wait=2", "Completed"},
+        {"limit", "x-limit.bin", 5000, "", "Completed"},
+        {"notfound", "x-gone.bin", 5000, "", "Failed"},
+        {"nolink", "x-nolink.bin", 5000, "", "Failed"},
+        {"ok", "x-cut.bin", 50000, "cutonce=20000", "Completed"},
+        // Posted long before the site's countdown ran out: its page, not a file, comes back.
+        {"ok", "x-early.bin", 5000, "", "Failed", 60},
+    };
+    std::vector<std::string> links;
+    for (const Row& r : rows)
+        links.push_back(rig.sim.xfsLink(r.scenario, r.name, r.size, r.countdown, r.query));
+    AppendLinks(rig.list, links);
+    rig.core.StartDownload1Click();
+    ASSERT_TRUE(rig.run([&] { return rig.listDone(); }, std::chrono::seconds(120)))
+        << "stalled on row " << rig.core.state().CurrentRow << ": " << rig.bar.text(0);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        const int row = static_cast<int>(i) + 1;
+        EXPECT_EQ(rig.list.cell(row, DownloadList::Host), "XFileSharing");
+        EXPECT_EQ(rig.list.cell(row, DownloadList::Status), rows[i].status);
+        const bool saved = std::filesystem::exists(rig.dir / rows[i].name);
+        EXPECT_EQ(saved, rows[i].status == "Completed");
+        if (saved) {
+            EXPECT_EQ(std::filesystem::file_size(rig.dir / rows[i].name), rows[i].size);
+        }
+    }
+    EXPECT_EQ(rig.sim.xfs().early("x-ok.bin"), 0);
+    EXPECT_EQ(rig.sim.xfs().early("x-early.bin"), 1);
+}
+
+} // namespace
+} // namespace torvaline::test
+
+namespace torvaline::test {
+namespace {
+
+// The profile written from the documentation alone, for the emulator's "Slow download" shape,
+// loaded from its folder like a user's.
+TEST(HosterProfilesEndToEndTest, ProfileWrittenFromTheDocumentationDownloadsItsHoster) {
+    CycleRig rig;
+    HosterLoad load = LoadHosters({TORVALINE_TEST_HOSTERS_DIR});
+    ASSERT_TRUE(load.problems.empty()) << load.problems.front();
+    const HosterProfiles profiles(std::move(load.profiles));
+    rig.core.setProfiles(&profiles);
+    rig.core.cycle().setUnattended(true);
+    AppendLinks(rig.list, {rig.sim.gateLink("ok", "g-ok.bin", 40000, 2),
+                           rig.sim.gateLink("later", "g-later.bin", 3000, 2, "wait=2"),
+                           rig.sim.gateLink("dead", "g-dead.bin", 3000, 2)});
+    rig.core.StartDownload1Click();
+    ASSERT_TRUE(rig.run([&] { return rig.listDone(); }, std::chrono::seconds(60)))
+        << "stalled on row " << rig.core.state().CurrentRow << ": " << rig.bar.text(0);
+    const char* statuses[] = {"Completed", "Completed", "Failed"};
+    for (int row = 1; row <= 3; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(rig.list.cell(row, DownloadList::Host), "Gate");
+        EXPECT_EQ(rig.list.cell(row, DownloadList::Status), statuses[row - 1]);
+    }
+    EXPECT_EQ(std::filesystem::file_size(rig.dir / "g-ok.bin"), 40000u);
+    EXPECT_EQ(std::filesystem::file_size(rig.dir / "g-later.bin"), 3000u);
+}
+
+} // namespace
+} // namespace torvaline::test

@@ -1,0 +1,254 @@
+#include "XfsPages.h"
+
+#include "HosterPages.h"
+#include "QueryText.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+
+namespace hostersim {
+
+namespace {
+
+constexpr const char* kHtml = "text/html; charset=utf-8";
+
+std::uint64_t number(const httplib::Request& req, const char* key, std::uint64_t fallback,
+                     std::uint64_t max) {
+    if (!req.has_param(key))
+        return fallback;
+    try {
+        return std::min<std::uint64_t>(std::stoull(req.get_param_value(key)), max);
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+std::string field(const std::vector<std::pair<std::string, std::string>>& fields, const char* key) {
+    for (const auto& [name, value] : fields) {
+        if (name == key)
+            return value;
+    }
+    return {};
+}
+
+std::string cookie(const httplib::Request& req, const std::string& key) {
+    const std::string header = req.get_header_value("Cookie");
+    const std::string wanted = key + "=";
+    std::size_t pos = 0;
+    while (pos < header.size()) {
+        std::size_t end = header.find(';', pos);
+        if (end == std::string::npos)
+            end = header.size();
+        std::string item = header.substr(pos, end - pos);
+        item.erase(0, item.find_first_not_of(' '));
+        if (item.rfind(wanted, 0) == 0)
+            return item.substr(wanted.size());
+        pos = end + 1;
+    }
+    return {};
+}
+
+std::string page(const std::string& title, const std::string& body) {
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           pages::htmlEscape(title) + "</title>\n</head>\n<body>\n<div class=\"content\">\n" +
+           body + "</div>\n<div class=\"foot\">File sharing emulator</div>\n</body>\n</html>\n";
+}
+
+std::string hidden(const char* name, const std::string& value) {
+    return "<input type=\"hidden\" name=\"" + std::string(name) + "\" value=\"" +
+           pages::htmlEscape(value) + "\">\n";
+}
+
+std::string firstPage(const std::string& code, const std::string& name, std::uint64_t size) {
+    return page("Download " + name,
+                "<h2>Download File " + pages::htmlEscape(name) +
+                    "</h2>\n<p>Size: <span "
+                    "class=\"size\">" +
+                    std::to_string(size) +
+                    " bytes</span></p>\n"
+                    "<form method=\"POST\" action=\"\">\n" +
+                    hidden("op", "download1") + hidden("usr_login", "") + hidden("id", code) +
+                    hidden("fname", name) + hidden("referer", "") +
+                    "<input type=\"submit\" name=\"method_free\" value=\"Free Download\">\n"
+                    "<input type=\"submit\" name=\"method_premium\" value=\"Premium Download\">\n"
+                    "</form>\n");
+}
+
+std::string countdownPage(const std::string& code, const std::string& name, const std::string& rand,
+                          const std::string& seconds, bool withForm) {
+    std::string body = "<h2>" + pages::htmlEscape(name) +
+                       "</h2>\n<div class=\"wait\">Wait <span "
+                       "id=\"countdown\">" +
+                       seconds +
+                       "</span> seconds</div>\n"
+                       "<script>var cd = document.getElementById('countdown');</script>\n";
+    if (withForm)
+        body += "<form name=\"F1\" method=\"POST\" action=\"\">\n" + hidden("op", "download2") +
+                hidden("id", code) + hidden("rand", rand) + hidden("fname", name) +
+                hidden("referer", "") + hidden("method_free", "Free Download") +
+                "<input type=\"submit\" id=\"btn_download\" value=\"Create Download Link\">\n"
+                "</form>\n";
+    return page(name, body);
+}
+
+std::string fileOptions(const httplib::Request& req) {
+    std::string extra;
+    for (const char* key : {"rate", "status", "cut", "cutonce", "retry", "stall", "announce",
+                            "page", "ranges", "ifrange", "changes"}) {
+        if (req.has_param(key))
+            extra += std::string("&") + key + "=" + encodeQueryValue(req.get_param_value(key));
+    }
+    return extra;
+}
+
+bool known(const std::string& scenario) {
+    for (const char* s : {"ok", "notfound", "wait", "limit", "nolink", "badcount"}) {
+        if (scenario == s)
+            return true;
+    }
+    return false;
+}
+
+// A file code of 12 letters and digits for a name, always the same one.
+std::string codeFor(const std::string& name) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (const char c : name)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string code;
+    for (int i = 0; i < 12; ++i, h /= 36)
+        code += digits[h % 36];
+    return code;
+}
+
+} // namespace
+
+XfsSite::XfsSite(httplib::Server& server, Origin origin)
+    : m_origin(std::move(origin)) {
+    addRoutes(server);
+}
+
+std::string XfsSite::link(const std::string& base, const std::string& scenario,
+                          const std::string& name, std::uint64_t size, int countdown,
+                          const std::string& extraQuery) {
+    std::string link = base + "/xfs/" + pages::pathEscape(scenario) + "/" + codeFor(name) + "/" +
+                       pages::pathEscape(name) + ".html?size=" + std::to_string(size) +
+                       "&c=" + std::to_string(countdown);
+    if (!extraQuery.empty())
+        link += "&" + extraQuery;
+    return link;
+}
+
+int XfsSite::early(const std::string& name) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_early.find(name);
+    return it == m_early.end() ? 0 : it->second;
+}
+
+void XfsSite::addRoutes(httplib::Server& s) {
+    const char* route = R"(/xfs/([^/]+)/([0-9a-z]{12})/([^/]+)\.html)";
+    s.Get(route, [](const httplib::Request& req, httplib::Response& res) {
+        const std::string scenario = req.matches[1];
+        const std::string code = req.matches[2];
+        const std::string name = req.matches[3];
+        if (!known(scenario)) {
+            res.status = 404;
+            res.set_content(page("Error", "<p>Unknown scenario.</p>\n"), kHtml);
+            return;
+        }
+        if (scenario == "notfound") {
+            res.set_content(page("File Not Found",
+                                 "<h2>File Not Found</h2>\n<p>The file you were looking for "
+                                 "could not be found, sorry for any inconvenience.</p>\n"),
+                            kHtml);
+            return;
+        }
+        res.set_content(firstPage(code, name, number(req, "size", 1024, 1ull << 40)), kHtml);
+    });
+
+    s.Post(route, [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string scenario = req.matches[1];
+        const std::string code = req.matches[2];
+        const std::string name = req.matches[3];
+        const auto fields = formFields(req.body);
+        const std::string op = field(fields, "op");
+        if (!known(scenario) || scenario == "notfound" || field(fields, "id") != code) {
+            res.status = 404;
+            res.set_content(page("File Not Found", "<h2>File Not Found</h2>\n"), kHtml);
+            return;
+        }
+        const auto countdown = static_cast<int>(number(req, "c", 3, 999));
+        if (op == "download1") {
+            if (field(fields, "method_free").empty()) {
+                res.set_content(page(name, "<p>Premium accounts are not emulated here.</p>\n"),
+                                kHtml);
+                return;
+            }
+            int press = 0;
+            std::string rand;
+            {
+                std::lock_guard lock(m_mutex);
+                press = ++m_presses[scenario + "/" + name];
+                rand = "r" + std::to_string(++m_sessions);
+                m_ready[rand] = std::chrono::steady_clock::now() + std::chrono::seconds(countdown);
+            }
+            const auto visits = static_cast<int>(number(req, "k", 1, 1000));
+            if ((scenario == "wait" || scenario == "limit") && press <= visits) {
+                const std::string message =
+                    scenario == "wait"
+                        ? "You have to wait " + std::to_string(number(req, "wait", 1, 100000)) +
+                              " minutes, 0 seconds till next download"
+                        : std::string("You have reached the download-limit: 1024 Mb for last 1 "
+                                      "days");
+                res.set_content(page(name, "<div class=\"err\">" + message + "</div>\n" +
+                                               firstPage(code, name, 0)),
+                                kHtml);
+                return;
+            }
+            res.set_header("Set-Cookie", "xfss=" + rand + "; Path=/");
+            const std::string seconds = scenario == "badcount" ? "soon" : std::to_string(countdown);
+            res.set_content(countdownPage(code, name, rand, seconds, scenario != "nolink"), kHtml);
+            return;
+        }
+        if (op == "download2") {
+            const std::string rand = field(fields, "rand");
+            bool expired = cookie(req, "xfss") != rand;
+            bool early = false;
+            {
+                std::lock_guard lock(m_mutex);
+                const auto it = m_ready.find(rand);
+                expired = expired || it == m_ready.end();
+                // Whole seconds, as such hosters count: a client's countdown that shows
+                // 00:00:00 half a second early is in time.
+                if (!expired &&
+                    std::chrono::steady_clock::now() + std::chrono::seconds(1) < it->second) {
+                    early = true;
+                    ++m_early[name];
+                }
+            }
+            if (expired) {
+                // The title is what a transfer that got this page instead of the file reports.
+                res.set_content(
+                    page("Session expired", "<div class=\"err\">Session expired</div>\n"), kHtml);
+                return;
+            }
+            if (early) {
+                res.set_content(
+                    page("Skipped countdown", "<div class=\"err\">Skipped countdown</div>\n"),
+                    kHtml);
+                return;
+            }
+            res.status = 302;
+            res.set_header("Location", m_origin(req.get_header_value("Host")) + "/file/" +
+                                           pages::pathEscape(name) + "?size=" +
+                                           std::to_string(number(req, "size", 1024, 1ull << 40)) +
+                                           fileOptions(req));
+            return;
+        }
+        res.status = 400;
+        res.set_content(page(name, "<p>No such operation.</p>\n"), kHtml);
+    });
+}
+
+} // namespace hostersim

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace hostersim {
+
+// The second site of the emulator: the commonest family of free hosters today. A link's page
+// carries a form whose "Free Download" button posts op=download1; the answer is a page with a
+// countdown in <span id="countdown">N</span> and a second form (op=download2) to post when it
+// has run out, answered by a redirect to the file.
+//
+//   GET  /xfs/<scenario>/<code>/<name>.html?size=N&c=SECONDS&wait=MINUTES&k=VISITS
+//   POST /xfs/<scenario>/<code>/<name>.html?...   op=download1, then op=download2
+//
+// <code> is any 12 lower-case letters and digits (xfsLink makes one from the name).
+// Scenarios: ok; notfound ("File Not Found" on the first page); wait ("You have to wait N
+// minutes" on the first k presses); limit ("You have reached the download-limit" likewise);
+// nolink (the countdown page without the second form); badcount (a countdown that is not a
+// number). Faults on every scenario: a second form posted before the countdown ran out is
+// answered "Skipped countdown" and no file; one posted without the first's session cookie
+// gets "Session expired". The file side takes the file options (rate, cut, stall, ...).
+class XfsSite final {
+public:
+    using Origin = std::function<std::string(const std::string& hostHeader)>;
+    XfsSite(httplib::Server& server, Origin origin);
+
+    static std::string link(const std::string& base, const std::string& scenario,
+                            const std::string& name, std::uint64_t size, int countdown,
+                            const std::string& extraQuery = {});
+    // How often the second form of this name was posted too early.
+    int early(const std::string& name) const;
+
+private:
+    void addRoutes(httplib::Server& server);
+
+    Origin m_origin;
+    mutable std::mutex m_mutex;
+    std::map<std::string, int> m_presses;
+    // The countdown each session was given, by session token: when it ends, and its length.
+    std::map<std::string, std::chrono::steady_clock::time_point> m_ready;
+    std::map<std::string, int> m_early;
+    std::uint64_t m_sessions = 0;
+};
+
+} // namespace hostersim
