@@ -92,7 +92,8 @@ protected:
 
 // What desktops and browsers hand over on a drop or a paste, and the rows it must give.
 TEST_F(LinkIntakeTest, DropsAndPastesAddTheirLinksAndImportListFiles) {
-    const std::string listFile = writeFile("links.txt", "http://4shared.example/x\r\nplain line\r\n");
+    const std::string listFile =
+        writeFile("links.txt", "http://4shared.example/x\r\nplain line\r\n");
     const std::string other = writeFile("picture.png", "not a list");
     struct Case {
         const char* what;
