@@ -70,7 +70,7 @@ LinkIntake::LinkIntake(TForm1& form, Dialogs& dialogs, Shell& shell)
           [this](ClickNLoadServer::Batch b) { return receiveBatch(std::move(b)); }, this)) {
     m_notice->setObjectName(QStringLiteral("LinkNotice"));
     m_notice->setTextFormat(Qt::PlainText);
-    m_notice->setIndent(4);
+    m_notice->setContentsMargins(4, 0, 8, 0);
     m_notice->hide();
     m_form.statusBar()->addPermanentWidget(m_notice);
     m_noticeTimer->setSingleShot(true);
@@ -110,11 +110,16 @@ LinkIntake::LinkIntake(TForm1& form, Dialogs& dialogs, Shell& shell)
             &LinkIntake::clipboardChanged);
 
     const QSettings settings = userSettings();
-    setWatchClipboard(settings.value(WatchKey, false).toBool());
-    setWatchAnyLink(settings.value(WatchAnyKey, false).toBool());
+    // Shown as remembered; nothing is written until the user changes a choice.
+    m_watch = settings.value(WatchKey, false).toBool();
+    m_watchAny = settings.value(WatchAnyKey, false).toBool();
+    if (auto* action = m_form.findChild<QAction*>(QStringLiteral("WatchClipboard1")))
+        action->setChecked(m_watch);
+    if (auto* action = m_form.findChild<QAction*>(QStringLiteral("WatchAnyLink1")))
+        action->setChecked(m_watchAny);
     if (settings.value(ClickNLoadKey, false).toBool()) {
         // Once the window is up: a port that is taken is told in a message box.
-        QTimer::singleShot(0, this, [this] { setClickNLoad(true); });
+        QTimer::singleShot(0, this, [this] { startClickNLoad(true); });
     }
 }
 
@@ -280,6 +285,12 @@ void LinkIntake::clipboardChanged() {
 // ---- Click'n'Load ----
 
 bool LinkIntake::setClickNLoad(bool on) {
+    // A port taken today may be free tomorrow: the choice stays as the user made it.
+    userSettings().setValue(ClickNLoadKey, on);
+    return startClickNLoad(on);
+}
+
+bool LinkIntake::startClickNLoad(bool on) {
     auto* action = m_form.findChild<QAction*>(QStringLiteral("ClickNLoad1"));
     bool listening = false;
     if (on) {
@@ -293,8 +304,6 @@ bool LinkIntake::setClickNLoad(bool on) {
     }
     if (action)
         action->setChecked(listening);
-    // A port taken today may be free tomorrow: the choice stays as the user made it.
-    userSettings().setValue(ClickNLoadKey, on);
     return listening == on;
 }
 

@@ -70,6 +70,7 @@ protected:
 
 private:
     void clipboardChanged();
+    bool startClickNLoad(bool on);
     void askNextBatch();
     int addLinks(std::vector<std::string> links);
     void openFolder();
