@@ -5,7 +5,9 @@
 #include "app/Commands.h"
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
+#include "app/LinkIntake.h"
 #include "app/StatusPanels.h"
+#include "app/TrayIcon.h"
 #include "cycle/ShutdownControl.h"
 #include "dialogs/AboutTorvaline.h"
 #include "dialogs/DownOpt.h"
@@ -26,6 +28,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
@@ -80,6 +83,8 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
 
     createActions();
     createToolBar();
+    m_intake = new LinkIntake(*this, m_dialogs, m_shell);
+    m_tray = new TrayIcon(*this, QSystemTrayIcon::isSystemTrayAvailable());
 
     m_appTitle.setOnChanged([this](const std::string& title) { showAppTitle(title); });
     showAppTitle(m_appTitle.text());
@@ -90,6 +95,8 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
 
 TForm1::~TForm1() {
     m_appTitle.setOnChanged({});
+    delete m_tray;
+    delete m_intake;
     // The view, the model and the panels refer to the core objects, which are members and
     // so would die before QObject gets round to deleting the children.
     delete m_grid;
@@ -326,7 +333,36 @@ void TForm1::AboutTorvaline1Click() {
 
 void TForm1::MyStringGridClick() {}
 
+// ---- links in, and the tray ----
+
+void TForm1::PasteLinks1Click() {
+    m_intake->paste();
+}
+
+void TForm1::WatchClipboard1Click() {
+    m_intake->setWatchClipboard(
+        findChild<QAction*>(QStringLiteral("WatchClipboard1"))->isChecked());
+}
+
+void TForm1::WatchAnyLink1Click() {
+    m_intake->setWatchAnyLink(findChild<QAction*>(QStringLiteral("WatchAnyLink1"))->isChecked());
+}
+
+void TForm1::ClickNLoad1Click() {
+    m_intake->setClickNLoad(findChild<QAction*>(QStringLiteral("ClickNLoad1"))->isChecked());
+}
+
+void TForm1::CloseToTray1Click() {
+    m_tray->setCloseToTray(findChild<QAction*>(QStringLiteral("CloseToTray1"))->isChecked());
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    // With a tray to go to, the user may have the close box only put the window away.
+    if (!m_closeApproved && event->spontaneous() && m_tray != nullptr && m_tray->closesToTray()) {
+        hide();
+        event->ignore();
+        return;
+    }
     // The close box asks what Exit asks: a list of links is never lost without a word.
     if (!m_closeApproved && !m_listCommands.AskSaveChanges()) {
         event->ignore();

@@ -23,6 +23,8 @@ class Browser;
 class Dialogs;
 class DownloadGrid;
 class DownloadListModel;
+class LinkIntake;
+class TrayIcon;
 class ProgressDisplay;
 class QtTimer;
 class Shell;
@@ -77,6 +79,10 @@ public:
     // nothing. Pass null to unbind.
     void bindProgressDisplay(ProgressDisplay* display);
 
+    // Links from drops, pastes, the clipboard, a second start and Click'n'Load; the tray.
+    LinkIntake& linkIntake() { return *m_intake; }
+    TrayIcon& trayIcon() { return *m_tray; }
+
 public slots:
     void AddActionExecute();
     void DelActionExecute();
@@ -98,6 +104,13 @@ public slots:
     void HistoryClick();
     void AboutTorvaline1Click();
     void MyStringGridClick();
+
+    // Links in, and the tray.
+    void PasteLinks1Click();
+    void WatchClipboard1Click();
+    void WatchAnyLink1Click();
+    void ClickNLoad1Click();
+    void CloseToTray1Click();
 
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
@@ -145,6 +158,9 @@ private:
     ShutdownControl* m_shutdown = nullptr;
     ProgressDisplay* m_progress = nullptr;
     bool m_closeApproved = false;
+
+    LinkIntake* m_intake = nullptr;
+    TrayIcon* m_tray = nullptr;
 };
 
 } // namespace torvaline

@@ -30,4 +30,9 @@ void PresetOpenDialogs::showError(const std::string& text) {
     m_inner.showError(text);
 }
 
+bool PresetOpenDialogs::askAddLinks(const std::string& question,
+                                    const std::vector<std::string>& links) {
+    return m_inner.askAddLinks(question, links);
+}
+
 } // namespace torvaline

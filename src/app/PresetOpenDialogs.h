@@ -22,6 +22,7 @@ public:
     std::optional<std::string> saveFile(const std::string& filter, const std::string& defaultExt,
                                         const std::string& initialName) override;
     void showError(const std::string& text) override;
+    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override;
 
 private:
     Dialogs& m_inner;

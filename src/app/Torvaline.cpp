@@ -2,8 +2,10 @@
 #include "adapters/qt/QtDialogs.h"
 #include "adapters/qt/QtShell.h"
 #include "app/DefaultFolder.h"
+#include "app/LinkIntake.h"
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
+#include "app/SingleInstance.h"
 #include "app/TorvalineApp.h"
 #include "cycle/TorvalineCore.h"
 #include "headless/CommandLine.h"
@@ -25,6 +27,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
 #include <QStringList>
@@ -106,6 +109,8 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     HeadlessRun::Options options;
     for (const QString& file : line.listFiles)
         options.listFiles.push_back(fileName(file));
+    for (const QString& link : line.links)
+        options.links.push_back(bytes(link));
     options.folder = line.folder.isEmpty() ? DefaultFolder::path() : fileName(line.folder);
     options.decimalSeparator = decimalSeparator();
     options.progressLine = progressLineWanted();
@@ -115,7 +120,39 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     return run.exec();
 }
 
+// A window runs already for this user and display: it takes the links and list files, and
+// this start ends. Asked before any window or display is needed.
+bool handedToRunningWindow(int argc, char* argv[], const CommandLine& line) {
+    if (line.newWindow)
+        return false;
+    QCoreApplication probe(argc, argv);
+    SingleInstance::HandOff handOff;
+    handOff.links = line.links;
+    for (const QString& file : line.listFiles)
+        handOff.files << QFileInfo(file).absoluteFilePath();
+    if (!line.folder.isEmpty())
+        handOff.folder = QFileInfo(line.folder).absoluteFilePath();
+    handOff.start = line.start;
+    return SingleInstance::handOff(handOff);
+}
+
+std::vector<std::string> byteTexts(const QStringList& texts) {
+    std::vector<std::string> out;
+    for (const QString& t : texts)
+        out.push_back(bytes(t));
+    return out;
+}
+
+std::vector<std::string> fileNames(const QStringList& paths) {
+    std::vector<std::string> out;
+    for (const QString& p : paths)
+        out.push_back(fileName(p));
+    return out;
+}
+
 int runWindow(int argc, char* argv[], const CommandLine& line) {
+    if (handedToRunningWindow(argc, argv, line))
+        return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("torvaline"));
     QApplication::setApplicationDisplayName(QString::fromLatin1(AppTitle::Initial));
@@ -174,8 +211,16 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
         form.Edit2().setText(fileName(line.folder));
         DefaultFolder::create(form.Edit2().text());
     }
+    if (!line.links.isEmpty())
+        form.linkIntake().receiveHandOff(byteTexts(line.links), {}, {}, false);
     if (line.start)
         form.StartDownload1Click();
+    // From now on a second start hands its links to this window.
+    SingleInstance instance;
+    instance.listen([&form](const SingleInstance::HandOff& handOff) {
+        form.linkIntake().receiveHandOff(byteTexts(handOff.links), fileNames(handOff.files),
+                                         fileName(handOff.folder), handOff.start);
+    });
 
     const int status = QApplication::exec();
     qtDialogs.setParent(nullptr);

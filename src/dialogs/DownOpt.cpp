@@ -3,10 +3,12 @@
 #include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 #include "list/LinkLines.h"
+#include "list/UrlRanges.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -72,7 +74,18 @@ TForm2::TForm2(DownloadList& list, DownloadFolder& folder, std::function<void()>
 }
 
 void TForm2::NewURLBtnClick() {
-    AppendLinks(m_list, SplitTypedLinks(m_memo1->toPlainText().toUtf8().toStdString()));
+    RangeExpansion links =
+        ExpandUrlRanges(SplitTypedLinks(m_memo1->toPlainText().toUtf8().toStdString()));
+    if (!links.error.empty()) {
+        // Nothing is added: the user shortens the range and presses OK again.
+        QMessageBox box(QMessageBox::Warning, windowTitle(), QString::fromStdString(links.error),
+                        QMessageBox::Ok, this);
+        box.setObjectName("RangeLimitBox");
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return;
+    }
+    AppendLinks(m_list, std::move(links.lines));
     if (m_checkBox1->isChecked() && m_startDownload)
         m_startDownload();
     if (m_savePath->text().isEmpty())

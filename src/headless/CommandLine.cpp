@@ -18,6 +18,12 @@ namespace {
 const QString FolderOption = QStringLiteral("folder");
 const QString StartOption = QStringLiteral("start");
 const QString HeadlessOption = QStringLiteral("headless");
+const QString NewWindowOption = QStringLiteral("new-window");
+
+bool isLink(const QString& argument) {
+    return argument.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           argument.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
 
 CommandLine failure(const QString& message) {
     CommandLine line;
@@ -51,13 +57,16 @@ QString CommandLine::helpText() {
     return QStringLiteral(
         "Usage: torvaline [options] [LIST-FILE...]\n"
         "Downloads the links of one-click file hosters, one after the other.\n"
-        "List files (one link a line) are imported as Import List does.\n"
+        "List files (one link a line) are imported as Import List does; links given\n"
+        "in their place (http://, https://) are added as rows.\n"
         "\n"
         "Options:\n"
         "  -h, --help        Show this help and exit.\n"
         "  -v, --version     Show the version and exit.\n"
         "  --folder DIR      Save the downloads in DIR.\n"
         "  --start           Start the download once the list files are imported.\n"
+        "  --new-window      Open a window of its own; without it, links and list files\n"
+        "                    go to the window that runs already, and the program ends.\n"
         "  --headless        Download the list without a window (no display needed),\n"
         "                    print what happens and exit when the list is done:\n"
         "                    0 when every row completed, 1 otherwise, 130 or 143 when\n"
@@ -85,7 +94,8 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption start(StartOption, {});
     const QCommandLineOption headless(HeadlessOption, {});
     const QCommandLineOption hosters(QStringLiteral("hosters"), {}, QStringLiteral("DIR"));
-    parser.addOptions({help, version, folder, start, headless, hosters});
+    const QCommandLineOption newWindow(NewWindowOption, {});
+    parser.addOptions({help, version, folder, start, headless, hosters, newWindow});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -141,13 +151,15 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     }
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);
-    line.listFiles = parser.positionalArguments();
+    line.newWindow = parser.isSet(newWindow);
+    for (const QString& argument : parser.positionalArguments())
+        (isLink(argument) ? line.links : line.listFiles) << argument;
     for (const QString& file : line.listFiles) {
         const QString why = unreadable(file);
         if (!why.isEmpty())
             return failure(why);
     }
-    if (line.headless && line.listFiles.isEmpty())
+    if (line.headless && line.listFiles.isEmpty() && line.links.isEmpty())
         return failure(QStringLiteral("--headless needs at least one list file"));
     return line;
 }

@@ -30,6 +30,10 @@ struct CommandLine {
     QStringList hosterDirs;
     // --check-hosters DIR: the profiles of that folder alone; empty: every profile in use.
     QString checkDir;
+    // Links named on the command line (http and https), added after the list files.
+    QStringList links;
+    // Opens a window of its own instead of handing the links to the one that runs.
+    bool newWindow = false;
 
     // arguments[0] is the program as started. List files are checked to be readable files.
     static CommandLine parse(const QStringList& arguments);

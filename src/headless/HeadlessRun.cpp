@@ -1,5 +1,7 @@
 #include "headless/HeadlessRun.h"
 
+#include "list/LinkLines.h"
+
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/curl/HttpBrowser.h"
@@ -145,6 +147,8 @@ int HeadlessRun::exec() {
             return SetupFailed;
         }
     }
+    if (!m_options.links.empty())
+        AppendLinks(p.list, m_options.links);
     if (p.list.rowCount() <= 1) {
         printError(m_options.err, "the list files hold no links");
         return 1;

@@ -18,7 +18,8 @@ class HeadlessRun final {
 public:
     struct Options {
         std::vector<std::string> listFiles;
-        std::string folder; // created when missing
+        std::vector<std::string> links; // after the list files' rows
+        std::string folder;             // created when missing
         char decimalSeparator = '.';
         bool progressLine = false; // on a terminal only
         std::FILE* out = stdout;

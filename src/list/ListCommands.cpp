@@ -16,15 +16,22 @@ ListCommands::ListCommands(DownloadList& list, DownloadFolder& folder, StatusBar
 
 void ListCommands::ImportList1Click() {
     if (const auto name = m_dialogs.openFile(OpenFilter, m_defaultExt, m_initialName)) {
-        try {
-            LoadFile(*name, m_list);
-        } catch (const std::exception& e) {
-            m_dialogs.showError(e.what());
-            return;
-        }
-        m_listFileName = *name;
+        ImportFile(*name);
+        return;
     }
     m_folder.setToDefault();
+}
+
+bool ListCommands::ImportFile(const std::string& name) {
+    try {
+        LoadFile(name, m_list);
+    } catch (const std::exception& e) {
+        m_dialogs.showError(e.what());
+        return false;
+    }
+    m_listFileName = name;
+    m_folder.setToDefault();
+    return true;
 }
 
 bool ListCommands::FileSave() {

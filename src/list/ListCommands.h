@@ -33,6 +33,9 @@ public:
     // Appends the lines of a chosen file; always ends with the default download folder, except
     // when the file could not be read.
     void ImportList1Click();
+    // What Import List does with the file once chosen: a file dropped on the window, pasted or
+    // handed over by a second start goes the same way. Returns true when it was read.
+    bool ImportFile(const std::string& name);
     // Save As. Returns true when the list was written.
     bool FileSave();
     // Asks whether to save before the program ends. Returns true when it may close.

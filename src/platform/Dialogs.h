@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace torvaline {
 
@@ -21,6 +22,14 @@ public:
                                                 const std::string& defaultExt,
                                                 const std::string& initialName) = 0;
     virtual void showError(const std::string& text) = 0;
+    // Links that came from outside without the user asking (a web page through Click'n'Load):
+    // "Add" or "Discard", the links listed for a look. True: add them. Discarding is the
+    // answer of a front end that cannot ask.
+    virtual bool askAddLinks(const std::string& question, const std::vector<std::string>& links) {
+        static_cast<void>(question);
+        static_cast<void>(links);
+        return false;
+    }
 };
 
 } // namespace torvaline

@@ -189,5 +189,23 @@ TEST(CommandLine, HosterFoldersAndTheirCheckAreTakenFromTheCommandLine) {
     }
 }
 
+TEST(CommandLine, LinksStandBesideListFilesAndNewWindowOptsOutOfTheHandOff) {
+    TempDir dir;
+    const std::string list = dir.file("links.txt");
+    std::ofstream(list) << "http://127.0.0.1/x\r\n";
+    const QString l = QString::fromStdString(list);
+    const CommandLine line = CommandLine::parse(
+        {"torvaline", "HTTPS://h.example/a", l, "http://h.example/b?x=[1-2]", "--new-window"});
+    EXPECT_EQ(line.action, CommandLine::Action::Run);
+    EXPECT_EQ(line.links, (QStringList{"HTTPS://h.example/a", "http://h.example/b?x=[1-2]"}));
+    EXPECT_EQ(line.listFiles, QStringList{l});
+    EXPECT_TRUE(line.newWindow);
+    EXPECT_FALSE(CommandLine::parse({"torvaline", l}).newWindow);
+    // A link runs headless too; something that is neither is still a missing file.
+    EXPECT_EQ(CommandLine::parse({"torvaline", "--headless", "http://h.example/a"}).action,
+              CommandLine::Action::Run);
+    EXPECT_EQ(CommandLine::parse({"torvaline", "ftp://h.example/a"}).exitCode, 2);
+}
+
 } // namespace
 } // namespace torvaline::test

@@ -23,6 +23,9 @@ public:
     std::vector<std::string> questions;
     std::vector<FileRequest> fileRequests;
     std::vector<std::string> errors;
+    // askAddLinks: the next answers (true: Add), Discard when empty; what was asked.
+    std::deque<bool> addLinksAnswers;
+    std::vector<std::pair<std::string, std::vector<std::string>>> addLinksQuestions;
 
     Answer confirm(const std::string& text) override {
         questions.push_back(text);
@@ -43,6 +46,14 @@ public:
         return nextFile();
     }
     void showError(const std::string& text) override { errors.push_back(text); }
+    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override {
+        addLinksQuestions.emplace_back(question, links);
+        if (addLinksAnswers.empty())
+            return false;
+        const bool add = addLinksAnswers.front();
+        addLinksAnswers.pop_front();
+        return add;
+    }
 
 private:
     std::optional<std::string> nextFile() {

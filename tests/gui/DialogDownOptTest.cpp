@@ -2,9 +2,11 @@
 #include "dialogs/ReferenceUnits.h"
 #include "dialogs/SaveOn.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -171,3 +173,27 @@ TEST_F(DownOptDialog, FolderChosenWithTheButtonFillsTheFieldOnlyOnOk) {
 }
 
 } // namespace
+
+TEST_F(DownOptDialog, RangesBecomeOneRowEachAndAPatternBeyondTheLimitAddsNothing) {
+    type("http://rapidshare.example/f.part[01-20].rar\nplain [x]");
+    click("NewURLBtn");
+    ASSERT_EQ(list.rowCount(), 1 + 21);
+    EXPECT_EQ(list.cell(1, DownloadList::URL), "http://rapidshare.example/f.part01.rar");
+    EXPECT_EQ(list.cell(20, DownloadList::URL), "http://rapidshare.example/f.part20.rar");
+    EXPECT_EQ(list.cell(20, DownloadList::Host), "RapidShare");
+    EXPECT_EQ(list.cell(21, DownloadList::URL), "plain [x]");
+
+    TForm2 again(list, folder, [this] { ++starts; });
+    again.findChild<QPlainTextEdit*>("Memo1")->setPlainText("http://h/a\nhttp://h/[1-10001]");
+    QString shown;
+    QTimer::singleShot(0, &again, [&shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        box->accept();
+    });
+    QTest::mouseClick(again.findChild<QPushButton*>("NewURLBtn"), Qt::LeftButton);
+    EXPECT_NE(shown.indexOf("at most 10000 links"), -1) << shown.toStdString();
+    EXPECT_EQ(list.rowCount(), 1 + 21);
+    EXPECT_NE(again.result(), QDialog::Accepted);
+}

@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,8 @@
 namespace torvaline::test {
 // The first session of the crash test, which the test runs as a child process of its own.
 int crashChildMain(const QStringList& arguments);
+// The running window of the single-instance test.
+int handOffChildMain();
 } // namespace torvaline::test
 
 int main(int argc, char** argv) {
@@ -17,6 +21,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Windows closed by the tests must not end the run.
     QApplication::setQuitOnLastWindowClosed(false);
+    // What the windows remember goes to a folder of the run's own, never the user's.
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    if (argc > 1 && std::strcmp(argv[1], "--handoff-child") == 0)
+        return torvaline::test::handOffChildMain();
     if (argc > 1 && std::strcmp(argv[1], "--crash-child") == 0)
         return torvaline::test::crashChildMain(QApplication::arguments().mid(2));
     ::testing::InitGoogleTest(&argc, argv);

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStringList>
 
 namespace torvaline {
@@ -119,6 +120,24 @@ void QtDialogs::showError(const std::string& text) {
                     QMessageBox::Ok, m_parent);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();
+}
+
+bool QtDialogs::askAddLinks(const std::string& question, const std::vector<std::string>& links) {
+    // Whatever a web page sent is shown as plain text, never as markup.
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Click'n'Load"), fromBytes(question),
+                    QMessageBox::NoButton, m_parent);
+    box.setObjectName(QStringLiteral("AddLinksBox"));
+    box.setTextFormat(Qt::PlainText);
+    QString details;
+    for (const std::string& link : links)
+        details += fromBytes(link) + QLatin1Char('\n');
+    box.setDetailedText(details);
+    QPushButton* add = box.addButton(QStringLiteral("Add"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::RejectRole);
+    box.setDefaultButton(discard);
+    box.setEscapeButton(discard);
+    box.exec();
+    return box.clickedButton() == add;
 }
 
 } // namespace torvaline

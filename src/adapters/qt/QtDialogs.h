@@ -21,6 +21,7 @@ public:
     std::optional<std::string> saveFile(const std::string& filter, const std::string& defaultExt,
                                         const std::string& initialName) override;
     void showError(const std::string& text) override;
+    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override;
 
     // "desc|pattern|desc|pattern" as Qt's name filter list ("desc (pattern)" per line).
     static QString toQtFilter(const std::string& filter);

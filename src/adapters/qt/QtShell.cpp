@@ -20,4 +20,11 @@ void QtShell::openAddress(const std::string& address) {
     QDesktopServices::openUrl(url);
 }
 
+void QtShell::openFolder(const std::string& path) {
+    if (path.empty())
+        return;
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()))));
+}
+
 } // namespace torvaline

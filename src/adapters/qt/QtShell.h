@@ -10,6 +10,7 @@ public:
     void setClipboardText(const std::string& text) override;
     // Only http, https and mailto addresses are handed on: nothing else is ours to open.
     void openAddress(const std::string& address) override;
+    void openFolder(const std::string& path) override;
 };
 
 } // namespace torvaline

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+
+// Ranges in a typed link: "http://h/file.part[01-20].rar" stands for part01 to part20 (the
+// numbers as wide as the range's zero-padded bound), "[a-f]" for the letters a to f. A range
+// may run downwards ("[20-01]"); several ranges in one link multiply. Brackets that hold
+// anything else stay as typed, so an address such as "http://[::1]/" keeps its meaning.
+
+// The most links one pattern may make; beyond this the pattern is refused, not cut.
+inline constexpr std::size_t MaxRangeLinks = 10000;
+
+struct RangeExpansion {
+    std::vector<std::string> lines;
+    // Empty, or why nothing was added: names the first pattern beyond the limit.
+    std::string error;
+};
+
+// Each line with its ranges expanded, in order; a line without a range stays exactly as typed.
+RangeExpansion ExpandUrlRanges(const std::vector<std::string>& lines,
+                               std::size_t limit = MaxRangeLinks);
+
+} // namespace torvaline
