@@ -128,12 +128,9 @@ void DownloadCycle::tellListDone() {
         failed += status == StatusFailed;
         stopped += status == StatusStopped;
     }
-    // Where the list stands once nobody watched it: the row texts scroll out of sight. Why
-    // the last row failed, when it did, stays: that is what the user has to act on.
-    if (m_p.statusBar.text(0).empty())
-        setPanel0(listDoneText(completed, failed, stopped));
-    else
-        m_p.statusBar.setWidth(0, StatusBar::widthFor(m_p.statusBar.text(0)));
+    // Where the list stands once nobody watched it: the row texts scroll out of sight, and
+    // why a row failed stays in its tool tip.
+    setPanel0(listDoneText(completed, failed, stopped));
     if (m_events)
         m_events->listDone(completed, failed, stopped);
 }
