@@ -172,6 +172,13 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
     // The capture lets an error through only when even its failure line could not be
     // handled (a document that cannot be read at all). That page is a dead end like any
     // unrecognised page, but it must not take the program down with it.
+    if (event.directFile) {
+        // The link answered with the file itself: no page, no countdown, straight to the
+        // transfer, which reads it whole.
+        if (!m_p.state.StopRequested && !isTransferRunning())
+            startDirectFile(event);
+        return;
+    }
     std::string unreadable;
     const bool counting = m_p.timer1.enabled();
     const bool waiting = m_p.timer2.enabled();
@@ -260,12 +267,35 @@ void DownloadCycle::Timer1Timer() {
         return;
     }
     m_p.timer1.setEnabled(false);
+    startTransfer();
+}
+
+void DownloadCycle::startTransfer() {
+    CycleState& s = m_p.state;
+    if (m_p.folder.text().empty())
+        m_p.folder.setToDefault();
+    s.SaveFolder = m_p.folder.text();
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
     m_p.component.Resume = takeRetryPartial(m_p.component.FileName);
     m_p.component.Start();
+}
+
+void DownloadCycle::startDirectFile(const DocumentCompleteEvent& event) {
+    CycleState& s = m_p.state;
+    // Named by the server: checked like every name a page gives.
+    const std::string problem = m_nameCheck.problem(event.fileName);
+    if (!problem.empty()) {
+        failWithoutTransfer(problem);
+        return;
+    }
+    s.FinalURL = event.url;
+    s.FinalFileName = event.fileName;
+    s.FinalLinkFresh = false;
+    s.PageHandled = true;
+    startTransfer();
 }
 
 void DownloadCycle::Timer2Timer() {

@@ -133,6 +133,10 @@ private:
     // Closes the current row of a transfer that never started, then moves on like a finish.
     // panelText: what the status bar shows instead of " Download failed - <reason> ".
     void failWithoutTransfer(const std::string& reason, const std::string& panelText = {});
+    // Hands the final link and name to the transfer, into the download folder.
+    void startTransfer();
+    // A row whose link answered with a file.
+    void startDirectFile(const DocumentCompleteEvent& event);
     // Start Download on a finished list: the row below the last one done, if any.
     void startAfterTheEnd();
     // The current row's phase, told to the row events.

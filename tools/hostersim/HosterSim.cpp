@@ -1,5 +1,6 @@
 #include "HosterSim.h"
 
+#include "DirectRoutes.h"
 #include "FileRoutes.h"
 #include "HosterPages.h"
 #include "QueryText.h"
@@ -111,6 +112,7 @@ HosterSim::HosterSim()
     m_server->set_tcp_nodelay(true);
     addPageRoutes();
     addFileRoutes(*m_server);
+    addDirectRoutes(*m_server);
     watchConnections();
     // Recorded before the answer goes out, so a client that has its answer finds it logged.
     m_server->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
