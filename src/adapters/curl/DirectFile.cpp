@@ -75,11 +75,20 @@ struct Parameter {
 std::vector<Parameter> parameters(std::string_view header) {
     std::vector<Parameter> out;
     std::size_t i = header.find(';');
+    // The next '=' is looked for again only once passed: a header of a million ';' before
+    // one '=' costs one scan, not a million.
+    std::size_t eq = 0;
+    bool eqKnown = false;
     while (i != std::string_view::npos && i < header.size()) {
         ++i;
-        const std::size_t eq = header.find('=', i);
+        if (!eqKnown || (eq != std::string_view::npos && eq < i)) {
+            eq = header.find('=', i);
+            eqKnown = true;
+        }
         const std::size_t semi = header.find(';', i);
-        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+        if (eq == std::string_view::npos)
+            break; // no value anywhere further: nothing more to read, and no rescans
+        if (semi != std::string_view::npos && semi < eq) {
             i = semi;
             continue;
         }
