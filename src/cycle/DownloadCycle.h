@@ -112,9 +112,10 @@ public:
     // A partial file the last session left for the row with this link (checked as ours by
     // the caller): the first transfer of that row continues it, if it saves to the same folder.
     void restorePartial(std::string link, PartialFile partial);
-    // The window leaves a row stalled for the user to act on when its file is missing, its
-    // page cannot be loaded or its countdown page has no link. A run without anyone watching
-    // marks such a row failed and goes on with the next one instead.
+    // A row whose file is missing, whose page cannot be loaded or whose countdown page has no
+    // link fails and the list goes on, in the window as without one. The window's status bar
+    // then says what it always said of such a link; a run without a window, where the
+    // status bar is nobody's to read, says " Download failed - <reason> " instead.
     void setUnattended(bool unattended) { m_unattended = unattended; }
     // Where each row's phase is told; not owned, may be unset.
     void setRowEvents(RowEvents* events) { m_events = events; }
