@@ -7,6 +7,9 @@
 //                                                finished ones comes in; beside it
 //                                                out-countdown.png (the countdown before the
 //                                                second row) and out-about.png (the about box)
+//   torvaline-screenshot --stalls LIST out.png   LIST with a row set aside for its retry:
+//                                                out.png while it waits aside, out-end.png at
+//                                                the end of the list
 // Under QT_SCALE_FACTOR=2 the pictures show the window at twice the scale.
 
 #include "NullBrowser.h"
@@ -153,6 +156,52 @@ int demo(const QString& listFile, const QString& out, int completed) {
     return rc;
 }
 
+// Runs LIST (one row of it failing transiently, one dead) and saves the window while a row is
+// set aside for its retry and another comes in, then at the end of the list (out-end.png).
+// Gives up after four minutes.
+int stalls(const QString& listFile, const QString& out) {
+    QTemporaryDir tmp;
+    SilentDialogs silent;
+    PresetOpenDialogs dialogs(silent);
+    NoShell shell;
+    NoShutdown shutdown;
+    TorvalineApp::Options options;
+    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
+    TorvalineApp program(dialogs, shell, shutdown, options);
+    TForm1& form = program.form();
+    form.show();
+    dialogs.presetOpenFile(listFile.toStdString());
+    form.ImportList1Click();
+    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    bool asideSaved = false;
+    int rc = 1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const DownloadList& list = form.downloadList();
+        bool aside = false;
+        for (int r = 1; r < list.rowCount(); ++r)
+            aside = aside || list.cell(r, DownloadList::Status).rfind("Retry ", 0) == 0;
+        const ListState state = listState(list);
+        if (!asideSaved && aside && !state.progress.empty() &&
+            std::atof(state.progress.c_str()) >= 20.0)
+            asideSaved = save(form, out);
+        const bool done = form.StatusBar1().text(0).rfind(" List done", 0) == 0;
+        if (!done && elapsed.elapsed() < 240000)
+            return;
+        poll.stop();
+        if (done && asideSaved && save(form, besides(out, "end")))
+            rc = 0;
+        form.downloadList().setRowCount(1);
+        QApplication::quit();
+    });
+    poll.start(100);
+    QApplication::exec();
+    return rc;
+}
+
 void fill(DownloadList& list) {
     struct Sample {
         const char* host;
@@ -198,6 +247,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc == 4 && std::strcmp(argv[1], "--demo") == 0)
         return demo(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), 3);
+    if (argc == 4 && std::strcmp(argv[1], "--stalls") == 0)
+        return stalls(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s out.png | --demo LIST out.png\n", argv[0]);
         return 2;

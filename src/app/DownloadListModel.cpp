@@ -1,5 +1,7 @@
 #include "app/DownloadListModel.h"
 
+#include <QFont>
+
 namespace torvaline {
 
 namespace {
@@ -56,6 +58,12 @@ int DownloadListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
+    if (index.isValid() && role == Qt::FontRole && m_working != 0 &&
+        m_list.id(index.row()) == m_working) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     if (role == Qt::ToolTipRole && index.column() == DownloadList::Status) {
@@ -69,6 +77,21 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
         return {};
     // Cells are bytes; what is not UTF-8 shows as replacement characters.
     return shown(text);
+}
+
+void DownloadListModel::setWorkingRow(std::uint64_t id) {
+    if (id == m_working)
+        return;
+    const std::uint64_t was = m_working;
+    m_working = id;
+    repaintRow(was);
+    repaintRow(id);
+}
+
+void DownloadListModel::repaintRow(std::uint64_t id) {
+    const int row = m_list.rowOf(id);
+    if (row >= 0)
+        emit dataChanged(index(row, 0), index(row, DownloadList::ColumnCount - 1), {Qt::FontRole});
 }
 
 Qt::ItemFlags DownloadListModel::flags(const QModelIndex& index) const {

@@ -4,6 +4,8 @@
 
 #include <QAbstractTableModel>
 
+#include <cstdint>
+
 namespace torvaline {
 
 // The download list as Qt's views see it. It holds no data: every cell is read from the
@@ -21,8 +23,14 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // The row the download cycle works on, drawn in bold (by id: 0 for none).
+    void setWorkingRow(std::uint64_t id);
+
 private:
+    void repaintRow(std::uint64_t id);
+
     DownloadList& m_list;
+    std::uint64_t m_working = 0;
 };
 
 } // namespace torvaline

@@ -57,6 +57,7 @@ public:
 
     // What the download cycle and the progress display work on.
     DownloadList& downloadList() { return m_list; }
+    DownloadListModel& listModel() { return *m_model; }
     StatusBar& StatusBar1() { return m_statusBar; }
     DownloadFolder& Edit2() { return m_folder; }
     AppTitle& appTitle() { return m_appTitle; }

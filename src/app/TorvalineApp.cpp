@@ -8,8 +8,10 @@
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
 #include "app/DownloadGrid.h"
+#include "app/DownloadListModel.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
+#include "app/WorkingRowMarker.h"
 #include "cycle/DownloadCycle.h"
 #include "cycle/ListRecovery.h"
 #include "cycle/TorvalineCore.h"
@@ -76,6 +78,9 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         *m_loop, *m_clock, *m_timer1, *m_timer2, *m_elpsTimer, *m_estTimer, form.StbarTimer(),
         *m_noticeTimer, *m_component, shutdownService, *m_notice, m_options.decimalSeparator});
     TorvalineCore& core = *m_core;
+    m_workingRow = std::make_unique<WorkingRowMarker>(
+        [&form](std::uint64_t id) { form.listModel().setWorkingRow(id); });
+    core.rowEvents().add(*m_workingRow);
     // "Start Download Now" of the Download Options dialog runs the same command.
     form.bindStartDownload([&core] { core.StartDownload1Click(); });
     form.bindStopDownload([&core] { core.StopDownExecute(); });
@@ -159,6 +164,7 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindStopDownload({});
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);
+    m_core->rowEvents().remove(*m_workingRow);
     m_core.reset();
     m_doneNotice.reset();
     m_notice.reset();

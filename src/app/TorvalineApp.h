@@ -28,6 +28,7 @@ class ShutdownService;
 class TDownloadFile;
 class TForm1;
 class TorvalineCore;
+class WorkingRowMarker;
 
 // The program put together: the main window over the real browser, the real transfers, Qt's
 // timers and clock, with the core wired to all of them and the window's commands and events
@@ -86,6 +87,7 @@ private:
     std::unique_ptr<TDownloadFile> m_component;
     std::unique_ptr<QtShutdownNotice> m_notice;
     std::unique_ptr<TorvalineCore> m_core;
+    std::unique_ptr<WorkingRowMarker> m_workingRow;
     Dialogs& m_dialogs;
     std::unique_ptr<RecoveryStore> m_recoveryStore;
     std::unique_ptr<QtTimer> m_recoveryTimer;

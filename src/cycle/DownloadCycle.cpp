@@ -121,8 +121,6 @@ void DownloadCycle::tell(const RowPhaseEvent& event) {
 }
 
 void DownloadCycle::tellListDone() {
-    if (!m_events)
-        return;
     int completed = 0, failed = 0, stopped = 0;
     for (int row = 1; row < m_p.list.rowCount(); ++row) {
         const std::string& status = m_p.list.cell(row, DownloadList::Status);
@@ -130,7 +128,16 @@ void DownloadCycle::tellListDone() {
         failed += status == StatusFailed;
         stopped += status == StatusStopped;
     }
-    m_events->listDone(completed, failed, stopped);
+    // Where the list stands once nobody watched it: the row texts scroll out of sight, and
+    // why a row failed stays in its tool tip.
+    setPanel0(listDoneText(completed, failed, stopped));
+    if (m_events)
+        m_events->listDone(completed, failed, stopped);
+}
+
+std::string DownloadCycle::listDoneText(int completed, int failed, int stopped) {
+    return " List done - " + std::to_string(completed) + " completed, " + std::to_string(failed) +
+           " failed, " + std::to_string(stopped) + " stopped ";
 }
 
 void DownloadCycle::StopDownExecute() {
@@ -142,6 +149,7 @@ void DownloadCycle::StopDownExecute() {
     m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, std::string(StatusStopped));
     m_p.state.StopRequested = true;
     tell(RowPhase::Stopped);
+    dropSetAside(StatusStopped);
     // No attempt will continue what a failed one kept: a later Start begins afresh.
     forgetRetries();
 }
@@ -164,6 +172,13 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
     // The capture lets an error through only when even its failure line could not be
     // handled (a document that cannot be read at all). That page is a dead end like any
     // unrecognised page, but it must not take the program down with it.
+    if (event.directFile) {
+        // The link answered with the file itself: no page, no countdown, straight to the
+        // transfer, which reads it whole.
+        if (!m_p.state.StopRequested && !isTransferRunning())
+            startDirectFile(event);
+        return;
+    }
     std::string unreadable;
     const bool counting = m_p.timer1.enabled();
     const bool waiting = m_p.timer2.enabled();
@@ -252,6 +267,14 @@ void DownloadCycle::Timer1Timer() {
         return;
     }
     m_p.timer1.setEnabled(false);
+    startTransfer();
+}
+
+void DownloadCycle::startTransfer() {
+    CycleState& s = m_p.state;
+    if (m_p.folder.text().empty())
+        m_p.folder.setToDefault();
+    s.SaveFolder = m_p.folder.text();
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
@@ -259,6 +282,21 @@ void DownloadCycle::Timer1Timer() {
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
     m_p.component.Resume = takeRetryPartial(m_p.component.FileName);
     m_p.component.Start();
+}
+
+void DownloadCycle::startDirectFile(const DocumentCompleteEvent& event) {
+    CycleState& s = m_p.state;
+    // Named by the server: checked like every name a page gives.
+    const std::string problem = m_nameCheck.problem(event.fileName);
+    if (!problem.empty()) {
+        failWithoutTransfer(problem);
+        return;
+    }
+    s.FinalURL = event.url;
+    s.FinalFileName = event.fileName;
+    s.FinalLinkFresh = false;
+    s.PageHandled = true;
+    startTransfer();
 }
 
 void DownloadCycle::Timer2Timer() {
@@ -278,6 +316,8 @@ void DownloadCycle::Timer2Timer() {
     // Both waits go back to the row's pages: a retry needs a fresh direct link, since the
     // one that failed may have expired. A retry that meets the hoster's own wait keeps its
     // count and its partial file through that wait.
+    if (s.RetryWaiting)
+        m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
     s.RetryWaiting = false;
     openCurrentRow();
     m_p.timer2.setEnabled(false);
@@ -295,34 +335,122 @@ void DownloadCycle::showRetryWait(const std::string& remainingText) {
     m_p.statusBar.setWidth(2, StatusBar::widthFor(why));
 }
 
-void DownloadCycle::armRetry(const TransferResult& result) {
+std::string DownloadCycle::setAsideText(int retry, const std::string& timeOfDay) {
+    return "Retry " + std::to_string(retry) + " of " + std::to_string(MaxRetries) + " at " +
+           timeOfDay;
+}
+
+void DownloadCycle::setAside(const TransferResult& result) {
     CycleState& s = m_p.state;
     const auto delay = result.retryAfter > std::chrono::seconds(0)
                            ? std::min(result.retryAfter, MaxRetryAfter)
                            : RetryDelays[static_cast<std::size_t>(s.RetryCount)];
-    ++s.RetryCount;
-    s.RetryPartial = result.partial;
-    s.RetryLink = s.CurrentURL;
-    s.RetryReason = result.reason;
-    // The row goes back to waiting; the transfer flag must be clear for the row to be opened
-    // again at the end of the wait.
-    m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
+    CycleState::SetAsideRow row;
+    row.id = m_p.list.id(s.CurrentRow);
+    row.link = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+    row.retries = s.RetryCount + 1;
+    row.partial = result.partial;
+    row.reason = result.reason;
+    row.since = m_p.clock.timeOfDay();
+    row.span = static_cast<double>(delay.count()) / DayLengthSeconds;
+    double due = row.since + row.span;
+    if (due >= 1.0)
+        due -= 1.0;
+    const std::string at = TimeText(due);
+    // The count and the file now live with the row; the next row starts with none.
+    s.RetryCount = 0;
+    s.RetryPartial = PartialFile{};
+    s.RetryLink.clear();
+    s.RetryReason.clear();
+    s.RetryWaiting = false;
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, setAsideText(row.retries, at));
+    m_p.list.setNote(s.CurrentRow, "Set aside at " + TimeText(row.since) + ": " +
+                                       (row.reason.empty() ? "unknown error" : row.reason));
+    RowPhaseEvent e = phaseEvent(RowPhase::SetAside);
+    e.secondsLeft = delay.count();
+    e.retry = row.retries;
+    e.retryAt = at;
+    e.reason = row.reason;
+    // A row deleted during its transfer keeps nothing.
+    if (row.id == 0) {
+        discard(row.partial);
+        return;
+    }
+    s.SetAside.push_back(std::move(row));
+    tell(e);
+}
+
+void DownloadCycle::pruneSetAside() {
+    CycleState& s = m_p.state;
+    for (std::size_t i = 0; i < s.SetAside.size();) {
+        const int row = m_p.list.rowOf(s.SetAside[i].id);
+        if (row >= 1 && m_p.list.cell(row, DownloadList::URL) == s.SetAside[i].link) {
+            ++i;
+            continue;
+        }
+        discard(s.SetAside[i].partial);
+        s.SetAside.erase(s.SetAside.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+}
+
+int DownloadCycle::dueSetAside() const {
+    const CycleState& s = m_p.state;
+    const double now = m_p.clock.timeOfDay();
+    for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
+        double elapsed = now - s.SetAside[i].since;
+        if (elapsed < 0)
+            elapsed += 1.0; // midnight passed
+        if (elapsed >= s.SetAside[i].span)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void DownloadCycle::takeUpSetAside(std::size_t index, std::uint64_t returnId, double wait) {
+    CycleState& s = m_p.state;
+    CycleState::SetAsideRow row = std::move(s.SetAside[index]);
+    s.SetAside.erase(s.SetAside.begin() + static_cast<std::ptrdiff_t>(index));
+    s.OnSetAside = true;
+    s.ReturnRowId = returnId;
+    s.RetryCount = row.retries;
+    s.RetryPartial = row.partial;
+    s.RetryLink = row.link;
+    s.RetryReason = row.reason;
     m_p.component.Tag = 0;
     s.PageHandled = false;
     s.TransferSeconds = 0;
-    s.WaitSpan = static_cast<double>(delay.count()) / DayLengthSeconds;
+    s.CurrentRow = m_p.list.rowOf(row.id);
+    if (wait <= 0) {
+        m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
+        openCurrentRow();
+        return;
+    }
+    // Nothing else left to do: the list waits for this row's retry, as the status bar shows.
+    s.WaitSpan = wait;
     s.PhaseStart = m_p.clock.timeOfDay();
     s.RetryWaiting = true;
     m_p.timer2.setEnabled(true);
-    // Shown at once: a minute-long silence after a failure would look like a hang.
     s.RemainingText = TimeText(s.WaitSpan);
     showRetryWait(s.RemainingText);
-    RowPhaseEvent e = phaseEvent(RowPhase::SetAside);
-    e.secondsLeft = delay.count();
-    e.retry = s.RetryCount;
-    e.retryAt = TimeText(s.PhaseStart + s.WaitSpan);
-    e.reason = result.reason;
-    tell(e);
+}
+
+void DownloadCycle::dropSetAside(std::string_view status) {
+    CycleState& s = m_p.state;
+    for (const CycleState::SetAsideRow& row : s.SetAside) {
+        discard(row.partial);
+        const int at = m_p.list.rowOf(row.id);
+        if (at >= 1 && m_p.list.cell(at, DownloadList::URL) == row.link) {
+            m_p.list.setCell(at, DownloadList::Status, std::string(status));
+            RowPhaseEvent e;
+            e.id = row.id;
+            e.phase = RowPhase::Stopped;
+            e.link = row.link;
+            tell(e);
+        }
+    }
+    s.SetAside.clear();
+    s.OnSetAside = false;
+    s.ReturnRowId = 0;
 }
 
 void DownloadCycle::discard(const PartialFile& partial) {
@@ -344,6 +472,9 @@ void DownloadCycle::discardRetryPartial() {
     CycleState& s = m_p.state;
     discard(s.RetryPartial);
     s.RetryPartial = PartialFile{};
+    for (const CycleState::SetAsideRow& row : s.SetAside)
+        discard(row.partial);
+    s.SetAside.clear();
     // A restored file no transfer took was named by the last session's recovery file: it is
     // removed only from the download folder, where our transfers put their files.
     std::string folder = m_p.folder.text();
@@ -363,6 +494,9 @@ std::vector<std::pair<std::string, PartialFile>> DownloadCycle::keptPartials() c
         out.emplace_back(s.CurrentURL, m_p.component.Keeping);
     if (!s.RetryPartial.empty())
         out.emplace_back(s.RetryLink, s.RetryPartial);
+    for (const CycleState::SetAsideRow& row : s.SetAside)
+        if (!row.partial.empty())
+            out.emplace_back(row.link, row.partial);
     if (!s.RestoredPartial.empty())
         out.emplace_back(s.RestoredLink, s.RestoredPartial);
     return out;
@@ -430,7 +564,9 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     };
     if (retry) {
         clearProgress();
-        armRetry(result);
+        // The row waits aside; the list does not wait with it.
+        setAside(result);
+        closeRowAndAdvance();
         return;
     }
     // This row's attempts are over: nothing will continue what the last one kept.
@@ -461,19 +597,71 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     closeRowAndAdvance();
 }
 
+void DownloadCycle::advanceTo(int row) {
+    CycleState& s = m_p.state;
+    m_p.component.Tag = 0;
+    s.PageHandled = false;
+    s.TransferSeconds = 0;
+    s.CurrentRow = row;
+    DeleteURLExecute();
+}
+
 void DownloadCycle::closeRowAndAdvance() {
     CycleState& s = m_p.state;
     const int rowCount = m_p.list.rowCount();
-    if (const std::uint64_t id = m_p.list.id(s.CurrentRow); id != 0 && s.CurrentRow >= 1)
+    const bool fromSetAside = s.OnSetAside;
+    s.OnSetAside = false;
+    if (const std::uint64_t id = m_p.list.id(s.CurrentRow);
+        id != 0 && s.CurrentRow >= 1 && !fromSetAside)
         s.FinishedRowId = id;
-    if (s.CurrentRow < rowCount - 1) {
-        m_p.component.Tag = 0;
-        s.PageHandled = false;
-        s.TransferSeconds = 0;
-        ++s.CurrentRow;
-        DeleteURLExecute();
-    } else if (s.CurrentRow == rowCount - 1) {
-        m_p.statusBar.setWidth(0, StatusBar::widthFor(m_p.statusBar.text(0)));
+    pruneSetAside();
+    // The row the list goes on with: the next one, or after a set-aside row the one the list
+    // had reached before it.
+    // A row waiting aside is passed over: its turn comes when its retry is due.
+    const auto nextFrom = [&](int row) -> std::uint64_t {
+        for (; row >= 1 && row < rowCount; ++row) {
+            const std::uint64_t id = m_p.list.id(row);
+            if (std::none_of(s.SetAside.begin(), s.SetAside.end(),
+                             [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
+                return id;
+        }
+        return 0;
+    };
+    std::uint64_t nextId = 0;
+    if (fromSetAside) {
+        nextId = s.ReturnRowId != 0 ? nextFrom(m_p.list.rowOf(s.ReturnRowId)) : 0;
+    } else if (s.CurrentRow < rowCount - 1) {
+        nextId = nextFrom(s.CurrentRow + 1);
+    }
+    s.ReturnRowId = 0;
+    // A due retry comes before the next row: its wait is over, the next row has none.
+    if (const int due = dueSetAside(); due >= 0) {
+        takeUpSetAside(static_cast<std::size_t>(due), nextId, 0);
+        return;
+    }
+    if (nextId != 0) {
+        advanceTo(m_p.list.rowOf(nextId));
+        return;
+    }
+    if (!s.SetAside.empty()) {
+        // The list is done only when no row waits aside: wait for the first one due.
+        std::size_t first = 0;
+        double firstLeft = 2.0;
+        const double now = m_p.clock.timeOfDay();
+        for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
+            double elapsed = now - s.SetAside[i].since;
+            if (elapsed < 0)
+                elapsed += 1.0;
+            if (s.SetAside[i].span - elapsed < firstLeft) {
+                firstLeft = s.SetAside[i].span - elapsed;
+                first = i;
+            }
+        }
+        takeUpSetAside(first, 0, firstLeft);
+        return;
+    }
+    if (fromSetAside || s.CurrentRow == rowCount - 1) {
+        m_p.component.Tag = 1;
         tellListDone();
         if (m_hooks.CheckShutDown)
             m_hooks.CheckShutDown();

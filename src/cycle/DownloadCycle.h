@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,8 @@ public:
     static constexpr const char* WaitPanelText = "Wait ";
     static constexpr const char* WaitTailPanelText = " For the Next Download";
     // Start Download after the end of the list, when no row is left below the last one done.
+    // Panel 0 at the end of the list.
+    static std::string listDoneText(int completed, int failed, int stopped);
     static constexpr const char* NothingLeftText = " Nothing left to download - add links first ";
 
     // A transfer that fails for a reason that may go away by itself is tried again this
@@ -70,6 +73,8 @@ public:
     static constexpr std::chrono::seconds MaxRetryAfter = std::chrono::minutes(30);
     // Panel 0 during a retry wait: "Retry 1 of 3 ".
     static std::string retryPanelText(int retry);
+    // The Status cell of a row set aside for a retry: "Retry 1 of 3 at 14:02:10".
+    static std::string setAsideText(int retry, const std::string& timeOfDay);
 
     DownloadCycle(Ports ports, Hooks hooks);
 
@@ -107,9 +112,10 @@ public:
     // A partial file the last session left for the row with this link (checked as ours by
     // the caller): the first transfer of that row continues it, if it saves to the same folder.
     void restorePartial(std::string link, PartialFile partial);
-    // The window leaves a row stalled for the user to act on when its file is missing, its
-    // page cannot be loaded or its countdown page has no link. A run without anyone watching
-    // marks such a row failed and goes on with the next one instead.
+    // A row whose file is missing, whose page cannot be loaded or whose countdown page has no
+    // link fails and the list goes on, in the window as without one. The window's status bar
+    // then says what it always said of such a link; a run without a window, where the
+    // status bar is nobody's to read, says " Download failed - <reason> " instead.
     void setUnattended(bool unattended) { m_unattended = unattended; }
     // Where each row's phase is told; not owned, may be unset.
     void setRowEvents(RowEvents* events) { m_events = events; }
@@ -128,6 +134,10 @@ private:
     // Closes the current row of a transfer that never started, then moves on like a finish.
     // panelText: what the status bar shows instead of " Download failed - <reason> ".
     void failWithoutTransfer(const std::string& reason, const std::string& panelText = {});
+    // Hands the final link and name to the transfer, into the download folder.
+    void startTransfer();
+    // A row whose link answered with a file.
+    void startDirectFile(const DocumentCompleteEvent& event);
     // Start Download on a finished list: the row below the last one done, if any.
     void startAfterTheEnd();
     // The current row's phase, told to the row events.
@@ -139,8 +149,18 @@ private:
     bool isTransferRunning() const;
     // Opens the current row's link; the retry state stays as it is.
     void openCurrentRow();
-    // Arms the wait before the next attempt of a transiently failed transfer.
-    void armRetry(const TransferResult& result);
+    // Puts the current row aside for the next attempt of its transiently failed transfer.
+    void setAside(const TransferResult& result);
+    // Drops set-aside rows that were deleted or whose link changed, with what they kept.
+    void pruneSetAside();
+    // The first set-aside row whose retry is due; -1 if none.
+    int dueSetAside() const;
+    // Makes a set-aside row the current row again, the list going on with returnId after it;
+    // wait: the time still to wait first (0: opened at once).
+    void takeUpSetAside(std::size_t index, std::uint64_t returnId, double wait);
+    void advanceTo(int row);
+    // Drops every set-aside row with its partial file, marking it by `status`.
+    void dropSetAside(std::string_view status);
     void showRetryWait(const std::string& remainingText);
     // Drops the retry state, removing a partial file no attempt will continue.
     void forgetRetries();

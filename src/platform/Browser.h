@@ -69,6 +69,12 @@ struct DocumentCompleteEvent {
     // Empty when the page loaded; otherwise why it could not be loaded (the document is then
     // a small error page without forms).
     std::string error;
+    // The answer was not a page but a file (a direct link): url is the file's, after
+    // redirects; fileName what the answer calls it, unchecked; fileSize the announced size,
+    // -1 when unknown. The document is then empty; the file is left to a transfer.
+    bool directFile = false;
+    std::string fileName{};
+    long long fileSize = -1;
 };
 
 // Events are delivered on the GUI thread. An unset handler is skipped.

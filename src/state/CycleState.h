@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace torvaline {
 
@@ -48,6 +49,24 @@ struct CycleState {
     // cut by a crash: that row's next transfer continues it.
     PartialFile RestoredPartial;
     std::string RestoredLink;
+
+    // A row whose own transfer failed for a reason that may go away by itself waits aside
+    // for its retry while the list goes on; what it kept goes with it, by the row's id.
+    struct SetAsideRow {
+        std::uint64_t id = 0;
+        std::string link; // a partial file is only ever continued for the same link
+        std::int32_t retries = 0;
+        PartialFile partial;
+        std::string reason;
+        // The wait: its start (time of day) and length (fractions of a day).
+        double since = 0;
+        double span = 0;
+    };
+    std::vector<SetAsideRow> SetAside;
+    // The current row is a set-aside row taken up; the list then goes on with the row of this
+    // id (0: the end of the list).
+    bool OnSetAside = false;
+    std::uint64_t ReturnRowId = 0;
 
     // The id of the row the cycle closed last (0: none yet): after the end of the list, Start
     // Download goes on with the row below it, wherever moves have put it.

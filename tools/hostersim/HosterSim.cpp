@@ -1,5 +1,6 @@
 #include "HosterSim.h"
 
+#include "DirectRoutes.h"
 #include "FileRoutes.h"
 #include "GatePages.h"
 #include "HosterPages.h"
@@ -123,6 +124,7 @@ HosterSim::HosterSim()
         return origin(req, m_port);
     });
     addFileRoutes(*m_server);
+    addDirectRoutes(*m_server);
     watchConnections();
     // Recorded before the answer goes out, so a client that has its answer finds it logged.
     m_server->set_post_routing_handler([this](const httplib::Request& req, httplib::Response& res) {

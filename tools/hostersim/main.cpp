@@ -25,15 +25,19 @@ void usage() {
 }
 
 bool writeDemoList(const hostersim::HosterSim& sim, const std::string& path) {
-    // Throttled so that the speed, sizes and time left can be watched for some seconds. The
-    // missing file comes last: a missing file holds the list on its row until the user acts.
+    // Throttled so that the speed, sizes and time left can be watched for some seconds. A
+    // file server that answers 500 for ever (asking to come back in 5 s) is set aside while
+    // the rows behind it come in; the missing file fails and the list goes on; the plain
+    // direct link is a file, not a hoster's page.
     const std::string rate = "rate=" + std::to_string(256 * 1024);
     const std::string lines[] = {
         sim.rapidshareLink("ok", "demo-alpha.bin", 1024 * 1024, 2, rate),
+        sim.rapidshareLink("ok", "demo-flaky.bin", 64 * 1024, 2, "status=500&retry=5"),
         sim.rapidshareLink("ok", "demo-beta.bin", 2048 * 1024, 3, rate),
         sim.rapidshareLink("tryagainabout", "demo-gamma.bin", 1536 * 1024, 2, "wait=1&" + rate),
-        sim.rapidshareLink("ok", "demo-delta.bin", 3072 * 1024, 2, rate),
         sim.rapidshareLink("notfound", "demo-missing.bin", 1024, 2),
+        sim.rapidshareLink("ok", "demo-delta.bin", 3072 * 1024, 2, rate),
+        sim.baseUrl() + "/file/demo-photo.jpg?size=" + std::to_string(512 * 1024) + "&" + rate,
     };
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const std::string& line : lines)

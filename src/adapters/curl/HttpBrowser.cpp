@@ -88,8 +88,8 @@ struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
 
     void start(PageRequest request);
     void submit(const FormSubmission& submission);
-    void deliver(std::uint64_t gen, std::shared_ptr<GumboDocument> doc, const std::string& url,
-                 const std::string& error);
+    void deliver(std::uint64_t gen, std::shared_ptr<GumboDocument> doc,
+                 const DocumentCompleteEvent& event);
     void postResult(std::uint64_t gen, std::shared_ptr<GumboDocument> doc, std::string url,
                     std::string error);
     void abortCurrent();
@@ -169,7 +169,7 @@ void HttpBrowser::Impl::postResult(std::uint64_t gen, std::shared_ptr<GumboDocum
     loop.post([weak, gen, doc = std::move(doc), url = std::move(url),
                error = std::move(error)]() mutable {
         if (auto self = weak.lock())
-            self->deliver(gen, std::move(doc), url, error);
+            self->deliver(gen, std::move(doc), DocumentCompleteEvent{url, error});
     });
 }
 
@@ -201,10 +201,14 @@ void HttpBrowser::Impl::start(PageRequest request) {
     std::thread([shared = workers, opts = options, request = std::move(request), abort, weak, gen] {
         runNavigation(shared, opts, request, *abort,
                       [&](std::shared_ptr<GumboDocument> doc, PageResult result) {
-                          shared->loop.post([weak, gen, doc = std::move(doc), url = result.url,
-                                             error = result.error]() mutable {
+                          DocumentCompleteEvent event{result.url, result.error};
+                          event.directFile = result.directFile;
+                          event.fileName = result.fileName;
+                          event.fileSize = result.fileSize;
+                          shared->loop.post([weak, gen, doc = std::move(doc),
+                                             event = std::move(event)]() mutable {
                               if (auto self = weak.lock())
-                                  self->deliver(gen, std::move(doc), url, error);
+                                  self->deliver(gen, std::move(doc), event);
                           });
                       });
         // A finished navigation leaves its flag set, so the browser can forget it.
@@ -231,7 +235,7 @@ void HttpBrowser::Impl::submit(const FormSubmission& submission) {
 }
 
 void HttpBrowser::Impl::deliver(std::uint64_t gen, std::shared_ptr<GumboDocument> doc,
-                                const std::string& url, const std::string& error) {
+                                const DocumentCompleteEvent& event) {
     if (gen != generation)
         return; // superseded or stopped
     auto keepAlive = shared_from_this();
@@ -248,7 +252,7 @@ void HttpBrowser::Impl::deliver(std::uint64_t gen, std::shared_ptr<GumboDocument
     // Copies: a handler may replace the events or navigate again.
     const BrowserEvents current = events;
     if (current.documentComplete)
-        current.documentComplete(DocumentCompleteEvent{url, error});
+        current.documentComplete(event);
     if (current.downloadComplete)
         current.downloadComplete();
 }

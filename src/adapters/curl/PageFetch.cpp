@@ -1,6 +1,7 @@
 #include "adapters/curl/PageFetch.h"
 
 #include "adapters/curl/CurlShare.h"
+#include "adapters/curl/DirectFile.h"
 
 #include <curl/curl.h>
 
@@ -15,11 +16,56 @@ struct Sink {
     std::size_t maxBytes = 0;
     bool tooLarge = false;
     const std::atomic<bool>* abort = nullptr;
+    CURL* handle = nullptr;
+    // The headers of the answer now coming (a redirect's are dropped with its body).
+    std::string contentType;
+    std::string contentDisposition;
+    bool directFile = false;
 };
+
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    const std::size_t n = size * count;
+    const std::string_view line(data, n);
+    if (line.rfind("HTTP/", 0) == 0) {
+        sink->contentType.clear();
+        sink->contentDisposition.clear();
+        return n;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return n;
+    std::string name(line.substr(0, colon));
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    const std::string_view value = line.substr(colon + 1);
+    // Bounded: a header is no place for a megabyte, whatever a server sends.
+    constexpr std::size_t MaxValue = 4096;
+    if (name == "content-type")
+        sink->contentType = std::string(value.substr(0, MaxValue));
+    else if (name == "content-disposition")
+        sink->contentDisposition = std::string(value.substr(0, MaxValue));
+    return n;
+}
 
 std::size_t onData(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
     const std::size_t n = size * count;
+    if (sink->body.empty() && n > 0) {
+        // The first bytes of the final answer: a file is left to the transfer, which reads
+        // it whole into the download folder; the page reader reads no more of it.
+        long status = 0;
+        curl_easy_getinfo(sink->handle, CURLINFO_RESPONSE_CODE, &status);
+        if (status >= 200 && status < 300) {
+            const AnswerKind kind = answerKind(sink->contentType, sink->contentDisposition);
+            if (kind == AnswerKind::File ||
+                (kind == AnswerKind::Undecided && !looksLikeHtml(std::string_view(data, n)))) {
+                sink->directFile = true;
+                return 0;
+            }
+        }
+    }
     if (sink->body.size() + n > sink->maxBytes) {
         sink->tooLarge = true;
         return 0; // ends the transfer with a write error
@@ -87,6 +133,7 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOpt
     Sink sink;
     sink.maxBytes = options.maxPageBytes;
     sink.abort = &abort;
+    sink.handle = h;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     share.attach(h);
@@ -99,7 +146,10 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOpt
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxPageBytes));
+    // No CURLOPT_MAXFILESIZE: a large file announced by a direct link is told by its first
+    // bytes, not refused by its size; the sink keeps pages within the cap.
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &sink);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onData);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
@@ -129,6 +179,15 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOpt
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         result.url = effective;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &result.status);
+
+    if (sink.directFile && !abort.load()) {
+        result.directFile = true;
+        result.fileName = directFileName(sink.contentDisposition, result.url);
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+            result.fileSize = length;
+        return result;
+    }
 
     if (code == CURLE_OK) {
         if (result.status >= 400 && sink.body.empty())

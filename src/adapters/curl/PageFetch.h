@@ -34,6 +34,12 @@ struct PageResult {
     std::string error; // why there is no page
     long status = 0;
     bool aborted = false;
+    // The answer was a file, not a page: only its first bytes were read. url is where it
+    // is, after redirects; fileName what it says it is called (unchecked); fileSize its
+    // announced size, -1 when none was.
+    bool directFile = false;
+    std::string fileName;
+    long long fileSize = -1;
 };
 
 // One blocking page fetch with the shared cookie jar: http and https only (redirects included),

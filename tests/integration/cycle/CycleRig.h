@@ -91,8 +91,9 @@ public:
         return true;
     }
     bool listDone() {
-        return component.Tag == 1 && !component.busy() &&
-               core.state().CurrentRow == list.rowCount() - 1;
+        // The last row the cycle closed may be a set-aside row anywhere in the list.
+        return component.Tag == 1 && !component.busy() && core.state().SetAside.empty() &&
+               !core.state().OnSetAside;
     }
 
     hostersim::HosterSim sim;

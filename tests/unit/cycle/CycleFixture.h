@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace torvaline::test {
 
@@ -40,9 +42,19 @@ protected:
         {[this] { capture(); }, [this] { ++pageClears; }, [this] { ++shutdownChecks; },
          [this] { return component.busy; }}};
 
+    // Every text panel 0 showed, in order: the end of the list writes over the last one.
+    std::vector<std::string> panel0;
+
     void SetUp() override {
         folder.setText("/dl");
         cycle.setEvents();
+        bar.setOnChanged([this](int panel) {
+            if (panel == 0 && (panel0.empty() || panel0.back() != bar.text(0)))
+                panel0.push_back(bar.text(0));
+        });
+    }
+    bool sawPanel0(const std::string& text) const {
+        return std::find(panel0.begin(), panel0.end(), text) != panel0.end();
     }
 
     void addRows(int n) {

@@ -29,7 +29,7 @@ protected:
 };
 
 TEST_F(Retry, TransientFailuresGoBackThroughThePagesUntilTheRetriesAreUsedUp) {
-    addRows(2);
+    addRows(1);
     cycle.StartDownload1Click();
     countdownToTransfer("a.zip");
     EXPECT_TRUE(component.Resume.empty()); // a first attempt continues nothing
@@ -40,7 +40,11 @@ TEST_F(Retry, TransientFailuresGoBackThroughThePagesUntilTheRetriesAreUsedUp) {
         SCOPED_TRACE(i);
         const std::string kept = "/dl/.a.zip.part" + std::to_string(i);
         transferEnds(transient(kept));
-        EXPECT_EQ(status(1), "Waiting...");
+        // Nothing else to do: the list waits for this row, which says when it comes back.
+        EXPECT_EQ(status(1), DownloadCycle::setAsideText(
+                                 static_cast<int>(i) + 1,
+                                 TimeText(clock.timeOfDay() + waits[i].second / DayLengthSeconds)));
+        EXPECT_NE(list.note(1).find("connection cut"), std::string::npos);
         EXPECT_EQ(state.CurrentRow, 1);
         EXPECT_EQ(list.cell(1, DownloadList::Speed), "");
         EXPECT_EQ(bar.text(0), waits[i].first);
@@ -67,8 +71,10 @@ TEST_F(Retry, TransientFailuresGoBackThroughThePagesUntilTheRetriesAreUsedUp) {
     EXPECT_EQ(status(1), "Failed");
     EXPECT_EQ(component.discarded, std::vector<std::string>{"/dl/.a.zip.last"});
     EXPECT_FALSE(timer2.enabled());
-    // The next row starts with a fresh count and continues nothing.
-    EXPECT_EQ(state.CurrentRow, 2);
+    EXPECT_EQ(shutdownChecks, 1); // the list is done
+    // A row added and started afresh begins with a fresh count and continues nothing.
+    addRows(1);
+    cycle.StartDownload1Click();
     EXPECT_EQ(browser.navigations.back(), "http://host/2");
     countdownToTransfer("b.zip");
     EXPECT_TRUE(component.Resume.empty());
@@ -106,7 +112,7 @@ TEST_F(Retry, OnlyTransientFailuresWaitAndRetryAfterWinsUpToHalfAnHour) {
         transferEnds(r);
         if (!c.wait) {
             EXPECT_EQ(status(1), "Failed");
-            EXPECT_EQ(bar.text(0), " Download failed - HTTP 404 ");
+            EXPECT_TRUE(sawPanel0(" Download failed - HTTP 404 "));
             EXPECT_EQ(component.discarded, std::vector<std::string>{"/dl/.f.part"});
             EXPECT_FALSE(timer2.enabled());
             continue;
@@ -144,8 +150,8 @@ TEST_F(Retry, ARetryMeetingTheHostersWaitKeepsItsCountAndItsPartialFile) {
     EXPECT_EQ(bar.text(1), "00:02:00");
 }
 
-TEST_F(Retry, StopStartAndListEditsDuringARetryWaitNeverContinueTheWrongFile) {
-    addRows(2);
+TEST_F(Retry, StopAndStartDuringARetryWaitNeverContinueTheWrongFile) {
+    addRows(1);
     cycle.StartDownload1Click();
     countdownToTransfer("a.zip");
     transferEnds(transient("/dl/.a.part"));
@@ -175,13 +181,13 @@ TEST_F(Retry, StopStartAndListEditsDuringARetryWaitNeverContinueTheWrongFile) {
     countdownToTransfer("a.zip");
     transferEnds(transient("/dl/.a.third"));
 
-    // The rows are reordered during the wait: the retry opens what is now the current row,
-    // and another link's transfer must not continue this one's file.
-    const DownloadList::Row first = list.row(1);
-    list.setRow(1, list.row(2));
-    list.setRow(2, first);
+    // The row's link is edited during the wait: another link's transfer must not continue
+    // this one's file.
+    DownloadList::Row other = list.row(1);
+    other[DownloadList::URL] = "http://host/other";
+    list.setRow(1, other);
     seconds(30);
-    EXPECT_EQ(browser.navigations.back(), "http://host/2");
+    EXPECT_EQ(browser.navigations.back(), "http://host/other");
     countdownToTransfer("b.zip");
     EXPECT_TRUE(component.Resume.empty());
     EXPECT_EQ(component.discarded.back(), "/dl/.a.third");
