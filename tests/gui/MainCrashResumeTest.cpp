@@ -140,7 +140,10 @@ TEST(MainCrashResume, ATransferCutByACrashIsContinuedAfterTheRestore) {
         if (r.name == "big.bin")
             bigRanges.push_back(r.range);
     hostersim::releaseFileRoutes(sim.server());
-    EXPECT_EQ(bigRanges, (std::vector<std::string>{"", "bytes=" + std::to_string(kept) + "-"}));
+    // The kept file's last 4 KiB are asked for again, to be compared with what it holds.
+    EXPECT_EQ(bigRanges,
+              (std::vector<std::string>{
+                  "", "bytes=" + std::to_string(std::max<qint64>(0, kept - 4096)) + "-"}));
     sim.stop();
 
     for (const auto& [name, size] : {std::pair<QString, std::uint64_t>{"big.bin", bigSize},
