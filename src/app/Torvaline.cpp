@@ -4,6 +4,7 @@
 #include "app/DefaultFolder.h"
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
+#include "app/SpeedLimitControl.h"
 #include "app/TorvalineApp.h"
 #include "headless/CommandLine.h"
 #include "headless/HeadlessRun.h"
@@ -75,6 +76,7 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     options.folder = line.folder.isEmpty() ? DefaultFolder::path() : fileName(line.folder);
     options.decimalSeparator = decimalSeparator();
     options.progressLine = progressLineWanted();
+    options.speedLimit = line.limitRate.value_or(0);
     HeadlessRun run(options);
     return run.exec();
 }
@@ -128,6 +130,8 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
         form.Edit2().setText(fileName(line.folder));
         DefaultFolder::create(form.Edit2().text());
     }
+    if (line.limitRate)
+        program.speedLimit().setLimit(*line.limitRate, false);
     if (line.start)
         form.StartDownload1Click();
 

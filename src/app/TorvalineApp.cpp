@@ -10,6 +10,7 @@
 #include "app/DownloadGrid.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
+#include "app/SpeedLimitControl.h"
 #include "cycle/DownloadCycle.h"
 #include "cycle/ListRecovery.h"
 #include "cycle/TorvalineCore.h"
@@ -100,6 +101,9 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
                 }});
         core.setOnListDone([this] { m_doneNotice->listDone(); });
     }
+    // The facility is shared with the workers: the limit reaches a running transfer too.
+    m_speedLimit = new SpeedLimitControl(
+        form, [facility = m_facility](std::uint64_t rate) { facility->setSpeedLimit(rate); });
     keepListForRecovery();
 }
 

@@ -1,5 +1,7 @@
 #include "headless/CommandLine.h"
 
+#include "transfer/SpeedLimitText.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
@@ -18,6 +20,7 @@ namespace {
 const QString FolderOption = QStringLiteral("folder");
 const QString StartOption = QStringLiteral("start");
 const QString HeadlessOption = QStringLiteral("headless");
+const QString LimitRateOption = QStringLiteral("limit-rate");
 
 CommandLine failure(const QString& message) {
     CommandLine line;
@@ -58,6 +61,9 @@ QString CommandLine::helpText() {
         "  -v, --version     Show the version and exit.\n"
         "  --folder DIR      Save the downloads in DIR.\n"
         "  --start           Start the download once the list files are imported.\n"
+        "  --limit-rate RATE Receive at most RATE bytes a second, all transfers\n"
+        "                    together; K, M and G multiply by 1024 (500K, 2M).\n"
+        "                    0 is no limit.\n"
         "  --headless        Download the list without a window (no display needed),\n"
         "                    print what happens and exit when the list is done:\n"
         "                    0 when every row completed, 1 otherwise, 130 or 143 when\n"
@@ -70,6 +76,10 @@ QString CommandLine::versionText() {
     return QStringLiteral("torvaline " TORVALINE_VERSION "\n");
 }
 
+std::optional<std::uint64_t> CommandLine::parseRate(const QString& text) {
+    return parseSpeedLimit(text.toStdString());
+}
+
 CommandLine CommandLine::parse(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -78,7 +88,8 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption folder(FolderOption, {}, QStringLiteral("DIR"));
     const QCommandLineOption start(StartOption, {});
     const QCommandLineOption headless(HeadlessOption, {});
-    parser.addOptions({help, version, folder, start, headless});
+    const QCommandLineOption limitRate(LimitRateOption, {}, QStringLiteral("RATE"));
+    parser.addOptions({help, version, folder, start, headless, limitRate});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -105,6 +116,15 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         line.folder = parser.value(folder);
         if (line.folder.isEmpty())
             return failure(QStringLiteral("--folder needs a folder"));
+    }
+    if (parser.values(limitRate).size() > 1)
+        return failure(QStringLiteral("--limit-rate is given more than once"));
+    if (parser.isSet(limitRate)) {
+        line.limitRate = parseRate(parser.value(limitRate));
+        if (!line.limitRate)
+            return failure(
+                QStringLiteral("--limit-rate needs a rate such as 500K or 2M, not \"%1\"")
+                    .arg(parser.value(limitRate)));
     }
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    // Settings the tests make go to a test folder, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     // Windows closed by the tests must not end the run.
     QApplication::setQuitOnLastWindowClosed(false);
     if (argc > 1 && std::strcmp(argv[1], "--crash-child") == 0)
