@@ -65,7 +65,10 @@ public:
     RowEventHub& rowEvents() { return m_rowEvents; }
 
     // The two commands of the toolbar and the menu.
-    void StartDownload1Click() { m_cycle.StartDownload1Click(); }
+    void StartDownload1Click() {
+        m_pages.resetPresses();
+        m_cycle.StartDownload1Click();
+    }
     void StopDownExecute() { m_cycle.StopDownExecute(); }
 
     // Called after the shutdown check each time the list is found done (its last row closed,

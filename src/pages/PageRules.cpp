@@ -97,11 +97,32 @@ void PageRules::apply(const Rule& r) {
     const std::size_t p = find(r.marker);
     if (p == 0)
         return;
-    CycleState& s = m_p.state;
-    switch (r.reaction) {
-    case R::BadLink:
+    if (r.reaction == R::BadLink) {
         if (m_hooks.DeleteURLError)
             m_hooks.DeleteURLError();
+        return;
+    }
+    if (!m_hooks.failRow) {
+        readNumber(r, p);
+        return;
+    }
+    try {
+        readNumber(r, p);
+    } catch (const ConversionError& e) {
+        // A wait nobody can read: neither an earlier page's number nor an endless stall.
+        m_p.timer1.setEnabled(false);
+        m_p.timer2.setEnabled(false);
+        m_p.state.PageHandled = true;
+        m_hooks.failRow(std::string("the hoster's wait cannot be read (") + e.what() + ")");
+    }
+}
+
+void PageRules::readNumber(const Rule& r, std::size_t p) {
+    CycleState& s = m_p.state;
+    // Only this page's number counts: one an earlier page left would time the wrong wait.
+    s.WaitNumber.clear();
+    switch (r.reaction) {
+    case R::BadLink:
         return;
     case R::MinutesAbout:
         s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
@@ -120,6 +141,13 @@ void PageRules::apply(const Rule& r) {
     case R::Countdown:
         s.WaitText = cut(p + r.marker.size() + r.skip, r.length);
         GetTime();
+        if (s.WaitText.find(';') == std::string::npos) {
+            // Four digits or more ("var c=1000;"): the number runs on to its ";".
+            const std::string longer = cut(p + r.marker.size() + r.skip, 12);
+            const std::size_t semicolon = longer.find(';');
+            if (semicolon != std::string::npos)
+                s.WaitNumber = longer.substr(0, semicolon);
+        }
         armCountdown();
         return;
     }

@@ -319,8 +319,10 @@ size_t onData(char* dataIn, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
     const size_t all = size * count;
     job.windowBytes += all;
-    if (!job.pacer.pace(
-            all, [&job] { return job.notify(); }, job.options.progressInterval))
+    if (!job.pacer.pace(all, [&job] {
+            return SteadyClock::now() - job.lastNotice < job.options.progressInterval ||
+                   job.notify();
+        }))
         return 0;
     const char* data = dataIn;
     size_t length = all;

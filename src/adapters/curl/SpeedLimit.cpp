@@ -12,8 +12,7 @@ void SpeedPacer::refill(Clock::time_point now, std::uint64_t rate) {
     m_tokens = std::min(capacity, m_tokens + seconds * static_cast<double>(rate));
 }
 
-bool SpeedPacer::pace(std::uint64_t bytes, const std::function<bool()>& keepGoing,
-                      std::chrono::milliseconds interval) {
+bool SpeedPacer::pace(std::uint64_t bytes, const std::function<bool()>& keepGoing) {
     std::uint64_t rate = m_limit.get();
     if (rate == 0)
         return true;
@@ -26,7 +25,6 @@ bool SpeedPacer::pace(std::uint64_t bytes, const std::function<bool()>& keepGoin
     }
     refill(now, rate);
     m_tokens -= static_cast<double>(bytes);
-    auto asked = now;
     // Slices of a tenth of a second at most: a new limit (or none) is taken up within one.
     constexpr auto Slice = std::chrono::milliseconds(100);
     while (m_tokens < 0) {
@@ -42,11 +40,8 @@ bool SpeedPacer::pace(std::uint64_t bytes, const std::function<bool()>& keepGoin
             return rate == 0 || keepGoing();
         }
         refill(now, rate);
-        if (now - asked >= interval) {
-            asked = now;
-            if (!keepGoing())
-                return false;
-        }
+        if (!keepGoing())
+            return false;
     }
     return true;
 }

@@ -39,9 +39,10 @@ public:
         : m_limit(limit) {}
 
     // Counts `bytes` that came and waits until the limit allows them. `keepGoing` is asked
-    // about every `interval` while waiting; a false answer ends the wait at once, with false.
-    bool pace(std::uint64_t bytes, const std::function<bool()>& keepGoing,
-              std::chrono::milliseconds interval);
+    // after each pause of the wait (a tenth of a second at most); false ends the wait at once,
+    // with false. A receiver held back this way is not called back by libcurl for progress,
+    // so `keepGoing` is where the progress is told and a stop is heard.
+    bool pace(std::uint64_t bytes, const std::function<bool()>& keepGoing);
 
 private:
     void refill(Clock::time_point now, std::uint64_t rate);
