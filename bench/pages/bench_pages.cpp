@@ -104,7 +104,7 @@ void measure(const char* label, std::size_t size, int runs) {
     OnePageBrowser browser;
     IdleLoop loop;
     PageHandling handling({state, clock, timer1, timer2, browser, loop},
-                          {[] {}, [] { return std::string("RapidShare"); }});
+                          {[] {}, [] { return std::string("RapidShare"); }, {}});
     auto document =
         std::make_shared<torvaline::GumboDocument>(html, "http://host.example/files/1/file.zip");
     int clicks = 0;
@@ -143,7 +143,7 @@ struct Handling {
     OnePageBrowser browser;
     IdleLoop loop;
     PageHandling handling{{state, clock, timer1, timer2, browser, loop},
-                          {[] {}, [] { return std::string("RapidShare"); }}};
+                          {[] {}, [] { return std::string("RapidShare"); }, {}}};
 
     // One document-complete event on a freshly parsed page; the number of form submissions.
     int handle(const std::string& html) {

@@ -3,7 +3,12 @@
 // (when installed) from nginx. Prints MB/s (10^6 bytes per second), ratios and peak memory,
 // then one line per target, met or missed.
 //
-//   bench_transfer [--size-mib N] [--rounds N (at least 5)] [--no-nginx]
+// Then the speed limit at 1, 10 and 100 MiB/s beside curl --limit-rate and aria2c
+// --max-overall-download-limit: each client runs `--limit-seconds` (30) and is stopped; the
+// average over that time and the busiest 1-second window are printed against the limit.
+//
+//   bench_transfer [--size-mib N] [--rounds N (at least 5)] [--no-nginx] [--limit-only]
+//                  [--limit-seconds N]
 
 #include "BenchProcess.h"
 #include "doubles/ManualTimer.h"
@@ -27,6 +32,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -272,6 +278,158 @@ std::string loadAverage() {
     return one.empty() ? "unknown" : one + " " + five + " " + fifteen;
 }
 
+// Bytes arrived by each moment of one limited run, sampled every 50 ms.
+struct Samples {
+    std::vector<std::pair<double, std::uint64_t>> at; // seconds since start, bytes
+    bool ok = false;
+};
+
+// The average over `seconds` from the moment the first byte came, and the most bytes any
+// 1-second window held, both in bytes a second.
+struct LimitFigures {
+    double average = 0;
+    double busiestSecond = 0;
+};
+
+LimitFigures figures(const Samples& s, double seconds) {
+    LimitFigures f;
+    std::size_t start = 0;
+    while (start + 1 < s.at.size() && s.at[start + 1].second == 0)
+        ++start;
+    if (s.at.size() < 2)
+        return f;
+    const double t0 = s.at[start].first;
+    const auto bytesAt = [&](double t) {
+        std::uint64_t b = 0;
+        for (const auto& [when, bytes] : s.at)
+            if (when <= t)
+                b = bytes;
+        return b;
+    };
+    const double end = std::min(t0 + seconds, s.at.back().first);
+    f.average = static_cast<double>(bytesAt(end)) / (end - t0);
+    for (std::size_t i = start; i < s.at.size(); ++i) {
+        if (s.at[i].first + 1 > s.at.back().first)
+            break;
+        const double window = static_cast<double>(bytesAt(s.at[i].first + 1.0) - s.at[i].second);
+        f.busiestSecond = std::max(f.busiestSecond, window);
+    }
+    return f;
+}
+
+// Samples `bytes()` every 50 ms for `seconds` plus a little, then returns.
+Samples sample(const std::function<std::uint64_t()>& bytes, double seconds) {
+    Samples s;
+    const auto began = SteadyClock::now();
+    for (;;) {
+        const double t = std::chrono::duration<double>(SteadyClock::now() - began).count();
+        s.at.emplace_back(t, bytes());
+        if (t > seconds + 1.5)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return s;
+}
+
+class CountingCallback final : public TransferCallback {
+public:
+    void onStart() override {}
+    bool onProgress(std::uint64_t received, std::uint64_t) override {
+        bytes.store(received);
+        return !stop.load();
+    }
+    void onStop(const TransferResult&) override {}
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<bool> stop{false};
+};
+
+// A tool writing into `file`, sampled by the file's size, stopped after `seconds`.
+Samples sampleTool(const std::vector<std::string>& argv, const std::string& file, double seconds) {
+    const pid_t pid = bench::startProcess(argv);
+    Samples s = sample(
+        [&] {
+            std::error_code ec;
+            const auto size = fs::file_size(file, ec);
+            return ec ? std::uint64_t{0} : static_cast<std::uint64_t>(size);
+        },
+        seconds);
+    bench::stopProcess(pid);
+    s.ok = pid > 0;
+    std::error_code ec;
+    fs::remove(file, ec);
+    return s;
+}
+
+void limitBench(const fs::path& dir, int port, double seconds, std::vector<std::string>& lines) {
+    std::printf("\nSpeed limit, %.0f s a client (stopped then), one client at a time; figures in "
+                "MiB/s.\nTargets: the average within +-3 %% of the limit, no 1-second window "
+                "above 2 x the limit.\n",
+                seconds);
+    const std::string file = (dir / "limited.bin").string();
+    for (const std::uint64_t mib : {1u, 10u, 100u}) {
+        const std::uint64_t limit = mib << 20;
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) +
+                                "/file/limited.bin?size=" +
+                                std::to_string(limit * static_cast<std::uint64_t>(seconds + 15));
+        const std::string rate = std::to_string(mib) + "M";
+        struct Client {
+            std::string label;
+            std::function<Samples()> run;
+        };
+        std::vector<Client> clients;
+        clients.push_back(
+            {"torvaline", [&] {
+                 auto facility = std::make_shared<CurlTransfer>(std::make_shared<CurlShare>());
+                 facility->setSpeedLimit(limit);
+                 CountingCallback counting;
+                 std::thread worker([&] { facility->transfer(url, "/dev/null", counting); });
+                 Samples s = sample([&] { return counting.bytes.load(); }, seconds);
+                 counting.stop = true;
+                 worker.join();
+                 s.ok = true;
+                 return s;
+             }});
+        if (bench::toolExists("curl"))
+            clients.push_back({"curl --limit-rate " + rate, [&] {
+                                   return sampleTool(
+                                       {"curl", "-s", "-o", file, "--limit-rate", rate, url}, file,
+                                       seconds);
+                               }});
+        if (bench::toolExists("aria2c"))
+            clients.push_back({"aria2c --max-overall-download-limit=" + rate, [&] {
+                                   return sampleTool({"aria2c", "-q", "-d", dir.string(), "-o",
+                                                      "limited.bin", "--allow-overwrite=true",
+                                                      "--file-allocation=none", "--disk-cache=0",
+                                                      "--max-tries=1",
+                                                      "--max-overall-download-limit=" + rate, url},
+                                                     file, seconds);
+                               }});
+        for (const Client& c : clients) {
+            const Samples s = c.run();
+            const LimitFigures f = figures(s, seconds);
+            const double avg = f.average / static_cast<double>(limit);
+            const double burst = f.busiestSecond / static_cast<double>(limit);
+            std::printf("limit %3llu MiB/s  %-44s average %8.3f (x%.3f)  busiest second %8.3f "
+                        "(x%.2f)\n",
+                        static_cast<unsigned long long>(mib), c.label.c_str(), f.average / 1048576,
+                        avg, f.busiestSecond / 1048576, burst);
+            std::fflush(stdout);
+            if (c.label == "torvaline") {
+                char line[200];
+                std::snprintf(line, sizeof line,
+                              "target limit-%llumib-average: x%.3f (goal x0.97-x1.03) %s",
+                              static_cast<unsigned long long>(mib), avg,
+                              avg >= 0.97 && avg <= 1.03 ? "met" : "missed");
+                lines.push_back(line);
+                std::snprintf(
+                    line, sizeof line, "target limit-%llumib-busiest-second: x%.2f (goal < x2) %s",
+                    static_cast<unsigned long long>(mib), burst, burst < 2 ? "met" : "missed");
+                lines.push_back(line);
+            }
+        }
+    }
+}
+
 struct Nginx {
     pid_t pid = -1;
     int port = 0;
@@ -312,6 +470,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Bench b;
     bool withNginx = true;
+    bool limitOnly = false;
+    double limitSeconds = 30;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--size-mib" && i + 1 < argc)
@@ -320,6 +480,10 @@ int main(int argc, char** argv) {
             b.rounds = std::max(5, std::stoi(argv[++i])); // fewer cannot show a spread
         else if (arg == "--no-nginx")
             withNginx = false;
+        else if (arg == "--limit-only")
+            limitOnly = true;
+        else if (arg == "--limit-seconds" && i + 1 < argc)
+            limitSeconds = std::clamp(std::stod(argv[++i]), 5.0, 120.0);
     }
     const auto began = SteadyClock::now();
 
@@ -352,6 +516,19 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(b.size >> 20), b.rounds, loadAverage().c_str(), 1.2,
                 1.0, 0.95, 0.90);
     std::vector<Target> targets;
+    std::vector<std::string> limitLines;
+    if (limitOnly) {
+        limitBench(b.dir, port, limitSeconds, limitLines);
+        hostersim::releaseFileRoutes(emulator);
+        emulator.stop();
+        serving.join();
+        std::error_code ec;
+        fs::remove_all(b.dir, ec);
+        std::printf("\n");
+        for (const std::string& line : limitLines)
+            std::printf("%s\n", line.c_str());
+        return 0;
+    }
 
     const auto tool = [&](std::string label, std::vector<std::string> argv,
                           std::string target = {}) {
@@ -432,6 +609,8 @@ int main(int argc, char** argv) {
             std::printf("nginx: not started, skipped\n");
     }
 
+    limitBench(b.dir, port, limitSeconds, limitLines);
+
     hostersim::releaseFileRoutes(emulator);
     emulator.stop();
     serving.join();
@@ -449,5 +628,7 @@ int main(int argc, char** argv) {
                     t.ratio >= t.goal ? "met" : "missed");
     std::printf("target peak-memory: %.0f MiB (goal < 64 MiB) %s\n", peakMiB,
                 peakMiB < 64 ? "met" : "missed");
+    for (const std::string& line : limitLines)
+        std::printf("%s\n", line.c_str());
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/SingleInstance.h"
+#include "app/SpeedLimitControl.h"
 #include "app/TorvalineApp.h"
 #include "cycle/TorvalineCore.h"
 #include "headless/CommandLine.h"
@@ -116,6 +117,7 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     options.progressLine = progressLineWanted();
     const HosterProfiles profiles = loadProfiles(line);
     options.profiles = &profiles;
+    options.speedLimit = line.limitRate.value_or(0);
     HeadlessRun run(options);
     return run.exec();
 }
@@ -213,6 +215,8 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     }
     if (!line.links.isEmpty())
         form.linkIntake().receiveHandOff(byteTexts(line.links), {}, {}, false);
+    if (line.limitRate)
+        program.speedLimit().setLimit(*line.limitRate, false);
     if (line.start)
         form.StartDownload1Click();
     // From now on a second start hands its links to this window.

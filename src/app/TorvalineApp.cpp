@@ -11,11 +11,14 @@
 #include "app/DownloadListModel.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
+#include "app/SpeedLimitControl.h"
 #include "app/WorkingRowMarker.h"
 #include "cycle/DownloadCycle.h"
 #include "cycle/ListRecovery.h"
 #include "cycle/TorvalineCore.h"
 #include "list/DownloadFolder.h"
+#include "list/RowTexts.h"
+#include "list/StatusBar.h"
 #include "platform/RecoveryStore.h"
 #include "transfer/TDownloadFile.h"
 
@@ -108,6 +111,9 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
                 }});
         core.setOnListDone([this] { m_doneNotice->listDone(); });
     }
+    // The facility is shared with the workers: the limit reaches a running transfer too.
+    m_speedLimit = new SpeedLimitControl(
+        form, [facility = m_facility](std::uint64_t rate) { facility->setSpeedLimit(rate); });
     keepListForRecovery();
 }
 
@@ -130,15 +136,31 @@ void TorvalineApp::keepListForRecovery() {
     // cells the recovery file holds (host, link, status) call for a new copy, so the
     // progress columns of a running transfer do not.
     ListRecovery& recovery = *m_recovery;
+    StatusBar& statusBar = m_form->StatusBar1();
+    recovery.setOnProblem([&statusBar](const std::string& text) {
+        statusBar.setText(0, text);
+        statusBar.setWidth(0, StatusBar::widthFor(text));
+    });
+    const DownloadList& list = m_form->downloadList();
     const QAbstractItemModel* model = m_form->MyStringGrid()->model();
     const auto changed = [&recovery] { recovery.listChanged(); };
     m_recoveryConnections = {
-        QObject::connect(model, &QAbstractItemModel::dataChanged,
-                         [&recovery](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                             if (topLeft.column() <= DownloadList::URL ||
-                                 bottomRight.column() >= DownloadList::Status)
-                                 recovery.listChanged();
-                         }),
+        QObject::connect(
+            model, &QAbstractItemModel::dataChanged,
+            [&recovery, &list](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                if (topLeft.column() <= DownloadList::URL ||
+                    bottomRight.column() >= DownloadList::Status)
+                    recovery.listChanged();
+                if (bottomRight.column() < DownloadList::Status)
+                    return;
+                // A finished row is written at once: its file is in place.
+                for (int r = std::max(topLeft.row(), 1);
+                     r <= bottomRight.row() && r < list.rowCount(); ++r)
+                    if (list.cell(r, DownloadList::Status) == StatusCompleted) {
+                        recovery.saveNow();
+                        return;
+                    }
+            }),
         QObject::connect(model, &QAbstractItemModel::rowsInserted, changed),
         QObject::connect(model, &QAbstractItemModel::rowsRemoved, changed),
         QObject::connect(model, &QAbstractItemModel::rowsMoved, changed),

@@ -25,6 +25,7 @@ class QtTimer;
 class RecoveryStore;
 class Shell;
 class ShutdownService;
+class SpeedLimitControl;
 class TDownloadFile;
 class TForm1;
 class TorvalineCore;
@@ -60,6 +61,8 @@ public:
     TForm1& form() { return *m_form; }
     TorvalineCore& core() { return *m_core; }
     QtShutdownNotice& shutdownNotice() { return *m_notice; }
+    // The window's speed limit entry, which hands the limit to the transfers.
+    SpeedLimitControl& speedLimit() { return *m_speedLimit; }
 
     // Once the window is shown: offers back what a session that did not end normally left,
     // and from then on keeps the list in the recovery file. Without a recovery folder it
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<ListRecovery> m_recovery;
     std::vector<QMetaObject::Connection> m_recoveryConnections;
     std::unique_ptr<ListDoneNotice> m_doneNotice;
+    SpeedLimitControl* m_speedLimit = nullptr; // owned by the window
 };
 
 } // namespace torvaline

@@ -3,6 +3,7 @@
 #include "list/DownloadList.h"
 #include "list/RowTexts.h"
 #include "platform/Dialogs.h"
+#include "platform/PartialName.h"
 #include "platform/RecoveryStore.h"
 #include "platform/Timer.h"
 
@@ -79,7 +80,8 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
     if (loaded.kind == Kind::Bytes) {
         RecoveryFormat::Decoded decoded = RecoveryFormat::decode(loaded.bytes);
         if (decoded.ok) {
-            const std::vector<RecoveryRow> rows = unfinished(decoded.rows);
+            std::vector<RecoveryRow> rows = unfinished(decoded.rows);
+            std::erase_if(rows, [this](const RecoveryRow& r) { return finishedBeforeCrash(r); });
             if (!rows.empty() && dialogs.confirm(question(rows.size())) == Answer::Yes) {
                 // Appended whole, so that a row is never seen without its link.
                 std::vector<DownloadList::Row> restored(rows.size());
@@ -110,6 +112,7 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
         dialogs.showError(text);
     }
     m_keeping = true;
+    checkProblem();
     // Whatever the list holds now (restored rows, a list opened meanwhile) is kept from here.
     listChanged();
 }
@@ -201,10 +204,60 @@ void ListRecovery::tick() {
     if (listHasLinks()) {
         m_store.save(encodeList());
         m_stored = true;
+        checkProblem();
     } else if (m_stored) {
         m_store.remove();
         m_stored = false;
     }
+}
+
+void ListRecovery::saveNow() {
+    if (!m_keeping)
+        return;
+    m_dirty = true;
+    tick();
+}
+
+std::string ListRecovery::problemText(const std::string& why) {
+    return " The list cannot be kept against a crash: " + why + " ";
+}
+
+void ListRecovery::checkProblem() {
+    if (m_problemTold || !m_onProblem)
+        return;
+    const std::string why = m_store.problem();
+    if (why.empty())
+        return;
+    m_problemTold = true;
+    m_onProblem(problemText(why));
+}
+
+bool ListRecovery::finishedBeforeCrash(const RecoveryRow& row) {
+    if (!plausiblePartial(row) || row.partialTotal == 0 || m_store.fileSize(row.partialPath))
+        return false;
+    const std::size_t slash = row.partialPath.rfind('/');
+    const std::string name = row.partialPath.substr(slash + 1);
+    if (!PartialName::matches(name))
+        return false;
+    const std::string folder = row.partialPath.substr(0, slash + 1);
+    const std::string finalName =
+        name.substr(0, name.size() - PartialName::Infix.size() - PartialName::HexDigits -
+                           PartialName::Suffix.size());
+    const std::size_t dot = finalName.rfind('.');
+    const bool extension = dot != std::string::npos && dot > 0;
+    // The transfer takes the first free "name (N).ext" when the name is taken.
+    for (int n = 0; n <= 20; ++n) {
+        const std::string candidate = n == 0 ? finalName
+                                             : (extension ? finalName.substr(0, dot) : finalName) +
+                                                   " (" + std::to_string(n) + ")" +
+                                                   (extension ? finalName.substr(dot) : "");
+        const auto size = m_store.fileSize(folder + candidate);
+        if (!size)
+            return false; // numbered names are taken in turn: none further
+        if (*size == row.partialTotal)
+            return true;
+    }
+    return false;
 }
 
 void ListRecovery::closeNormally() {

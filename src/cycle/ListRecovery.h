@@ -63,6 +63,15 @@ public:
 
     // A link, host or status cell, or the rows, changed.
     void listChanged();
+    // A row completed: its file is in place, so the copy says so at once rather than within
+    // the second (a crash in between would fetch the file again).
+    void saveNow();
+    // Told once, when copies cannot be kept (the store's problem); not again in this session.
+    void setOnProblem(std::function<void(const std::string&)> onProblem) {
+        m_onProblem = std::move(onProblem);
+    }
+    // The text the user is told then.
+    static std::string problemText(const std::string& why);
     // The one-second timer: writes the list if it changed since the last write.
     void tick();
     // The program ends normally: whatever the list holds was seen by the user, no copy stays.
@@ -73,6 +82,10 @@ public:
 
 private:
     bool listHasLinks() const;
+    // The row's transfer finished just before the crash: its temporary file is gone and a
+    // file of its name (or a numbered one beside it) has the size the server announced.
+    bool finishedBeforeCrash(const RecoveryRow& row);
+    void checkProblem();
     // Hands the first resumable partial file of the restored rows to the cycle and removes
     // the others; files that do not pass the store's checks are left alone.
     void restorePartials(const std::vector<RecoveryRow>& rows);
@@ -90,6 +103,8 @@ private:
     std::function<std::string()> m_folder;
     std::function<void(const std::string&)> m_useFolder;
     std::vector<KeptPartial> m_partials; // as last read from the source
+    std::function<void(const std::string&)> m_onProblem;
+    bool m_problemTold = false;
 };
 
 } // namespace torvaline

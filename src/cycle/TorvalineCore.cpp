@@ -33,7 +33,8 @@ TorvalineCore::TorvalineCore(Ports ports)
     , m_shutdown(ports.shutdownService, ports.shutdownNotice, ports.noticeTimer, ports.clock)
     , m_pages({m_state, ports.clock, ports.timer1, ports.timer2, ports.browser, ports.loop},
               {[this] { m_cycle.DeleteURLError(); },
-               [this] { return m_p.list.cell(m_state.CurrentRow, DownloadList::Host); }})
+               [this] { return m_p.list.cell(m_state.CurrentRow, DownloadList::Host); },
+               [this](const std::string& why) { m_cycle.failCurrentRow(why); }})
     , m_progress({ports.list, ports.statusBar, ports.appTitle, m_state, ports.clock,
                   ports.elpsTimer, ports.estTimer, ports.stbarTimer, ports.component,
                   ports.decimalSeparator})

@@ -67,7 +67,10 @@ public:
     RowEventHub& rowEvents() { return m_rowEvents; }
 
     // The two commands of the toolbar and the menu.
-    void StartDownload1Click() { m_cycle.StartDownload1Click(); }
+    void StartDownload1Click() {
+        m_pages.resetPresses();
+        m_cycle.StartDownload1Click();
+    }
     void StopDownExecute() { m_cycle.StopDownExecute(); }
 
     // The hoster profiles the rows are handled by and named after in the Host column (they must

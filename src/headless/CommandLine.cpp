@@ -1,5 +1,7 @@
 #include "headless/CommandLine.h"
 
+#include "transfer/SpeedLimitText.h"
+
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +26,7 @@ bool isLink(const QString& argument) {
     return argument.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
            argument.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
+const QString LimitRateOption = QStringLiteral("limit-rate");
 
 CommandLine failure(const QString& message) {
     CommandLine line;
@@ -67,6 +70,9 @@ QString CommandLine::helpText() {
         "  --start           Start the download once the list files are imported.\n"
         "  --new-window      Open a window of its own; without it, links and list files\n"
         "                    go to the window that runs already, and the program ends.\n"
+        "  --limit-rate RATE Receive at most RATE bytes a second, all transfers\n"
+        "                    together; K, M and G multiply by 1024 (500K, 2M).\n"
+        "                    0 is no limit.\n"
         "  --headless        Download the list without a window (no display needed),\n"
         "                    print what happens and exit when the list is done:\n"
         "                    0 when every row completed, 1 otherwise, 130 or 143 when\n"
@@ -85,6 +91,10 @@ QString CommandLine::versionText() {
     return QStringLiteral("torvaline " TORVALINE_VERSION "\n");
 }
 
+std::optional<std::uint64_t> CommandLine::parseRate(const QString& text) {
+    return parseSpeedLimit(text.toStdString());
+}
+
 CommandLine CommandLine::parse(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -95,7 +105,8 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption headless(HeadlessOption, {});
     const QCommandLineOption hosters(QStringLiteral("hosters"), {}, QStringLiteral("DIR"));
     const QCommandLineOption newWindow(NewWindowOption, {});
-    parser.addOptions({help, version, folder, start, headless, hosters, newWindow});
+    const QCommandLineOption limitRate(LimitRateOption, {}, QStringLiteral("RATE"));
+    parser.addOptions({help, version, folder, start, headless, hosters, newWindow, limitRate});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -148,6 +159,15 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         line.action = Action::CheckHosters;
         line.checkDir = checkDir;
         return line;
+    }
+    if (parser.values(limitRate).size() > 1)
+        return failure(QStringLiteral("--limit-rate is given more than once"));
+    if (parser.isSet(limitRate)) {
+        line.limitRate = parseRate(parser.value(limitRate));
+        if (!line.limitRate)
+            return failure(
+                QStringLiteral("--limit-rate needs a rate such as 500K or 2M, not \"%1\"")
+                    .arg(parser.value(limitRate)));
     }
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);

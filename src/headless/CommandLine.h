@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <optional>
+
 namespace torvaline {
 
 // What the program was asked to do on its command line:
@@ -34,11 +37,18 @@ struct CommandLine {
     QStringList links;
     // Opens a window of its own instead of handing the links to the one that runs.
     bool newWindow = false;
+    // --limit-rate: bytes a second for all transfers together, 0 for none; unset: the
+    // window's remembered choice (the headless run has no limit then).
+    std::optional<std::uint64_t> limitRate;
 
     // arguments[0] is the program as started. List files are checked to be readable files.
     static CommandLine parse(const QStringList& arguments);
     static QString helpText();
     static QString versionText();
+    // A rate as curl's --limit-rate takes it: a number of bytes a second, whole or with a
+    // fraction, with an optional K, M or G (powers of 1024, either case). "0" is no limit.
+    // Nothing for anything else, or a rate beyond any network.
+    static std::optional<std::uint64_t> parseRate(const QString& text);
 
     // The status of a command line the program cannot follow.
     static constexpr int UsageError = 2;

@@ -21,6 +21,7 @@
 #include "platform/ShutdownNotice.h"
 #include "platform/ShutdownService.h"
 #include "platform/Timer.h"
+#include "transfer/SpeedLimitText.h"
 #include "transfer/TDownloadFile.h"
 
 #include <QCoreApplication>
@@ -188,6 +189,9 @@ int HeadlessRun::exec() {
     const int links = p.list.rowCount() - 1;
     p.report->line("Downloading " + std::to_string(links) + (links == 1 ? " link" : " links") +
                    " into " + folder.string());
+    p.facility->setSpeedLimit(m_options.speedLimit);
+    if (m_options.speedLimit > 0)
+        p.report->line("Speed limit " + speedLimitText(p.facility->speedLimit()));
     // Started from the loop, so that a list that ends at once still finds the loop running.
     QTimer::singleShot(0, [this] { m_parts->core->StartDownload1Click(); });
     QCoreApplication::exec();

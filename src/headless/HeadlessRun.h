@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +21,8 @@ public:
         std::vector<std::string> listFiles;
         std::vector<std::string> links; // after the list files' rows
         std::string folder;             // created when missing
+        // Bytes a second for all transfers together; 0: no limit.
+        std::uint64_t speedLimit = 0;
         char decimalSeparator = '.';
         bool progressLine = false; // on a terminal only
         std::FILE* out = stdout;

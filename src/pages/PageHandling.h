@@ -4,6 +4,7 @@
 #include "pages/PageRules.h"
 #include "pages/PageText.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -30,9 +31,15 @@ public:
     struct Hooks {
         std::function<void()> DeleteURLError;
         std::function<std::string()> currentHost;
+        // Closes the current row as failed, with why: a "Free user" button that only ever
+        // leads back to a page like itself, a wait that cannot be read.
+        std::function<void(const std::string&)> failRow;
     };
 
     static constexpr const char* FreeUserCaption = "Free user";
+    // Presses of "Free user" for one row that reached neither a countdown nor a message:
+    // beyond them the row fails instead of pressing for ever.
+    static constexpr int MaxFreeUserPresses = 10;
 
     PageHandling(Ports ports, Hooks hooks);
     PageHandling(const PageHandling&) = delete;
@@ -47,8 +54,19 @@ public:
     PageRules& rules() { return m_rules; }
     // The hoster profiles rows are handled by (they must outlive this); null: the compiled ones.
     void setProfiles(const HosterProfiles* profiles) { m_rules.setProfiles(profiles); }
+    // The user started the row (again): its presses count from nothing.
+    void resetPresses() { m_presses = 0; }
 
 private:
+    void pressFreeUser();
+
+    CycleState& m_state;
+    Browser& m_browser;
+    std::function<void(const std::string&)> m_failRow;
+    // Presses since the row began or a rule last acted, and the row they belong to.
+    int m_presses = 0;
+    std::int32_t m_pressRow = 0;
+    std::string m_pressLink;
     PageText m_page;
     PageRules m_rules;
     PageCapture m_capture;

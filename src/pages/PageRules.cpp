@@ -81,7 +81,30 @@ void PageRules::apply(const ProfileMessage& r) {
     if (p == 0)
         return;
     m_lastFound = &r;
+    if (r.reaction == R::Missing) {
+        if (m_hooks.DeleteURLError)
+            m_hooks.DeleteURLError();
+        return;
+    }
+    if (!m_hooks.failRow) {
+        readNumber(r, p, group);
+        return;
+    }
+    try {
+        readNumber(r, p, group);
+    } catch (const ConversionError& e) {
+        // A wait nobody can read: neither an earlier page's number nor an endless stall.
+        m_p.timer1.setEnabled(false);
+        m_p.timer2.setEnabled(false);
+        m_p.state.PageHandled = true;
+        m_hooks.failRow(std::string("the hoster's wait cannot be read (") + e.what() + ")");
+    }
+}
+
+void PageRules::readNumber(const ProfileMessage& r, std::size_t p, const std::string& group) {
     CycleState& s = m_p.state;
+    // Only this page's number counts: one an earlier page left would time the wrong wait.
+    s.WaitNumber.clear();
     // What an exact marker's number is read from; a pattern's capture group is the number.
     const auto read = [&] {
         if (r.marker.pattern)
@@ -98,8 +121,6 @@ void PageRules::apply(const ProfileMessage& r) {
     };
     switch (r.reaction) {
     case R::Missing:
-        if (m_hooks.DeleteURLError)
-            m_hooks.DeleteURLError();
         return;
     case R::WaitMinutes:
         read();
@@ -113,6 +134,14 @@ void PageRules::apply(const ProfileMessage& r) {
         return;
     case R::Countdown:
         read();
+        if (!r.marker.pattern && r.cut == C::BeforeSemi &&
+            s.WaitText.find(';') == std::string::npos) {
+            // Four digits or more ("var c=1000;"): the number runs on to its ";".
+            const std::string longer = cut(p + r.marker.text.size() + r.skip, 12);
+            const std::size_t semicolon = longer.find(';');
+            if (semicolon != std::string::npos)
+                s.WaitNumber = longer.substr(0, semicolon);
+        }
         armCountdown();
         return;
     }

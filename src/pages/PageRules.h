@@ -37,6 +37,10 @@ public:
         std::function<void()> freeUserStep;
         // The "Host" cell of the current row, which picks the link extraction.
         std::function<std::string()> currentHost;
+        // Closes the current row as failed, with why. When set, a wait or countdown whose
+        // text is not a number fails the row instead of ending the chain with a
+        // ConversionError.
+        std::function<void(const std::string&)> failRow;
     };
 
     // The "Host" text of rows whose countdown page carries the download anchor.
@@ -81,6 +85,9 @@ public:
 private:
     void apply(const ProfileMessage& rule);
     void applyNamed(std::string_view name);
+    // Runs one number rule's reading and arming; a failed conversion fails the row when the
+    // cycle lets it.
+    void readNumber(const ProfileMessage& rule, std::size_t p, const std::string& group);
     // Reads the direct link and arms Timer1 with the countdown in WaitNumber.
     void armCountdown();
     // 1-based position in the whole text of the marker's first occurrence in the search

@@ -41,6 +41,17 @@ public:
     virtual std::optional<std::uint64_t> partialSize(const std::string& path) = 0;
     // Removes the file under `path` only when it passes the same checks.
     virtual void removePartial(const std::string& path) = 0;
+
+    // Why copies are not being kept right now (no slot of its own, the last write failed),
+    // readable, for the user; empty while they are.
+    virtual std::string problem() const { return {}; }
+    // The size of the regular file (not a link) under `path`; nothing when there is none. A
+    // row whose transfer's temporary file is gone and whose file is there whole was finished
+    // just before a crash.
+    virtual std::optional<std::uint64_t> fileSize(const std::string& path) {
+        (void)path;
+        return std::nullopt;
+    }
 };
 
 } // namespace torvaline

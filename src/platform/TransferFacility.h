@@ -87,6 +87,10 @@ public:
     // Removes a kept partial file that no attempt will continue: only a regular file of the
     // transfer's own temporary naming, never a link or anything else under that path.
     virtual void discardPartial(const PartialFile& partial) = 0;
+    // The most bytes a second all transfers together receive, 0 for no limit. Callable from
+    // any thread; a running transfer takes a new limit up within a second.
+    virtual void setSpeedLimit(std::uint64_t bytesPerSecond) { (void)bytesPerSecond; }
+    virtual std::uint64_t speedLimit() const { return 0; }
 };
 
 } // namespace torvaline

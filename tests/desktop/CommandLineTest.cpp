@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -205,6 +206,44 @@ TEST(CommandLine, LinksStandBesideListFilesAndNewWindowOptsOutOfTheHandOff) {
     EXPECT_EQ(CommandLine::parse({"torvaline", "--headless", "http://h.example/a"}).action,
               CommandLine::Action::Run);
     EXPECT_EQ(CommandLine::parse({"torvaline", "ftp://h.example/a"}).exitCode, 2);
+}
+
+TEST(CommandLine, LimitRateTakesCurlsRatesAndRefusesTheRest) {
+    struct Case {
+        const char* arg;
+        std::optional<std::uint64_t> rate; // nothing: a usage error
+    };
+    const std::vector<Case> cases{
+        {"--limit-rate=1M", 1048576},
+        {"--limit-rate=500k", 512000},
+        {"--limit-rate=1.5M", 1572864},
+        {"--limit-rate=2G", 2147483648ull},
+        {"--limit-rate=64000", 64000},
+        {"--limit-rate=0", 0},
+        {"--limit-rate=", std::nullopt},
+        {"--limit-rate=M", std::nullopt},
+        {"--limit-rate=-1M", std::nullopt},
+        {"--limit-rate=1e9", std::nullopt},
+        {"--limit-rate=inf", std::nullopt},
+        {"--limit-rate=1.2.3K", std::nullopt},
+        {"--limit-rate=5T", std::nullopt},
+        {"--limit-rate=99999999999999999999999999", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arg);
+        const CommandLine line =
+            CommandLine::parse({QStringLiteral("torvaline"), QString::fromLatin1(c.arg)});
+        if (!c.rate) {
+            EXPECT_EQ(line.action, CommandLine::Action::Error);
+            EXPECT_EQ(line.exitCode, 2);
+            EXPECT_TRUE(line.text.contains(QStringLiteral("--limit-rate")))
+                << line.text.toStdString();
+            continue;
+        }
+        EXPECT_EQ(line.action, CommandLine::Action::Run) << line.text.toStdString();
+        EXPECT_EQ(line.limitRate, c.rate);
+    }
+    EXPECT_FALSE(CommandLine::parse({QStringLiteral("torvaline")}).limitRate);
 }
 
 } // namespace

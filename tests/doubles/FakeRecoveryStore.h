@@ -20,6 +20,18 @@ public:
     // Partial files that pass the store's checks, with their sizes; what was removed.
     std::map<std::string, std::uint64_t> partials;
     std::vector<std::string> removedPartials;
+    std::string failing;                        // problem() reports this
+    std::map<std::string, std::uint64_t> files; // fileSize() of other files
+
+    std::string problem() const override { return failing; }
+    std::optional<std::uint64_t> fileSize(const std::string& path) override {
+        const auto it = files.find(path);
+        if (it != files.end())
+            return it->second;
+        const auto partial = partials.find(path);
+        return partial == partials.end() ? std::nullopt
+                                         : std::optional<std::uint64_t>(partial->second);
+    }
 
     Loaded load() override {
         Loaded l;

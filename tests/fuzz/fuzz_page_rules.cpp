@@ -46,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int freeUser = 0;
     state.WaitNumber = (control & 4) ? "17" : "";
     PageRules rules({page, state, clock, timer1, timer2},
-                    {[&] { state.PageHandled = (control & 2) != 0; }, [&] { ++freeUser; },
-                     [&] { return std::string((control & 1) ? "4Shared" : "RapidShare"); }});
+                    {[&] { state.PageHandled = (control & 2) != 0; },
+                     [&] { ++freeUser; },
+                     [&] { return std::string((control & 1) ? "4Shared" : "RapidShare"); },
+                     {}});
     page.setOnChange([&] { rules.Memo2Change(); });
 
     bool failed = false;

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    // Settings the tests make go to a test folder, not the user's.
+    QStandardPaths::setTestModeEnabled(true);
     // Windows closed by the tests must not end the run.
     QApplication::setQuitOnLastWindowClosed(false);
     // What the windows remember goes to a folder of the run's own, never the user's.

@@ -26,6 +26,10 @@ namespace hostersim {
 //   ifrange=ignore   serves the range even when If-Range names another version
 //   changes=1        every request for the name gets another version (bytes and ETag)
 //   cutonce=N        the first request for the name is cut after N bytes, later ones are not
+//   etag=none|weak|fixed  no ETag, a weak one, or one that stays the same when the file changes
+//   burst=N&every=MS the body comes N bytes at a time with a pause of MS milliseconds after each
+//   page=commented|xhtml|gzip  the error page behind comments, as XHTML (typed so), or
+//                    gzip-compressed with Content-Encoding though the client asked for none
 void addFileRoutes(httplib::Server& server);
 
 // One request for a file, as the resuming tests want to see it.

@@ -25,13 +25,14 @@ using SteadyClock = std::chrono::steady_clock;
 // What one transfer keeps while libcurl calls back into it.
 struct Job {
     Job(TransferCallback& cb, CURL* h, const CurlTransferOptions& o, DownloadTarget& t,
-        std::string name, const PartialFile& r)
+        std::string name, const PartialFile& r, const SpeedLimit& limit)
         : callback(cb)
         , easy(h)
         , options(o)
         , target(t)
         , fileName(std::move(name))
-        , resume(r) {}
+        , resume(r)
+        , pacer(limit) {}
 
     TransferCallback& callback;
     CURL* easy;
@@ -41,6 +42,9 @@ struct Job {
     const PartialFile& resume;
     // Bytes of a kept file we asked the server to continue; 0 when we asked for all of it.
     std::uint64_t offered = 0;
+    // The kept file's last bytes, asked for again: the answer must start with them.
+    std::string overlap;
+    std::size_t overlapSeen = 0;
     // Bytes the file held before this answer's body: the continued part.
     std::uint64_t base = 0;
     // The answer did not continue the kept file: ask again for the whole file.
@@ -65,6 +69,10 @@ struct Job {
     // Body bytes not yet written to the file.
     std::string gathered;
     SteadyClock::time_point lastNotice = SteadyClock::now();
+    // The stall rule's window: body bytes since it began.
+    SteadyClock::time_point windowStart = SteadyClock::now();
+    std::uint64_t windowBytes = 0;
+    SpeedPacer pacer;
 
     // Back to a request for the whole file, into an empty file.
     void reset() {
@@ -75,6 +83,28 @@ struct Job {
         head.clear();
         page.clear();
         gathered.clear();
+        overlap.clear();
+        overlapSeen = 0;
+        windowStart = SteadyClock::now();
+        windowBytes = 0;
+    }
+
+    // A burst now and then must not keep a dead transfer alive: the bytes of each window
+    // are counted, and a window that brought too few ends the transfer.
+    bool stalled() {
+        const auto now = SteadyClock::now();
+        if (now - windowStart < std::chrono::seconds(options.lowSpeedTime))
+            return false;
+        const auto least = static_cast<std::uint64_t>(options.lowSpeedLimit * options.lowSpeedTime);
+        if (windowBytes < least) {
+            refuse(TransferMessage::stalled(TransferMessage::tooFewBytes(
+                       windowBytes, static_cast<int>(options.lowSpeedTime))),
+                   true);
+            return true;
+        }
+        windowStart = now;
+        windowBytes = 0;
+        return false;
     }
 
     bool notify() {
@@ -115,8 +145,8 @@ struct Job {
             expected = resume.total;
             validator = resume.validator;
             sniffing = false; // the body does not start the document
-            callback.onResumed(base);
         } else {
+            overlap.clear();
             if (offered > 0 && !target.restart())
                 return refuse(target.problem());
             offered = 0;
@@ -125,7 +155,8 @@ struct Job {
             expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
             validator = answer.validator();
         }
-        if (ErrorPage::isHtmlType(answer.contentType) && !ErrorPage::isHtmlName(fileName)) {
+        if (ErrorPage::isHtmlType(answer.contentType) && !ErrorPage::isHtmlName(fileName) &&
+            status != 206) {
             webPage = true;
             sniffing = false;
             return true;
@@ -143,10 +174,29 @@ struct Job {
         std::uint64_t first = 0, last = 0, total = 0;
         if (!answer.contentRangeOf(first, last, total))
             return false;
-        if (first != offered || total != resume.total || last + 1 != total)
+        if (first + overlap.size() != offered || total != resume.total || last + 1 != total)
             return false;
-        return resume.validator.empty() || answer.etag == resume.validator ||
-               answer.lastModified == resume.validator;
+        // Without a validator the server cannot tell us that the file is the same.
+        return TransferAnswer::isStrongValidator(resume.validator) &&
+               (answer.etag == resume.validator || answer.lastModified == resume.validator);
+    }
+
+    // The body of a continuing answer first repeats the kept file's last bytes; false (and a
+    // start over) when it does not. Consumes what it compared.
+    bool checkOverlap(const char*& data, std::size_t& length) {
+        const std::size_t n = std::min(length, overlap.size() - overlapSeen);
+        if (std::memcmp(data, overlap.data() + overlapSeen, n) != 0) {
+            startOver = true;
+            return false;
+        }
+        overlapSeen += n;
+        data += n;
+        length -= n;
+        if (overlapSeen == overlap.size()) {
+            overlap.clear();
+            callback.onResumed(base);
+        }
+        return true;
     }
 
     // Claims the space for the bytes up to `position` and a window beyond.
@@ -215,10 +265,23 @@ struct Job {
                                                std::min(ErrorPage::KeptBytes, page.size())));
     }
 
-    // Enough of the body (or all of it) is in to tell a web page from the file.
+    // Whether enough of the body is in to tell a web page from the file. The bytes are
+    // looked at as they read decoded: a page compressed though nobody asked is still a page.
+    bool canDecide() const {
+        if (head.size() >= ErrorPage::KeptBytes)
+            return true;
+        return head.size() >= ErrorPage::SniffBytes &&
+               ErrorPage::sniff(ErrorPage::decoded(head, answer.contentEncoding)) !=
+                   ErrorPage::Verdict::Undecided;
+    }
+
+    // Enough of the body (or all of it) is in to tell a web page from the file. What is still
+    // undecided then opens like markup and nothing else: a hoster's page, not a file.
     bool decide() {
         sniffing = false;
-        if (ErrorPage::looksLikeHtml(head) && !ErrorPage::isHtmlName(fileName)) {
+        const auto verdict = ErrorPage::sniff(ErrorPage::decoded(head, answer.contentEncoding));
+        if (verdict != ErrorPage::Verdict::NotPage && !head.empty() &&
+            !ErrorPage::isHtmlName(fileName)) {
             webPage = true;
             keepPage(head.data(), head.size());
             return true;
@@ -252,28 +315,44 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     return job.accept(status) ? length : 0;
 }
 
-size_t onData(char* data, size_t size, size_t count, void* user) {
+size_t onData(char* dataIn, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
-    const size_t length = size * count;
+    const size_t all = size * count;
+    job.windowBytes += all;
+    if (!job.pacer.pace(all, [&job] {
+            return SteadyClock::now() - job.lastNotice < job.options.progressInterval ||
+                   job.notify();
+        }))
+        return 0;
+    const char* data = dataIn;
+    size_t length = all;
+    if (!job.overlap.empty()) {
+        if (!job.checkOverlap(data, length))
+            return 0;
+        if (length == 0)
+            return all;
+    }
     job.received += length;
     if (job.webPage) {
         job.keepPage(data, length);
         // Its title is all we want of it.
-        return job.page.size() < ErrorPage::KeptBytes ? length : 0;
+        return job.page.size() < ErrorPage::KeptBytes ? all : 0;
     }
     if (job.sniffing) {
         job.head.append(data, length);
-        if (job.head.size() < ErrorPage::SniffBytes)
-            return length;
-        return job.decide() ? length : 0;
+        if (!job.canDecide())
+            return all;
+        return job.decide() ? all : 0;
     }
-    return job.write(data, length) ? length : 0;
+    return job.write(data, length) ? all : 0;
 }
 
 // libcurl calls this after every read while data flows and about once a second when it
 // does not; notifying at most every progressInterval keeps the GUI from pacing the transfer.
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto& job = *static_cast<Job*>(user);
+    if (job.stalled())
+        return 1;
     if (SteadyClock::now() - job.lastNotice < job.options.progressInterval)
         return 0;
     return job.notify() ? 0 : 1;
@@ -337,7 +416,7 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
     DownloadTarget target;
-    Job job(callback, easy.get(), m_options, target, baseName(targetPath), resume);
+    Job job(callback, easy.get(), m_options, target, baseName(targetPath), resume, m_limit);
     if (!easy) {
         result.reason = TransferMessage::cannotStart();
     } else if (!target.prepare(targetPath, resume)) {
@@ -364,8 +443,6 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, m_options.bufferSize);
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, m_options.connectTimeout);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, m_options.lowSpeedLimit);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, m_options.lowSpeedTime);
         curl_easy_setopt(h, CURLOPT_USERAGENT, m_options.userAgent.c_str());
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
@@ -383,15 +460,27 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
                                                                             &curl_slist_free_all);
         job.offered = target.adopted();
         if (job.offered > 0) {
-            const std::string range = std::to_string(job.offered) + "-";
-            curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
-            if (!resume.validator.empty()) {
-                ifRange.reset(
-                    curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
-                curl_easy_setopt(h, CURLOPT_HTTPHEADER, ifRange.get());
+            // Only a validator lets the server tell whether our part is of its file; the
+            // kept bytes are asked for again, and must come back as they are.
+            std::string tail(std::min<std::uint64_t>(job.offered, OverlapBytes), '\0');
+            const auto at = static_cast<off_t>(job.offered - tail.size());
+            if (!TransferAnswer::isStrongValidator(resume.validator) ||
+                ::pread(target.fd(), tail.data(), tail.size(), at) !=
+                    static_cast<ssize_t>(tail.size())) {
+                job.offered = 0;
+                if (!target.restart())
+                    job.refuse(target.problem());
+            } else {
+                job.overlap = std::move(tail);
             }
         }
-        CURLcode rc = curl_easy_perform(h);
+        const std::string range = std::to_string(job.offered - job.overlap.size()) + "-";
+        if (job.offered > 0) {
+            curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
+            ifRange.reset(curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
+            curl_easy_setopt(h, CURLOPT_HTTPHEADER, ifRange.get());
+        }
+        CURLcode rc = job.refused ? CURLE_WRITE_ERROR : curl_easy_perform(h);
         if (job.startOver && !job.aborted) {
             // The answer would not continue our file: the whole file, from an empty one.
             curl_easy_setopt(h, CURLOPT_RANGE, nullptr);
@@ -414,7 +503,8 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         } else if (job.refused) {
             result = job.refusal;
         } else if (job.webPage) {
-            const std::string title = ErrorPage::title(job.page);
+            const std::string title =
+                ErrorPage::title(ErrorPage::decoded(job.page, job.answer.contentEncoding));
             // The hoster's own words, as its page gave them.
             result.reason = title.empty() ? TransferMessage::webPageInstead() : title;
         } else if (rc != CURLE_OK) {
@@ -435,7 +525,8 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         // What came of a file whose size we know is worth continuing after a transient
         // failure; the version it belongs to goes with it.
         if (result.outcome == TransferOutcome::Failed && result.transient && job.written > 0 &&
-            job.expected > job.written && !job.webPage) {
+            job.expected > job.written && !job.webPage &&
+            TransferAnswer::isStrongValidator(job.validator)) {
             result.partial = target.keep(job.written);
             result.partial.total = result.partial.empty() ? 0 : job.expected;
             result.partial.validator = result.partial.empty() ? std::string() : job.validator;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "adapters/curl/SpeedLimit.h"
 #include "platform/TransferFacility.h"
 
 #include <chrono>
@@ -13,9 +14,10 @@ namespace torvaline {
 class CurlShare;
 
 struct CurlTransferOptions {
-    // A connection that brings less than lowSpeedLimit bytes per second for lowSpeedTime
-    // seconds is dead: the transfer ends as stalled instead of hanging for ever. The default
-    // is less than 1 KiB in a minute.
+    // A transfer that brings less than lowSpeedLimit x lowSpeedTime bytes in any window of
+    // lowSpeedTime seconds (counted one window after the other) is dead: it ends as stalled
+    // instead of hanging for ever. The default is less than 1 KiB in a minute. A burst now
+    // and then does not keep it alive.
     long lowSpeedLimit = 17;
     long lowSpeedTime = 60;
     long connectTimeout = 30;
@@ -51,6 +53,13 @@ public:
                                 const std::string& targetPath, const PartialFile& resume,
                                 TransferCallback& callback) override;
     void discardPartial(const PartialFile& partial) override;
+    void setSpeedLimit(std::uint64_t bytesPerSecond) override { m_limit.set(bytesPerSecond); }
+    std::uint64_t speedLimit() const override { return m_limit.get(); }
+
+    // Bytes of a kept file asked for again when it is continued: the answer must repeat them
+    // exactly, or it is another file (whatever its validator claims) and the kept file is not
+    // continued.
+    static constexpr std::size_t OverlapBytes = 4096;
 
 private:
     TransferResult perform(const std::string& url, const std::string* postData,
@@ -58,6 +67,7 @@ private:
                            TransferCallback& callback);
     std::shared_ptr<CurlShare> m_share;
     CurlTransferOptions m_options;
+    SpeedLimit m_limit;
 };
 
 } // namespace torvaline

@@ -106,7 +106,8 @@ bool DownloadTarget::adopt(const PartialFile& resume) {
     const std::string name = resume.path.substr(slash + 1);
     if (folder != m_folder || !PartialName::matches(name))
         return false;
-    const int fd = ::openat(m_dirFd, name.c_str(), OpenFlags);
+    // Read as well: the transfer compares the file's last bytes with what the server sends.
+    const int fd = ::openat(m_dirFd, name.c_str(), (OpenFlags & ~O_WRONLY) | O_RDWR);
     if (fd < 0)
         return false;
     struct stat st {};

@@ -2,6 +2,8 @@
 
 #include "platform/AsciiCase.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -41,27 +43,84 @@ std::size_t bidiControlLength(std::string_view s) {
 bool ErrorPage::isHtmlType(std::string_view contentType) {
     while (!contentType.empty() && isSpace(contentType.front()))
         contentType.remove_prefix(1);
-    if (!asciiStartsWithNoCase(contentType, "text/html"))
-        return false;
-    const std::string_view rest = contentType.substr(9);
-    return rest.empty() || rest.front() == ';' || isSpace(rest.front());
+    for (const std::string_view type :
+         {std::string_view("text/html"), std::string_view("application/xhtml+xml")}) {
+        if (!asciiStartsWithNoCase(contentType, type))
+            continue;
+        const std::string_view rest = contentType.substr(type.size());
+        if (rest.empty() || rest.front() == ';' || isSpace(rest.front()))
+            return true;
+    }
+    return false;
 }
 
-bool ErrorPage::looksLikeHtml(std::string_view head) {
+ErrorPage::Verdict ErrorPage::sniff(std::string_view head) {
     if (head.starts_with("\xEF\xBB\xBF"))
         head.remove_prefix(3);
-    while (!head.empty() && isSpace(head.front()))
-        head.remove_prefix(1);
+    // What may stand in front of the document: an XML declaration (XHTML), white space and
+    // comments. A hoster's template often opens with a comment to dodge a look at its start.
+    bool declarationAllowed = true;
+    for (;;) {
+        while (!head.empty() && isSpace(head.front()))
+            head.remove_prefix(1);
+        std::string_view close;
+        if (declarationAllowed && asciiStartsWithNoCase(head, "<?xml"))
+            close = "?>";
+        else if (head.starts_with("<!--"))
+            close = "-->";
+        else
+            break;
+        declarationAllowed = false;
+        const std::size_t end = head.find(close, 4);
+        if (end == std::string_view::npos)
+            return Verdict::Undecided;
+        head.remove_prefix(end + close.size());
+    }
+    if (head.empty())
+        return Verdict::Undecided;
     for (const std::string_view opening :
          {std::string_view("<!doctype html"), std::string_view("<html")}) {
+        if (head.size() < opening.size() && asciiStartsWithNoCase(opening, head))
+            return Verdict::Undecided;
         if (!asciiStartsWithNoCase(head, opening))
             continue;
         const std::string_view rest = head.substr(opening.size());
         // "<htmlfoo" is some other text; the head may also end right after the opening.
         if (rest.empty() || rest.front() == '>' || isSpace(rest.front()))
-            return true;
+            return Verdict::Page;
     }
-    return false;
+    return Verdict::NotPage;
+}
+
+std::string ErrorPage::decoded(std::string_view body, std::string_view encoding, std::size_t max) {
+    while (!encoding.empty() && isSpace(encoding.front()))
+        encoding.remove_prefix(1);
+    while (!encoding.empty() && isSpace(encoding.back()))
+        encoding.remove_suffix(1);
+    const bool gzip = asciiEqualNoCase(encoding, "gzip") || asciiEqualNoCase(encoding, "x-gzip");
+    const bool deflate = asciiEqualNoCase(encoding, "deflate");
+    if (!gzip && !deflate)
+        return std::string(body.substr(0, std::min(body.size(), max)));
+    std::string out;
+    // "deflate" is a zlib stream by the letter, raw deflate by many servers' habit.
+    for (const int windowBits : {15 + 32, -15}) {
+        z_stream z{};
+        if (inflateInit2(&z, windowBits) != Z_OK)
+            return {};
+        out.assign(max, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.data()));
+        z.avail_in = static_cast<uInt>(std::min<std::size_t>(body.size(), 1u << 30));
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = static_cast<uInt>(max);
+        int rc = Z_OK;
+        while (rc == Z_OK && z.avail_out > 0 && z.avail_in > 0)
+            rc = inflate(&z, Z_SYNC_FLUSH);
+        out.resize(max - z.avail_out);
+        inflateEnd(&z);
+        if (!out.empty() || gzip)
+            break;
+    }
+    return out;
 }
 
 bool ErrorPage::isHtmlName(std::string_view fileName) {

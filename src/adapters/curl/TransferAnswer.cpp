@@ -36,11 +36,17 @@ void TransferAnswer::takeHeader(std::string_view line) {
         lastModified = value;
     else if (asciiEqualNoCase(name, "Content-Range"))
         contentRange = value;
+    else if (asciiEqualNoCase(name, "Content-Encoding"))
+        contentEncoding = value;
 }
 
 std::string TransferAnswer::validator() const {
     // A weak ETag cannot make a range conditional.
     return !etag.empty() && etag.front() == '"' ? etag : lastModified;
+}
+
+bool TransferAnswer::isStrongValidator(std::string_view validator) {
+    return !validator.empty() && !validator.starts_with("W/") && !validator.starts_with("w/");
 }
 
 std::chrono::seconds TransferAnswer::retryAfterSeconds() const {

@@ -17,12 +17,16 @@ struct TransferAnswer final {
     std::string etag;
     std::string lastModified;
     std::string contentRange;
+    std::string contentEncoding;
     bool location = false;
 
     // Takes one header line ("Name: value"); headers we do not act on are ignored.
     void takeHeader(std::string_view line);
     // What identifies this version of the file for If-Range: a strong ETag, else the date.
     std::string validator() const;
+    // Whether `validator` may make a range conditional: a strong ETag or a date, never empty
+    // and never a weak ETag ("W/...").
+    static bool isStrongValidator(std::string_view validator);
     // Retry-After in seconds or as an HTTP date, capped at half an hour so that a hostile
     // server cannot park a row for days; 0 when absent or unreadable.
     std::chrono::seconds retryAfterSeconds() const;

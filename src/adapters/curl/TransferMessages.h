@@ -60,6 +60,9 @@ inline std::string connectionClosed(std::uint64_t got, std::uint64_t expected) {
     return "The connection closed after " + std::to_string(got) + " of " +
            std::to_string(expected) + " bytes.";
 }
+inline std::string tooFewBytes(std::uint64_t bytes, int seconds) {
+    return "only " + std::to_string(bytes) + " bytes in " + std::to_string(seconds) + " seconds";
+}
 inline std::string stalled(const std::string& detail) {
     return "The transfer stalled" + more(detail) + ".";
 }

@@ -150,6 +150,19 @@ FileRecoveryStore::~FileRecoveryStore() {
         ::close(m_lockFd);
 }
 
+std::string FileRecoveryStore::problem() const {
+    if (!active())
+        return m_problem;
+    return lastWriteError();
+}
+
+std::optional<std::uint64_t> FileRecoveryStore::fileSize(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 std::string FileRecoveryStore::lastWriteError() const {
     std::lock_guard lock(m_mutex);
     return m_lastError;

@@ -37,7 +37,6 @@ public:
     // Whether this copy holds a slot; without one nothing is kept (problem() says why).
     bool active() const { return m_lockFd >= 0; }
     const std::string& path() const { return m_path; }
-    const std::string& problem() const { return m_problem; }
     // What the last write that failed reported; empty after a write that succeeded.
     std::string lastWriteError() const;
 
@@ -47,6 +46,8 @@ public:
     std::string keepAside() override;
     std::optional<std::uint64_t> partialSize(const std::string& path) override;
     void removePartial(const std::string& path) override;
+    std::string problem() const override;
+    std::optional<std::uint64_t> fileSize(const std::string& path) override;
 
     // Waits until the pending copy, if any, is written.
     void flush();

@@ -56,7 +56,7 @@ protected:
     int completes = 0;
     HttpBrowser browser{loop, share};
     PageHandling handling{{state, clock, timer1, timer2, browser, loop},
-                          {[this] { ++deleted; }, [this] { return host; }}};
+                          {[this] { ++deleted; }, [this] { return host; }, {}}};
 };
 
 TEST_F(PageFlow, OkLinkArmsTheCountdownWithTheDirectLink) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +128,28 @@ TEST(FileRecoveryStore, RunningCopiesHoldSlotsOfTheirOwnAndANormalEndLeavesNoFil
     EXPECT_FALSE(none.problem().empty());
     none.save("ignored");
     EXPECT_EQ(none.load().kind, RecoveryStore::Loaded::Kind::Nothing);
+}
+
+// What the window tells the user when its list is not kept: a tenth copy finds no slot; a
+// folder that stops taking writes shows in the next look at the store.
+TEST(FileRecoveryStore, ATenthCopyAndAFolderThatRefusesWritesSayWhyTheListIsNotKept) {
+    TempDir dir;
+    std::vector<std::unique_ptr<FileRecoveryStore>> copies;
+    for (int i = 0; i < FileRecoveryStore::MaxSlots; ++i) {
+        copies.push_back(std::make_unique<FileRecoveryStore>(dir.path().string()));
+        EXPECT_EQ(copies.back()->problem(), "");
+    }
+    FileRecoveryStore tenth(dir.path().string());
+    EXPECT_FALSE(tenth.active());
+    EXPECT_EQ(tenth.problem(), "every slot is held by another running copy");
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into a read-only folder";
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    copies[0]->save("links");
+    copies[0]->flush();
+    EXPECT_NE(copies[0]->problem().find("recovery.tsv"), std::string::npos) << copies[0]->problem();
+    fs::permissions(dir.path(), fs::perms::owner_all);
 }
 
 TEST(FileRecoveryStore, WhatCannotBeAListIsReportedAndSetAsideWithoutBlocking) {

@@ -214,6 +214,87 @@ TEST_F(HostileTransferTest, AnswersThatAreNotTheFileSaveNothing) {
     }
 }
 
+// The bytes of version `version` of a served file (the emulator's changed files).
+std::string versionContent(std::size_t size, int version) {
+    std::string data = servedContent(size);
+    if (version != 0)
+        for (char& c : data)
+            c = static_cast<char>(c ^ (0x5A + version));
+    return data;
+}
+
+TEST_F(HostileTransferTest, ServersThatLieNeitherSpliceNorDodgeTheStallNorPassAPageOff) {
+    enum class Kind { Resume, Stall, Page };
+    struct Case {
+        const char* name;
+        Kind kind;
+        std::string query;
+    };
+    const std::vector<Case> cases = {
+        // Cut once, then asked again for the rest: the file must come out as one version.
+        {"an honest server continues the cut file", Kind::Resume, ""},
+        {"no validator, the file changed", Kind::Resume, "&changes=1&etag=none"},
+        {"a weak validator, the file changed", Kind::Resume, "&changes=1&etag=weak"},
+        {"an ETag that lies, the file changed", Kind::Resume, "&changes=1&etag=fixed"},
+        {"an ETag that lies, If-Range ignored", Kind::Resume,
+         "&changes=1&etag=fixed&ifrange=ignore"},
+        // 100 bytes every 5.5 s: each burst restarts libcurl's own low-speed clock.
+        {"a trickle of bursts", Kind::Stall, "size=100000&burst=100&every=5500"},
+        {"an error page behind comments", Kind::Page, "page=commented"},
+        {"an XHTML error page", Kind::Page, "page=xhtml"},
+        {"a gzip-encoded error page nobody asked for", Kind::Page, "page=gzip"},
+    };
+    constexpr std::size_t Size = 200000;
+    constexpr std::size_t Cut = 80000;
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir folder;
+        CurlTransferOptions options;
+        options.lowSpeedTime = 6;
+        options.connectTimeout = 5;
+        CurlTransfer transfer(share, options);
+        const auto began = std::chrono::steady_clock::now();
+        recorder = Recorder();
+        recorder.abortAfter = began + 25s;
+        if (c.kind == Kind::Resume) {
+            std::string name = "lie";
+            name += std::to_string(++n);
+            const std::string url = server->url("/file/" + name + "?size=" + std::to_string(Size) +
+                                                "&cutonce=" + std::to_string(Cut) + c.query);
+            const TransferResult first = transfer.transfer(url, folder.file("f.bin"), recorder);
+            ASSERT_EQ(first.outcome, TransferOutcome::Failed);
+            recorder = Recorder();
+            const TransferResult second =
+                transfer.transfer(url, folder.file("f.bin"), first.partial, recorder);
+            ASSERT_EQ(second.outcome, TransferOutcome::Succeeded) << second.reason;
+            int served = 0;
+            for (const auto& r : hostersim::fileRequests(server->server()))
+                served += r.name == name ? 1 : 0;
+            const bool changes = c.query.find("changes") != std::string::npos;
+            // The last version served, whole: the changed file never follows the old head.
+            EXPECT_TRUE(readFile(folder.file("f.bin")) ==
+                        versionContent(Size, changes ? served - 1 : 0));
+            EXPECT_EQ(recorder.resumedFrom, changes ? 0u : Cut);
+            EXPECT_EQ(snapshot(folder.path()).size(), 1u);
+            continue;
+        }
+        const auto result =
+            transfer.transfer(server->url("/file/f?" + c.query), folder.file("f.zip"), recorder);
+        EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+        if (c.kind == Kind::Stall) {
+            EXPECT_NE(result.reason.find("stalled"), std::string::npos) << result.reason;
+            EXPECT_TRUE(result.transient);
+            EXPECT_LT(std::chrono::steady_clock::now() - began, 20s);
+            transfer.discardPartial(result.partial);
+        } else {
+            EXPECT_EQ(result.reason, "Download limit reached");
+            EXPECT_FALSE(result.transient);
+        }
+        EXPECT_TRUE(fs::is_empty(folder.path()));
+    }
+}
+
 // A small file system of its own, so that free space is something the test controls.
 class SmallDisk final {
 public:

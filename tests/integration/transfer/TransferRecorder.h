@@ -29,6 +29,8 @@ public:
         progress.push_back({received, expected, std::chrono::steady_clock::now()});
         if (watch)
             watch();
+        if (abortAfter && std::chrono::steady_clock::now() >= *abortAfter)
+            return false;
         return !(abortAtBytes && received >= *abortAtBytes);
     }
     void onStop(const TransferResult& result) override {
@@ -39,6 +41,7 @@ public:
     void onResumed(std::uint64_t offset) override { resumedFrom = offset; }
 
     std::optional<std::uint64_t> abortAtBytes;
+    std::optional<std::chrono::steady_clock::time_point> abortAfter; // a test's time bound
     std::function<void()> watch; // run at each progress notification
     std::vector<std::string> events;
     std::vector<Notice> progress;

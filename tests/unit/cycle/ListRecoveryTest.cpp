@@ -266,3 +266,62 @@ TEST_F(Recovery, KeepsTheRunningTransfersFileWithItsRow) {
 
 } // namespace
 } // namespace torvaline::test
+
+namespace torvaline::test {
+namespace {
+
+// A crash right after a transfer's rename: the copy still says "Downloading...", but the file
+// is in place whole and its temporary file is gone. That row is not offered again; a row whose
+// file is short, whose temporary file is still there, or that never had one, is.
+TEST_F(Recovery, ARowFinishedJustBeforeTheCrashIsNotFetchedAgain) {
+    const std::vector<RecoveryRow> last{
+        {"", "http://a/done", "Downloading... ", "/dl/movie.mkv.tv0123456789ab.part", 5000,
+         "\"e\""},
+        {"", "http://a/numbered", "Downloading... ", "/dl/b.zip.tv0123456789ab.part", 70, "\"e\""},
+        {"", "http://a/short", "Downloading... ", "/dl/c.bin.tv0123456789ab.part", 900, "\"e\""},
+        {"", "http://a/cut", "Downloading... ", "/dl/d.bin.tv0123456789ab.part", 800, "\"e\""},
+        {"", "http://a/none", "Waiting..."},
+    };
+    store.copy = RecoveryFormat::encode(last);
+    store.files = {
+        {"/dl/movie.mkv", 5000}, {"/dl/b.zip", 3}, {"/dl/b (1).zip", 70}, {"/dl/c.bin", 899}};
+    store.partials = {{"/dl/d.bin.tv0123456789ab.part", 400}};
+    recovery.bindPartials([] { return ListRecovery::Partials{}; }, [](ListRecovery::KeptPartial) {},
+                          [] { return std::string("/dl"); });
+    dialogs.answers = {Answer::Yes};
+    recovery.offerRestore(dialogs);
+    EXPECT_EQ(dialogs.questions,
+              std::vector<std::string>{"Torvaline did not close normally. Restore the 3 "
+                                       "unfinished links of the last session?"});
+    std::vector<std::string> links;
+    for (int r = 1; r < list.rowCount(); ++r)
+        links.push_back(list.cell(r, DownloadList::URL));
+    EXPECT_EQ(links, (std::vector<std::string>{"http://a/short", "http://a/cut", "http://a/none"}));
+}
+
+// The store cannot keep copies (its folder unwritable, every slot taken): the user hears it
+// once, not at every write; a finished row is written at once, not at the next tick.
+TEST_F(Recovery, AStoreThatCannotKeepTheListIsToldOnceAndACompletedRowIsWrittenAtOnce) {
+    std::vector<std::string> told;
+    recovery.setOnProblem([&](const std::string& text) { told.push_back(text); });
+    recovery.offerRestore(dialogs);
+    addRow("", "http://a/1", "Downloading... ");
+    recovery.tick();
+    EXPECT_TRUE(told.empty());
+    const std::size_t saves = store.saves.size();
+    list.setCell(1, DownloadList::Status, "Completed");
+    recovery.saveNow();
+    ASSERT_EQ(store.saves.size(), saves + 1);
+    EXPECT_EQ(kept()[0].status, "Completed");
+
+    store.failing = "cannot write /state/recovery.tsv.tmp: Permission denied";
+    for (int i = 0; i < 3; ++i) {
+        addRow("", "http://a/" + std::to_string(i + 2), "Waiting...");
+        recovery.tick();
+    }
+    EXPECT_EQ(told, std::vector<std::string>{" The list cannot be kept against a crash: cannot "
+                                             "write /state/recovery.tsv.tmp: Permission denied "});
+}
+
+} // namespace
+} // namespace torvaline::test

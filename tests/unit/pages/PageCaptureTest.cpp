@@ -39,8 +39,9 @@ protected:
     ManualTimer timer1;
     ManualTimer timer2;
     int deleteCalls = 0;
-    PageHandling handling{{state, clock, timer1, timer2, browser, loop},
-                          {[this] { ++deleteCalls; }, [] { return std::string("RapidShare"); }}};
+    PageHandling handling{
+        {state, clock, timer1, timer2, browser, loop},
+        {[this] { ++deleteCalls; }, [] { return std::string("RapidShare"); }, {}}};
 };
 
 TEST_F(PageCaptureTest, UnreadableDocumentLeavesTheFailureLineAndPressesFreeUser) {
@@ -137,6 +138,72 @@ TEST_F(PageCaptureTest, ClickThatLoadsTheNextPageAtOnceIsCapturedInside) {
     EXPECT_EQ(state.FinalURL, "http://rs.example/files/7/data.bin");
     EXPECT_EQ(state.FinalFileName, "data.bin");
     EXPECT_EQ(state.CountdownText, "0:0:30");
+}
+
+} // namespace
+} // namespace torvaline::test
+
+namespace torvaline::test {
+namespace {
+
+// A "Free user" button whose answer is a page like the first, with the button again: pressed
+// ten times at most for one row, then the row fails with why. A countdown or a message on the
+// way, a new row or the user's own start count from nothing again.
+TEST(FreeUserPresses, AButtonThatLeadsBackToItselfIsPressedTenTimesThenTheRowFails) {
+    FakeBrowser browser;
+    FakeEventLoop loop;
+    CycleState state;
+    state.CurrentRow = 1;
+    state.CurrentURL = "http://host/a";
+    FakeClock clock;
+    ManualTimer timer1, timer2;
+    std::vector<std::string> failed;
+    PageHandling handling{{state, clock, timer1, timer2, browser, loop},
+                          {[] {}, [] { return std::string("RapidShare"); },
+                           [&](const std::string& why) { failed.push_back(why); }}};
+    BrowserEvents events;
+    events.beforeNavigate = [&](const std::string&) { handling.clearPageText(); };
+    browser.setEvents(std::move(events));
+    int clicks = 0;
+    // One page load of `body` with the button, as a document-complete brings it.
+    const auto load = [&](const std::string& body) {
+        auto doc = std::make_shared<FakeDocument>(body);
+        doc->forms = {{FakeDocument::Element{std::string("Free user")}}};
+        doc->onClick = [&](int, int) {
+            ++clicks;
+            browser.Navigate("http://host/a");
+        };
+        browser.current = doc;
+        state.PageHandled = false;
+        handling.BrowserInfo();
+    };
+    for (int i = 0; i < 30 && failed.empty(); ++i)
+        load("<p>Choose your download</p>");
+    EXPECT_EQ(clicks, PageHandling::MaxFreeUserPresses);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0],
+              "the \"Free user\" button led to no countdown and no message in 10 presses");
+
+    // The next row starts afresh; a wait message half-way counts as leading somewhere.
+    state.CurrentRow = 2;
+    handling.clearPageText(); // the cycle navigates to the next row
+    clicks = 0;
+    for (int i = 0; i < 6; ++i)
+        load("<p>Choose your download</p>");
+    load("<p>Or try again in about 1 minutes</p>");
+    timer2.setEnabled(false);
+    for (int i = 0; i < 9; ++i)
+        load("<p>Choose your download</p>");
+    EXPECT_EQ(clicks, 15);
+    EXPECT_EQ(failed.size(), 1u);
+    // The user's Start Download on the same row counts from nothing as well.
+    load("<p>Choose your download</p>");
+    load("<p>Choose your download</p>");
+    EXPECT_EQ(failed.size(), 2u);
+    handling.resetPresses();
+    handling.clearPageText();
+    load("<p>Choose your download</p>");
+    EXPECT_EQ(failed.size(), 2u);
 }
 
 } // namespace

@@ -41,7 +41,9 @@ protected:
                          if (deleteRestartsCycle)
                              state.PageHandled = true;
                      },
-                     [this] { ++freeUserSteps; }, [this] { return host; }}};
+                     [this] { ++freeUserSteps; },
+                     [this] { return host; },
+                     {}}};
 };
 
 } // namespace torvaline::test

@@ -3,6 +3,7 @@
 #include "pages/ConversionError.h"
 
 #include <optional>
+#include <vector>
 
 namespace torvaline::test {
 namespace {
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"PleaseTryAgainInAbout", "Please try again in about 5 minutes", "about 5 m",
                     "about 5"},
         FailureCase{"CountdownWithTwoSemicolons", "var c=5;x;", "5;x;", "5;x"},
-        FailureCase{"CountdownWithoutAnyEarlierNumber", "var c=1000;", "1000", ""},
+        FailureCase{"CountdownWithoutAnyNumber", "var c=;", ";", ""},
         FailureCase{"WaitMarkerAtTheVeryEnd", "Unfortunately you will have to wait", "", ""},
         FailureCase{"WaitOfLetters", "Unfortunately you will have to wait a minute", "a", ""},
         FailureCase{"ADayIsTooLong", "Or try again in about 1440 minutes", "24:0:0", "1440"},
@@ -110,21 +111,67 @@ INSTANTIATE_TEST_SUITE_P(
 
 using PageRulesTest = PageRulesFixture;
 
-TEST_F(PageRulesTest, CountdownWithoutSemicolonKeepsTheEarlierNumber) {
+TEST_F(PageRulesTest, CountdownOfFourDigitsIsReadToItsSemicolonNeverFromAnEarlierPage) {
     state.WaitNumber = "30";
     show("var c=1000;");
     EXPECT_EQ(state.WaitText, "1000");
-    EXPECT_EQ(state.WaitNumber, "30");
-    EXPECT_EQ(state.CountdownText, "0:0:30");
+    EXPECT_EQ(state.WaitNumber, "1000");
+    EXPECT_EQ(state.CountdownText, "0:16:40");
     EXPECT_TRUE(timer1.enabled());
-    EXPECT_NEAR(state.WaitSpan, seconds(30), 1e-12);
+    EXPECT_NEAR(state.WaitSpan, seconds(1000), 1e-12);
 
-    // One character behind the marker at the end of the text: a one-character cut.
+    // One character behind the marker at the end of the text: nothing to read a number from.
     page.clear();
     state.PageHandled = false;
-    show("var c=9");
+    timer1.setEnabled(false);
+    EXPECT_THROW(show("var c=9"), ConversionError);
     EXPECT_EQ(state.WaitText, "9");
-    EXPECT_EQ(state.CountdownText, "0:0:30");
+    EXPECT_FALSE(timer1.enabled());
+}
+
+// With the cycle's hook to fail a row, a wait or countdown that cannot be read fails the row
+// with why, arms nothing and presses nothing; the earlier page's number is never used.
+TEST(PageRulesFailingRows, AWaitThatCannotBeReadFailsTheRowWithTheText) {
+    struct Case {
+        const char* text;
+        const char* why; // empty: armed, not failed
+    };
+    const std::vector<Case> cases{
+        {"var c=5;x;", "'5;x' is not a valid integer value"},
+        {"var c=9", "'' is not a valid integer value"},
+        {"var c=12345678901234;", "'' is not a valid integer value"},
+        {"Or try again in about a while", "'' is not a valid integer value"},
+        {"Unfortunately you will have to wait a minute", "'a' is not a valid integer value"},
+        {"Or try again in about 1440 minutes", "'24:0:0' is not a valid time"},
+        {"var c=1000;", ""},
+        {"Or try again in about 7 minutes", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        PageText page;
+        CycleState state;
+        state.WaitNumber = "30"; // an earlier row's
+        FakeClock clock;
+        ManualTimer timer1, timer2;
+        std::vector<std::string> failed;
+        int presses = 0;
+        PageRules rules{{page, state, clock, timer1, timer2},
+                        {[] {}, [&] { ++presses; }, [] { return std::string("RapidShare"); },
+                         [&](const std::string& why) { failed.push_back(why); }}};
+        page.setOnChange([&] { rules.Memo2Change(); });
+        EXPECT_NO_THROW(page.replace(c.text));
+        EXPECT_EQ(presses, 0);
+        EXPECT_TRUE(state.PageHandled);
+        if (*c.why == 0) {
+            EXPECT_TRUE(failed.empty());
+            EXPECT_TRUE(timer1.enabled() || timer2.enabled());
+            continue;
+        }
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_EQ(failed[0], std::string("the hoster's wait cannot be read (") + c.why + ")");
+        EXPECT_FALSE(timer1.enabled());
+        EXPECT_FALSE(timer2.enabled());
+    }
 }
 
 TEST_F(PageRulesTest, CountdownTakesTheLinkFromTheSamePage) {
