@@ -5,10 +5,14 @@
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
+#include "cycle/TorvalineCore.h"
 #include "headless/CommandLine.h"
 #include "headless/HeadlessRun.h"
 #include "list/AppTitle.h"
 #include "list/DownloadFolder.h"
+#include "remote/CoreCommands.h"
+#include "remote/RemoteControl.h"
+#include "remote/RowTable.h"
 
 #ifdef _WIN32
 #include "adapters/windows/WindowsShutdown.h"
@@ -28,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -75,6 +80,9 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     options.folder = line.folder.isEmpty() ? DefaultFolder::path() : fileName(line.folder);
     options.decimalSeparator = decimalSeparator();
     options.progressLine = progressLineWanted();
+    options.daemon = line.daemon;
+    options.remote = {line.rpc, line.rpcPort, bytes(line.rpcSecret), line.rpcListenAll,
+                      bytes(CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1))};
     HeadlessRun run(options);
     return run.exec();
 }
@@ -131,7 +139,26 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     if (line.start)
         form.StartDownload1Click();
 
+    // The remote control drives the window's own list; its rows show in the grid as they come.
+    RowTable remoteRows;
+    std::unique_ptr<CoreCommands> remoteCommands;
+    std::unique_ptr<RemoteControl> remote;
+    if (line.rpc) {
+        remoteCommands = std::make_unique<CoreCommands>(
+            program.core(), form.downloadList(), form.Edit2(), remoteRows,
+            CoreCommands::Hooks{{}, {}, [&form] { form.close(); }});
+        remote = std::make_unique<RemoteControl>(
+            program.core().rowEvents(), remoteRows, *remoteCommands,
+            RemoteControl::Options{
+                line.rpcPort, line.rpcListenAll, line.rpcSecret,
+                CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1)});
+        const QString error = remote->start();
+        if (!error.isEmpty())
+            std::fputs(("torvaline: remote control: " + bytes(error) + "\n").c_str(), stderr);
+    }
+
     const int status = QApplication::exec();
+    remote.reset();
     qtDialogs.setParent(nullptr);
     return status;
 }
@@ -155,5 +182,6 @@ int main(int argc, char* argv[]) {
     case CommandLine::Action::Run:
         break;
     }
-    return line.headless ? runHeadless(argc, argv, line) : runWindow(argc, argv, line);
+    return line.headless || line.daemon ? runHeadless(argc, argv, line)
+                                        : runWindow(argc, argv, line);
 }

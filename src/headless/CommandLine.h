@@ -25,6 +25,13 @@ struct CommandLine {
     QString folder; // empty: the program's default
     bool start = false;
     bool headless = false;
+    // The headless core kept running, idle when its list is done, with the remote control on.
+    bool daemon = false;
+    // The remote control (aria2's JSON-RPC) in the window or the headless run.
+    bool rpc = false;
+    quint16 rpcPort = 6800;
+    QString rpcSecret;
+    bool rpcListenAll = false;
 
     // arguments[0] is the program as started. List files are checked to be readable files.
     static CommandLine parse(const QStringList& arguments);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -26,6 +27,16 @@ public:
         // A row at rest this long (no page loading, no wait, no countdown, no transfer) leads
         // nowhere: a page without anything to act on. It is failed and the run goes on.
         std::chrono::milliseconds stallLimit{5000};
+        // Keeps running when the list is done (or empty), waiting for links from the remote
+        // control, until it is told to shut down or a signal comes.
+        bool daemon = false;
+        struct Remote {
+            bool on = false;
+            std::uint16_t port = 6800;
+            std::string secret;
+            bool listenAll = false;
+            std::string programVersion;
+        } remote;
     };
 
     // The exit statuses besides 0 (every row completed) and 1 (some did not).
@@ -52,6 +63,8 @@ private:
     void waitForTransferThenQuit();
     // Called every second: fails the current row once the cycle has been at rest too long.
     void checkStall();
+    // The remote control added rows from `firstNewRow` on: start on them if the cycle is idle.
+    void resumeAt(int firstNewRow);
 
     Options m_options;
     std::unique_ptr<Parts> m_parts;
@@ -59,6 +72,8 @@ private:
     bool m_finished = false;
     std::chrono::steady_clock::time_point m_restSince{};
     bool m_atRest = false;
+    // A daemon whose list is done (or empty): new rows start the cycle again.
+    bool m_idle = false;
 };
 
 } // namespace torvaline

@@ -42,6 +42,8 @@ std::vector<std::uint64_t> CoreCommands::add(const std::vector<NewRow>& rows,
     AppendLinks(m_list, std::move(links));
     std::vector<std::uint64_t> ids = m_rows.endCapture();
     if (ids.size() != rows.size()) {
+        // Rows a front end cannot address would be rows it never asked for: take them back.
+        m_list.setRowCount(firstNew);
         refusal = "the list did not tell the new rows' ids";
         return {};
     }

@@ -5,8 +5,10 @@
 
 namespace torvaline {
 
-RemoteControl::RemoteControl(RowEventHub& events, RemoteCommands& commands, Options options)
+RemoteControl::RemoteControl(RowEventHub& events, RowTable& rows, RemoteCommands& commands,
+                             Options options)
     : m_events(events)
+    , m_rows(rows)
     , m_commands(commands) {
     m_rpc = std::make_unique<Aria2Rpc>(m_rows, commands,
                                        Aria2Rpc::Options{options.secret, options.programVersion});

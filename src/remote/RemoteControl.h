@@ -24,7 +24,8 @@ public:
         QString programVersion;
     };
 
-    RemoteControl(RowEventHub& events, RemoteCommands& commands, Options options);
+    // The table hears the row events from here on; commands may find rows through it.
+    RemoteControl(RowEventHub& events, RowTable& rows, RemoteCommands& commands, Options options);
     ~RemoteControl();
     RemoteControl(const RemoteControl&) = delete;
     RemoteControl& operator=(const RemoteControl&) = delete;
@@ -37,8 +38,8 @@ public:
 
 private:
     RowEventHub& m_events;
+    RowTable& m_rows;
     RemoteCommands& m_commands;
-    RowTable m_rows;
     std::unique_ptr<Aria2Rpc> m_rpc;
     std::unique_ptr<RpcServer> m_server;
 };

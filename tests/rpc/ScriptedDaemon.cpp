@@ -39,7 +39,8 @@ int main(int argc, char* argv[]) {
     }
     RowEventHub hub;
     ScriptedCore core(hub, step);
-    RemoteControl control(hub, core, options);
+    RowTable rows;
+    RemoteControl control(hub, rows, core, options);
     const QString error = control.start();
     if (!error.isEmpty()) {
         std::fprintf(stderr, "%s\n", error.toUtf8().constData());
