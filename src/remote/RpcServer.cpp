@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
+#include <QWebSocketServer>
 
 #include <algorithm>
 
@@ -34,21 +35,17 @@ bool loopbackHost(const QString& host) {
 // server that reads them.
 class RpcTcpServer final : public QTcpServer {
 public:
-    RpcTcpServer(const RpcServer::Options& options, QObject* parent)
+    RpcTcpServer(const RpcServer::Options& options, std::function<void(QTcpSocket*)> upgrade,
+                 QObject* parent)
         : QTcpServer(parent)
-        , m_options(options) {
+        , m_options(options)
+        , m_upgrade(std::move(upgrade)) {
         m_sweep.setInterval(std::max<qint64>(250, options.idleLimit.count() / 4));
         QObject::connect(&m_sweep, &QTimer::timeout, this, [this] { sweep(); });
         m_sweep.start();
     }
 
     int open() const { return static_cast<int>(m_sockets.size()); }
-
-    void markWebSocket(const QHostAddress& address, quint16 port) {
-        for (const QPointer<QTcpSocket>& socket : m_sockets)
-            if (socket && socket->peerPort() == port && socket->peerAddress() == address)
-                socket->setProperty(WebSocketProperty, true);
-    }
 
 protected:
     void incomingConnection(qintptr descriptor) override {
@@ -74,6 +71,16 @@ protected:
             socket->setProperty(LastProperty, nowMs());
             if (socket->property(WebSocketProperty).toBool())
                 return;
+            if (socket->property(BytesProperty).toLongLong() < 8192 && upgradeAsked(*socket)) {
+                // The HTTP server of this Qt release does not take the upgrade itself: the
+                // WebSocket server does, and the HTTP server hears nothing more of it.
+                socket->setProperty(WebSocketProperty, true);
+                socket->disconnect();
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [socket] { socket->setProperty(LastProperty, nowMs()); });
+                m_upgrade(socket);
+                return;
+            }
             const qint64 seen =
                 socket->property(BytesProperty).toLongLong() + socket->bytesAvailable();
             socket->setProperty(BytesProperty, seen);
@@ -86,6 +93,15 @@ protected:
     }
 
 private:
+    static bool upgradeAsked(QTcpSocket& socket) {
+        const QByteArray head = socket.peek(8192);
+        const qsizetype end = head.indexOf("\r\n\r\n");
+        if (!head.startsWith("GET ") || end < 0)
+            return false;
+        const QByteArray headers = head.left(end).toLower();
+        return headers.contains("\nupgrade: websocket") || headers.contains("\nupgrade:websocket");
+    }
+
     void sweep() {
         const qint64 now = nowMs();
         for (const QPointer<QTcpSocket>& socket : m_sockets) {
@@ -97,6 +113,7 @@ private:
     }
 
     const RpcServer::Options& m_options;
+    std::function<void(QTcpSocket*)> m_upgrade;
     std::vector<QPointer<QTcpSocket>> m_sockets;
     QTimer m_sweep;
 };
@@ -138,8 +155,11 @@ RpcServer::RpcServer(Aria2Rpc& rpc, Options options, QObject* parent)
     : QObject(parent)
     , m_rpc(rpc)
     , m_options(options)
-    , m_front(std::make_unique<RpcHttpFront>(*this)) {
-    QObject::connect(m_front.get(), &QAbstractHttpServer::newWebSocketConnection, this,
+    , m_front(std::make_unique<RpcHttpFront>(*this))
+    , m_webSocketServer(std::make_unique<QWebSocketServer>(QStringLiteral("torvaline"),
+                                                           QWebSocketServer::NonSecureMode)) {
+    m_webSocketServer->setMaxPendingConnections(m_options.maxConnections);
+    QObject::connect(m_webSocketServer.get(), &QWebSocketServer::newConnection, this,
                      [this] { takeWebSockets(); });
 }
 
@@ -159,7 +179,9 @@ QString RpcServer::listen() {
     quint16 port = m_options.port;
     QString error;
     for (const QHostAddress& address : addresses) {
-        auto* listener = new RpcTcpServer(m_options, m_front.get());
+        auto* listener = new RpcTcpServer(
+            m_options, [this](QTcpSocket* socket) { m_webSocketServer->handleConnection(socket); },
+            m_front.get());
         if (!listener->listen(address, port)) {
             // A machine without IPv6 still has the IPv4 loopback.
             if (error.isEmpty())
@@ -269,12 +291,10 @@ void RpcServer::afterReply(const Aria2Rpc::Reply& reply, std::function<void()> s
 }
 
 void RpcServer::takeWebSockets() {
-    while (m_front->hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> socket = m_front->nextPendingWebSocketConnection();
+    while (m_webSocketServer->hasPendingConnections()) {
+        std::unique_ptr<QWebSocket> socket(m_webSocketServer->nextPendingConnection());
         if (!socket)
             continue;
-        for (RpcTcpServer* listener : m_listeners)
-            listener->markWebSocket(socket->peerAddress(), socket->peerPort());
         const QByteArray origin = socket->request().rawHeader("Origin");
         if (socket->requestUrl().path() != QLatin1String("/jsonrpc") || !originAllowed(origin)) {
             socket->abort();

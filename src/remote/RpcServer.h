@@ -15,6 +15,7 @@
 
 class QTcpSocket;
 class QWebSocket;
+class QWebSocketServer;
 
 namespace torvaline {
 
@@ -72,6 +73,7 @@ private:
     Options m_options;
     quint16 m_port = 0;
     std::unique_ptr<RpcHttpFront> m_front;
+    std::unique_ptr<QWebSocketServer> m_webSocketServer;
     std::vector<RpcTcpServer*> m_listeners;
     std::vector<std::unique_ptr<QWebSocket>> m_webSockets;
     std::function<void()> m_onShutdown;
