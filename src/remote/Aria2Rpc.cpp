@@ -348,10 +348,10 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     const bool active = status == RowTable::Status::Active;
     const QString total = num(row.total);
     const QString done = num(row.done);
-    const QString dir = utf8(row.dir.empty() ? m_commands.folder() : row.dir);
-    QString path = utf8(row.filePath);
-    if (path.isEmpty() && !row.out.empty())
-        path = dir + QLatin1Char('/') + utf8(row.out);
+    const QString dir = utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir);
+    QString path = utf8(row.more().filePath);
+    if (path.isEmpty() && !row.more().out.empty())
+        path = dir + QLatin1Char('/') + utf8(row.more().out);
     const QString uriStatus =
         status == RowTable::Status::Waiting || status == RowTable::Status::Paused
             ? QStringLiteral("waiting")
@@ -373,12 +373,12 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     if (row.retry > 0) {
         own[QStringLiteral("retry")] = num(row.retry);
         own[QStringLiteral("retryOf")] = QStringLiteral("3");
-        own[QStringLiteral("retryAt")] = utf8(row.retryAt);
+        own[QStringLiteral("retryAt")] = utf8(row.more().retryAt);
     }
-    if (!row.reason.empty())
-        own[QStringLiteral("reason")] = utf8(row.reason);
-    if (!row.fileName.empty())
-        own[QStringLiteral("fileName")] = utf8(row.fileName);
+    if (!row.more().reason.empty())
+        own[QStringLiteral("reason")] = utf8(row.more().reason);
+    if (!row.more().fileName.empty())
+        own[QStringLiteral("fileName")] = utf8(row.more().fileName);
 
     QJsonObject all{
         {QStringLiteral("gid"), gidText(row.id)},
@@ -397,7 +397,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         {QStringLiteral("torvaline"), own}};
     if (status == RowTable::Status::Error) {
         all[QStringLiteral("errorCode")] = QStringLiteral("1");
-        all[QStringLiteral("errorMessage")] = utf8(row.reason);
+        all[QStringLiteral("errorMessage")] = utf8(row.more().reason);
     } else if (status == RowTable::Status::Complete) {
         all[QStringLiteral("errorCode")] = QStringLiteral("0");
         all[QStringLiteral("errorMessage")] = QString();
@@ -665,10 +665,10 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
     if (is("aria2.getOption")) {
         const std::uint64_t id = gidParam(params, 0);
         const RowTable::Row& row = *m_rows.find(id);
-        QJsonObject options{
-            {QStringLiteral("dir"), utf8(row.dir.empty() ? m_commands.folder() : row.dir)}};
-        if (!row.out.empty())
-            options[QStringLiteral("out")] = utf8(row.out);
+        QJsonObject options{{QStringLiteral("dir"),
+                             utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir)}};
+        if (!row.more().out.empty())
+            options[QStringLiteral("out")] = utf8(row.more().out);
         return options;
     }
     if (is("aria2.changeOption")) {

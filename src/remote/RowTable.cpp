@@ -94,7 +94,7 @@ void RowTable::rowAdded(std::uint64_t id, int row, const std::string& link) {
         m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
     }
     Row& entry = m_rows[id];
-    entry = Row{};
+    entry = Row();
     entry.id = id;
     entry.link = link;
     const auto at =
@@ -145,13 +145,17 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     Row& row = it->second;
     const Status before = status(row);
     row.phase = event.phase;
-    if (!event.fileName.empty())
-        row.fileName = event.fileName;
-    if (!event.filePath.empty())
-        row.filePath = event.filePath;
+    if (!event.fileName.empty() || !event.filePath.empty() || !event.reason.empty() ||
+        !event.retryAt.empty() || row.details) {
+        Details& more = row.edit();
+        if (!event.fileName.empty())
+            more.fileName = event.fileName;
+        if (!event.filePath.empty())
+            more.filePath = event.filePath;
+        more.retryAt = event.retryAt;
+        more.reason = event.reason;
+    }
     row.retry = event.retry;
-    row.retryAt = event.retryAt;
-    row.reason = event.reason;
     row.waitUntil = event.secondsLeft > 0 ? m_now() + event.secondsLeft : 0;
     if (event.phase != RowPhase::Transferring)
         row.speed = 0;
@@ -175,8 +179,10 @@ void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) 
     const auto it = m_rows.find(id);
     if (it == m_rows.end())
         return;
-    it->second.dir = std::move(dir);
-    it->second.out = std::move(out);
+    if (dir.empty() && out.empty() && !it->second.details)
+        return;
+    it->second.edit().dir = std::move(dir);
+    it->second.edit().out = std::move(out);
 }
 
 void RowTable::changed(Row& row, Status before) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,23 +23,38 @@ public:
     static std::string_view statusName(Status status);
     static Status statusOf(RowPhase phase);
 
+    // What few rows carry: kept apart, so that a list of a hundred thousand waiting rows costs
+    // little more than their links.
+    struct Details {
+        std::string dir;
+        std::string out;
+        std::string fileName;
+        std::string filePath;
+        std::string reason;
+        std::string retryAt;
+    };
+
     struct Row {
         std::uint64_t id = 0;
         std::string link;
-        std::string dir;
-        std::string out;
         RowPhase phase = RowPhase::Waiting;
         bool inList = true;
         // A row taken off the list that had not finished reads "removed" from then on.
         bool removed = false;
-        std::string fileName;
-        std::string filePath;
+        int retry = 0;
         std::int64_t done = 0;
         std::int64_t total = 0;
         std::int64_t speed = 0;
-        std::string reason;
-        int retry = 0;
-        std::string retryAt;
+        std::unique_ptr<Details> details;
+        const Details& more() const {
+            static const Details none;
+            return details ? *details : none;
+        }
+        Details& edit() {
+            if (!details)
+                details = std::make_unique<Details>();
+            return *details;
+        }
         // When the current wait, countdown or retry wait ends, in seconds since the epoch.
         std::int64_t waitUntil = 0;
     };
