@@ -16,6 +16,9 @@
 #include "list/AppTitle.h"
 #include "list/DownloadFolder.h"
 #include "pages/HosterProfiles.h"
+#include "remote/CoreCommands.h"
+#include "remote/RemoteControl.h"
+#include "remote/RowTable.h"
 
 #ifdef _WIN32
 #include "adapters/windows/WindowsShutdown.h"
@@ -37,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -118,6 +122,9 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     const HosterProfiles profiles = loadProfiles(line);
     options.profiles = &profiles;
     options.speedLimit = line.limitRate.value_or(0);
+    options.daemon = line.daemon;
+    options.remote = {line.rpc, line.rpcPort, bytes(line.rpcSecret), line.rpcListenAll,
+                      bytes(CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1))};
     HeadlessRun run(options);
     return run.exec();
 }
@@ -226,7 +233,32 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
                                          fileName(handOff.folder), handOff.start);
     });
 
+    // The remote control drives the window's own list; its rows show in the grid as they come.
+    RowTable remoteRows;
+    std::unique_ptr<CoreCommands> remoteCommands;
+    std::unique_ptr<RemoteControl> remote;
+    if (line.rpc) {
+        remoteCommands = std::make_unique<CoreCommands>(
+            program.core(), form.downloadList(), form.Edit2(), remoteRows,
+            CoreCommands::Hooks{
+                {},
+                {},
+                [&form] { form.close(); },
+                [&program](std::uint64_t limit) { program.speedLimit().setLimit(limit, false); },
+                {},
+                {}});
+        remote = std::make_unique<RemoteControl>(
+            program.core().rowEvents(), remoteRows, *remoteCommands,
+            RemoteControl::Options{
+                line.rpcPort, line.rpcListenAll, line.rpcSecret,
+                CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1)});
+        const QString error = remote->start();
+        if (!error.isEmpty())
+            std::fputs(("torvaline: remote control: " + bytes(error) + "\n").c_str(), stderr);
+    }
+
     const int status = QApplication::exec();
+    remote.reset();
     qtDialogs.setParent(nullptr);
     return status;
 }
@@ -252,5 +284,6 @@ int main(int argc, char* argv[]) {
     case CommandLine::Action::Run:
         break;
     }
-    return line.headless ? runHeadless(argc, argv, line) : runWindow(argc, argv, line);
+    return line.headless || line.daemon ? runHeadless(argc, argv, line)
+                                        : runWindow(argc, argv, line);
 }

@@ -27,6 +27,11 @@ bool isLink(const QString& argument) {
            argument.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 const QString LimitRateOption = QStringLiteral("limit-rate");
+const QString DaemonOption = QStringLiteral("daemon");
+const QString RpcOption = QStringLiteral("rpc");
+const QString RpcPortOption = QStringLiteral("rpc-listen-port");
+const QString RpcSecretOption = QStringLiteral("rpc-secret");
+const QString RpcListenAllOption = QStringLiteral("rpc-listen-all");
 
 CommandLine failure(const QString& message) {
     CommandLine line;
@@ -83,6 +88,13 @@ QString CommandLine::helpText() {
         "                    Run the test pages of the hoster profiles in DIR (or of every\n"
         "                    profile in use), print one line a page and exit: 0 when all\n"
         "                    hold, 1 otherwise.\n"
+        "  --daemon          Like --headless, but keep running when the list is done,\n"
+        "                    with the remote control on, until aria2.shutdown or SIGTERM.\n"
+        "  --rpc             Turn the remote control (aria2's JSON-RPC) on.\n"
+        "  --rpc-listen-port N   Its port (6800).\n"
+        "  --rpc-secret TOKEN    The secret its callers give as \"token:TOKEN\".\n"
+        "  --rpc-listen-all  Listen on every address, not only on this machine's;\n"
+        "                    needs --rpc-secret.\n"
         "\n"
         "A command line the program cannot follow ends it with status 2.\n");
 }
@@ -106,7 +118,13 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption hosters(QStringLiteral("hosters"), {}, QStringLiteral("DIR"));
     const QCommandLineOption newWindow(NewWindowOption, {});
     const QCommandLineOption limitRate(LimitRateOption, {}, QStringLiteral("RATE"));
+    const QCommandLineOption daemon(DaemonOption, {});
+    const QCommandLineOption rpc(RpcOption, {});
+    const QCommandLineOption rpcPort(RpcPortOption, {}, QStringLiteral("N"));
+    const QCommandLineOption rpcSecret(RpcSecretOption, {}, QStringLiteral("TOKEN"));
+    const QCommandLineOption rpcListenAll(RpcListenAllOption, {});
     parser.addOptions({help, version, folder, start, headless, hosters, newWindow, limitRate});
+    parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -179,6 +197,29 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (!why.isEmpty())
             return failure(why);
     }
+    line.daemon = parser.isSet(daemon);
+    line.rpc = line.daemon || parser.isSet(rpc);
+    if (parser.values(rpcPort).size() > 1 || parser.values(rpcSecret).size() > 1)
+        return failure(QStringLiteral("an --rpc option is given more than once"));
+    if (parser.isSet(rpcPort)) {
+        bool ok = false;
+        const uint port = parser.value(rpcPort).toUInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            return failure(QStringLiteral("--rpc-listen-port needs a port from 1 to 65535"));
+        line.rpcPort = static_cast<quint16>(port);
+    }
+    if (parser.isSet(rpcSecret)) {
+        line.rpcSecret = parser.value(rpcSecret);
+        if (line.rpcSecret.isEmpty())
+            return failure(QStringLiteral("--rpc-secret needs a secret"));
+    }
+    line.rpcListenAll = parser.isSet(rpcListenAll);
+    if (line.rpcListenAll && line.rpcSecret.isEmpty())
+        return failure(QStringLiteral("--rpc-listen-all needs --rpc-secret"));
+    if ((parser.isSet(rpcPort) || parser.isSet(rpcSecret) || line.rpcListenAll) && !line.rpc)
+        return failure(QStringLiteral("the --rpc- options need --rpc or --daemon"));
+    if (line.daemon && line.headless)
+        return failure(QStringLiteral("--daemon and --headless cannot be given together"));
     if (line.headless && line.listFiles.isEmpty() && line.links.isEmpty())
         return failure(QStringLiteral("--headless needs at least one list file"));
     return line;

@@ -40,6 +40,13 @@ struct CommandLine {
     // --limit-rate: bytes a second for all transfers together, 0 for none; unset: the
     // window's remembered choice (the headless run has no limit then).
     std::optional<std::uint64_t> limitRate;
+    // The headless core kept running, idle when its list is done, with the remote control on.
+    bool daemon = false;
+    // The remote control (aria2's JSON-RPC) in the window or the headless run.
+    bool rpc = false;
+    quint16 rpcPort = 6800;
+    QString rpcSecret;
+    bool rpcListenAll = false;
 
     // arguments[0] is the program as started. List files are checked to be readable files.
     static CommandLine parse(const QStringList& arguments);

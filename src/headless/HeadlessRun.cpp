@@ -21,6 +21,9 @@
 #include "platform/ShutdownNotice.h"
 #include "platform/ShutdownService.h"
 #include "platform/Timer.h"
+#include "remote/CoreCommands.h"
+#include "remote/RemoteControl.h"
+#include "remote/RowTable.h"
 #include "transfer/SpeedLimitText.h"
 #include "transfer/TDownloadFile.h"
 
@@ -101,8 +104,14 @@ struct HeadlessRun::Parts {
     RefusingShutdown shutdownService;
     NoShutdownNotice shutdownNotice;
     std::unique_ptr<TorvalineCore> core;
+    // The remote control, when asked for; gone before the core whose events it hears.
+    RowTable remoteRows;
+    std::unique_ptr<CoreCommands> remoteCommands;
+    std::unique_ptr<RemoteControl> remote;
 
     ~Parts() {
+        remote.reset();
+        remoteCommands.reset();
         report.reset();
         core.reset();
     }
@@ -114,6 +123,8 @@ HeadlessRun::HeadlessRun(Options options)
 HeadlessRun::~HeadlessRun() {
     if (!m_parts)
         return;
+    m_parts->remote.reset();
+    m_parts->remoteCommands.reset();
     m_parts->report.reset();
     m_parts->core.reset();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
@@ -150,7 +161,7 @@ int HeadlessRun::exec() {
     }
     if (!m_options.links.empty())
         AppendLinks(p.list, m_options.links);
-    if (p.list.rowCount() <= 1) {
+    if (p.list.rowCount() <= 1 && !m_options.daemon) {
         printError(m_options.err, "the list files hold no links");
         return 1;
     }
@@ -177,6 +188,27 @@ int HeadlessRun::exec() {
     p.core->setProfiles(m_options.profiles);
     p.core->cycle().setUnattended(true);
     p.core->setOnListDone([this] { finish(); });
+    if (m_options.remote.on) {
+        const Options::Remote& r = m_options.remote;
+        p.remoteCommands = std::make_unique<CoreCommands>(
+            *p.core, p.list, p.folder, p.remoteRows,
+            CoreCommands::Hooks{
+                [this](int firstNewRow) { resumeAt(firstNewRow); },
+                {},
+                [this] { stop(0); },
+                [this](std::uint64_t limit) { m_parts->facility->setSpeedLimit(limit); },
+                {},
+                {}});
+        p.remote = std::make_unique<RemoteControl>(
+            p.core->rowEvents(), p.remoteRows, *p.remoteCommands,
+            RemoteControl::Options{r.port, r.listenAll, QString::fromStdString(r.secret),
+                                   QString::fromStdString(r.programVersion)});
+        const QString error = p.remote->start();
+        if (!error.isEmpty()) {
+            printError(m_options.err, "remote control: " + error.toStdString());
+            return SetupFailed;
+        }
+    }
 
     StopSignals stopSignals([this](int signo) { stop(128 + signo); });
     // A reader that went away (`| head`) must not kill the run with a partial file behind:
@@ -187,13 +219,21 @@ int HeadlessRun::exec() {
     stallCheck.start(std::chrono::milliseconds(250));
 
     const int links = p.list.rowCount() - 1;
-    p.report->line("Downloading " + std::to_string(links) + (links == 1 ? " link" : " links") +
-                   " into " + folder.string());
+    if (p.remote)
+        p.report->line("Remote control listening on port " + std::to_string(p.remote->port()) +
+                       (m_options.remote.listenAll ? " (every address)" : " (this machine only)"));
+    if (links == 0) {
+        m_idle = true;
+        p.report->line("Waiting for links from the remote control, into " + folder.string());
+    } else {
+        p.report->line("Downloading " + std::to_string(links) + (links == 1 ? " link" : " links") +
+                       " into " + folder.string());
+        // Started from the loop, so that a list that ends at once still finds the loop running.
+        QTimer::singleShot(0, [this] { m_parts->core->StartDownload1Click(); });
+    }
     p.facility->setSpeedLimit(m_options.speedLimit);
     if (m_options.speedLimit > 0)
         p.report->line("Speed limit " + speedLimitText(p.facility->speedLimit()));
-    // Started from the loop, so that a list that ends at once still finds the loop running.
-    QTimer::singleShot(0, [this] { m_parts->core->StartDownload1Click(); });
     QCoreApplication::exec();
 
     stallCheck.stop();
@@ -205,6 +245,12 @@ int HeadlessRun::exec() {
 }
 
 void HeadlessRun::finish() {
+    if (m_options.daemon && m_stopStatus < 0) {
+        if (!m_idle)
+            m_parts->report->line("List done; waiting for links from the remote control");
+        m_idle = true;
+        return;
+    }
     if (m_finished)
         return;
     m_finished = true;
@@ -214,7 +260,7 @@ void HeadlessRun::finish() {
 
 void HeadlessRun::checkStall() {
     Parts& p = *m_parts;
-    const bool atRest = !m_finished && m_stopStatus < 0 && !p.timer1.enabled() &&
+    const bool atRest = !m_finished && !m_idle && m_stopStatus < 0 && !p.timer1.enabled() &&
                         !p.timer2.enabled() && !p.http.busy() && !p.component->busy();
     const auto now = std::chrono::steady_clock::now();
     if (!atRest) {
@@ -232,6 +278,20 @@ void HeadlessRun::checkStall() {
     p.core->cycle().failCurrentRow("the page offers nothing to act on");
 }
 
+void HeadlessRun::resumeAt(int firstNewRow) {
+    if (!m_idle || m_stopStatus >= 0)
+        return;
+    m_idle = false;
+    // The cycle closed its last row and holds the finished flag: it goes on from the new rows
+    // as it goes on from a row to the next.
+    m_parts->core->state().CurrentRow = firstNewRow;
+    m_parts->component->Tag = 0;
+    QTimer::singleShot(0, [this] {
+        if (m_parts && m_parts->core && m_stopStatus < 0)
+            m_parts->core->StartDownload1Click();
+    });
+}
+
 void HeadlessRun::stop(int status) {
     if (!m_parts || !m_parts->core)
         return;
@@ -242,8 +302,10 @@ void HeadlessRun::stop(int status) {
     }
     m_stopStatus = status;
     m_finished = true;
-    m_parts->report->line(status == 128 + SIGTERM ? "Terminated: stopping the current row"
-                                                  : "Interrupted: stopping the current row");
+    m_parts->report->line(status == 0               ? "Shut down by the remote control: stopping "
+                                                      "the current row"
+                          : status == 128 + SIGTERM ? "Terminated: stopping the current row"
+                                                    : "Interrupted: stopping the current row");
     m_parts->browser.close();
     m_parts->report->closeOpenings();
     m_parts->core->StopDownExecute();

@@ -35,6 +35,16 @@ public:
         // The hoster profiles rows are handled by; null: the compiled-in ones. Must outlive
         // the run.
         const HosterProfiles* profiles = nullptr;
+        // Keeps running when the list is done (or empty), waiting for links from the remote
+        // control, until it is told to shut down or a signal comes.
+        bool daemon = false;
+        struct Remote {
+            bool on = false;
+            std::uint16_t port = 6800;
+            std::string secret;
+            bool listenAll = false;
+            std::string programVersion;
+        } remote;
     };
 
     // The exit statuses besides 0 (every row completed) and 1 (some did not).
@@ -61,6 +71,8 @@ private:
     void waitForTransferThenQuit();
     // Called every second: fails the current row once the cycle has been at rest too long.
     void checkStall();
+    // The remote control added rows from `firstNewRow` on: start on them if the cycle is idle.
+    void resumeAt(int firstNewRow);
 
     Options m_options;
     std::unique_ptr<Parts> m_parts;
@@ -68,6 +80,8 @@ private:
     bool m_finished = false;
     std::chrono::steady_clock::time_point m_restSince{};
     bool m_atRest = false;
+    // A daemon whose list is done (or empty): new rows start the cycle again.
+    bool m_idle = false;
 };
 
 } // namespace torvaline

@@ -248,3 +248,39 @@ TEST(CommandLine, LimitRateTakesCurlsRatesAndRefusesTheRest) {
 
 } // namespace
 } // namespace torvaline::test
+
+namespace torvaline::test {
+namespace {
+
+// The remote control's options: a daemon needs no list file, listening beyond the machine needs
+// a secret, and the port is a port.
+TEST(CommandLine, RemoteControlOptionsAreCheckedBeforeAnythingListens) {
+    const auto parse = [](QStringList args) {
+        args.prepend(QStringLiteral("torvaline"));
+        return CommandLine::parse(args);
+    };
+    const CommandLine daemon =
+        parse({QStringLiteral("--daemon"), QStringLiteral("--rpc-secret"), QStringLiteral("s3"),
+               QStringLiteral("--rpc-listen-port"), QStringLiteral("16800")});
+    EXPECT_EQ(daemon.action, CommandLine::Action::Run);
+    EXPECT_TRUE(daemon.daemon);
+    EXPECT_TRUE(daemon.rpc);
+    EXPECT_EQ(daemon.rpcPort, 16800);
+    EXPECT_EQ(daemon.rpcSecret, QStringLiteral("s3"));
+    EXPECT_EQ(parse({QStringLiteral("--rpc")}).rpcPort, 6800);
+    for (const QStringList& wrong :
+         {QStringList{QStringLiteral("--daemon"), QStringLiteral("--rpc-listen-all")},
+          QStringList{QStringLiteral("--rpc"), QStringLiteral("--rpc-listen-port"),
+                      QStringLiteral("70000")},
+          QStringList{QStringLiteral("--rpc"), QStringLiteral("--rpc-listen-port"),
+                      QStringLiteral("x")},
+          QStringList{QStringLiteral("--rpc-secret"), QStringLiteral("s3")},
+          QStringList{QStringLiteral("--daemon"), QStringLiteral("--headless")}}) {
+        const CommandLine line = parse(wrong);
+        EXPECT_EQ(line.action, CommandLine::Action::Error) << wrong.join(' ').toStdString();
+        EXPECT_EQ(line.exitCode, CommandLine::UsageError);
+    }
+}
+
+} // namespace
+} // namespace torvaline::test

@@ -1,0 +1,764 @@
+#include "remote/Aria2Rpc.h"
+
+#include <QJsonDocument>
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+namespace torvaline {
+
+namespace {
+
+// The release of the protocol these methods answer as; front ends decide on it which methods
+// they may call.
+const QString ProtocolVersion = QStringLiteral("1.36.0");
+
+const QStringList& methodNames() {
+    static const QStringList names = {QStringLiteral("aria2.addUri"),
+                                      QStringLiteral("aria2.remove"),
+                                      QStringLiteral("aria2.forceRemove"),
+                                      QStringLiteral("aria2.pause"),
+                                      QStringLiteral("aria2.forcePause"),
+                                      QStringLiteral("aria2.pauseAll"),
+                                      QStringLiteral("aria2.forcePauseAll"),
+                                      QStringLiteral("aria2.unpause"),
+                                      QStringLiteral("aria2.unpauseAll"),
+                                      QStringLiteral("aria2.changePosition"),
+                                      QStringLiteral("aria2.tellStatus"),
+                                      QStringLiteral("aria2.getUris"),
+                                      QStringLiteral("aria2.getFiles"),
+                                      QStringLiteral("aria2.tellActive"),
+                                      QStringLiteral("aria2.tellWaiting"),
+                                      QStringLiteral("aria2.tellStopped"),
+                                      QStringLiteral("aria2.getOption"),
+                                      QStringLiteral("aria2.changeOption"),
+                                      QStringLiteral("aria2.getGlobalOption"),
+                                      QStringLiteral("aria2.changeGlobalOption"),
+                                      QStringLiteral("aria2.purgeDownloadResult"),
+                                      QStringLiteral("aria2.removeDownloadResult"),
+                                      QStringLiteral("aria2.getVersion"),
+                                      QStringLiteral("aria2.getSessionInfo"),
+                                      QStringLiteral("aria2.shutdown"),
+                                      QStringLiteral("aria2.forceShutdown"),
+                                      QStringLiteral("aria2.getGlobalStat"),
+                                      QStringLiteral("aria2.saveSession"),
+                                      QStringLiteral("system.multicall"),
+                                      QStringLiteral("system.listMethods"),
+                                      QStringLiteral("system.listNotifications")};
+    return names;
+}
+
+const QStringList& notificationNames() {
+    static const QStringList names = {
+        QStringLiteral("aria2.onDownloadStart"), QStringLiteral("aria2.onDownloadPause"),
+        QStringLiteral("aria2.onDownloadStop"), QStringLiteral("aria2.onDownloadComplete"),
+        QStringLiteral("aria2.onDownloadError")};
+    return names;
+}
+
+// A refused call: the error object's code and message, as aria2 words them.
+struct Fault {
+    int code = 1;
+    QString message;
+};
+
+[[noreturn]] void fail(const QString& message, int code = 1) {
+    throw Fault{code, message};
+}
+
+[[noreturn]] void wrongType(int index) {
+    fail(QStringLiteral("The parameter at %1 has wrong type.").arg(index));
+}
+
+QJsonObject errorObject(int code, const QString& message) {
+    return QJsonObject{{QStringLiteral("code"), code}, {QStringLiteral("message"), message}};
+}
+
+QJsonObject response(const QJsonValue& id) {
+    return QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("jsonrpc"), "2.0"}};
+}
+
+QString num(std::int64_t value) {
+    return QString::number(value);
+}
+
+QString utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string bytes(const QString& text) {
+    const QByteArray b = text.toUtf8();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+// Secrets compared in time that does not depend on where they first differ.
+bool sameSecret(const QString& given, const QString& secret) {
+    const QByteArray a = given.toUtf8();
+    const QByteArray b = secret.toUtf8();
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    for (qsizetype i = 0; i < b.size(); ++i) {
+        const char given = a.isEmpty() ? '\0' : a.at(i % a.size());
+        diff |= static_cast<unsigned char>(given ^ b.at(i));
+    }
+    return diff == 0;
+}
+
+std::optional<std::int64_t> integer(const QJsonValue& value) {
+    if (!value.isDouble())
+        return std::nullopt;
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 9.0e15)
+        return std::nullopt;
+    return static_cast<std::int64_t>(d);
+}
+
+// Only links the browser can open become rows; a row is a promise to fetch something.
+bool acceptableLink(const QString& link) {
+    if (link.size() > 65536)
+        return false;
+    const QString lower = link.left(8).toLower();
+    if (!lower.startsWith(QLatin1String("http://")) && !lower.startsWith(QLatin1String("https://")))
+        return false;
+    for (const QChar c : link)
+        if (c.unicode() <= 0x20 || c.unicode() == 0x7f)
+            return false;
+    return true;
+}
+
+// A name the row's file may take: no path, nothing that is not a plain name.
+bool plainFileName(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.toUtf8().size() > 255)
+        return false;
+    for (const QChar c : name)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
+            c.unicode() == 0x7f)
+            return false;
+    return true;
+}
+
+// "1M", "500K", "1048576": bytes a second.
+std::optional<std::int64_t> rate(const QJsonValue& value) {
+    if (const auto n = integer(value))
+        return *n >= 0 ? n : std::nullopt;
+    if (!value.isString())
+        return std::nullopt;
+    QString text = value.toString().trimmed();
+    std::int64_t unit = 1;
+    if (text.endsWith(QLatin1Char('K'), Qt::CaseInsensitive))
+        unit = 1024;
+    else if (text.endsWith(QLatin1Char('M'), Qt::CaseInsensitive))
+        unit = 1024 * 1024;
+    if (unit != 1)
+        text.chop(1);
+    bool ok = false;
+    const qlonglong n = text.toLongLong(&ok);
+    if (!ok || n < 0 || text.isEmpty() || !text.at(0).isDigit() ||
+        n > std::numeric_limits<std::int64_t>::max() / unit)
+        return std::nullopt;
+    return static_cast<std::int64_t>(n) * unit;
+}
+
+QString optionProblem(const QString& name) {
+    return QStringLiteral("We encountered a problem while processing the option '--%1'.").arg(name);
+}
+
+std::string_view phaseName(RowPhase phase) {
+    switch (phase) {
+    case RowPhase::Waiting:
+        return "waiting";
+    case RowPhase::Opening:
+        return "opening";
+    case RowPhase::HosterWait:
+        return "hoster-wait";
+    case RowPhase::Countdown:
+        return "countdown";
+    case RowPhase::Transferring:
+        return "transferring";
+    case RowPhase::Paused:
+        return "paused";
+    case RowPhase::SetAside:
+        return "set-aside";
+    case RowPhase::Completed:
+        return "completed";
+    case RowPhase::Failed:
+        return "failed";
+    case RowPhase::Stopped:
+        break;
+    }
+    return "stopped";
+}
+
+} // namespace
+
+Aria2Rpc::Aria2Rpc(RowTable& rows, RemoteCommands& commands, Options options)
+    : m_rows(rows)
+    , m_commands(commands)
+    , m_options(std::move(options)) {
+    for (int i = 0; i < 5; ++i)
+        m_sessionId += QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                QLatin1Char('0'));
+}
+
+QString Aria2Rpc::gidText(std::uint64_t id) {
+    return QStringLiteral("%1").arg(id, 16, 16, QLatin1Char('0'));
+}
+
+QByteArray Aria2Rpc::notification(RowTable::Notice notice, std::uint64_t id) {
+    const QString& method = notificationNames().at(static_cast<int>(notice));
+    const QJsonObject message{
+        {QStringLiteral("jsonrpc"), "2.0"},
+        {QStringLiteral("method"), method},
+        {QStringLiteral("params"), QJsonArray{QJsonObject{{QStringLiteral("gid"), gidText(id)}}}}};
+    return QJsonDocument(message).toJson(QJsonDocument::Compact);
+}
+
+Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
+    Reply reply;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(request, &error);
+    if (error.error != QJsonParseError::NoError || document.isNull()) {
+        QJsonObject answer = response(QJsonValue::Null);
+        answer[QStringLiteral("error")] = errorObject(-32700, QStringLiteral("Parse error."));
+        reply.httpStatus = 500;
+        reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+        return reply;
+    }
+    if (document.isArray()) {
+        const QJsonArray batch = document.array();
+        if (batch.size() > m_options.maxBatch) {
+            QJsonObject answer = response(QJsonValue::Null);
+            answer[QStringLiteral("error")] =
+                errorObject(-32600, QStringLiteral("Invalid Request."));
+            reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+            return reply;
+        }
+        QJsonArray answers;
+        for (const QJsonValue& one : batch)
+            answers.append(single(one, reply));
+        reply.body = QJsonDocument(answers).toJson(QJsonDocument::Compact);
+        return reply;
+    }
+    const QJsonObject answer = single(document.object(), reply);
+    if (answer.contains(QStringLiteral("error")))
+        reply.httpStatus = 400;
+    reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
+    return reply;
+}
+
+QJsonObject Aria2Rpc::single(const QJsonValue& request, Reply& reply) {
+    const QJsonObject object = request.toObject();
+    const QJsonValue id = object.value(QStringLiteral("id"));
+    const QJsonValue method = object.value(QStringLiteral("method"));
+    const QJsonValue params = object.value(QStringLiteral("params"));
+    if (!request.isObject() || !method.isString() || id.isUndefined()) {
+        QJsonObject answer = response(id.isUndefined() ? QJsonValue(QJsonValue::Null) : id);
+        answer[QStringLiteral("error")] = errorObject(-32600, QStringLiteral("Invalid Request."));
+        return answer;
+    }
+    QJsonObject answer = response(id);
+    if (!params.isUndefined() && !params.isArray()) {
+        answer[QStringLiteral("error")] = errorObject(-32602, QStringLiteral("Invalid params."));
+        return answer;
+    }
+    QJsonObject error;
+    const QJsonValue result = call(method.toString(), params.toArray(), error, reply, false);
+    if (!error.isEmpty())
+        answer[QStringLiteral("error")] = error;
+    else
+        answer[QStringLiteral("result")] = result;
+    return answer;
+}
+
+QJsonValue Aria2Rpc::call(const QString& method, QJsonArray params, QJsonObject& error,
+                          Reply& reply, bool inMulticall) {
+    try {
+        const bool open = method == QLatin1String("system.listMethods") ||
+                          method == QLatin1String("system.listNotifications") ||
+                          method == QLatin1String("system.multicall");
+        // A token is taken off the parameters whether a secret is set or not, as aria2 does.
+        QString token;
+        bool hasToken = false;
+        if (!params.isEmpty() && params.first().isString() &&
+            params.first().toString().startsWith(QLatin1String("token:"))) {
+            token = params.first().toString().mid(6);
+            hasToken = true;
+            params.removeFirst();
+        }
+        if (!open && !m_options.secret.isEmpty() &&
+            (!hasToken || !sameSecret(token, m_options.secret))) {
+            reply.unauthorized = true;
+            fail(QStringLiteral("Unauthorized"));
+        }
+        if (method == QLatin1String("system.multicall")) {
+            if (inMulticall)
+                fail(QStringLiteral("Recursive system.multicall forbidden."));
+            return multicall(params, reply);
+        }
+        return dispatch(method, params, reply);
+    } catch (const Fault& fault) {
+        error = errorObject(fault.code, fault.message);
+        return {};
+    }
+}
+
+QJsonValue Aria2Rpc::multicall(const QJsonArray& params, Reply& reply) {
+    if (params.isEmpty() || !params.first().isArray())
+        wrongType(0);
+    const QJsonArray calls = params.first().toArray();
+    if (calls.size() > m_options.maxCalls)
+        fail(QStringLiteral("Too many calls in one system.multicall."));
+    QJsonArray results;
+    for (const QJsonValue& one : calls) {
+        const QJsonObject object = one.toObject();
+        const QJsonValue name = object.value(QStringLiteral("methodName"));
+        const QJsonValue inner = object.value(QStringLiteral("params"));
+        if (!one.isObject() || !name.isString() || (!inner.isUndefined() && !inner.isArray())) {
+            results.append(errorObject(1, QStringLiteral("Missing methodName or params.")));
+            continue;
+        }
+        QJsonObject error;
+        const QJsonValue result = call(name.toString(), inner.toArray(), error, reply, true);
+        if (!error.isEmpty())
+            results.append(error);
+        else
+            results.append(QJsonArray{result});
+    }
+    return results;
+}
+
+std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
+    if (params.size() <= index || !params.at(index).isString())
+        wrongType(index);
+    const QString text = params.at(index).toString();
+    bool ok = text.size() == 16;
+    const std::uint64_t id = ok ? text.toULongLong(&ok, 16) : 0;
+    if (!ok)
+        fail(QStringLiteral("Invalid GID %1").arg(text.left(64)));
+    if (m_rows.find(id) == nullptr)
+        fail(QStringLiteral("GID %1 is not found").arg(text));
+    return id;
+}
+
+QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& keys) const {
+    const RowTable::Status status = m_rows.status(row);
+    const bool active = status == RowTable::Status::Active;
+    const QString total = num(row.total);
+    const QString done = num(row.done);
+    const QString dir = utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir);
+    QString path = utf8(row.more().filePath);
+    if (path.isEmpty() && !row.more().out.empty())
+        path = dir + QLatin1Char('/') + utf8(row.more().out);
+    const QString uriStatus =
+        status == RowTable::Status::Waiting || status == RowTable::Status::Paused
+            ? QStringLiteral("waiting")
+            : QStringLiteral("used");
+    const QJsonArray uris{QJsonObject{{QStringLiteral("uri"), utf8(row.link)},
+                                      {QStringLiteral("status"), uriStatus}}};
+    const QJsonArray files{QJsonObject{{QStringLiteral("index"), QStringLiteral("1")},
+                                       {QStringLiteral("path"), path},
+                                       {QStringLiteral("length"), total},
+                                       {QStringLiteral("completedLength"), done},
+                                       {QStringLiteral("selected"), QStringLiteral("true")},
+                                       {QStringLiteral("uris"), uris}}};
+    QJsonObject own{{QStringLiteral("phase"), QString::fromLatin1(phaseName(row.phase).data())},
+                    {QStringLiteral("link"), utf8(row.link)}};
+    if (row.waitUntil > 0) {
+        const char* key = row.phase == RowPhase::Countdown ? "countdownUntil" : "waitUntil";
+        own[QLatin1String(key)] = num(row.waitUntil);
+    }
+    if (row.retry > 0) {
+        own[QStringLiteral("retry")] = num(row.retry);
+        own[QStringLiteral("retryOf")] = QStringLiteral("3");
+        own[QStringLiteral("retryAt")] = utf8(row.more().retryAt);
+    }
+    if (!row.more().reason.empty())
+        own[QStringLiteral("reason")] = utf8(row.more().reason);
+    if (!row.more().fileName.empty())
+        own[QStringLiteral("fileName")] = utf8(row.more().fileName);
+
+    QJsonObject all{
+        {QStringLiteral("gid"), gidText(row.id)},
+        {QStringLiteral("status"), QString::fromLatin1(RowTable::statusName(status).data())},
+        {QStringLiteral("totalLength"), total},
+        {QStringLiteral("completedLength"), done},
+        {QStringLiteral("uploadLength"), QStringLiteral("0")},
+        {QStringLiteral("downloadSpeed"), num(active ? row.speed : 0)},
+        {QStringLiteral("uploadSpeed"), QStringLiteral("0")},
+        {QStringLiteral("connections"),
+         active && row.phase == RowPhase::Transferring ? QStringLiteral("1") : QStringLiteral("0")},
+        {QStringLiteral("numPieces"), QStringLiteral("0")},
+        {QStringLiteral("pieceLength"), QStringLiteral("1048576")},
+        {QStringLiteral("dir"), dir},
+        {QStringLiteral("files"), files},
+        {QStringLiteral("torvaline"), own}};
+    if (status == RowTable::Status::Error) {
+        all[QStringLiteral("errorCode")] = QStringLiteral("1");
+        all[QStringLiteral("errorMessage")] = utf8(row.more().reason);
+    } else if (status == RowTable::Status::Complete) {
+        all[QStringLiteral("errorCode")] = QStringLiteral("0");
+        all[QStringLiteral("errorMessage")] = QString();
+    }
+    if (keys.isEmpty())
+        return all;
+    QJsonObject picked;
+    for (const QJsonValue& key : keys) {
+        const QString name = key.toString();
+        if (all.contains(name))
+            picked[name] = all.value(name);
+    }
+    return picked;
+}
+
+QJsonArray Aria2Rpc::statusList(const std::vector<std::uint64_t>& ids,
+                                const QJsonArray& keys) const {
+    QJsonArray list;
+    for (const std::uint64_t id : ids)
+        if (const RowTable::Row* row = m_rows.find(id))
+            list.append(statusObject(*row, keys));
+    return list;
+}
+
+std::vector<std::uint64_t> Aria2Rpc::waitingQueue() const {
+    std::vector<std::uint64_t> queue;
+    for (const std::uint64_t id : m_rows.order()) {
+        const RowTable::Status s = m_rows.status(id);
+        if (s == RowTable::Status::Waiting || s == RowTable::Status::Paused)
+            queue.push_back(id);
+    }
+    return queue;
+}
+
+QJsonValue Aria2Rpc::tellRange(const QJsonArray& params, bool stopped) const {
+    const auto offset = integer(params.at(0));
+    if (!offset)
+        wrongType(0);
+    const auto count = integer(params.at(1));
+    if (!count)
+        wrongType(1);
+    if (params.size() > 2 && !params.at(2).isArray())
+        wrongType(2);
+    const QJsonArray keys = params.at(2).toArray();
+    const std::vector<std::uint64_t> all =
+        stopped ? std::vector<std::uint64_t>(m_rows.stopped().begin(), m_rows.stopped().end())
+                : waitingQueue();
+    const auto size = static_cast<std::int64_t>(all.size());
+    std::vector<std::uint64_t> picked;
+    if (*count > 0) {
+        // A negative offset counts from the end, and the answer runs backwards from there.
+        if (*offset >= 0) {
+            for (std::int64_t i = *offset; i < size && i < *offset + *count; ++i)
+                picked.push_back(all[static_cast<std::size_t>(i)]);
+        } else {
+            for (std::int64_t i = size + *offset; i >= 0 && i < size && i > size + *offset - *count;
+                 --i)
+                picked.push_back(all[static_cast<std::size_t>(i)]);
+        }
+    }
+    return statusList(picked, keys);
+}
+
+QJsonObject Aria2Rpc::globalOptions() const {
+    return QJsonObject{{QStringLiteral("dir"), utf8(m_commands.folder())},
+                       {QStringLiteral("max-overall-download-limit"), num(m_rateLimit)},
+                       {QStringLiteral("max-overall-upload-limit"), QStringLiteral("0")},
+                       // One row at a time: the hosters hand a free user one file at once.
+                       {QStringLiteral("max-concurrent-downloads"), QStringLiteral("1")},
+                       {QStringLiteral("max-download-result"), num(RowTable::MaxGoneResults)},
+                       {QStringLiteral("max-tries"), QStringLiteral("4")},
+                       {QStringLiteral("continue"), QStringLiteral("true")},
+                       {QStringLiteral("auto-file-renaming"), QStringLiteral("true")},
+                       {QStringLiteral("allow-overwrite"), QStringLiteral("false")}};
+}
+
+QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
+    // Checked in full before anything changes: a refused call leaves every option as it was.
+    const QJsonValue dir = options.value(QStringLiteral("dir"));
+    if (!dir.isUndefined() &&
+        (!dir.isString() || dir.toString().isEmpty() || dir.toString().contains(QChar(0))))
+        fail(optionProblem(QStringLiteral("dir")));
+    const QJsonValue limit = options.value(QStringLiteral("max-overall-download-limit"));
+    std::optional<std::int64_t> bytesPerSecond;
+    if (!limit.isUndefined()) {
+        bytesPerSecond = rate(limit);
+        if (!bytesPerSecond)
+            fail(optionProblem(QStringLiteral("max-overall-download-limit")));
+    }
+    if (!dir.isUndefined()) {
+        const std::string refusal = m_commands.setFolder(bytes(dir.toString()));
+        if (!refusal.empty())
+            fail(utf8(refusal));
+    }
+    if (bytesPerSecond) {
+        const std::string refusal = m_commands.setRateLimit(*bytesPerSecond);
+        if (!refusal.empty())
+            fail(utf8(refusal));
+        m_rateLimit = *bytesPerSecond;
+    }
+    return QStringLiteral("OK");
+}
+
+QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
+    if (params.isEmpty() || !params.at(0).isArray())
+        wrongType(0);
+    if (params.size() > 1 && !params.at(1).isObject())
+        wrongType(1);
+    if (params.size() > 2 && !integer(params.at(2)))
+        wrongType(2);
+    const QJsonArray uris = params.at(0).toArray();
+    if (uris.isEmpty())
+        fail(QStringLiteral("URI is not provided."));
+    const QJsonObject options = params.at(1).toObject();
+    RemoteCommands::NewRow base;
+    if (const QJsonValue dir = options.value(QStringLiteral("dir")); !dir.isUndefined()) {
+        if (!dir.isString() || dir.toString().isEmpty() || dir.toString().contains(QChar(0)))
+            fail(optionProblem(QStringLiteral("dir")));
+        base.dir = bytes(dir.toString());
+    }
+    if (const QJsonValue out = options.value(QStringLiteral("out")); !out.isUndefined()) {
+        if (!out.isString() || !plainFileName(out.toString()))
+            fail(optionProblem(QStringLiteral("out")));
+        base.out = bytes(out.toString());
+    }
+    if (const QJsonValue pause = options.value(QStringLiteral("pause")); !pause.isUndefined()) {
+        if (pause != QJsonValue(QStringLiteral("true")) &&
+            pause != QJsonValue(QStringLiteral("false")) && !pause.isBool())
+            fail(optionProblem(QStringLiteral("pause")));
+        base.paused = pause.toString() == QLatin1String("true") || pause.toBool();
+    }
+    std::vector<RemoteCommands::NewRow> rows;
+    for (const QJsonValue& uri : uris) {
+        if (!uri.isString())
+            wrongType(0);
+        if (!acceptableLink(uri.toString()))
+            fail(QStringLiteral("No URI to download."));
+        RemoteCommands::NewRow row = base;
+        row.link = bytes(uri.toString());
+        rows.push_back(std::move(row));
+    }
+    // The same file name for two rows would make the second one "name (1)" anyway; a front end
+    // that names one file means the first.
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        rows[i].out.clear();
+    std::string refusal;
+    const std::vector<std::uint64_t> ids = m_commands.add(rows, refusal);
+    if (!refusal.empty() || ids.empty())
+        fail(refusal.empty() ? QStringLiteral("No URI to download.") : utf8(refusal));
+    for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i)
+        m_rows.setRequested(ids[i], rows[i].dir, rows[i].out);
+    if (params.size() > 2) {
+        // A place in the queue asked for: the first new row goes there.
+        const std::vector<std::uint64_t> queue = waitingQueue();
+        const auto at = std::clamp<std::int64_t>(*integer(params.at(2)), 0,
+                                                 static_cast<std::int64_t>(queue.size()) - 1);
+        if (!queue.empty() && queue[static_cast<std::size_t>(at)] != ids.front())
+            m_commands.move(ids.front(), m_rows.listRow(queue[static_cast<std::size_t>(at)]));
+    }
+    return gidText(ids.front());
+}
+
+QJsonValue Aria2Rpc::changePosition(const QJsonArray& params) {
+    const std::uint64_t id = gidParam(params, 0);
+    const auto pos = integer(params.at(1));
+    if (!pos)
+        wrongType(1);
+    if (!params.at(2).isString())
+        wrongType(2);
+    const QString how = params.at(2).toString();
+    const std::vector<std::uint64_t> queue = waitingQueue();
+    const auto it = std::find(queue.begin(), queue.end(), id);
+    if (it == queue.end())
+        fail(QStringLiteral("GID#%1 not found in the waiting queue.").arg(gidText(id)));
+    const auto current = static_cast<std::int64_t>(it - queue.begin());
+    const auto last = static_cast<std::int64_t>(queue.size()) - 1;
+    std::int64_t target = 0;
+    if (how == QLatin1String("POS_SET"))
+        target = *pos;
+    else if (how == QLatin1String("POS_CUR"))
+        target = current + *pos;
+    else if (how == QLatin1String("POS_END"))
+        target = last + *pos;
+    else
+        fail(QStringLiteral("Illegal argument."));
+    target = std::clamp<std::int64_t>(target, 0, last);
+    if (target != current) {
+        const std::string refusal =
+            m_commands.move(id, m_rows.listRow(queue[static_cast<std::size_t>(target)]));
+        if (!refusal.empty())
+            fail(utf8(refusal));
+    }
+    const std::vector<std::uint64_t> after = waitingQueue();
+    return static_cast<qint64>(std::find(after.begin(), after.end(), id) - after.begin());
+}
+
+QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, Reply& reply) {
+    using S = RowTable::Status;
+    const auto is = [&](const char* name) { return method == QLatin1String(name); };
+    const auto keysAt = [&](int index) {
+        if (params.size() > index && !params.at(index).isArray())
+            wrongType(index);
+        return params.at(index).toArray();
+    };
+
+    if (is("aria2.addUri"))
+        return addUri(params);
+    if (is("aria2.remove") || is("aria2.forceRemove")) {
+        const std::uint64_t id = gidParam(params, 0);
+        const S s = m_rows.status(id);
+        if (s != S::Active && s != S::Waiting && s != S::Paused)
+            fail(QStringLiteral("Active Download not found for GID#%1").arg(gidText(id)));
+        const std::string refusal = m_commands.remove(id);
+        if (!refusal.empty())
+            fail(utf8(refusal));
+        return gidText(id);
+    }
+    if (is("aria2.pause") || is("aria2.forcePause")) {
+        const std::uint64_t id = gidParam(params, 0);
+        const S s = m_rows.status(id);
+        if (s != S::Active && s != S::Waiting)
+            fail(QStringLiteral("GID#%1 cannot be paused now").arg(gidText(id)));
+        const std::string refusal = m_commands.pause(id);
+        if (!refusal.empty())
+            fail(utf8(refusal));
+        return gidText(id);
+    }
+    if (is("aria2.unpause")) {
+        const std::uint64_t id = gidParam(params, 0);
+        if (m_rows.status(id) != S::Paused)
+            fail(QStringLiteral("GID#%1 cannot be unpaused now").arg(gidText(id)));
+        const std::string refusal = m_commands.unpause(id);
+        if (!refusal.empty())
+            fail(utf8(refusal));
+        return gidText(id);
+    }
+    if (is("aria2.pauseAll") || is("aria2.forcePauseAll") || is("aria2.unpauseAll")) {
+        const bool pause = !is("aria2.unpauseAll");
+        const std::vector<std::uint64_t> ids = m_rows.order();
+        for (const std::uint64_t id : ids) {
+            const S s = m_rows.status(id);
+            if (pause && (s == S::Active || s == S::Waiting))
+                m_commands.pause(id);
+            else if (!pause && s == S::Paused)
+                m_commands.unpause(id);
+        }
+        return QStringLiteral("OK");
+    }
+    if (is("aria2.changePosition"))
+        return changePosition(params);
+    if (is("aria2.tellStatus")) {
+        const std::uint64_t id = gidParam(params, 0);
+        return statusObject(*m_rows.find(id), keysAt(1));
+    }
+    if (is("aria2.getFiles")) {
+        const std::uint64_t id = gidParam(params, 0);
+        return statusObject(*m_rows.find(id), {}).value(QStringLiteral("files"));
+    }
+    if (is("aria2.getUris")) {
+        const std::uint64_t id = gidParam(params, 0);
+        const QJsonArray files =
+            statusObject(*m_rows.find(id), {})[QStringLiteral("files")].toArray();
+        return files.first().toObject().value(QStringLiteral("uris"));
+    }
+    if (is("aria2.getOption")) {
+        const std::uint64_t id = gidParam(params, 0);
+        const RowTable::Row& row = *m_rows.find(id);
+        QJsonObject options{{QStringLiteral("dir"),
+                             utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir)}};
+        if (!row.more().out.empty())
+            options[QStringLiteral("out")] = utf8(row.more().out);
+        return options;
+    }
+    if (is("aria2.changeOption")) {
+        gidParam(params, 0);
+        if (params.size() < 2 || !params.at(1).isObject())
+            wrongType(1);
+        // A row's transfer takes the list's settings; the options a front end sends with it
+        // are accepted and have no effect.
+        return QStringLiteral("OK");
+    }
+    if (is("aria2.tellActive")) {
+        const QJsonArray keys = keysAt(0);
+        std::vector<std::uint64_t> ids;
+        for (const std::uint64_t id : m_rows.order())
+            if (m_rows.status(id) == S::Active)
+                ids.push_back(id);
+        return statusList(ids, keys);
+    }
+    if (is("aria2.tellWaiting"))
+        return tellRange(params, false);
+    if (is("aria2.tellStopped"))
+        return tellRange(params, true);
+    if (is("aria2.getGlobalStat")) {
+        std::int64_t speed = 0;
+        int active = 0;
+        int waiting = 0;
+        for (const std::uint64_t id : m_rows.order()) {
+            const S s = m_rows.status(id);
+            if (s == S::Active) {
+                ++active;
+                speed += m_rows.find(id)->speed;
+            } else if (s == S::Waiting || s == S::Paused) {
+                ++waiting;
+            }
+        }
+        const QString stopped = num(static_cast<std::int64_t>(m_rows.stopped().size()));
+        return QJsonObject{{QStringLiteral("downloadSpeed"), num(speed)},
+                           {QStringLiteral("uploadSpeed"), QStringLiteral("0")},
+                           {QStringLiteral("numActive"), num(active)},
+                           {QStringLiteral("numWaiting"), num(waiting)},
+                           {QStringLiteral("numStopped"), stopped},
+                           {QStringLiteral("numStoppedTotal"), stopped}};
+    }
+    if (is("aria2.getGlobalOption"))
+        return globalOptions();
+    if (is("aria2.changeGlobalOption")) {
+        if (params.isEmpty() || !params.at(0).isObject())
+            wrongType(0);
+        return changeGlobalOption(params.at(0).toObject());
+    }
+    if (is("aria2.getVersion"))
+        return QJsonObject{{QStringLiteral("version"), ProtocolVersion},
+                           {QStringLiteral("enabledFeatures"), QJsonArray{"HTTPS"}},
+                           {QStringLiteral("torvaline"), m_options.programVersion}};
+    if (is("aria2.getSessionInfo"))
+        return QJsonObject{{QStringLiteral("sessionId"), m_sessionId}};
+    if (is("aria2.purgeDownloadResult")) {
+        const std::vector<std::uint64_t> ids(m_rows.stopped().begin(), m_rows.stopped().end());
+        for (const std::uint64_t id : ids) {
+            if (const RowTable::Row* row = m_rows.find(id); row && row->inList)
+                m_commands.remove(id);
+            m_rows.forget(id);
+        }
+        return QStringLiteral("OK");
+    }
+    if (is("aria2.removeDownloadResult")) {
+        const std::uint64_t id = gidParam(params, 0);
+        const S s = m_rows.status(id);
+        if (s != S::Complete && s != S::Error && s != S::Removed)
+            fail(QStringLiteral("Could not remove download result of GID#%1").arg(gidText(id)));
+        if (m_rows.find(id)->inList)
+            m_commands.remove(id);
+        m_rows.forget(id);
+        return QStringLiteral("OK");
+    }
+    if (is("aria2.saveSession")) {
+        const std::string refusal = m_commands.saveSession();
+        if (!refusal.empty())
+            fail(utf8(refusal));
+        return QStringLiteral("OK");
+    }
+    if (is("aria2.shutdown") || is("aria2.forceShutdown")) {
+        reply.shutdown = true;
+        return QStringLiteral("OK");
+    }
+    if (is("system.listMethods"))
+        return QJsonArray::fromStringList(methodNames());
+    if (is("system.listNotifications"))
+        return QJsonArray::fromStringList(notificationNames());
+    fail(QStringLiteral("No such method: %1").arg(method.left(200)));
+}
+
+} // namespace torvaline

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "remote/RemoteCommands.h"
+
+#include <functional>
+
+namespace torvaline {
+
+class DownloadFolder;
+class DownloadList;
+class RowTable;
+class TorvalineCore;
+
+// The remote commands over the real core: the list, its folder and the cycle. Rows are found by
+// the ids the row events told the table.
+class CoreCommands final : public RemoteCommands {
+public:
+    struct Hooks {
+        // New rows came while the cycle had nothing to do: start it on the first of them.
+        std::function<void(int firstNewRow)> resume;
+        // Writes the recovery file at once; returns why not, or empty. Unset: no session file.
+        std::function<std::string()> saveSession;
+        std::function<void()> shutdown;
+        // The limit for all transfers together, in bytes a second (0: none).
+        std::function<void(std::uint64_t)> setRateLimit;
+        // Hold and continue a row; each returns whether it applied. Unset: rows cannot be held.
+        std::function<bool(std::uint64_t id)> pause;
+        std::function<bool(std::uint64_t id)> unpause;
+    };
+
+    CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFolder& folder, RowTable& rows,
+                 Hooks hooks);
+
+    std::vector<std::uint64_t> add(const std::vector<NewRow>& rows, std::string& refusal) override;
+    std::string remove(std::uint64_t id) override;
+    std::string pause(std::uint64_t id) override;
+    std::string unpause(std::uint64_t id) override;
+    std::string move(std::uint64_t id, int toRow) override;
+    std::string folder() const override;
+    std::string setFolder(const std::string& dir) override;
+    std::string setRateLimit(std::int64_t bytesPerSecond) override;
+    std::string saveSession() override;
+    void shutdown() override;
+
+private:
+    TorvalineCore& m_core;
+    DownloadList& m_list;
+    DownloadFolder& m_folder;
+    RowTable& m_rows;
+    Hooks m_hooks;
+};
+
+} // namespace torvaline

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+
+// What a remote front end may do to the list. The RPC asks through this and learns the outcome
+// from the row events, so the same server runs over the real core and over a scripted one.
+// Every call comes on the GUI thread. A returned text is why the command was refused; empty
+// means done.
+class RemoteCommands {
+public:
+    struct NewRow {
+        std::string link;
+        std::string dir; // empty: the list's folder
+        std::string out; // a plain file name, or empty: the name the hoster gives
+        bool paused = false;
+    };
+
+    virtual ~RemoteCommands() = default;
+
+    // Appends the rows after the last one, in order, and returns their ids (the rowAdded events
+    // have been told by the time it returns). Nothing is added when it refuses.
+    virtual std::vector<std::uint64_t> add(const std::vector<NewRow>& rows,
+                                           std::string& refusal) = 0;
+    // Takes the row off the list; the current row is stopped first, its partial file removed.
+    virtual std::string remove(std::uint64_t id) = 0;
+    virtual std::string pause(std::uint64_t id) = 0;
+    virtual std::string unpause(std::uint64_t id) = 0;
+    // Moves the row to list index `toRow` (1 is the first download row).
+    virtual std::string move(std::uint64_t id, int toRow) = 0;
+    virtual std::string folder() const = 0;
+    virtual std::string setFolder(const std::string& dir) = 0;
+    // Bytes a second for all transfers together; 0 is no limit.
+    virtual std::string setRateLimit(std::int64_t bytesPerSecond) = 0;
+    // Writes the list where a crash would leave it, at once.
+    virtual std::string saveSession() = 0;
+    // Ends the program once the current answer has gone out.
+    virtual void shutdown() = 0;
+};
+
+} // namespace torvaline

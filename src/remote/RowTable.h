@@ -1,0 +1,117 @@
+#pragma once
+
+#include "cycle/RowEvents.h"
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace torvaline {
+
+// The rows as a remote front end sees them, kept from the row events alone: their order in the
+// list, their phase and figures, and the results of rows that left the list (until purged).
+class RowTable final : public RowEvents {
+public:
+    // The states of the remote protocol; a row's phase maps onto one of them.
+    enum class Status { Active, Waiting, Paused, Error, Complete, Removed };
+    static std::string_view statusName(Status status);
+    static Status statusOf(RowPhase phase);
+
+    // What few rows carry: kept apart, so that a list of a hundred thousand waiting rows costs
+    // little more than their links.
+    struct Details {
+        std::string dir;
+        std::string out;
+        std::string fileName;
+        std::string filePath;
+        std::string reason;
+        std::string retryAt;
+    };
+
+    struct Row {
+        std::uint64_t id = 0;
+        std::string link;
+        RowPhase phase = RowPhase::Waiting;
+        bool inList = true;
+        // A row taken off the list that had not finished reads "removed" from then on.
+        bool removed = false;
+        int retry = 0;
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+        std::int64_t speed = 0;
+        std::unique_ptr<Details> details;
+        const Details& more() const {
+            static const Details none;
+            return details ? *details : none;
+        }
+        Details& edit() {
+            if (!details)
+                details = std::make_unique<Details>();
+            return *details;
+        }
+        // When the current wait, countdown or retry wait ends, in seconds since the epoch.
+        std::int64_t waitUntil = 0;
+    };
+
+    // Which protocol notification a change of status calls for.
+    enum class Notice { Start, Pause, Stop, Complete, Error };
+    using Notify = std::function<void(Notice, std::uint64_t id)>;
+    // Seconds since the epoch, for the ends of waits; injectable for tests.
+    using Now = std::function<std::int64_t()>;
+
+    // The longest a result of a row no longer on the list is kept.
+    static constexpr std::size_t MaxGoneResults = 1000;
+
+    explicit RowTable(Now now = {});
+
+    void setNotify(Notify notify) { m_notify = std::move(notify); }
+
+    void rowAdded(std::uint64_t id, int row, const std::string& link) override;
+    void rowRemoved(std::uint64_t id) override;
+    void rowMoved(std::uint64_t id, int from, int to) override;
+    void rowPhase(const RowPhaseEvent& event) override;
+    void rowProgress(const RowProgressEvent& event) override;
+    void listDone(int completed, int failed, int stopped) override;
+
+    // What the remote caller asked for, which the events do not carry.
+    void setRequested(std::uint64_t id, std::string dir, std::string out);
+
+    const Row* find(std::uint64_t id) const;
+    Status status(const Row& row) const;
+    Status status(std::uint64_t id) const;
+    // The rows on the list, in its order; index + 1 is the list row.
+    const std::vector<std::uint64_t>& order() const { return m_order; }
+    int listRow(std::uint64_t id) const; // 0 when not on the list
+    // The finished rows and the removed ones, oldest first.
+    const std::deque<std::uint64_t>& stopped() const { return m_stopped; }
+    // Forgets a stopped row's result. Returns false for a row that is not stopped.
+    bool forget(std::uint64_t id);
+    std::size_t size() const { return m_rows.size(); }
+
+    // The ids a block of code added, for a command that must answer with them.
+    void beginCapture() { m_captured.clear(), m_capturing = true; }
+    std::vector<std::uint64_t> endCapture();
+
+private:
+    void changed(Row& row, Status before);
+    void enterStopped(std::uint64_t id);
+    void leaveStopped(std::uint64_t id);
+    void dropGone();
+
+    Now m_now;
+    Notify m_notify;
+    std::unordered_map<std::uint64_t, Row> m_rows;
+    std::vector<std::uint64_t> m_order;
+    std::deque<std::uint64_t> m_stopped;
+    std::size_t m_gone = 0;
+    std::vector<std::uint64_t> m_captured;
+    bool m_capturing = false;
+};
+
+} // namespace torvaline

@@ -1,0 +1,239 @@
+#include "remote/Aria2Rpc.h"
+#include "ScriptedCore.h"
+#include "remote/RowTable.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+using namespace torvaline;
+
+namespace {
+
+QString errorOf(const QJsonObject& answer) {
+    return answer.value("error").toObject().value("message").toString();
+}
+
+struct Rig {
+    RowEventHub hub;
+    ScriptedCore core{hub};
+    RowTable rows;
+    Aria2Rpc rpc{rows, core, {QStringLiteral("s3cret"), QStringLiteral("1.2.2"), 50, 200}};
+    std::vector<std::pair<RowTable::Notice, std::uint64_t>> notices;
+
+    Rig() {
+        hub.add(rows);
+        rows.setNotify([this](RowTable::Notice n, std::uint64_t id) {
+            notices.push_back({n, id});
+        });
+    }
+
+    QJsonObject call(const QString& method, QJsonArray params = {}) {
+        params.prepend(QStringLiteral("token:s3cret"));
+        const QJsonObject request{
+            {"jsonrpc", "2.0"}, {"id", 7}, {"method", method}, {"params", params}};
+        const Aria2Rpc::Reply reply =
+            rpc.handle(QJsonDocument(request).toJson(QJsonDocument::Compact));
+        return QJsonDocument::fromJson(reply.body).object();
+    }
+    QJsonValue result(const QString& method, QJsonArray params = {}) {
+        const QJsonObject answer = call(method, std::move(params));
+        EXPECT_FALSE(answer.contains("error"))
+            << method.toStdString() << ": " << QJsonDocument(answer).toJson().toStdString();
+        return answer.value("result");
+    }
+    QString status(const QString& gid) {
+        return result("aria2.tellStatus", {gid, QJsonArray{"status"}})["status"].toString();
+    }
+};
+
+TEST(Aria2Rpc, RowsGoThroughTheStatusesWithTheirNotifications) {
+    Rig rig;
+    const QString gid = rig.result("aria2.addUri", {QJsonArray{"http://h/a.bin"}}).toString();
+    ASSERT_EQ(gid.size(), 16);
+    EXPECT_EQ(rig.status(gid), "waiting");
+    rig.core.step(); // opening: under way
+    EXPECT_EQ(rig.status(gid), "active");
+    rig.core.step(); // countdown: waits again, with its end in our own object
+    const QJsonObject counting = rig.result("aria2.tellStatus", {gid}).toObject();
+    EXPECT_EQ(counting["status"].toString(), "waiting");
+    EXPECT_EQ(counting["torvaline"]["phase"].toString(), "countdown");
+    EXPECT_TRUE(counting["torvaline"].toObject().contains("countdownUntil"));
+    rig.core.step(); // transferring
+    const QJsonObject moving = rig.result("aria2.tellStatus", {gid}).toObject();
+    EXPECT_EQ(moving["completedLength"].toString(), "512");
+    EXPECT_EQ(moving["totalLength"].toString(), "1024");
+    EXPECT_EQ(moving["downloadSpeed"].toString(), "4096");
+    rig.core.step();
+    EXPECT_EQ(rig.status(gid), "complete");
+    EXPECT_EQ(rig.result("aria2.tellStopped", {0, 10, QJsonArray{"gid"}}).toArray().size(), 1);
+
+    const QString bad = rig.result("aria2.addUri", {QJsonArray{"http://h/missing.bin"}}).toString();
+    rig.core.step();
+    rig.core.step();
+    const QJsonObject failed = rig.result("aria2.tellStatus", {bad}).toObject();
+    EXPECT_EQ(failed["status"].toString(), "error");
+    EXPECT_EQ(failed["errorMessage"].toString(), "the hoster reports the file missing or blocked");
+
+    using N = RowTable::Notice;
+    const std::vector<std::pair<N, std::uint64_t>> expected = {
+        {N::Start, gid.toULongLong(nullptr, 16)},
+        {N::Start, gid.toULongLong(nullptr, 16)},
+        {N::Complete, gid.toULongLong(nullptr, 16)},
+        {N::Start, bad.toULongLong(nullptr, 16)},
+        {N::Error, bad.toULongLong(nullptr, 16)}};
+    EXPECT_EQ(rig.notices, expected);
+}
+
+TEST(Aria2Rpc, PauseRemoveAndTheQueueOrder) {
+    Rig rig;
+    QStringList gids;
+    for (const char* link : {"http://h/hold.bin", "http://h/b", "http://h/c", "http://h/d"})
+        gids << rig.result("aria2.addUri", {QJsonArray{link}}).toString();
+    rig.core.step();
+    rig.core.step();
+    rig.core.step();
+    EXPECT_EQ(rig.result("aria2.tellActive", {QJsonArray{"gid"}}).toArray().size(), 1);
+    EXPECT_EQ(rig.result("aria2.pause", {gids[0]}).toString(), gids[0]);
+    EXPECT_EQ(rig.status(gids[0]), "paused");
+    EXPECT_EQ(errorOf(rig.call("aria2.pause", {gids[0]})),
+              "GID#" + gids[0] + " cannot be paused now");
+    EXPECT_EQ(rig.result("aria2.unpause", {gids[0]}).toString(), gids[0]);
+
+    // The queue of waiting rows: moved to the end, then read backwards from the end.
+    EXPECT_EQ(rig.result("aria2.changePosition", {gids[1], 0, "POS_END"}).toInt(), 3);
+    const QJsonArray back = rig.result("aria2.tellWaiting", {-1, 2, QJsonArray{"gid"}}).toArray();
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0]["gid"].toString(), gids[1]);
+    EXPECT_EQ(back[1]["gid"].toString(), gids[3]);
+    EXPECT_EQ(errorOf(rig.call("aria2.changePosition", {gids[1], 0, "POS_X"})),
+              "Illegal argument.");
+
+    EXPECT_EQ(rig.result("aria2.remove", {gids[2]}).toString(), gids[2]);
+    EXPECT_EQ(rig.core.rowCount(), 3u);
+    EXPECT_EQ(rig.status(gids[2]), "removed");
+    EXPECT_EQ(errorOf(rig.call("aria2.remove", {gids[2]})),
+              "Active Download not found for GID#" + gids[2]);
+    EXPECT_EQ(rig.result("aria2.removeDownloadResult", {gids[2]}).toString(), "OK");
+    EXPECT_EQ(errorOf(rig.call("aria2.tellStatus", {gids[2]})), "GID " + gids[2] + " is not found");
+
+    const QJsonObject stat = rig.result("aria2.getGlobalStat").toObject();
+    EXPECT_EQ(stat["numActive"].toString(), "0");
+    EXPECT_EQ(stat["numWaiting"].toString(), "3");
+}
+
+TEST(Aria2Rpc, MulticallBatchesAndSecrets) {
+    Rig rig;
+    QJsonArray calls;
+    for (int i = 0; i < 3; ++i)
+        calls.append(QJsonObject{{"methodName", "aria2.addUri"},
+                                 {"params", QJsonArray{"token:s3cret", QJsonArray{"http://h/x"}}}});
+    calls.append(
+        QJsonObject{{"methodName", "aria2.getVersion"}, {"params", QJsonArray{"token:no"}}});
+    calls.append(QJsonObject{{"methodName", "system.multicall"}, {"params", QJsonArray{}}});
+    const QJsonArray results = rig.result("system.multicall", {calls}).toArray();
+    ASSERT_EQ(results.size(), 5);
+    EXPECT_TRUE(results[0].isArray());
+    EXPECT_EQ(results[3]["message"].toString(), "Unauthorized");
+    EXPECT_EQ(results[4]["message"].toString(), "Recursive system.multicall forbidden.");
+    EXPECT_EQ(rig.core.added(), 3);
+
+    const Aria2Rpc::Reply wrong = rig.rpc.handle(
+        R"({"jsonrpc":"2.0","id":1,"method":"aria2.addUri","params":["token:s3cres",["http://h/y"]]})");
+    EXPECT_TRUE(wrong.unauthorized);
+    EXPECT_EQ(rig.core.added(), 3);
+    const Aria2Rpc::Reply batch = rig.rpc.handle(
+        R"([{"jsonrpc":"2.0","id":1,"method":"system.listNotifications"},)"
+        R"({"jsonrpc":"2.0","id":2,"method":"aria2.getVersion","params":["token:s3cret"]}])");
+    const QJsonArray answers = QJsonDocument::fromJson(batch.body).array();
+    ASSERT_EQ(answers.size(), 2);
+    EXPECT_EQ(answers[0]["result"].toArray().size(), 5);
+    EXPECT_EQ(answers[1]["result"]["version"].toString(), "1.36.0");
+}
+
+// Hostile or broken requests: each gets an error object (or a refusal), none adds a row.
+TEST(Aria2Rpc, BadInputIsAnsweredWithAnErrorAndAddsNothing) {
+    const QByteArray huge =
+        "[" +
+        QByteArray(
+            R"({"jsonrpc":"2.0","id":1,"method":"aria2.addUri","params":["token:s3cret",["http://h/z"]]},)")
+            .repeated(60) +
+        "1]";
+    QByteArray deep = QByteArray("[").repeated(5000) + QByteArray("]").repeated(5000);
+    const struct {
+        const char* name;
+        QByteArray request;
+        int code;
+    } cases[] = {
+        {"malformed", R"({"jsonrpc":"2.0","id":1,"method":)", -32700},
+        {"deep nesting", deep, -32700},
+        {"not an object", "42", -32700},
+        {"no method", R"({"jsonrpc":"2.0","id":1})", -32600},
+        {"method a number", R"({"jsonrpc":"2.0","id":1,"method":5})", -32600},
+        {"params an object", R"({"jsonrpc":"2.0","id":1,"method":"aria2.addUri","params":{}})",
+         -32602},
+        {"unknown method", R"({"id":1,"method":"aria2.nope","params":["token:s3cret"]})", 1},
+        {"no token", R"({"id":1,"method":"aria2.addUri","params":[["http://h/a"]]})", 1},
+        {"uris not a list",
+         R"({"id":1,"method":"aria2.addUri","params":["token:s3cret","http://h/a"]})", 1},
+        {"a number as uri",
+         R"({"id":1,"method":"aria2.addUri","params":["token:s3cret",["http://h/a",3]]})", 1},
+        {"not a web link",
+         R"({"id":1,"method":"aria2.addUri","params":["token:s3cret",["file:///etc/passwd"]]})", 1},
+        {"control character",
+         "{\"id\":1,\"method\":\"aria2.addUri\",\"params\":[\"token:s3cret\",[\"http://h/"
+         "a\\u0000b\"]]}",
+         1},
+        {"out with a path",
+         R"({"id":1,"method":"aria2.addUri","params":["token:s3cret",["http://h/a"],{"out":"../../.bashrc"}]})",
+         1},
+        {"out as a number",
+         R"({"id":1,"method":"aria2.addUri","params":["token:s3cret",["http://h/a"],{"out":7}]})",
+         1},
+        {"position a string",
+         R"({"id":1,"method":"aria2.addUri","params":["token:s3cret",["http://h/a"],{},"x"]})", 1},
+        {"gid too short", R"({"id":1,"method":"aria2.tellStatus","params":["token:s3cret","abc"]})",
+         1},
+        {"gid a number", R"({"id":1,"method":"aria2.remove","params":["token:s3cret",12]})", 1},
+        {"offset a string",
+         R"({"id":1,"method":"aria2.tellWaiting","params":["token:s3cret","0",5]})", 1},
+        {"bad limit",
+         R"({"id":1,"method":"aria2.changeGlobalOption","params":["token:s3cret",{"max-overall-download-limit":"fast"}]})",
+         1},
+        {"huge batch", huge, -32600},
+    };
+    for (const auto& c : cases) {
+        Rig rig;
+        const Aria2Rpc::Reply reply = rig.rpc.handle(c.request);
+        const QJsonDocument answer = QJsonDocument::fromJson(reply.body);
+        ASSERT_TRUE(answer.isObject()) << c.name;
+        EXPECT_EQ(answer.object().value("error").toObject().value("code").toInt(), c.code)
+            << c.name;
+        EXPECT_EQ(rig.core.added(), 0) << c.name;
+    }
+}
+
+TEST(Aria2Rpc, GlobalOptionsReachTheCommands) {
+    Rig rig;
+    EXPECT_EQ(
+        rig.result("aria2.changeGlobalOption", {QJsonObject{{"dir", "/srv/dl"},
+                                                            {"max-overall-download-limit", "2M"},
+                                                            {"max-concurrent-downloads", "9"}}})
+            .toString(),
+        "OK");
+    EXPECT_EQ(rig.core.rateLimit(), 2 * 1024 * 1024);
+    const QJsonObject options = rig.result("aria2.getGlobalOption").toObject();
+    EXPECT_EQ(options["dir"].toString(), "/srv/dl");
+    EXPECT_EQ(options["max-overall-download-limit"].toString(), "2097152");
+    const Aria2Rpc::Reply reply =
+        rig.rpc.handle(R"({"id":1,"method":"aria2.shutdown","params":["token:s3cret"]})");
+    EXPECT_TRUE(reply.shutdown);
+}
+
+} // namespace

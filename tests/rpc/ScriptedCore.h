@@ -1,0 +1,59 @@
+#pragma once
+
+#include "cycle/RowEventHub.h"
+#include "remote/RemoteCommands.h"
+
+#include <QTimer>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torvaline {
+
+// A core whose rows go through the cycle's phases on a script, one row at a time, telling the
+// row events as the real cycle does. A link with "missing" fails at its page, one with "hold"
+// keeps transferring until paused or removed; any other completes after a countdown and a
+// transfer. step() advances the script by hand; with an interval the timer does.
+class ScriptedCore final : public RemoteCommands {
+public:
+    explicit ScriptedCore(RowEventHub& events, int intervalMs = 0);
+
+    void step();
+    std::size_t rowCount() const { return m_rows.size(); }
+    int added() const { return m_added; }
+    bool shutdownAsked() const { return m_shutdown; }
+    std::int64_t rateLimit() const { return m_rateLimit; }
+
+    std::vector<std::uint64_t> add(const std::vector<NewRow>& rows, std::string& refusal) override;
+    std::string remove(std::uint64_t id) override;
+    std::string pause(std::uint64_t id) override;
+    std::string unpause(std::uint64_t id) override;
+    std::string move(std::uint64_t id, int toRow) override;
+    std::string folder() const override { return m_folder; }
+    std::string setFolder(const std::string& dir) override;
+    std::string setRateLimit(std::int64_t bytesPerSecond) override;
+    std::string saveSession() override { return {}; }
+    void shutdown() override { m_shutdown = true; }
+
+private:
+    struct Row {
+        std::uint64_t id;
+        std::string link;
+        RowPhase phase;
+        int stage = 0;
+    };
+    int indexOf(std::uint64_t id) const;
+    void phase(Row& row, RowPhase phase, std::string reason = {}, std::int64_t secondsLeft = 0);
+
+    RowEventHub& m_events;
+    QTimer m_timer;
+    std::vector<Row> m_rows;
+    std::uint64_t m_seed = 0x2089b05ecca3d829ULL;
+    std::string m_folder = "/tmp/torvaline-scripted";
+    std::int64_t m_rateLimit = 0;
+    int m_added = 0;
+    bool m_shutdown = false;
+};
+
+} // namespace torvaline
