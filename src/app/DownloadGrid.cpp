@@ -33,7 +33,8 @@ widestTexts() {
         {"100.00 %"},
         {"23:59:59"},
         {"23:59:59"},
-        {StatusDownloading, StatusWaiting, StatusCompleted, StatusStopped, StatusFailed},
+        {StatusDownloading, StatusWaiting, StatusCompleted, StatusStopped, StatusFailed, "Paused",
+         "Retry 3 of 3 at 23:59:59"},
     }};
     return t;
 }
@@ -51,7 +52,8 @@ DownloadGrid::columnWidthsFor(const ReferenceUnits& units, int textMargins) {
         for (const std::string_view text : widestTexts()[c])
             widest = std::max(widest, units.textWidth(QString::fromLatin1(
                                           text.data(), static_cast<qsizetype>(text.size()))));
-        widths[c] = std::max(scaled, widest + textMargins);
+        // The row being worked on is drawn bold, which runs an eighth wider at most.
+        widths[c] = std::max(scaled, widest + widest / 8 + textMargins);
         total += scaled;
         needed += widths[c];
     }
