@@ -55,16 +55,6 @@ bool hasHost(std::string_view link, std::size_t schemeLength) {
     return link.size() > schemeLength && link[schemeLength] != '/';
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Percent-decoded, or empty when the encoding is broken or yields a zero byte.
 std::string percentDecoded(std::string_view text) {
     std::string out;
@@ -76,8 +66,8 @@ std::string percentDecoded(std::string_view text) {
         }
         if (i + 2 >= text.size())
             return {};
-        const int hi = hexValue(text[i + 1]);
-        const int lo = hexValue(text[i + 2]);
+        const int hi = asciiHexValue(text[i + 1]);
+        const int lo = asciiHexValue(text[i + 2]);
         if (hi < 0 || lo < 0 || (hi == 0 && lo == 0))
             return {};
         out += static_cast<char>(hi * 16 + lo);

@@ -25,6 +25,16 @@ constexpr bool asciiEqualNoCase(std::string_view a, std::string_view b) {
 constexpr bool asciiStartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && asciiEqualNoCase(text.substr(0, prefix.size()), prefix);
 }
+// The value of one hexadecimal digit, or -1: for percent-encoding and the like.
+constexpr int asciiHexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 inline std::string asciiLower(std::string_view text) {
     std::string out(text);
     for (char& c : out)

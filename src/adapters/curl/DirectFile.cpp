@@ -1,5 +1,7 @@
 #include "adapters/curl/DirectFile.h"
 
+#include "platform/AsciiCase.h"
+
 #include <string>
 #include <vector>
 
@@ -16,30 +18,12 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string percentDecoded(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            const int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+            const int hi = asciiHexValue(text[i + 1]), lo = asciiHexValue(text[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 out += static_cast<char>(hi * 16 + lo);
                 i += 2;
@@ -93,7 +77,7 @@ std::vector<Parameter> parameters(std::string_view header) {
             continue;
         }
         Parameter p;
-        p.name = lower(trim(header.substr(i, eq - i)));
+        p.name = asciiLower(trim(header.substr(i, eq - i)));
         std::size_t j = eq + 1;
         while (j < header.size() && (header[j] == ' ' || header[j] == '\t'))
             ++j;
@@ -123,7 +107,7 @@ std::string extendedValue(std::string_view value) {
     const std::size_t second = value.find('\'', first + 1);
     if (second == std::string_view::npos)
         return {};
-    const std::string charset = lower(value.substr(0, first));
+    const std::string charset = asciiLower(value.substr(0, first));
     const std::string bytes = percentDecoded(value.substr(second + 1));
     if (charset == "utf-8")
         return bytes;
@@ -135,10 +119,10 @@ std::string extendedValue(std::string_view value) {
 } // namespace
 
 AnswerKind answerKind(std::string_view contentType, std::string_view contentDisposition) {
-    const std::string disposition = lower(trim(contentDisposition));
+    const std::string disposition = asciiLower(trim(contentDisposition));
     if (disposition.rfind("attachment", 0) == 0)
         return AnswerKind::File;
-    std::string type = lower(trim(contentType.substr(0, contentType.find(';'))));
+    std::string type = asciiLower(trim(contentType.substr(0, contentType.find(';'))));
     if (type == "text/html" || type == "application/xhtml+xml")
         return AnswerKind::Page;
     if (type.empty() || type.rfind("text/", 0) == 0 || type == "application/octet-stream" ||
@@ -155,7 +139,7 @@ bool looksLikeHtml(std::string_view bytes) {
         bytes.remove_prefix(1);
     if (bytes.empty() || bytes.front() != '<')
         return false;
-    const std::string start = lower(bytes.substr(0, 16));
+    const std::string start = asciiLower(bytes.substr(0, 16));
     for (const char* tag : {"<!doctype", "<html", "<head", "<body", "<!--", "<title", "<script",
                             "<meta", "<div", "<p", "<form", "<table", "<h1", "<a ", "<br"})
         if (start.rfind(tag, 0) == 0)
