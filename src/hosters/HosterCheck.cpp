@@ -91,7 +91,8 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
     PageRules rules({page, state, clock, timer1, timer2},
                     {[&] { missing = true; },
                      [&] { pressed = PressButton(browser, profile.button) || browser.submitted; },
-                     [&] { return profile.name; }, {}});
+                     [&] { return profile.name; },
+                     {}});
     rules.setProfiles(&profiles);
     rules.setDocument([&] { return document; });
     page.setOnChange([&] { rules.Memo2Change(); });
