@@ -154,6 +154,24 @@ void TForm1::createActions() {
             menuBar()->findChild<QMenu*>(QString::fromLatin1(entry.menu))->addAction(action);
     }
     m_shutPC1 = findChild<QAction*>(QStringLiteral("ShutPC1"));
+    setPauseResumeEnabled(false, false);
+}
+
+void TForm1::setPauseResumeEnabled(bool pause, bool resume) {
+    if (auto* action = findChild<QAction*>(QStringLiteral("PauseDownload1")))
+        action->setEnabled(pause);
+    if (auto* action = findChild<QAction*>(QStringLiteral("ResumeDownload1")))
+        action->setEnabled(resume);
+}
+
+void TForm1::PauseDownload1Click() {
+    if (m_pauseDownload)
+        m_pauseDownload();
+}
+
+void TForm1::ResumeDownload1Click() {
+    if (m_resumeDownload)
+        m_resumeDownload();
 }
 
 QToolButton* TForm1::addToolButton(const ButtonEntry& entry) {

@@ -69,6 +69,13 @@ public:
     // they do nothing.
     void bindStartDownload(std::function<void()> command) { m_startDownload = std::move(command); }
     void bindStopDownload(std::function<void()> command) { m_stopDownload = std::move(command); }
+    // Pause Download and Resume Download (entries and buttons) likewise; they are enabled only
+    // as the cycle says they apply.
+    void bindPauseResume(std::function<void()> pause, std::function<void()> resume) {
+        m_pauseDownload = std::move(pause);
+        m_resumeDownload = std::move(resume);
+    }
+    void setPauseResumeEnabled(bool pause, bool resume);
     // The shutdown button and the menu item show and change what the control holds (the
     // button's down state and Tag, the item's own check mark); unbound they stay up and
     // unchecked. Pass null to unbind. A bound control must be unbound before it goes.
@@ -90,6 +97,8 @@ public slots:
     void CopyBtnClick();
     void StartDownload1Click();
     void StopDownExecute();
+    void PauseDownload1Click();
+    void ResumeDownload1Click();
     void UpButtonClick();
     void MDownBtnClick();
     void MFirstBtnClick();
@@ -156,6 +165,8 @@ private:
 
     std::function<void()> m_startDownload;
     std::function<void()> m_stopDownload;
+    std::function<void()> m_pauseDownload;
+    std::function<void()> m_resumeDownload;
     ShutdownControl* m_shutdown = nullptr;
     ProgressDisplay* m_progress = nullptr;
     bool m_closeApproved = false;

@@ -11,6 +11,7 @@
 #include "app/DownloadListModel.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
+#include "app/PauseResumeButtons.h"
 #include "app/SpeedLimitControl.h"
 #include "app/WorkingRowMarker.h"
 #include "cycle/DownloadCycle.h"
@@ -87,6 +88,21 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     // "Start Download Now" of the Download Options dialog runs the same command.
     form.bindStartDownload([&core] { core.StartDownload1Click(); });
     form.bindStopDownload([&core] { core.StopDownExecute(); });
+    const auto refreshPause = [&form, &core] {
+        form.setPauseResumeEnabled(core.canPause(), core.canResume());
+    };
+    m_pauseButtons = std::make_unique<PauseResumeButtons>(refreshPause);
+    core.rowEvents().add(*m_pauseButtons);
+    // A pause of a transfer is told once the transfer stopped; until then neither applies.
+    form.bindPauseResume(
+        [&core, refreshPause] {
+            core.pause();
+            refreshPause();
+        },
+        [&core, refreshPause] {
+            core.resume();
+            refreshPause();
+        });
     form.bindShutdownControl(&core.shutdown());
     form.bindProgressDisplay(&core.progress());
     if (m_options.notifier) {
@@ -184,9 +200,11 @@ TorvalineApp::~TorvalineApp() {
     // The window outlives the core: nothing it still delivers may reach the core once gone.
     m_form->bindStartDownload({});
     m_form->bindStopDownload({});
+    m_form->bindPauseResume({}, {});
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);
     m_core->rowEvents().remove(*m_workingRow);
+    m_core->rowEvents().remove(*m_pauseButtons);
     m_core.reset();
     m_doneNotice.reset();
     m_notice.reset();

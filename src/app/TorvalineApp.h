@@ -30,6 +30,7 @@ class TDownloadFile;
 class TForm1;
 class TorvalineCore;
 class WorkingRowMarker;
+class PauseResumeButtons;
 
 // The program put together: the main window over the real browser, the real transfers, Qt's
 // timers and clock, with the core wired to all of them and the window's commands and events
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<QtShutdownNotice> m_notice;
     std::unique_ptr<TorvalineCore> m_core;
     std::unique_ptr<WorkingRowMarker> m_workingRow;
+    std::unique_ptr<PauseResumeButtons> m_pauseButtons;
     Dialogs& m_dialogs;
     std::unique_ptr<RecoveryStore> m_recoveryStore;
     std::unique_ptr<QtTimer> m_recoveryTimer;

@@ -57,6 +57,11 @@ std::string DownloadCycle::retryPanelText(int retry) {
 
 void DownloadCycle::StartDownload1Click() {
     CycleState& s = m_p.state;
+    // Start on a held row goes on with it rather than throwing away what it kept.
+    if (m_pause != Held::None) {
+        resume();
+        return;
+    }
     if (m_p.component.Tag != 0 && !isTransferRunning()) {
         // The flag outlives the last row's transfer: the list is done. A command that did
         // nothing from here on would leave the program useless until restarted.
@@ -80,6 +85,7 @@ void DownloadCycle::openCurrentRow() {
         return;
     s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
     s.StopRequested = false;
+    m_working = true;
     tell(RowPhase::Opening);
     m_p.browser.Navigate(s.CurrentURL);
 }
@@ -131,6 +137,7 @@ void DownloadCycle::tellListDone() {
     // Where the list stands once nobody watched it: the row texts scroll out of sight, and
     // why a row failed stays in its tool tip.
     setPanel0(listDoneText(completed, failed, stopped));
+    m_working = false;
     if (m_events)
         m_events->listDone(completed, failed, stopped);
 }
@@ -148,6 +155,9 @@ void DownloadCycle::StopDownExecute() {
     m_p.statusBar.clear();
     m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, std::string(StatusStopped));
     m_p.state.StopRequested = true;
+    m_working = false;
+    m_pause = Held::None;
+    m_pausePending = false;
     tell(RowPhase::Stopped);
     dropSetAside(StatusStopped);
     // No attempt will continue what a failed one kept: a later Start begins afresh.
@@ -172,6 +182,9 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
     // The capture lets an error through only when even its failure line could not be
     // handled (a document that cannot be read at all). That page is a dead end like any
     // unrecognised page, but it must not take the program down with it.
+    // A page that was still loading when the row was held: Resume opens it again.
+    if (m_pause != Held::None)
+        return;
     if (event.directFile) {
         // The link answered with the file itself: no page, no countdown, straight to the
         // transfer, which reads it whole.
@@ -552,6 +565,11 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     m_p.elpsTimer.setEnabled(false);
     m_p.estTimer.setEnabled(false);
     list.setCell(s.CurrentRow, DownloadList::Left, std::string());
+    if (m_pausePending && !s.StopRequested && result.outcome != TransferOutcome::Succeeded) {
+        holdTransfer(result);
+        return;
+    }
+    m_pausePending = false;
     const bool cancelled = Canceled || result.outcome == TransferOutcome::Cancelled;
     const bool retry = !s.StopRequested && !cancelled &&
                        result.outcome == TransferOutcome::Failed && result.transient &&
@@ -667,6 +685,104 @@ void DownloadCycle::closeRowAndAdvance() {
             m_hooks.CheckShutDown();
     }
     // Past the end (rows deleted during the last transfer): neither advance nor end the list.
+    m_working = false;
+}
+
+bool DownloadCycle::canPause() const {
+    return m_pause == Held::None && !m_pausePending && !m_p.state.StopRequested &&
+           (m_working || isTransferRunning() || m_p.timer1.enabled() || m_p.timer2.enabled());
+}
+
+double DownloadCycle::timeLeft() const {
+    const CycleState& s = m_p.state;
+    double elapsed = m_p.clock.timeOfDay() - s.PhaseStart;
+    if (elapsed < 0)
+        elapsed += 1.0; // midnight passed
+    return std::max(0.0, s.WaitSpan - elapsed);
+}
+
+bool DownloadCycle::pause() {
+    if (!canPause())
+        return false;
+    CycleState& s = m_p.state;
+    if (isTransferRunning()) {
+        // The row is held once the transfer has stopped and told what it kept.
+        m_pausePending = true;
+        m_p.component.Pause();
+        return true;
+    }
+    if (m_p.timer1.enabled()) {
+        m_pause = Held::Countdown;
+        m_p.timer1.setEnabled(false);
+    } else if (m_p.timer2.enabled()) {
+        m_pause = Held::Wait;
+        m_p.timer2.setEnabled(false);
+    } else {
+        m_pause = Held::Opening;
+        m_p.browser.Stop();
+    }
+    m_pauseLeft = timeLeft();
+    m_statusBeforePause = m_p.list.cell(s.CurrentRow, DownloadList::Status);
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusPaused));
+    tell(RowPhase::Paused);
+    return true;
+}
+
+void DownloadCycle::holdTransfer(const TransferResult& result) {
+    CycleState& s = m_p.state;
+    DownloadList& list = m_p.list;
+    m_pausePending = false;
+    m_pause = Held::Transfer;
+    m_p.statusBar.clear();
+    // Kept as a retry keeps it: the next transfer of this row, and only of this link,
+    // continues it.
+    discard(s.RetryPartial);
+    s.RetryPartial = result.partial;
+    s.RetryLink = list.cell(s.CurrentRow, DownloadList::URL);
+    for (const int column : {DownloadList::Estimated, DownloadList::Speed})
+        list.setCell(s.CurrentRow, column, std::string());
+    m_statusBeforePause = std::string(StatusWaiting);
+    list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusPaused));
+    // The flag goes down with the transfer: Resume opens the row again.
+    m_p.component.Tag = 0;
+    s.PageHandled = false;
+    s.TransferSeconds = 0;
+    RowPhaseEvent e = phaseEvent(RowPhase::Paused);
+    e.fileName = s.FinalFileName;
+    e.filePath = m_p.component.FileName;
+    tell(e);
+}
+
+bool DownloadCycle::resume() {
+    CycleState& s = m_p.state;
+    const Held held = m_pause;
+    if (held == Held::None)
+        return false;
+    m_pause = Held::None;
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, m_statusBeforePause);
+    const auto secondsLeft =
+        static_cast<std::int64_t>(std::llround(m_pauseLeft * DayLengthSeconds));
+    switch (held) {
+    case Held::Countdown:
+    case Held::Wait: {
+        s.WaitSpan = m_pauseLeft;
+        s.PhaseStart = m_p.clock.timeOfDay();
+        RowPhaseEvent e =
+            phaseEvent(held == Held::Countdown ? RowPhase::Countdown : RowPhase::HosterWait);
+        e.secondsLeft = secondsLeft;
+        (held == Held::Countdown ? m_p.timer1 : m_p.timer2).setEnabled(true);
+        tell(e);
+        break;
+    }
+    case Held::Opening:
+    case Held::Transfer:
+        // Like a retry: the link that was cut may have expired.
+        openCurrentRow();
+        break;
+    case Held::None:
+        break;
+    }
+    return true;
 }
 
 void DownloadCycle::failWithoutTransfer(const std::string& reason, const std::string& panelText) {

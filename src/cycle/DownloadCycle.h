@@ -84,6 +84,14 @@ public:
     // The command: a new start of the current row, with a fresh retry count.
     void StartDownload1Click();
     void StopDownExecute();
+    // Holds the row being worked on where it is: a transfer stops keeping its partial file, a
+    // countdown or a wait keeps its time left. False when nothing applies.
+    bool pause();
+    // Goes on from where pause held the row: the countdown or wait with its time left, a
+    // transfer through the row's pages again (a fresh link) continuing the kept file.
+    bool resume();
+    bool canPause() const;
+    bool canResume() const { return m_pause != Held::None; }
 
     void WebBrowser1BeforeNavigate2(const std::string& url);
     void WebBrowser1NewWindow2(const std::string& url, bool& cancel);
@@ -124,6 +132,13 @@ public:
     void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
 
 private:
+    // What a pause holds.
+    enum class Held { None, Opening, Countdown, Wait, Transfer };
+    // Fractions of a day left in the running countdown or wait.
+    double timeLeft() const;
+    // The transfer stopped for a pause has ended: the row waits for Resume.
+    void holdTransfer(const TransferResult& result);
+
     // Time left in the current wait or countdown, as text and whether it has run out.
     struct Remaining {
         std::string text;
@@ -173,6 +188,13 @@ private:
     FileNameCheck m_nameCheck;
     bool m_unattended = false;
     RowEvents* m_events = nullptr;
+    // A row is being worked on: from its opening until Stop or the end of the list.
+    bool m_working = false;
+    Held m_pause = Held::None;
+    // Pause asked the running transfer to stop; its finish holds the row.
+    bool m_pausePending = false;
+    double m_pauseLeft = 0;
+    std::string m_statusBeforePause;
 };
 
 } // namespace torvaline

@@ -72,6 +72,12 @@ public:
         m_cycle.StartDownload1Click();
     }
     void StopDownExecute() { m_cycle.StopDownExecute(); }
+    // Pause Download and Resume Download, for the window and the remote control: whether
+    // they applied (a row being worked on; a row held).
+    bool pause() { return m_cycle.pause(); }
+    bool resume() { return m_cycle.resume(); }
+    bool canPause() const { return m_cycle.canPause(); }
+    bool canResume() const { return m_cycle.canResume(); }
 
     // The hoster profiles the rows are handled by and named after in the Host column (they must
     // outlive this object); null: the two compiled-in hosters, named as they always were.

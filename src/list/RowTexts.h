@@ -11,6 +11,7 @@ inline constexpr std::string_view StatusWaiting = "Waiting...";
 inline constexpr std::string_view StatusCompleted = "Completed";
 inline constexpr std::string_view StatusStopped = "Stopped";
 inline constexpr std::string_view StatusFailed = "Failed";
+inline constexpr std::string_view StatusPaused = "Paused";
 
 // The texts of the "Host" column.
 inline constexpr std::string_view HostRapidShare = "RapidShare";

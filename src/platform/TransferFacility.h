@@ -57,6 +57,9 @@ public:
     // announced, the validator), told once the answer that decides them came: a crash from
     // then on leaves a file a later session may continue. `size` is not kept up to date.
     virtual void onPartial(const PartialFile& partial) { (void)partial; }
+    // Asked once a transfer was aborted through onProgress: true when the abort is a pause,
+    // whose partial file the result keeps for a later attempt to continue.
+    virtual bool keepOnAbort() const { return false; }
 };
 
 // One blocking URL-to-file transfer on the calling thread. Implementations are used from

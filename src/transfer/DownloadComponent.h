@@ -36,6 +36,9 @@ public:
 
     virtual void Start() = 0;
     virtual void Stop() = 0;
+    // Stops the running transfer like Stop, but its result keeps the partial file (when the
+    // server named the version) for a later Start to continue through Resume.
+    virtual void Pause() { Stop(); }
     // Removes a partial file an attempt kept, when no attempt will continue it.
     virtual void DiscardPartial(const PartialFile& partial) = 0;
 };

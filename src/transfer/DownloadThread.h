@@ -20,6 +20,8 @@ namespace torvaline {
 struct DownloadLink {
     std::atomic<bool> cancel{false};
     std::atomic<bool> attached{true};
+    // Set with cancel when the cancel is a pause: the partial file is kept.
+    std::atomic<bool> keep{false};
 };
 
 // The worker of one transfer: runs the transfer facility on its own thread and hands the
@@ -67,6 +69,7 @@ public:
     void onSaving(const std::string& path) override;
     void onResumed(std::uint64_t offset) override { m_resumedFrom.store(offset); }
     void onPartial(const PartialFile& partial) override;
+    bool keepOnAbort() const override { return m_link->keep.load(); }
     // The temporary file as last told; guarded like the saving path.
     PartialFile partialFile() const;
 

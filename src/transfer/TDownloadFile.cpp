@@ -110,6 +110,12 @@ void TDownloadFile::Stop() {
         raiseError(ErrorCode::ecNotActive);
 }
 
+void TDownloadFile::Pause() {
+    if (m_busy && m_link)
+        m_link->keep.store(true);
+    Stop();
+}
+
 void TDownloadFile::DiscardPartial(const PartialFile& partial) {
     if (partial.empty())
         return;

@@ -48,6 +48,7 @@ public:
 
     void Start() override;
     void Stop() override;
+    void Pause() override;
     void DiscardPartial(const PartialFile& partial) override;
     bool busy() const { return m_busy; }
 

@@ -23,6 +23,7 @@ public:
         }
         busy = true;
         cancelRequested = false;
+        pauseRequested = false;
         jobs.push_back({UrlToDownload, FileName});
     }
     void Stop() override {
@@ -32,10 +33,17 @@ public:
             ++refusedStops;
     }
 
+    void Pause() override {
+        if (busy)
+            pauseRequested = true;
+        Stop();
+    }
+
     void DiscardPartial(const PartialFile& partial) override { discarded.push_back(partial.path); }
 
     bool busy = false;
     bool cancelRequested = false;
+    bool pauseRequested = false;
     std::vector<std::string> discarded;
     std::vector<Job> jobs;
     int refusedStarts = 0;

@@ -141,6 +141,33 @@ TEST_F(MainCycleTest, ThreeRowListDownloadsToCompletedWithTheFilesIntact) {
     EXPECT_EQ(shutdownService.privilegeSteps, 0);
 }
 
+TEST_F(MainCycleTest, PauseAndResumeButtonsHoldTheCountdownAndAreEnabledOnlyWhenTheyApply) {
+    importLinks({sim.rapidshareLink("ok", "held.bin", 2048, 30)});
+    EXPECT_FALSE(button("pauseBtn")->isEnabled());
+    EXPECT_FALSE(button("resumeBtn")->isEnabled());
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return form().StatusBar1().text(0).rfind("Download will start in", 0) == 0; }, 10000))
+        << form().StatusBar1().text(0);
+    EXPECT_TRUE(button("pauseBtn")->isEnabled());
+    EXPECT_FALSE(button("resumeBtn")->isEnabled());
+    action("PauseDownload1")->trigger();
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Paused");
+    EXPECT_FALSE(button("pauseBtn")->isEnabled());
+    EXPECT_TRUE(button("resumeBtn")->isEnabled());
+    const std::string left = form().StatusBar1().text(1);
+    QTest::qWait(1500);
+    EXPECT_EQ(form().StatusBar1().text(1), left); // held, not counting
+    button("resumeBtn")->click();
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Waiting...");
+    EXPECT_TRUE(button("pauseBtn")->isEnabled());
+    EXPECT_FALSE(button("resumeBtn")->isEnabled());
+    action("StopDownload1")->trigger();
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Stopped");
+    EXPECT_FALSE(button("pauseBtn")->isEnabled());
+    EXPECT_FALSE(button("resumeBtn")->isEnabled());
+}
+
 TEST_F(MainCycleTest, StopAndStartFromTheMenuAndTheDownloadOptionsDialog) {
     importLinks({sim.rapidshareLink("ok", "held.bin", 2048, 30)});
     action("StartDownload1")->trigger();

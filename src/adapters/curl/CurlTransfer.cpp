@@ -496,7 +496,8 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
             rc = CURLE_WRITE_ERROR;
         // The tail, before the counts decide what is kept: a disk that refuses it is the
         // failure to report, whatever else went wrong.
-        if (!job.aborted && !job.flush())
+        const bool pausing = job.aborted && callback.keepOnAbort();
+        if ((!job.aborted || pausing) && !job.flush())
             rc = CURLE_WRITE_ERROR;
         if (job.aborted) {
             result = {TransferOutcome::Cancelled, TransferMessage::cancelled()};
@@ -524,8 +525,10 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
 
         // What came of a file whose size we know is worth continuing after a transient
         // failure; the version it belongs to goes with it.
-        if (result.outcome == TransferOutcome::Failed && result.transient && job.written > 0 &&
-            job.expected > job.written && !job.webPage &&
+        // A pause keeps the same, on the same terms: without them the resume starts over.
+        const bool keep = (result.outcome == TransferOutcome::Failed && result.transient) ||
+                          (pausing && result.outcome == TransferOutcome::Cancelled);
+        if (keep && job.written > 0 && job.expected > job.written && !job.webPage &&
             TransferAnswer::isStrongValidator(job.validator)) {
             result.partial = target.keep(job.written);
             result.partial.total = result.partial.empty() ? 0 : job.expected;
