@@ -160,9 +160,10 @@ std::uint64_t DownloadList::id(int row) const {
 int DownloadList::rowOf(std::uint64_t id) const {
     if (id == 0)
         return -1;
-    const auto it = std::find_if(m_rows.begin(), m_rows.end(),
+    // From the end: rows are appended in the order of their ids, and a new one is asked for most.
+    const auto it = std::find_if(m_rows.rbegin(), m_rows.rend(),
                                  [id](const Entry& entry) { return entry.id == id; });
-    return it == m_rows.end() ? -1 : static_cast<int>(it - m_rows.begin());
+    return it == m_rows.rend() ? -1 : static_cast<int>(m_rows.rend() - it) - 1;
 }
 
 const std::string& DownloadList::note(int row) const {

@@ -66,16 +66,22 @@ std::string CoreCommands::remove(std::uint64_t id) {
 }
 
 std::string CoreCommands::pause(std::uint64_t id) {
-    // Refused as aria2 refuses a row it cannot pause (one that is done, say).
-    if (m_hooks.pause && m_hooks.pause(id))
+    // Only the row being worked on can be held; any other is refused as aria2 refuses a row it
+    // cannot pause (one that is done, say).
+    if (m_hooks.pause ? m_hooks.pause(id) : isCurrent(id) && m_core.pause())
         return {};
     return "GID#" + gid(id) + " cannot be paused now";
 }
 
 std::string CoreCommands::unpause(std::uint64_t id) {
-    if (m_hooks.unpause && m_hooks.unpause(id))
+    if (m_hooks.unpause ? m_hooks.unpause(id) : isCurrent(id) && m_core.resume())
         return {};
     return "GID#" + gid(id) + " cannot be unpaused now";
+}
+
+bool CoreCommands::isCurrent(std::uint64_t id) const {
+    const int row = m_rows.listRow(id);
+    return row >= 1 && row == m_core.state().CurrentRow;
 }
 
 std::string CoreCommands::move(std::uint64_t id, int toRow) {

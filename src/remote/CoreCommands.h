@@ -23,7 +23,8 @@ public:
         std::function<void()> shutdown;
         // The limit for all transfers together, in bytes a second (0: none).
         std::function<void(std::uint64_t)> setRateLimit;
-        // Hold and continue a row; each returns whether it applied. Unset: rows cannot be held.
+        // Hold and continue a row; each returns whether it applied. Unset: the row being worked
+        // on is held and continued through the core.
         std::function<bool(std::uint64_t id)> pause;
         std::function<bool(std::uint64_t id)> unpause;
     };
@@ -43,6 +44,8 @@ public:
     void shutdown() override;
 
 private:
+    bool isCurrent(std::uint64_t id) const;
+
     TorvalineCore& m_core;
     DownloadList& m_list;
     DownloadFolder& m_folder;

@@ -81,8 +81,9 @@ const RowTable::Row* RowTable::find(std::uint64_t id) const {
 }
 
 int RowTable::listRow(std::uint64_t id) const {
-    const auto it = std::find(m_order.begin(), m_order.end(), id);
-    return it == m_order.end() ? 0 : static_cast<int>(it - m_order.begin()) + 1;
+    // From the end: the rows a front end asks about right after adding them are the last ones.
+    const auto it = std::find(m_order.rbegin(), m_order.rend(), id);
+    return it == m_order.rend() ? 0 : static_cast<int>(m_order.rend() - it);
 }
 
 void RowTable::rowAdded(std::uint64_t id, int row, const std::string& link) {
