@@ -1,6 +1,8 @@
 #include "remote/RowTable.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 namespace torvaline {
 
@@ -160,8 +162,18 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     row.waitUntil = event.secondsLeft > 0 ? m_now() + event.secondsLeft : 0;
     if (event.phase != RowPhase::Transferring)
         row.speed = 0;
-    if (event.phase == RowPhase::Completed && row.total > 0)
-        row.done = row.total;
+    if (event.phase == RowPhase::Completed) {
+        // The last progress event is up to a second old, and a small file may have sent none:
+        // the file on disk is what the row really holds.
+        std::error_code error;
+        const auto size = event.filePath.empty()
+                              ? std::uintmax_t(0)
+                              : std::filesystem::file_size(event.filePath, error);
+        if (!error && size > 0)
+            row.total = static_cast<std::int64_t>(size);
+        if (row.total > 0)
+            row.done = row.total;
+    }
     changed(row, before);
 }
 
