@@ -128,8 +128,12 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         core.setOnListDone([this] { m_doneNotice->listDone(); });
     }
     // The facility is shared with the workers: the limit reaches a running transfer too.
-    m_speedLimit = new SpeedLimitControl(
-        form, [facility = m_facility](std::uint64_t rate) { facility->setSpeedLimit(rate); });
+    // A weak hold: the workers' count of the facility is how the end knows they let go.
+    m_speedLimit =
+        new SpeedLimitControl(form, [facility = std::weak_ptr(m_facility)](std::uint64_t rate) {
+            if (const auto held = facility.lock())
+                held->setSpeedLimit(rate);
+        });
     keepListForRecovery();
 }
 
