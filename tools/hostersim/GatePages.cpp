@@ -2,6 +2,7 @@
 
 #include "HosterPages.h"
 #include "QueryText.h"
+#include "RequestParams.h"
 
 #include <httplib.h>
 
@@ -10,19 +11,6 @@
 namespace hostersim {
 
 namespace {
-
-constexpr const char* kHtml = "text/html; charset=utf-8";
-
-std::uint64_t number(const httplib::Request& req, const char* key, std::uint64_t fallback,
-                     std::uint64_t max) {
-    if (!req.has_param(key))
-        return fallback;
-    try {
-        return std::min<std::uint64_t>(std::stoull(req.get_param_value(key)), max);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
 
 std::string page(const std::string& name, const std::string& body) {
     return "<!DOCTYPE html>\n<html><head><title>" + pages::htmlEscape(name) +
@@ -49,7 +37,7 @@ GateSite::GateSite(httplib::Server& s, Origin origin)
         }
         const std::string action = "/gate/" + scenario + "/" + pages::pathEscape(name) + query(req);
         res.set_content(
-            page(name, "<p>Size: " + std::to_string(number(req, "size", 1024, 1ull << 40)) +
+            page(name, "<p>Size: " + std::to_string(numberParam(req, "size", 1024, 1ull << 40)) +
                            " bytes</p>\n<form id=\"gate\" method=\"post\" action=\"" +
                            pages::htmlEscape(action) +
                            "\">\n<input type=\"hidden\" name=\"step\" value=\"1\">\n"
@@ -78,20 +66,21 @@ GateSite::GateSite(httplib::Server& s, Origin origin)
             press = ++m_presses[scenario + "/" + name];
             token = std::to_string(m_files.size() + 1);
             m_files[token] = "/file/" + pages::pathEscape(name) +
-                             "?size=" + std::to_string(number(req, "size", 1024, 1ull << 40));
+                             "?size=" + std::to_string(numberParam(req, "size", 1024, 1ull << 40));
         }
         if (scenario == "later" && press == 1) {
             res.set_content(page(name, "<p>Too many downloads. Come back in " +
-                                           std::to_string(number(req, "wait", 1, 1000)) +
+                                           std::to_string(numberParam(req, "wait", 1, 1000)) +
                                            " min.</p>\n"),
                             kHtml);
             return;
         }
-        res.set_content(
-            page(name, "<p>Your link is ready in <b>" + std::to_string(number(req, "c", 3, 999)) +
-                           "</b> seconds.</p>\n<p><a class=\"dl\" href=\"/gate-dl/" + token + "/" +
-                           pages::pathEscape(name) + "\">Download now</a></p>\n"),
-            kHtml);
+        res.set_content(page(name, "<p>Your link is ready in <b>" +
+                                       std::to_string(numberParam(req, "c", 3, 999)) +
+                                       "</b> seconds.</p>\n<p><a class=\"dl\" href=\"/gate-dl/" +
+                                       token + "/" + pages::pathEscape(name) +
+                                       "\">Download now</a></p>\n"),
+                        kHtml);
     });
     s.Get(R"(/gate-dl/(\d+)/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         std::string target;

@@ -5,6 +5,7 @@
 #include "GatePages.h"
 #include "HosterPages.h"
 #include "QueryText.h"
+#include "RequestParams.h"
 #include "XfsPages.h"
 
 #include <httplib.h>
@@ -17,23 +18,9 @@ namespace hostersim {
 
 namespace {
 
-constexpr const char* kHtml = "text/html; charset=utf-8";
-
 std::string queryOf(const httplib::Request& req) {
     const std::size_t q = req.target.find('?');
     return q == std::string::npos ? std::string() : req.target.substr(q + 1);
-}
-
-std::uint64_t numberParam(const httplib::Request& req, const char* key, std::uint64_t fallback,
-                          std::uint64_t max) {
-    if (!req.has_param(key))
-        return fallback;
-    try {
-        const unsigned long long v = std::stoull(req.get_param_value(key));
-        return std::min<std::uint64_t>(v, max);
-    } catch (const std::exception&) {
-        return fallback;
-    }
 }
 
 std::map<std::string, std::string> parseCookies(const std::string& header) {
@@ -396,6 +383,18 @@ void HosterSim::addPageRoutes() {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         res.set_content(pages::messagePage("slow", "Finally here."), kHtml);
     });
+}
+
+std::uint64_t numberParam(const httplib::Request& req, const char* key, std::uint64_t fallback,
+                          std::uint64_t max) {
+    if (!req.has_param(key))
+        return fallback;
+    try {
+        const unsigned long long v = std::stoull(req.get_param_value(key));
+        return std::min<std::uint64_t>(v, max);
+    } catch (const std::exception&) {
+        return fallback;
+    }
 }
 
 } // namespace hostersim

@@ -2,6 +2,7 @@
 
 #include "HosterPages.h"
 #include "QueryText.h"
+#include "RequestParams.h"
 
 #include <httplib.h>
 
@@ -10,19 +11,6 @@
 namespace hostersim {
 
 namespace {
-
-constexpr const char* kHtml = "text/html; charset=utf-8";
-
-std::uint64_t number(const httplib::Request& req, const char* key, std::uint64_t fallback,
-                     std::uint64_t max) {
-    if (!req.has_param(key))
-        return fallback;
-    try {
-        return std::min<std::uint64_t>(std::stoull(req.get_param_value(key)), max);
-    } catch (const std::exception&) {
-        return fallback;
-    }
-}
 
 std::string field(const std::vector<std::pair<std::string, std::string>>& fields, const char* key) {
     for (const auto& [name, value] : fields) {
@@ -164,7 +152,7 @@ void XfsSite::addRoutes(httplib::Server& s) {
                             kHtml);
             return;
         }
-        res.set_content(firstPage(code, name, number(req, "size", 1024, 1ull << 40)), kHtml);
+        res.set_content(firstPage(code, name, numberParam(req, "size", 1024, 1ull << 40)), kHtml);
     });
 
     s.Post(route, [this](const httplib::Request& req, httplib::Response& res) {
@@ -178,7 +166,7 @@ void XfsSite::addRoutes(httplib::Server& s) {
             res.set_content(page("File Not Found", "<h2>File Not Found</h2>\n"), kHtml);
             return;
         }
-        const auto countdown = static_cast<int>(number(req, "c", 3, 999));
+        const auto countdown = static_cast<int>(numberParam(req, "c", 3, 999));
         if (op == "download1") {
             if (field(fields, "method_free").empty()) {
                 res.set_content(page(name, "<p>Premium accounts are not emulated here.</p>\n"),
@@ -193,11 +181,12 @@ void XfsSite::addRoutes(httplib::Server& s) {
                 rand = "r" + std::to_string(++m_sessions);
                 m_ready[rand] = std::chrono::steady_clock::now() + std::chrono::seconds(countdown);
             }
-            const auto visits = static_cast<int>(number(req, "k", 1, 1000));
+            const auto visits = static_cast<int>(numberParam(req, "k", 1, 1000));
             if ((scenario == "wait" || scenario == "limit") && press <= visits) {
                 const std::string message =
                     scenario == "wait"
-                        ? "You have to wait " + std::to_string(number(req, "wait", 1, 100000)) +
+                        ? "You have to wait " +
+                              std::to_string(numberParam(req, "wait", 1, 100000)) +
                               " minutes, 0 seconds till next download"
                         : std::string("You have reached the download-limit: 1024 Mb for last 1 "
                                       "days");
@@ -240,10 +229,11 @@ void XfsSite::addRoutes(httplib::Server& s) {
                 return;
             }
             res.status = 302;
-            res.set_header("Location", m_origin(req.get_header_value("Host")) + "/file/" +
-                                           pages::pathEscape(name) + "?size=" +
-                                           std::to_string(number(req, "size", 1024, 1ull << 40)) +
-                                           fileOptions(req));
+            res.set_header(
+                "Location",
+                m_origin(req.get_header_value("Host")) + "/file/" + pages::pathEscape(name) +
+                    "?size=" + std::to_string(numberParam(req, "size", 1024, 1ull << 40)) +
+                    fileOptions(req));
             return;
         }
         res.status = 400;
