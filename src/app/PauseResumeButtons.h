@@ -14,7 +14,7 @@ public:
         : m_refresh(std::move(refresh)) {}
 
     void rowAdded(std::uint64_t, int, const std::string&) override {}
-    void rowRemoved(std::uint64_t) override {}
+    void rowRemoved(std::uint64_t, const std::string&) override {}
     void rowMoved(std::uint64_t, int, int) override {}
     void rowProgress(const RowProgressEvent&) override {}
     void rowPhase(const RowPhaseEvent&) override { m_refresh(); }

@@ -35,6 +35,7 @@
 #include <QIcon>
 #include <QLocale>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -241,7 +242,12 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
         remoteCommands = std::make_unique<CoreCommands>(
             program.core(), form.downloadList(), form.Edit2(), remoteRows,
             CoreCommands::Hooks{
-                {},
+                // As the daemon does: rows a front end adds to a list at rest are started.
+                [&program](int firstNewRow) {
+                    QTimer::singleShot(0, QCoreApplication::instance(), [&program, firstNewRow] {
+                        program.core().startAt(firstNewRow);
+                    });
+                },
                 {},
                 [&form] { form.close(); },
                 [&program](std::uint64_t limit) { program.speedLimit().setLimit(limit, false); },

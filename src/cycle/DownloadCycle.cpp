@@ -83,6 +83,18 @@ void DownloadCycle::openCurrentRow() {
     // While a transfer runs, an armed shutdown must not be reached from here.
     if (m_p.component.Tag != 0)
         return;
+    if (isHeldRow(m_p.list.id(s.CurrentRow))) {
+        const int next = m_p.list.rowOf(nextFrom(s.CurrentRow));
+        if (next < 1) {
+            // Every row left is held: the list is done until one is let go.
+            m_p.component.Tag = 1;
+            tellListDone();
+            if (m_hooks.CheckShutDown)
+                m_hooks.CheckShutDown();
+            return;
+        }
+        s.CurrentRow = next;
+    }
     s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
     s.StopRequested = false;
     m_working = true;
@@ -288,11 +300,21 @@ void DownloadCycle::startTransfer() {
     if (m_p.folder.text().empty())
         m_p.folder.setToDefault();
     s.SaveFolder = m_p.folder.text();
+    std::string fileName = s.FinalFileName;
+    // A row the remote control placed: its folder and name, the name checked like a page's.
+    if (const auto placed = m_placements.find(m_p.list.id(s.CurrentRow));
+        placed != m_placements.end()) {
+        if (!placed->second.folder.empty())
+            s.SaveFolder = placed->second.folder;
+        if (!placed->second.fileName.empty() &&
+            m_nameCheck.problem(placed->second.fileName).empty())
+            fileName = placed->second.fileName;
+    }
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
     m_p.component.PostData = s.FinalPostData;
-    m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + s.FinalFileName;
+    m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + fileName;
     m_p.component.Resume = takeRetryPartial(m_p.component.FileName);
     m_p.component.Start();
 }
@@ -615,6 +637,84 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
     closeRowAndAdvance();
 }
 
+std::uint64_t DownloadCycle::nextFrom(int row) const {
+    const CycleState& s = m_p.state;
+    // A row waiting aside is passed over: its turn comes when its retry is due. A held row
+    // waits until it is let go.
+    for (const int rowCount = m_p.list.rowCount(); row >= 1 && row < rowCount; ++row) {
+        const std::uint64_t id = m_p.list.id(row);
+        if (!isHeldRow(id) &&
+            std::none_of(s.SetAside.begin(), s.SetAside.end(),
+                         [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
+            return id;
+    }
+    return 0;
+}
+
+bool DownloadCycle::holdRow(std::uint64_t id) {
+    const int row = m_p.list.rowOf(id);
+    if (row < 1 || isHeldRow(id) || m_p.list.cell(row, DownloadList::Status) != StatusWaiting ||
+        (row == m_p.state.CurrentRow && !atRest()))
+        return false;
+    if (id >= m_heldRows.size())
+        m_heldRows.resize(std::max<std::size_t>(id + 1, m_heldRows.size() * 2), false);
+    m_heldRows[id] = true;
+    m_p.list.setCell(row, DownloadList::Status, std::string(StatusPaused));
+    RowPhaseEvent e;
+    e.id = id;
+    e.phase = RowPhase::Paused;
+    e.link = m_p.list.cell(row, DownloadList::URL);
+    tell(e);
+    return true;
+}
+
+bool DownloadCycle::releaseRow(std::uint64_t id) {
+    if (!isHeldRow(id))
+        return false;
+    m_heldRows[id] = false;
+    const int row = m_p.list.rowOf(id);
+    if (row < 1)
+        return false;
+    m_p.list.setCell(row, DownloadList::Status, std::string(StatusWaiting));
+    RowPhaseEvent e;
+    e.id = id;
+    e.phase = RowPhase::Waiting;
+    e.link = m_p.list.cell(row, DownloadList::URL);
+    tell(e);
+    if (!atRest())
+        m_letGo.push_back(id);
+    return true;
+}
+
+bool DownloadCycle::atRest() const {
+    return !m_working && m_pause == Held::None && !m_pausePending && !isTransferRunning() &&
+           !m_p.timer1.enabled() && !m_p.timer2.enabled() && m_p.state.SetAside.empty();
+}
+
+bool DownloadCycle::startAt(int row) {
+    if (!atRest())
+        return false;
+    const int at = m_p.list.rowOf(nextFrom(row));
+    if (at < 1)
+        return false;
+    CycleState& s = m_p.state;
+    m_p.statusBar.clear();
+    m_p.component.Tag = 0;
+    s.PageHandled = false;
+    s.TransferSeconds = 0;
+    s.CurrentRow = at;
+    forgetRetries();
+    openCurrentRow();
+    return true;
+}
+
+void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::string fileName) {
+    if (folder.empty() && fileName.empty())
+        m_placements.erase(id);
+    else
+        m_placements[id] = Placement{std::move(folder), std::move(fileName)};
+}
+
 void DownloadCycle::advanceTo(int row) {
     CycleState& s = m_p.state;
     m_p.component.Tag = 0;
@@ -635,16 +735,6 @@ void DownloadCycle::closeRowAndAdvance() {
     pruneSetAside();
     // The row the list goes on with: the next one, or after a set-aside row the one the list
     // had reached before it.
-    // A row waiting aside is passed over: its turn comes when its retry is due.
-    const auto nextFrom = [&](int row) -> std::uint64_t {
-        for (; row >= 1 && row < rowCount; ++row) {
-            const std::uint64_t id = m_p.list.id(row);
-            if (std::none_of(s.SetAside.begin(), s.SetAside.end(),
-                             [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
-                return id;
-        }
-        return 0;
-    };
     std::uint64_t nextId = 0;
     if (fromSetAside) {
         nextId = s.ReturnRowId != 0 ? nextFrom(m_p.list.rowOf(s.ReturnRowId)) : 0;
@@ -660,6 +750,17 @@ void DownloadCycle::closeRowAndAdvance() {
     if (nextId != 0) {
         advanceTo(m_p.list.rowOf(nextId));
         return;
+    }
+    // Rows let go behind the cycle come before the end.
+    while (!m_letGo.empty()) {
+        const std::uint64_t id = m_letGo.front();
+        m_letGo.erase(m_letGo.begin());
+        const int row = m_p.list.rowOf(id);
+        if (row >= 1 && !isHeldRow(id) &&
+            m_p.list.cell(row, DownloadList::Status) == StatusWaiting) {
+            advanceTo(row);
+            return;
+        }
     }
     if (!s.SetAside.empty()) {
         // The list is done only when no row waits aside: wait for the first one due.

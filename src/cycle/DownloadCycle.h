@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -92,6 +93,23 @@ public:
     bool resume();
     bool canPause() const;
     bool canResume() const { return m_pause != Held::None; }
+
+    // A row the list has not reached yet can be held too: the cycle passes over it, its
+    // status reads "Paused", until it is let go. Only a waiting row can be held; each returns
+    // whether it applied. A row let go behind the one being worked on gets its turn before
+    // the list is done.
+    bool holdRow(std::uint64_t id);
+    bool releaseRow(std::uint64_t id);
+    bool isHeldRow(std::uint64_t id) const { return id < m_heldRows.size() && m_heldRows[id]; }
+    // Nothing is being worked on, held or waited for: the list was never started or is done.
+    bool atRest() const;
+    // Starts on `row`, or on the first row after it that is not held; false when the list is
+    // not at rest or no such row is left.
+    bool startAt(int row);
+
+    // Where one row's file goes, when it is not the folder's and the hoster's name: a folder
+    // (created if missing) and a plain file name, either may be empty.
+    void setPlacement(std::uint64_t id, std::string folder, std::string fileName);
 
     void WebBrowser1BeforeNavigate2(const std::string& url);
     void WebBrowser1NewWindow2(const std::string& url, bool& cancel);
@@ -195,6 +213,16 @@ private:
     bool m_pausePending = false;
     double m_pauseLeft = 0;
     std::string m_statusBeforePause;
+    // By row id: ids are given one after another, so a bit a row is all a held list costs.
+    std::vector<bool> m_heldRows;
+    std::vector<std::uint64_t> m_letGo; // released while the cycle was elsewhere
+    struct Placement {
+        std::string folder;
+        std::string fileName;
+    };
+    std::unordered_map<std::uint64_t, Placement> m_placements;
+    // The first row from `row` on that is neither held nor waiting aside; 0 when none.
+    std::uint64_t nextFrom(int row) const;
 };
 
 } // namespace torvaline

@@ -282,21 +282,22 @@ std::string ListRecovery::encodeList() const {
     const int rows = m_list.rowCount();
     std::vector<bool> placed(m_partials.size(), false);
     for (int r = 1; r < rows; ++r) {
-        const DownloadList::Row& row = m_list.row(r);
+        const std::string& host = m_list.cell(r, DownloadList::Host);
+        const std::string& link = m_list.cell(r, DownloadList::URL);
+        const std::string& status = m_list.cell(r, DownloadList::Status);
         std::size_t p = 0;
-        while (p < m_partials.size() && (placed[p] || m_partials[p].link.empty() ||
-                                         m_partials[p].link != row[DownloadList::URL]))
+        while (p < m_partials.size() &&
+               (placed[p] || m_partials[p].link.empty() || m_partials[p].link != link))
             ++p;
         if (p == m_partials.size()) {
-            RecoveryFormat::appendRow(out, row[DownloadList::Host], row[DownloadList::URL],
-                                      row[DownloadList::Status]);
+            RecoveryFormat::appendRow(out, host, link, status);
             continue;
         }
         placed[p] = true;
         RecoveryRow kept;
-        kept.host = row[DownloadList::Host];
-        kept.link = row[DownloadList::URL];
-        kept.status = row[DownloadList::Status];
+        kept.host = host;
+        kept.link = link;
+        kept.status = status;
         kept.partialPath = m_partials[p].file.path;
         kept.partialTotal = m_partials[p].file.total;
         kept.partialValidator = m_partials[p].file.validator;

@@ -25,8 +25,8 @@ void RowEventHub::rowAdded(std::uint64_t id, int row, const std::string& link) {
     each([&](RowEvents& o) { o.rowAdded(id, row, link); });
 }
 
-void RowEventHub::rowRemoved(std::uint64_t id) {
-    each([&](RowEvents& o) { o.rowRemoved(id); });
+void RowEventHub::rowRemoved(std::uint64_t id, const std::string& link) {
+    each([&](RowEvents& o) { o.rowRemoved(id, link); });
 }
 
 void RowEventHub::rowMoved(std::uint64_t id, int from, int to) {

@@ -14,7 +14,7 @@ public:
     void remove(RowEvents& observer);
 
     void rowAdded(std::uint64_t id, int row, const std::string& link) override;
-    void rowRemoved(std::uint64_t id) override;
+    void rowRemoved(std::uint64_t id, const std::string& link) override;
     void rowMoved(std::uint64_t id, int from, int to) override;
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;

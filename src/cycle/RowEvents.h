@@ -53,7 +53,8 @@ public:
     virtual ~RowEvents() = default;
     // A row was appended (or inserted) at index `row`.
     virtual void rowAdded(std::uint64_t id, int row, const std::string& link) = 0;
-    virtual void rowRemoved(std::uint64_t id) = 0;
+    // The row at the link is gone; the link is told for those who remember rows past it.
+    virtual void rowRemoved(std::uint64_t id, const std::string& link) = 0;
     virtual void rowMoved(std::uint64_t id, int from, int to) = 0;
     virtual void rowPhase(const RowPhaseEvent& event) = 0;
     virtual void rowProgress(const RowProgressEvent& event) = 0;

@@ -53,7 +53,9 @@ TorvalineCore::TorvalineCore(Ports ports)
     rows.added = [this](std::uint64_t id, int row) {
         m_rowEvents.rowAdded(id, row, m_p.list.cell(row, DownloadList::URL));
     };
-    rows.removed = [this](std::uint64_t id) { m_rowEvents.rowRemoved(id); };
+    rows.removed = [this](std::uint64_t id, const std::string& link) {
+        m_rowEvents.rowRemoved(id, link);
+    };
     rows.moved = [this](std::uint64_t id, int from, int to) { m_rowEvents.rowMoved(id, from, to); };
     m_p.list.setRowIdObserver(std::move(rows));
     TDownloadFile& component = m_p.component;

@@ -72,6 +72,14 @@ public:
         m_cycle.StartDownload1Click();
     }
     void StopDownExecute() { m_cycle.StopDownExecute(); }
+    // Rows came from a front end: a list at rest starts on them (as Start would); false when
+    // it is busy, and then the rows wait their turn.
+    bool startAt(int row) {
+        if (!m_cycle.atRest())
+            return false;
+        m_pages.resetPresses();
+        return m_cycle.startAt(row);
+    }
     // Pause Download and Resume Download, for the window and the remote control: whether
     // they applied (a row being worked on; a row held).
     bool pause() { return m_cycle.pause(); }

@@ -281,14 +281,11 @@ void HeadlessRun::checkStall() {
 void HeadlessRun::resumeAt(int firstNewRow) {
     if (!m_idle || m_stopStatus >= 0)
         return;
-    m_idle = false;
-    // The cycle closed its last row and holds the finished flag: it goes on from the new rows
-    // as it goes on from a row to the next.
-    m_parts->core->state().CurrentRow = firstNewRow;
-    m_parts->component->Tag = 0;
-    QTimer::singleShot(0, [this] {
-        if (m_parts && m_parts->core && m_stopStatus < 0)
-            m_parts->core->StartDownload1Click();
+    // From the loop: the command that added the rows answers first.
+    QTimer::singleShot(0, [this, firstNewRow] {
+        if (m_parts && m_parts->core && m_stopStatus < 0 && m_idle &&
+            m_parts->core->startAt(firstNewRow))
+            m_idle = false;
     });
 }
 

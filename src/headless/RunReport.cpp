@@ -74,6 +74,11 @@ bool RunReport::sizeUnknown(std::int64_t kib) const {
 }
 
 void RunReport::rowPhase(const RowPhaseEvent& event) {
+    // A row held or let go before the list reached it has nothing to report yet; a daemon
+    // holding a hundred thousand of them keeps nothing for them.
+    if ((event.phase == RowPhase::Waiting || event.phase == RowPhase::Paused) &&
+        m_rows.count(event.id) == 0)
+        return;
     RowReport& row = m_rows[event.id];
     row.link = event.link;
     if (!event.fileName.empty())

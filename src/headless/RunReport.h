@@ -49,7 +49,7 @@ public:
     bool printSummary();
 
     void rowAdded(std::uint64_t, int, const std::string&) override {}
-    void rowRemoved(std::uint64_t id) override { m_rows.erase(id); }
+    void rowRemoved(std::uint64_t id, const std::string&) override { m_rows.erase(id); }
     void rowMoved(std::uint64_t, int, int) override {}
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;

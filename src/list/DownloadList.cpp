@@ -4,13 +4,55 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace torvaline {
 
 namespace {
 const std::string kEmpty;
-const DownloadList::Row kEmptyRow{};
 } // namespace
+
+const std::string& DownloadList::Entry::cell(int column) const {
+    switch (column) {
+    case Host:
+        return host;
+    case URL:
+        return url;
+    case Status:
+        return status;
+    default:
+        return figures ? figures->cells[static_cast<std::size_t>(column - Speed)] : kEmpty;
+    }
+}
+
+std::string* DownloadList::Entry::target(int column, bool empty) {
+    switch (column) {
+    case Host:
+        return &host;
+    case URL:
+        return &url;
+    case Status:
+        return &status;
+    default:
+        if (!figures) {
+            if (empty)
+                return nullptr;
+            figures = std::make_unique<Figures>();
+        }
+        return &figures->cells[static_cast<std::size_t>(column - Speed)];
+    }
+}
+
+const std::string& DownloadList::Entry::note() const {
+    return figures ? figures->note : kEmpty;
+}
+
+DownloadList::Row DownloadList::cellsOf(const Entry& entry) {
+    Row cells;
+    for (int c = 0; c < ColumnCount; ++c)
+        cells[static_cast<std::size_t>(c)] = entry.cell(c);
+    return cells;
+}
 
 const std::array<const char*, DownloadList::ColumnCount>& DownloadList::titles() {
     static const std::array<const char*, ColumnCount> t{
@@ -56,52 +98,58 @@ void DownloadList::setRowCount(int count) {
     } else if (count < old) {
         if (m_observer.rowsAboutToBeRemoved)
             m_observer.rowsAboutToBeRemoved(count, old - 1);
-        std::vector<std::uint64_t> gone;
+        std::vector<std::pair<std::uint64_t, std::string>> gone;
         if (m_idObserver.removed)
-            for (int r = std::max(count, 1); r < old; ++r)
-                gone.push_back(m_rows[static_cast<std::size_t>(r)].id);
+            for (int r = std::max(count, 1); r < old; ++r) {
+                Entry& entry = m_rows[static_cast<std::size_t>(r)];
+                gone.emplace_back(entry.id, std::move(entry.url));
+            }
         m_rows.resize(static_cast<std::size_t>(count));
         if (m_observer.rowsRemoved)
             m_observer.rowsRemoved();
-        for (const std::uint64_t id : gone)
-            m_idObserver.removed(id);
+        for (const auto& [id, link] : gone)
+            m_idObserver.removed(id, link);
     }
 }
 
 const std::string& DownloadList::cell(int row, int column) const {
     if (!valid(row) || column < 0 || column >= ColumnCount)
         return kEmpty;
-    return m_rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(column)];
+    return m_rows[static_cast<std::size_t>(row)].cell(column);
 }
 
 void DownloadList::setCell(int row, int column, std::string text) {
     if (!valid(row) || column < 0 || column >= ColumnCount)
         return;
     Entry& entry = m_rows[static_cast<std::size_t>(row)];
-    std::string& target = entry.cells[static_cast<std::size_t>(column)];
-    if (target == text)
+    std::string* target = entry.target(column, text.empty());
+    if (!target || *target == text)
         return;
-    target = std::move(text);
-    if (column == Status)
-        entry.note.clear();
+    *target = std::move(text);
+    if (column == Status && entry.figures)
+        entry.figures->note.clear();
     changed(row, row, column, column);
 }
 
-const DownloadList::Row& DownloadList::row(int row) const {
+DownloadList::Row DownloadList::row(int row) const {
     if (!valid(row))
-        return kEmptyRow;
-    return m_rows[static_cast<std::size_t>(row)].cells;
+        return {};
+    return cellsOf(m_rows[static_cast<std::size_t>(row)]);
 }
 
 void DownloadList::setRow(int row, Row cells) {
     if (!valid(row))
         return;
     Entry& entry = m_rows[static_cast<std::size_t>(row)];
-    if (entry.cells == cells)
+    if (cellsOf(entry) == cells)
         return;
-    if (entry.cells[Status] != cells[Status])
-        entry.note.clear();
-    entry.cells = std::move(cells);
+    if (entry.status != cells[Status] && entry.figures)
+        entry.figures->note.clear();
+    for (int c = 0; c < ColumnCount; ++c) {
+        std::string& text = cells[static_cast<std::size_t>(c)];
+        if (std::string* target = entry.target(c, text.empty()))
+            *target = std::move(text);
+    }
     changed(row, row, 0, ColumnCount - 1);
 }
 
@@ -111,11 +159,12 @@ void DownloadList::removeRow(int row) {
     if (m_observer.rowsAboutToBeRemoved)
         m_observer.rowsAboutToBeRemoved(row, row);
     const std::uint64_t gone = m_rows[static_cast<std::size_t>(row)].id;
+    const std::string link = std::move(m_rows[static_cast<std::size_t>(row)].url);
     m_rows.erase(m_rows.begin() + row);
     if (m_observer.rowsRemoved)
         m_observer.rowsRemoved();
     if (m_idObserver.removed)
-        m_idObserver.removed(gone);
+        m_idObserver.removed(gone, link);
 }
 
 void DownloadList::swapRows(int a, int b) {
@@ -136,10 +185,20 @@ void DownloadList::appendRows(std::vector<Row> rows) {
     const int first = rowCount();
     if (m_observer.rowsAboutToBeInserted)
         m_observer.rowsAboutToBeInserted(first, first + static_cast<int>(rows.size()) - 1);
-    m_rows.reserve(m_rows.size() + rows.size());
+    // Grown by the vector's own steps: a reserve of the exact size here would copy the whole
+    // list on every append, and a front end appends one row at a time.
+    if (m_rows.capacity() < m_rows.size() + rows.size())
+        m_rows.reserve(std::max(m_rows.size() + rows.size(), 2 * m_rows.capacity()));
     std::transform(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
                    std::back_inserter(m_rows), [this](Row&& cells) {
-                       return Entry{std::move(cells), {}, m_nextId++};
+                       Entry entry;
+                       for (int c = 0; c < ColumnCount; ++c) {
+                           std::string& text = cells[static_cast<std::size_t>(c)];
+                           if (std::string* target = entry.target(c, text.empty()))
+                               *target = std::move(text);
+                       }
+                       entry.id = m_nextId++;
+                       return entry;
                    });
     if (m_observer.rowsInserted)
         m_observer.rowsInserted();
@@ -160,23 +219,36 @@ std::uint64_t DownloadList::id(int row) const {
 int DownloadList::rowOf(std::uint64_t id) const {
     if (id == 0)
         return -1;
-    // From the end: rows are appended in the order of their ids, and a new one is asked for most.
+    // Rows come in the order of their ids and mostly stay in it: halving finds a row at once
+    // unless rows were moved about, and then a search from the end (where new rows are) does.
+    std::size_t low = 1, high = m_rows.size();
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        if (m_rows[mid].id == id)
+            return static_cast<int>(mid);
+        if (m_rows[mid].id < id)
+            low = mid + 1;
+        else
+            high = mid;
+    }
     const auto it = std::find_if(m_rows.rbegin(), m_rows.rend(),
                                  [id](const Entry& entry) { return entry.id == id; });
     return it == m_rows.rend() ? -1 : static_cast<int>(m_rows.rend() - it) - 1;
 }
 
 const std::string& DownloadList::note(int row) const {
-    return valid(row) ? m_rows[static_cast<std::size_t>(row)].note : kEmpty;
+    return valid(row) ? m_rows[static_cast<std::size_t>(row)].note() : kEmpty;
 }
 
 void DownloadList::setNote(int row, std::string note) {
     if (!valid(row))
         return;
-    std::string& target = m_rows[static_cast<std::size_t>(row)].note;
-    if (target == note)
+    Entry& entry = m_rows[static_cast<std::size_t>(row)];
+    if (entry.note() == note)
         return;
-    target = std::move(note);
+    if (!entry.figures)
+        entry.figures = std::make_unique<Figures>();
+    entry.figures->note = std::move(note);
     changed(row, row, Status, Status);
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,8 @@ public:
 
     const std::string& cell(int row, int column) const;
     void setCell(int row, int column, std::string text);
-    const Row& row(int row) const;
+    // A copy: rows are not kept as nine cells (see Entry).
+    Row row(int row) const;
     void setRow(int row, Row cells);
 
     // Whole-row operations. Each tells the observer once, however many rows it shifts, so a
@@ -88,7 +90,7 @@ public:
     // row is not one of them). Told after the change.
     struct RowIdObserver {
         std::function<void(std::uint64_t id, int row)> added;
-        std::function<void(std::uint64_t id)> removed;
+        std::function<void(std::uint64_t id, const std::string& link)> removed;
         std::function<void(std::uint64_t id, int from, int to)> moved;
     };
     void setRowIdObserver(RowIdObserver observer) { m_idObserver = std::move(observer); }
@@ -99,11 +101,25 @@ public:
     const HostNamer& hostNamer() const { return m_hostNamer; }
 
 private:
-    struct Entry {
-        Row cells;
+    // A waiting row has a host, a link and a status and nothing else; the figures and the note
+    // come with its transfer. They are kept apart, so that a list of a hundred thousand rows
+    // costs little more than its links.
+    struct Figures {
+        std::array<std::string, ColumnCount - 3> cells; // Speed .. Estimated
         std::string note;
-        std::uint64_t id = 0;
     };
+    struct Entry {
+        std::string host;
+        std::string url;
+        std::string status;
+        std::unique_ptr<Figures> figures;
+        std::uint64_t id = 0;
+        const std::string& cell(int column) const;
+        // The cell to write; null for an empty text into a row without figures (no change).
+        std::string* target(int column, bool empty);
+        const std::string& note() const;
+    };
+    static Row cellsOf(const Entry& entry);
     bool valid(int row) const { return row >= 0 && row < rowCount(); }
     void changed(int firstRow, int lastRow, int firstColumn, int lastColumn);
 

@@ -346,8 +346,8 @@ std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
 QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& keys) const {
     const RowTable::Status status = m_rows.status(row);
     const bool active = status == RowTable::Status::Active;
-    const QString total = num(row.total);
-    const QString done = num(row.done);
+    const QString total = num(row.more().total);
+    const QString done = num(row.more().done);
     const QString dir = utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir);
     QString path = utf8(row.more().filePath);
     if (path.isEmpty() && !row.more().out.empty())
@@ -356,7 +356,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         status == RowTable::Status::Waiting || status == RowTable::Status::Paused
             ? QStringLiteral("waiting")
             : QStringLiteral("used");
-    const QJsonArray uris{QJsonObject{{QStringLiteral("uri"), utf8(row.link)},
+    const QJsonArray uris{QJsonObject{{QStringLiteral("uri"), utf8(m_rows.link(row))},
                                       {QStringLiteral("status"), uriStatus}}};
     const QJsonArray files{QJsonObject{{QStringLiteral("index"), QStringLiteral("1")},
                                        {QStringLiteral("path"), path},
@@ -365,10 +365,10 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
                                        {QStringLiteral("selected"), QStringLiteral("true")},
                                        {QStringLiteral("uris"), uris}}};
     QJsonObject own{{QStringLiteral("phase"), QString::fromLatin1(phaseName(row.phase).data())},
-                    {QStringLiteral("link"), utf8(row.link)}};
-    if (row.waitUntil > 0) {
+                    {QStringLiteral("link"), utf8(m_rows.link(row))}};
+    if (row.more().waitUntil > 0) {
         const char* key = row.phase == RowPhase::Countdown ? "countdownUntil" : "waitUntil";
-        own[QLatin1String(key)] = num(row.waitUntil);
+        own[QLatin1String(key)] = num(row.more().waitUntil);
     }
     if (row.retry > 0) {
         own[QStringLiteral("retry")] = num(row.retry);
@@ -386,7 +386,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         {QStringLiteral("totalLength"), total},
         {QStringLiteral("completedLength"), done},
         {QStringLiteral("uploadLength"), QStringLiteral("0")},
-        {QStringLiteral("downloadSpeed"), num(active ? row.speed : 0)},
+        {QStringLiteral("downloadSpeed"), num(active ? row.more().speed : 0)},
         {QStringLiteral("uploadSpeed"), QStringLiteral("0")},
         {QStringLiteral("connections"),
          active && row.phase == RowPhase::Transferring ? QStringLiteral("1") : QStringLiteral("0")},
@@ -699,7 +699,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
             const S s = m_rows.status(id);
             if (s == S::Active) {
                 ++active;
-                speed += m_rows.find(id)->speed;
+                speed += m_rows.find(id)->more().speed;
             } else if (s == S::Waiting || s == S::Paused) {
                 ++waiting;
             }

@@ -1,10 +1,12 @@
 #include "remote/CoreCommands.h"
 
+#include "cycle/DownloadCycle.h"
 #include "cycle/TorvalineCore.h"
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/LinkLines.h"
 #include "list/ListOperations.h"
+#include "list/RowTexts.h"
 #include "remote/RowTable.h"
 
 #include <cstdio>
@@ -29,14 +31,44 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     , m_list(list)
     , m_folder(folder)
     , m_rows(rows)
-    , m_hooks(std::move(hooks)) {}
+    , m_hooks(std::move(hooks)) {
+    // The list holds the links; the table reads them there.
+    m_rows.setLinkSource(
+        [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
+    // Rows that came before the remote control did (list files, a restore) are rows too.
+    for (int r = 1; r < list.rowCount(); ++r) {
+        const std::uint64_t id = list.id(r);
+        m_rows.rowAdded(id, r, list.cell(r, DownloadList::URL));
+        const std::string& status = list.cell(r, DownloadList::Status);
+        RowPhaseEvent event;
+        event.id = id;
+        event.link = list.cell(r, DownloadList::URL);
+        if (status == StatusCompleted)
+            event.phase = RowPhase::Completed;
+        else if (status == StatusFailed)
+            event.phase = RowPhase::Failed, event.reason = list.note(r);
+        else if (status == StatusStopped)
+            event.phase = RowPhase::Stopped;
+        else
+            continue;
+        m_rows.rowPhase(event);
+    }
+}
 
 std::vector<std::uint64_t> CoreCommands::add(const std::vector<NewRow>& rows,
                                              std::string& refusal) {
     std::vector<std::string> links;
     links.reserve(rows.size());
-    for (const NewRow& row : rows)
+    for (const NewRow& row : rows) {
+        // A folder of its own is made before any row comes, so that a refusal adds nothing.
+        if (!row.dir.empty()) {
+            if (std::string why = usableFolder(row.dir).second; !why.empty()) {
+                refusal = std::move(why);
+                return {};
+            }
+        }
         links.push_back(row.link);
+    }
     const int firstNew = m_list.rowCount();
     m_rows.beginCapture();
     AppendLinks(m_list, std::move(links));
@@ -47,9 +79,15 @@ std::vector<std::uint64_t> CoreCommands::add(const std::vector<NewRow>& rows,
         refusal = "the list did not tell the new rows' ids";
         return {};
     }
-    for (std::size_t i = 0; i < rows.size(); ++i)
+    DownloadCycle& cycle = m_core.cycle();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!rows[i].dir.empty() || !rows[i].out.empty())
+            cycle.setPlacement(
+                ids[i], rows[i].dir.empty() ? std::string() : usableFolder(rows[i].dir).first,
+                rows[i].out);
         if (rows[i].paused)
             pause(ids[i]);
+    }
     if (m_hooks.resume)
         m_hooks.resume(firstNew);
     return ids;
@@ -66,16 +104,26 @@ std::string CoreCommands::remove(std::uint64_t id) {
 }
 
 std::string CoreCommands::pause(std::uint64_t id) {
-    // Only the row being worked on can be held; any other is refused as aria2 refuses a row it
-    // cannot pause (one that is done, say).
-    if (m_hooks.pause ? m_hooks.pause(id) : isCurrent(id) && m_core.pause())
+    // The row being worked on is held where it stands; one the list has not reached is passed
+    // over. A row that is done is refused, as aria2 refuses it.
+    if (m_hooks.pause ? m_hooks.pause(id)
+                      : (isCurrent(id) && m_core.pause()) || m_core.cycle().holdRow(id))
         return {};
     return "GID#" + gid(id) + " cannot be paused now";
 }
 
 std::string CoreCommands::unpause(std::uint64_t id) {
-    if (m_hooks.unpause ? m_hooks.unpause(id) : isCurrent(id) && m_core.resume())
+    if (m_hooks.unpause) {
+        if (m_hooks.unpause(id))
+            return {};
+    } else if (isCurrent(id) && m_core.resume()) {
         return {};
+    } else if (m_core.cycle().releaseRow(id)) {
+        // A list at rest starts on it, as it starts on a new row.
+        if (m_hooks.resume)
+            m_hooks.resume(m_rows.listRow(id));
+        return {};
+    }
     return "GID#" + gid(id) + " cannot be unpaused now";
 }
 
@@ -104,13 +152,21 @@ std::string CoreCommands::folder() const {
     return m_folder.text().empty() ? m_folder.defaultPath() : m_folder.text();
 }
 
-std::string CoreCommands::setFolder(const std::string& dir) {
+std::pair<std::string, std::string> CoreCommands::usableFolder(const std::string& dir) {
     std::error_code ec;
     const std::filesystem::path path = std::filesystem::absolute(dir, ec);
-    if (ec || (std::filesystem::create_directories(path, ec), ec) ||
+    if (dir.find('\0') != std::string::npos || ec ||
+        (std::filesystem::create_directories(path, ec), ec) ||
         !std::filesystem::is_directory(path, ec))
-        return "cannot use the download folder \"" + dir + "\"";
-    m_folder.setText(path.string());
+        return {{}, "cannot use the download folder \"" + dir + "\""};
+    return {path.lexically_normal().string(), {}};
+}
+
+std::string CoreCommands::setFolder(const std::string& dir) {
+    auto [path, why] = usableFolder(dir);
+    if (!why.empty())
+        return why;
+    m_folder.setText(path);
     return {};
 }
 

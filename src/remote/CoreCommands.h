@@ -3,6 +3,8 @@
 #include "remote/RemoteCommands.h"
 
 #include <functional>
+#include <string>
+#include <utility>
 
 namespace torvaline {
 
@@ -44,6 +46,8 @@ public:
     void shutdown() override;
 
 private:
+    // The folder's absolute path, made if missing, or why it cannot be used.
+    static std::pair<std::string, std::string> usableFolder(const std::string& dir);
     bool isCurrent(std::uint64_t id) const;
 
     TorvalineCore& m_core;

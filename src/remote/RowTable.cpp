@@ -83,7 +83,18 @@ const RowTable::Row* RowTable::find(std::uint64_t id) const {
 }
 
 int RowTable::listRow(std::uint64_t id) const {
-    // From the end: the rows a front end asks about right after adding them are the last ones.
+    // Rows come in the order of their ids and mostly stay in it: halving finds a row at once
+    // unless rows were moved about, and then a search from the end (where new rows are) does.
+    std::size_t low = 0, high = m_order.size();
+    while (low < high) {
+        const std::size_t mid = low + (high - low) / 2;
+        if (m_order[mid] == id)
+            return static_cast<int>(mid) + 1;
+        if (m_order[mid] < id)
+            low = mid + 1;
+        else
+            high = mid;
+    }
     const auto it = std::find(m_order.rbegin(), m_order.rend(), id);
     return it == m_order.rend() ? 0 : static_cast<int>(m_order.rend() - it);
 }
@@ -99,7 +110,8 @@ void RowTable::rowAdded(std::uint64_t id, int row, const std::string& link) {
     Row& entry = m_rows[id];
     entry = Row();
     entry.id = id;
-    entry.link = link;
+    if (!m_linkSource)
+        entry.edit().link = link;
     const auto at =
         std::clamp<std::size_t>(row > 0 ? static_cast<std::size_t>(row - 1) : 0, 0, m_order.size());
     m_order.insert(m_order.begin() + static_cast<std::ptrdiff_t>(at), id);
@@ -112,18 +124,27 @@ std::vector<std::uint64_t> RowTable::endCapture() {
     return std::move(m_captured);
 }
 
-void RowTable::rowRemoved(std::uint64_t id) {
+std::string RowTable::link(const Row& row) const {
+    if (row.inList && m_linkSource)
+        return m_linkSource(row.id);
+    return row.more().link;
+}
+
+void RowTable::rowRemoved(std::uint64_t id, const std::string& link) {
     const auto it = m_rows.find(id);
     if (it == m_rows.end() || !it->second.inList)
         return;
     Row& row = it->second;
+    if (m_linkSource)
+        row.edit().link = link;
     const Status before = status(row);
     m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
     row.inList = false;
     ++m_gone;
     if (!isStopped(before))
         row.removed = true;
-    row.speed = 0;
+    if (row.details)
+        row.details->speed = 0;
     changed(row, before);
     dropGone();
 }
@@ -148,8 +169,10 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     Row& row = it->second;
     const Status before = status(row);
     row.phase = event.phase;
+    row.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
     if (!event.fileName.empty() || !event.filePath.empty() || !event.reason.empty() ||
-        !event.retryAt.empty() || row.details) {
+        !event.retryAt.empty() || event.secondsLeft > 0 || event.phase == RowPhase::Completed ||
+        row.details) {
         Details& more = row.edit();
         if (!event.fileName.empty())
             more.fileName = event.fileName;
@@ -157,22 +180,21 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
             more.filePath = event.filePath;
         more.retryAt = event.retryAt;
         more.reason = event.reason;
-    }
-    row.retry = event.retry;
-    row.waitUntil = event.secondsLeft > 0 ? m_now() + event.secondsLeft : 0;
-    if (event.phase != RowPhase::Transferring)
-        row.speed = 0;
-    if (event.phase == RowPhase::Completed) {
-        // The last progress event is up to a second old, and a small file may have sent none:
-        // the file on disk is what the row really holds.
-        std::error_code error;
-        const auto size = event.filePath.empty()
-                              ? std::uintmax_t(0)
-                              : std::filesystem::file_size(event.filePath, error);
-        if (!error && size > 0)
-            row.total = static_cast<std::int64_t>(size);
-        if (row.total > 0)
-            row.done = row.total;
+        more.waitUntil = event.secondsLeft > 0 ? m_now() + event.secondsLeft : 0;
+        if (event.phase != RowPhase::Transferring)
+            more.speed = 0;
+        if (event.phase == RowPhase::Completed) {
+            // The last progress event is up to a second old, and a small file may have sent
+            // none: the file on disk is what the row really holds.
+            std::error_code error;
+            const auto size = event.filePath.empty()
+                                  ? std::uintmax_t(0)
+                                  : std::filesystem::file_size(event.filePath, error);
+            if (!error && size > 0)
+                more.total = static_cast<std::int64_t>(size);
+            if (more.total > 0)
+                more.done = more.total;
+        }
     }
     changed(row, before);
 }
@@ -181,9 +203,10 @@ void RowTable::rowProgress(const RowProgressEvent& event) {
     const auto it = m_rows.find(event.id);
     if (it == m_rows.end())
         return;
-    it->second.done = std::max<std::int64_t>(0, event.done);
-    it->second.total = std::max<std::int64_t>(0, event.total);
-    it->second.speed = std::max<std::int64_t>(0, event.bytesPerSecond);
+    Details& more = it->second.edit();
+    more.done = std::max<std::int64_t>(0, event.done);
+    more.total = std::max<std::int64_t>(0, event.total);
+    more.speed = std::max<std::int64_t>(0, event.bytesPerSecond);
 }
 
 void RowTable::listDone(int, int, int) {}

@@ -26,26 +26,29 @@ public:
     // What few rows carry: kept apart, so that a list of a hundred thousand waiting rows costs
     // little more than their links.
     struct Details {
+        // Kept here when the list has the link (see setLinkSource) and the row leaves it.
+        std::string link;
         std::string dir;
         std::string out;
         std::string fileName;
         std::string filePath;
         std::string reason;
         std::string retryAt;
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+        std::int64_t speed = 0;
+        // When the current wait, countdown or retry wait ends, in seconds since the epoch.
+        std::int64_t waitUntil = 0;
     };
 
     struct Row {
         std::uint64_t id = 0;
-        std::string link;
+        std::unique_ptr<Details> details;
         RowPhase phase = RowPhase::Waiting;
         bool inList = true;
         // A row taken off the list that had not finished reads "removed" from then on.
         bool removed = false;
-        int retry = 0;
-        std::int64_t done = 0;
-        std::int64_t total = 0;
-        std::int64_t speed = 0;
-        std::unique_ptr<Details> details;
+        std::int16_t retry = 0;
         const Details& more() const {
             static const Details none;
             return details ? *details : none;
@@ -55,8 +58,6 @@ public:
                 details = std::make_unique<Details>();
             return *details;
         }
-        // When the current wait, countdown or retry wait ends, in seconds since the epoch.
-        std::int64_t waitUntil = 0;
     };
 
     // Which protocol notification a change of status calls for.
@@ -71,9 +72,15 @@ public:
     explicit RowTable(Now now = {});
 
     void setNotify(Notify notify) { m_notify = std::move(notify); }
+    // Where the links of the rows on the list are read, when the list holds them anyway: a
+    // second copy of a hundred thousand links is memory for nothing. Unset, the table keeps
+    // each link itself. Set it before the first row comes.
+    using LinkSource = std::function<std::string(std::uint64_t id)>;
+    void setLinkSource(LinkSource source) { m_linkSource = std::move(source); }
+    std::string link(const Row& row) const;
 
     void rowAdded(std::uint64_t id, int row, const std::string& link) override;
-    void rowRemoved(std::uint64_t id) override;
+    void rowRemoved(std::uint64_t id, const std::string& link) override;
     void rowMoved(std::uint64_t id, int from, int to) override;
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;
@@ -106,6 +113,7 @@ private:
 
     Now m_now;
     Notify m_notify;
+    LinkSource m_linkSource;
     std::unordered_map<std::uint64_t, Row> m_rows;
     std::vector<std::uint64_t> m_order;
     std::deque<std::uint64_t> m_stopped;

@@ -18,7 +18,7 @@ public:
     void rowAdded(std::uint64_t id, int row, const std::string& link) override {
         added.push_back({id, row, link});
     }
-    void rowRemoved(std::uint64_t id) override { removed.push_back(id); }
+    void rowRemoved(std::uint64_t id, const std::string&) override { removed.push_back(id); }
     void rowMoved(std::uint64_t id, int from, int to) override { moved.push_back({id, from, to}); }
     void rowPhase(const RowPhaseEvent& event) override { phases.push_back(event); }
     void rowProgress(const RowProgressEvent& event) override { progress.push_back(event); }

@@ -103,8 +103,9 @@ std::string ScriptedCore::remove(std::uint64_t id) {
     const int i = indexOf(id);
     if (i < 0)
         return "no such row";
+    const std::string link = m_rows[static_cast<std::size_t>(i)].link;
     m_rows.erase(m_rows.begin() + i);
-    m_events.rowRemoved(id);
+    m_events.rowRemoved(id, link);
     return {};
 }
 

@@ -73,12 +73,17 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
     o.added = [&](std::uint64_t id, int row) {
         told.push_back("+" + std::to_string(id) + "@" + std::to_string(row));
     };
-    o.removed = [&](std::uint64_t id) { told.push_back("-" + std::to_string(id)); };
+    // The link comes with the removal: the row is gone by then.
+    o.removed = [&](std::uint64_t id, const std::string& link) {
+        told.push_back("-" + std::to_string(id) + link);
+    };
     o.moved = [&](std::uint64_t id, int from, int to) {
         told.push_back(std::to_string(id) + ":" + std::to_string(from) + ">" + std::to_string(to));
     };
     list.setRowIdObserver(o);
-    list.appendRows({DownloadList::Row{}, DownloadList::Row{}});
+    DownloadList::Row withLink;
+    withLink[DownloadList::URL] = "http://x/b";
+    list.appendRows({DownloadList::Row{}, withLink});
     list.setRowCount(4);
     const std::uint64_t a = list.id(1), b = list.id(2), c = list.id(3);
     EXPECT_TRUE(a != 0 && a != b && b != c && a != c);
@@ -97,8 +102,8 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
     EXPECT_EQ(list.rowOf(b), -1);
     EXPECT_EQ(list.rowOf(a), 2);
     list.setRowCount(1); // Clear List
-    EXPECT_EQ(told, (std::vector<std::string>{"-" + std::to_string(b), "-" + std::to_string(c),
-                                              "-" + std::to_string(a)}));
+    EXPECT_EQ(told, (std::vector<std::string>{"-" + std::to_string(b) + "http://x/b",
+                                              "-" + std::to_string(c), "-" + std::to_string(a)}));
     list.setRowCount(2);
     EXPECT_GT(list.id(1), std::max({a, b, c})); // a new row, a new id
     EXPECT_EQ(list.id(5), 0u);
