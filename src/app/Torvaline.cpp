@@ -124,6 +124,10 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     options.profiles = &profiles;
     options.speedLimit = line.limitRate.value_or(0);
     options.daemon = line.daemon;
+    // Beside the window's copies, not among them: a window started meanwhile must not offer
+    // the daemon's rows, nor the daemon take the window's.
+    if (line.daemon && !FileRecoveryStore::defaultFolder().empty())
+        options.recoveryFolder = FileRecoveryStore::defaultFolder() + "/daemon";
     options.remote = {line.rpc, line.rpcPort, bytes(line.rpcSecret), line.rpcListenAll,
                       bytes(CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1))};
     HeadlessRun run(options);
@@ -248,7 +252,7 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
                         program.core().startAt(firstNewRow);
                     });
                 },
-                {},
+                [&program] { return program.saveRecoveryNow(); },
                 [&form] { form.close(); },
                 [&program](std::uint64_t limit) { program.speedLimit().setLimit(limit, false); },
                 {},

@@ -36,28 +36,6 @@
 
 namespace torvaline {
 
-namespace {
-
-void recoveryPartials(ListRecovery& recovery, DownloadCycle& cycle, DownloadFolder& folder) {
-    recovery.bindPartials(
-        [&cycle] {
-            ListRecovery::Partials partials;
-            for (auto& [link, file] : cycle.keptPartials())
-                partials.kept.push_back({std::move(link), std::move(file)});
-            partials.pending = cycle.partialPending();
-            return partials;
-        },
-        [&cycle](ListRecovery::KeptPartial kept) {
-            cycle.restorePartial(std::move(kept.link), std::move(kept.file));
-        },
-        [&folder] { return folder.text(); });
-    recovery.bindFolderChoice([&folder](const std::string& chosen) {
-        folder.setText(chosen.empty() ? folder.defaultPath() : chosen);
-    });
-}
-
-} // namespace
-
 TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shutdownService,
                            Options options)
     : m_options(std::move(options))
@@ -151,7 +129,7 @@ void TorvalineApp::keepListForRecovery() {
     // The temporary file of the row being transferred goes with the list, so that a transfer
     // cut by a crash is continued after the restore.
     DownloadCycle& cycle = m_core->cycle();
-    recoveryPartials(*m_recovery, cycle, m_form->Edit2());
+    m_recovery->bindCycle(cycle, m_form->Edit2());
     // Every change of the list reaches the view through the model; only the rows and the
     // cells the recovery file holds (host, link, status) call for a new copy, so the
     // progress columns of a running transfer do not.
@@ -192,6 +170,13 @@ void TorvalineApp::keepListForRecovery() {
 void TorvalineApp::offerRecovery() {
     if (m_recovery)
         m_recovery->offerRestore(m_dialogs);
+}
+
+std::string TorvalineApp::saveRecoveryNow() {
+    if (!m_recovery)
+        return "this run keeps no session file";
+    m_recovery->saveNow();
+    return m_recoveryStore->problem();
 }
 
 TorvalineApp::~TorvalineApp() {

@@ -69,6 +69,9 @@ public:
     // and from then on keeps the list in the recovery file. Without a recovery folder it
     // does nothing.
     void offerRecovery();
+    // Writes the recovery file now (the remote control's saveSession); returns why not, or
+    // an empty text.
+    std::string saveRecoveryNow();
 
 private:
     void keepListForRecovery();

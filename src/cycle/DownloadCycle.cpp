@@ -779,7 +779,9 @@ void DownloadCycle::closeRowAndAdvance() {
         takeUpSetAside(first, 0, firstLeft);
         return;
     }
-    if (fromSetAside || s.CurrentRow == rowCount - 1) {
+    // Rows behind the current one that give no next row are all held: the list is done
+    // until one is let go.
+    if (fromSetAside || s.CurrentRow <= rowCount - 1) {
         m_p.component.Tag = 1;
         tellListDone();
         if (m_hooks.CheckShutDown)

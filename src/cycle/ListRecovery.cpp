@@ -1,5 +1,7 @@
 #include "cycle/ListRecovery.h"
 
+#include "cycle/DownloadCycle.h"
+#include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/RowTexts.h"
 #include "platform/Dialogs.h"
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 
 namespace torvaline {
 
@@ -83,12 +86,21 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
             std::vector<RecoveryRow> rows = unfinished(decoded.rows);
             std::erase_if(rows, [this](const RecoveryRow& r) { return finishedBeforeCrash(r); });
             if (!rows.empty() && dialogs.confirm(question(rows.size())) == Answer::Yes) {
-                // Appended whole, so that a row is never seen without its link.
-                std::vector<DownloadList::Row> restored(rows.size());
-                for (std::size_t i = 0; i < rows.size(); ++i) {
-                    restored[i][DownloadList::Host] = rows[i].host;
-                    restored[i][DownloadList::URL] = rows[i].link;
-                    restored[i][DownloadList::Status] = StatusWaiting;
+                // Appended whole, so that a row is never seen without its link. A link the
+                // list holds already (a list file opened again at start) is not doubled; its
+                // partial file still goes to the cycle, which finds the row by the link.
+                std::unordered_set<std::string> onList;
+                for (int r = 1; r < m_list.rowCount(); ++r)
+                    onList.insert(m_list.cell(r, DownloadList::URL));
+                std::vector<DownloadList::Row> restored;
+                restored.reserve(rows.size());
+                for (const RecoveryRow& row : rows) {
+                    if (!onList.insert(row.link).second)
+                        continue;
+                    DownloadList::Row& added = restored.emplace_back();
+                    added[DownloadList::Host] = row.host;
+                    added[DownloadList::URL] = row.link;
+                    added[DownloadList::Status] = StatusWaiting;
                 }
                 m_list.appendRows(std::move(restored));
                 restorePartials(rows);
@@ -122,6 +134,24 @@ void ListRecovery::bindPartials(PartialSource source, PartialSink restored,
     m_partialSource = std::move(source);
     m_partialSink = std::move(restored);
     m_folder = std::move(folder);
+}
+
+void ListRecovery::bindCycle(DownloadCycle& cycle, DownloadFolder& folder) {
+    bindPartials(
+        [&cycle] {
+            Partials partials;
+            for (auto& [link, file] : cycle.keptPartials())
+                partials.kept.push_back({std::move(link), std::move(file)});
+            partials.pending = cycle.partialPending();
+            return partials;
+        },
+        [&cycle](KeptPartial kept) {
+            cycle.restorePartial(std::move(kept.link), std::move(kept.file));
+        },
+        [&folder] { return folder.text(); });
+    bindFolderChoice([&folder](const std::string& chosen) {
+        folder.setText(chosen.empty() ? folder.defaultPath() : chosen);
+    });
 }
 
 void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {

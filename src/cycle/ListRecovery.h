@@ -11,6 +11,8 @@
 namespace torvaline {
 
 class Dialogs;
+class DownloadCycle;
+class DownloadFolder;
 class DownloadList;
 class RecoveryStore;
 class Timer;
@@ -60,6 +62,9 @@ public:
     void bindFolderChoice(std::function<void(const std::string& folder)> use) {
         m_useFolder = std::move(use);
     }
+
+    // Binds the partial files to the cycle's and the folder choice to the download folder.
+    void bindCycle(DownloadCycle& cycle, DownloadFolder& folder);
 
     // A link, host or status cell, or the rows, changed.
     void listChanged();

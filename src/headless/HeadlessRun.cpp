@@ -5,9 +5,12 @@
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/curl/HttpBrowser.h"
+#include "adapters/linux/FileRecoveryStore.h"
 #include "adapters/qt/QtClock.h"
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtTimer.h"
+#include "cycle/ListRecovery.h"
+#include "cycle/RowEvents.h"
 #include "cycle/TorvalineCore.h"
 #include "headless/RunReport.h"
 #include "headless/StopSignals.h"
@@ -15,9 +18,11 @@
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/ListFile.h"
+#include "list/RowTexts.h"
 #include "list/StatusBar.h"
 #include "pages/HosterProfiles.h"
 #include "platform/Browser.h"
+#include "platform/Dialogs.h"
 #include "platform/ShutdownNotice.h"
 #include "platform/ShutdownService.h"
 #include "platform/Timer.h"
@@ -81,6 +86,49 @@ void printError(std::FILE* err, const std::string& text) {
     std::fflush(err);
 }
 
+// Nobody is there to answer: what the last run left is always taken back, and a problem with
+// its file is printed.
+class UnattendedDialogs final : public Dialogs {
+public:
+    explicit UnattendedDialogs(std::FILE* err)
+        : m_err(err) {}
+    Answer confirm(const std::string&) override { return Answer::Yes; }
+    std::optional<std::string> openFile(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> saveFile(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    void showError(const std::string& text) override { printError(m_err, text); }
+
+private:
+    std::FILE* m_err;
+};
+
+// The window's copy follows its grid; without one, the rows' events tell of every change of
+// a link, a status or the rows. A completed row is written at once: its file is in place.
+class RecoveryFeed final : public RowEvents {
+public:
+    explicit RecoveryFeed(ListRecovery& recovery)
+        : m_recovery(recovery) {}
+    void rowAdded(std::uint64_t, int, const std::string&) override { m_recovery.listChanged(); }
+    void rowRemoved(std::uint64_t, const std::string&) override { m_recovery.listChanged(); }
+    void rowMoved(std::uint64_t, int, int) override { m_recovery.listChanged(); }
+    void rowPhase(const RowPhaseEvent& event) override {
+        if (event.phase == RowPhase::Completed)
+            m_recovery.saveNow();
+        else
+            m_recovery.listChanged();
+    }
+    void rowProgress(const RowProgressEvent&) override {}
+    void listDone(int, int, int) override { m_recovery.listChanged(); }
+
+private:
+    ListRecovery& m_recovery;
+};
+
 } // namespace
 
 // Declared in the order of creation, so that each part goes before what it uses.
@@ -104,14 +152,24 @@ struct HeadlessRun::Parts {
     RefusingShutdown shutdownService;
     NoShutdownNotice shutdownNotice;
     std::unique_ptr<TorvalineCore> core;
+    // The daemon's copy of the list; gone before the core whose events feed it.
+    std::unique_ptr<FileRecoveryStore> recoveryStore;
+    QtTimer recoveryTimer;
+    std::unique_ptr<ListRecovery> recovery;
+    std::unique_ptr<RecoveryFeed> recoveryFeed;
     // The remote control, when asked for; gone before the core whose events it hears.
     RowTable remoteRows;
     std::unique_ptr<CoreCommands> remoteCommands;
     std::unique_ptr<RemoteControl> remote;
 
-    ~Parts() {
+    ~Parts() { release(); }
+    void release() {
         remote.reset();
         remoteCommands.reset();
+        if (recoveryFeed)
+            core->rowEvents().remove(*recoveryFeed);
+        recoveryFeed.reset();
+        recovery.reset();
         report.reset();
         core.reset();
     }
@@ -123,10 +181,7 @@ HeadlessRun::HeadlessRun(Options options)
 HeadlessRun::~HeadlessRun() {
     if (!m_parts)
         return;
-    m_parts->remote.reset();
-    m_parts->remoteCommands.reset();
-    m_parts->report.reset();
-    m_parts->core.reset();
+    m_parts->release();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
     m_parts->component.reset();
     QElapsedTimer elapsed;
@@ -188,13 +243,22 @@ int HeadlessRun::exec() {
     p.core->setProfiles(m_options.profiles);
     p.core->cycle().setUnattended(true);
     p.core->setOnListDone([this] { finish(); });
+    keepListForRecovery();
     if (m_options.remote.on) {
         const Options::Remote& r = m_options.remote;
         p.remoteCommands = std::make_unique<CoreCommands>(
             *p.core, p.list, p.folder, p.remoteRows,
             CoreCommands::Hooks{
                 [this](int firstNewRow) { resumeAt(firstNewRow); },
-                {},
+                [this]() -> std::string {
+                    Parts& parts = *m_parts;
+                    if (!parts.recovery)
+                        return "this run keeps no session file";
+                    parts.recovery->saveNow();
+                    parts.recoveryStore->flush();
+                    const std::string problem = parts.recoveryStore->problem();
+                    return problem.empty() ? parts.recoveryStore->lastWriteError() : problem;
+                },
                 [this] { stop(0); },
                 [this](std::uint64_t limit) { m_parts->facility->setSpeedLimit(limit); },
                 {},
@@ -237,11 +301,48 @@ int HeadlessRun::exec() {
     QCoreApplication::exec();
 
     stallCheck.stop();
+    endRecovery();
     const bool allCompleted = p.report->printSummary();
     std::signal(SIGPIPE, previousPipe);
     if (m_stopStatus >= 0)
         return m_stopStatus;
     return allCompleted ? 0 : 1;
+}
+
+void HeadlessRun::keepListForRecovery() {
+    if (!m_options.daemon || m_options.recoveryFolder.empty())
+        return;
+    Parts& p = *m_parts;
+    p.recoveryStore = std::make_unique<FileRecoveryStore>(m_options.recoveryFolder);
+    p.recovery = std::make_unique<ListRecovery>(p.list, *p.recoveryStore, p.recoveryTimer);
+    p.recovery->bindCycle(p.core->cycle(), p.folder);
+    p.recovery->setOnProblem([this](const std::string& text) { printError(m_options.err, text); });
+    const int before = p.list.rowCount();
+    UnattendedDialogs dialogs(m_options.err);
+    p.recovery->offerRestore(dialogs);
+    const int restored = p.list.rowCount() - before;
+    if (restored > 0)
+        p.report->line("Took back " + std::to_string(restored) +
+                       (restored == 1 ? " unfinished link" : " unfinished links") +
+                       " of the last run");
+    p.recoveryFeed = std::make_unique<RecoveryFeed>(*p.recovery);
+    p.core->rowEvents().add(*p.recoveryFeed);
+}
+
+void HeadlessRun::endRecovery() {
+    Parts& p = *m_parts;
+    if (!p.recovery)
+        return;
+    bool unfinished = false;
+    for (int r = 1; r < p.list.rowCount() && !unfinished; ++r)
+        unfinished = !p.list.cell(r, DownloadList::URL).empty() &&
+                     p.list.cell(r, DownloadList::Status) != StatusCompleted;
+    if (unfinished) {
+        p.recovery->saveNow();
+        p.recoveryStore->flush();
+    } else {
+        p.recovery->closeNormally();
+    }
 }
 
 void HeadlessRun::finish() {

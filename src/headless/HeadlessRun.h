@@ -38,6 +38,9 @@ public:
         // Keeps running when the list is done (or empty), waiting for links from the remote
         // control, until it is told to shut down or a signal comes.
         bool daemon = false;
+        // The daemon keeps its list here against a crash or a stop, and takes back at start
+        // the rows that had not completed; empty: nothing is kept.
+        std::string recoveryFolder;
         struct Remote {
             bool on = false;
             std::uint16_t port = 6800;
@@ -73,6 +76,10 @@ private:
     void checkStall();
     // The remote control added rows from `firstNewRow` on: start on them if the cycle is idle.
     void resumeAt(int firstNewRow);
+    // Takes back the unfinished rows the last daemon left and keeps the list from then on.
+    void keepListForRecovery();
+    // The run ends: the copy stays while rows are left to do, so the next start goes on.
+    void endRecovery();
 
     Options m_options;
     std::unique_ptr<Parts> m_parts;

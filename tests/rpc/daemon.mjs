@@ -1,6 +1,7 @@
-// Drives the real daemon over the hoster emulator: links added in one multicall, the
-// notifications over WebSocket, tell*, remove, changePosition, getGlobalStat, and the files in
-// the folder complete.  Usage: node daemon.mjs TORVALINE HOSTERSIM   (exit 0 passed, 77 skipped)
+// Drives the real daemon over the hoster emulator: a list file's row, links added in one
+// multicall (one of them paused, with its own dir and out), the notifications over WebSocket,
+// tell*, remove, changePosition, pause, getGlobalStat, the files in their folders complete, and
+// an unfinished row taken back by the next daemon after a SIGTERM.  Usage: node daemon.mjs TORVALINE HOSTERSIM   (exit 0 passed, 77 skipped)
 import { createRequire } from "node:module";
 import fs from "node:fs";
 import os from "node:os";
@@ -43,9 +44,15 @@ try {
   const env = { ...process.env, HOME: home, XDG_CONFIG_HOME: path.join(home, "config"),
     XDG_DATA_HOME: path.join(home, "data"), XDG_STATE_HOME: path.join(home, "state"),
     XDG_CACHE_HOME: path.join(home, "cache"), QT_QPA_PLATFORM: "offscreen" };
-  const daemon = await startChild(torvaline, ["--daemon", "--folder", folder, "--rpc-listen-port",
-    String(await freePort()), "--rpc-secret", SECRET], /listening on port (\d+)/, env);
-  port = Number(daemon.match[1]);
+  const seedFile = path.join(home, "seed.txt");
+  fs.writeFileSync(seedFile, `${base}/file/seed.bin?size=3000\n`);
+  const startDaemon = async (...lists) => {
+    const d = await startChild(torvaline, ["--daemon", "--folder", folder, "--rpc-listen-port",
+      String(await freePort()), "--rpc-secret", SECRET, ...lists], /listening on port (\d+)/, env);
+    port = Number(d.match[1]);
+    return d;
+  };
+  const daemon = await startDaemon(seedFile);
 
   const seen = [];
   const ws = new WS(`ws://127.0.0.1:${port}/jsonrpc`);
@@ -60,27 +67,39 @@ try {
     `${base}/rapidshare/ok/ok.bin?size=200000&c=1`,
     `${base}/rapidshare/notfound/missing.bin?size=1000&c=1`,
     `${base}/file/gone.bin?size=5000`, `${base}/file/last.bin?size=4000`];
+  const elsewhere = path.join(home, "elsewhere");
   const added = await result("system.multicall",
-    links.map((l) => ({ methodName: "aria2.addUri", params: ["token:" + SECRET, [l]] })));
-  const [slow, ok, missing, gone, last] = added.map((a) => a[0]);
+    links.map((l) => ({ methodName: "aria2.addUri", params: ["token:" + SECRET, [l]] })).concat([
+      { methodName: "aria2.addUri", params: ["token:" + SECRET, [`${base}/file/held.bin?size=6000`],
+        { pause: "true", dir: elsewhere, out: "renamed.bin" }] }]));
+  const [slow, ok, missing, gone, last, held] = added.map((a) => a[0]);
   check(added.every((a) => /^[0-9a-f]{16}$/.test(a[0])), "the multicall answers a gid a link");
 
   await notified("onDownloadStart", slow);
   const active = await result("aria2.tellActive", ["gid", "status"]);
   check(active.length === 1 && active[0].gid === slow, "tellActive shows the transfer");
-  check((await result("aria2.tellWaiting", 0, 10, ["gid"])).length === 4, "four rows wait");
+  check((await result("aria2.tellWaiting", 0, 10, ["gid"])).length === 5, "five rows wait");
   await result("aria2.changePosition", last, 0, "POS_SET");
   await result("aria2.remove", gone);
   const order = (await result("aria2.tellWaiting", 0, 10, ["gid", "status"])).map((r) => r.gid);
-  check(JSON.stringify(order) === JSON.stringify([last, ok, missing]),
+  check(JSON.stringify(order) === JSON.stringify([last, ok, missing, held]),
     "changePosition and remove reorder the waiting rows: " + order.join(","));
-  const paused = await rpc("aria2.pause", ok);
-  check(paused.result === ok || paused.result === "OK" || (paused.error && paused.error.code === 1),
-    "pause answers OK or an aria2 error: " + JSON.stringify(paused));
-  if (paused.result) await result("aria2.unpause", ok);
+  check((await result("aria2.pause", ok)) === ok, "a waiting row can be paused");
+  check((await result("aria2.tellStatus", ok, ["status"])).status === "paused", "and reads paused");
+  check((await result("aria2.unpause", ok)) === ok, "and unpaused");
 
   for (const gid of [slow, last, ok]) await notified("onDownloadComplete", gid, 30000);
   await notified("onDownloadError", missing);
+  // Every other row is through: the one added paused was passed over and waits to be let go.
+  const heldStatus = await result("aria2.tellStatus", held, ["status", "dir"]);
+  check(heldStatus.status === "paused" && heldStatus.dir === elsewhere,
+    "the row added paused is still paused, with its own dir: " + JSON.stringify(heldStatus));
+  check(!fs.existsSync(path.join(elsewhere, "renamed.bin")), "and has not been fetched");
+  await result("aria2.unpause", held);
+  await notified("onDownloadComplete", held);
+  check(fs.existsSync(path.join(elsewhere, "renamed.bin")) &&
+    fs.statSync(path.join(elsewhere, "renamed.bin")).size === 6000 &&
+    !fs.existsSync(path.join(folder, "held.bin")), "unpaused, it lands in its dir under its out name");
   const stopped = await result("aria2.tellStopped", 0, 10);
   const byGid = Object.fromEntries(stopped.map((r) => [r.gid, r]));
   for (const [gid, name] of [[slow, "slow.bin"], [ok, "ok.bin"], [last, "last.bin"]]) {
@@ -92,13 +111,37 @@ try {
     check(fs.existsSync(file) && fs.statSync(file).size === sizes[name], `${name} is complete on disk`);
   }
   check(byGid[missing] && byGid[missing].status === "error" && byGid[missing].errorMessage !== "" &&
-    byGid[missing].errorCode !== "0", "the missing file reads error with a reason");
+    byGid[missing].errorCode !== "0" &&
+    byGid[missing].errorMessage.includes("missing or blocked"), "the missing file reads error with its reason");
   check(byGid[gone] && byGid[gone].status === "removed", "the removed row reads removed");
   check(!fs.existsSync(path.join(folder, "gone.bin")), "the removed row left no file");
   const stat = await result("aria2.getGlobalStat");
-  check(stat.numActive === "0" && stat.numWaiting === "0" && stat.numStopped === "5",
+  check(stat.numActive === "0" && stat.numWaiting === "0" && stat.numStopped === "7",
     "getGlobalStat counts the rows: " + JSON.stringify(stat));
+  const seed = stopped.find((r) => r.files[0].uris[0].uri.includes("/seed.bin"));
+  check(seed && seed.status === "complete" && fs.existsSync(path.join(folder, "seed.bin")),
+    "the list file's row is seen over RPC and completes");
   ws.close();
+
+  // A row cut by a stop comes back with the next daemon; a finished one does not.
+  const cutLink = `${base}/file/cut.bin?size=3000000&rate=100000`;
+  const cut = await result("aria2.addUri", [cutLink]);
+  await within(10000, (async () => {
+    while ((await result("aria2.tellStatus", cut, ["status"])).status !== "active") await sleep(50);
+  })(), "the cut row starts");
+  const ended = new Promise((r) => daemon.child.on("exit", r));
+  process.kill(daemon.child.pid, "SIGTERM");
+  await within(10000, ended, "the daemon ends on SIGTERM");
+  const next = await startDaemon();
+  // In one multicall, so that no row moves from one answer to the next.
+  const back = (await result("system.multicall", [["aria2.tellActive"], ["aria2.tellWaiting", 0, 10],
+    ["aria2.tellStopped", 0, 10]].map(([m, ...a]) => ({ methodName: m, params: ["token:" + SECRET, ...a] }))))
+    .flatMap((r) => r[0]).map((r) => r.files[0].uris[0].uri).sort();
+  check(JSON.stringify(back) === JSON.stringify([links[2], cutLink].sort()),
+    "the next daemon takes back the rows that had not completed, and only them: " + back.join(" "));
+  check((await result("aria2.shutdown")) === "OK", "shutdown answers OK");
+  await within(10000, new Promise((r) => next.child.on("exit", r)), "the daemon ends on shutdown");
+  check(!fs.existsSync(path.join(folder, "cut.bin")), "the cut row's file was not left half");
 } catch (e) {
   fail(e);
 } finally {
