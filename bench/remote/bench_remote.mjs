@@ -1,7 +1,9 @@
 // The remote control beside aria2c, in one run: addUri of 10,000 links in one system.multicall,
 // tellWaiting of those 10,000 rows, the latency from addUri to a completed row's notification,
 // and the resident memory with 100,000 rows. Prints each figure, the ratio and the target line.
-// Usage: node bench/remote/bench_remote.mjs SERVER-BINARY [ARIA2C]
+// Usage: node bench/remote/bench_remote.mjs TORVALINE [ARIA2C]
+//   TORVALINE: the program itself (its --daemon over a local file server), or the scripted
+//   core torvaline-rpc-scripted (the remote control alone, rows that move on their own).
 // (the npm clients from tests/rpc/node_modules: `npm ci --prefix tests/rpc`)
 import { spawn } from "node:child_process";
 import { createRequire } from "node:module";
@@ -16,6 +18,7 @@ const WS = require("ws");
 const [server, aria2c = "aria2c"] = process.argv.slice(2);
 const SECRET = "bench";
 const children = [];
+const homes = [];
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 const files = http.createServer((req, res) => {
@@ -36,8 +39,20 @@ async function waitForPort(port) {
   }
   throw new Error("no port " + port);
 }
-async function startOurs(step) {
-  const child = spawn(server, ["--port", "0", "--secret", SECRET, "--step", String(step), "--lifetime", "300"], { stdio: ["ignore", "pipe", "inherit"] });
+const daemon = !path.basename(server).includes("scripted");
+async function startOurs(step, dir) {
+  let child;
+  if (daemon) {
+    // A home of its own: no settings, hoster profiles or recovery copies of the user's.
+    const home = fs.mkdtempSync(path.join(os.tmpdir(), "torvaline-bench-home-"));
+    homes.push(home);
+    const env = { ...process.env, HOME: home, XDG_CONFIG_HOME: path.join(home, "c"),
+      XDG_DATA_HOME: path.join(home, "d"), XDG_STATE_HOME: path.join(home, "s"),
+      XDG_CACHE_HOME: path.join(home, "k"), QT_QPA_PLATFORM: "offscreen" };
+    child = spawn(server, ["--daemon", "--folder", dir, "--rpc-listen-port", String(await freePort()), "--rpc-secret", SECRET], { stdio: ["ignore", "pipe", "inherit"], env });
+  } else {
+    child = spawn(server, ["--port", "0", "--secret", SECRET, "--step", String(step), "--lifetime", "300"], { stdio: ["ignore", "pipe", "inherit"] });
+  }
   children.push(child);
   const port = await new Promise((resolve) => { let out = ""; child.stdout.on("data", (d) => { out += d; const m = /port (\d+)/.exec(out); if (m) resolve(Number(m[1])); }); });
   return { port, pid: child.pid };
@@ -83,24 +98,33 @@ const line = (name, ours, theirs, unit, goal) => {
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), "torvaline-bench-"));
 try {
-  const ours = await startOurs(0); // rows stay where they are put
-  const theirs = await startAria2c(dir);
+  // Rows added paused stay where they are put.
+  const ours = await startOurs(0, path.join(dir, "ours"));
+  const theirs = await startAria2c(path.join(dir, "theirs"));
   const addOurs = await timed(() => rpc(ours.port, "system.multicall", addCalls(10000, 0)));
   const addTheirs = await timed(() => rpc(theirs.port, "system.multicall", addCalls(10000, 0)));
   line("addUri-10k-multicall", addOurs, addTheirs, "ms", 2);
   const waitOurs = await timed(() => rpc(ours.port, "aria2.tellWaiting", [0, 10000]), 5);
   const waitTheirs = await timed(() => rpc(theirs.port, "aria2.tellWaiting", [0, 10000]), 5);
   line("tellWaiting-10k", waitOurs, waitTheirs, "ms", 2);
-  for (let i = 1; i < 10; i++) await rpc(ours.port, "system.multicall", addCalls(10000, i * 10000));
+  // 100,000 rows, added as a front end would: a thousand a call.
+  for (let i = 10; i < 100; i++) {
+    await rpc(ours.port, "system.multicall", addCalls(1000, i * 1000));
+    await rpc(theirs.port, "system.multicall", addCalls(1000, i * 1000));
+  }
+  await sleep(1500); // the daemon's recovery copy of the list is written within the second
   const rss = rssMiB(ours.pid);
-  console.log(`rss-100k-rows: torvaline ${rss.toFixed(1)} MiB`);
+  const rssTheirs = rssMiB(theirs.pid);
+  console.log(`rss-100k-rows: torvaline ${rss.toFixed(1)} MiB, aria2c ${rssTheirs.toFixed(1)} MiB`);
   console.log(`target rss-100k-rows: ${rss.toFixed(1)} MiB (goal < 64 MiB) ${rss < 64 ? "met" : "missed"}`);
-  const moving = await startOurs(1);
+  const moving = await startOurs(1, path.join(dir, "late"));
+  const theirsLate = await startAria2c(path.join(dir, "theirs-late"));
   const late = await latency(moving.port);
-  const lateTheirs = await latency(theirs.port);
+  const lateTheirs = await latency(theirsLate.port);
   line("add-to-complete-notification", late, lateTheirs, "ms", 2);
 } finally {
   for (const c of children) if (c.exitCode === null) process.kill(c.pid, "SIGTERM");
   files.close();
-  fs.rmSync(dir, { recursive: true, force: true });
+  await sleep(500);
+  for (const d of [dir, ...homes]) fs.rmSync(d, { recursive: true, force: true });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace torvaline {
 
@@ -78,8 +79,27 @@ RowTable::Status RowTable::status(std::uint64_t id) const {
 }
 
 const RowTable::Row* RowTable::find(std::uint64_t id) const {
-    const auto it = m_rows.find(id);
-    return it == m_rows.end() ? nullptr : &it->second;
+    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), id,
+                                     [](const Row& r, std::uint64_t key) { return r.id < key; });
+    return it == m_rows.end() || it->id != id ? nullptr : &*it;
+}
+
+RowTable::Row* RowTable::findRow(std::uint64_t id) {
+    return const_cast<Row*>(std::as_const(*this).find(id));
+}
+
+RowTable::Row& RowTable::rowFor(std::uint64_t id) {
+    if (m_rows.empty() || m_rows.back().id < id) {
+        m_rows.emplace_back().id = id;
+        return m_rows.back();
+    }
+    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), id,
+                                     [](const Row& r, std::uint64_t key) { return r.id < key; });
+    if (it != m_rows.end() && it->id == id)
+        return *it;
+    Row& made = *m_rows.emplace(it);
+    made.id = id;
+    return made;
 }
 
 int RowTable::listRow(std::uint64_t id) const {
@@ -100,14 +120,14 @@ int RowTable::listRow(std::uint64_t id) const {
 }
 
 void RowTable::rowAdded(std::uint64_t id, int row, const std::string& link) {
-    if (m_rows.count(id) != 0) {
+    if (const Row* old = find(id)) {
         // An id comes back only if the core reuses it: the old row is over.
         leaveStopped(id);
-        if (!m_rows[id].inList && m_gone > 0)
+        if (!old->inList && m_gone > 0)
             --m_gone;
         m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
     }
-    Row& entry = m_rows[id];
+    Row& entry = rowFor(id);
     entry = Row();
     entry.id = id;
     if (!m_linkSource)
@@ -131,10 +151,10 @@ std::string RowTable::link(const Row& row) const {
 }
 
 void RowTable::rowRemoved(std::uint64_t id, const std::string& link) {
-    const auto it = m_rows.find(id);
-    if (it == m_rows.end() || !it->second.inList)
+    Row* const found = findRow(id);
+    if (found == nullptr || !found->inList)
         return;
-    Row& row = it->second;
+    Row& row = *found;
     if (m_linkSource)
         row.edit().link = link;
     const Status before = status(row);
@@ -163,10 +183,10 @@ void RowTable::rowMoved(std::uint64_t id, int from, int to) {
 }
 
 void RowTable::rowPhase(const RowPhaseEvent& event) {
-    const auto it = m_rows.find(event.id);
-    if (it == m_rows.end() || !it->second.inList)
+    Row* const found = findRow(event.id);
+    if (found == nullptr || !found->inList)
         return;
-    Row& row = it->second;
+    Row& row = *found;
     const Status before = status(row);
     row.phase = event.phase;
     row.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
@@ -200,10 +220,10 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
 }
 
 void RowTable::rowProgress(const RowProgressEvent& event) {
-    const auto it = m_rows.find(event.id);
-    if (it == m_rows.end())
+    Row* const row = findRow(event.id);
+    if (row == nullptr)
         return;
-    Details& more = it->second.edit();
+    Details& more = row->edit();
     more.done = std::max<std::int64_t>(0, event.done);
     more.total = std::max<std::int64_t>(0, event.total);
     more.speed = std::max<std::int64_t>(0, event.bytesPerSecond);
@@ -212,13 +232,11 @@ void RowTable::rowProgress(const RowProgressEvent& event) {
 void RowTable::listDone(int, int, int) {}
 
 void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) {
-    const auto it = m_rows.find(id);
-    if (it == m_rows.end())
+    Row* const row = findRow(id);
+    if (row == nullptr || (dir.empty() && out.empty() && !row->details))
         return;
-    if (dir.empty() && out.empty() && !it->second.details)
-        return;
-    it->second.edit().dir = std::move(dir);
-    it->second.edit().out = std::move(out);
+    row->edit().dir = std::move(dir);
+    row->edit().out = std::move(out);
 }
 
 void RowTable::changed(Row& row, Status before) {
@@ -263,30 +281,36 @@ void RowTable::leaveStopped(std::uint64_t id) {
 }
 
 bool RowTable::forget(std::uint64_t id) {
-    const auto it = m_rows.find(id);
-    if (it == m_rows.end() || !isStopped(status(it->second)))
+    const Row* row = find(id);
+    if (row == nullptr || !isStopped(status(*row)))
         return false;
     leaveStopped(id);
-    if (it->second.inList)
+    if (row->inList)
         m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
     else if (m_gone > 0)
         --m_gone;
-    m_rows.erase(it);
+    m_rows.erase(m_rows.begin() + (row - m_rows.data()));
     return true;
 }
 
 void RowTable::dropGone() {
     // The oldest results of rows that left the list go first; rows on the list always stay.
+    // Marked first and taken out in one pass: each erase would move every row behind it.
+    bool dropped = false;
     for (auto it = m_stopped.begin(); m_gone > MaxGoneResults && it != m_stopped.end();) {
-        const auto row = m_rows.find(*it);
-        if (row != m_rows.end() && !row->second.inList) {
-            m_rows.erase(row);
+        Row* const row = findRow(*it);
+        if (row != nullptr && !row->inList) {
+            row->removed = true;
+            row->inList = true; // with removed: the mark of a row to take out
+            dropped = true;
             it = m_stopped.erase(it);
             --m_gone;
         } else {
             ++it;
         }
     }
+    if (dropped)
+        std::erase_if(m_rows, [](const Row& r) { return r.removed && r.inList; });
 }
 
 } // namespace torvaline

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace torvaline {
@@ -107,6 +106,9 @@ public:
 
 private:
     void changed(Row& row, Status before);
+    Row* findRow(std::uint64_t id);
+    // The row of `id`, made empty when it is not there yet.
+    Row& rowFor(std::uint64_t id);
     void enterStopped(std::uint64_t id);
     void leaveStopped(std::uint64_t id);
     void dropGone();
@@ -114,7 +116,9 @@ private:
     Now m_now;
     Notify m_notify;
     LinkSource m_linkSource;
-    std::unordered_map<std::uint64_t, Row> m_rows;
+    // In the order of their ids, which is the order rows come in: no allocation per row, and a
+    // row is found by halving.
+    std::vector<Row> m_rows;
     std::vector<std::uint64_t> m_order;
     std::deque<std::uint64_t> m_stopped;
     std::size_t m_gone = 0;

@@ -12,6 +12,10 @@
 
 #include <algorithm>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace torvaline {
 
 namespace {
@@ -263,6 +267,7 @@ void RpcServer::answerHttp(QTcpSocket* socket, const QByteArray& method, const Q
         return;
     }
     const Aria2Rpc::Reply reply = m_rpc.handle(body);
+    releaseMemoryAfter(std::max(body.size(), reply.body.size()));
     const QPointer<QTcpSocket> target(socket);
     const int status = reply.httpStatus;
     const QByteArray text = reply.body;
@@ -274,6 +279,26 @@ void RpcServer::answerHttp(QTcpSocket* socket, const QByteArray& method, const Q
         if (target)
             target->flush();
     });
+}
+
+void RpcServer::releaseMemoryAfter(qsizetype bytes) {
+#if defined(__GLIBC__)
+    // Many small requests in a row leave the same gaps as one large one.
+    constexpr qsizetype Large = 1 << 20;
+    m_handledBytes += bytes;
+    if (m_handledBytes < Large)
+        return;
+    m_handledBytes = 0;
+    if (m_release == nullptr) {
+        m_release = new QTimer(this);
+        m_release->setSingleShot(true);
+        m_release->setInterval(std::chrono::seconds(1));
+        QObject::connect(m_release, &QTimer::timeout, this, [] { malloc_trim(0); });
+    }
+    m_release->start();
+#else
+    static_cast<void>(bytes);
+#endif
 }
 
 void RpcServer::afterReply(const Aria2Rpc::Reply& reply, std::function<void()> send) {
@@ -324,6 +349,7 @@ void RpcServer::takeWebSockets() {
 
 void RpcServer::webSocketMessage(QWebSocket* socket, const QString& message) {
     const Aria2Rpc::Reply reply = m_rpc.handle(message.toUtf8());
+    releaseMemoryAfter(std::max(message.size() * 2, reply.body.size()));
     const QPointer<QWebSocket> target(socket);
     const QString text = QString::fromUtf8(reply.body);
     afterReply(reply, [target, text] {

@@ -14,6 +14,7 @@
 #include <vector>
 
 class QTcpSocket;
+class QTimer;
 class QWebSocket;
 class QWebSocketServer;
 
@@ -67,6 +68,10 @@ private:
     void takeWebSockets();
     void webSocketMessage(QWebSocket* socket, const QString& message);
     void afterReply(const Aria2Rpc::Reply& reply, std::function<void()> send);
+    // A request and its answer were handled: their many small pieces are freed, but the heap
+    // keeps the pages. Once a megabyte of them went by, and the answer is on its way, they go
+    // back to the system.
+    void releaseMemoryAfter(qsizetype bytes);
     bool originAllowed(const QByteArray& origin) const;
 
     Aria2Rpc& m_rpc;
@@ -77,6 +82,8 @@ private:
     std::vector<RpcTcpServer*> m_listeners;
     std::vector<std::unique_ptr<QWebSocket>> m_webSockets;
     std::function<void()> m_onShutdown;
+    QTimer* m_release = nullptr;
+    qsizetype m_handledBytes = 0; // since the heap was last given back
 };
 
 } // namespace torvaline
