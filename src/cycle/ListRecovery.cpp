@@ -93,16 +93,23 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
                 for (int r = 1; r < m_list.rowCount(); ++r)
                     onList.insert(m_list.cell(r, DownloadList::URL));
                 std::vector<DownloadList::Row> restored;
+                std::vector<std::size_t> held; // of the restored rows
                 restored.reserve(rows.size());
                 for (const RecoveryRow& row : rows) {
                     if (!onList.insert(row.link).second)
                         continue;
+                    if (row.status == StatusPaused)
+                        held.push_back(restored.size());
                     DownloadList::Row& added = restored.emplace_back();
                     added[DownloadList::Host] = row.host;
                     added[DownloadList::URL] = row.link;
                     added[DownloadList::Status] = StatusWaiting;
                 }
+                const int first = m_list.rowCount();
                 m_list.appendRows(std::move(restored));
+                if (m_hold)
+                    for (const std::size_t i : held)
+                        m_hold(m_list.id(first + static_cast<int>(i)));
                 restorePartials(rows);
                 // The copy stays until the restored list replaces it: a crash in between
                 // must not lose what was just restored.

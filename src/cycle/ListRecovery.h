@@ -4,6 +4,7 @@
 #include "platform/TransferFacility.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -65,6 +66,9 @@ public:
 
     // Binds the partial files to the cycle's and the folder choice to the download folder.
     void bindCycle(DownloadCycle& cycle, DownloadFolder& folder);
+    // Where a restored row that was held ("Paused") is held again; unset, it comes back
+    // waiting like the others (the window has nothing that would let it go again).
+    void bindHold(std::function<void(std::uint64_t id)> hold) { m_hold = std::move(hold); }
 
     // A link, host or status cell, or the rows, changed.
     void listChanged();
@@ -107,6 +111,7 @@ private:
     PartialSink m_partialSink;
     std::function<std::string()> m_folder;
     std::function<void(const std::string&)> m_useFolder;
+    std::function<void(std::uint64_t)> m_hold;
     std::vector<KeptPartial> m_partials; // as last read from the source
     std::function<void(const std::string&)> m_onProblem;
     bool m_problemTold = false;

@@ -316,6 +316,10 @@ void HeadlessRun::keepListForRecovery() {
     p.recoveryStore = std::make_unique<FileRecoveryStore>(m_options.recoveryFolder);
     p.recovery = std::make_unique<ListRecovery>(p.list, *p.recoveryStore, p.recoveryTimer);
     p.recovery->bindCycle(p.core->cycle(), p.folder);
+    // A row a front end paused stays paused across a restart; only the remote control lets
+    // it go again.
+    if (m_options.remote.on)
+        p.recovery->bindHold([&p](std::uint64_t id) { p.core->cycle().holdRow(id); });
     p.recovery->setOnProblem([this](const std::string& text) { printError(m_options.err, text); });
     const int before = p.list.rowCount();
     UnattendedDialogs dialogs(m_options.err);

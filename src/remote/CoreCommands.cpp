@@ -49,6 +49,8 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
             event.phase = RowPhase::Failed, event.reason = list.note(r);
         else if (status == StatusStopped)
             event.phase = RowPhase::Stopped;
+        else if (core.cycle().isHeldRow(id))
+            event.phase = RowPhase::Paused;
         else
             continue;
         m_rows.rowPhase(event);

@@ -126,6 +126,8 @@ try {
   // A row cut by a stop comes back with the next daemon; a finished one does not.
   const cutLink = `${base}/file/cut.bin?size=3000000&rate=100000`;
   const cut = await result("aria2.addUri", [cutLink]);
+  const keptLink = `${base}/file/kept.bin?size=1000`;
+  await result("aria2.addUri", [keptLink], { pause: "true" });
   await within(10000, (async () => {
     while ((await result("aria2.tellStatus", cut, ["status"])).status !== "active") await sleep(50);
   })(), "the cut row starts");
@@ -136,9 +138,12 @@ try {
   // In one multicall, so that no row moves from one answer to the next.
   const back = (await result("system.multicall", [["aria2.tellActive"], ["aria2.tellWaiting", 0, 10],
     ["aria2.tellStopped", 0, 10]].map(([m, ...a]) => ({ methodName: m, params: ["token:" + SECRET, ...a] }))))
-    .flatMap((r) => r[0]).map((r) => r.files[0].uris[0].uri).sort();
-  check(JSON.stringify(back) === JSON.stringify([links[2], cutLink].sort()),
-    "the next daemon takes back the rows that had not completed, and only them: " + back.join(" "));
+    .flatMap((r) => r[0]);
+  const backLinks = back.map((r) => r.files[0].uris[0].uri).sort();
+  check(JSON.stringify(backLinks) === JSON.stringify([links[2], cutLink, keptLink].sort()),
+    "the next daemon takes back the rows that had not completed, and only them: " + backLinks.join(" "));
+  check(back.find((r) => r.files[0].uris[0].uri === keptLink)?.status === "paused",
+    "a paused row comes back paused");
   check((await result("aria2.shutdown")) === "OK", "shutdown answers OK");
   await within(10000, new Promise((r) => next.child.on("exit", r)), "the daemon ends on shutdown");
   check(!fs.existsSync(path.join(folder, "cut.bin")), "the cut row's file was not left half");
