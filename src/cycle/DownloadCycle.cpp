@@ -114,11 +114,16 @@ void DownloadCycle::startAfterTheEnd() {
             m_hooks.CheckShutDown();
         return;
     }
+    startOn(next);
+}
+
+void DownloadCycle::startOn(int row) {
+    CycleState& s = m_p.state;
     m_p.statusBar.clear();
     m_p.component.Tag = 0;
     s.PageHandled = false;
     s.TransferSeconds = 0;
-    s.CurrentRow = next;
+    s.CurrentRow = row;
     forgetRetries();
     openCurrentRow();
 }
@@ -697,14 +702,7 @@ bool DownloadCycle::startAt(int row) {
     const int at = m_p.list.rowOf(nextFrom(row));
     if (at < 1)
         return false;
-    CycleState& s = m_p.state;
-    m_p.statusBar.clear();
-    m_p.component.Tag = 0;
-    s.PageHandled = false;
-    s.TransferSeconds = 0;
-    s.CurrentRow = at;
-    forgetRetries();
-    openCurrentRow();
+    startOn(at);
     return true;
 }
 

@@ -181,6 +181,8 @@ private:
     void closeRowAndAdvance();
     bool isTransferRunning() const;
     // Opens the current row's link; the retry state stays as it is.
+    // Starts the list over at `row`, as Start does.
+    void startOn(int row);
     void openCurrentRow();
     // Puts the current row aside for the next attempt of its transiently failed transfer.
     void setAside(const TransferResult& result);
