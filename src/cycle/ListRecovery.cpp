@@ -305,6 +305,14 @@ void ListRecovery::closeNormally() {
     m_stored = false;
 }
 
+bool ListRecovery::listHasUnfinished() const {
+    for (int r = 1; r < m_list.rowCount(); ++r)
+        if (!m_list.cell(r, DownloadList::URL).empty() &&
+            m_list.cell(r, DownloadList::Status) != StatusCompleted)
+            return true;
+    return false;
+}
+
 bool ListRecovery::listHasLinks() const {
     for (int r = 1; r < m_list.rowCount(); ++r)
         if (!m_list.cell(r, DownloadList::URL).empty())

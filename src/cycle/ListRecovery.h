@@ -85,6 +85,8 @@ public:
     void tick();
     // The program ends normally: whatever the list holds was seen by the user, no copy stays.
     void closeNormally();
+    // Whether a row of the list has a link that did not complete: what a restore would bring.
+    bool listHasUnfinished() const;
 
     // The list's rows in the recovery file's text.
     std::string encodeList() const;

@@ -18,7 +18,6 @@
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/ListFile.h"
-#include "list/RowTexts.h"
 #include "list/StatusBar.h"
 #include "pages/HosterProfiles.h"
 #include "platform/Browser.h"
@@ -337,11 +336,7 @@ void HeadlessRun::endRecovery() {
     Parts& p = *m_parts;
     if (!p.recovery)
         return;
-    bool unfinished = false;
-    for (int r = 1; r < p.list.rowCount() && !unfinished; ++r)
-        unfinished = !p.list.cell(r, DownloadList::URL).empty() &&
-                     p.list.cell(r, DownloadList::Status) != StatusCompleted;
-    if (unfinished) {
+    if (p.recovery->listHasUnfinished()) {
         p.recovery->saveNow();
         p.recoveryStore->flush();
     } else {

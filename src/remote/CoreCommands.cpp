@@ -6,7 +6,6 @@
 #include "list/DownloadList.h"
 #include "list/LinkLines.h"
 #include "list/ListOperations.h"
-#include "list/RowTexts.h"
 #include "remote/RowTable.h"
 
 #include <cstdio>
@@ -35,24 +34,18 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     // The list holds the links; the table reads them there.
     m_rows.setLinkSource(
         [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
-    // Rows that came before the remote control did (list files, a restore) are rows too.
+    // Rows that came before the remote control did (list files, a restore) are rows too. The
+    // remote control starts with the program, before any row was worked on: they wait, or
+    // are held.
     for (int r = 1; r < list.rowCount(); ++r) {
         const std::uint64_t id = list.id(r);
         m_rows.rowAdded(id, r, list.cell(r, DownloadList::URL));
-        const std::string& status = list.cell(r, DownloadList::Status);
+        if (!core.cycle().isHeldRow(id))
+            continue;
         RowPhaseEvent event;
         event.id = id;
+        event.phase = RowPhase::Paused;
         event.link = list.cell(r, DownloadList::URL);
-        if (status == StatusCompleted)
-            event.phase = RowPhase::Completed;
-        else if (status == StatusFailed)
-            event.phase = RowPhase::Failed, event.reason = list.note(r);
-        else if (status == StatusStopped)
-            event.phase = RowPhase::Stopped;
-        else if (core.cycle().isHeldRow(id))
-            event.phase = RowPhase::Paused;
-        else
-            continue;
         m_rows.rowPhase(event);
     }
 }
