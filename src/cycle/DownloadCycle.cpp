@@ -664,13 +664,17 @@ bool DownloadCycle::holdRow(std::uint64_t id) {
     if (id >= m_heldRows.size())
         m_heldRows.resize(std::max<std::size_t>(id + 1, m_heldRows.size() * 2), false);
     m_heldRows[id] = true;
-    m_p.list.setCell(row, DownloadList::Status, std::string(StatusPaused));
+    markHeld(row, true);
+    return true;
+}
+
+void DownloadCycle::markHeld(int row, bool held) {
+    m_p.list.setCell(row, DownloadList::Status, std::string(held ? StatusPaused : StatusWaiting));
     RowPhaseEvent e;
-    e.id = id;
-    e.phase = RowPhase::Paused;
+    e.id = m_p.list.id(row);
+    e.phase = held ? RowPhase::Paused : RowPhase::Waiting;
     e.link = m_p.list.cell(row, DownloadList::URL);
     tell(e);
-    return true;
 }
 
 bool DownloadCycle::releaseRow(std::uint64_t id) {
@@ -680,12 +684,7 @@ bool DownloadCycle::releaseRow(std::uint64_t id) {
     const int row = m_p.list.rowOf(id);
     if (row < 1)
         return false;
-    m_p.list.setCell(row, DownloadList::Status, std::string(StatusWaiting));
-    RowPhaseEvent e;
-    e.id = id;
-    e.phase = RowPhase::Waiting;
-    e.link = m_p.list.cell(row, DownloadList::URL);
-    tell(e);
+    markHeld(row, false);
     if (!atRest())
         m_letGo.push_back(id);
     return true;

@@ -181,6 +181,8 @@ private:
     void closeRowAndAdvance();
     bool isTransferRunning() const;
     // Opens the current row's link; the retry state stays as it is.
+    // The status cell and the event of a row held or let go.
+    void markHeld(int row, bool held);
     // Starts the list over at `row`, as Start does.
     void startOn(int row);
     void openCurrentRow();

@@ -2,6 +2,7 @@
 
 #include "list/LinkLines.h"
 #include "platform/AsciiCase.h"
+#include "platform/PercentDecoding.h"
 
 #include <unordered_set>
 
@@ -55,27 +56,6 @@ bool hasHost(std::string_view link, std::size_t schemeLength) {
     return link.size() > schemeLength && link[schemeLength] != '/';
 }
 
-// Percent-decoded, or empty when the encoding is broken or yields a zero byte.
-std::string percentDecoded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size())
-            return {};
-        const int hi = asciiHexValue(text[i + 1]);
-        const int lo = asciiHexValue(text[i + 2]);
-        if (hi < 0 || lo < 0 || (hi == 0 && lo == 0))
-            return {};
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-    }
-    return out;
-}
-
 // The local path a file: URI names, or empty when it names another machine or is broken.
 std::string localPath(std::string_view uri) {
     uri.remove_prefix(5); // "file:"
@@ -93,7 +73,7 @@ std::string localPath(std::string_view uri) {
         return {};
     // A query or fragment is no part of a path.
     uri = uri.substr(0, uri.find_first_of("?#"));
-    return percentDecoded(uri);
+    return percentDecoded(uri, BrokenEscape::Refuse);
 }
 
 } // namespace

@@ -605,35 +605,28 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
 
     if (is("aria2.addUri"))
         return addUri(params);
-    if (is("aria2.remove") || is("aria2.forceRemove")) {
+    // A command on one row, refused with aria2's words unless the row stands as `allowed` says.
+    const auto onRow = [&](const auto& allowed, const QString& refused, const auto& command) {
         const std::uint64_t id = gidParam(params, 0);
-        const S s = m_rows.status(id);
-        if (s != S::Active && s != S::Waiting && s != S::Paused)
-            fail(QStringLiteral("Active Download not found for GID#%1").arg(gidText(id)));
-        const std::string refusal = m_commands.remove(id);
+        if (!allowed(m_rows.status(id)))
+            fail(refused.arg(gidText(id)));
+        const std::string refusal = command(id);
         if (!refusal.empty())
             fail(utf8(refusal));
-        return gidText(id);
-    }
-    if (is("aria2.pause") || is("aria2.forcePause")) {
-        const std::uint64_t id = gidParam(params, 0);
-        const S s = m_rows.status(id);
-        if (s != S::Active && s != S::Waiting)
-            fail(QStringLiteral("GID#%1 cannot be paused now").arg(gidText(id)));
-        const std::string refusal = m_commands.pause(id);
-        if (!refusal.empty())
-            fail(utf8(refusal));
-        return gidText(id);
-    }
-    if (is("aria2.unpause")) {
-        const std::uint64_t id = gidParam(params, 0);
-        if (m_rows.status(id) != S::Paused)
-            fail(QStringLiteral("GID#%1 cannot be unpaused now").arg(gidText(id)));
-        const std::string refusal = m_commands.unpause(id);
-        if (!refusal.empty())
-            fail(utf8(refusal));
-        return gidText(id);
-    }
+        return QJsonValue(gidText(id));
+    };
+    if (is("aria2.remove") || is("aria2.forceRemove"))
+        return onRow([](S s) { return s == S::Active || s == S::Waiting || s == S::Paused; },
+                     QStringLiteral("Active Download not found for GID#%1"),
+                     [this](std::uint64_t id) { return m_commands.remove(id); });
+    if (is("aria2.pause") || is("aria2.forcePause"))
+        return onRow([](S s) { return s == S::Active || s == S::Waiting; },
+                     QStringLiteral("GID#%1 cannot be paused now"),
+                     [this](std::uint64_t id) { return m_commands.pause(id); });
+    if (is("aria2.unpause"))
+        return onRow([](S s) { return s == S::Paused; },
+                     QStringLiteral("GID#%1 cannot be unpaused now"),
+                     [this](std::uint64_t id) { return m_commands.unpause(id); });
     if (is("aria2.pauseAll") || is("aria2.forcePauseAll") || is("aria2.unpauseAll")) {
         const bool pause = !is("aria2.unpauseAll");
         const std::vector<std::uint64_t> ids = m_rows.order();

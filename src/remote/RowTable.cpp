@@ -295,22 +295,24 @@ bool RowTable::forget(std::uint64_t id) {
 
 void RowTable::dropGone() {
     // The oldest results of rows that left the list go first; rows on the list always stay.
-    // Marked first and taken out in one pass: each erase would move every row behind it.
-    bool dropped = false;
+    // Taken out in one pass: each erase would move every row behind it.
+    std::vector<std::uint64_t> dropped;
     for (auto it = m_stopped.begin(); m_gone > MaxGoneResults && it != m_stopped.end();) {
-        Row* const row = findRow(*it);
+        const Row* row = find(*it);
         if (row != nullptr && !row->inList) {
-            row->removed = true;
-            row->inList = true; // with removed: the mark of a row to take out
-            dropped = true;
+            dropped.push_back(*it);
             it = m_stopped.erase(it);
             --m_gone;
         } else {
             ++it;
         }
     }
-    if (dropped)
-        std::erase_if(m_rows, [](const Row& r) { return r.removed && r.inList; });
+    if (dropped.empty())
+        return;
+    std::sort(dropped.begin(), dropped.end());
+    std::erase_if(m_rows, [&dropped](const Row& r) {
+        return std::binary_search(dropped.begin(), dropped.end(), r.id);
+    });
 }
 
 } // namespace torvaline

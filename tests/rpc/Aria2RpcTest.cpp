@@ -126,6 +126,19 @@ TEST(Aria2Rpc, PauseRemoveAndTheQueueOrder) {
     const QJsonObject stat = rig.result("aria2.getGlobalStat").toObject();
     EXPECT_EQ(stat["numActive"].toString(), "0");
     EXPECT_EQ(stat["numWaiting"].toString(), "3");
+
+    // The results of removed rows are bounded: the oldest go, the rows on the list stay.
+    QStringList removed;
+    for (std::size_t i = 0; i < RowTable::MaxGoneResults + 5; ++i) {
+        removed << rig.result("aria2.addUri", {QJsonArray{"http://h/gone"}}).toString();
+        rig.result("aria2.remove", {removed.back()});
+    }
+    EXPECT_EQ(rig.result("aria2.tellStopped", {0, 2000, QJsonArray{"gid"}}).toArray().size(),
+              static_cast<qsizetype>(RowTable::MaxGoneResults));
+    EXPECT_EQ(errorOf(rig.call("aria2.tellStatus", {removed[4]})),
+              "GID " + removed[4] + " is not found");
+    EXPECT_EQ(rig.status(removed[5]), "removed");
+    EXPECT_EQ(rig.status(gids[0]), "waiting");
 }
 
 TEST(Aria2Rpc, MulticallBatchesAndSecrets) {

@@ -1,6 +1,7 @@
 #include "adapters/curl/DirectFile.h"
 
 #include "platform/AsciiCase.h"
+#include "platform/PercentDecoding.h"
 
 #include <string>
 #include <vector>
@@ -16,23 +17,6 @@ std::string_view trim(std::string_view text) {
                              text.back() == '\n'))
         text.remove_suffix(1);
     return text;
-}
-
-std::string percentDecoded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const int hi = asciiHexValue(text[i + 1]), lo = asciiHexValue(text[i + 2]);
-            if (hi >= 0 && lo >= 0) {
-                out += static_cast<char>(hi * 16 + lo);
-                i += 2;
-                continue;
-            }
-        }
-        out += text[i];
-    }
-    return out;
 }
 
 std::string latin1ToUtf8(std::string_view text) {
@@ -108,7 +92,7 @@ std::string extendedValue(std::string_view value) {
     if (second == std::string_view::npos)
         return {};
     const std::string charset = asciiLower(value.substr(0, first));
-    const std::string bytes = percentDecoded(value.substr(second + 1));
+    const std::string bytes = percentDecoded(value.substr(second + 1), BrokenEscape::Keep);
     if (charset == "utf-8")
         return bytes;
     if (charset == "iso-8859-1")
@@ -172,7 +156,7 @@ std::string directFileName(std::string_view contentDisposition, std::string_view
     const std::size_t last = path.rfind('/');
     if (last != std::string_view::npos)
         path.remove_prefix(last + 1);
-    return percentDecoded(path);
+    return percentDecoded(path, BrokenEscape::Keep);
 }
 
 } // namespace torvaline
