@@ -1,0 +1,109 @@
+#include "archive/FileChecksum.h"
+
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace torvaline {
+
+namespace {
+
+std::string hex(const unsigned char* bytes, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < size; ++i) {
+        out.push_back(digits[bytes[i] >> 4]);
+        out.push_back(digits[bytes[i] & 0xF]);
+    }
+    return out;
+}
+
+struct Fd {
+    int fd;
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::string& error,
+                                 std::stop_token stop, const Progress& progress) {
+    // No link followed and nothing that blocks: a part is a plain file we wrote.
+    Fd file{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    struct stat info {};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+        error = std::string("cannot read the file: ") + std::strerror(errno);
+        return {};
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "not a plain file";
+        return {};
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md5(nullptr, &EVP_MD_CTX_free);
+    if (kind == DigestKind::Md5) {
+        md5.reset(EVP_MD_CTX_new());
+        if (!md5 || EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr) != 1) {
+            error = "MD5 is not available";
+            return {};
+        }
+    }
+    uLong crc = crc32_z(0, nullptr, 0);
+    std::vector<unsigned char> block(1 << 20);
+    std::uint64_t done = 0;
+    for (;;) {
+        if (stop.stop_requested()) {
+            error = "stopped";
+            return {};
+        }
+        const ssize_t got = ::read(file.fd, block.data(), block.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = std::string("cannot read the file: ") + std::strerror(errno);
+            return {};
+        }
+        if (got == 0)
+            break;
+        const auto n = static_cast<std::size_t>(got);
+        if (kind == DigestKind::Crc32)
+            crc = crc32_z(crc, block.data(), n);
+        else
+            EVP_DigestUpdate(md5.get(), block.data(), n);
+        done += n;
+        if (progress)
+            progress(done, size);
+    }
+    if (kind == DigestKind::Crc32) {
+        char text[9];
+        std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
+        return text;
+    }
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(md5.get(), out, &length);
+    return hex(out, length);
+}
+
+FileChecksum::Result FileChecksum::check(const std::string& path, const ChecksumEntry& expected,
+                                         std::stop_token stop, const Progress& progress) {
+    std::string error;
+    const std::string got = digest(path, expected.kind, error, stop, progress);
+    if (got.empty())
+        return {false, error};
+    if (got != expected.digest)
+        return {false, "checksum mismatch"};
+    return {true, {}};
+}
+
+} // namespace torvaline
