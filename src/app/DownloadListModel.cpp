@@ -37,6 +37,11 @@ DownloadListModel::DownloadListModel(DownloadList& list, QObject* parent)
         beginRemoveRows(QModelIndex(), first, last);
     };
     observer.rowsRemoved = [this] { endRemoveRows(); };
+    // Qt names the place before which the row goes, counted before it left.
+    observer.rowsAboutToBeMoved = [this](int from, int to) {
+        beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
+    };
+    observer.rowsMoved = [this] { endMoveRows(); };
     observer.cellsChanged = [this](int firstRow, int lastRow, int firstColumn, int lastColumn) {
         emit dataChanged(index(firstRow, firstColumn), index(lastRow, lastColumn),
                          {Qt::DisplayRole, Qt::ToolTipRole});

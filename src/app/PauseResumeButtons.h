@@ -13,8 +13,8 @@ public:
     explicit PauseResumeButtons(std::function<void()> refresh)
         : m_refresh(std::move(refresh)) {}
 
-    void rowAdded(std::uint64_t, int, const std::string&) override {}
-    void rowRemoved(std::uint64_t, const std::string&) override {}
+    void rowsAdded(int, std::span<const RowRef>) override {}
+    void rowsRemoved(int, std::span<const RowRef>) override {}
     void rowMoved(std::uint64_t, int, int) override {}
     void rowProgress(const RowProgressEvent&) override {}
     void rowPhase(const RowPhaseEvent&) override { m_refresh(); }

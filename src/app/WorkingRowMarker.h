@@ -15,8 +15,8 @@ public:
     explicit WorkingRowMarker(std::function<void(std::uint64_t id)> mark)
         : m_mark(std::move(mark)) {}
 
-    void rowAdded(std::uint64_t, int, const std::string&) override {}
-    void rowRemoved(std::uint64_t, const std::string&) override {}
+    void rowsAdded(int, std::span<const RowRef>) override {}
+    void rowsRemoved(int, std::span<const RowRef>) override {}
     void rowMoved(std::uint64_t, int, int) override {}
     void rowProgress(const RowProgressEvent&) override {}
     void rowPhase(const RowPhaseEvent& event) override {

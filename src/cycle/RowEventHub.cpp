@@ -1,5 +1,7 @@
 #include "cycle/RowEventHub.h"
 
+#include "list/DownloadList.h"
+
 #include <algorithm>
 
 namespace torvaline {
@@ -10,23 +12,67 @@ void RowEventHub::add(RowEvents& observer) {
 }
 
 void RowEventHub::remove(RowEvents& observer) {
-    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), &observer),
-                      m_observers.end());
+    if (m_telling == 0) {
+        std::erase(m_observers, &observer);
+        return;
+    }
+    // The call under way walks the list by index: a hole keeps the places of the others.
+    for (RowEvents*& slot : m_observers)
+        if (slot == &observer) {
+            slot = nullptr;
+            m_holes = true;
+        }
 }
 
 template <typename Call> void RowEventHub::each(const Call& call) {
-    // A copy: an observer may remove itself (or another) while it is told.
-    const std::vector<RowEvents*> observers = m_observers;
-    for (RowEvents* observer : observers)
-        call(*observer);
+    struct Telling {
+        RowEventHub& hub;
+        explicit Telling(RowEventHub& h)
+            : hub(h) {
+            ++hub.m_telling;
+        }
+        ~Telling() {
+            if (--hub.m_telling == 0 && hub.m_holes) {
+                std::erase(hub.m_observers, nullptr);
+                hub.m_holes = false;
+            }
+        }
+        Telling(const Telling&) = delete;
+        Telling& operator=(const Telling&) = delete;
+    } telling(*this);
+    // Observers added meanwhile stand past `count`; the vector may grow, so no iterators.
+    const std::size_t count = m_observers.size();
+    for (std::size_t i = 0; i < count; ++i)
+        if (RowEvents* observer = m_observers[i])
+            call(*observer);
 }
 
-void RowEventHub::rowAdded(std::uint64_t id, int row, const std::string& link) {
-    each([&](RowEvents& o) { o.rowAdded(id, row, link); });
+void RowEventHub::follow(DownloadList& list) {
+    DownloadList::RowIdObserver rows;
+    rows.added = [this, &list](int first, int last) {
+        std::vector<RowRef> refs;
+        refs.reserve(static_cast<std::size_t>(last - first + 1));
+        for (int r = first; r <= last; ++r)
+            refs.push_back({list.id(r), list.cell(r, DownloadList::URL)});
+        rowsAdded(first, refs);
+    };
+    rows.removed = [this](int first, std::span<const DownloadList::GoneRow> gone) {
+        std::vector<RowRef> refs;
+        refs.reserve(gone.size());
+        for (const DownloadList::GoneRow& row : gone)
+            refs.push_back({row.id, row.link});
+        rowsRemoved(first, refs);
+    };
+    rows.moved = [this](std::uint64_t id, int from, int to) { rowMoved(id, from, to); };
+    list.setRowIdObserver(std::move(rows));
 }
 
-void RowEventHub::rowRemoved(std::uint64_t id, const std::string& link) {
-    each([&](RowEvents& o) { o.rowRemoved(id, link); });
+void RowEventHub::rowsAdded(int first, std::span<const RowRef> rows) {
+    each([&](RowEvents& o) { o.rowsAdded(first, rows); });
+}
+
+void RowEventHub::rowsRemoved(int first, std::span<const RowRef> rows) {
+    each([&](RowEvents& o) { o.rowsRemoved(first, rows); });
 }
 
 void RowEventHub::rowMoved(std::uint64_t id, int from, int to) {

@@ -2,19 +2,27 @@
 
 #include "cycle/RowEvents.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace torvaline {
+
+class DownloadList;
 
 // Hands every row event to each front end that listens: the headless report, the remote
 // control, the window. Observers are not owned; one removes itself before it goes.
 class RowEventHub final : public RowEvents {
 public:
     void add(RowEvents& observer);
+    // Takes effect at once, even from inside a call: an observer removed while an event is
+    // told is not told it any more (it may be gone), and one added hears from the next event.
     void remove(RowEvents& observer);
 
-    void rowAdded(std::uint64_t id, int row, const std::string& link) override;
-    void rowRemoved(std::uint64_t id, const std::string& link) override;
+    // Tells of the list's rows coming, going and moving from now on.
+    void follow(DownloadList& list);
+
+    void rowsAdded(int first, std::span<const RowRef> rows) override;
+    void rowsRemoved(int first, std::span<const RowRef> rows) override;
     void rowMoved(std::uint64_t id, int from, int to) override;
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;
@@ -22,7 +30,10 @@ public:
 
 private:
     template <typename Call> void each(const Call& call);
+    // Removed during a call: left as null until the outermost call ends.
     std::vector<RowEvents*> m_observers;
+    int m_telling = 0;
+    bool m_holes = false;
 };
 
 } // namespace torvaline

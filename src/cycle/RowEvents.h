@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace torvaline {
 
@@ -46,15 +48,24 @@ struct RowProgressEvent {
     std::int64_t bytesPerSecond = 0;
 };
 
+// One row of a batch that came or went. The link is valid for the call only.
+struct RowRef {
+    std::uint64_t id = 0;
+    std::string_view link;
+};
+
 // The core's one vocabulary of row events. Every call comes on the GUI thread, after the
 // change it tells of; an observer must not change the list from inside a call.
 class RowEvents {
 public:
     virtual ~RowEvents() = default;
-    // A row was appended (or inserted) at index `row`.
-    virtual void rowAdded(std::uint64_t id, int row, const std::string& link) = 0;
-    // The row at the link is gone; the link is told for those who remember rows past it.
-    virtual void rowRemoved(std::uint64_t id, const std::string& link) = 0;
+    // Rows came at index `first` on, in this order (an import, Add URLs, a grown list): one
+    // call however many, so that a hundred thousand rows cost each front end one pass.
+    virtual void rowsAdded(int first, std::span<const RowRef> rows) = 0;
+    // The rows that stood at index `first` on, in this order, are gone; their links are told
+    // for those who remember rows past them.
+    virtual void rowsRemoved(int first, std::span<const RowRef> rows) = 0;
+    // The row at `from` now stands at `to`; the rows between moved one place towards `from`.
     virtual void rowMoved(std::uint64_t id, int from, int to) = 0;
     virtual void rowPhase(const RowPhaseEvent& event) = 0;
     virtual void rowProgress(const RowProgressEvent& event) = 0;

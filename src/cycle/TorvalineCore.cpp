@@ -49,15 +49,7 @@ TorvalineCore::TorvalineCore(Ports ports)
                [this] { return m_p.component.busy(); }}) {
     m_cycle.setEvents();
     m_cycle.setRowEvents(&m_rowEvents);
-    DownloadList::RowIdObserver rows;
-    rows.added = [this](std::uint64_t id, int row) {
-        m_rowEvents.rowAdded(id, row, m_p.list.cell(row, DownloadList::URL));
-    };
-    rows.removed = [this](std::uint64_t id, const std::string& link) {
-        m_rowEvents.rowRemoved(id, link);
-    };
-    rows.moved = [this](std::uint64_t id, int from, int to) { m_rowEvents.rowMoved(id, from, to); };
-    m_p.list.setRowIdObserver(std::move(rows));
+    m_rowEvents.follow(m_p.list);
     TDownloadFile& component = m_p.component;
     component.OnStart = [this](void*) {
         m_progress.DownloadFile1Start();

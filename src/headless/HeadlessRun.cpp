@@ -112,8 +112,8 @@ class RecoveryFeed final : public RowEvents {
 public:
     explicit RecoveryFeed(ListRecovery& recovery)
         : m_recovery(recovery) {}
-    void rowAdded(std::uint64_t, int, const std::string&) override { m_recovery.listChanged(); }
-    void rowRemoved(std::uint64_t, const std::string&) override { m_recovery.listChanged(); }
+    void rowsAdded(int, std::span<const RowRef>) override { m_recovery.listChanged(); }
+    void rowsRemoved(int, std::span<const RowRef>) override { m_recovery.listChanged(); }
     void rowMoved(std::uint64_t, int, int) override { m_recovery.listChanged(); }
     void rowPhase(const RowPhaseEvent& event) override {
         if (event.phase == RowPhase::Completed)

@@ -48,8 +48,11 @@ public:
     // Prints the summary; returns whether every row completed.
     bool printSummary();
 
-    void rowAdded(std::uint64_t, int, const std::string&) override {}
-    void rowRemoved(std::uint64_t id, const std::string&) override { m_rows.erase(id); }
+    void rowsAdded(int, std::span<const RowRef>) override {}
+    void rowsRemoved(int, std::span<const RowRef> rows) override {
+        for (const RowRef& row : rows)
+            m_rows.erase(row.id);
+    }
     void rowMoved(std::uint64_t, int, int) override {}
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;

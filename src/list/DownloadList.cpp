@@ -98,17 +98,20 @@ void DownloadList::setRowCount(int count) {
     } else if (count < old) {
         if (m_observer.rowsAboutToBeRemoved)
             m_observer.rowsAboutToBeRemoved(count, old - 1);
-        std::vector<std::pair<std::uint64_t, std::string>> gone;
-        if (m_idObserver.removed)
-            for (int r = std::max(count, 1); r < old; ++r) {
+        std::vector<GoneRow> gone;
+        const int firstGone = std::max(count, 1);
+        if (m_idObserver.removed) {
+            gone.reserve(static_cast<std::size_t>(old - firstGone));
+            for (int r = firstGone; r < old; ++r) {
                 Entry& entry = m_rows[static_cast<std::size_t>(r)];
-                gone.emplace_back(entry.id, std::move(entry.url));
+                gone.push_back({entry.id, std::move(entry.url)});
             }
+        }
         m_rows.resize(static_cast<std::size_t>(count));
         if (m_observer.rowsRemoved)
             m_observer.rowsRemoved();
-        for (const auto& [id, link] : gone)
-            m_idObserver.removed(id, link);
+        if (!gone.empty())
+            m_idObserver.removed(firstGone, gone);
     }
 }
 
@@ -158,13 +161,13 @@ void DownloadList::removeRow(int row) {
         return;
     if (m_observer.rowsAboutToBeRemoved)
         m_observer.rowsAboutToBeRemoved(row, row);
-    const std::uint64_t gone = m_rows[static_cast<std::size_t>(row)].id;
-    const std::string link = std::move(m_rows[static_cast<std::size_t>(row)].url);
+    Entry& entry = m_rows[static_cast<std::size_t>(row)];
+    const GoneRow gone{entry.id, std::move(entry.url)};
     m_rows.erase(m_rows.begin() + row);
     if (m_observer.rowsRemoved)
         m_observer.rowsRemoved();
     if (m_idObserver.removed)
-        m_idObserver.removed(gone, link);
+        m_idObserver.removed(row, std::span<const GoneRow>(&gone, 1));
 }
 
 void DownloadList::swapRows(int a, int b) {
@@ -174,9 +177,28 @@ void DownloadList::swapRows(int a, int b) {
     // One range, even when the rows are far apart: a view repaints only what it shows.
     changed(std::min(a, b), std::max(a, b), 0, ColumnCount - 1);
     if (m_idObserver.moved) {
+        // The row that was at `a` goes to `b`, which leaves the other one place nearer `a`.
+        const int low = std::min(a, b), high = std::max(a, b);
         m_idObserver.moved(m_rows[static_cast<std::size_t>(b)].id, a, b);
-        m_idObserver.moved(m_rows[static_cast<std::size_t>(a)].id, b, a);
+        if (high - low > 1)
+            m_idObserver.moved(m_rows[static_cast<std::size_t>(a)].id, a < b ? b - 1 : b + 1, a);
     }
+}
+
+void DownloadList::moveRow(int from, int to) {
+    if (from < 1 || to < 1 || from >= rowCount() || to >= rowCount() || from == to)
+        return;
+    if (m_observer.rowsAboutToBeMoved)
+        m_observer.rowsAboutToBeMoved(from, to);
+    const auto at = m_rows.begin();
+    if (from < to)
+        std::rotate(at + from, at + from + 1, at + to + 1);
+    else
+        std::rotate(at + to, at + from, at + from + 1);
+    if (m_observer.rowsMoved)
+        m_observer.rowsMoved();
+    if (m_idObserver.moved)
+        m_idObserver.moved(m_rows[static_cast<std::size_t>(to)].id, from, to);
 }
 
 void DownloadList::appendRows(std::vector<Row> rows) {
@@ -206,10 +228,9 @@ void DownloadList::appendRows(std::vector<Row> rows) {
 }
 
 void DownloadList::tellAdded(int first, int last) const {
-    if (!m_idObserver.added)
-        return;
-    for (int r = std::max(first, 1); r <= last; ++r)
-        m_idObserver.added(m_rows[static_cast<std::size_t>(r)].id, r);
+    first = std::max(first, 1);
+    if (m_idObserver.added && first <= last)
+        m_idObserver.added(first, last);
 }
 
 std::uint64_t DownloadList::id(int row) const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ public:
         std::function<void()> rowsInserted;
         std::function<void(int first, int last)> rowsAboutToBeRemoved;
         std::function<void()> rowsRemoved;
+        // The row at `from` is about to stand at `to`, the rows between moving one place.
+        std::function<void(int from, int to)> rowsAboutToBeMoved;
+        std::function<void()> rowsMoved;
         std::function<void(int firstRow, int lastRow, int firstColumn, int lastColumn)>
             cellsChanged;
     };
@@ -67,6 +71,9 @@ public:
     void removeRow(int row);
     // Trades two rows, cells and note alike.
     void swapRows(int a, int b);
+    // Takes the download row at `from` out and puts it at `to`, the rows between moving one
+    // place; told as one move, however far it goes.
+    void moveRow(int from, int to);
     // Appends the rows after the last one.
     void appendRows(std::vector<Row> rows);
 
@@ -87,10 +94,17 @@ public:
     int rowOf(std::uint64_t id) const;
 
     // Rows coming, going and moving, by id, for the front ends that follow rows (the titles
-    // row is not one of them). Told after the change.
+    // row is not one of them). Told after the change, once for each change however many rows
+    // it takes: the rows first..last came (their ids are id(r) by then); the rows that stood
+    // at `first` on are gone, with their links; one row moved. A swap is told as two moves,
+    // each true of the list as it stands after the one before.
+    struct GoneRow {
+        std::uint64_t id = 0;
+        std::string link;
+    };
     struct RowIdObserver {
-        std::function<void(std::uint64_t id, int row)> added;
-        std::function<void(std::uint64_t id, const std::string& link)> removed;
+        std::function<void(int first, int last)> added;
+        std::function<void(int first, std::span<const GoneRow> rows)> removed;
         std::function<void(std::uint64_t id, int from, int to)> moved;
     };
     void setRowIdObserver(RowIdObserver observer) { m_idObserver = std::move(observer); }

@@ -37,9 +37,13 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     // Rows that came before the remote control did (list files, a restore) are rows too. The
     // remote control starts with the program, before any row was worked on: they wait, or
     // are held.
+    std::vector<RowRef> before;
+    before.reserve(static_cast<std::size_t>(list.rowCount() - 1));
+    for (int r = 1; r < list.rowCount(); ++r)
+        before.push_back({list.id(r), list.cell(r, DownloadList::URL)});
+    m_rows.rowsAdded(1, before);
     for (int r = 1; r < list.rowCount(); ++r) {
         const std::uint64_t id = list.id(r);
-        m_rows.rowAdded(id, r, list.cell(r, DownloadList::URL));
         if (!core.cycle().isHeldRow(id))
             continue;
         RowPhaseEvent event;
@@ -128,18 +132,10 @@ bool CoreCommands::isCurrent(std::uint64_t id) const {
 }
 
 std::string CoreCommands::move(std::uint64_t id, int toRow) {
-    int row = m_rows.listRow(id);
+    const int row = m_rows.listRow(id);
     if (row < 1 || toRow < 1 || toRow >= m_list.rowCount())
         return "GID#" + gid(id) + " not found in the waiting queue.";
-    // The list trades neighbours; a move is a run of such trades, as the arrows make it.
-    while (row < toRow) {
-        m_list.swapRows(row, row + 1);
-        ++row;
-    }
-    while (row > toRow) {
-        m_list.swapRows(row, row - 1);
-        --row;
-    }
+    m_list.moveRow(row, toRow);
     return {};
 }
 

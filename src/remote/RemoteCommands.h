@@ -21,7 +21,7 @@ public:
 
     virtual ~RemoteCommands() = default;
 
-    // Appends the rows after the last one, in order, and returns their ids (the rowAdded events
+    // Appends the rows after the last one, in order, and returns their ids (the rowsAdded events
     // have been told by the time it returns). Nothing is added when it refuses.
     virtual std::vector<std::uint64_t> add(const std::vector<NewRow>& rows,
                                            std::string& refusal) = 0;

@@ -119,24 +119,29 @@ int RowTable::listRow(std::uint64_t id) const {
     return it == m_order.rend() ? 0 : static_cast<int>(m_order.rend() - it);
 }
 
-void RowTable::rowAdded(std::uint64_t id, int row, const std::string& link) {
-    if (const Row* old = find(id)) {
-        // An id comes back only if the core reuses it: the old row is over.
-        leaveStopped(id);
-        if (!old->inList && m_gone > 0)
-            --m_gone;
-        m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
+void RowTable::rowsAdded(int first, std::span<const RowRef> rows) {
+    std::vector<std::uint64_t> ids;
+    ids.reserve(rows.size());
+    for (const RowRef& added : rows) {
+        if (const Row* old = find(added.id)) {
+            // An id comes back only if the core reuses it: the old row is over.
+            leaveStopped(added.id);
+            if (!old->inList && m_gone > 0)
+                --m_gone;
+            std::erase(m_order, added.id);
+        }
+        Row& entry = rowFor(added.id);
+        entry = Row();
+        entry.id = added.id;
+        if (!m_linkSource)
+            entry.edit().link = std::string(added.link);
+        ids.push_back(added.id);
+        if (m_capturing)
+            m_captured.push_back(added.id);
     }
-    Row& entry = rowFor(id);
-    entry = Row();
-    entry.id = id;
-    if (!m_linkSource)
-        entry.edit().link = link;
-    const auto at =
-        std::clamp<std::size_t>(row > 0 ? static_cast<std::size_t>(row - 1) : 0, 0, m_order.size());
-    m_order.insert(m_order.begin() + static_cast<std::ptrdiff_t>(at), id);
-    if (m_capturing)
-        m_captured.push_back(id);
+    const auto at = std::clamp<std::size_t>(first > 0 ? static_cast<std::size_t>(first - 1) : 0, 0,
+                                            m_order.size());
+    m_order.insert(m_order.begin() + static_cast<std::ptrdiff_t>(at), ids.begin(), ids.end());
 }
 
 std::vector<std::uint64_t> RowTable::endCapture() {
@@ -150,36 +155,65 @@ std::string RowTable::link(const Row& row) const {
     return row.more().link;
 }
 
-void RowTable::rowRemoved(std::uint64_t id, const std::string& link) {
-    Row* const found = findRow(id);
-    if (found == nullptr || !found->inList)
+void RowTable::rowsRemoved(int first, std::span<const RowRef> rows) {
+    if (rows.empty())
         return;
-    Row& row = *found;
-    if (m_linkSource)
-        row.edit().link = link;
-    const Status before = status(row);
-    m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
-    row.inList = false;
-    ++m_gone;
-    if (!isStopped(before))
-        row.removed = true;
-    if (row.details)
-        row.details->speed = 0;
-    changed(row, before);
+    // Out of the order in one pass: where the list says they stood, or else by id.
+    const std::size_t at = first > 0 ? static_cast<std::size_t>(first - 1) : m_order.size();
+    if (at + rows.size() <= m_order.size() &&
+        std::equal(rows.begin(), rows.end(), m_order.begin() + static_cast<std::ptrdiff_t>(at),
+                   [](const RowRef& row, std::uint64_t id) { return row.id == id; })) {
+        const auto begin = m_order.begin() + static_cast<std::ptrdiff_t>(at);
+        m_order.erase(begin, begin + static_cast<std::ptrdiff_t>(rows.size()));
+    } else {
+        std::vector<std::uint64_t> gone;
+        gone.reserve(rows.size());
+        for (const RowRef& row : rows)
+            gone.push_back(row.id);
+        std::sort(gone.begin(), gone.end());
+        std::erase_if(m_order, [&gone](std::uint64_t id) {
+            return std::binary_search(gone.begin(), gone.end(), id);
+        });
+    }
+    for (const RowRef& removed : rows) {
+        Row* const found = findRow(removed.id);
+        if (found == nullptr || !found->inList)
+            continue;
+        Row& row = *found;
+        if (m_linkSource)
+            row.edit().link = std::string(removed.link);
+        const Status before = status(row);
+        row.inList = false;
+        ++m_gone;
+        if (!isStopped(before))
+            row.removed = true;
+        if (row.details)
+            row.details->speed = 0;
+        changed(row, before);
+    }
     dropGone();
 }
 
 void RowTable::rowMoved(std::uint64_t id, int from, int to) {
-    auto it = (from >= 1 && static_cast<std::size_t>(from) <= m_order.size() &&
-               m_order[static_cast<std::size_t>(from - 1)] == id)
-                  ? m_order.begin() + (from - 1)
-                  : std::find(m_order.begin(), m_order.end(), id);
-    if (it == m_order.end())
+    const std::size_t count = m_order.size();
+    std::size_t source = from >= 1 ? static_cast<std::size_t>(from - 1) : count;
+    if (source >= count || m_order[source] != id)
+        source = static_cast<std::size_t>(std::find(m_order.begin(), m_order.end(), id) -
+                                          m_order.begin());
+    if (source >= count)
         return;
-    m_order.erase(it);
-    const auto at =
-        std::clamp<std::size_t>(to > 0 ? static_cast<std::size_t>(to - 1) : 0, 0, m_order.size());
-    m_order.insert(m_order.begin() + static_cast<std::ptrdiff_t>(at), id);
+    const std::size_t target =
+        std::clamp<std::size_t>(to > 0 ? static_cast<std::size_t>(to - 1) : 0, 0, count - 1);
+    // Only the rows between the two places shift: a move to the next row costs nothing.
+    const auto begin = m_order.begin();
+    if (source < target)
+        std::rotate(begin + static_cast<std::ptrdiff_t>(source),
+                    begin + static_cast<std::ptrdiff_t>(source + 1),
+                    begin + static_cast<std::ptrdiff_t>(target + 1));
+    else if (target < source)
+        std::rotate(begin + static_cast<std::ptrdiff_t>(target),
+                    begin + static_cast<std::ptrdiff_t>(source),
+                    begin + static_cast<std::ptrdiff_t>(source + 1));
 }
 
 void RowTable::rowPhase(const RowPhaseEvent& event) {
@@ -295,24 +329,27 @@ bool RowTable::forget(std::uint64_t id) {
 
 void RowTable::dropGone() {
     // The oldest results of rows that left the list go first; rows on the list always stay.
-    // Taken out in one pass: each erase would move every row behind it.
+    // Chosen in one pass and taken out in one: each erase would move every row behind it.
+    if (m_gone <= MaxGoneResults)
+        return;
+    std::size_t excess = m_gone - MaxGoneResults;
     std::vector<std::uint64_t> dropped;
-    for (auto it = m_stopped.begin(); m_gone > MaxGoneResults && it != m_stopped.end();) {
+    for (auto it = m_stopped.begin(); excess > 0 && it != m_stopped.end(); ++it) {
         const Row* row = find(*it);
         if (row != nullptr && !row->inList) {
             dropped.push_back(*it);
-            it = m_stopped.erase(it);
-            --m_gone;
-        } else {
-            ++it;
+            --excess;
         }
     }
     if (dropped.empty())
         return;
+    m_gone -= dropped.size();
     std::sort(dropped.begin(), dropped.end());
-    std::erase_if(m_rows, [&dropped](const Row& r) {
-        return std::binary_search(dropped.begin(), dropped.end(), r.id);
-    });
+    const auto isDropped = [&dropped](std::uint64_t id) {
+        return std::binary_search(dropped.begin(), dropped.end(), id);
+    };
+    std::erase_if(m_stopped, isDropped);
+    std::erase_if(m_rows, [&isDropped](const Row& r) { return isDropped(r.id); });
 }
 
 } // namespace torvaline

@@ -78,8 +78,8 @@ public:
     void setLinkSource(LinkSource source) { m_linkSource = std::move(source); }
     std::string link(const Row& row) const;
 
-    void rowAdded(std::uint64_t id, int row, const std::string& link) override;
-    void rowRemoved(std::uint64_t id, const std::string& link) override;
+    void rowsAdded(int first, std::span<const RowRef> rows) override;
+    void rowsRemoved(int first, std::span<const RowRef> rows) override;
     void rowMoved(std::uint64_t id, int from, int to) override;
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;

@@ -15,10 +15,17 @@ public:
         int completed = 0, failed = 0, stopped = 0;
     };
 
-    void rowAdded(std::uint64_t id, int row, const std::string& link) override {
-        added.push_back({id, row, link});
+    // Batches are kept row by row, and counted.
+    void rowsAdded(int first, std::span<const RowRef> rows) override {
+        ++addedBatches;
+        for (const RowRef& row : rows)
+            added.push_back({row.id, first++, std::string(row.link)});
     }
-    void rowRemoved(std::uint64_t id, const std::string&) override { removed.push_back(id); }
+    void rowsRemoved(int, std::span<const RowRef> rows) override {
+        ++removedBatches;
+        for (const RowRef& row : rows)
+            removed.push_back(row.id);
+    }
     void rowMoved(std::uint64_t id, int from, int to) override { moved.push_back({id, from, to}); }
     void rowPhase(const RowPhaseEvent& event) override { phases.push_back(event); }
     void rowProgress(const RowProgressEvent& event) override { progress.push_back(event); }
@@ -50,6 +57,8 @@ public:
     std::vector<RowPhaseEvent> phases;
     std::vector<RowProgressEvent> progress;
     std::vector<Done> done;
+    int addedBatches = 0;
+    int removedBatches = 0;
 };
 
 } // namespace torvaline::test

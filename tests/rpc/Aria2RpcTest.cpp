@@ -1,5 +1,8 @@
 #include "remote/Aria2Rpc.h"
 #include "ScriptedCore.h"
+#include "cycle/RowEventHub.h"
+#include "doubles/RecordingRowEvents.h"
+#include "list/DownloadList.h"
 #include "remote/RowTable.h"
 
 #include <QCoreApplication>
@@ -9,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -250,3 +255,90 @@ TEST(Aria2Rpc, GlobalOptionsReachTheCommands) {
 }
 
 } // namespace
+
+namespace {
+
+// Told of rows moving, it takes another observer off the hub.
+class Remover final : public RowEvents {
+public:
+    Remover(RowEventHub& hub, RowEvents& victim)
+        : m_hub(hub)
+        , m_victim(victim) {}
+    void rowsAdded(int, std::span<const RowRef>) override {}
+    void rowsRemoved(int, std::span<const RowRef>) override {}
+    void rowMoved(std::uint64_t, int, int) override { m_hub.remove(m_victim); }
+    void rowPhase(const RowPhaseEvent&) override {}
+    void rowProgress(const RowProgressEvent&) override {}
+    void listDone(int, int, int) override {}
+
+private:
+    RowEventHub& m_hub;
+    RowEvents& m_victim;
+};
+
+std::vector<std::uint64_t> listIds(const DownloadList& list) {
+    std::vector<std::uint64_t> ids;
+    for (int r = 1; r < list.rowCount(); ++r)
+        ids.push_back(list.id(r));
+    return ids;
+}
+
+} // namespace
+
+// Rows come, move and go in one event each however many they are, and the remote table keeps
+// the list's order through every kind of move; an observer taken off during an event is not
+// told it.
+TEST(RowEventsFromTheList, OneEventPerChangeAndEveryObserverAgreesOnTheOrder) {
+    DownloadList list;
+    RowEventHub hub;
+    RowTable table;
+    test::RecordingRowEvents recorder;
+    hub.follow(list);
+    hub.add(table);
+    hub.add(recorder);
+    std::vector<DownloadList::Row> rows(6);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i][DownloadList::URL] = "http://x/" + std::to_string(i);
+    list.appendRows(rows);
+    EXPECT_EQ(recorder.addedBatches, 1);
+    EXPECT_EQ(recorder.added.size(), 6u);
+
+    const std::vector<std::pair<const char*, std::function<void()>>> moves = {
+        {"first to last", [&] { list.moveRow(1, 6); }},
+        {"last to first", [&] { list.moveRow(6, 1); }},
+        {"down by one", [&] { list.moveRow(2, 3); }},
+        {"up into the middle", [&] { list.moveRow(5, 2); }},
+        {"swap far apart", [&] { list.swapRows(1, 6); }},
+        {"swap neighbours", [&] { list.swapRows(4, 3); }},
+    };
+    for (const auto& [name, move] : moves) {
+        SCOPED_TRACE(name);
+        const std::size_t before = recorder.moved.size();
+        move();
+        EXPECT_EQ(table.order(), listIds(list));
+        if (std::string_view(name).rfind("swap", 0) != 0) {
+            EXPECT_EQ(recorder.moved.size(), before + 1);
+        }
+    }
+
+    list.removeRow(3);
+    EXPECT_EQ(table.order(), listIds(list));
+    const std::vector<std::uint64_t> left = listIds(list);
+    list.setRowCount(1); // Clear List
+    EXPECT_EQ(recorder.removedBatches, 2);
+    EXPECT_TRUE(table.order().empty());
+    for (std::uint64_t id : left)
+        EXPECT_EQ(table.status(id), RowTable::Status::Removed);
+
+    list.appendRows(rows);
+    Remover remover(hub, recorder);
+    hub.remove(recorder);
+    hub.add(remover);
+    hub.add(recorder); // told after the remover, which takes it off first
+    const std::size_t before = recorder.moved.size();
+    list.moveRow(1, 2);
+    EXPECT_EQ(recorder.moved.size(), before);
+    list.moveRow(2, 1);
+    EXPECT_EQ(recorder.moved.size(), before);
+    EXPECT_EQ(table.order(), listIds(list));
+}

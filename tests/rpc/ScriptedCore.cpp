@@ -91,7 +91,8 @@ std::vector<std::uint64_t> ScriptedCore::add(const std::vector<NewRow>& rows, st
         z ^= z >> 31;
         m_rows.push_back({z, r.link, RowPhase::Waiting});
         ++m_added;
-        m_events.rowAdded(z, static_cast<int>(m_rows.size()), r.link);
+        const RowRef added{z, r.link};
+        m_events.rowsAdded(static_cast<int>(m_rows.size()), std::span<const RowRef>(&added, 1));
         ids.push_back(z);
         if (r.paused)
             pause(z);
@@ -105,7 +106,8 @@ std::string ScriptedCore::remove(std::uint64_t id) {
         return "no such row";
     const std::string link = m_rows[static_cast<std::size_t>(i)].link;
     m_rows.erase(m_rows.begin() + i);
-    m_events.rowRemoved(id, link);
+    const RowRef removed{id, link};
+    m_events.rowsRemoved(i + 1, std::span<const RowRef>(&removed, 1));
     return {};
 }
 

@@ -70,12 +70,14 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
     DownloadList list;
     std::vector<std::string> told;
     DownloadList::RowIdObserver o;
-    o.added = [&](std::uint64_t id, int row) {
-        told.push_back("+" + std::to_string(id) + "@" + std::to_string(row));
+    o.added = [&](int first, int last) {
+        for (int row = first; row <= last; ++row)
+            told.push_back("+" + std::to_string(list.id(row)) + "@" + std::to_string(row));
     };
     // The link comes with the removal: the row is gone by then.
-    o.removed = [&](std::uint64_t id, const std::string& link) {
-        told.push_back("-" + std::to_string(id) + link);
+    o.removed = [&](int, std::span<const DownloadList::GoneRow> rows) {
+        for (const DownloadList::GoneRow& row : rows)
+            told.push_back("-" + std::to_string(row.id) + row.link);
     };
     o.moved = [&](std::uint64_t id, int from, int to) {
         told.push_back(std::to_string(id) + ":" + std::to_string(from) + ">" + std::to_string(to));
@@ -96,7 +98,7 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
     EXPECT_EQ(list.id(1), c);
     EXPECT_EQ(list.rowOf(a), 3);
     EXPECT_EQ(told,
-              (std::vector<std::string>{std::to_string(a) + ":1>3", std::to_string(c) + ":3>1"}));
+              (std::vector<std::string>{std::to_string(a) + ":1>3", std::to_string(c) + ":2>1"}));
     told.clear();
     list.removeRow(2);
     EXPECT_EQ(list.rowOf(b), -1);
