@@ -231,18 +231,62 @@ reaction = "limit"
 minutes = 60
 
 [[message]]
-pattern = '(?i)<span[^>]*\bid="countdown"[^>]*>\s*(\d+)\s*</span>'
-reaction = "countdown"
+pattern = '(?i)file (?:was|has been) (?:removed|deleted)'
+reaction = "missing"
 
-[button]
-value = "Free Download"
+[[message]]
+# As the family has always written it in minutes...
+pattern = 'You have to wait (\d+) minute'
+reaction = "wait"
 
-[link]
-from = "post_form"
-form = { name = "op", value = "download2" }
+[[message]]
+# ...and in any other unit: "3 seconds", "1 hour, 5 minutes".
+pattern = 'You have to wait (\d[^<]{0,60}?) (?:till|until|before) (?:the )?next download'
+reaction = "wait"
+
+[[message]]
+text = "This file is available for Premium Users only"
+reaction = "fail"
+reason = "the file is for the hoster's premium users only"
+
+[[message]]
+pattern = 'You can download files up to (\d+ ?[KMGT]?b) only'
+reaction = "fail"
+reason = "the hoster lets free users download files up to $1 only"
+
+[[message]]
+pattern = '(?i)(?:all )?(?:download )?servers are (?:busy|overloaded|full)|no free download slots'
+reaction = "fixed_wait"
+minutes = 5
 
 [file_name]
 control = "fname"
+
+# The first page: the free download button.
+[[step]]
+name = "free"
+press = { value = "Free Download" }
+
+# The countdown page: wait out the countdown (a span whose id or class says so, or a script
+# variable), then post the second form; its answer is the file, a redirect to it, or a page
+# with the direct link.
+[[step]]
+name = "countdown"
+countdown = '(?is)(?:<span[^>]*\b(?:id|class)="[^"]*(?:countdown|seconds|timer)[^"]*"[^>]*>|\bvar\s+(?:countdown|seconds|timer|wait)\s*=\s*)\s*(\d+(?:\s*(?:seconds?|secs?|minutes?|mins?))?)'
+post = { name = "op", value = "download2" }
+digit_captcha = "code"
+
+# The same form without a countdown: posted at once.
+[[step]]
+name = "second form"
+post = { name = "op", value = "download2" }
+digit_captcha = "code"
+
+# The answer that holds the direct link as an anchor.
+[[step]]
+name = "link page"
+match = '(?i)direct download link|click here to download|download link is ready'
+link = { from = "anchor", pattern = '(?i)^https?://[^/]+/(?:d|dl|file|files|download)/[^#]+' }
 
 [[test]]
 url = "http://files.example/abcdef012345/demo.bin.html"

@@ -45,6 +45,35 @@ std::size_t findNoCase(std::string_view text, std::string_view what, std::size_t
                             : static_cast<std::size_t>(it - text.begin());
 }
 
+// The control a press means: as FindControl finds it, but never a hidden field, which a page
+// often gives the button's very value to post along.
+bool findPressable(const Document& document, const ControlQuery& query, int& form, int& element) {
+    if (query.by == ControlQuery::By::FormAction)
+        return false;
+    const int forms = document.formCount();
+    for (form = 0; form < forms; ++form) {
+        const int elements = document.formElementCount(form);
+        for (element = 0; element < elements; ++element) {
+            try {
+                if (asciiEqualNoCase(document.elementAttribute(form, element, "type"), "hidden"))
+                    continue;
+                if (query.by == ControlQuery::By::Value) {
+                    if (document.elementValue(form, element) == query.text)
+                        return true;
+                    continue;
+                }
+                const char* attribute = query.by == ControlQuery::By::Name ? "name" : "id";
+                if (document.elementAttribute(form, element, attribute) == query.text &&
+                    (query.by == ControlQuery::By::Id || query.value.empty() ||
+                     document.elementValue(form, element) == query.value))
+                    return true;
+            } catch (const DomError&) {
+            }
+        }
+    }
+    return false;
+}
+
 StepEngine::Outcome failed(const ProfileStep& step, std::string why) {
     StepEngine::Outcome o;
     o.kind = Kind::Failed;
@@ -145,7 +174,12 @@ bool StepEngine::recognised(const ProfileStep& step, const PageText& page,
         if (!document)
             return false;
         try {
-            if (FindForm(*document, step.control) < 0)
+            int form = -1;
+            int element = -1;
+            const bool pressable = step.action == ProfileStep::Action::Press &&
+                                   step.control.by != ControlQuery::By::FormAction;
+            if (pressable ? !findPressable(*document, step.control, form, element)
+                          : FindForm(*document, step.control) < 0)
                 return false;
         } catch (const DomError&) {
             return false;
@@ -195,20 +229,19 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
         o.counted = true;
     }
     try {
-        if (!step.digitCaptcha.empty()) {
+        ControlQuery field;
+        field.by = ControlQuery::By::Name;
+        field.text = step.digitCaptcha;
+        int codeForm = -1;
+        int codeElement = -1;
+        // The captcha comes and goes with the site's settings: no field, nothing to read.
+        if (!step.digitCaptcha.empty() && document &&
+            FindControl(*document, field, codeForm, codeElement)) {
             std::string error;
             const std::string code = ReadDigitCaptcha(page.text(), error);
             if (code.empty())
                 return failed(step, error);
-            ControlQuery field;
-            field.by = ControlQuery::By::Name;
-            field.text = step.digitCaptcha;
-            int form = -1;
-            int element = -1;
-            if (!document || !FindControl(*document, field, form, element))
-                return failed(step, "the page has no field '" + step.digitCaptcha +
-                                        "' for the digit captcha");
-            document->setElementValue(form, element, code);
+            document->setElementValue(codeForm, codeElement, code);
         } else if (ImageCaptcha(page.text())) {
             return failed(step, "needs a captcha");
         }
@@ -221,7 +254,7 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
             int form = -1;
             int element = -1;
             if (step.action == Action::Press && step.control.by != ControlQuery::By::FormAction) {
-                if (!document || !FindControl(*document, step.control, form, element))
+                if (!document || !findPressable(*document, step.control, form, element))
                     return failed(step, "step '" + step.name + "' finds no button to press");
             } else {
                 form = document ? FindForm(*document, step.control) : -1;
@@ -235,7 +268,9 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
                 state.FinalElement = element;
                 state.FinalURL = document->formAction(form);
                 state.FinalPostData.clear();
-                state.FinalFileName.clear();
+                state.FinalFileName = profile.fileName.empty()
+                                          ? std::string()
+                                          : ReadValue(profile.fileName, page, document);
                 state.FinalLinkFresh = true;
                 o.kind = Kind::Countdown;
                 o.seconds = seconds;
