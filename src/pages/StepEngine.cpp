@@ -159,6 +159,7 @@ void StepEngine::reset() {
     m_link.clear();
     m_last = -1;
     m_returns = 0;
+    m_name.clear();
 }
 
 bool StepEngine::recognised(const ProfileStep& step, const PageText& page,
@@ -205,6 +206,11 @@ StepEngine::Outcome StepEngine::act(const HosterProfile& profile, const PageText
                                     step.name + "' came back more than " +
                                     std::to_string(MaxReturns) + " times");
         m_last = index;
+        if (!profile.fileName.empty()) {
+            // A page further on (the link's own) may no longer tell the name.
+            if (std::string name = ReadValue(profile.fileName, page, document); !name.empty())
+                m_name = std::move(name);
+        }
         return perform(profile, step, page, document, state);
     }
     Outcome o;
@@ -294,6 +300,14 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
                 o.kind = Kind::Follow;
                 o.url = probe.FinalURL;
                 return o;
+            }
+            if (step.action == Action::Link && probe.FinalFileName.empty()) {
+                probe.FinalFileName = m_name;
+                if (probe.FinalFileName.empty()) {
+                    const std::string path = probe.FinalURL.substr(0, probe.FinalURL.find_first_of("?#"));
+                    probe.FinalFileName = path.substr(path.rfind('/') + 1);
+                }
+                probe.FinalLinkFresh = !probe.FinalFileName.empty();
             }
             state.FinalURL = std::move(probe.FinalURL);
             state.FinalPostData = std::move(probe.FinalPostData);

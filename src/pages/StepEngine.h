@@ -61,6 +61,7 @@ private:
     std::string m_link;
     int m_last = -1;
     int m_returns = 0;
+    std::string m_name; // the file's name as the row's pages last told it
 };
 
 } // namespace torvaline
