@@ -246,7 +246,7 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
             std::string error;
             const std::string code = ReadDigitCaptcha(page.text(), error);
             if (code.empty())
-                return failed(step, error);
+                return failed(step, ImageCaptcha(page.text()) ? "needs a captcha" : error);
             document->setElementValue(codeForm, codeElement, code);
         } else if (ImageCaptcha(page.text())) {
             return failed(step, "needs a captcha");
