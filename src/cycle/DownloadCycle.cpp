@@ -290,6 +290,26 @@ void DownloadCycle::Timer1Timer() {
         return;
     }
     s.FinalLinkFresh = false;
+    if (s.FinalInBrowser) {
+        // The countdown only opened the way: the next page comes as any page does.
+        s.FinalInBrowser = false;
+        m_p.timer1.setEnabled(false);
+        try {
+            const std::shared_ptr<Document> page = s.FinalForm >= 0 ? m_p.browser.document() : nullptr;
+            if (s.FinalForm < 0)
+                m_p.browser.Navigate(s.FinalURL);
+            else if (!page)
+                throw DomError("the page is no longer there");
+            else if (s.FinalElement >= 0)
+                page->click(s.FinalForm, s.FinalElement);
+            else
+                page->submitForm(s.FinalForm);
+        } catch (const DomError& e) {
+            failWithoutTransfer(std::string("the page after the countdown cannot be opened (") +
+                                e.what() + ")");
+        }
+        return;
+    }
     const std::string problem = m_nameCheck.problem(s.FinalFileName);
     if (!problem.empty()) {
         m_p.timer1.setEnabled(false);

@@ -231,18 +231,65 @@ reaction = "limit"
 minutes = 60
 
 [[message]]
-pattern = '(?i)<span[^>]*\bid="countdown"[^>]*>\s*(\d+)\s*</span>'
-reaction = "countdown"
+pattern = '(?i)file (?:was|has been) (?:removed|deleted)'
+reaction = "missing"
 
-[button]
-value = "Free Download"
+[[message]]
+# As the family has always written it in minutes...
+pattern = 'You have to wait (\d+) minute'
+reaction = "wait"
 
-[link]
-from = "post_form"
-form = { name = "op", value = "download2" }
+[[message]]
+# ...and in any other unit: "3 seconds", "1 hour, 5 minutes".
+pattern = 'You have to wait (\d[^<]{0,60}?) (?:till|until|before) (?:the )?next download'
+reaction = "wait"
+
+[[message]]
+text = "This file is available for Premium Users only"
+reaction = "fail"
+reason = "the file is for the hoster's premium users only"
+
+[[message]]
+pattern = 'You can download files up to (\d+ ?[KMGT]?b) only'
+reaction = "fail"
+reason = "the hoster lets free users download files up to $1 only"
+
+[[message]]
+pattern = '(?i)(?:all )?(?:download )?servers are (?:busy|overloaded|full)|no free download slots'
+reaction = "fixed_wait"
+minutes = 5
 
 [file_name]
 control = "fname"
+
+[size]
+pattern = '(?i)<span class="size">([^<]+)</span>'
+
+# The first page: the free download button.
+[[step]]
+name = "free"
+press = { value = "Free Download" }
+
+# The countdown page: wait out the countdown (a span whose id or class says so, or a script
+# variable), then post the second form; its answer is the file, a redirect to it, or a page
+# with the direct link.
+[[step]]
+name = "countdown"
+countdown = '(?is)(?:<span[^>]*\b(?:id|class)="[^"]*(?:countdown|seconds|timer)[^"]*"[^>]*>|\bvar\s+(?:countdown|seconds|timer|wait)\s*=\s*)\s*(\d+(?:\s*(?:seconds?|secs?|minutes?|mins?))?)'
+post = { name = "op", value = "download2" }
+digit_captcha = "code"
+
+# The same form without a countdown: posted at once.
+[[step]]
+name = "second form"
+post = { name = "op", value = "download2" }
+digit_captcha = "code"
+
+# The answer that holds the direct link as an anchor.
+[[step]]
+name = "link page"
+match = '(?i)direct download link|click here to download|download link is ready'
+link = { from = "anchor", pattern = '(?i)^https?://[^/]+/(?:d|dl|file|files|download)/[^#]+' }
 
 [[test]]
 url = "http://files.example/abcdef012345/demo.bin.html"
@@ -273,6 +320,106 @@ reaction = "countdown"
 wait = 30
 link = "http://files.example/abcdef012345/demo.bin.html"
 name = "demo.bin"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><h2>The file was removed by its owner</h2></body></html>'
+reaction = "missing"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>This file has been deleted.</p></body></html>'
+reaction = "missing"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><div class="err">You have to wait 3 seconds till next download</div></body></html>'
+reaction = "wait"
+wait = 3
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><div class="err">You have to wait 1 hour, 5 minutes, 10 seconds till next download</div></body></html>'
+reaction = "wait"
+wait = 3910
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>This file is available for Premium Users only.</p></body></html>'
+reaction = "failed"
+reason = "premium users only"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>You can download files up to 400 Mb only. Upgrade your account.</p></body></html>'
+reaction = "failed"
+reason = "up to 400 Mb only"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>All download servers are busy. Try again later.</p></body></html>'
+reaction = "wait"
+wait = 300
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>Please wait <span class="seconds">12</span> seconds</p><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><input type="submit" value="Create Download Link"></form></body></html>'
+reaction = "countdown"
+wait = 12
+step = "countdown"
+name = "demo.bin"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><script>var countdown = 45;</script><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><input type="submit" value="Create Download Link"></form></body></html>'
+reaction = "countdown"
+wait = 45
+step = "countdown"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><input type="submit" value="Create Download Link"></form></body></html>'
+reaction = "button"
+step = "second form"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><div><span style="position:absolute;padding-left:42px">7</span><span style="position:absolute;padding-left:6px">3</span><span style="position:absolute;padding-left:24px">1</span></div><input type="text" name="code"><input type="submit" value="Create Download Link"></form></body></html>'
+reaction = "button"
+step = "second form"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>Your download link is ready.</p><a href="http://s3.files.example/d/q8w7e6r5t4y3/demo.bin">Click here to download</a></body></html>'
+reaction = "link"
+link = "http://s3.files.example/d/q8w7e6r5t4y3/demo.bin"
+name = "demo.bin"
+step = "link page"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><p>Size: <span class="size">1.2 GB</span></p><form method="POST" action=""><input type="submit" name="method_free" value="Free Download"></form></body></html>'
+reaction = "button"
+size = "1.2 GB"
+bytes = 1288490189
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><div class="g-recaptcha" data-sitekey="x"></div><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><input type="submit" value="Go"></form></body></html>'
+reaction = "failed"
+reason = "needs a browser captcha (reCAPTCHA)"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><div class="h-captcha" data-sitekey="x"></div><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><input type="submit" value="Go"></form></body></html>'
+reaction = "failed"
+reason = "needs a browser captcha (hCaptcha)"
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.bin.html"
+html = '<html><body><form method="POST" action=""><input type="hidden" name="op" value="download2"><input type="hidden" name="fname" value="demo.bin"><img src="/captchas/4f2a.jpg"><input type="text" name="code"><input type="submit" value="Go"></form></body></html>'
+reaction = "failed"
+reason = "needs a captcha"
 )toml";
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "pages/PageRules.h"
 #include "pages/PageText.h"
 #include "pages/ProfileQueries.h"
+#include "pages/SiteQuantities.h"
 #include "platform/Browser.h"
 #include "platform/Clock.h"
 #include "platform/DayLength.h"
@@ -60,6 +61,10 @@ std::string describe(const PageOutcome& o) {
         text += ", name " + o.name;
     if (!o.size.empty())
         text += ", size " + o.size;
+    if (o.bytes >= 0)
+        text += " (" + std::to_string(o.bytes) + " bytes)";
+    if (!o.step.empty())
+        text += ", step " + o.step;
     if (!o.failure.empty())
         text += " (" + o.failure + ")";
     return text;
@@ -88,11 +93,13 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
     IdleTimer timer2;
     bool missing = false;
     bool pressed = false;
+    std::string followed;
     PageRules rules({page, state, clock, timer1, timer2},
                     {[&] { missing = true; },
                      [&] { pressed = PressButton(browser, profile.button) || browser.submitted; },
                      [&] { return profile.name; },
-                     {}});
+                     {},
+                     [&](const std::string& url) { followed = url; }});
     rules.setProfiles(&profiles);
     rules.setDocument([&] { return document; });
     page.setOnChange([&] { rules.Memo2Change(); });
@@ -101,15 +108,26 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
     } catch (const std::exception& e) {
         outcome.failure = e.what();
     }
-    if (!profile.size.empty())
+    if (!profile.size.empty()) {
         outcome.size = ReadValue(profile.size, page, document.get());
+        if (const auto bytes = ReadSize(outcome.size))
+            outcome.bytes = static_cast<long long>(*bytes);
+    }
+    outcome.step = rules.lastStep().step;
     const auto seconds = [](double days) {
         return static_cast<int>(std::lround(days * DayLengthSeconds));
     };
     if (missing) {
         outcome.reaction = "missing";
+    } else if (!rules.lastFailure().empty()) {
+        outcome.reaction = "failed";
+        outcome.failure = rules.lastFailure();
+    } else if (!followed.empty()) {
+        outcome.reaction = "follow";
+        outcome.link = followed;
     } else if (timer1.enabled()) {
-        outcome.reaction = "countdown";
+        const bool counted = rules.lastStep().step.empty() || rules.lastStep().counted;
+        outcome.reaction = counted ? "countdown" : "link";
         outcome.wait = seconds(state.WaitSpan);
         if (state.FinalLinkFresh) {
             outcome.link = state.FinalURL;
@@ -121,6 +139,7 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
             found && found->reaction == ProfileMessage::Reaction::Limit ? "limit" : "wait";
         outcome.wait = seconds(state.WaitSpan);
     } else {
+        pressed = pressed || browser.submitted;
         outcome.reaction = pressed ? "button" : "none";
     }
     return outcome;
@@ -149,6 +168,12 @@ bool CheckHosters(const std::vector<HosterProfile>& profiles,
                 wrong = "expected name " + t.name;
             else if (!t.size.empty() && o.size != t.size)
                 wrong = "expected size " + t.size;
+            else if (t.bytes >= 0 && o.bytes != t.bytes)
+                wrong = "expected " + std::to_string(t.bytes) + " bytes";
+            else if (!t.step.empty() && o.step != t.step)
+                wrong = "expected step " + t.step;
+            else if (!t.reason.empty() && o.failure.find(t.reason) == std::string::npos)
+                wrong = "expected the reason '" + t.reason + "'";
             if (!wrong.empty())
                 ++failed;
             out << (wrong.empty() ? "ok   " : "FAIL ") << p.name << " page " << index << " ("

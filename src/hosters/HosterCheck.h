@@ -10,11 +10,15 @@ namespace torvaline {
 
 // What a profile made of one page: what it did, and with what.
 struct PageOutcome {
-    std::string reaction; // "missing", "wait", "countdown", "limit", "button" or "none"
+    // "missing", "wait", "countdown", "limit", "button", "none"; with steps also "link" (a
+    // direct link at once), "follow" (the next page's address) and "failed"
+    std::string reaction;
     int wait = -1;        // seconds of a wait or a countdown
     std::string link;
     std::string name;
     std::string size;    // as the page gives it, when the profile says where
+    long long bytes = -1; // the size read, in bytes; -1: none or unreadable
+    std::string step;     // the step of the profile that acted, if any
     std::string failure; // a number or a page that could not be read
 };
 

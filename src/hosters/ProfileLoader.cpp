@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -45,7 +46,7 @@ public:
 
     HosterProfile read(const toml::table& root) {
         checkKeys(root, {"name", "hosts", "contains", "url", "message", "button", "link",
-                         "file_name", "size", "test"});
+                         "file_name", "size", "test", "step"});
         HosterProfile p;
         p.origin = m_file;
         p.name = requiredString(root, "name");
@@ -176,7 +177,8 @@ private:
     }
 
     ProfileMessage message(const toml::table& t) const {
-        checkKeys(t, {"text", "pattern", "reaction", "minutes", "skip", "length", "cut", "name"});
+        checkKeys(t, {"text", "pattern", "reaction", "minutes", "skip", "length", "cut", "name",
+                      "reason"});
         using R = ProfileMessage::Reaction;
         using C = ProfileMessage::Cut;
         ProfileMessage m;
@@ -186,13 +188,19 @@ private:
                                                         {"wait", R::WaitMinutes},
                                                         {"fixed_wait", R::FixedWait},
                                                         {"countdown", R::Countdown},
-                                                        {"limit", R::Limit}};
+                                                        {"limit", R::Limit},
+                                                        {"fail", R::Fail}};
         const std::string reaction = requiredString(t, "reaction");
         const auto r = reactions.find(reaction);
         if (r == reactions.end())
             fail(t.get("reaction"), "unknown reaction '" + reaction +
-                                        "' (missing, wait, fixed_wait, countdown or limit)");
+                                        "' (missing, wait, fixed_wait, countdown, limit or fail)");
         m.reaction = r->second;
+        if (m.reaction == R::Fail) {
+            m.reason = requiredString(t, "reason");
+            if (m.reason.empty() || m.reason.size() > 200)
+                fail(t.get("reason"), "'reason' must be a text of 1 to 200 characters");
+        }
         if (m.reaction == R::FixedWait || m.reaction == R::Limit) {
             m.minutes =
                 static_cast<int>(integer(t, "minutes", 0, 1439, m.reaction == R::Limit ? 60 : -1));
@@ -301,7 +309,8 @@ private:
     }
 
     ProfileTestPage testPage(const toml::table& t) const {
-        checkKeys(t, {"page", "html", "url", "reaction", "wait", "link", "name", "size"});
+        checkKeys(t, {"page", "html", "url", "reaction", "wait", "link", "name", "size", "bytes",
+                      "step", "reason"});
         ProfileTestPage page;
         if (t.contains("html")) {
             page.html = string(t, "html");
@@ -323,11 +332,16 @@ private:
         }
         page.url = t.contains("url") ? string(t, "url") : "http://hoster.invalid/page";
         page.reaction = requiredString(t, "reaction");
-        static const std::set<std::string> reactions{"missing", "wait",   "countdown",
-                                                     "limit",   "button", "none"};
+        static const std::set<std::string> reactions{"missing", "wait",   "countdown", "limit",
+                                                     "button",  "none",   "link",      "follow",
+                                                     "failed"};
         if (!reactions.contains(page.reaction))
             fail(t.get("reaction"), "unknown reaction '" + page.reaction +
-                                        "' (missing, wait, countdown, limit, button or none)");
+                                        "' (missing, wait, countdown, limit, button, none, link, "
+                                        "follow or failed)");
+        page.bytes = integer(t, "bytes", 0, std::numeric_limits<long long>::max(), -1);
+        page.step = string(t, "step");
+        page.reason = string(t, "reason");
         page.wait = static_cast<int>(integer(t, "wait", 0, 86400, -1));
         page.link = string(t, "link");
         page.name = string(t, "name");
@@ -344,18 +358,25 @@ private:
             for (const toml::node& m : *a)
                 p.messages.push_back(message(table(&m, "message")));
         }
+        readSteps(root, p);
         if (root.contains("button"))
             p.button = control(table(root.get("button"), "button"), "button");
-        else
+        else if (p.steps.empty())
             fail(&root, "'button' is missing: how is the free download button found?");
-        if (!root.contains("link"))
+        if (root.contains("link"))
+            p.link = link(table(root.get("link"), "link"));
+        else if (p.steps.empty())
             fail(&root, "'link' is missing: where does the direct link come from?");
-        p.link = link(table(root.get("link"), "link"));
         if (root.contains("file_name"))
             p.fileName = value(table(root.get("file_name"), "file_name"), "file_name");
         if (root.contains("size"))
             p.size = value(table(root.get("size"), "size"), "size");
-        if (p.link.from == LinkSource::From::PostForm && p.fileName.empty())
+        const bool posted = std::any_of(p.steps.begin(), p.steps.end(), [](const ProfileStep& st) {
+            return st.action == ProfileStep::Action::Link &&
+                   st.link.from == LinkSource::From::PostForm;
+        });
+        if ((posted || (root.contains("link") && p.link.from == LinkSource::From::PostForm)) &&
+            p.fileName.empty())
             fail(root.get("link"), "a posted form's link needs 'file_name': the answer only "
                                    "redirects, so the page must tell the name");
         if (const toml::node* n = root.get("test")) {
@@ -367,6 +388,88 @@ private:
                 p.tests.push_back(testPage(table(&t, "test")));
         }
         return p;
+    }
+
+    // [[step]]: name, match (patterns that must all be on the page), countdown (a pattern whose
+    // group is the wait), one of press / post (a control) or follow / link (a link source),
+    // digit_captcha (the field the page's digit captcha goes in).
+    ProfileStep step(const toml::table& t) const {
+        checkKeys(t, {"name", "match", "countdown", "press", "post", "follow", "link",
+                      "digit_captcha"});
+        ProfileStep st;
+        st.name = requiredString(t, "name");
+        if (st.name.empty() || st.name.size() > 64)
+            fail(t.get("name"), "a step's name must be 1 to 64 characters");
+        if (const toml::node* m = t.get("match")) {
+            if (m->is_string()) {
+                st.match.push_back(pattern(t, "match"));
+            } else {
+                const toml::array* a = m->as_array();
+                if (!a || a->empty() || a->size() > 10)
+                    fail(m, "'match' must be a pattern or a list of 1 to 10 patterns");
+                for (std::size_t i = 0; i < a->size(); ++i) {
+                    toml::table one;
+                    const toml::node* item = a->get(i);
+                    if (!item->is_string())
+                        fail(item, "'match' must hold patterns (texts) only");
+                    one.insert("match", *item->as_string());
+                    Marker mk = pattern(one, "match");
+                    st.match.push_back(std::move(mk));
+                }
+            }
+        }
+        if (t.contains("countdown")) {
+            st.countdown = pattern(t, "countdown");
+            if (st.countdown.source.find('(') == std::string::npos)
+                fail(t.get("countdown"), "a countdown needs a capture group around its wait");
+        }
+        using A = ProfileStep::Action;
+        int actions = 0;
+        if (t.contains("press")) {
+            st.action = A::Press;
+            st.control = control(table(t.get("press"), "press"), "press");
+            ++actions;
+        }
+        if (t.contains("post")) {
+            st.action = A::Post;
+            st.control = control(table(t.get("post"), "post"), "post");
+            ++actions;
+        }
+        for (const auto& [key, action] : {std::pair{"follow", A::Follow}, std::pair{"link", A::Link}}) {
+            if (!t.contains(key))
+                continue;
+            st.action = action;
+            st.link = link(table(t.get(key), key));
+            if (action == A::Follow && st.link.from == LinkSource::From::PostForm)
+                fail(t.get(key), "a step follows an address; to post a form, use 'post'");
+            ++actions;
+        }
+        if (actions != 1)
+            fail(&t, "step '" + st.name +
+                         "' needs one way forward: 'press', 'post', 'follow' or 'link'");
+        if (st.match.empty() && st.countdown.empty() && st.control.empty())
+            fail(&t, "step '" + st.name +
+                         "' is recognised by nothing: give 'match', 'countdown' or a form");
+        st.digitCaptcha = string(t, "digit_captcha");
+        return st;
+    }
+
+    void readSteps(const toml::table& root, HosterProfile& p) const {
+        const toml::node* n = root.get("step");
+        if (!n)
+            return;
+        const toml::array* a = n->as_array();
+        if (!a || a->empty() || a->size() > MaxSteps)
+            fail(n, "'step' must be a list of 1 to " + std::to_string(MaxSteps) +
+                        " tables ([[step]])");
+        for (const toml::node& item : *a) {
+            ProfileStep st = step(table(&item, "step"));
+            for (const ProfileStep& other : p.steps) {
+                if (other.name == st.name)
+                    fail(&item, "two steps are named '" + st.name + "'");
+            }
+            p.steps.push_back(std::move(st));
+        }
     }
 
     std::string m_file;

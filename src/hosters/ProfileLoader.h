@@ -22,6 +22,7 @@ inline constexpr std::size_t MaxProfileBytes = 256 * 1024;
 inline constexpr std::size_t MaxPatternLength = 2000;
 inline constexpr std::size_t MaxMessages = 100;
 inline constexpr std::size_t MaxTestPages = 100;
+inline constexpr std::size_t MaxSteps = 20;
 inline constexpr std::size_t MaxTestPageBytes = 8u << 20;
 inline constexpr std::size_t MaxProfileFiles = 500;
 

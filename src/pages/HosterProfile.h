@@ -43,6 +43,7 @@ struct ProfileMessage {
         FixedWait,   // wait `minutes`, which the page does not spell out
         Countdown,   // count down the seconds the page names, then fetch the direct link
         Limit,       // the download limit: wait `minutes`
+        Fail,        // the row fails with `reason` (its "$1": the capture group); the list goes on
     };
     // How the number is cut from the text behind an exact marker (a pattern's first capture
     // group is the number as it stands).
@@ -58,6 +59,7 @@ struct ProfileMessage {
     std::size_t length = 0; // characters read behind it
     Cut cut = Cut::AsRead;
     int minutes = 0; // FixedWait, Limit
+    std::string reason; // Fail
     bool operator==(const ProfileMessage&) const = default;
 };
 
@@ -103,6 +105,28 @@ struct ValueSource {
     bool operator==(const ValueSource&) const = default;
 };
 
+// One page of a hoster's way to the file: how it is recognised, and what to do there.
+struct ProfileStep {
+    enum class Action {
+        Press,  // press `control` (a button); the browser goes on to the answer
+        Post,   // submit the form `control` finds, with the page's hidden fields
+        Follow, // open the address `link` finds, as the next page
+        Link,   // `link` is the direct link (or its form's answer is the file): transfer it
+    };
+    std::string name;
+    // All of these must be on the page (its text) for the step to be the page's.
+    std::vector<Marker> match;
+    // A step with a countdown is the page's only while it is there; it is waited out first.
+    // Its capture group is the seconds, or a duration as the site writes it.
+    Marker countdown;
+    Action action = Action::Press;
+    ControlQuery control; // Press, Post; also must be on the page
+    LinkSource link;      // Follow, Link
+    // The name of the form field the page's digit captcha (digits drawn by position) goes in.
+    std::string digitCaptcha;
+    bool operator==(const ProfileStep&) const = default;
+};
+
 // A canned page of a profile and what it must yield.
 struct ProfileTestPage {
     std::string file; // where it came from, for the report
@@ -113,6 +137,9 @@ struct ProfileTestPage {
     std::string link;     // empty: not checked
     std::string name;     // empty: not checked
     std::string size;     // empty: not checked
+    long long bytes = -1; // the size read as bytes; -1: not checked
+    std::string step;     // the step that acted; empty: not checked
+    std::string reason;   // "failed": a text the failure must contain
     bool operator==(const ProfileTestPage&) const = default;
 };
 
@@ -131,6 +158,8 @@ struct HosterProfile {
     LinkSource link;
     ValueSource fileName;
     ValueSource size;
+    // The way to the file page by page; empty: the button and the link above, as always.
+    std::vector<ProfileStep> steps;
     std::vector<ProfileTestPage> tests;
 
     bool handles(std::string_view link) const;

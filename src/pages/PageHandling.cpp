@@ -12,7 +12,8 @@ PageHandling::PageHandling(Ports ports, Hooks hooks)
     , m_failRow(hooks.failRow)
     , m_rules({m_page, ports.state, ports.clock, ports.timer1, ports.timer2},
               {std::move(hooks.DeleteURLError), [this] { pressFreeUser(); },
-               std::move(hooks.currentHost), std::move(hooks.failRow)})
+               std::move(hooks.currentHost), std::move(hooks.failRow),
+               [&browser = ports.browser](const std::string& url) { browser.Navigate(url); }})
     , m_capture(ports.browser, ports.loop, m_page) {
     m_rules.setDocument([&browser = ports.browser] { return browser.document(); });
     m_page.setOnChange([this] {

@@ -55,7 +55,10 @@ public:
     // The hoster profiles rows are handled by (they must outlive this); null: the compiled ones.
     void setProfiles(const HosterProfiles* profiles) { m_rules.setProfiles(profiles); }
     // The user started the row (again): its presses count from nothing.
-    void resetPresses() { m_presses = 0; }
+    void resetPresses() {
+        m_presses = 0;
+        m_rules.resetSteps();
+    }
 
 private:
     void pressFreeUser();

@@ -4,6 +4,7 @@
 #include "pages/FinalLink.h"
 #include "pages/PageText.h"
 #include "pages/ProfileQueries.h"
+#include "pages/SiteQuantities.h"
 #include "pages/TimeText.h"
 #include "platform/Browser.h"
 #include "platform/Clock.h"
@@ -40,13 +41,72 @@ const HosterProfile& PageRules::chooseProfile() {
 void PageRules::Memo2Change() {
     const HosterProfile& profile = chooseProfile();
     m_lastFound = nullptr;
+    m_failure.clear();
+    m_stepOutcome = {};
     for (const ProfileMessage& r : profile.messages) {
-        if (m_p.state.PageHandled)
+        if (m_p.state.PageHandled) {
+            m_steps.messageActed();
             return;
+        }
         apply(r);
     }
-    if (!m_p.state.PageHandled && m_hooks.freeUserStep)
+    if (m_p.state.PageHandled) {
+        m_steps.messageActed();
+        return;
+    }
+    // Nobody answers these for the user; pressing on would only bring the page back.
+    if (const std::string_view captcha = BrowserCaptcha(m_p.page.text()); !captcha.empty()) {
+        fail("needs a browser captcha (" + std::string(captcha) + ")");
+        return;
+    }
+    if (!profile.steps.empty()) {
+        runSteps();
+        return;
+    }
+    if (m_hooks.freeUserStep)
         m_hooks.freeUserStep();
+}
+
+void PageRules::fail(const std::string& why) {
+    m_failure = why;
+    m_p.timer1.setEnabled(false);
+    m_p.timer2.setEnabled(false);
+    m_p.state.PageHandled = true;
+    if (m_hooks.failRow)
+        m_hooks.failRow(why);
+}
+
+void PageRules::runSteps() {
+    using Kind = StepEngine::Outcome::Kind;
+    std::shared_ptr<Document> document;
+    if (m_document)
+        document = m_document();
+    CycleState& s = m_p.state;
+    m_stepOutcome = m_steps.act(*m_profile, m_p.page, document.get(), s);
+    switch (m_stepOutcome.kind) {
+    case Kind::Failed:
+        fail(m_stepOutcome.failure);
+        return;
+    case Kind::Pressed:
+        s.PageHandled = true;
+        return;
+    case Kind::Follow:
+        s.PageHandled = true;
+        if (m_hooks.navigate)
+            m_hooks.navigate(m_stepOutcome.url);
+        return;
+    case Kind::Countdown:
+        try {
+            armSpan(static_cast<std::int32_t>(m_stepOutcome.seconds), s.CountdownText);
+        } catch (const ConversionError& e) {
+            fail(std::string("the hoster's wait cannot be read (") + e.what() + ")");
+            return;
+        }
+        s.PhaseStart = m_p.clock.timeOfDay();
+        m_p.timer1.setEnabled(true);
+        s.PageHandled = true;
+        return;
+    }
 }
 
 std::size_t PageRules::find(const Marker& marker, std::string& group) {
@@ -81,6 +141,13 @@ void PageRules::apply(const ProfileMessage& r) {
     if (p == 0)
         return;
     m_lastFound = &r;
+    if (r.reaction == R::Fail) {
+        std::string why = r.reason;
+        if (const std::size_t at = why.find("$1"); at != std::string::npos)
+            why.replace(at, 2, group.substr(0, 64));
+        fail(why);
+        return;
+    }
     if (r.reaction == R::Missing) {
         if (m_hooks.DeleteURLError)
             m_hooks.DeleteURLError();
@@ -119,11 +186,22 @@ void PageRules::readNumber(const ProfileMessage& r, std::size_t p, const std::st
         else if (r.cut == C::BeforeSemi)
             GetTime();
     };
+    // A pattern may capture the wait as the site writes it ("1 hour, 5 minutes"); a bare
+    // number keeps the unit it always had.
+    const bool spelled = r.marker.pattern && group.find_first_not_of(" 0123456789") != std::string::npos;
     switch (r.reaction) {
     case R::Missing:
+    case R::Fail:
         return;
     case R::WaitMinutes:
         read();
+        if (spelled) {
+            const auto seconds = ReadDuration(group, 60);
+            if (!seconds)
+                throw ConversionError("'" + group + "' is not a wait");
+            waitSeconds(*seconds, group + "'");
+            return;
+        }
         // A number read as it stands is also the text the wait shows.
         waitMinutes(!r.marker.pattern && r.cut == C::AsRead ? s.WaitText : s.WaitNumber);
         return;
@@ -134,6 +212,12 @@ void PageRules::readNumber(const ProfileMessage& r, std::size_t p, const std::st
         return;
     case R::Countdown:
         read();
+        if (spelled) {
+            const auto seconds = ReadDuration(group, 1);
+            if (!seconds)
+                throw ConversionError("'" + group + "' is not a countdown");
+            s.WaitNumber = std::to_string(*seconds);
+        }
         if (!r.marker.pattern && r.cut == C::BeforeSemi &&
             s.WaitText.find(';') == std::string::npos) {
             // Four digits or more ("var c=1000;"): the number runs on to its ";".
@@ -153,6 +237,7 @@ void PageRules::armCountdown() {
     // link it holds belongs to an earlier page.
     s.FinalLinkFresh = false;
     s.FinalPostData.clear();
+    s.FinalInBrowser = false;
     std::shared_ptr<Document> document;
     if (m_profile->link.from != LinkSource::From::Cut || !m_profile->fileName.control.empty()) {
         if (m_document)
@@ -206,11 +291,14 @@ void PageRules::GetTime() {
 }
 
 void PageRules::waitMinutes(const std::string& number) {
-    const std::int64_t seconds = static_cast<std::int64_t>(StrToInt(number)) * 60;
+    waitSeconds(static_cast<std::int64_t>(StrToInt(number)) * 60, number + "' minutes");
+}
+
+void PageRules::waitSeconds(std::int64_t seconds, const std::string& what) {
     // A product past 32 bits would wrap into some unrelated, possibly short, wait.
     if (seconds > std::numeric_limits<std::int32_t>::max() ||
         seconds < std::numeric_limits<std::int32_t>::min())
-        throw ConversionError("'" + number + "' minutes is not a valid wait");
+        throw ConversionError("'" + what + " is not a valid wait");
     CycleState& s = m_p.state;
     armSpan(static_cast<std::int32_t>(seconds), s.WaitText);
     s.PhaseStart = m_p.clock.timeOfDay();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pages/HosterProfiles.h"
+#include "pages/StepEngine.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,8 @@ public:
         // text is not a number fails the row instead of ending the chain with a
         // ConversionError.
         std::function<void(const std::string&)> failRow;
+        // Opens an address as the row's next page (a step that follows a link).
+        std::function<void(const std::string&)> navigate{};
     };
 
     // The "Host" text of rows whose countdown page carries the download anchor.
@@ -61,6 +64,13 @@ public:
     const HosterProfile& profile() const { return *m_profile; }
     // The message the last run of the rules found last; null when none was found.
     const ProfileMessage* lastFound() const { return m_lastFound; }
+    // Why the last run of the rules failed the row (a step, a captcha, a message that
+    // fails); empty when it did not.
+    const std::string& lastFailure() const { return m_failure; }
+    // What the profile's steps did on the last page: the step and how; empty name: no step.
+    const StepEngine::Outcome& lastStep() const { return m_stepOutcome; }
+    // The row starts over: its steps' count of returns too.
+    void resetSteps() { m_steps.reset(); }
     // Chooses the current row's profile anew (from its Host cell and link).
     const HosterProfile& chooseProfile();
 
@@ -84,6 +94,9 @@ public:
 
 private:
     void apply(const ProfileMessage& rule);
+    // Ends the page's handling with the row failed.
+    void fail(const std::string& why);
+    void runSteps();
     void applyNamed(std::string_view name);
     // Runs one number rule's reading and arming; a failed conversion fails the row when the
     // cycle lets it.
@@ -96,6 +109,7 @@ private:
     // Up to n characters from 1-based position from; fewer where the text ends.
     std::string cut(std::size_t from, std::size_t n) const;
     void waitMinutes(const std::string& number);
+    void waitSeconds(std::int64_t seconds, const std::string& what);
     // Sets the time text, then WaitSpan from it; waits of a day or more fail the conversion.
     void armSpan(std::int32_t seconds, std::string& text);
 
@@ -106,6 +120,9 @@ private:
     const HosterProfile* m_profile = nullptr;
     const ProfileMessage* m_lastFound = nullptr;
     std::function<std::shared_ptr<Document>()> m_document;
+    StepEngine m_steps;
+    StepEngine::Outcome m_stepOutcome;
+    std::string m_failure;
 };
 
 } // namespace torvaline

@@ -111,7 +111,11 @@ std::string ReadValue(const ValueSource& source, const PageText& page, const Doc
 
 void FindProfileLink(const HosterProfile& profile, const PageText& page, const Document* document,
                      CycleState& state) {
-    const LinkSource& link = profile.link;
+    FindLink(profile.link, profile.fileName, page, document, state);
+}
+
+void FindLink(const LinkSource& link, const ValueSource& fileName, const PageText& page,
+              const Document* document, CycleState& state) {
     using From = LinkSource::From;
     std::string url;
     std::string post;
@@ -121,8 +125,8 @@ void FindProfileLink(const HosterProfile& profile, const PageText& page, const D
         case From::Cut: {
             CutFinalURL(page, state,
                         {link.marker, link.startMark, link.endMark, link.piece, link.trimTail});
-            if (state.PageHandled && !profile.fileName.empty()) {
-                const std::string name = ReadValue(profile.fileName, page, document);
+            if (state.PageHandled && !fileName.empty()) {
+                const std::string name = ReadValue(fileName, page, document);
                 state.FinalFileName = name;
                 state.FinalLinkFresh = !state.FinalURL.empty() && !name.empty();
             }
@@ -177,8 +181,8 @@ void FindProfileLink(const HosterProfile& profile, const PageText& page, const D
     state.FinalURL = std::move(url);
     state.FinalPostData = std::move(post);
     bool named = false;
-    if (!profile.fileName.empty()) {
-        state.FinalFileName = ReadValue(profile.fileName, page, document);
+    if (!fileName.empty()) {
+        state.FinalFileName = ReadValue(fileName, page, document);
         named = !state.FinalFileName.empty();
     } else {
         named = state.FinalURL.find('/') != std::string::npos;

@@ -27,6 +27,10 @@ bool PressButton(Browser& browser, const ControlQuery& button);
 void FindProfileLink(const HosterProfile& profile, const PageText& page, const Document* document,
                      CycleState& state);
 
+// The same from one link source, the name from `fileName` (empty: the link's last part).
+void FindLink(const LinkSource& link, const ValueSource& fileName, const PageText& page,
+              const Document* document, CycleState& state);
+
 // The first capture group of `pattern` in the page's search region, or the value of the
 // named control; empty when neither is there.
 std::string ReadValue(const ValueSource& source, const PageText& page, const Document* document);

@@ -57,6 +57,11 @@ public:
         (void)form;
         throw DomError("submit");
     }
+    // Sets a control's value, as typing into it would (a captcha's code, say).
+    virtual void setElementValue(int form, int element, const std::string& value) {
+        (void)form, (void)element, (void)value;
+        throw DomError("value");
+    }
     // Submits the form through the browser as its first submit control would.
     virtual void submitForm(int form) {
         (void)form;

@@ -31,6 +31,12 @@ struct CycleState {
     // when it cut a link, and the cycle clears it when it hands the link to a transfer. A
     // countdown without a fresh link must never fetch an earlier row's file again.
     bool FinalLinkFresh = false;
+    // The countdown ends in the browser, not in a transfer: it then presses element
+    // FinalElement of form FinalForm of the page still shown (no element: submits the form),
+    // or with no form opens FinalURL as the next page.
+    bool FinalInBrowser = false;
+    std::int32_t FinalForm = -1;
+    std::int32_t FinalElement = -1;
     std::string SaveFolder;
     bool StopRequested = false;
     std::int32_t TransferSeconds = 0;

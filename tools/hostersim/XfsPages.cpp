@@ -63,18 +63,40 @@ std::string firstPage(const std::string& code, const std::string& name, std::uin
                     "</form>\n");
 }
 
+// The family's digit captcha: each digit a span placed by its left padding, written in another
+// order than it is read.
+std::string digitCaptcha(const std::string& digits) {
+    std::string html = "<div style=\"width:80px;height:26px;font:bold 13px Arial;background:#ccc;"
+                       "text-align:left;direction:ltr;\">";
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        const std::size_t i = (k * 3 + 1) % digits.size(); // a fixed shuffle
+        html += "<span style=\"position:absolute;padding-left:" + std::to_string(6 + 18 * i) +
+                "px;padding-top:5px;\">&#" + std::to_string(static_cast<int>(digits[i])) +
+                ";</span>";
+    }
+    return html + "</div><input type=\"text\" name=\"code\" class=\"captcha_code\">\n";
+}
+
+// Themes of the family: where the countdown stands differs (0: <span id="countdown">, 1: <span
+// class="seconds">, 2: a script variable); `seconds` empty: no countdown at all.
 std::string countdownPage(const std::string& code, const std::string& name, const std::string& rand,
-                          const std::string& seconds, bool withForm) {
-    std::string body = "<h2>" + pages::htmlEscape(name) +
-                       "</h2>\n<div class=\"wait\">Wait <span "
-                       "id=\"countdown\">" +
-                       seconds +
-                       "</span> seconds</div>\n"
-                       "<script>var cd = document.getElementById('countdown');</script>\n";
+                          const std::string& seconds, bool withForm, int theme,
+                          const std::string& captcha) {
+    std::string body = "<h2>" + pages::htmlEscape(name) + "</h2>\n";
+    if (!seconds.empty() && theme == 1)
+        body += "<div class=\"wait\">Please wait <span class=\"seconds\">" + seconds +
+                "</span> seconds</div>\n";
+    else if (!seconds.empty() && theme == 2)
+        body += "<script>var countdown = " + seconds + "; tick();</script>\n";
+    else if (!seconds.empty())
+        body += "<div class=\"wait\">Wait <span id=\"countdown\">" + seconds +
+                "</span> seconds</div>\n"
+                "<script>var cd = document.getElementById('countdown');</script>\n";
     if (withForm)
         body += "<form name=\"F1\" method=\"POST\" action=\"\">\n" + hidden("op", "download2") +
                 hidden("id", code) + hidden("rand", rand) + hidden("fname", name) +
                 hidden("referer", "") + hidden("method_free", "Free Download") +
+                (captcha.empty() ? std::string() : digitCaptcha(captcha)) +
                 "<input type=\"submit\" id=\"btn_download\" value=\"Create Download Link\">\n"
                 "</form>\n";
     return page(name, body);
@@ -175,19 +197,30 @@ void XfsSite::addRoutes(httplib::Server& s) {
             }
             int press = 0;
             std::string rand;
+            const auto theme = static_cast<int>(numberParam(req, "theme", 0, 2));
+            const bool counted = numberParam(req, "nocount", 0, 1) == 0;
+            std::string captcha;
             {
                 std::lock_guard lock(m_mutex);
                 press = ++m_presses[scenario + "/" + name];
                 rand = "r" + std::to_string(++m_sessions);
-                m_ready[rand] = std::chrono::steady_clock::now() + std::chrono::seconds(countdown);
+                m_ready[rand] = std::chrono::steady_clock::now() +
+                                std::chrono::seconds(counted ? countdown : 0);
+                if (numberParam(req, "captcha", 0, 1) == 1) {
+                    captcha = std::to_string(1000 + (m_sessions * 7919) % 9000);
+                    m_codes[rand] = captcha;
+                }
             }
             const auto visits = static_cast<int>(numberParam(req, "k", 1, 1000));
             if ((scenario == "wait" || scenario == "limit") && press <= visits) {
+                const std::uint64_t waits = numberParam(req, "waits", 0, 100000);
+                const std::string spelled =
+                    waits == 0
+                        ? std::to_string(numberParam(req, "wait", 1, 100000)) + " minutes, 0 seconds"
+                        : std::to_string(waits) + " seconds";
                 const std::string message =
                     scenario == "wait"
-                        ? "You have to wait " +
-                              std::to_string(numberParam(req, "wait", 1, 100000)) +
-                              " minutes, 0 seconds till next download"
+                        ? "You have to wait " + spelled + " till next download"
                         : std::string("You have reached the download-limit: 1024 Mb for last 1 "
                                       "days");
                 res.set_content(page(name, "<div class=\"err\">" + message + "</div>\n" +
@@ -197,15 +230,20 @@ void XfsSite::addRoutes(httplib::Server& s) {
             }
             res.set_header("Set-Cookie", "xfss=" + rand + "; Path=/");
             const std::string seconds = scenario == "badcount" ? "soon" : std::to_string(countdown);
-            res.set_content(countdownPage(code, name, rand, seconds, scenario != "nolink"), kHtml);
+            res.set_content(countdownPage(code, name, rand, counted ? seconds : std::string(),
+                                          scenario != "nolink", theme, captcha),
+                            kHtml);
             return;
         }
         if (op == "download2") {
             const std::string rand = field(fields, "rand");
             bool expired = cookie(req, "xfss") != rand;
             bool early = false;
+            bool wrongCode = false;
             {
                 std::lock_guard lock(m_mutex);
+                if (const auto c = m_codes.find(rand); c != m_codes.end())
+                    wrongCode = field(fields, "code") != c->second;
                 const auto it = m_ready.find(rand);
                 expired = expired || it == m_ready.end();
                 // Whole seconds, as such hosters count: a client's countdown that shows
@@ -228,12 +266,24 @@ void XfsSite::addRoutes(httplib::Server& s) {
                     kHtml);
                 return;
             }
-            res.status = 302;
-            res.set_header(
-                "Location",
+            if (wrongCode) {
+                res.set_content(page(name, "<div class=\"err\">Wrong captcha</div>\n"), kHtml);
+                return;
+            }
+            const std::string file =
                 m_origin(req.get_header_value("Host")) + "/file/" + pages::pathEscape(name) +
-                    "?size=" + std::to_string(numberParam(req, "size", 1024, 1ull << 40)) +
-                    fileOptions(req));
+                "?size=" + std::to_string(numberParam(req, "size", 1024, 1ull << 40)) +
+                fileOptions(req);
+            // Theme 1 answers with a page that holds the direct link.
+            if (numberParam(req, "theme", 0, 2) == 1) {
+                res.set_content(page(name, "<p>Your download link is ready.</p>\n<a href=\"" +
+                                               pages::htmlEscape(file) +
+                                               "\">Click here to download</a>\n"),
+                                kHtml);
+                return;
+            }
+            res.status = 302;
+            res.set_header("Location", file);
             return;
         }
         res.status = 400;

@@ -28,6 +28,10 @@ namespace hostersim {
 // number). Faults on every scenario: a second form posted before the countdown ran out is
 // answered "Skipped countdown" and no file; one posted without the first's session cookie
 // gets "Session expired". The file side takes the file options (rate, cut, stall, ...).
+// Themes (theme=0..2): the countdown in <span id="countdown">, in <span class="seconds"> (and
+// the second form answered by a page holding the direct link), or in a script variable;
+// nocount=1 leaves the countdown out (the second form is posted at once), captcha=1 adds the
+// family's digit captcha (a wrong code: "Wrong captcha"), waits=N says the wait in seconds.
 class XfsSite final {
 public:
     using Origin = std::function<std::string(const std::string& hostHeader)>;
@@ -48,6 +52,8 @@ private:
     // The countdown each session was given, by session token: when it ends, and its length.
     std::map<std::string, std::chrono::steady_clock::time_point> m_ready;
     std::map<std::string, int> m_early;
+    // The digit captcha each session was shown, by session token.
+    std::map<std::string, std::string> m_codes;
     std::uint64_t m_sessions = 0;
 };
 

@@ -81,6 +81,7 @@ struct GumboDocument::Impl {
     GumboOutput* output = nullptr;
     mutable std::optional<FormIndex> forms;
     std::unordered_map<const GumboNode*, bool> checkedOverride;
+    std::unordered_map<const GumboNode*, std::string> valueOverride;
     SubmitHandler submit;
 
     const FormIndex& formIndex() const {
@@ -148,6 +149,8 @@ struct GumboDocument::Impl {
     }
 
     std::string value(const GumboNode* e) const {
+        if (const auto it = valueOverride.find(e); it != valueOverride.end())
+            return it->second;
         if (html::isElement(e, GUMBO_TAG_INPUT)) {
             const std::string type = html::inputType(e);
             const char* v = html::attribute(e, "value");
@@ -237,6 +240,12 @@ int GumboDocument::formElementCount(int form) const {
 
 std::string GumboDocument::elementValue(int form, int element) const {
     return m_impl->value(m_impl->element(form, element));
+}
+
+void GumboDocument::setElementValue(int form, int element, const std::string& value) {
+    const GumboNode* e = m_impl->element(form, element);
+    (void)m_impl->value(e); // an element without a value has none to set
+    m_impl->valueOverride[e] = value;
 }
 
 namespace {

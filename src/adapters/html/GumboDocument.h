@@ -38,6 +38,7 @@ public:
     std::vector<std::string> anchorHrefs() const override;
     Post formPost(int form) const override;
     void submitForm(int form) override;
+    void setElementValue(int form, int element, const std::string& value) override;
 
 private:
     FormSubmission submission(int form, const GumboNode* submitter) const;

@@ -37,6 +37,15 @@ TEST(HosterProfilesEndToEndTest, FreeDownloadFamilyDownloadsThroughItsBuiltInPro
         {"ok", "x-cut.bin", 50000, "cutonce=20000", "Completed"},
         // Posted long before the site's countdown ran out: its page, not a file, comes back.
         {"ok", "x-early.bin", 5000, "", "Failed", 60},
+        // The family's other themes: the countdown in another span or a script variable, the
+        // wait in seconds, the second form answered by a page holding the link, no countdown
+        // at all, the digit captcha.
+        {"ok", "t1-ok.bin", 6000, "theme=1", "Completed"},
+        {"wait", "t1-wait.bin", 5000, "theme=1&waits=3", "Completed"},
+        {"ok", "t1-now.bin", 5000, "theme=1&nocount=1&captcha=1", "Completed"},
+        {"ok", "t2-cap.bin", 7000, "theme=2&captcha=1", "Completed"},
+        {"wait", "t2-wait.bin", 5000, "theme=2&wait=1&captcha=1", "Completed"},
+        {"ok", "t0-now.bin", 5000, "nocount=1&captcha=1", "Completed"},
     };
     std::vector<std::string> links;
     for (const Row& r : rows)
