@@ -59,6 +59,12 @@ const QStringList& notificationNames() {
     return names;
 }
 
+bool openMethod(const QString& method) {
+    return method == QLatin1String("system.listMethods") ||
+           method == QLatin1String("system.listNotifications") ||
+           method == QLatin1String("system.multicall");
+}
+
 // A refused call: the error object's code and message, as aria2 words them.
 struct Fault {
     int code = 1;
@@ -216,6 +222,33 @@ QByteArray Aria2Rpc::notification(RowTable::Notice notice, std::uint64_t id) {
     return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }
 
+bool Aria2Rpc::authorized(const QJsonValue& request) const {
+    const QJsonObject object = request.toObject();
+    const QJsonValue given = object.value(QStringLiteral("params"));
+    if (!object.value(QStringLiteral("method")).isString() ||
+        (!given.isUndefined() && !given.isArray()))
+        // Not a call at all: answered as an invalid request, which tells nothing.
+        return true;
+    const QString method = object.value(QStringLiteral("method")).toString();
+    const QJsonArray params = object.value(QStringLiteral("params")).toArray();
+    const auto tokenOk = [this](const QJsonArray& params) {
+        const QString first = params.isEmpty() ? QString() : params.first().toString();
+        return first.startsWith(QLatin1String("token:")) &&
+               sameSecret(first.mid(6), m_options.secret);
+    };
+    if (method == QLatin1String("system.multicall")) {
+        // Every call inside needs it: one request holding many guesses is one guess.
+        for (const QJsonValue& one : params.first().toArray()) {
+            const QJsonObject inner = one.toObject();
+            const QString name = inner.value(QStringLiteral("methodName")).toString();
+            if (!openMethod(name) && !tokenOk(inner.value(QStringLiteral("params")).toArray()))
+                return false;
+        }
+        return true;
+    }
+    return openMethod(method) || tokenOk(params);
+}
+
 Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
     Reply reply;
     QJsonParseError error{};
@@ -227,6 +260,11 @@ Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
         reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
         return reply;
     }
+    const auto refused = [](const QJsonValue& one) {
+        QJsonObject answer = response(one.toObject().value(QStringLiteral("id")));
+        answer[QStringLiteral("error")] = errorObject(1, QStringLiteral("Unauthorized"));
+        return answer;
+    };
     if (document.isArray()) {
         const QJsonArray batch = document.array();
         if (batch.size() > m_options.maxBatch) {
@@ -236,13 +274,26 @@ Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
             reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
             return reply;
         }
+        // The secret once for the whole batch: it is refused whole, every answer alike, so
+        // that none tells which guess was nearer.
+        bool allowed = true;
+        if (!m_options.secret.isEmpty())
+            for (const QJsonValue& one : batch)
+                allowed = authorized(one) && allowed;
         QJsonArray answers;
         for (const QJsonValue& one : batch)
-            answers.append(single(one, reply));
+            answers.append(allowed ? single(one, reply) : refused(one));
+        reply.unauthorized = !allowed;
         reply.body = QJsonDocument(answers).toJson(QJsonDocument::Compact);
         return reply;
     }
-    const QJsonObject answer = single(document.object(), reply);
+    QJsonObject answer;
+    if (!m_options.secret.isEmpty() && !authorized(document.object())) {
+        reply.unauthorized = true;
+        answer = refused(document.object());
+    } else {
+        answer = single(document.object(), reply);
+    }
     if (answer.contains(QStringLiteral("error")))
         reply.httpStatus = 400;
     reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
@@ -276,23 +327,11 @@ QJsonObject Aria2Rpc::single(const QJsonValue& request, Reply& reply) {
 QJsonValue Aria2Rpc::call(const QString& method, QJsonArray params, QJsonObject& error,
                           Reply& reply, bool inMulticall) {
     try {
-        const bool open = method == QLatin1String("system.listMethods") ||
-                          method == QLatin1String("system.listNotifications") ||
-                          method == QLatin1String("system.multicall");
         // A token is taken off the parameters whether a secret is set or not, as aria2 does.
-        QString token;
-        bool hasToken = false;
         if (!params.isEmpty() && params.first().isString() &&
-            params.first().toString().startsWith(QLatin1String("token:"))) {
-            token = params.first().toString().mid(6);
-            hasToken = true;
+            params.first().toString().startsWith(QLatin1String("token:")))
             params.removeFirst();
-        }
-        if (!open && !m_options.secret.isEmpty() &&
-            (!hasToken || !sameSecret(token, m_options.secret))) {
-            reply.unauthorized = true;
-            fail(QStringLiteral("Unauthorized"));
-        }
+        // The secret was checked for the whole request before any call ran.
         if (method == QLatin1String("system.multicall")) {
             if (inMulticall)
                 fail(QStringLiteral("Recursive system.multicall forbidden."));

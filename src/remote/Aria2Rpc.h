@@ -47,6 +47,8 @@ public:
     const QString& sessionId() const { return m_sessionId; }
 
 private:
+    // Whether every call of one request gives the secret (open methods need none).
+    bool authorized(const QJsonValue& request) const;
     QJsonObject single(const QJsonValue& request, Reply& reply);
     // The result, or a JSON-RPC error object in `error`.
     QJsonValue call(const QString& method, QJsonArray params, QJsonObject& error, Reply& reply,

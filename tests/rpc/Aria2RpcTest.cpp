@@ -147,14 +147,22 @@ TEST(Aria2Rpc, MulticallBatchesAndSecrets) {
     for (int i = 0; i < 3; ++i)
         calls.append(QJsonObject{{"methodName", "aria2.addUri"},
                                  {"params", QJsonArray{"token:s3cret", QJsonArray{"http://h/x"}}}});
-    calls.append(
-        QJsonObject{{"methodName", "aria2.getVersion"}, {"params", QJsonArray{"token:no"}}});
     calls.append(QJsonObject{{"methodName", "system.multicall"}, {"params", QJsonArray{}}});
     const QJsonArray results = rig.result("system.multicall", {calls}).toArray();
-    ASSERT_EQ(results.size(), 5);
+    ASSERT_EQ(results.size(), 4);
     EXPECT_TRUE(results[0].isArray());
-    EXPECT_EQ(results[3]["message"].toString(), "Unauthorized");
-    EXPECT_EQ(results[4]["message"].toString(), "Recursive system.multicall forbidden.");
+    EXPECT_EQ(results[3]["message"].toString(), "Recursive system.multicall forbidden.");
+    EXPECT_EQ(rig.core.added(), 3);
+
+    // One wrong token among right ones refuses the whole call: nothing runs, and the answer
+    // does not say which one was wrong.
+    calls.insert(1, QJsonObject{{"methodName", "aria2.getVersion"},
+                                {"params", QJsonArray{"token:no"}}});
+    const Aria2Rpc::Reply mixed = rig.rpc.handle(QJsonDocument(QJsonObject{
+        {"jsonrpc", "2.0"}, {"id", 3}, {"method", "system.multicall"},
+        {"params", QJsonArray{calls}}}).toJson());
+    EXPECT_TRUE(mixed.unauthorized);
+    EXPECT_EQ(QJsonDocument::fromJson(mixed.body)["error"]["message"].toString(), "Unauthorized");
     EXPECT_EQ(rig.core.added(), 3);
 
     const Aria2Rpc::Reply wrong = rig.rpc.handle(
