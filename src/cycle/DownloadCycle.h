@@ -166,7 +166,8 @@ private:
     void setPanel0(const std::string& text, int unitsPerCharacter = StatusBar::UnitsPerCharacter);
     // Closes the current row of a transfer that never started, then moves on like a finish.
     // panelText: what the status bar shows instead of " Download failed - <reason> ".
-    void failWithoutTransfer(const std::string& reason, const std::string& panelText = {});
+    void failWithoutTransfer(const std::string& reason, const std::string& panelText = {},
+                             FailureCause cause = FailureCause::Other);
     // Hands the final link and name to the transfer, into the download folder.
     void startTransfer();
     // A row whose link answered with a file.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FailureCause.h"
+
 #include <cstdint>
 #include <string>
 
@@ -36,6 +38,7 @@ struct RowPhaseEvent {
     std::string retryAt;
     // Failed (and SetAside): why, in the words the row's tool tip shows.
     std::string reason;
+    FailureCause cause = FailureCause::Other;
 };
 
 // A transferring row's figures, sent about once a second while bytes come.

@@ -1,10 +1,13 @@
 #include "remote/Aria2Rpc.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -30,6 +33,10 @@ const QStringList& methodNames() {
                                       QStringLiteral("aria2.tellStatus"),
                                       QStringLiteral("aria2.getUris"),
                                       QStringLiteral("aria2.getFiles"),
+                                      QStringLiteral("aria2.getPeers"),
+                                      QStringLiteral("aria2.getServers"),
+                                      QStringLiteral("aria2.addTorrent"),
+                                      QStringLiteral("aria2.addMetalink"),
                                       QStringLiteral("aria2.tellActive"),
                                       QStringLiteral("aria2.tellWaiting"),
                                       QStringLiteral("aria2.tellStopped"),
@@ -170,6 +177,27 @@ std::optional<std::int64_t> rate(const QJsonValue& value) {
 
 QString optionProblem(const QString& name) {
     return QStringLiteral("We encountered a problem while processing the option '--%1'.").arg(name);
+}
+
+// The codes aria2 gives its failures, which front ends turn into their own words.
+int errorCodeOf(FailureCause cause) {
+    switch (cause) {
+    case FailureCause::NotFound:
+        return 3;
+    case FailureCause::TimeOut:
+        return 2;
+    case FailureCause::Network:
+        return 6;
+    case FailureCause::DiskFull:
+        return 9;
+    case FailureCause::Authorisation:
+        return 24;
+    case FailureCause::BadHttpAnswer:
+        return 22;
+    case FailureCause::Other:
+        break;
+    }
+    return 1;
 }
 
 std::string_view phaseName(RowPhase phase) {
@@ -369,6 +397,27 @@ QJsonValue Aria2Rpc::multicall(const QJsonArray& params, Reply& reply) {
     return results;
 }
 
+void Aria2Rpc::checkDir(const QString& dir) const {
+    if (!m_options.secret.isEmpty())
+        return;
+    // Without a secret any program of any user on this machine may call: it may place files
+    // only where the daemon was told to put them, never over a user's own files elsewhere.
+    std::error_code ec;
+    const auto resolved = [&ec](const std::string& path) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec)
+            .lexically_normal();
+    };
+    const std::filesystem::path folder = resolved(m_commands.folder());
+    const std::filesystem::path asked = resolved(bytes(dir));
+    const auto [end, rest] =
+        std::mismatch(folder.begin(), folder.end(), asked.begin(), asked.end());
+    const bool inside = !ec && end == folder.end() &&
+                        std::none_of(rest, asked.end(), [](const auto& p) { return p == ".."; });
+    if (!inside)
+        fail(QStringLiteral("Without --rpc-secret, dir must lie inside the download folder %1")
+                 .arg(utf8(folder.string())));
+}
+
 std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
     if (params.size() <= index || !params.at(index).isString())
         wrongType(index);
@@ -387,10 +436,16 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     const bool active = status == RowTable::Status::Active;
     const QString total = num(row.more().total);
     const QString done = num(row.more().done);
-    const QString dir = utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir);
+    // Front ends cut the file's name off the path by the dir: both are told the same way,
+    // relative when the caller gave a relative dir, without doubled or trailing slashes.
+    const QString dir =
+        QDir::cleanPath(utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir));
     QString path = utf8(row.more().filePath);
+    const QString absoluteDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
     if (path.isEmpty() && !row.more().out.empty())
         path = dir + QLatin1Char('/') + utf8(row.more().out);
+    else if (path.startsWith(absoluteDir + QLatin1Char('/')))
+        path = dir + path.mid(absoluteDir.size());
     const QString uriStatus =
         status == RowTable::Status::Waiting || status == RowTable::Status::Paused
             ? QStringLiteral("waiting")
@@ -435,7 +490,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         {QStringLiteral("files"), files},
         {QStringLiteral("torvaline"), own}};
     if (status == RowTable::Status::Error) {
-        all[QStringLiteral("errorCode")] = QStringLiteral("1");
+        all[QStringLiteral("errorCode")] = num(errorCodeOf(row.more().cause));
         all[QStringLiteral("errorMessage")] = utf8(row.more().reason);
     } else if (status == RowTable::Status::Complete) {
         all[QStringLiteral("errorCode")] = QStringLiteral("0");
@@ -519,6 +574,17 @@ QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
     if (!dir.isUndefined() &&
         (!dir.isString() || dir.toString().isEmpty() || dir.toString().contains(QChar(0))))
         fail(optionProblem(QStringLiteral("dir")));
+    if (!dir.isUndefined())
+        checkDir(dir.toString());
+    // What we report but cannot be made otherwise is refused, not taken and ignored.
+    const QJsonObject fixed = globalOptions();
+    for (auto it = options.begin(); it != options.end(); ++it) {
+        if (it.key() == QLatin1String("dir") ||
+            it.key() == QLatin1String("max-overall-download-limit") || !fixed.contains(it.key()))
+            continue;
+        if (it.value().toVariant().toString() != fixed.value(it.key()).toString())
+            fail(optionProblem(it.key()));
+    }
     const QJsonValue limit = options.value(QStringLiteral("max-overall-download-limit"));
     std::optional<std::int64_t> bytesPerSecond;
     if (!limit.isUndefined()) {
@@ -552,15 +618,27 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
         fail(QStringLiteral("URI is not provided."));
     const QJsonObject options = params.at(1).toObject();
     RemoteCommands::NewRow base;
+    QString askedDir;
+    QString askedOut;
     if (const QJsonValue dir = options.value(QStringLiteral("dir")); !dir.isUndefined()) {
         if (!dir.isString() || dir.toString().isEmpty() || dir.toString().contains(QChar(0)))
             fail(optionProblem(QStringLiteral("dir")));
-        base.dir = bytes(dir.toString());
+        askedDir = dir.toString();
+        checkDir(askedDir);
+        base.dir = bytes(askedDir);
     }
     if (const QJsonValue out = options.value(QStringLiteral("out")); !out.isUndefined()) {
-        if (!out.isString() || !plainFileName(out.toString()))
+        // "sub/name.ext" puts the file in that folder under dir; every part a plain name.
+        const QStringList parts = out.toString().split(QLatin1Char('/'));
+        if (!out.isString() || parts.size() > 32 ||
+            !std::all_of(parts.begin(), parts.end(), plainFileName))
             fail(optionProblem(QStringLiteral("out")));
-        base.out = bytes(out.toString());
+        askedOut = out.toString();
+        base.out = bytes(parts.last());
+        if (parts.size() > 1)
+            base.dir =
+                bytes((askedDir.isEmpty() ? utf8(m_commands.folder()) : askedDir) +
+                      QLatin1Char('/') + QStringList(parts.mid(0, parts.size() - 1)).join('/'));
     }
     if (const QJsonValue pause = options.value(QStringLiteral("pause")); !pause.isUndefined()) {
         if (pause != QJsonValue(QStringLiteral("true")) &&
@@ -581,13 +659,13 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
     // The same file name for two rows would make the second one "name (1)" anyway; a front end
     // that names one file means the first.
     for (std::size_t i = 1; i < rows.size(); ++i)
-        rows[i].out.clear();
+        rows[i].out.clear(), rows[i].dir = bytes(askedDir);
     std::string refusal;
     const std::vector<std::uint64_t> ids = m_commands.add(rows, refusal);
     if (!refusal.empty() || ids.empty())
         fail(refusal.empty() ? QStringLiteral("No URI to download.") : utf8(refusal));
     for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i)
-        m_rows.setRequested(ids[i], rows[i].dir, rows[i].out);
+        m_rows.setRequested(ids[i], bytes(askedDir), i == 0 ? bytes(askedOut) : std::string());
     if (params.size() > 2) {
         // A place in the queue asked for: the first new row goes there.
         const std::vector<std::uint64_t> queue = waitingQueue();
@@ -708,9 +786,23 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         if (params.size() < 2 || !params.at(1).isObject())
             wrongType(1);
         // A row's transfer takes the list's settings; the options a front end sends with it
-        // are accepted and have no effect.
+        // are accepted and have no effect, but for those getOption tells: they cannot change
+        // once the row is placed.
+        const QJsonObject current =
+            dispatch(QStringLiteral("aria2.getOption"), params, reply).toObject();
+        const QJsonObject asked = params.at(1).toObject();
+        for (auto it = asked.begin(); it != asked.end(); ++it)
+            if (current.contains(it.key()) &&
+                it.value().toVariant().toString() != current.value(it.key()).toString())
+                fail(optionProblem(it.key()));
         return QStringLiteral("OK");
     }
+    if (is("aria2.getPeers") || is("aria2.getServers")) {
+        gidParam(params, 0);
+        return QJsonArray();
+    }
+    if (is("aria2.addTorrent") || is("aria2.addMetalink"))
+        fail(QStringLiteral("Torvaline takes no torrents"));
     if (is("aria2.tellActive")) {
         const QJsonArray keys = keysAt(0);
         std::vector<std::uint64_t> ids;

@@ -64,6 +64,8 @@ private:
     QJsonValue addUri(const QJsonArray& params);
     QJsonValue changePosition(const QJsonArray& params);
     std::vector<std::uint64_t> waitingQueue() const;
+    // Refuses a dir outside the download folder when no secret guards the calls.
+    void checkDir(const QString& dir) const;
     std::uint64_t gidParam(const QJsonArray& params, int index) const;
 
     RowTable& m_rows;

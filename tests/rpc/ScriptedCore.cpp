@@ -35,6 +35,8 @@ void ScriptedCore::phase(Row& row, RowPhase phase, std::string reason, std::int6
     event.link = row.link;
     event.reason = std::move(reason);
     event.secondsLeft = secondsLeft;
+    if (phase == RowPhase::Failed && event.reason.find("missing") != std::string::npos)
+        event.cause = FailureCause::NotFound;
     if (phase == RowPhase::Transferring || phase == RowPhase::Completed) {
         event.fileName = "file-" + std::to_string(row.id % 1000) + ".bin";
         event.filePath = m_folder + "/" + event.fileName;
