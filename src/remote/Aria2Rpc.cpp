@@ -1,5 +1,7 @@
 #include "remote/Aria2Rpc.h"
 
+#include "transfer/SpeedLimitText.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -153,26 +155,16 @@ bool plainFileName(const QString& name) {
     return true;
 }
 
-// "1M", "500K", "1048576": bytes a second.
+// "1M", "1.5M", "500K", "1G", "1048576": bytes a second, read as the command line reads them.
 std::optional<std::int64_t> rate(const QJsonValue& value) {
     if (const auto n = integer(value))
         return *n >= 0 ? n : std::nullopt;
     if (!value.isString())
         return std::nullopt;
-    QString text = value.toString().trimmed();
-    std::int64_t unit = 1;
-    if (text.endsWith(QLatin1Char('K'), Qt::CaseInsensitive))
-        unit = 1024;
-    else if (text.endsWith(QLatin1Char('M'), Qt::CaseInsensitive))
-        unit = 1024 * 1024;
-    if (unit != 1)
-        text.chop(1);
-    bool ok = false;
-    const qlonglong n = text.toLongLong(&ok);
-    if (!ok || n < 0 || text.isEmpty() || !text.at(0).isDigit() ||
-        n > std::numeric_limits<std::int64_t>::max() / unit)
+    const auto parsed = parseSpeedLimit(bytes(value.toString()));
+    if (!parsed)
         return std::nullopt;
-    return static_cast<std::int64_t>(n) * unit;
+    return static_cast<std::int64_t>(*parsed);
 }
 
 QString optionProblem(const QString& name) {

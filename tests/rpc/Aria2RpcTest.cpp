@@ -264,6 +264,12 @@ TEST(Aria2Rpc, GlobalOptionsReachTheCommands) {
               "We encountered a problem while processing the option '--max-concurrent-downloads'.");
     EXPECT_EQ(rig.core.rateLimit(), 2 * 1024 * 1024);
     EXPECT_EQ(rig.core.rateLimit(), 2 * 1024 * 1024);
+    // Rates read as the command line reads them.
+    for (const auto& [text, bytes] : {std::pair{"1.5M", 1572864}, std::pair{"1G", 1073741824}}) {
+        rig.result("aria2.changeGlobalOption", {QJsonObject{{"max-overall-download-limit", text}}});
+        EXPECT_EQ(rig.core.rateLimit(), bytes) << text;
+    }
+    rig.result("aria2.changeGlobalOption", {QJsonObject{{"max-overall-download-limit", "2M"}}});
     const QJsonObject options = rig.result("aria2.getGlobalOption").toObject();
     EXPECT_EQ(options["dir"].toString(), "/srv/dl");
     EXPECT_EQ(options["max-overall-download-limit"].toString(), "2097152");
