@@ -691,6 +691,18 @@ bool DownloadCycle::releaseRow(std::uint64_t id) {
     return true;
 }
 
+bool DownloadCycle::retryRow(std::uint64_t id) {
+    const int row = m_p.list.rowOf(id);
+    if (row < 1 || m_p.list.cell(row, DownloadList::Status) != StatusFailed)
+        return false;
+    m_p.list.setNote(row, {});
+    markHeld(row, false);
+    // Behind the cycle, it comes before the end as a row let go does.
+    if (!atRest())
+        m_letGo.push_back(id);
+    return true;
+}
+
 bool DownloadCycle::atRest() const {
     return !m_working && m_pause == Held::None && !m_pausePending && !isTransferRunning() &&
            !m_p.timer1.enabled() && !m_p.timer2.enabled() && m_p.state.SetAside.empty();

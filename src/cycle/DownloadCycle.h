@@ -100,6 +100,8 @@ public:
     // the list is done.
     bool holdRow(std::uint64_t id);
     bool releaseRow(std::uint64_t id);
+    // A failed row waits again, in its place, for a fresh attempt; false for any other row.
+    bool retryRow(std::uint64_t id);
     bool isHeldRow(std::uint64_t id) const { return id < m_heldRows.size() && m_heldRows[id]; }
     // Nothing is being worked on, held or waited for: the list was never started or is done.
     bool atRest() const;

@@ -733,7 +733,8 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
                      QStringLiteral("GID#%1 cannot be paused now"),
                      [this](std::uint64_t id) { return m_commands.pause(id); });
     if (is("aria2.unpause"))
-        return onRow([](S s) { return s == S::Paused; },
+        // An error row too: it is tried again in its place (aria2 would refuse it).
+        return onRow([](S s) { return s == S::Paused || s == S::Error; },
                      QStringLiteral("GID#%1 cannot be unpaused now"),
                      [this](std::uint64_t id) { return m_commands.unpause(id); });
     if (is("aria2.pauseAll") || is("aria2.forcePauseAll") || is("aria2.unpauseAll")) {

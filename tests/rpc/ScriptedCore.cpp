@@ -123,8 +123,11 @@ std::string ScriptedCore::pause(std::uint64_t id) {
 
 std::string ScriptedCore::unpause(std::uint64_t id) {
     const int i = indexOf(id);
-    if (i < 0 || m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Paused)
+    if (i < 0 || (m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Paused &&
+                  m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Failed))
         return "cannot unpause";
+    if (m_rows[static_cast<std::size_t>(i)].phase == RowPhase::Failed)
+        m_rows[static_cast<std::size_t>(i)].stage = 0;
     phase(m_rows[static_cast<std::size_t>(i)], RowPhase::Waiting);
     return {};
 }
