@@ -35,6 +35,7 @@ const auto kActions = std::to_array<ActionEntry>({
     // An entry that does nothing while its toolbar twin copies the link only misleads.
     {"Edit1", "CopySelected1", "Copy Selected", nullptr, {}, &F::CopyBtnClick},
     {"Edit1", "PasteLinks1", "Paste Links", nullptr, Qt::CTRL | Qt::Key_V, &F::PasteLinks1Click},
+    {"Edit1", "RetryFailedRows1", "Retry Failed Rows", nullptr, {}, &F::RetryFailedRows1Click},
     {"Tools1", "ClearAction", "Clear &List", "Clear List", Qt::CTRL | Qt::Key_L,
      &F::ClearActionExecute},
     {"Tools1", "ImportList1", "Import List", nullptr, Qt::CTRL | Qt::Key_I, &F::ImportList1Click},

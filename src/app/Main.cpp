@@ -357,6 +357,11 @@ void TForm1::PasteLinks1Click() {
     m_intake->paste();
 }
 
+void TForm1::RetryFailedRows1Click() {
+    if (m_retryFailed)
+        m_retryFailed();
+}
+
 void TForm1::WatchClipboard1Click() {
     m_intake->setWatchClipboard(
         findChild<QAction*>(QStringLiteral("WatchClipboard1"))->isChecked());

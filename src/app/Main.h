@@ -69,6 +69,7 @@ public:
     // they do nothing.
     void bindStartDownload(std::function<void()> command) { m_startDownload = std::move(command); }
     void bindStopDownload(std::function<void()> command) { m_stopDownload = std::move(command); }
+    void bindRetryFailed(std::function<void()> command) { m_retryFailed = std::move(command); }
     // Pause Download and Resume Download (entries and buttons) likewise; they are enabled only
     // as the cycle says they apply.
     void bindPauseResume(std::function<void()> pause, std::function<void()> resume) {
@@ -117,6 +118,7 @@ public slots:
 
     // Links in, and the tray.
     void PasteLinks1Click();
+    void RetryFailedRows1Click();
     void WatchClipboard1Click();
     void WatchAnyLink1Click();
     void ClickNLoad1Click();
@@ -165,6 +167,7 @@ private:
 
     std::function<void()> m_startDownload;
     std::function<void()> m_stopDownload;
+    std::function<void()> m_retryFailed;
     std::function<void()> m_pauseDownload;
     std::function<void()> m_resumeDownload;
     ShutdownControl* m_shutdown = nullptr;

@@ -66,6 +66,16 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     // "Start Download Now" of the Download Options dialog runs the same command.
     form.bindStartDownload([&core] { core.StartDownload1Click(); });
     form.bindStopDownload([&core] { core.StopDownExecute(); });
+    // Failed rows wait again in their places; a list at rest starts on the first of them.
+    form.bindRetryFailed([&core, &form] {
+        DownloadList& list = form.downloadList();
+        int first = 0;
+        for (int row = 1; row < list.rowCount(); ++row)
+            if (core.cycle().retryRow(list.id(row)) && first == 0)
+                first = row;
+        if (first != 0)
+            core.startAt(first);
+    });
     const auto refreshPause = [&form, &core] {
         form.setPauseResumeEnabled(core.canPause(), core.canResume());
     };
@@ -189,6 +199,7 @@ TorvalineApp::~TorvalineApp() {
     // The window outlives the core: nothing it still delivers may reach the core once gone.
     m_form->bindStartDownload({});
     m_form->bindStopDownload({});
+    m_form->bindRetryFailed({});
     m_form->bindPauseResume({}, {});
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);

@@ -230,7 +230,7 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
         if (!m_unattended)
             panel = loaded ? " Page not read - " + unreadable + " "
                            : " Page not loaded - " + event.error + " ";
-        failWithoutTransfer(reason, panel);
+        failWithoutTransfer(reason, panel, loaded ? FailureCause::Other : FailureCause::Network);
         return;
     }
     // The page rules armed a countdown or one of the hoster's waits.
@@ -655,6 +655,7 @@ void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& res
             setPanel0(" Download failed - " + why + " ");
             e.phase = RowPhase::Failed;
             e.reason = why;
+            e.cause = result.cause;
         }
         tell(e);
     }
@@ -705,6 +706,18 @@ bool DownloadCycle::releaseRow(std::uint64_t id) {
     if (row < 1)
         return false;
     markHeld(row, false);
+    if (!atRest())
+        m_letGo.push_back(id);
+    return true;
+}
+
+bool DownloadCycle::retryRow(std::uint64_t id) {
+    const int row = m_p.list.rowOf(id);
+    if (row < 1 || m_p.list.cell(row, DownloadList::Status) != StatusFailed)
+        return false;
+    m_p.list.setNote(row, {});
+    markHeld(row, false);
+    // Behind the cycle, it comes before the end as a row let go does.
     if (!atRest())
         m_letGo.push_back(id);
     return true;
@@ -905,7 +918,8 @@ bool DownloadCycle::resume() {
     return true;
 }
 
-void DownloadCycle::failWithoutTransfer(const std::string& reason, const std::string& panelText) {
+void DownloadCycle::failWithoutTransfer(const std::string& reason, const std::string& panelText,
+                                        FailureCause cause) {
     CycleState& s = m_p.state;
     forgetRetries();
     m_p.statusBar.clear();
@@ -913,6 +927,7 @@ void DownloadCycle::failWithoutTransfer(const std::string& reason, const std::st
     setPanel0(panelText.empty() ? " Download failed - " + reason + " " : panelText);
     RowPhaseEvent e = phaseEvent(RowPhase::Failed);
     e.reason = reason;
+    e.cause = cause;
     tell(e);
     // The list is done when its last row is closed, with or without a transfer; the flag is
     // what tells Start Download so.
@@ -947,7 +962,8 @@ void DownloadCycle::DeleteURLError() {
     // One dead link must not hold the rows behind it: the row fails, the list goes on, and
     // the status bar says what it always said of such a link.
     failWithoutTransfer("the hoster reports the file missing or blocked",
-                        m_unattended ? std::string() : std::string(BadLinkText));
+                        m_unattended ? std::string() : std::string(BadLinkText),
+                        FailureCause::NotFound);
     // The rules still to run would act on this page of the closed row (its button would be
     // pressed) while the next row is already on its way.
     s.PageHandled = true;

@@ -100,6 +100,8 @@ public:
     // the list is done.
     bool holdRow(std::uint64_t id);
     bool releaseRow(std::uint64_t id);
+    // A failed row waits again, in its place, for a fresh attempt; false for any other row.
+    bool retryRow(std::uint64_t id);
     bool isHeldRow(std::uint64_t id) const { return id < m_heldRows.size() && m_heldRows[id]; }
     // Nothing is being worked on, held or waited for: the list was never started or is done.
     bool atRest() const;
@@ -166,7 +168,8 @@ private:
     void setPanel0(const std::string& text, int unitsPerCharacter = StatusBar::UnitsPerCharacter);
     // Closes the current row of a transfer that never started, then moves on like a finish.
     // panelText: what the status bar shows instead of " Download failed - <reason> ".
-    void failWithoutTransfer(const std::string& reason, const std::string& panelText = {});
+    void failWithoutTransfer(const std::string& reason, const std::string& panelText = {},
+                             FailureCause cause = FailureCause::Other);
     // Hands the final link and name to the transfer, into the download folder.
     void startTransfer();
     // A row whose link answered with a file.

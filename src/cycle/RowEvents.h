@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FailureCause.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -38,6 +40,7 @@ struct RowPhaseEvent {
     std::string retryAt;
     // Failed (and SetAside): why, in the words the row's tool tip shows.
     std::string reason;
+    FailureCause cause = FailureCause::Other;
 };
 
 // A transferring row's figures, sent about once a second while bytes come.

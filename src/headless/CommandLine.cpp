@@ -32,6 +32,26 @@ const QString RpcOption = QStringLiteral("rpc");
 const QString RpcPortOption = QStringLiteral("rpc-listen-port");
 const QString RpcSecretOption = QStringLiteral("rpc-secret");
 const QString RpcListenAllOption = QStringLiteral("rpc-listen-all");
+const QString RpcSecretFileOption = QStringLiteral("rpc-secret-file");
+const char* const SecretVariable = "TORVALINE_RPC_SECRET";
+
+// The secret's first line, or why the file cannot hold one: a file others may read or change
+// gives the secret away, as ssh refuses such a key.
+QString secretFrom(const QString& file, QString& secret) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("--rpc-secret-file: cannot read %1: %2").arg(file, f.errorString());
+    const QFileDevice::Permissions open =
+        QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::WriteGroup;
+    if (f.permissions() & open)
+        return QStringLiteral("--rpc-secret-file: %1 may be read or changed by other users "
+                              "(chmod 600 it)")
+            .arg(file);
+    secret = QString::fromUtf8(f.readLine(4096)).trimmed();
+    if (secret.isEmpty())
+        return QStringLiteral("--rpc-secret-file: %1 holds no secret").arg(file);
+    return {};
+}
 
 CommandLine failure(const QString& message) {
     CommandLine line;
@@ -93,6 +113,8 @@ QString CommandLine::helpText() {
         "  --rpc             Turn the remote control (aria2's JSON-RPC) on.\n"
         "  --rpc-listen-port N   Its port (6800).\n"
         "  --rpc-secret TOKEN    The secret its callers give as \"token:TOKEN\".\n"
+        "  --rpc-secret-file FILE  The secret as the first line of FILE (mode 600), kept\n"
+        "                    out of the process list; so is TORVALINE_RPC_SECRET.\n"
         "  --rpc-listen-all  Listen on every address, not only on this machine's;\n"
         "                    needs --rpc-secret.\n"
         "\n"
@@ -123,8 +145,9 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption rpcPort(RpcPortOption, {}, QStringLiteral("N"));
     const QCommandLineOption rpcSecret(RpcSecretOption, {}, QStringLiteral("TOKEN"));
     const QCommandLineOption rpcListenAll(RpcListenAllOption, {});
+    const QCommandLineOption rpcSecretFile(RpcSecretFileOption, {}, QStringLiteral("FILE"));
     parser.addOptions({help, version, folder, start, headless, hosters, newWindow, limitRate});
-    parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll});
+    parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll, rpcSecretFile});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -199,7 +222,8 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     }
     line.daemon = parser.isSet(daemon);
     line.rpc = line.daemon || parser.isSet(rpc);
-    if (parser.values(rpcPort).size() > 1 || parser.values(rpcSecret).size() > 1)
+    if (parser.values(rpcPort).size() > 1 || parser.values(rpcSecret).size() > 1 ||
+        parser.values(rpcSecretFile).size() > 1)
         return failure(QStringLiteral("an --rpc option is given more than once"));
     if (parser.isSet(rpcPort)) {
         bool ok = false;
@@ -213,10 +237,21 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (line.rpcSecret.isEmpty())
             return failure(QStringLiteral("--rpc-secret needs a secret"));
     }
+    if (parser.isSet(rpcSecretFile)) {
+        if (parser.isSet(rpcSecret))
+            return failure(QStringLiteral("--rpc-secret and --rpc-secret-file exclude each other"));
+        if (const QString why = secretFrom(parser.value(rpcSecretFile), line.rpcSecret);
+            !why.isEmpty())
+            return failure(why);
+    }
+    if (line.rpcSecret.isEmpty())
+        line.rpcSecret = qEnvironmentVariable(SecretVariable).trimmed();
     line.rpcListenAll = parser.isSet(rpcListenAll);
     if (line.rpcListenAll && line.rpcSecret.isEmpty())
         return failure(QStringLiteral("--rpc-listen-all needs --rpc-secret"));
-    if ((parser.isSet(rpcPort) || parser.isSet(rpcSecret) || line.rpcListenAll) && !line.rpc)
+    if ((parser.isSet(rpcPort) || parser.isSet(rpcSecret) || parser.isSet(rpcSecretFile) ||
+         line.rpcListenAll) &&
+        !line.rpc)
         return failure(QStringLiteral("the --rpc- options need --rpc or --daemon"));
     if (line.daemon && line.headless)
         return failure(QStringLiteral("--daemon and --headless cannot be given together"));

@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/FailureCause.h"
+
 namespace torvaline {
 
 enum class TransferOutcome { Succeeded, Failed, Cancelled };
@@ -27,6 +29,7 @@ struct TransferResult {
 
     TransferOutcome outcome = TransferOutcome::Failed;
     std::string reason; // readable, for the user; empty on success
+    FailureCause cause = FailureCause::Other;
     // A failure that may go away by itself (connection refused, reset or cut, a stalled body,
     // a time-out, HTTP 5xx, 408 or 429): worth another attempt with a fresh link.
     bool transient = false;

@@ -1,10 +1,15 @@
 #include "remote/Aria2Rpc.h"
 
+#include "transfer/SpeedLimitText.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <optional>
 
@@ -30,6 +35,10 @@ const QStringList& methodNames() {
                                       QStringLiteral("aria2.tellStatus"),
                                       QStringLiteral("aria2.getUris"),
                                       QStringLiteral("aria2.getFiles"),
+                                      QStringLiteral("aria2.getPeers"),
+                                      QStringLiteral("aria2.getServers"),
+                                      QStringLiteral("aria2.addTorrent"),
+                                      QStringLiteral("aria2.addMetalink"),
                                       QStringLiteral("aria2.tellActive"),
                                       QStringLiteral("aria2.tellWaiting"),
                                       QStringLiteral("aria2.tellStopped"),
@@ -57,6 +66,12 @@ const QStringList& notificationNames() {
         QStringLiteral("aria2.onDownloadStop"), QStringLiteral("aria2.onDownloadComplete"),
         QStringLiteral("aria2.onDownloadError")};
     return names;
+}
+
+bool openMethod(const QString& method) {
+    return method == QLatin1String("system.listMethods") ||
+           method == QLatin1String("system.listNotifications") ||
+           method == QLatin1String("system.multicall");
 }
 
 // A refused call: the error object's code and message, as aria2 words them.
@@ -140,30 +155,41 @@ bool plainFileName(const QString& name) {
     return true;
 }
 
-// "1M", "500K", "1048576": bytes a second.
+// "1M", "1.5M", "500K", "1G", "1048576": bytes a second, read as the command line reads them.
 std::optional<std::int64_t> rate(const QJsonValue& value) {
     if (const auto n = integer(value))
         return *n >= 0 ? n : std::nullopt;
     if (!value.isString())
         return std::nullopt;
-    QString text = value.toString().trimmed();
-    std::int64_t unit = 1;
-    if (text.endsWith(QLatin1Char('K'), Qt::CaseInsensitive))
-        unit = 1024;
-    else if (text.endsWith(QLatin1Char('M'), Qt::CaseInsensitive))
-        unit = 1024 * 1024;
-    if (unit != 1)
-        text.chop(1);
-    bool ok = false;
-    const qlonglong n = text.toLongLong(&ok);
-    if (!ok || n < 0 || text.isEmpty() || !text.at(0).isDigit() ||
-        n > std::numeric_limits<std::int64_t>::max() / unit)
+    const auto parsed = parseSpeedLimit(bytes(value.toString()));
+    if (!parsed)
         return std::nullopt;
-    return static_cast<std::int64_t>(n) * unit;
+    return static_cast<std::int64_t>(*parsed);
 }
 
 QString optionProblem(const QString& name) {
     return QStringLiteral("We encountered a problem while processing the option '--%1'.").arg(name);
+}
+
+// The codes aria2 gives its failures, which front ends turn into their own words.
+int errorCodeOf(FailureCause cause) {
+    switch (cause) {
+    case FailureCause::NotFound:
+        return 3;
+    case FailureCause::TimeOut:
+        return 2;
+    case FailureCause::Network:
+        return 6;
+    case FailureCause::DiskFull:
+        return 9;
+    case FailureCause::Authorisation:
+        return 24;
+    case FailureCause::BadHttpAnswer:
+        return 22;
+    case FailureCause::Other:
+        break;
+    }
+    return 1;
 }
 
 std::string_view phaseName(RowPhase phase) {
@@ -216,6 +242,33 @@ QByteArray Aria2Rpc::notification(RowTable::Notice notice, std::uint64_t id) {
     return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }
 
+bool Aria2Rpc::authorized(const QJsonValue& request) const {
+    const QJsonObject object = request.toObject();
+    const QJsonValue given = object.value(QStringLiteral("params"));
+    if (!object.value(QStringLiteral("method")).isString() ||
+        (!given.isUndefined() && !given.isArray()))
+        // Not a call at all: answered as an invalid request, which tells nothing.
+        return true;
+    const QString method = object.value(QStringLiteral("method")).toString();
+    const QJsonArray params = object.value(QStringLiteral("params")).toArray();
+    const auto tokenOk = [this](const QJsonArray& params) {
+        const QString first = params.isEmpty() ? QString() : params.first().toString();
+        return first.startsWith(QLatin1String("token:")) &&
+               sameSecret(first.mid(6), m_options.secret);
+    };
+    if (method == QLatin1String("system.multicall")) {
+        // Every call inside needs it: one request holding many guesses is one guess.
+        for (const QJsonValue& one : params.first().toArray()) {
+            const QJsonObject inner = one.toObject();
+            const QString name = inner.value(QStringLiteral("methodName")).toString();
+            if (!openMethod(name) && !tokenOk(inner.value(QStringLiteral("params")).toArray()))
+                return false;
+        }
+        return true;
+    }
+    return openMethod(method) || tokenOk(params);
+}
+
 Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
     Reply reply;
     QJsonParseError error{};
@@ -227,6 +280,11 @@ Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
         reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
         return reply;
     }
+    const auto refused = [](const QJsonValue& one) {
+        QJsonObject answer = response(one.toObject().value(QStringLiteral("id")));
+        answer[QStringLiteral("error")] = errorObject(1, QStringLiteral("Unauthorized"));
+        return answer;
+    };
     if (document.isArray()) {
         const QJsonArray batch = document.array();
         if (batch.size() > m_options.maxBatch) {
@@ -236,13 +294,26 @@ Aria2Rpc::Reply Aria2Rpc::handle(const QByteArray& request) {
             reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
             return reply;
         }
+        // The secret once for the whole batch: it is refused whole, every answer alike, so
+        // that none tells which guess was nearer.
+        bool allowed = true;
+        if (!m_options.secret.isEmpty())
+            for (const QJsonValue& one : batch)
+                allowed = authorized(one) && allowed;
         QJsonArray answers;
         for (const QJsonValue& one : batch)
-            answers.append(single(one, reply));
+            answers.append(allowed ? single(one, reply) : refused(one));
+        reply.unauthorized = !allowed;
         reply.body = QJsonDocument(answers).toJson(QJsonDocument::Compact);
         return reply;
     }
-    const QJsonObject answer = single(document.object(), reply);
+    QJsonObject answer;
+    if (!m_options.secret.isEmpty() && !authorized(document.object())) {
+        reply.unauthorized = true;
+        answer = refused(document.object());
+    } else {
+        answer = single(document.object(), reply);
+    }
     if (answer.contains(QStringLiteral("error")))
         reply.httpStatus = 400;
     reply.body = QJsonDocument(answer).toJson(QJsonDocument::Compact);
@@ -276,23 +347,11 @@ QJsonObject Aria2Rpc::single(const QJsonValue& request, Reply& reply) {
 QJsonValue Aria2Rpc::call(const QString& method, QJsonArray params, QJsonObject& error,
                           Reply& reply, bool inMulticall) {
     try {
-        const bool open = method == QLatin1String("system.listMethods") ||
-                          method == QLatin1String("system.listNotifications") ||
-                          method == QLatin1String("system.multicall");
         // A token is taken off the parameters whether a secret is set or not, as aria2 does.
-        QString token;
-        bool hasToken = false;
         if (!params.isEmpty() && params.first().isString() &&
-            params.first().toString().startsWith(QLatin1String("token:"))) {
-            token = params.first().toString().mid(6);
-            hasToken = true;
+            params.first().toString().startsWith(QLatin1String("token:")))
             params.removeFirst();
-        }
-        if (!open && !m_options.secret.isEmpty() &&
-            (!hasToken || !sameSecret(token, m_options.secret))) {
-            reply.unauthorized = true;
-            fail(QStringLiteral("Unauthorized"));
-        }
+        // The secret was checked for the whole request before any call ran.
         if (method == QLatin1String("system.multicall")) {
             if (inMulticall)
                 fail(QStringLiteral("Recursive system.multicall forbidden."));
@@ -330,6 +389,27 @@ QJsonValue Aria2Rpc::multicall(const QJsonArray& params, Reply& reply) {
     return results;
 }
 
+void Aria2Rpc::checkDir(const QString& dir) const {
+    if (!m_options.secret.isEmpty())
+        return;
+    // Without a secret any program of any user on this machine may call: it may place files
+    // only where the daemon was told to put them, never over a user's own files elsewhere.
+    std::error_code ec;
+    const auto resolved = [&ec](const std::string& path) {
+        return std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec)
+            .lexically_normal();
+    };
+    const std::filesystem::path folder = resolved(m_commands.folder());
+    const std::filesystem::path asked = resolved(bytes(dir));
+    const auto [end, rest] =
+        std::mismatch(folder.begin(), folder.end(), asked.begin(), asked.end());
+    const bool inside = !ec && end == folder.end() &&
+                        std::none_of(rest, asked.end(), [](const auto& p) { return p == ".."; });
+    if (!inside)
+        fail(QStringLiteral("Without --rpc-secret, dir must lie inside the download folder %1")
+                 .arg(utf8(folder.string())));
+}
+
 std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
     if (params.size() <= index || !params.at(index).isString())
         wrongType(index);
@@ -348,10 +428,16 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     const bool active = status == RowTable::Status::Active;
     const QString total = num(row.more().total);
     const QString done = num(row.more().done);
-    const QString dir = utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir);
+    // Front ends cut the file's name off the path by the dir: both are told the same way,
+    // relative when the caller gave a relative dir, without doubled or trailing slashes.
+    const QString dir =
+        QDir::cleanPath(utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir));
     QString path = utf8(row.more().filePath);
+    const QString absoluteDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
     if (path.isEmpty() && !row.more().out.empty())
         path = dir + QLatin1Char('/') + utf8(row.more().out);
+    else if (path.startsWith(absoluteDir + QLatin1Char('/')))
+        path = dir + path.mid(absoluteDir.size());
     const QString uriStatus =
         status == RowTable::Status::Waiting || status == RowTable::Status::Paused
             ? QStringLiteral("waiting")
@@ -396,7 +482,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         {QStringLiteral("files"), files},
         {QStringLiteral("torvaline"), own}};
     if (status == RowTable::Status::Error) {
-        all[QStringLiteral("errorCode")] = QStringLiteral("1");
+        all[QStringLiteral("errorCode")] = num(errorCodeOf(row.more().cause));
         all[QStringLiteral("errorMessage")] = utf8(row.more().reason);
     } else if (status == RowTable::Status::Complete) {
         all[QStringLiteral("errorCode")] = QStringLiteral("0");
@@ -480,6 +566,17 @@ QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
     if (!dir.isUndefined() &&
         (!dir.isString() || dir.toString().isEmpty() || dir.toString().contains(QChar(0))))
         fail(optionProblem(QStringLiteral("dir")));
+    if (!dir.isUndefined())
+        checkDir(dir.toString());
+    // What we report but cannot be made otherwise is refused, not taken and ignored.
+    const QJsonObject fixed = globalOptions();
+    for (auto it = options.begin(); it != options.end(); ++it) {
+        if (it.key() == QLatin1String("dir") ||
+            it.key() == QLatin1String("max-overall-download-limit") || !fixed.contains(it.key()))
+            continue;
+        if (it.value().toVariant().toString() != fixed.value(it.key()).toString())
+            fail(optionProblem(it.key()));
+    }
     const QJsonValue limit = options.value(QStringLiteral("max-overall-download-limit"));
     std::optional<std::int64_t> bytesPerSecond;
     if (!limit.isUndefined()) {
@@ -513,15 +610,27 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
         fail(QStringLiteral("URI is not provided."));
     const QJsonObject options = params.at(1).toObject();
     RemoteCommands::NewRow base;
+    QString askedDir;
+    QString askedOut;
     if (const QJsonValue dir = options.value(QStringLiteral("dir")); !dir.isUndefined()) {
         if (!dir.isString() || dir.toString().isEmpty() || dir.toString().contains(QChar(0)))
             fail(optionProblem(QStringLiteral("dir")));
-        base.dir = bytes(dir.toString());
+        askedDir = dir.toString();
+        checkDir(askedDir);
+        base.dir = bytes(askedDir);
     }
     if (const QJsonValue out = options.value(QStringLiteral("out")); !out.isUndefined()) {
-        if (!out.isString() || !plainFileName(out.toString()))
+        // "sub/name.ext" puts the file in that folder under dir; every part a plain name.
+        const QStringList parts = out.toString().split(QLatin1Char('/'));
+        if (!out.isString() || parts.size() > 32 ||
+            !std::all_of(parts.begin(), parts.end(), plainFileName))
             fail(optionProblem(QStringLiteral("out")));
-        base.out = bytes(out.toString());
+        askedOut = out.toString();
+        base.out = bytes(parts.last());
+        if (parts.size() > 1)
+            base.dir =
+                bytes((askedDir.isEmpty() ? utf8(m_commands.folder()) : askedDir) +
+                      QLatin1Char('/') + QStringList(parts.mid(0, parts.size() - 1)).join('/'));
     }
     if (const QJsonValue pause = options.value(QStringLiteral("pause")); !pause.isUndefined()) {
         if (pause != QJsonValue(QStringLiteral("true")) &&
@@ -542,13 +651,13 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
     // The same file name for two rows would make the second one "name (1)" anyway; a front end
     // that names one file means the first.
     for (std::size_t i = 1; i < rows.size(); ++i)
-        rows[i].out.clear();
+        rows[i].out.clear(), rows[i].dir = bytes(askedDir);
     std::string refusal;
     const std::vector<std::uint64_t> ids = m_commands.add(rows, refusal);
     if (!refusal.empty() || ids.empty())
         fail(refusal.empty() ? QStringLiteral("No URI to download.") : utf8(refusal));
     for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i)
-        m_rows.setRequested(ids[i], rows[i].dir, rows[i].out);
+        m_rows.setRequested(ids[i], bytes(askedDir), i == 0 ? bytes(askedOut) : std::string());
     if (params.size() > 2) {
         // A place in the queue asked for: the first new row goes there.
         const std::vector<std::uint64_t> queue = waitingQueue();
@@ -624,7 +733,8 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
                      QStringLiteral("GID#%1 cannot be paused now"),
                      [this](std::uint64_t id) { return m_commands.pause(id); });
     if (is("aria2.unpause"))
-        return onRow([](S s) { return s == S::Paused; },
+        // An error row too: it is tried again in its place (aria2 would refuse it).
+        return onRow([](S s) { return s == S::Paused || s == S::Error; },
                      QStringLiteral("GID#%1 cannot be unpaused now"),
                      [this](std::uint64_t id) { return m_commands.unpause(id); });
     if (is("aria2.pauseAll") || is("aria2.forcePauseAll") || is("aria2.unpauseAll")) {
@@ -669,9 +779,23 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         if (params.size() < 2 || !params.at(1).isObject())
             wrongType(1);
         // A row's transfer takes the list's settings; the options a front end sends with it
-        // are accepted and have no effect.
+        // are accepted and have no effect, but for those getOption tells: they cannot change
+        // once the row is placed.
+        const QJsonObject current =
+            dispatch(QStringLiteral("aria2.getOption"), params, reply).toObject();
+        const QJsonObject asked = params.at(1).toObject();
+        for (auto it = asked.begin(); it != asked.end(); ++it)
+            if (current.contains(it.key()) &&
+                it.value().toVariant().toString() != current.value(it.key()).toString())
+                fail(optionProblem(it.key()));
         return QStringLiteral("OK");
     }
+    if (is("aria2.getPeers") || is("aria2.getServers")) {
+        gidParam(params, 0);
+        return QJsonArray();
+    }
+    if (is("aria2.addTorrent") || is("aria2.addMetalink"))
+        fail(QStringLiteral("Torvaline takes no torrents"));
     if (is("aria2.tellActive")) {
         const QJsonArray keys = keysAt(0);
         std::vector<std::uint64_t> ids;

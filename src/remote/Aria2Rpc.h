@@ -47,6 +47,8 @@ public:
     const QString& sessionId() const { return m_sessionId; }
 
 private:
+    // Whether every call of one request gives the secret (open methods need none).
+    bool authorized(const QJsonValue& request) const;
     QJsonObject single(const QJsonValue& request, Reply& reply);
     // The result, or a JSON-RPC error object in `error`.
     QJsonValue call(const QString& method, QJsonArray params, QJsonObject& error, Reply& reply,
@@ -62,6 +64,8 @@ private:
     QJsonValue addUri(const QJsonArray& params);
     QJsonValue changePosition(const QJsonArray& params);
     std::vector<std::uint64_t> waitingQueue() const;
+    // Refuses a dir outside the download folder when no secret guards the calls.
+    void checkDir(const QString& dir) const;
     std::uint64_t gidParam(const QJsonArray& params, int index) const;
 
     RowTable& m_rows;

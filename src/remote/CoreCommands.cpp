@@ -7,6 +7,7 @@
 #include "list/LinkLines.h"
 #include "list/ListOperations.h"
 #include "remote/RowTable.h"
+#include "state/CycleState.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -96,9 +97,15 @@ std::string CoreCommands::remove(std::uint64_t id) {
     const int row = m_rows.listRow(id);
     if (row < 1)
         return "Active Download not found for GID#" + gid(id);
-    if (row == m_core.state().CurrentRow)
+    CycleState& state = m_core.state();
+    if (row == state.CurrentRow)
         m_core.StopDownExecute();
     DeleteStringGridRow1(m_list, row);
+    // A front end's retry drops the old result just after adding the new row, which is being
+    // worked on by then: the cycle's place must follow its row up, or its page lands on
+    // the row below.
+    if (row < state.CurrentRow)
+        --state.CurrentRow;
     return {};
 }
 
@@ -117,7 +124,7 @@ std::string CoreCommands::unpause(std::uint64_t id) {
             return {};
     } else if (isCurrent(id) && m_core.resume()) {
         return {};
-    } else if (m_core.cycle().releaseRow(id)) {
+    } else if (m_core.cycle().releaseRow(id) || m_core.cycle().retryRow(id)) {
         // A list at rest starts on it, as it starts on a new row.
         if (m_hooks.resume)
             m_hooks.resume(m_rows.listRow(id));

@@ -225,8 +225,8 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     row.phase = event.phase;
     row.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
     if (!event.fileName.empty() || !event.filePath.empty() || !event.reason.empty() ||
-        !event.retryAt.empty() || event.secondsLeft > 0 || event.phase == RowPhase::Completed ||
-        row.details) {
+        event.cause != FailureCause::Other || !event.retryAt.empty() || event.secondsLeft > 0 ||
+        event.phase == RowPhase::Completed || row.details) {
         Details& more = row.edit();
         if (!event.fileName.empty())
             more.fileName = event.fileName;
@@ -234,6 +234,7 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
             more.filePath = event.filePath;
         more.retryAt = event.retryAt;
         more.reason = event.reason;
+        more.cause = event.cause;
         more.waitUntil = event.secondsLeft > 0 ? m_now() + event.secondsLeft : 0;
         if (event.phase != RowPhase::Transferring)
             more.speed = 0;

@@ -38,6 +38,7 @@ public:
         std::int64_t speed = 0;
         // When the current wait, countdown or retry wait ends, in seconds since the epoch.
         std::int64_t waitUntil = 0;
+        FailureCause cause = FailureCause::Other;
     };
 
     struct Row {

@@ -1,5 +1,7 @@
 #include "remote/RpcServer.h"
 
+#include "remote/RpcPolicy.h"
+
 #include <QAbstractHttpServer>
 #include <QDateTime>
 #include <QHttpServerRequest>
@@ -11,6 +13,7 @@
 #include <QWebSocketServer>
 
 #include <algorithm>
+#include <cstdio>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -23,33 +26,58 @@ namespace {
 const char* const BytesProperty = "rpcBytes";
 const char* const LastProperty = "rpcLast";
 const char* const WebSocketProperty = "rpcWebSocket";
+// When the request now coming began (0: none), and whether its head is in.
+const char* const StartProperty = "rpcStart";
+const char* const HeadProperty = "rpcHead";
+
+constexpr qsizetype MaxHead = 65536;
+// Requests of one peer held while it sits out a penalty; past this they are dropped.
+constexpr std::size_t MaxWaitingPerPeer = 64;
 
 qint64 nowMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-bool loopbackHost(const QString& host) {
-    return host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") ||
-           host == QLatin1String("::1") || host == QLatin1String("[::1]");
+QString peerOf(const QTcpSocket& socket) {
+    QHostAddress address = socket.peerAddress();
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        address = QHostAddress(v4);
+    return address.toString();
+}
+
+QByteArray headerOf(const QByteArray& head, const QByteArray& name) {
+    for (const QByteArray& line : head.split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name)
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
 }
 
 } // namespace
 
-// Accepts connections up to a cap and watches each one's size and silence, below the HTTP
-// server that reads them.
+// Accepts connections up to the caps and watches each one's size, pace and silence, below the
+// HTTP server that reads them.
 class RpcTcpServer final : public QTcpServer {
 public:
-    RpcTcpServer(const RpcServer::Options& options, std::function<void(QTcpSocket*)> upgrade,
-                 QObject* parent)
+    RpcTcpServer(RpcServer& server, const RpcServer::Options& options,
+                 std::function<void(QTcpSocket*)> upgrade, QObject* parent)
         : QTcpServer(parent)
+        , m_server(server)
         , m_options(options)
         , m_upgrade(std::move(upgrade)) {
-        m_sweep.setInterval(std::max<qint64>(250, options.idleLimit.count() / 4));
+        const auto shortest = std::min(options.idleLimit, options.headerDeadline).count();
+        m_sweep.setInterval(std::max<qint64>(100, shortest / 4));
         QObject::connect(&m_sweep, &QTimer::timeout, this, [this] { sweep(); });
         m_sweep.start();
     }
 
-    int open() const { return static_cast<int>(m_sockets.size()); }
+    int open() const {
+        return static_cast<int>(std::count_if(m_sockets.begin(), m_sockets.end(),
+                                              [](const auto& s) { return !s.isNull(); }));
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override {
@@ -58,64 +86,120 @@ protected:
             socket->deleteLater();
             return;
         }
-        m_sockets.erase(std::remove_if(m_sockets.begin(), m_sockets.end(),
-                                       [](const QPointer<QTcpSocket>& s) { return s.isNull(); }),
-                        m_sockets.end());
-        if (static_cast<int>(m_sockets.size()) >= m_options.maxConnections) {
-            // A flood: the newcomer is turned away, the clients already served keep going.
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
+        makeRoomFor(peerOf(*socket));
+        const qint64 now = nowMs();
         socket->setProperty(BytesProperty, qint64(0));
-        socket->setProperty(LastProperty, nowMs());
+        socket->setProperty(LastProperty, now);
+        socket->setProperty(StartProperty, qint64(0));
+        socket->setProperty(HeadProperty, false);
         // Connected before the HTTP server connects its own reader, so this sees the bytes
         // first and can cut a request that would grow without end.
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            socket->setProperty(LastProperty, nowMs());
-            if (socket->property(WebSocketProperty).toBool())
-                return;
-            if (socket->property(BytesProperty).toLongLong() < 8192 && upgradeAsked(*socket)) {
-                // The HTTP server of this Qt release does not take the upgrade itself: the
-                // WebSocket server does, and the HTTP server hears nothing more of it.
-                socket->setProperty(WebSocketProperty, true);
-                socket->disconnect();
-                QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                                 [socket] { socket->setProperty(LastProperty, nowMs()); });
-                m_upgrade(socket);
-                return;
-            }
-            const qint64 seen =
-                socket->property(BytesProperty).toLongLong() + socket->bytesAvailable();
-            socket->setProperty(BytesProperty, seen);
-            if (seen > m_options.maxRequestBytes + 65536)
-                socket->abort();
-        });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { arrived(socket); });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         m_sockets.push_back(socket);
         addPendingConnection(socket);
     }
 
 private:
-    static bool upgradeAsked(QTcpSocket& socket) {
-        const QByteArray head = socket.peek(8192);
-        const qsizetype end = head.indexOf("\r\n\r\n");
-        if (!head.startsWith("GET ") || end < 0)
-            return false;
-        const QByteArray headers = head.left(end).toLower();
-        return headers.contains("\nupgrade: websocket") || headers.contains("\nupgrade:websocket");
+    void arrived(QTcpSocket* socket) {
+        const qint64 now = nowMs();
+        socket->setProperty(LastProperty, now);
+        if (socket->property(WebSocketProperty).toBool())
+            return;
+        if (socket->property(StartProperty).toLongLong() == 0) {
+            socket->setProperty(StartProperty, now);
+            socket->setProperty(HeadProperty, false);
+        }
+        if (!socket->property(HeadProperty).toBool()) {
+            const QByteArray head = socket->peek(MaxHead);
+            const qsizetype end = head.indexOf("\r\n\r\n");
+            if (end < 0) {
+                if (head.size() >= MaxHead)
+                    socket->abort();
+                return;
+            }
+            socket->setProperty(HeadProperty, true);
+            const QByteArray headers = head.left(end);
+            const QByteArray lower = headers.toLower();
+            if (headers.startsWith("GET ") &&
+                (lower.contains("\nupgrade: websocket") || lower.contains("\nupgrade:websocket"))) {
+                // The HTTP server of this Qt release does not take the upgrade itself: the
+                // WebSocket server does, and the HTTP server hears nothing more of it.
+                socket->setProperty(WebSocketProperty, true);
+                socket->disconnect();
+                if (!m_server.admitted(headerOf(headers, "origin"), headerOf(headers, "referer"),
+                                       headerOf(headers, "sec-fetch-site"),
+                                       headerOf(headers, "host"))) {
+                    socket->write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
+                                  "Connection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                    QObject::connect(socket, &QTcpSocket::disconnected, socket,
+                                     &QObject::deleteLater);
+                    return;
+                }
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [socket] { socket->setProperty(LastProperty, nowMs()); });
+                m_upgrade(socket);
+                return;
+            }
+        }
+        const qint64 seen = socket->property(BytesProperty).toLongLong() + socket->bytesAvailable();
+        socket->setProperty(BytesProperty, seen);
+        if (seen > m_options.maxRequestBytes + 65536)
+            socket->abort();
+    }
+
+    // The peer's quietest connection goes when the peer is at its cap; the busiest peer's
+    // quietest when all are taken.
+    void makeRoomFor(const QString& peer) {
+        m_sockets.erase(std::remove_if(m_sockets.begin(), m_sockets.end(),
+                                       [](const QPointer<QTcpSocket>& s) {
+                                           return s.isNull() ||
+                                                  s->state() != QAbstractSocket::ConnectedState;
+                                       }),
+                        m_sockets.end());
+        std::map<QString, int> perPeer;
+        for (const QPointer<QTcpSocket>& s : m_sockets)
+            ++perPeer[peerOf(*s)];
+        QString victim;
+        if (perPeer[peer] >= m_options.maxPerPeer) {
+            victim = peer;
+        } else if (static_cast<int>(m_sockets.size()) >= m_options.maxConnections) {
+            victim = std::max_element(perPeer.begin(), perPeer.end(), [](const auto& a,
+                                                                          const auto& b) {
+                         return a.second < b.second;
+                     })->first;
+        } else {
+            return;
+        }
+        QTcpSocket* quietest = nullptr;
+        for (const QPointer<QTcpSocket>& s : m_sockets)
+            if (peerOf(*s) == victim &&
+                (quietest == nullptr || s->property(LastProperty).toLongLong() <
+                                            quietest->property(LastProperty).toLongLong()))
+                quietest = s.data();
+        if (quietest != nullptr)
+            quietest->abort();
     }
 
     void sweep() {
         const qint64 now = nowMs();
         for (const QPointer<QTcpSocket>& socket : m_sockets) {
-            if (!socket || socket->property(WebSocketProperty).toBool())
+            if (!socket)
                 continue;
-            if (now - socket->property(LastProperty).toLongLong() > m_options.idleLimit.count())
+            const bool idle =
+                now - socket->property(LastProperty).toLongLong() > m_options.idleLimit.count();
+            const qint64 start = socket->property(StartProperty).toLongLong();
+            const bool webSocket = socket->property(WebSocketProperty).toBool();
+            const bool slowHead = !webSocket && start != 0 &&
+                                  !socket->property(HeadProperty).toBool() &&
+                                  now - start > m_options.headerDeadline.count();
+            if (idle || slowHead)
                 socket->abort();
         }
     }
 
+    RpcServer& m_server;
     const RpcServer::Options& m_options;
     std::function<void(QTcpSocket*)> m_upgrade;
     std::vector<QPointer<QTcpSocket>> m_sockets;
@@ -130,21 +214,30 @@ public:
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        QByteArray method;
+        RpcServer::HttpRequest r;
         switch (request.method()) {
         case QHttpServerRequest::Method::Post:
-            method = "POST";
+            r.method = "POST";
+            break;
+        case QHttpServerRequest::Method::Get:
+            r.method = "GET";
             break;
         case QHttpServerRequest::Method::Options:
-            method = "OPTIONS";
+            r.method = "OPTIONS";
             break;
         default:
-            method = "OTHER";
+            r.method = "OTHER";
             break;
         }
-        const bool close = request.value("connection").toLower().contains("close");
-        m_server.answerHttp(socket, method, request.url().path().toUtf8(), request.value("origin"),
-                            request.body(), close);
+        r.url = request.url();
+        r.origin = request.value("origin");
+        r.referer = request.value("referer");
+        r.fetchSite = request.value("sec-fetch-site");
+        r.host = request.value("host");
+        r.requestHeaders = request.value("access-control-request-headers");
+        r.body = request.body();
+        r.close = request.value("connection").toLower().contains("close");
+        m_server.answerHttp(socket, r);
         return true;
     }
     void missingHandler(const QHttpServerRequest&, QTcpSocket* socket) override {
@@ -165,6 +258,18 @@ RpcServer::RpcServer(Aria2Rpc& rpc, Options options, QObject* parent)
     m_webSocketServer->setMaxPendingConnections(m_options.maxConnections);
     QObject::connect(m_webSocketServer.get(), &QWebSocketServer::newConnection, this,
                      [this] { takeWebSockets(); });
+    m_ping = new QTimer(this);
+    m_ping->setInterval(std::max<qint64>(100, m_options.idleLimit.count() / 2));
+    QObject::connect(m_ping, &QTimer::timeout, this, [this] {
+        for (const std::unique_ptr<QWebSocket>& socket : m_webSockets)
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->ping();
+    });
+    m_ping->start();
+    m_log = new QTimer(this);
+    m_log->setInterval(std::chrono::minutes(1));
+    QObject::connect(m_log, &QTimer::timeout, this, [this] { logRefusals(); });
+    m_log->start();
 }
 
 RpcServer::~RpcServer() {
@@ -184,7 +289,8 @@ QString RpcServer::listen() {
     QString error;
     for (const QHostAddress& address : addresses) {
         auto* listener = new RpcTcpServer(
-            m_options, [this](QTcpSocket* socket) { m_webSocketServer->handleConnection(socket); },
+            *this, m_options,
+            [this](QTcpSocket* socket) { m_webSocketServer->handleConnection(socket); },
             m_front.get());
         if (!listener->listen(address, port)) {
             // A machine without IPv6 still has the IPv4 loopback.
@@ -210,75 +316,183 @@ int RpcServer::openConnections() const {
     return open;
 }
 
-bool RpcServer::originAllowed(const QByteArray& origin) const {
-    if (origin.isEmpty() || m_options.secretSet)
-        return true;
-    // A page from elsewhere that the user happens to visit must not drive a daemon that asks
-    // for no secret.
-    return loopbackHost(QUrl(QString::fromUtf8(origin)).host());
+bool RpcServer::admitted(const QByteArray& origin, const QByteArray& referer,
+                         const QByteArray& fetchSite, const QByteArray& host) const {
+    // Listening on every address, the daemon is reached by names of its own and the secret
+    // guards it; on loopback only a loopback name can be honest.
+    if (!m_options.listenAll && !RpcPolicy::hostAllowed(host))
+        return false;
+    return RpcPolicy::originAllowed(RpcPolicy::originOf(origin, referer, fetchSite),
+                                    m_options.secretSet);
 }
 
 void RpcServer::writeHttp(QTcpSocket* socket, int status, const QByteArray& reason,
-                          const QByteArray& body, bool close) {
+                          const QByteArray& body, bool close, const QByteArray& type) {
     if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState)
         return;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\n";
     head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     head += "Cache-Control: no-cache\r\n";
     if (!body.isEmpty())
-        head += "Content-Type: application/json-rpc\r\n";
+        head += "Content-Type: " + type + "\r\n";
     head += "Access-Control-Allow-Origin: *\r\n";
     head += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     head += "\r\n";
     socket->setProperty(BytesProperty, qint64(0));
+    socket->setProperty(StartProperty, qint64(0));
     socket->write(head + body);
     if (close)
         socket->disconnectFromHost();
 }
 
-void RpcServer::answerHttp(QTcpSocket* socket, const QByteArray& method, const QByteArray& path,
-                           const QByteArray& origin, const QByteArray& body, bool close) {
-    if (path != "/jsonrpc") {
-        writeHttp(socket, 404, "Not Found", {}, close);
+void RpcServer::answerHttp(QTcpSocket* socket, const HttpRequest& request) {
+    if (request.url.path() != QLatin1String("/jsonrpc")) {
+        writeHttp(socket, 404, "Not Found", {}, request.close);
         return;
     }
-    if (!originAllowed(origin)) {
+    if (!admitted(request.origin, request.referer, request.fetchSite, request.host)) {
         writeHttp(socket, 403, "Forbidden", {}, true);
         return;
     }
-    if (method == "OPTIONS") {
-        // A browser's preflight before a JSON POST from a front end's page.
+    if (request.method == "OPTIONS") {
+        // A browser's preflight before a JSON POST from a front end's page or an add-on.
         if (socket->state() == QAbstractSocket::ConnectedState) {
             socket->setProperty(BytesProperty, qint64(0));
+            socket->setProperty(StartProperty, qint64(0));
             socket->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nCache-Control: no-cache\r\n"
                           "Access-Control-Allow-Origin: *\r\n"
                           "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\n"
-                          "Access-Control-Allow-Headers: Content-Type\r\n"
+                          "Access-Control-Allow-Headers: " +
+                          RpcPolicy::allowedHeaders(request.requestHeaders) +
+                          "\r\n"
                           "Access-Control-Max-Age: 1728000\r\n\r\n");
         }
         return;
     }
-    if (method != "POST") {
-        writeHttp(socket, 405, "Method Not Allowed", {}, close);
+    QByteArray body = request.body;
+    QByteArray callback;
+    if (request.method == "GET") {
+        const auto asked = RpcPolicy::getRequest(request.url);
+        const auto named = RpcPolicy::jsonCallback(request.url);
+        if (!named) {
+            writeHttp(socket, 400, "Bad Request", {}, request.close);
+            return;
+        }
+        callback = *named;
+        // An unreadable query reads as unreadable JSON.
+        body = asked ? *asked : QByteArray("{");
+    } else if (request.method != "POST") {
+        writeHttp(socket, 405, "Method Not Allowed", {}, request.close);
         return;
     }
     if (body.size() > m_options.maxRequestBytes) {
         writeHttp(socket, 413, "Payload Too Large", {}, true);
         return;
     }
-    const Aria2Rpc::Reply reply = m_rpc.handle(body);
-    releaseMemoryAfter(std::max(body.size(), reply.body.size()));
     const QPointer<QTcpSocket> target(socket);
-    const int status = reply.httpStatus;
-    const QByteArray text = reply.body;
-    afterReply(reply, [this, target, status, text, close] {
-        const QByteArray reason = status == 200   ? "OK"
-                                  : status == 400 ? "Bad Request"
-                                                  : "Internal Server Error";
-        writeHttp(target.data(), status, reason, text, close);
-        if (target)
-            target->flush();
-    });
+    const bool close = request.close;
+    submit(
+        peerOf(*socket), std::move(body), [target] { return !target.isNull(); },
+        [this, target, close, callback](const Aria2Rpc::Reply& reply) {
+            const int status = reply.httpStatus;
+            const QByteArray reason = status == 200   ? "OK"
+                                      : status == 400 ? "Bad Request"
+                                                      : "Internal Server Error";
+            if (!callback.isEmpty())
+                // JSONP: a script runs it, whatever the status says.
+                writeHttp(target.data(), 200, "OK", callback + '(' + reply.body + ')', close,
+                          "text/javascript");
+            else
+                writeHttp(target.data(), status, reason, reply.body, close);
+            if (target)
+                target->flush();
+        });
+}
+
+void RpcServer::submit(const QString& peer, QByteArray request, std::function<bool()> alive,
+                       std::function<void(const Aria2Rpc::Reply&)> send) {
+    Peer& p = m_peers[peer];
+    if (p.waiting.size() >= MaxWaitingPerPeer) {
+        ++p.refusedSinceLog;
+        return;
+    }
+    p.waiting.push_back({std::move(request), std::move(alive), std::move(send)});
+    runNext(peer);
+}
+
+void RpcServer::runNext(const QString& peer) {
+    const auto it = m_peers.find(peer);
+    if (it == m_peers.end())
+        return;
+    Peer& p = it->second;
+    while (!p.waiting.empty()) {
+        const qint64 now = nowMs();
+        if (p.blockedUntil > now) {
+            // The peer sits out its penalty: what it sends meanwhile is not even read, or
+            // many guesses at once would be as fast as one.
+            if (!p.armed) {
+                p.armed = true;
+                QTimer::singleShot(std::chrono::milliseconds(p.blockedUntil - now), this,
+                                   [this, peer] {
+                                       if (const auto again = m_peers.find(peer);
+                                           again != m_peers.end())
+                                           again->second.armed = false;
+                                       runNext(peer);
+                                   });
+            }
+            return;
+        }
+        Waiting next = std::move(p.waiting.front());
+        p.waiting.pop_front();
+        if (!next.alive())
+            continue;
+        const Aria2Rpc::Reply reply = m_rpc.handle(next.request);
+        releaseMemoryAfter(std::max(next.request.size(), reply.body.size()));
+        if (!reply.unauthorized) {
+            deliver(reply, next.send);
+            continue;
+        }
+        // A quiet while forgives: a user who mistyped the secret once is not slowed for good.
+        if (now - p.lastStrike > 10 * m_options.maxUnauthorizedDelay.count())
+            p.strikes = 0;
+        const qint64 delay = std::min<qint64>(
+            m_options.unauthorizedDelay.count() << std::min(p.strikes, 20),
+            std::max(m_options.unauthorizedDelay, m_options.maxUnauthorizedDelay).count());
+        ++p.strikes;
+        ++p.refusedSinceLog;
+        p.lastStrike = now;
+        p.blockedUntil = now + delay;
+        QTimer::singleShot(std::chrono::milliseconds(delay), this,
+                           [this, reply, send = std::move(next.send)] { deliver(reply, send); });
+    }
+    if (p.strikes == 0 && p.refusedSinceLog == 0 && !p.armed)
+        m_peers.erase(it);
+}
+
+void RpcServer::deliver(const Aria2Rpc::Reply& reply,
+                        const std::function<void(const Aria2Rpc::Reply&)>& send) {
+    send(reply);
+    if (reply.shutdown && m_onShutdown)
+        // Out of this call: the answer is on its way before the program ends.
+        QTimer::singleShot(50, this, [this] { m_onShutdown(); });
+}
+
+void RpcServer::logRefusals() {
+    const qint64 now = nowMs();
+    for (auto it = m_peers.begin(); it != m_peers.end();) {
+        Peer& p = it->second;
+        if (p.refusedSinceLog > 0)
+            // Once a minute at most: a guesser must not fill the journal either.
+            std::fprintf(stderr, "remote control: %d request(s) with a wrong secret from %s\n",
+                         p.refusedSinceLog, it->first.toUtf8().constData());
+        p.refusedSinceLog = 0;
+        const bool forgotten = now - p.lastStrike > 10 * m_options.maxUnauthorizedDelay.count();
+        if (forgotten && p.waiting.empty() && !p.armed)
+            it = m_peers.erase(it);
+        else
+            ++it;
+    }
+    std::fflush(stderr);
 }
 
 void RpcServer::releaseMemoryAfter(qsizetype bytes) {
@@ -301,27 +515,12 @@ void RpcServer::releaseMemoryAfter(qsizetype bytes) {
 #endif
 }
 
-void RpcServer::afterReply(const Aria2Rpc::Reply& reply, std::function<void()> send) {
-    const bool shutdown = reply.shutdown;
-    auto deliver = [this, send = std::move(send), shutdown] {
-        send();
-        if (shutdown && m_onShutdown)
-            // Out of this call: the answer is on its way before the program ends.
-            QTimer::singleShot(50, this, [this] { m_onShutdown(); });
-    };
-    if (reply.unauthorized)
-        QTimer::singleShot(m_options.unauthorizedDelay, this, std::move(deliver));
-    else
-        deliver();
-}
-
 void RpcServer::takeWebSockets() {
     while (m_webSocketServer->hasPendingConnections()) {
         std::unique_ptr<QWebSocket> socket(m_webSocketServer->nextPendingConnection());
         if (!socket)
             continue;
-        const QByteArray origin = socket->request().rawHeader("Origin");
-        if (socket->requestUrl().path() != QLatin1String("/jsonrpc") || !originAllowed(origin)) {
+        if (socket->requestUrl().path() != QLatin1String("/jsonrpc")) {
             socket->abort();
             continue;
         }
@@ -348,14 +547,17 @@ void RpcServer::takeWebSockets() {
 }
 
 void RpcServer::webSocketMessage(QWebSocket* socket, const QString& message) {
-    const Aria2Rpc::Reply reply = m_rpc.handle(message.toUtf8());
-    releaseMemoryAfter(std::max(message.size() * 2, reply.body.size()));
     const QPointer<QWebSocket> target(socket);
-    const QString text = QString::fromUtf8(reply.body);
-    afterReply(reply, [target, text] {
-        if (target && target->state() == QAbstractSocket::ConnectedState)
-            target->sendTextMessage(text);
-    });
+    QHostAddress address = socket->peerAddress();
+    bool mapped = false;
+    if (const quint32 v4 = address.toIPv4Address(&mapped); mapped)
+        address = QHostAddress(v4);
+    submit(
+        address.toString(), message.toUtf8(), [target] { return !target.isNull(); },
+        [target](const Aria2Rpc::Reply& reply) {
+            if (target && target->state() == QAbstractSocket::ConnectedState)
+                target->sendTextMessage(QString::fromUtf8(reply.body));
+        });
 }
 
 void RpcServer::notify(RowTable::Notice notice, std::uint64_t id) {

@@ -7,8 +7,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 #include <chrono>
+#include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -33,15 +36,25 @@ public:
     struct Options {
         quint16 port = 6800;
         bool listenAll = false;
-        // Open connections beyond this are closed as they come.
+        // Open connections in all, and from one peer address. Past either, the connection of
+        // that peer (or of the busiest one) that has been silent longest makes room, so that a
+        // flood of idle sockets never locks a newcomer out.
         int maxConnections = 128;
+        int maxPerPeer = 32;
         // A request (or WebSocket message) larger than this closes its connection.
         qint64 maxRequestBytes = 16 * 1024 * 1024;
+        // A wrong secret is answered after this; each further one from the same peer doubles
+        // it, up to the cap, and the peer's requests wait their turn meanwhile.
         std::chrono::milliseconds unauthorizedDelay{1000};
-        // An HTTP connection that sends nothing for this long is closed.
+        std::chrono::milliseconds maxUnauthorizedDelay{16000};
+        // A connection (HTTP or WebSocket) that sends nothing for this long is closed; a
+        // WebSocket is pinged at half of it, and a live client's pong keeps it.
         std::chrono::milliseconds idleLimit{60000};
-        // Without a secret, only pages served from this machine may talk to the daemon from a
-        // browser; with one, the secret decides.
+        // A request whose head is not in by then is cut: a byte every few seconds keeps a
+        // connection from being idle, and must not keep it for ever.
+        std::chrono::milliseconds headerDeadline{10000};
+        // Without a secret, only programs, add-ons and pages served from this machine may talk
+        // to the daemon; with one, the secret decides.
         bool secretSet = false;
     };
 
@@ -61,18 +74,33 @@ public:
 
 private:
     friend class RpcHttpFront;
-    void answerHttp(QTcpSocket* socket, const QByteArray& method, const QByteArray& path,
-                    const QByteArray& origin, const QByteArray& body, bool close);
+    friend class RpcTcpServer;
+    struct HttpRequest {
+        QByteArray method;
+        QUrl url;
+        QByteArray origin, referer, fetchSite, host, requestHeaders;
+        QByteArray body;
+        bool close = false;
+    };
+    void answerHttp(QTcpSocket* socket, const HttpRequest& request);
     void writeHttp(QTcpSocket* socket, int status, const QByteArray& reason, const QByteArray& body,
-                   bool close);
+                   bool close, const QByteArray& type = "application/json-rpc");
+    // Whether a request head from `peer` may go on; refused, it was answered already.
+    bool admitted(const QByteArray& origin, const QByteArray& referer, const QByteArray& fetchSite,
+                  const QByteArray& host) const;
     void takeWebSockets();
     void webSocketMessage(QWebSocket* socket, const QString& message);
-    void afterReply(const Aria2Rpc::Reply& reply, std::function<void()> send);
+    // Runs the request now, or after the peer's penalty for wrong secrets; `send` gets the
+    // reply, late when the secret was wrong. `alive` says whether the sender is still there.
+    void submit(const QString& peer, QByteArray request, std::function<bool()> alive,
+                std::function<void(const Aria2Rpc::Reply&)> send);
+    void runNext(const QString& peer);
+    void deliver(const Aria2Rpc::Reply& reply, const std::function<void(const Aria2Rpc::Reply&)>& send);
+    void logRefusals();
     // A request and its answer were handled: their many small pieces are freed, but the heap
     // keeps the pages. Once a megabyte of them went by, and the answer is on its way, they go
     // back to the system.
     void releaseMemoryAfter(qsizetype bytes);
-    bool originAllowed(const QByteArray& origin) const;
 
     Aria2Rpc& m_rpc;
     Options m_options;
@@ -83,6 +111,22 @@ private:
     std::vector<std::unique_ptr<QWebSocket>> m_webSockets;
     std::function<void()> m_onShutdown;
     QTimer* m_release = nullptr;
+    QTimer* m_ping = nullptr;
+    QTimer* m_log = nullptr;
+    struct Waiting {
+        QByteArray request;
+        std::function<bool()> alive;
+        std::function<void(const Aria2Rpc::Reply&)> send;
+    };
+    struct Peer {
+        int strikes = 0;
+        qint64 lastStrike = 0;
+        qint64 blockedUntil = 0;
+        int refusedSinceLog = 0;
+        bool armed = false;
+        std::deque<Waiting> waiting;
+    };
+    std::map<QString, Peer> m_peers;
     qsizetype m_handledBytes = 0; // since the heap was last given back
 };
 

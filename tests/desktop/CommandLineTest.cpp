@@ -1,6 +1,9 @@
 #include "headless/CommandLine.h"
 #include "doubles/TempDir.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -280,6 +283,25 @@ TEST(CommandLine, RemoteControlOptionsAreCheckedBeforeAnythingListens) {
         EXPECT_EQ(line.action, CommandLine::Action::Error) << wrong.join(' ').toStdString();
         EXPECT_EQ(line.exitCode, CommandLine::UsageError);
     }
+
+    // The secret from a file only its owner reads, or from the environment: never in `ps`.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("secret"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("from-the-file\n");
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(
+        parse({QStringLiteral("--daemon"), QStringLiteral("--rpc-secret-file"), file}).rpcSecret,
+        QStringLiteral("from-the-file"));
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    EXPECT_EQ(parse({QStringLiteral("--daemon"), QStringLiteral("--rpc-secret-file"), file}).action,
+              CommandLine::Action::Error);
+    qputenv("TORVALINE_RPC_SECRET", "from-the-environment");
+    EXPECT_EQ(parse({QStringLiteral("--daemon")}).rpcSecret,
+              QStringLiteral("from-the-environment"));
+    qunsetenv("TORVALINE_RPC_SECRET");
 }
 
 } // namespace

@@ -29,10 +29,13 @@ struct Rig {
     RowEventHub hub;
     ScriptedCore core{hub};
     RowTable rows;
-    Aria2Rpc rpc{rows, core, {QStringLiteral("s3cret"), QStringLiteral("1.2.2"), 50, 200}};
+    QString secret;
+    Aria2Rpc rpc;
     std::vector<std::pair<RowTable::Notice, std::uint64_t>> notices;
 
-    Rig() {
+    explicit Rig(QString secret = QStringLiteral("s3cret"))
+        : secret(secret)
+        , rpc{rows, core, {secret, QStringLiteral("1.2.2"), 50, 200}} {
         hub.add(rows);
         rows.setNotify([this](RowTable::Notice n, std::uint64_t id) {
             notices.push_back({n, id});
@@ -40,7 +43,8 @@ struct Rig {
     }
 
     QJsonObject call(const QString& method, QJsonArray params = {}) {
-        params.prepend(QStringLiteral("token:s3cret"));
+        if (!secret.isEmpty())
+            params.prepend("token:" + secret);
         const QJsonObject request{
             {"jsonrpc", "2.0"}, {"id", 7}, {"method", method}, {"params", params}};
         const Aria2Rpc::Reply reply =
@@ -152,14 +156,25 @@ TEST(Aria2Rpc, MulticallBatchesAndSecrets) {
     for (int i = 0; i < 3; ++i)
         calls.append(QJsonObject{{"methodName", "aria2.addUri"},
                                  {"params", QJsonArray{"token:s3cret", QJsonArray{"http://h/x"}}}});
-    calls.append(
-        QJsonObject{{"methodName", "aria2.getVersion"}, {"params", QJsonArray{"token:no"}}});
     calls.append(QJsonObject{{"methodName", "system.multicall"}, {"params", QJsonArray{}}});
     const QJsonArray results = rig.result("system.multicall", {calls}).toArray();
-    ASSERT_EQ(results.size(), 5);
+    ASSERT_EQ(results.size(), 4);
     EXPECT_TRUE(results[0].isArray());
-    EXPECT_EQ(results[3]["message"].toString(), "Unauthorized");
-    EXPECT_EQ(results[4]["message"].toString(), "Recursive system.multicall forbidden.");
+    EXPECT_EQ(results[3]["message"].toString(), "Recursive system.multicall forbidden.");
+    EXPECT_EQ(rig.core.added(), 3);
+
+    // One wrong token among right ones refuses the whole call: nothing runs, and the answer
+    // does not say which one was wrong.
+    calls.insert(
+        1, QJsonObject{{"methodName", "aria2.getVersion"}, {"params", QJsonArray{"token:no"}}});
+    const Aria2Rpc::Reply mixed =
+        rig.rpc.handle(QJsonDocument(QJsonObject{{"jsonrpc", "2.0"},
+                                                 {"id", 3},
+                                                 {"method", "system.multicall"},
+                                                 {"params", QJsonArray{calls}}})
+                           .toJson());
+    EXPECT_TRUE(mixed.unauthorized);
+    EXPECT_EQ(QJsonDocument::fromJson(mixed.body)["error"]["message"].toString(), "Unauthorized");
     EXPECT_EQ(rig.core.added(), 3);
 
     const Aria2Rpc::Reply wrong = rig.rpc.handle(
@@ -242,16 +257,76 @@ TEST(Aria2Rpc, GlobalOptionsReachTheCommands) {
     EXPECT_EQ(
         rig.result("aria2.changeGlobalOption", {QJsonObject{{"dir", "/srv/dl"},
                                                             {"max-overall-download-limit", "2M"},
-                                                            {"max-concurrent-downloads", "9"}}})
+                                                            {"max-concurrent-downloads", "1"},
+                                                            {"some-option-of-aria2", "x"}}})
             .toString(),
         "OK");
+    // A value we report and cannot honour is refused whole, before anything changed.
+    const QJsonObject refused = rig.call(
+        "aria2.changeGlobalOption",
+        {QJsonObject{{"max-overall-download-limit", "1M"}, {"max-concurrent-downloads", "5"}}});
+    EXPECT_EQ(errorOf(refused),
+              "We encountered a problem while processing the option '--max-concurrent-downloads'.");
     EXPECT_EQ(rig.core.rateLimit(), 2 * 1024 * 1024);
+    EXPECT_EQ(rig.core.rateLimit(), 2 * 1024 * 1024);
+    // Rates read as the command line reads them.
+    for (const auto& [text, bytes] : {std::pair{"1.5M", 1572864}, std::pair{"1G", 1073741824}}) {
+        rig.result("aria2.changeGlobalOption", {QJsonObject{{"max-overall-download-limit", text}}});
+        EXPECT_EQ(rig.core.rateLimit(), bytes) << text;
+    }
+    rig.result("aria2.changeGlobalOption", {QJsonObject{{"max-overall-download-limit", "2M"}}});
     const QJsonObject options = rig.result("aria2.getGlobalOption").toObject();
     EXPECT_EQ(options["dir"].toString(), "/srv/dl");
     EXPECT_EQ(options["max-overall-download-limit"].toString(), "2097152");
     const Aria2Rpc::Reply reply =
         rig.rpc.handle(R"({"id":1,"method":"aria2.shutdown","params":["token:s3cret"]})");
     EXPECT_TRUE(reply.shutdown);
+}
+
+// Where files go, as the options say and the answers tell it: without a secret any local
+// program may call, so dir stays inside the download folder; out may name a sub-folder.
+TEST(Aria2Rpc, PlacementOptionsAreCheckedAndToldBack) {
+    Rig open{QString()};
+    const QString folder = QString::fromStdString(open.core.folder());
+    const struct {
+        const char* name;
+        QJsonObject options;
+        bool accepted;
+    } cases[] = {
+        {"dir inside", {{"dir", folder + "/sub/"}}, true},
+        {"dir with a dot-dot out", {{"dir", folder + "/../elsewhere"}}, false},
+        {"dir elsewhere", {{"dir", "/home/someone/.config"}}, false},
+        {"out in a sub-folder", {{"out", "sub/name.bin"}}, true},
+        {"out climbing", {{"out", "sub/../../x"}}, false},
+        {"out absolute", {{"out", "/etc/x"}}, false},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject answer =
+            open.call("aria2.addUri", {QJsonArray{"http://h/a.bin"}, c.options});
+        EXPECT_EQ(!answer.contains("error"), c.accepted) << c.name;
+    }
+    EXPECT_TRUE(open.call("aria2.changeGlobalOption", {QJsonObject{{"dir", "/var/tmp"}}})
+                    .contains("error"));
+
+    Rig rig;
+    const QString gid =
+        rig.result("aria2.addUri", {QJsonArray{"http://h/a.bin"},
+                                    QJsonObject{{"dir", "/srv//dl/"}, {"out", "sub/n.bin"}}})
+            .toString();
+    const QJsonObject status = rig.result("aria2.tellStatus", {gid}).toObject();
+    EXPECT_EQ(status["dir"].toString(), "/srv/dl");
+    EXPECT_EQ(status["files"][0]["path"].toString(), "/srv/dl/sub/n.bin");
+    for (const char* key : {"connections", "uploadLength", "completedLength", "totalLength"})
+        EXPECT_TRUE(status[key].isString()) << key;
+    // What getOption tells goes back through addUri unchanged (a front end's retry).
+    const QJsonObject options = rig.result("aria2.getOption", {gid}).toObject();
+    EXPECT_FALSE(
+        rig.call("aria2.addUri", {QJsonArray{"http://h/a.bin"}, options}).contains("error"));
+    EXPECT_FALSE(rig.call("aria2.changeOption", {gid, options}).contains("error"));
+    EXPECT_TRUE(rig.call("aria2.changeOption", {gid, QJsonObject{{"dir", "/elsewhere"}}})
+                    .contains("error"));
+    EXPECT_EQ(errorOf(rig.call("aria2.addTorrent", {"AAAA"})), "Torvaline takes no torrents");
+    EXPECT_EQ(rig.result("aria2.getPeers", {gid}).toArray().size(), 0);
 }
 
 } // namespace

@@ -35,6 +35,8 @@ void ScriptedCore::phase(Row& row, RowPhase phase, std::string reason, std::int6
     event.link = row.link;
     event.reason = std::move(reason);
     event.secondsLeft = secondsLeft;
+    if (phase == RowPhase::Failed && event.reason.find("missing") != std::string::npos)
+        event.cause = FailureCause::NotFound;
     if (phase == RowPhase::Transferring || phase == RowPhase::Completed) {
         event.fileName = "file-" + std::to_string(row.id % 1000) + ".bin";
         event.filePath = m_folder + "/" + event.fileName;
@@ -123,8 +125,11 @@ std::string ScriptedCore::pause(std::uint64_t id) {
 
 std::string ScriptedCore::unpause(std::uint64_t id) {
     const int i = indexOf(id);
-    if (i < 0 || m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Paused)
+    if (i < 0 || (m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Paused &&
+                  m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Failed))
         return "cannot unpause";
+    if (m_rows[static_cast<std::size_t>(i)].phase == RowPhase::Failed)
+        m_rows[static_cast<std::size_t>(i)].stage = 0;
     phase(m_rows[static_cast<std::size_t>(i)], RowPhase::Waiting);
     return {};
 }

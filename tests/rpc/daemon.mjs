@@ -121,6 +121,19 @@ try {
   const seed = stopped.find((r) => r.files[0].uris[0].uri.includes("/seed.bin"));
   check(seed && seed.status === "complete" && fs.existsSync(path.join(folder, "seed.bin")),
     "the list file's row is seen over RPC and completes");
+  check(byGid[missing]?.errorCode === "3", "a file the hoster has not reads errorCode 3");
+  // Retry, both ways: unpause of the error row tries it again in place; AriaNg's retry adds
+  // it again with its options and drops the old result.
+  seen.splice(0);
+  check((await result("aria2.unpause", missing)) === missing, "an error row can be unpaused");
+  await notified("onDownloadStart", missing);
+  await notified("onDownloadError", missing);
+  const options = await result("aria2.getOption", missing);
+  const again = await result("aria2.addUri", [byGid[missing].files[0].uris[0].uri], options);
+  check((await result("aria2.removeDownloadResult", missing)) === "OK", "the old result goes");
+  await notified("onDownloadError", again);
+  check((await result("aria2.tellStatus", again, ["errorCode"])).errorCode === "3",
+    "the row added again was tried and failed as the first did");
   ws.close();
 
   // A row cut by a stop comes back with the next daemon; a finished one does not.

@@ -100,6 +100,7 @@ struct Job {
             refuse(TransferMessage::stalled(TransferMessage::tooFewBytes(
                        windowBytes, static_cast<int>(options.lowSpeedTime))),
                    true);
+            refusal.cause = FailureCause::TimeOut;
             return true;
         }
         windowStart = now;
@@ -130,11 +131,19 @@ struct Job {
         }
         if (status >= 400) {
             refuse(TransferMessage::httpStatus(status), TransferAnswer::isTransientStatus(status));
+            refusal.cause = status == 404 || status == 410 ? FailureCause::NotFound
+                            : status == 401 || status == 403 || status == 407
+                                ? FailureCause::Authorisation
+                            : status == 408 ? FailureCause::TimeOut
+                                            : FailureCause::BadHttpAnswer;
             refusal.retryAfter = answer.retryAfterSeconds();
             return false;
         }
-        if (status < 200 || status >= 300 || (status == 206 && offered == 0))
-            return refuse(TransferMessage::httpStatus(status));
+        if (status < 200 || status >= 300 || (status == 206 && offered == 0)) {
+            refuse(TransferMessage::httpStatus(status));
+            refusal.cause = FailureCause::BadHttpAnswer;
+            return false;
+        }
         if (status == 206) {
             if (!continuesKeptFile()) {
                 // Another version of the file, or another piece of it: never spliced.
@@ -164,9 +173,12 @@ struct Job {
         if (!target.temporaryPath().empty())
             callback.onPartial(PartialFile{target.temporaryPath(), 0, expected, validator});
         const std::uint64_t free = target.freeSpace();
-        if (expected - base > free)
-            return refuse(TransferMessage::notEnoughSpace(TransferAnswer::sizeText(expected - base),
-                                                          TransferAnswer::sizeText(free)));
+        if (expected - base > free) {
+            refuse(TransferMessage::notEnoughSpace(TransferAnswer::sizeText(expected - base),
+                                                   TransferAnswer::sizeText(free)));
+            refusal.cause = FailureCause::DiskFull;
+            return false;
+        }
         return reserve(written);
     }
 
@@ -384,6 +396,27 @@ std::string failureReason(CURLcode rc, const Job& job, const std::string& detail
     return TransferMessage::curlFailure(curl_easy_strerror(rc), detail);
 }
 
+FailureCause failureCause(CURLcode rc, const Job& job) {
+    switch (rc) {
+    case CURLE_OPERATION_TIMEDOUT:
+        return FailureCause::TimeOut;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SSL_CONNECT_ERROR:
+        return FailureCause::Network;
+    case CURLE_WRITE_ERROR:
+        return job.writeErrno == ENOSPC || job.writeErrno == EDQUOT ? FailureCause::DiskFull
+                                                                    : FailureCause::Other;
+    default:
+        return FailureCause::Other;
+    }
+}
+
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -511,9 +544,11 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         } else if (rc != CURLE_OK) {
             result.reason = failureReason(rc, job, detail);
             result.transient = TransferAnswer::isTransientCode(rc);
+            result.cause = failureCause(rc, job);
         } else if (job.expected > 0 && job.base + job.received != job.expected) {
             result.reason = TransferMessage::shortBody(job.base + job.received, job.expected);
             result.transient = true;
+            result.cause = FailureCause::Network;
         } else {
             result.outcome = TransferOutcome::Succeeded;
         }
