@@ -5,7 +5,6 @@
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/LinkLines.h"
-#include "list/ListOperations.h"
 #include "remote/RowTable.h"
 
 #include <cstdio>
@@ -92,9 +91,8 @@ std::string CoreCommands::remove(std::uint64_t id) {
     const int row = m_rows.listRow(id);
     if (row < 1)
         return "Active Download not found for GID#" + gid(id);
-    if (row == m_core.state().CurrentRow)
-        m_core.StopDownExecute();
-    DeleteStringGridRow1(m_list, row);
+    // The cycle stops the row it works on and goes on with the next one.
+    m_core.cycle().removeRow(row);
     return {};
 }
 
