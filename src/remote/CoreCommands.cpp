@@ -39,6 +39,8 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     for (int r = 1; r < list.rowCount(); ++r) {
         const std::uint64_t id = list.id(r);
         m_rows.rowAdded(id, r, list.cell(r, DownloadList::URL));
+        if (auto [dir, out] = core.cycle().placement(id); !dir.empty() || !out.empty())
+            m_rows.setRequested(id, std::move(dir), std::move(out));
         if (!core.cycle().isHeldRow(id))
             continue;
         RowPhaseEvent event;
