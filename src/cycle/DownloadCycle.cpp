@@ -43,7 +43,7 @@ void DownloadCycle::setEvents() {
 }
 
 bool DownloadCycle::isTransferRunning() const {
-    return m_hooks.transferRunning && m_hooks.transferRunning();
+    return !m_finishing && m_hooks.transferRunning && m_hooks.transferRunning();
 }
 
 void DownloadCycle::setPanel0(const std::string& text, int unitsPerCharacter) {
@@ -97,6 +97,7 @@ void DownloadCycle::openCurrentRow() {
     }
     s.CurrentURL = m_p.list.cell(s.CurrentRow, DownloadList::URL);
     s.StopRequested = false;
+    m_currentGone = false;
     m_working = true;
     tell(RowPhase::Opening);
     m_p.browser.Navigate(s.CurrentURL);
@@ -107,7 +108,11 @@ void DownloadCycle::startAfterTheEnd() {
     // Rows are addressed by index, but the row done last may have moved, and a cleared list
     // filled again starts over at its first row.
     const int last = m_p.list.rowOf(s.FinishedRowId);
-    const int next = last >= 1 ? last + 1 : 1;
+    int next = last >= 1 ? last + 1 : 1;
+    // A file that is in place is never fetched again, wherever the rows done went.
+    while (next < m_p.list.rowCount() &&
+           m_p.list.cell(next, DownloadList::Status) == StatusCompleted)
+        ++next;
     if (next >= m_p.list.rowCount()) {
         setPanel0(NothingLeftText);
         if (m_hooks.CheckShutDown)
@@ -165,17 +170,40 @@ std::string DownloadCycle::listDoneText(int completed, int failed, int stopped) 
 }
 
 void DownloadCycle::StopDownExecute() {
+    stop(false);
+}
+
+void DownloadCycle::stopForTheEnd() {
+    stop(true);
+}
+
+void DownloadCycle::stop(bool keepHold) {
+    CycleState& s = m_p.state;
+    const bool held = keepHold && m_pause != Held::None && !m_currentGone;
     m_p.browser.Stop();
     m_p.component.Stop();
     m_p.timer1.setEnabled(false);
     m_p.timer2.setEnabled(false);
     m_p.statusBar.clear();
-    m_p.list.setCell(m_p.state.CurrentRow, DownloadList::Status, std::string(StatusStopped));
-    m_p.state.StopRequested = true;
+    // A row that is done stays done whatever comes after it: a Stop after the end of the list
+    // marked its last row Stopped, and a restart fetched that file once more.
+    const std::string& status = m_p.list.cell(s.CurrentRow, DownloadList::Status);
+    const bool closed = status == StatusCompleted || status == StatusFailed;
+    const bool marked = !closed && !held && !m_currentGone;
+    if (marked)
+        m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusStopped));
+    if (const std::uint64_t id = m_p.list.id(s.CurrentRow); held && id != 0) {
+        // Held like a row the list has not reached: its status already reads "Paused".
+        if (id >= m_heldRows.size())
+            m_heldRows.resize(std::max<std::size_t>(id + 1, m_heldRows.size() * 2), false);
+        m_heldRows[id] = true;
+    }
+    s.StopRequested = true;
     m_working = false;
     m_pause = Held::None;
     m_pausePending = false;
-    tell(RowPhase::Stopped);
+    if (marked)
+        tell(RowPhase::Stopped);
     dropSetAside(StatusStopped);
     // No attempt will continue what a failed one kept: a later Start begins afresh.
     forgetRetries();
@@ -278,8 +306,13 @@ void DownloadCycle::Timer1Timer() {
     m_p.statusBar.setText(1, r.text);
     m_p.statusBar.setText(2, std::string());
     s.RemainingText = r.text;
-    if (!r.over)
+    // The panel counts whole seconds; the fetch waits for the whole span and its margin,
+    // which may end between two ticks.
+    if (const std::chrono::milliseconds left = countdownLeft(); left.count() > 0) {
+        if (left < std::chrono::seconds(1))
+            m_p.timer1.tickOnceIn(left);
         return;
+    }
 
     if (!s.FinalLinkFresh) {
         // The countdown page gave no link of its own; what FinalURL holds belongs to an
@@ -357,6 +390,17 @@ void DownloadCycle::startDirectFile(const DocumentCompleteEvent& event) {
     s.FinalLinkFresh = false;
     s.PageHandled = true;
     startTransfer();
+}
+
+std::chrono::milliseconds DownloadCycle::countdownLeft() const {
+    const CycleState& s = m_p.state;
+    double elapsed = m_p.clock.timeOfDay() - s.PhaseStart;
+    if (elapsed < 0)
+        elapsed += 1.0; // midnight passed
+    const double leftMs = (s.WaitSpan - elapsed) * DayLengthSeconds * 1000.0 +
+                          static_cast<double>(CountdownMargin.count());
+    // Rounded: the clock's fractions of a day must not leave a countdown a microsecond short.
+    return std::chrono::milliseconds(std::max<long long>(0, std::llround(leftMs)));
 }
 
 void DownloadCycle::Timer2Timer() {
@@ -606,11 +650,27 @@ PartialFile DownloadCycle::takeRetryPartial(const std::string& targetPath) {
 }
 
 void DownloadCycle::DownloadFile1Finish(bool Canceled, const TransferResult& result) {
+    // The component reads busy until this handler returns; nothing here may take the
+    // transfer for one still running.
+    m_finishing = true;
+    finish(Canceled, result);
+    m_finishing = false;
+}
+
+void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
     CycleState& s = m_p.state;
     DownloadList& list = m_p.list;
     m_p.statusBar.clear();
     m_p.elpsTimer.setEnabled(false);
     m_p.estTimer.setEnabled(false);
+    if (m_currentGone) {
+        // The row was removed under its transfer: its cells are another row's now.
+        m_pausePending = false;
+        discard(result.partial);
+        forgetRetries();
+        closeRowAndAdvance();
+        return;
+    }
     list.setCell(s.CurrentRow, DownloadList::Left, std::string());
     if (m_pausePending && !s.StopRequested && result.outcome != TransferOutcome::Succeeded) {
         holdTransfer(result);
@@ -738,6 +798,49 @@ bool DownloadCycle::startAt(int row) {
     return true;
 }
 
+std::pair<std::string, std::string> DownloadCycle::placement(std::uint64_t id) const {
+    const auto placed = m_placements.find(id);
+    if (placed == m_placements.end())
+        return {};
+    return {placed->second.folder, placed->second.fileName};
+}
+
+void DownloadCycle::removeRow(int row) {
+    CycleState& s = m_p.state;
+    if (row < 1 || row >= m_p.list.rowCount())
+        return;
+    const bool current = row == s.CurrentRow && !m_currentGone;
+    const bool working = current && !atRest();
+    const bool transferring = current && isTransferRunning();
+    if (working) {
+        m_p.browser.Stop();
+        m_p.timer1.setEnabled(false);
+        m_p.timer2.setEnabled(false);
+        m_p.statusBar.clear();
+        m_pause = Held::None;
+        m_pausePending = false;
+        s.StopRequested = true;
+        // What an attempt kept belongs to the row that goes.
+        forgetRetries();
+    }
+    m_placements.erase(m_p.list.id(row));
+    m_p.list.removeRow(row);
+    if (row < s.CurrentRow) {
+        --s.CurrentRow;
+        return;
+    }
+    if (!current)
+        return;
+    m_currentGone = true;
+    if (transferring) {
+        // Its finish goes on with the row after it.
+        m_p.component.Stop();
+        return;
+    }
+    if (working)
+        closeRowAndAdvance();
+}
+
 void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::string fileName) {
     if (folder.empty() && fileName.empty())
         m_placements.erase(id);
@@ -758,16 +861,20 @@ void DownloadCycle::closeRowAndAdvance() {
     CycleState& s = m_p.state;
     const int rowCount = m_p.list.rowCount();
     const bool fromSetAside = s.OnSetAside;
+    const bool gone = m_currentGone;
+    m_currentGone = false;
     s.OnSetAside = false;
     if (const std::uint64_t id = m_p.list.id(s.CurrentRow);
-        id != 0 && s.CurrentRow >= 1 && !fromSetAside)
+        id != 0 && s.CurrentRow >= 1 && !fromSetAside && !gone)
         s.FinishedRowId = id;
     pruneSetAside();
     // The row the list goes on with: the next one, or after a set-aside row the one the list
-    // had reached before it.
+    // had reached before it. A removed row's place holds the row after it already.
     std::uint64_t nextId = 0;
     if (fromSetAside) {
         nextId = s.ReturnRowId != 0 ? nextFrom(m_p.list.rowOf(s.ReturnRowId)) : 0;
+    } else if (gone) {
+        nextId = nextFrom(s.CurrentRow);
     } else if (s.CurrentRow < rowCount - 1) {
         nextId = nextFrom(s.CurrentRow + 1);
     }
@@ -811,7 +918,9 @@ void DownloadCycle::closeRowAndAdvance() {
     }
     // Rows behind the current one that give no next row are all held: the list is done
     // until one is let go.
-    if (fromSetAside || s.CurrentRow <= rowCount - 1) {
+    if (fromSetAside || gone || s.CurrentRow <= rowCount - 1) {
+        if (gone && s.CurrentRow >= rowCount)
+            s.CurrentRow = std::max(1, rowCount - 1);
         m_p.component.Tag = 1;
         tellListDone();
         if (m_hooks.CheckShutDown)

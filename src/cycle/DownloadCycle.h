@@ -85,6 +85,13 @@ public:
     // The command: a new start of the current row, with a fresh retry count.
     void StartDownload1Click();
     void StopDownExecute();
+    // The program ends (a daemon's stop): as Stop, but a row held by Pause stays held, so that
+    // the list kept for the next start shows it paused.
+    void stopForTheEnd();
+    // Removes a row as the remote control does: the row being worked on is stopped first and
+    // the list goes on with the row after it, set-aside rows untouched. The cycle never
+    // points at a row that is gone, nor at another row than the one it works on.
+    void removeRow(int row);
     // Holds the row being worked on where it is: a transfer stops keeping its partial file, a
     // countdown or a wait keeps its time left. False when nothing applies.
     bool pause();
@@ -112,6 +119,12 @@ public:
     // Where one row's file goes, when it is not the folder's and the hoster's name: a folder
     // (created if missing) and a plain file name, either may be empty.
     void setPlacement(std::uint64_t id, std::string folder, std::string fileName);
+    // The folder and the file name given to a row, both empty when none was.
+    std::pair<std::string, std::string> placement(std::uint64_t id) const;
+
+    // A countdown ends this long after its whole span has passed since its page came: a
+    // hoster that checks the time refuses a request that comes a moment early.
+    static constexpr std::chrono::milliseconds CountdownMargin{250};
 
     void WebBrowser1BeforeNavigate2(const std::string& url);
     void WebBrowser1NewWindow2(const std::string& url, bool& cancel);
@@ -165,6 +178,10 @@ private:
         bool over = false;
     };
     Remaining remaining() const;
+    // How long the running countdown still lasts, its margin included (0: over).
+    std::chrono::milliseconds countdownLeft() const;
+    void stop(bool keepHold);
+    void finish(bool Canceled, const TransferResult& result);
     void setPanel0(const std::string& text, int unitsPerCharacter = StatusBar::UnitsPerCharacter);
     // Closes the current row of a transfer that never started, then moves on like a finish.
     // panelText: what the status bar shows instead of " Download failed - <reason> ".
@@ -215,6 +232,10 @@ private:
     RowEvents* m_events = nullptr;
     // A row is being worked on: from its opening until Stop or the end of the list.
     bool m_working = false;
+    // Inside the transfer's finish: the component still reads busy, yet the transfer is over.
+    bool m_finishing = false;
+    // The row CurrentRow stood on was removed: CurrentRow now indexes the row after it.
+    bool m_currentGone = false;
     Held m_pause = Held::None;
     // Pause asked the running transfer to stop; its finish holds the row.
     bool m_pausePending = false;

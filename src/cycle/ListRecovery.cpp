@@ -94,12 +94,19 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
                     onList.insert(m_list.cell(r, DownloadList::URL));
                 std::vector<DownloadList::Row> restored;
                 std::vector<std::size_t> held; // of the restored rows
+                std::vector<std::pair<std::size_t, const RecoveryRow*>> placed;
                 restored.reserve(rows.size());
                 for (const RecoveryRow& row : rows) {
                     if (!onList.insert(row.link).second)
                         continue;
                     if (row.status == StatusPaused)
                         held.push_back(restored.size());
+                    // A folder this program gave is absolute and plain; the name is checked
+                    // at the transfer like every name.
+                    if ((!row.dir.empty() || !row.out.empty()) &&
+                        (row.dir.empty() || (row.dir.front() == '/' && plainText(row.dir))) &&
+                        plainText(row.out))
+                        placed.emplace_back(restored.size(), &row);
                     DownloadList::Row& added = restored.emplace_back();
                     added[DownloadList::Host] = row.host;
                     added[DownloadList::URL] = row.link;
@@ -107,6 +114,9 @@ void ListRecovery::offerRestore(Dialogs& dialogs) {
                 }
                 const int first = m_list.rowCount();
                 m_list.appendRows(std::move(restored));
+                if (m_placementSink)
+                    for (const auto& [i, row] : placed)
+                        m_placementSink(m_list.id(first + static_cast<int>(i)), row->dir, row->out);
                 if (m_hold)
                     for (const std::size_t i : held)
                         m_hold(m_list.id(first + static_cast<int>(i)));
@@ -159,6 +169,11 @@ void ListRecovery::bindCycle(DownloadCycle& cycle, DownloadFolder& folder) {
     bindFolderChoice([&folder](const std::string& chosen) {
         folder.setText(chosen.empty() ? folder.defaultPath() : chosen);
     });
+    bindDefaultFolder([&folder] { return folder.defaultPath(); });
+    bindPlacements([&cycle](std::uint64_t id) { return cycle.placement(id); },
+                   [&cycle](std::uint64_t id, std::string dir, std::string out) {
+                       cycle.setPlacement(id, std::move(dir), std::move(out));
+                   });
 }
 
 void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
@@ -198,8 +213,11 @@ void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
 }
 
 void ListRecovery::removePartials(const std::vector<RecoveryRow>& rows) {
-    // Removed only from the download folder: a recovery file may name any file at all.
-    const std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    // Removed only from the download folder: a recovery file may name any file at all. With
+    // none set, the transfers saved into the default folder.
+    std::string folder = m_folder ? withoutTrailingSlash(m_folder()) : std::string();
+    if (folder.empty() && m_defaultFolder)
+        folder = withoutTrailingSlash(m_defaultFolder());
     for (const RecoveryRow& row : rows)
         if (plausiblePartial(row) && !folder.empty() && folderOf(row.partialPath) == folder)
             m_store.removePartial(row.partialPath);
@@ -334,18 +352,25 @@ std::string ListRecovery::encodeList() const {
         while (p < m_partials.size() &&
                (placed[p] || m_partials[p].link.empty() || m_partials[p].link != link))
             ++p;
-        if (p == m_partials.size()) {
+        std::pair<std::string, std::string> placement;
+        if (m_placementSource)
+            placement = m_placementSource(m_list.id(r));
+        if (p == m_partials.size() && placement.first.empty() && placement.second.empty()) {
             RecoveryFormat::appendRow(out, host, link, status);
             continue;
         }
-        placed[p] = true;
         RecoveryRow kept;
         kept.host = host;
         kept.link = link;
         kept.status = status;
-        kept.partialPath = m_partials[p].file.path;
-        kept.partialTotal = m_partials[p].file.total;
-        kept.partialValidator = m_partials[p].file.validator;
+        if (p < m_partials.size()) {
+            placed[p] = true;
+            kept.partialPath = m_partials[p].file.path;
+            kept.partialTotal = m_partials[p].file.total;
+            kept.partialValidator = m_partials[p].file.validator;
+        }
+        kept.dir = std::move(placement.first);
+        kept.out = std::move(placement.second);
         RecoveryFormat::appendRow(out, kept);
     }
     out += RecoveryFormat::trailer(static_cast<std::size_t>(rows > 0 ? rows - 1 : 0));

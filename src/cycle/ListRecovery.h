@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace torvaline {
@@ -64,7 +65,23 @@ public:
         m_useFolder = std::move(use);
     }
 
-    // Binds the partial files to the cycle's and the folder choice to the download folder.
+    // Where our transfers save while no download folder is set; the cut file of a restore
+    // the user declines is removed from there too.
+    void bindDefaultFolder(std::function<std::string()> folder) {
+        m_defaultFolder = std::move(folder);
+    }
+    // What a row was placed with (its own folder and file name), and where a restored row's
+    // placement goes; unset, rows come back without one.
+    using PlacementSource = std::function<std::pair<std::string, std::string>(std::uint64_t)>;
+    using PlacementSink =
+        std::function<void(std::uint64_t id, std::string folder, std::string fileName)>;
+    void bindPlacements(PlacementSource source, PlacementSink restored) {
+        m_placementSource = std::move(source);
+        m_placementSink = std::move(restored);
+    }
+
+    // Binds the partial files and placements to the cycle's and the folder choice to the
+    // download folder.
     void bindCycle(DownloadCycle& cycle, DownloadFolder& folder);
     // Where a restored row that was held ("Paused") is held again; unset, it comes back
     // waiting like the others (the window has nothing that would let it go again).
@@ -113,6 +130,9 @@ private:
     PartialSink m_partialSink;
     std::function<std::string()> m_folder;
     std::function<void(const std::string&)> m_useFolder;
+    std::function<std::string()> m_defaultFolder;
+    PlacementSource m_placementSource;
+    PlacementSink m_placementSink;
     std::function<void(std::uint64_t)> m_hold;
     std::vector<KeptPartial> m_partials; // as last read from the source
     std::function<void(const std::string&)> m_onProblem;

@@ -1,6 +1,7 @@
 #include "cycle/RecoveryFormat.h"
 
 #include <charconv>
+#include <utility>
 
 namespace torvaline {
 
@@ -9,6 +10,10 @@ namespace {
 constexpr std::string_view Magic = "torvaline-recovery 2\n";
 constexpr std::string_view MagicV1 = "torvaline-recovery 1\n";
 constexpr std::string_view EndWord = "end ";
+constexpr std::string_view DirName = "dir=";
+constexpr std::string_view OutName = "out=";
+// Cells a row may have: the three of the row, the three of its partial file and named ones.
+constexpr std::size_t MaxCells = 64;
 
 bool needsEscape(char c) {
     return c == '\\' || c == '\t' || c == '\n' || c == '\r';
@@ -99,18 +104,29 @@ void RecoveryFormat::appendRow(std::string& out, std::string_view host, std::str
 }
 
 void RecoveryFormat::appendRow(std::string& out, const RecoveryRow& row) {
-    if (row.partialPath.empty()) {
-        appendRow(out, row.host, row.link, row.status);
-        return;
-    }
+    const bool named = !row.dir.empty() || !row.out.empty();
     appendRow(out, row.host, row.link, row.status);
+    if (row.partialPath.empty() && !named)
+        return;
     out.pop_back(); // the line goes on
     out += '\t';
-    appendEscaped(out, row.partialPath);
-    out += '\t';
-    out += std::to_string(row.partialTotal);
-    out += '\t';
-    appendEscaped(out, row.partialValidator);
+    if (!row.partialPath.empty()) {
+        appendEscaped(out, row.partialPath);
+        out += '\t';
+        out += std::to_string(row.partialTotal);
+        out += '\t';
+        appendEscaped(out, row.partialValidator);
+    } else {
+        out += "\t\t"; // three empty cells: no partial file
+    }
+    for (const auto& [name, value] :
+         {std::pair<std::string_view, const std::string&>{DirName, row.dir}, {OutName, row.out}}) {
+        if (value.empty())
+            continue;
+        out += '\t';
+        out += name;
+        appendEscaped(out, value);
+    }
     out += '\n';
 }
 
@@ -158,20 +174,37 @@ RecoveryFormat::Decoded RecoveryFormat::decode(std::string_view text) {
         for (std::size_t start = 0;;) {
             const std::size_t tab = line.find('\t', start);
             cells.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-            if (tab == std::string_view::npos || cells.size() > 6)
+            if (tab == std::string_view::npos || cells.size() > MaxCells)
                 break;
             start = tab + 1;
         }
-        if (cells.size() != 3 && (v1 || cells.size() != 6))
+        if (cells.size() > MaxCells || (cells.size() != 3 && (v1 || cells.size() < 6)))
             return refuse("line " + std::to_string(lineNumber) + " is not a row of " +
-                          (v1 ? "three cells" : "three or six cells"));
+                          (v1 ? "three cells" : "three, six or more cells"));
         RecoveryRow row;
+        const bool partial = cells.size() >= 6 && !(cells.size() > 6 && cells[3].empty() &&
+                                                    cells[4].empty() && cells[5].empty());
         if (!unescape(cells[0], row.host) || !unescape(cells[1], row.link) ||
             !unescape(cells[2], row.status) ||
-            (cells.size() == 6 &&
+            (partial &&
              (!unescape(cells[3], row.partialPath) || !unescape(cells[5], row.partialValidator))))
             return refuse("line " + std::to_string(lineNumber) + " holds a broken escape");
-        if (cells.size() == 6) {
+        for (std::size_t i = 6; i < cells.size(); ++i) {
+            const std::string_view cell = cells[i];
+            const std::size_t equals = cell.find('=');
+            std::string value;
+            if (equals == std::string_view::npos || equals == 0 ||
+                !unescape(cell.substr(equals + 1), value))
+                return refuse("line " + std::to_string(lineNumber) +
+                              " holds a cell without a name");
+            const std::string_view name = cell.substr(0, equals + 1);
+            if (name == DirName)
+                row.dir = std::move(value);
+            else if (name == OutName)
+                row.out = std::move(value);
+            // Any other name is a later program's: skipped.
+        }
+        if (partial) {
             const std::string_view total = cells[4];
             const auto [end, ec] =
                 std::from_chars(total.data(), total.data() + total.size(), row.partialTotal);

@@ -17,6 +17,10 @@ struct RecoveryRow {
     std::string partialPath{};
     std::uint64_t partialTotal = 0;
     std::string partialValidator{};
+    // Where the row's file goes when it is not the download folder and the hoster's name: a
+    // folder and a file name, either may be empty.
+    std::string dir{};
+    std::string out{};
     bool operator==(const RecoveryRow&) const = default;
 };
 
@@ -26,12 +30,16 @@ struct RecoveryRow {
 // short or is something else altogether is recognised as such.
 //
 //   torvaline-recovery 2
-//   <host> TAB <link> TAB <status> [TAB <partial path> TAB <total> TAB <validator>]
+//   <host> TAB <link> TAB <status> [TAB <partial path> TAB <total> TAB <validator>
+//                                   [TAB <name>=<value>]...]
 //   ...
 //   end <row count>
 //
 // Version 1, written before transfers could be continued, has the three first cells only;
-// it is still read.
+// it is still read. Named cells came later (dir=, out=): they follow the three partial-file
+// cells, which are then all empty when the row has no partial file. A reader skips names it
+// does not know, so that a later program's file still reads; a row without named cells is
+// written as before, so that a program from before them reads it too.
 class RecoveryFormat final {
 public:
     struct Decoded {

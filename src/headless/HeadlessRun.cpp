@@ -405,7 +405,8 @@ void HeadlessRun::stop(int status) {
                                                     : "Interrupted: stopping the current row");
     m_parts->browser.close();
     m_parts->report->closeOpenings();
-    m_parts->core->StopDownExecute();
+    // A row held by Pause stays held in the list kept for the next start.
+    m_parts->core->cycle().stopForTheEnd();
     waitForTransferThenQuit();
 }
 

@@ -5,7 +5,6 @@
 #include "list/DownloadFolder.h"
 #include "list/DownloadList.h"
 #include "list/LinkLines.h"
-#include "list/ListOperations.h"
 #include "remote/RowTable.h"
 #include "state/CycleState.h"
 
@@ -45,6 +44,8 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     m_rows.rowsAdded(1, before);
     for (int r = 1; r < list.rowCount(); ++r) {
         const std::uint64_t id = list.id(r);
+        if (auto [dir, out] = core.cycle().placement(id); !dir.empty() || !out.empty())
+            m_rows.setRequested(id, std::move(dir), std::move(out));
         if (!core.cycle().isHeldRow(id))
             continue;
         RowPhaseEvent event;
@@ -97,15 +98,8 @@ std::string CoreCommands::remove(std::uint64_t id) {
     const int row = m_rows.listRow(id);
     if (row < 1)
         return "Active Download not found for GID#" + gid(id);
-    CycleState& state = m_core.state();
-    if (row == state.CurrentRow)
-        m_core.StopDownExecute();
-    DeleteStringGridRow1(m_list, row);
-    // A front end's retry drops the old result just after adding the new row, which is being
-    // worked on by then: the cycle's place must follow its row up, or its page lands on
-    // the row below.
-    if (row < state.CurrentRow)
-        --state.CurrentRow;
+    // The cycle stops the row it works on and goes on with the next one.
+    m_core.cycle().removeRow(row);
     return {};
 }
 

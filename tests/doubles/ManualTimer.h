@@ -2,7 +2,9 @@
 
 #include "platform/Timer.h"
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace torvaline::test {
 
@@ -13,6 +15,8 @@ public:
         if (enabled && !m_enabled)
             ++m_starts;
         m_enabled = enabled;
+        if (!enabled)
+            m_early.reset();
     }
     bool enabled() const override { return m_enabled; }
     void setOnTick(std::function<void()> onTick) override { m_onTick = std::move(onTick); }
@@ -24,6 +28,19 @@ public:
         m_onTick();
         return true;
     }
+    void tickOnceIn(std::chrono::milliseconds delay) override {
+        if (m_enabled)
+            m_early = delay;
+    }
+    // The early tick asked for, if any.
+    std::optional<std::chrono::milliseconds> early() const { return m_early; }
+    // Delivers the early tick asked for; returns whether there was one.
+    bool tickEarly() {
+        if (!m_early)
+            return false;
+        m_early.reset();
+        return tick();
+    }
     // How often the timer went from disabled to enabled (a re-arm keeps the schedule).
     int starts() const { return m_starts; }
 
@@ -31,6 +48,7 @@ private:
     bool m_enabled = false;
     int m_starts = 0;
     std::function<void()> m_onTick;
+    std::optional<std::chrono::milliseconds> m_early;
 };
 
 } // namespace torvaline::test

@@ -9,11 +9,18 @@ QtTimer::QtTimer(int intervalMs) {
         if (m_onTick)
             m_onTick();
     });
+    m_once.setSingleShot(true);
+    m_once.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_once, &QTimer::timeout, &m_once, [this] {
+        if (m_timer.isActive() && m_onTick)
+            m_onTick();
+    });
 }
 
 void QtTimer::setEnabled(bool enabled) {
     if (!enabled) {
         m_timer.stop();
+        m_once.stop();
         return;
     }
     // QTimer::start on a running timer restarts its interval; a rule that re-arms a wait
@@ -28,6 +35,11 @@ bool QtTimer::enabled() const {
 
 void QtTimer::setOnTick(std::function<void()> onTick) {
     m_onTick = std::move(onTick);
+}
+
+void QtTimer::tickOnceIn(std::chrono::milliseconds delay) {
+    if (m_timer.isActive())
+        m_once.start(delay);
 }
 
 } // namespace torvaline

@@ -16,11 +16,13 @@ public:
     void setEnabled(bool enabled) override;
     bool enabled() const override;
     void setOnTick(std::function<void()> onTick) override;
+    void tickOnceIn(std::chrono::milliseconds delay) override;
 
     int interval() const { return m_timer.interval(); }
 
 private:
     QTimer m_timer;
+    QTimer m_once; // precise: it ends a countdown to the millisecond
     std::function<void()> m_onTick;
 };
 

@@ -106,10 +106,15 @@ protected:
         browser.completeDocument();
     }
 
-    // One second passes and every enabled timer of the cycle ticks.
+    // One second passes and every enabled timer of the cycle ticks; a countdown that ends
+    // between two ticks (its margin) ends within that second.
     void second() {
         clock.advanceSeconds(1);
         timer1.tick();
+        if (const auto early = timer1.early()) {
+            clock.advanceSeconds(static_cast<double>(early->count()) / 1000.0);
+            timer1.tickEarly();
+        }
         timer2.tick();
     }
     void seconds(int n) {

@@ -73,18 +73,21 @@ TEST_F(Cycle, TwoRowsWithAWaitRunToTheEndOfTheList) {
     EXPECT_EQ(shutdownChecks, 1);
 }
 
-// Remaining time of a countdown when its tick comes: what panel 1 shows and whether the
-// countdown ends at that tick.
-TEST_F(Cycle, CountdownEndsWhenItsTimeIsUpEvenIfTheTickIsLate) {
+// Remaining time of a countdown when its tick comes: what panel 1 shows, whether the
+// countdown ends at that tick, and otherwise the early tick it asks for. A hoster that checks
+// the time refuses a fetch that comes before its whole span (and a margin) has passed since
+// its page came, even when the panel already reads 00:00:00.
+TEST_F(Cycle, CountdownEndsOnlyAfterItsWholeSpanEvenIfTheTickIsLateOrThePanelReadsZero) {
     struct Case {
         double secondsAfterEnd;
         const char* text;
         bool ends;
+        int earlyMs; // the early tick asked for; 0: none
     };
     const std::vector<Case> cases{
-        {-1.6, "00:00:01", false}, {-1.2, "00:00:01", false}, {-0.6, "00:00:00", true},
-        {0.0, "00:00:00", true},   {0.4, "00:00:00", true},   {1.2, "00:00:01", true},
-        {7.0, "00:00:07", true},
+        {-1.6, "00:00:01", false, 0},  {-1.2, "00:00:01", false, 0}, {-0.6, "00:00:00", false, 850},
+        {0.0, "00:00:00", false, 250}, {0.2, "00:00:00", false, 50}, {0.4, "00:00:00", true, 0},
+        {1.2, "00:00:01", true, 0},    {7.0, "00:00:07", true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.secondsAfterEnd);
@@ -92,13 +95,21 @@ TEST_F(Cycle, CountdownEndsWhenItsTimeIsUpEvenIfTheTickIsLate) {
         addRows(1);
         state.CurrentRow = list.rowCount() - 1;
         loadCountdownPage(10, "http://files/f", "f");
+        const double pageCame = clock.timeOfDay();
         clock.advanceSeconds(10 + c.secondsAfterEnd);
         timer1.tick();
         EXPECT_EQ(state.RemainingText, c.text);
         EXPECT_EQ(timer1.enabled(), !c.ends);
         EXPECT_EQ(component.jobs.size(), c.ends ? 1u : 0u);
+        EXPECT_EQ(timer1.early().value_or(std::chrono::milliseconds(0)).count(), c.earlyMs);
         if (!c.ends) {
             EXPECT_EQ(bar.text(1), c.text);
+        }
+        if (c.earlyMs > 0) {
+            clock.advanceSeconds(c.earlyMs / 1000.0);
+            EXPECT_TRUE(timer1.tickEarly());
+            EXPECT_EQ(component.jobs.size(), 1u) << "the early tick ends the countdown";
+            EXPECT_GE((clock.timeOfDay() - pageCame) * DayLengthSeconds, 10.25 - 1e-6);
         }
         timer1.setEnabled(false);
     }
@@ -215,14 +226,58 @@ TEST_F(Cycle, RowsDeletedDuringTheLastTransferLeaveTheCycleWhereItIs) {
     EXPECT_EQ(browser.navigations.size(), navigations);
 }
 
-TEST_F(Cycle, StopAfterTheListIsDoneMarksTheLastRowStopped) {
-    addRows(1);
+// A finished row stays finished: a Stop after the end (the daemon's SIGTERM, the window's Stop)
+// once wrote "Stopped" over "Completed", and a restart fetched the file again; Start after
+// that must fetch nothing either, even when the row done last is gone from the list.
+TEST_F(Cycle, StopAfterTheListIsDoneKeepsTheCompletedRowsAndStartFetchesNoneAgain) {
+    addRows(2);
     cycle.StartDownload1Click();
     runRow("a");
+    runRow("b");
+    ASSERT_EQ(status(2), "Completed");
+    const auto navigations = browser.navigations.size();
     cycle.StopDownExecute();
-    EXPECT_EQ(status(1), "Stopped");
+    EXPECT_EQ(status(1), "Completed");
+    EXPECT_EQ(status(2), "Completed");
     EXPECT_EQ(component.Tag, 1);
-    EXPECT_EQ(state.CurrentRow, 1);
+    EXPECT_EQ(state.CurrentRow, 2);
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), navigations);
+    EXPECT_EQ(bar.text(0), DownloadCycle::NothingLeftText);
+    // The row done last goes: Start must not go round the list from its first row.
+    list.removeRow(2);
+    cycle.StartDownload1Click();
+    EXPECT_EQ(browser.navigations.size(), navigations);
+    EXPECT_EQ(status(1), "Completed");
+}
+
+// Inside the last transfer's finish the component still reads busy: the end of the list must
+// not leave Pause on as if a transfer were running.
+TEST_F(Cycle, NothingCanBePausedOnceTheLastTransferHasFinished) {
+    addRows(1);
+    cycle.StartDownload1Click();
+    loadCountdownPage(1, "http://files/a", "a");
+    second();
+    ASSERT_TRUE(component.busy);
+    transferStarts();
+    EXPECT_TRUE(cycle.canPause());
+    bool pausableAtTheEnd = true;
+    struct Watch final : RowEvents {
+        std::function<void()> onDone;
+        void rowAdded(std::uint64_t, int, const std::string&) override {}
+        void rowRemoved(std::uint64_t, const std::string&) override {}
+        void rowMoved(std::uint64_t, int, int) override {}
+        void rowPhase(const RowPhaseEvent&) override {}
+        void rowProgress(const RowProgressEvent&) override {}
+        void listDone(int, int, int) override { onDone(); }
+    } watch;
+    watch.onDone = [&] { pausableAtTheEnd = cycle.canPause() || !cycle.atRest(); };
+    cycle.setRowEvents(&watch);
+    cycle.DownloadFile1Finish(false, TransferResult{TransferOutcome::Succeeded, ""});
+    component.busy = false;
+    EXPECT_EQ(status(1), "Completed");
+    EXPECT_FALSE(pausableAtTheEnd);
+    cycle.setRowEvents(nullptr);
 }
 
 TEST_F(Cycle, TargetPathJoinsFolderAndNameWithTheSeparatorAsTheyAre) {
@@ -400,6 +455,74 @@ TEST_F(Cycle, LinkIsHandedOverOnlyOnce) {
     timer1.setEnabled(true);
     second();
     EXPECT_EQ(component.jobs.size(), 1u);
+}
+
+} // namespace
+} // namespace torvaline::test
+
+namespace torvaline::test {
+namespace {
+
+// The remote control removes rows while the list runs. The cycle goes on with the row after the
+// one removed, in whatever phase it was; it never works on a row that is gone, nor on another
+// row than it says; and a list ended by a removal starts again on the next row added.
+TEST_F(Cycle, RemovingRowsWhileTheListRunsNeverLeavesTheCycleOnARowThatIsGone) {
+    addRows(4);
+    cycle.StartDownload1Click();
+    const auto url = [this](int row) { return list.cell(row, DownloadList::URL); };
+    const std::string second = url(2), third = url(3);
+
+    cycle.removeRow(1); // while its page loads
+    EXPECT_EQ(browser.navigations.back(), second);
+    EXPECT_EQ(state.CurrentRow, 1);
+    EXPECT_EQ(url(state.CurrentRow), second);
+
+    loadCountdownPage(3, "http://files/b", "b");
+    seconds(3);
+    ASSERT_EQ(component.jobs.size(), 1u);
+    transferStarts();
+    cycle.removeRow(1); // during its transfer
+    EXPECT_TRUE(component.cancelRequested);
+    const auto navigations = browser.navigations.size();
+    transferEnds();
+    ASSERT_EQ(browser.navigations.size(), navigations + 1);
+    EXPECT_EQ(browser.navigations.back(), third);
+    EXPECT_EQ(url(state.CurrentRow), third);
+    // The row that took its place was not written over by the cancelled transfer.
+    EXPECT_EQ(status(state.CurrentRow), "Waiting...");
+    EXPECT_EQ(list.cell(state.CurrentRow, DownloadList::Speed), "");
+
+    // Another row goes: one after the current one, then one before it.
+    addRows(1);
+    const std::string fifth = url(3);
+    cycle.removeRow(2);
+    EXPECT_EQ(url(state.CurrentRow), third);
+    cycle.removeRow(0);
+    loadCountdownPage(2, "http://files/c", "c");
+    seconds(2);
+    transferStarts();
+    transferEnds();
+    EXPECT_EQ(browser.navigations.back(), fifth);
+    ASSERT_EQ(state.CurrentRow, 2);
+    cycle.removeRow(1);
+    EXPECT_EQ(state.CurrentRow, 1);
+    EXPECT_EQ(url(state.CurrentRow), fifth);
+
+    // The last row goes during its countdown: the list is done, and a row added is tried.
+    loadCountdownPage(5, "http://files/e", "e");
+    cycle.removeRow(1);
+    EXPECT_FALSE(timer1.enabled());
+    EXPECT_EQ(component.Tag, 1);
+    EXPECT_EQ(shutdownChecks, 1);
+    EXPECT_TRUE(cycle.atRest());
+    seconds(5);
+    EXPECT_EQ(component.jobs.size(), 2u) << "the removed row's countdown went on";
+    addRows(1);
+    ASSERT_TRUE(cycle.startAt(1));
+    EXPECT_EQ(browser.navigations.back(), url(1));
+    runRow("f");
+    EXPECT_EQ(status(1), "Completed");
+    EXPECT_EQ(component.jobs.back().fileName, "/dl/f");
 }
 
 } // namespace

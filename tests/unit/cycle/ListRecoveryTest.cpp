@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
         {"end 3", "\\t\\n literally", "\0\xff\x01"s},
         {"\n", "\t", "\r"},
         {"h", "http://a/3", "Downloading... ", "/dl/a\tb.tv0123456789ab.part", 1234, "\"e\\t\""},
+        {"h", "http://a/4", "Paused", "", 0, "", "/else\twhere", "re=named.bin"},
+        {"h", "http://a/5", "Paused", "/dl/c.tv0123456789ab.part", 9, "", "", "out.bin"},
     };
     const std::string text = RecoveryFormat::encode(rows);
     const RecoveryFormat::Decoded back = RecoveryFormat::decode(text);
@@ -35,6 +38,15 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
         RecoveryFormat::decode("torvaline-recovery 1\nh\tl\\t\tWaiting...\nend 1\n");
     ASSERT_TRUE(v1.ok) << v1.problem;
     EXPECT_EQ(v1.rows, (std::vector<RecoveryRow>{{"h", "l\t", "Waiting..."}}));
+    // A row without a placement is written as before named cells, so that a program from
+    // before them reads the file; names a later program adds are skipped.
+    EXPECT_EQ(RecoveryFormat::encode({{"h", "l", "Waiting..."}}),
+              RecoveryFormat::header() + "h\tl\tWaiting...\nend 1\n");
+    const RecoveryFormat::Decoded later = RecoveryFormat::decode(
+        RecoveryFormat::header() + "h\tl\tPaused\t\t\t\tdir=/d\tspeed=5K\tout=o\\tx\nend 1\n");
+    ASSERT_TRUE(later.ok) << later.problem;
+    EXPECT_EQ(later.rows,
+              (std::vector<RecoveryRow>{{"h", "l", "Paused", "", 0, "", "/d", "o\tx"}}));
 
     // A file cut anywhere (a writer killed without the rename would leave such a thing) is
     // never taken for a shorter list.
@@ -50,6 +62,9 @@ TEST(RecoveryFormat, GivesBackEveryByteAndRefusesAnyFileThatIsNotWhole) {
         head + "a\tb\tc\t\t5\tv\nend 1\n",
         head + "a\tb\tc\t/p\t5\nend 1\n",
         head + "a\tb\tc\t/p\t5\tv\tx\nend 1\n",
+        head + "a\tb\tc\t\t\t\t=v\nend 1\n",
+        head + "a\tb\tc\t\t5\t\tdir=/d\nend 1\n",
+        head + "a\tb\tc\t\t\t\tdir=\\q\nend 1\n",
         // The first version had no partial files.
         "torvaline-recovery 1\na\tb\tc\t/p\t5\tv\nend 1\n",
         head + "a\tb\tc\nend 2\n",
@@ -322,6 +337,72 @@ TEST_F(Recovery, AStoreThatCannotKeepTheListIsToldOnceAndACompletedRowIsWrittenA
     }
     EXPECT_EQ(told, std::vector<std::string>{" The list cannot be kept against a crash: cannot "
                                              "write /state/recovery.tsv.tmp: Permission denied "});
+}
+
+} // namespace
+} // namespace torvaline::test
+
+namespace torvaline::test {
+namespace {
+
+// A daemon that stops keeps its paused rows as the user left them: held, with their own folder
+// and file name. A restore the user declines leaves no cut file behind, in the folder given
+// or, with none given, in the default folder the transfers saved into.
+TEST_F(Recovery, APausedRowKeepsItsPlacementAndADeclinedRestoreRemovesTheCutFileWhereverItIs) {
+    std::map<std::uint64_t, std::pair<std::string, std::string>> placements;
+    std::vector<std::uint64_t> held;
+    recovery.bindPlacements(
+        [&](std::uint64_t id) {
+            const auto it = placements.find(id);
+            return it == placements.end() ? std::pair<std::string, std::string>{} : it->second;
+        },
+        [&](std::uint64_t id, std::string dir, std::string out) {
+            placements[id] = {std::move(dir), std::move(out)};
+        });
+    recovery.bindHold([&](std::uint64_t id) { held.push_back(id); });
+    recovery.offerRestore(dialogs);
+    addRow("", "http://a/held", "Paused");
+    addRow("", "http://a/plain", "Waiting...");
+    placements[list.id(1)] = {"/elsewhere", "renamed.bin"};
+    timer.tick();
+    const std::string copy = store.copy.value_or("");
+
+    list.setRowCount(1);
+    placements.clear();
+    store = FakeRecoveryStore{};
+    store.copy = copy;
+    dialogs.answers = {Answer::Yes};
+    recovery.offerRestore(dialogs);
+    ASSERT_EQ(list.rowCount(), 3);
+    EXPECT_EQ(held, std::vector<std::uint64_t>{list.id(1)});
+    EXPECT_EQ(placements.size(), 1u);
+    EXPECT_EQ(placements[list.id(1)],
+              (std::pair<std::string, std::string>{"/elsewhere", "renamed.bin"}));
+
+    struct Case {
+        const char* folderSet; // "": no --folder
+        const char* cut;
+        bool removed;
+    };
+    for (const Case c : {Case{"/dl", "/dl/a.tv0123456789ab.part", true},
+                         Case{"", "/home/u/Downloads/a.tv0123456789ab.part", true},
+                         Case{"", "/etc/a.tv0123456789ab.part", false}}) {
+        SCOPED_TRACE(c.cut);
+        list.setRowCount(1);
+        store = FakeRecoveryStore{};
+        dialogs = FakeDialogs{};
+        store.copy =
+            RecoveryFormat::encode({{"", "http://a/cut", "Downloading... ", c.cut, 900, "\"e\""}});
+        store.partials = {{c.cut, 400}};
+        const std::string folderSet = c.folderSet;
+        recovery.bindPartials([] { return ListRecovery::Partials{}; },
+                              [](ListRecovery::KeptPartial) {}, [=] { return folderSet; });
+        recovery.bindDefaultFolder([] { return std::string("/home/u/Downloads/"); });
+        dialogs.answers = {Answer::No};
+        recovery.offerRestore(dialogs);
+        EXPECT_EQ(list.rowCount(), 1);
+        EXPECT_EQ(store.removedPartials.size(), c.removed ? 1u : 0u);
+    }
 }
 
 } // namespace
