@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +16,8 @@
 #include <memory>
 
 #ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -42,6 +45,33 @@ QString displayId() {
     return QString::fromLatin1(
         QCryptographicHash::hash(display.toUtf8(), QCryptographicHash::Sha1).toHex().left(12));
 }
+
+#ifndef _WIN32
+// A folder for the socket that nobody but the user can put anything in or look into: owned by
+// the user, no access for others, and itself, not a link to somewhere else.
+bool privateFolder(const QByteArray& path, bool followLink) {
+    struct stat st {};
+    if ((followLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Whether the socket at `path` is one the user made: another user could have bound the name
+// first to be handed the links and their keys.
+bool usersSocket(const QString& path) {
+    struct stat st {};
+    const QByteArray bytes = QFile::encodeName(path);
+    return ::lstat(bytes.constData(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+bool peerIsUser(qintptr descriptor) {
+    struct ucred peer {};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &length) ==
+               0 &&
+           peer.uid == ::geteuid();
+}
+#endif
 
 QJsonArray toArray(const QStringList& list) {
     QJsonArray array;
@@ -73,13 +103,36 @@ SingleInstance::SingleInstance(QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
+QString SingleInstance::socketFolder() {
+#ifdef _WIN32
+    return {};
+#else
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    // The session's runtime folder, when it is the user's own as it should be.
+    if (QDir::isAbsolutePath(runtime) && privateFolder(QFile::encodeName(runtime), true))
+        return QDir::cleanPath(runtime);
+    // Else one of our own in the temporary folder. Its name can be guessed, so it is only
+    // taken when it is ours: a folder or a link someone else put there first means no
+    // hand-over for this session, and each start opens a window of its own.
+    const QString folder =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("torvaline-%1").arg(userId()));
+    const QByteArray path = QFile::encodeName(folder);
+    ::mkdir(path.constData(), 0700);
+    if (!privateFolder(path, false))
+        return {};
+    return folder;
+#endif
+}
+
 QString SingleInstance::serverName() {
     const QString name = QStringLiteral("torvaline-%1-%2").arg(userId(), displayId());
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    // The runtime folder is the user's own (mode 0700); a full path puts the socket there.
-    if (!runtime.isEmpty() && QDir(runtime).exists())
-        return QDir(runtime).filePath(name + QStringLiteral(".socket"));
+#ifdef _WIN32
+    // A named pipe; Qt gives it to the user alone (UserAccessOption).
     return name;
+#else
+    const QString folder = socketFolder();
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(name + QStringLiteral(".socket"));
+#endif
 }
 
 QByteArray SingleInstance::encode(const HandOff& handOff) {
@@ -113,10 +166,24 @@ bool SingleInstance::decode(const QByteArray& message, HandOff& handOff) {
 }
 
 bool SingleInstance::handOff(const HandOff& handOff, int timeoutMs) {
+    const QString name = serverName();
+    if (name.isEmpty())
+        return false;
+#ifndef _WIN32
+    if (!usersSocket(name))
+        return false;
+#endif
     QLocalSocket socket;
-    socket.connectToServer(serverName());
+    socket.connectToServer(name);
     if (!socket.waitForConnected(timeoutMs))
         return false;
+#ifndef _WIN32
+    // The file may have been swapped since it was looked at; the peer cannot lie about itself.
+    if (!peerIsUser(socket.socketDescriptor())) {
+        socket.abort();
+        return false;
+    }
+#endif
     const QByteArray message = encode(handOff);
     QByteArray length(4, '\0');
     qToBigEndian<quint32>(static_cast<quint32>(message.size()), length.data());
@@ -139,6 +206,8 @@ bool SingleInstance::handOff(const HandOff& handOff, int timeoutMs) {
 bool SingleInstance::listen(std::function<void(HandOff)> onHandOff) {
     m_onHandOff = std::move(onHandOff);
     const QString name = serverName();
+    if (name.isEmpty())
+        return false;
     // Two windows started at the same moment settle who listens one after the other.
     QLockFile lock((QDir::isAbsolutePath(name) ? name : QDir::temp().filePath(name)) +
                    QStringLiteral(".lock"));
@@ -161,6 +230,13 @@ bool SingleInstance::isListening() const {
 void SingleInstance::accept() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+#ifndef _WIN32
+        // Links from another user are not this user's to add.
+        if (!peerIsUser(socket->socketDescriptor())) {
+            socket->abort();
+            continue;
+        }
+#endif
         // Taken in whole within a few seconds, or dropped.
         QTimer::singleShot(5000, socket, [socket] { socket->abort(); });
         auto buffer = std::make_shared<QByteArray>();

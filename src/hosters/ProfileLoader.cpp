@@ -5,7 +5,13 @@
 
 #include <toml++/toml.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -30,13 +36,29 @@ std::string at(const std::string& file, const toml::source_region& region) {
            std::to_string(region.begin.column);
 }
 
-// Links no hoster profile may claim all of: a profile that does has a pattern that matches
-// every link, and would take every row from the hosters it is not about.
+// Links of sites no profile is about, as varied as links come: a profile that claims more
+// than a few of them has a pattern or a word that matches nearly any link, and would take
+// the rows of the hosters it is not about. One sample alone would let '^https?://[^u]' by.
 constexpr const char* kUnrelatedLinks[] = {
     "http://unrelated.invalid/",
     "https://another.example.org/some/file.zip?x=1",
     "http://x.test/a",
+    "https://www.wikipedia.invalid/wiki/Main_Page",
+    "http://192.0.2.17/index.html",
+    "https://[2001:db8::1]:8443/d/abc",
+    "http://user@mail.test:8080/inbox#top",
+    "https://cdn-7.images.example/p/2024/01/photo.jpg",
+    "http://0.test/",
+    "https://ZZ.EXAMPLE/UPPER/CASE",
+    "http://localhost.invalid:9000/api/v1/items?id=42&sort=desc",
+    "https://q.example.net/",
+    "http://music.example.com/album/track-01.mp3",
+    "https://9gag.invalid/gag/a1b2c3",
+    "http://_service.example/x",
+    "https://very.long.sub.domain.name.example/path/to/the/file.tar.gz",
 };
+// A profile may claim this many of them by accident (a word of 'contains' in a path).
+constexpr int kUnrelatedClaimsAllowed = 2;
 
 class Reader {
 public:
@@ -57,11 +79,10 @@ public:
         for (std::string& h : p.hosts) {
             std::transform(h.begin(), h.end(), h.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-            if (h.empty() ||
-                h.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789.-") !=
-                    std::string::npos ||
-                h.find('.') == std::string::npos)
-                fail(root["hosts"].node(), "'" + h + "' is not a host name such as files.example");
+            if (!IsHostName(h) && !IsIpAddress(h))
+                fail(root["hosts"].node(), "'" + h +
+                                               "' is neither a host name of two labels or more "
+                                               "such as files.example nor a whole IP address");
         }
         p.contains = strings(root, "contains");
         for (const std::string& word : p.contains) {
@@ -72,14 +93,18 @@ public:
             p.url = pattern(root, "url");
         if (p.hosts.empty() && p.contains.empty() && p.url.empty())
             fail(&root, "the profile names no links: give 'hosts', 'contains' or 'url'");
+        int claimed = 0;
+        std::string example;
         for (const char* link : kUnrelatedLinks) {
-            if (!p.handles(link))
-                return readRest(root, std::move(p));
+            if (p.handles(link) && claimed++ == 0)
+                example = link;
         }
+        if (claimed <= kUnrelatedClaimsAllowed)
+            return readRest(root, std::move(p));
         fail(root.contains("url") ? root["url"].node() : &root,
-             "the profile claims every link (it matches " + std::string(kUnrelatedLinks[0]) +
-                 " and other unrelated links); name the hoster's links only");
-        return p;
+             "the profile claims every link (it matches " + std::to_string(claimed) + " of " +
+                 std::to_string(std::size(kUnrelatedLinks)) + " unrelated links, such as " +
+                 example + "); name the hoster's links only");
     }
 
 private:
@@ -149,9 +174,22 @@ private:
             fail(n, "the pattern '" + std::string(key) + "' is longer than " +
                         std::to_string(MaxPatternLength) + " characters");
         std::string error;
-        m.pattern = Re2Pattern::compile(m.source, error);
-        if (!m.pattern)
+        const auto compiled = Re2Pattern::compile(m.source, error);
+        if (!compiled)
             fail(n, "the pattern '" + std::string(key) + "' does not compile: " + error);
+        const int steps = compiled->programSize();
+        if (steps > Re2Pattern::MaxProgramSize)
+            fail(n, "the pattern '" + std::string(key) + "' is too costly: it compiles to " +
+                        std::to_string(steps) + " steps, more than " +
+                        std::to_string(Re2Pattern::MaxProgramSize) +
+                        ", and a large page would take it minutes (use fewer or smaller "
+                        "repetitions and alternatives)");
+        m_steps += steps;
+        if (m_steps > Re2Pattern::MaxProfileProgramSize)
+            fail(n, "the profile's patterns are too costly together: more than " +
+                        std::to_string(Re2Pattern::MaxProfileProgramSize) +
+                        " compiled steps (use exact texts where a pattern is not needed)");
+        m.pattern = compiled;
         return m;
     }
 
@@ -474,6 +512,8 @@ private:
 
     std::string m_file;
     std::string m_dir;
+    // Every pattern of the profile may meet the same page: their costs add up.
+    mutable int m_steps = 0;
 };
 
 bool looksBinary(std::string_view text) {
@@ -522,6 +562,32 @@ std::string UserHostersDir() {
 
 namespace {
 
+// A profile decides which pages the program opens and what it fetches from them: one that
+// someone else could have written or changed is not the user's, however it reads (the rule
+// ssh keeps for keys). The user and root may own it; nobody else may write to it.
+std::string notTheUsers(const std::string& path, bool folder) {
+#ifdef _WIN32
+    static_cast<void>(path);
+    static_cast<void>(folder);
+    return {};
+#else
+    struct stat st {};
+    if ((folder ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0)
+        return {};
+    const char* what = folder ? "the folder" : "the file";
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return std::string(what) + " is owned by another user (uid " + std::to_string(st.st_uid) +
+               ")";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return std::string(what) + " may be written by others (mode " + mode +
+               "; chmod go-w makes it yours alone)";
+    }
+    return {};
+#endif
+}
+
 // A second profile for a name or a host already taken: which profile took it, or empty.
 std::string clash(const std::vector<HosterProfile>& taken, const HosterProfile& p) {
     for (const HosterProfile& other : taken) {
@@ -545,6 +611,10 @@ HosterLoad LoadHosters(const std::vector<std::string>& dirs, bool withBuiltins) 
         std::error_code ec;
         if (!fs::is_directory(dir, ec))
             continue;
+        if (const std::string why = notTheUsers(dir, true); !why.empty()) {
+            load.problems.push_back(dir + ": refused: " + why + "; none of its profiles is read");
+            continue;
+        }
         std::vector<fs::path> paths;
         for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
             if (it->path().extension() == ".toml")
@@ -563,6 +633,10 @@ HosterLoad LoadHosters(const std::vector<std::string>& dirs, bool withBuiltins) 
             // A pipe or a device would block the start; a link may point anywhere.
             if (!fs::is_regular_file(status)) {
                 load.problems.push_back(file + ": not a regular file");
+                continue;
+            }
+            if (const std::string why = notTheUsers(file, false); !why.empty()) {
+                load.problems.push_back(file + ": refused: " + why);
                 continue;
             }
             if (fs::file_size(path, sec) > MaxProfileBytes) {

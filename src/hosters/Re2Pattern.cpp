@@ -38,6 +38,10 @@ std::shared_ptr<const Re2Pattern> Re2Pattern::compile(const std::string& source,
     return std::make_shared<const Re2Pattern>(std::move(impl));
 }
 
+int Re2Pattern::programSize() const {
+    return m_impl->re.ProgramSize();
+}
+
 bool Re2Pattern::search(std::string_view text, std::size_t from, std::size_t& at,
                         std::string& group) const {
     if (from > text.size())

@@ -11,9 +11,20 @@ namespace torvaline {
 // whatever the pattern, and its memory is bounded, so no page and no profile can hang a row.
 class Re2Pattern final : public TextPattern {
 public:
+    // The most steps a compiled pattern may have. When a page drives RE2's automaton past its
+    // memory, RE2 goes on step by step, and then a page costs its length times the program's
+    // steps: at this bound an 8 MiB page still takes well under a second, while a pattern
+    // such as a.{999}c (7000 steps) would take a minute.
+    static constexpr int MaxProgramSize = 100;
+    // The most steps of all of one profile's patterns together, each of which may meet a page.
+    static constexpr int MaxProfileProgramSize = 400;
+
     // Null, with the reason in `error`, when the pattern does not compile.
     static std::shared_ptr<const Re2Pattern> compile(const std::string& source, std::string& error);
     ~Re2Pattern() override;
+
+    // The steps of its compiled program (RE2's ProgramSize).
+    int programSize() const;
 
     bool search(std::string_view text, std::size_t from, std::size_t& at,
                 std::string& group) const override;

@@ -2,6 +2,8 @@
 
 #include "platform/AsciiCase.h"
 
+#include <algorithm>
+
 namespace torvaline {
 
 std::string LinkHost(std::string_view link) {
@@ -19,12 +21,69 @@ std::string LinkHost(std::string_view link) {
     return asciiLower(rest);
 }
 
+namespace {
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+bool IsIpAddress(std::string_view host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        const std::string_view inner = host.substr(1, host.size() - 2);
+        return inner.find(':') != std::string_view::npos &&
+               inner.find_first_not_of("0123456789abcdef:.") == std::string_view::npos;
+    }
+    int parts = 0;
+    std::size_t start = 0;
+    while (start <= host.size()) {
+        const std::size_t dot = std::min(host.find('.', start), host.size());
+        const std::string_view part = host.substr(start, dot - start);
+        if (part.empty() || part.size() > 3 || ++parts > 4)
+            return false;
+        int value = 0;
+        for (const char c : part) {
+            if (!isDigit(c))
+                return false;
+            value = value * 10 + (c - '0');
+        }
+        if (value > 255)
+            return false;
+        start = dot + 1;
+    }
+    return parts == 4;
+}
+
+bool IsHostName(std::string_view host) {
+    if (host.size() > 253)
+        return false;
+    int labels = 0;
+    std::size_t start = 0;
+    std::string_view label;
+    while (start <= host.size()) {
+        const std::size_t dot = std::min(host.find('.', start), host.size());
+        label = host.substr(start, dot - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-' ||
+            label.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-_") !=
+                std::string_view::npos)
+            return false;
+        ++labels;
+        start = dot + 1;
+    }
+    // A number on top would make "0.0.1" a name, and every address its child.
+    const bool numericTop = std::all_of(label.begin(), label.end(), isDigit);
+    return labels >= 2 && !numericTop;
+}
+
 bool HosterProfile::handles(std::string_view link) const {
     if (!hosts.empty()) {
         const std::string host = LinkHost(link);
+        // An address is matched whole, a name also by the names below it.
+        const bool byName = !IsIpAddress(host);
         for (const std::string& h : hosts) {
-            if (host == h || (host.size() > h.size() && host.ends_with(h) &&
-                              host[host.size() - h.size() - 1] == '.'))
+            if (host == h || (byName && !IsIpAddress(h) && host.size() > h.size() &&
+                              host.ends_with(h) && host[host.size() - h.size() - 1] == '.'))
                 return true;
         }
     }

@@ -169,6 +169,13 @@ struct HosterProfile {
 // The host of an absolute address, lower case; empty when it has none.
 std::string LinkHost(std::string_view link);
 
+// A whole IPv4 address (four numbers of 0 to 255) or a bracketed IPv6 one, as LinkHost gives
+// them. An address is a host of its own: "0.0.1" is no parent of "127.0.0.1".
+bool IsIpAddress(std::string_view host);
+// A dot-separated name of two labels or more (letters, digits, '-' and '_' inside a label, a
+// top label that is not a number), lower case.
+bool IsHostName(std::string_view host);
+
 // The profiles of the hoster the program was made for and of the second one, as compiled in:
 // its messages, their order and the cuts of their numbers and links.
 HosterProfile RapidShareProfile();

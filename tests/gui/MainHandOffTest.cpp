@@ -3,12 +3,18 @@
 #include "app/LinkIntake.h"
 #include "app/SingleInstance.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <cstdio>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace torvaline::test {
 
@@ -121,6 +127,88 @@ TEST(SingleInstance, OneWindowListensAndAHandOffWithoutOneFailsAtOnce) {
     EXPECT_FALSE(SingleInstance::decode("{\"links\":[],\"files\":[\"rel.txt\"]}", bad));
     EXPECT_FALSE(SingleInstance::decode("not json", bad));
     qunsetenv("XDG_RUNTIME_DIR");
+}
+
+// Without a runtime folder the socket's place can be guessed: another user who is there first
+// must neither receive the links (with their keys) nor keep the window from opening.
+TEST(SingleInstance, WithoutARuntimeFolderOnlyAFolderAndASocketOfTheUsersOwnAreUsed) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", tmp.path().toUtf8());
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString folder = tmp.filePath(QStringLiteral("torvaline-%1").arg(::geteuid()));
+    SingleInstance::HandOff handOff;
+    handOff.links << "http://rapidshare.example/files/1/key.rar";
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777)
+                                                                      : 07777u;
+    };
+    {
+        // The folder is made the user's alone.
+        EXPECT_EQ(QFileInfo(SingleInstance::serverName()).absolutePath(), folder);
+        EXPECT_EQ(modeOf(folder), 0700u);
+        QProcess window;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TMPDIR", tmp.path());
+        env.remove("XDG_RUNTIME_DIR");
+        window.setProcessEnvironment(env);
+        window.start(QCoreApplication::applicationFilePath(), {"--handoff-child"});
+        ASSERT_TRUE(window.waitForReadyRead(15000));
+        ASSERT_EQ(window.readLine(), "READY\n");
+        const QString socket = SingleInstance::serverName();
+        if (::geteuid() == 0) {
+            // A socket of another user in its place is sent nothing.
+            ASSERT_EQ(::chown(QFile::encodeName(socket).constData(), 65534, 65534), 0);
+            EXPECT_FALSE(SingleInstance::handOff(handOff, 3000));
+            ASSERT_EQ(::chown(QFile::encodeName(socket).constData(), 0, 0), 0);
+        }
+        EXPECT_TRUE(SingleInstance::handOff(handOff, 5000));
+        ASSERT_TRUE(window.waitForFinished(15000));
+        EXPECT_TRUE(window.readAllStandardOutput().startsWith(
+            "ROW http://rapidshare.example/files/1/key.rar\n"));
+    }
+    QDir(folder).removeRecursively();
+
+    // Someone else's doing in the folder's place: an open folder, a link to a folder that
+    // looks right. Then there is no hand-over, and this start opens its own window.
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } traps[] = {
+        {"a folder anyone may write",
+         [&] {
+             ASSERT_TRUE(QDir().mkdir(folder));
+             ::chmod(QFile::encodeName(folder).constData(), 0777);
+         }},
+        {"a link to a private folder", [&] { ASSERT_TRUE(QFile::link(elsewhere.path(), folder)); }},
+    };
+    for (const auto& trap : traps) {
+        SCOPED_TRACE(trap.what);
+        trap.make();
+        EXPECT_TRUE(SingleInstance::serverName().isEmpty());
+        SingleInstance window;
+        EXPECT_FALSE(window.listen({}));
+        EXPECT_FALSE(SingleInstance::handOff(handOff, 3000));
+        EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing put where the link points";
+        if (!QFile::remove(folder))
+            QDir(folder).removeRecursively();
+    }
+
+    // A runtime folder others may write is no better than the temporary folder.
+    QTemporaryDir open;
+    ::chmod(QFile::encodeName(open.path()).constData(), 0777);
+    qputenv("XDG_RUNTIME_DIR", open.path().toUtf8());
+    EXPECT_EQ(QFileInfo(SingleInstance::serverName()).absolutePath(), folder);
+    qunsetenv("XDG_RUNTIME_DIR");
+    if (oldTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTmp);
 }
 
 } // namespace torvaline::test
