@@ -142,6 +142,15 @@ RowPhaseEvent DownloadCycle::phaseEvent(RowPhase phase) const {
     return event;
 }
 
+void DownloadCycle::namePlaced(RowPhaseEvent& event, const TransferResult& result) const {
+    // The file as it was saved, or as the transfer meant to save it: a taken name became
+    // "name (N).ext", even at the last moment, and whoever reports the row must say so.
+    const std::string& placed =
+        !result.savedPath.empty() ? result.savedPath : m_p.component.SavingPath;
+    event.filePath = placed.empty() ? m_p.component.FileName : placed;
+    event.fileName = placed.empty() ? m_p.state.FinalFileName : fileNameOfPath(placed);
+}
+
 void DownloadCycle::tell(const RowPhaseEvent& event) {
     // A row deleted under the cycle has no one left to hear of it.
     if (m_events && event.id != 0)
@@ -700,15 +709,12 @@ void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
     if (!s.StopRequested) {
         // A failed transfer must not read as a finished file.
         RowPhaseEvent e = phaseEvent(RowPhase::Completed);
-        e.filePath = m_p.component.FileName;
-        e.fileName = s.FinalFileName;
+        namePlaced(e, result);
         if (Canceled || result.outcome == TransferOutcome::Cancelled) {
             list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusStopped));
             e.phase = RowPhase::Stopped;
         } else if (result.outcome == TransferOutcome::Succeeded) {
             list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusCompleted));
-            if (!result.savedPath.empty())
-                e.filePath = result.savedPath;
         } else {
             const std::string why = result.reason.empty() ? "unknown error" : result.reason;
             list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), why);
@@ -990,8 +996,7 @@ void DownloadCycle::holdTransfer(const TransferResult& result) {
     s.PageHandled = false;
     s.TransferSeconds = 0;
     RowPhaseEvent e = phaseEvent(RowPhase::Paused);
-    e.fileName = s.FinalFileName;
-    e.filePath = m_p.component.FileName;
+    namePlaced(e, result);
     tell(e);
 }
 

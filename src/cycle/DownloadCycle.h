@@ -196,6 +196,8 @@ private:
     // The current row's phase, told to the row events.
     RowPhaseEvent phaseEvent(RowPhase phase) const;
     void tell(const RowPhaseEvent& event);
+    // The saved (or to be saved) file's path and name into a transfer's end event.
+    void namePlaced(RowPhaseEvent& event, const TransferResult& result) const;
     void tell(RowPhase phase) { tell(phaseEvent(phase)); }
     void tellListDone();
     void closeRowAndAdvance();

@@ -4,8 +4,11 @@
 
 namespace torvaline {
 
-// The file name of a download comes from a hoster's page and is joined to the download folder.
-// Before it may become a path it must name one plain file inside that folder.
+// The file name of a download comes from outside (a hoster's page, an answer's
+// Content-Disposition, the remote control's "out") and is joined to the download folder.
+// Before it may become a path it must name one plain file inside that folder, and show as
+// what it is: no control, invisible or text-direction character. Every source of a name goes
+// through this one check.
 class FileNameCheck final {
 public:
     // The longest name most file systems take (NAME_MAX on Linux, 255 UTF-16 units on NTFS).

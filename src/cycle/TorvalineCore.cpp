@@ -77,8 +77,11 @@ void TorvalineCore::tellTransferStart() {
     e.id = m_p.list.id(m_state.CurrentRow);
     e.phase = RowPhase::Transferring;
     e.link = m_p.list.cell(m_state.CurrentRow, DownloadList::URL);
-    e.fileName = m_state.FinalFileName;
-    e.filePath = m_p.component.FileName;
+    // The name the transfer chose: a taken name makes it "name (N).ext", and a row the remote
+    // control named is saved under its own name, not the page's.
+    const std::string& saving = m_p.component.SavingPath;
+    e.fileName = saving.empty() ? m_state.FinalFileName : fileNameOfPath(saving);
+    e.filePath = saving.empty() ? m_p.component.FileName : saving;
     m_progressTold = false;
     m_progressDone = 0;
     m_progressTotal = 0;

@@ -58,6 +58,9 @@ std::string URLCopy(std::string_view text, std::string_view startMark, std::stri
 }
 
 void GetFileName(std::string_view link, char delimiter, CycleState& state) {
+    // The query and the fragment are no part of the file's name: "name.zip?token=ab12" would
+    // be saved under its key, and a '/' in a query would name the file after the query.
+    link = link.substr(0, link.find_first_of("?#"));
     const std::size_t at = link.rfind(delimiter);
     if (at == std::string_view::npos)
         return;

@@ -13,8 +13,8 @@ struct CycleState;
 // start of text), taken as it stands; empty when either is missing or the end comes first.
 std::string URLCopy(std::string_view text, std::string_view startMark, std::string_view endMark);
 
-// Sets FinalFileName to what follows the link's last delimiter; a link without one leaves it
-// as it was.
+// Sets FinalFileName to what follows the last delimiter of the link's path (the link without
+// its query and fragment); a path without one leaves it as it was.
 void GetFileName(std::string_view link, char delimiter, CycleState& state);
 
 // Cuts the direct link of a countdown page out of the page text into FinalURL and its file

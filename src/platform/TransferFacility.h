@@ -51,7 +51,8 @@ public:
     virtual bool onProgress(std::uint64_t received, std::uint64_t expected) = 0;
     virtual void onStop(const TransferResult& result) = 0;
     // The file the data will be saved under (the target asked for, or a free name beside it
-    // when that one is taken), told once it is chosen, before the progress that follows.
+    // when that one is taken), told once it is chosen, before the start notification when the
+    // choice comes first (the start's handler then names the file as it is saved).
     virtual void onSaving(const std::string& path) { (void)path; }
     // The server let the transfer continue a kept partial file from `offset` bytes: the
     // progress that follows counts those bytes in, though they did not come in this attempt.

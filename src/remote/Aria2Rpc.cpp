@@ -1,5 +1,6 @@
 #include "remote/Aria2Rpc.h"
 
+#include "cycle/FileNameCheck.h"
 #include "transfer/SpeedLimitText.h"
 
 #include <QDir>
@@ -143,16 +144,10 @@ bool acceptableLink(const QString& link) {
     return true;
 }
 
-// A name the row's file may take: no path, nothing that is not a plain name.
+// A name the row's file may take: the one check every name goes through, refused here so that
+// the caller hears of it rather than the row falling back to the page's name.
 bool plainFileName(const QString& name) {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-        name.toUtf8().size() > 255)
-        return false;
-    for (const QChar c : name)
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ||
-            c.unicode() == 0x7f)
-            return false;
-    return true;
+    return FileNameCheck(QDir::separator().toLatin1()).problem(bytes(name)).empty();
 }
 
 // "1M", "1.5M", "500K", "1G", "1048576": bytes a second, read as the command line reads them.

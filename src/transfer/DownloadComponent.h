@@ -7,6 +7,12 @@
 
 namespace torvaline {
 
+// The file name of a path as the transfer gives it (SavingPath, a saved path).
+inline std::string fileNameOfPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 // What the cycle needs of the download component: the two properties, the transfer flag
 // (its Tag), Start and Stop. TDownloadFile is the real one; tests use a fake.
 class DownloadComponent {
@@ -24,7 +30,8 @@ public:
     // then owns that file (it appends to it or discards it). Empty for a first attempt.
     PartialFile Resume;
     // Where the running transfer saves the file, once it has chosen (the target, or a free
-    // "name (N).ext" beside it); written by the component before its progress events.
+    // "name (N).ext" beside it); written by the component before its start and progress
+    // events.
     std::string SavingPath;
     // Bytes of the file an earlier attempt brought, which the running transfer continues;
     // 0 when it started from the beginning. Written like SavingPath.

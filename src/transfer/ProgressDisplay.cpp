@@ -124,10 +124,7 @@ std::string ProgressDisplay::shownName() const {
     // The transfer saves beside an existing file of the same name rather than over it; the
     // user must see the name the file really gets.
     const std::string& path = m_downloadFile1.SavingPath;
-    if (path.empty())
-        return m_state.FinalFileName;
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return path.empty() ? m_state.FinalFileName : fileNameOfPath(path);
 }
 
 void ProgressDisplay::estimate(std::int64_t seconds) {

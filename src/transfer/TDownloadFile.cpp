@@ -139,6 +139,7 @@ void TDownloadFile::raiseError(ErrorCode code) {
 }
 
 void TDownloadFile::dispatchStart(DownloadThread& sender) {
+    SavingPath = sender.savingPath();
     try {
         if (OnStart)
             OnStart(&sender);

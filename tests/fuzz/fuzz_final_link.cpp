@@ -41,12 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CycleState state;
     state.FinalFileName = "keep";
     GetFileName(all, '/', state);
-    if (all.find('/') == std::string_view::npos)
+    const std::string_view path = all.substr(0, all.find_first_of("?#"));
+    if (path.find('/') == std::string_view::npos)
         check(state.FinalFileName == "keep");
     else
-        check(state.FinalFileName.find('/') == std::string::npos &&
-              all.size() >= state.FinalFileName.size() &&
-              all.substr(all.size() - state.FinalFileName.size()) == state.FinalFileName);
+        check(state.FinalFileName.find_first_of("/?#") == std::string::npos &&
+              path.size() >= state.FinalFileName.size() &&
+              path.substr(path.size() - state.FinalFileName.size()) == state.FinalFileName);
 
     PageText page;
     page.replace(all);

@@ -144,6 +144,13 @@ struct Job {
             refusal.cause = FailureCause::BadHttpAnswer;
             return false;
         }
+        std::uint64_t length = 0;
+        if (answer.length(length) == TransferAnswer::Length::Unreadable) {
+            refuse(answer.contentLengthsDiffer ? TransferMessage::lengthsDisagree()
+                                               : TransferMessage::lengthUnreadable());
+            refusal.cause = FailureCause::BadHttpAnswer;
+            return false;
+        }
         if (status == 206) {
             if (!continuesKeptFile()) {
                 // Another version of the file, or another piece of it: never spliced.
@@ -172,7 +179,7 @@ struct Job {
         }
         if (!target.temporaryPath().empty())
             callback.onPartial(PartialFile{target.temporaryPath(), 0, expected, validator});
-        const std::uint64_t free = target.freeSpace();
+        const std::uint64_t free = space().free;
         if (expected - base > free) {
             refuse(TransferMessage::notEnoughSpace(TransferAnswer::sizeText(expected - base),
                                                    TransferAnswer::sizeText(free)));
@@ -209,6 +216,26 @@ struct Job {
             callback.onResumed(base);
         }
         return true;
+    }
+
+    DiskSpace space() const {
+        if (target.fd() < 0 || target.temporaryPath().empty())
+            return target.space();
+        return options.diskSpace ? options.diskSpace(target.fd()) : target.space();
+    }
+
+    // Whether `length` more bytes of a body of unknown length leave the file system its floor
+    // of free space; the answer is ended when they do not.
+    bool roomFor(std::uint64_t length) {
+        if (expected != 0 || target.temporaryPath().empty())
+            return true;
+        const DiskSpace disk = space();
+        const std::uint64_t floor =
+            std::max(options.freeFloor, disk.size / 100 * options.freeFloorPercent);
+        if (disk.free >= floor && disk.free - floor >= length)
+            return true;
+        return refuse(TransferMessage::moreSpaceThanFree(TransferAnswer::sizeText(written),
+                                                         TransferAnswer::sizeText(disk.free)));
     }
 
     // Claims the space for the bytes up to `position` and a window beyond.
@@ -255,7 +282,7 @@ struct Job {
     // `written` counts what the file really took, also when a write fails half-way: a kept
     // partial file is cut to it.
     bool writeOut(const char* data, std::size_t length) {
-        if (!reserve(written + length))
+        if (!reserve(written + length) || !roomFor(length))
             return false;
         std::size_t done = 0;
         while (done < length) {
@@ -444,7 +471,6 @@ TransferResult CurlTransfer::transferPost(const std::string& url, const std::str
 TransferResult CurlTransfer::perform(const std::string& url, const std::string* postData,
                                      const std::string& targetPath, const PartialFile& resume,
                                      TransferCallback& callback) {
-    callback.onStart();
     TransferResult result{TransferOutcome::Failed, ""};
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
@@ -457,6 +483,8 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
     } else {
         callback.onSaving(target.savingPath());
     }
+    // Told once the name is chosen: whoever tells of the start names the file as it is saved.
+    callback.onStart();
     if (!result.reason.empty()) {
         // Nothing to fetch into.
     } else if (!job.notify()) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "adapters/curl/DownloadTarget.h"
 #include "adapters/curl/SpeedLimit.h"
 #include "platform/TransferFacility.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -34,6 +36,14 @@ struct CurlTransferOptions {
     // full disk fails early), never the whole announced length at once: a hostile length
     // would fill the disk before a byte came.
     std::uint64_t reserveAhead = 16ull << 20;
+    // A body of unknown length (no Content-Length, a stream that never ends) has no size to
+    // check the disk against: it is stopped while the file system still has the larger of
+    // this and freeFloorPercent of its size free, so that the system is not left without room.
+    std::uint64_t freeFloor = 64ull << 20;
+    std::uint64_t freeFloorPercent = 1;
+    // How the space of the data file's file system is read (its descriptor given); the file
+    // system's own figures when empty.
+    std::function<DiskSpace(int fd)> diskSpace;
     std::string userAgent = "Torvaline/1.2.2";
 };
 

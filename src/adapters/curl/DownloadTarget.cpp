@@ -240,11 +240,18 @@ bool DownloadTarget::stillOurs() const {
            S_ISREG(st.st_mode) && st.st_dev == m_dev && st.st_ino == m_ino;
 }
 
-std::uint64_t DownloadTarget::freeSpace() const {
+DiskSpace DownloadTarget::space() const {
+    if (m_sink || m_fd < 0)
+        return {std::numeric_limits<std::uint64_t>::max(), 0};
+    return spaceOf(m_fd);
+}
+
+DiskSpace DownloadTarget::spaceOf(int fd) {
     struct statvfs vfs {};
-    if (m_sink || m_fd < 0 || ::fstatvfs(m_fd, &vfs) != 0)
-        return std::numeric_limits<std::uint64_t>::max();
-    return static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    if (::fstatvfs(fd, &vfs) != 0)
+        return {std::numeric_limits<std::uint64_t>::max(), 0};
+    return {static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize,
+            static_cast<std::uint64_t>(vfs.f_blocks) * vfs.f_frsize};
 }
 
 bool DownloadTarget::restart() {

@@ -9,6 +9,12 @@
 
 namespace torvaline {
 
+// What a file system has room for, as its statvfs tells it.
+struct DiskSpace {
+    std::uint64_t free = 0; // bytes free for us
+    std::uint64_t size = 0; // the file system's size; 0 when unknown
+};
+
 // The file side of one transfer. The data goes into a temporary file created exclusively in
 // the download folder under a name nobody else holds; only a finished file is moved to its
 // name, and never over an existing one. Nothing here truncates, renames or removes a file
@@ -35,8 +41,10 @@ public:
     // Where the finished file goes (while none has taken the name meanwhile).
     std::string savingPath() const;
     const std::string& temporaryPath() const { return m_tempPath; }
-    // Bytes free for us in the folder's file system; the most there is when unknown.
-    std::uint64_t freeSpace() const;
+    // The data file's file system; the most there is when unknown.
+    DiskSpace space() const;
+    // The space of the file system of the open file `fd`.
+    static DiskSpace spaceOf(int fd);
     // Drops what the temporary file holds, so that the file starts over.
     bool restart();
 

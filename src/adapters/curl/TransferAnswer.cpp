@@ -38,6 +38,46 @@ void TransferAnswer::takeHeader(std::string_view line) {
         contentRange = value;
     else if (asciiEqualNoCase(name, "Content-Encoding"))
         contentEncoding = value;
+    else if (asciiEqualNoCase(name, "Content-Length")) {
+        if (!hasContentLength)
+            contentLength = value;
+        else if (value != contentLength)
+            contentLengthsDiffer = true;
+        hasContentLength = true;
+    }
+}
+
+TransferAnswer::Length TransferAnswer::length(std::uint64_t& bytes) const {
+    bytes = 0;
+    if (contentLengthsDiffer)
+        return Length::Unreadable;
+    if (!hasContentLength)
+        return Length::Absent;
+    // "5, 5" is one length said twice (a proxy joined two headers); anything else is not a
+    // length: no sign, no exponent, nothing a file offset cannot hold.
+    bool first = true;
+    std::string_view rest = contentLength;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        std::string_view item = rest.substr(0, comma);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
+            item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t'))
+            item.remove_suffix(1);
+        if (item.empty() || item.size() > 18 ||
+            !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return Length::Unreadable;
+        std::uint64_t value = 0;
+        for (const char c : item)
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (!first && value != bytes)
+            return Length::Unreadable;
+        bytes = value;
+        first = false;
+        if (comma == std::string_view::npos)
+            return Length::Known;
+        rest.remove_prefix(comma + 1);
+    }
 }
 
 std::string TransferAnswer::validator() const {

@@ -18,6 +18,10 @@ struct TransferAnswer final {
     std::string lastModified;
     std::string contentRange;
     std::string contentEncoding;
+    // The first Content-Length as sent, and whether a later one said something else.
+    std::string contentLength;
+    bool hasContentLength = false;
+    bool contentLengthsDiffer = false;
     bool location = false;
 
     // Takes one header line ("Name: value"); headers we do not act on are ignored.
@@ -30,6 +34,11 @@ struct TransferAnswer final {
     // Retry-After in seconds or as an HTTP date, capped at half an hour so that a hostile
     // server cannot park a row for days; 0 when absent or unreadable.
     std::chrono::seconds retryAfterSeconds() const;
+    // What Content-Length tells of the body. libcurl takes the last of two that disagree and
+    // reads past one it cannot parse, so a body cut short or run long would pass for the file:
+    // such an answer is Unreadable, and no attempt to take it as the file.
+    enum class Length { Absent, Known, Unreadable };
+    Length length(std::uint64_t& bytes) const;
     // "bytes FIRST-LAST/TOTAL"; false for anything else ("*" included).
     bool contentRangeOf(std::uint64_t& first, std::uint64_t& last, std::uint64_t& total) const;
 

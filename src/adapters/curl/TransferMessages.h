@@ -47,6 +47,16 @@ inline std::string httpStatus(long status) {
 inline std::string notEnoughSpace(const std::string& needed, const std::string& free) {
     return "Not enough free space: the file needs " + needed + ", " + free + " free.";
 }
+inline std::string lengthsDisagree() {
+    return "The server announced two different lengths for the file.";
+}
+inline std::string lengthUnreadable() {
+    return "The server announced a length that is not a number of bytes.";
+}
+inline std::string moreSpaceThanFree(const std::string& got, const std::string& free) {
+    return "The file needs more space than is free: the transfer stopped after " + got + " with " +
+           free + " left.";
+}
 inline std::string partOnly() {
     return "The server sent part of the file only.";
 }

@@ -31,13 +31,19 @@ TEST(URLCopy, TakesWhatLiesBetweenTheFirstMarks) {
         EXPECT_EQ(URLCopy(c.text, c.start, c.end), c.result) << c.text;
 }
 
-TEST(GetFileName, TakesTheTextBehindTheLastDelimiter) {
+TEST(GetFileName, TakesTheTextBehindThePathsLastDelimiter) {
     struct Case {
         const char* link;
         const char* name;
     } cases[] = {
         {"http://rs1.example/files/123/name.zip", "name.zip"},
-        {"http://x/files/123/name.zip?x=1", "name.zip?x=1"},
+        // The name comes from the path alone: a query's key or a fragment never stays on it.
+        {"http://x/files/123/name.zip?x=1", "name.zip"},
+        {"http://x/f/file.bin?token=ab12#part", "file.bin"},
+        {"http://x/f/file.bin#frag/ment", "file.bin"},
+        {"http://x/dl?name=a/b.zip", "dl"},
+        {"http://x/f/?x=1", ""},
+        {"name.zip?x=/y", "earlier.zip"},
         {"http://x/files/", ""},
         {"/a", "a"},
         {"no-delimiter", "earlier.zip"},
