@@ -1,70 +1,30 @@
 #include "app/CommandIcons.h"
 
 #include "app/Commands.h"
+#include "app/SvgIconEngine.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmap>
-#include <QStandardPaths>
-#include <QStyle>
+#include <QFile>
 
-#include <algorithm>
+// Outside any namespace, as Q_INIT_RESOURCE requires. The resources live in a static library,
+// whose unreferenced registration the linker would drop.
+static void initToolbarIcons() {
+    static const bool done = [] {
+        Q_INIT_RESOURCE(toolbar_icons);
+        return true;
+    }();
+    (void)done;
+}
 
 namespace torvaline {
 
-void CommandIcons::useInstalledThemeAsFallback() {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    // Without a desktop session (a bare X server, a window manager of its own) Qt knows no
-    // theme; a common freedesktop theme installed on the machine serves instead.
-    if (!QIcon::fallbackThemeName().isEmpty() && QIcon::fallbackThemeName() != "hicolor")
-        return;
-    for (const QString& dir : QIcon::themeSearchPaths()) {
-        if (QDir(dir + QStringLiteral("/Adwaita")).exists()) {
-            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-            return;
-        }
-    }
-}
-
-QIcon CommandIcons::startIcon() {
-    QIcon icon;
-    for (const int side : {16, 24, 32, 48, 64, 96, 128}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const qreal m = side * 0.14;
-        QPainterPath triangle;
-        triangle.moveTo(m * 1.3, m);
-        triangle.lineTo(side - m, side / 2.0);
-        triangle.lineTo(m * 1.3, side - m);
-        triangle.closeSubpath();
-        painter.setPen(QPen(QColor(0x1b, 0x6e, 0x2a), std::max(1.0, side / 24.0), Qt::SolidLine,
-                            Qt::RoundCap, Qt::RoundJoin));
-        painter.setBrush(QColor(0x2e, 0xa0, 0x43));
-        painter.drawPath(triangle);
-        painter.end();
-        // Qt greys the disabled state itself.
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
 QIcon CommandIcons::forButton(const ButtonEntry& button) {
-    useInstalledThemeAsFallback();
-    if (button.objectName != nullptr && QLatin1String(button.objectName) == "startBtn")
-        return startIcon();
-    if (button.themeIcon != nullptr) {
-        const QIcon themed = QIcon::fromTheme(QLatin1String(button.themeIcon));
-        if (!themed.isNull())
-            return themed;
-    }
-    return QApplication::style()->standardIcon(button.fallbackIcon);
+    initToolbarIcons();
+    if (button.icon == nullptr)
+        return {};
+    const QString off = QStringLiteral(":/toolbar/%1.svg").arg(QLatin1String(button.icon));
+    // A latching button shows its armed state in its picture too, not only in its frame.
+    const QString on = QStringLiteral(":/toolbar/%1-on.svg").arg(QLatin1String(button.icon));
+    return QIcon(new SvgIconEngine(off, QFile::exists(on) ? on : QString()));
 }
 
 } // namespace torvaline

@@ -6,17 +6,12 @@ namespace torvaline {
 
 struct ButtonEntry;
 
-// The pictures of the toolbar buttons, taken from the desktop's icon theme and, where the
-// theme has none, from the widget style, so that every button always shows something.
+// The pictures of the toolbar buttons: the program's own, from its resources, never the
+// desktop's icon theme, whose pictures differ from desktop to desktop and are missing on a
+// bare one (a blank sheet for Add, a red cross for ShutDown PC where a close box would be).
 class CommandIcons final {
 public:
     static QIcon forButton(const ButtonEntry& button);
-
-private:
-    static void useInstalledThemeAsFallback();
-    // Start Download in colour: the theme's grey symbol looks as disabled as the Pause and
-    // Resume buttons beside it, which are.
-    static QIcon startIcon();
 };
 
 } // namespace torvaline

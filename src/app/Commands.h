@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QKeyCombination>
-#include <QStyle>
 
 #include <span>
 
@@ -34,8 +33,7 @@ struct ActionEntry {
 struct ButtonEntry {
     const char* objectName;
     const char* toolTip = nullptr;
-    const char* themeIcon = nullptr;
-    QStyle::StandardPixmap fallbackIcon = QStyle::SP_FileIcon;
+    const char* icon = nullptr; // the picture's name among the program's own (src/app/icons)
     Command command = nullptr;
     const char* action = nullptr;
     bool latching = false; // each click toggles it

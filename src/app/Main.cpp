@@ -323,16 +323,20 @@ void TForm1::shutBtnClick() {
 }
 
 void TForm1::ShutPC1Click() {
-    // The item has flipped its check mark already; the control flips its own, which is the
-    // one that counts, and the item is set from it.
-    if (m_shutdown != nullptr)
-        m_shutdown->chooseShutPC1();
+    // The item has flipped its check mark already and arms or disarms as the button does: a
+    // tick that armed nothing beside a button that does would switch off a machine whose
+    // user believed it disarmed.
+    if (m_shutdown != nullptr) {
+        m_shutdown->setDown(m_shutPC1->isChecked());
+        m_shutdown->shutBtnClick();
+    }
     showShutdownControl();
 }
 
 void TForm1::showShutdownControl() {
-    m_shutBtn->setChecked(m_shutdown != nullptr && m_shutdown->down());
-    m_shutPC1->setChecked(m_shutdown != nullptr && m_shutdown->menuChecked());
+    const bool armed = m_shutdown != nullptr && m_shutdown->down();
+    m_shutBtn->setChecked(armed);
+    m_shutPC1->setChecked(armed);
 }
 
 void TForm1::Exit1Click() {
@@ -427,9 +431,12 @@ void TForm1::StbarTimerTimer() {
 void TForm1::showAppTitle(const std::string& title) {
     // On the desktops Qt serves, the taskbar names a window by its title, to which Qt adds
     // the application's display name; the icon text is for those that name minimised
-    // windows by it.
-    QGuiApplication::setApplicationDisplayName(text(title));
-    setWindowIconText(text(title));
+    // windows by it. The idle program title would only name the version a second time
+    // after the caption, so then nothing is added.
+    const QString shown = text(title);
+    const bool idle = shown.trimmed() == QLatin1String(AppTitle::Initial);
+    QGuiApplication::setApplicationDisplayName(idle ? QString() : shown);
+    setWindowIconText(shown);
     // Qt adds the display name only when a title is set, so the shown one is set again.
     if (QWindow* window = windowHandle())
         window->setTitle(window->title());

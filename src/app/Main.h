@@ -77,9 +77,9 @@ public:
         m_resumeDownload = std::move(resume);
     }
     void setPauseResumeEnabled(bool pause, bool resume);
-    // The shutdown button and the menu item show and change what the control holds (the
-    // button's down state and Tag, the item's own check mark); unbound they stay up and
-    // unchecked. Pass null to unbind. A bound control must be unbound before it goes.
+    // The shutdown button and the menu item show and change one state, the control's arming
+    // (and mark its Tag); unbound they stay up and unchecked. Pass null to unbind. A bound
+    // control must be unbound before it goes.
     void bindShutdownControl(ShutdownControl* control);
     QToolButton* shutBtn() const { return m_shutBtn; }
     QAction* ShutPC1() const { return m_shutPC1; }

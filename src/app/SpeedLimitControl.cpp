@@ -1,5 +1,6 @@
 #include "app/SpeedLimitControl.h"
 
+#include "app/UserSettings.h"
 #include "transfer/SpeedLimitText.h"
 
 #include <QAction>
@@ -72,7 +73,7 @@ SpeedLimitControl::SpeedLimitControl(QMainWindow& window, std::function<void(std
     m_label->setObjectName(QStringLiteral("SpeedLimitPanel"));
     window.statusBar()->addPermanentWidget(m_label);
 
-    const QSettings settings;
+    const QSettings settings = userSettings();
     const auto remembered = settings.value(QString::fromLatin1(SettingsKey), 0).toULongLong();
     setLimit(remembered, false);
 }
@@ -82,7 +83,7 @@ void SpeedLimitControl::setLimit(std::uint64_t bytesPerSecond, bool remember) {
     if (m_apply)
         m_apply(bytesPerSecond);
     if (remember) {
-        QSettings settings;
+        QSettings settings = userSettings();
         settings.setValue(QString::fromLatin1(SettingsKey),
                           QVariant::fromValue<qulonglong>(bytesPerSecond));
     }

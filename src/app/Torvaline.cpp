@@ -13,7 +13,6 @@
 #include "headless/HeadlessRun.h"
 #include "hosters/HosterCheck.h"
 #include "hosters/ProfileLoader.h"
-#include "list/AppTitle.h"
 #include "list/DownloadFolder.h"
 #include "pages/HosterProfiles.h"
 #include "remote/CoreCommands.h"
@@ -169,7 +168,6 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
         return 0;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("torvaline"));
-    QApplication::setApplicationDisplayName(QString::fromLatin1(AppTitle::Initial));
     QApplication::setDesktopFileName(QString::fromLatin1(AppId));
     // The installed theme icon first (it follows the desktop's theme and scale), the built-in
     // one when the program runs from its build folder.

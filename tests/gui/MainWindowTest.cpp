@@ -31,13 +31,24 @@
 namespace torvaline::test {
 namespace {
 
+// The title the window manager is given: Qt adds the application's display name after a dash
+// unless the title already ends with it.
+QString shownTitle(const QWidget& window) {
+    const QString title = window.windowTitle();
+    const QString name = QGuiApplication::applicationDisplayName();
+    return name.isEmpty() || title.endsWith(name) ? title
+                                                  : title + QString::fromUtf8(" \u2014 ") + name;
+}
+
 TEST_F(MainWindowTest, StartsAsAFixedWindowWithTheTitleRowAndAnEmptyFolderField) {
     EXPECT_EQ(form->objectName(), "Form1");
     EXPECT_EQ(form->windowTitle(), "Torvaline V.1.2");
     const ReferenceUnits u;
     EXPECT_EQ(form->minimumSize(), u.size(834, 480));
     EXPECT_EQ(form->maximumSize(), u.size(834, 480));
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Torvaline V.1.2.2");
+    // The version once, not "Torvaline V.1.2 - Torvaline V.1.2.2".
+    EXPECT_EQ(shownTitle(*form), "Torvaline V.1.2");
+    EXPECT_EQ(form->windowIconText(), "Torvaline V.1.2.2");
 
     EXPECT_EQ(browser.navigations, std::vector<std::string>{"about:blank"});
     EXPECT_TRUE(QDir(QString::fromStdString(defaultFolder)).exists());
@@ -314,7 +325,7 @@ TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
     form->setWindowState(Qt::WindowMinimized);
     EXPECT_FALSE(mirror.enabled());
     EXPECT_EQ(form->appTitle().text(), " Torvaline V.1.2.2");
-    EXPECT_EQ(QGuiApplication::applicationDisplayName(), " Torvaline V.1.2.2");
+    EXPECT_EQ(shownTitle(*form), "Torvaline V.1.2");
     form->setWindowState(Qt::WindowNoState);
 
     form->StatusBar1().setText(0, "Downloading... 45.00 %");
@@ -325,6 +336,8 @@ TEST_F(MainWindowTest, MinimiseAndRestoreSetTheProgramTitleAndArmTheMirror) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return form->appTitle().text() == "Downloading... 45.00 %  name.zip"; }, 3000));
     EXPECT_EQ(form->windowIconText(), "Downloading... 45.00 %  name.zip");
+    EXPECT_EQ(shownTitle(*form),
+              QString::fromUtf8("Torvaline V.1.2 \u2014 Downloading... 45.00 %  name.zip"));
     form->StatusBar1().setText(2, "other.zip");
     form->StbarTimerTimer();
     EXPECT_EQ(form->appTitle().text(), "Downloading... 45.00 %  other.zip");
@@ -378,18 +391,30 @@ TEST_F(MainWindowTest, ShutdownControlsLatchAndMarkTheirUse) {
     EXPECT_FALSE(shut->isChecked());
     EXPECT_EQ(control.Tag(), 1);
 
-    // The menu item's check mark flips on its own; the button only ever goes down.
+    // The menu item and the button are one switch: each shows what the other set, and
+    // whichever is used last decides.
     item->trigger();
+    EXPECT_TRUE(control.down());
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_TRUE(shut->isChecked());
+    shut->click();
+    EXPECT_FALSE(control.down());
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_FALSE(shut->isChecked());
+    shut->click();
     EXPECT_TRUE(item->isChecked());
     item->trigger();
+    EXPECT_FALSE(control.down());
     EXPECT_FALSE(item->isChecked());
-    EXPECT_FALSE(control.menuChecked());
-    EXPECT_TRUE(control.down());
-    EXPECT_TRUE(shut->isChecked());
+    EXPECT_FALSE(shut->isChecked());
 
-    // What the control changes by itself shows on the button.
+    // What the control changes by itself shows on both.
+    control.clickShutBtn();
+    EXPECT_TRUE(shut->isChecked());
+    EXPECT_TRUE(item->isChecked());
     control.clickShutBtn();
     EXPECT_FALSE(shut->isChecked());
+    EXPECT_FALSE(item->isChecked());
     EXPECT_TRUE(service.requests.empty());
     form->bindShutdownControl(nullptr);
     EXPECT_FALSE(shut->isChecked());

@@ -1,11 +1,14 @@
 #include "app/SpeedLimitControl.h"
+#include "app/UserSettings.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -27,7 +30,7 @@ QAction* entry(QMainWindow& window, const QString& text) {
 // The limit reaches the transfers from the menu, shows in a status-bar label of its own while
 // it is on, and is there again in the next session; a cancelled custom rate changes nothing.
 TEST(SpeedLimitControl, PresetsAndCustomRatesReachTheTransfersAndAreRemembered) {
-    QSettings().remove(QString::fromLatin1(SpeedLimitControl::SettingsKey));
+    userSettings().remove(QString::fromLatin1(SpeedLimitControl::SettingsKey));
     std::vector<std::uint64_t> applied;
     std::optional<std::uint64_t> answer;
     {
@@ -70,7 +73,46 @@ TEST(SpeedLimitControl, PresetsAndCustomRatesReachTheTransfersAndAreRemembered) 
     entry(next, QStringLiteral("No limit"))->trigger();
     EXPECT_EQ(applied.back(), 0u);
     EXPECT_TRUE(next.findChild<QLabel*>(QStringLiteral("SpeedLimitPanel"))->isHidden());
-    QSettings().remove(QString::fromLatin1(SpeedLimitControl::SettingsKey));
+    userSettings().remove(QString::fromLatin1(SpeedLimitControl::SettingsKey));
+}
+
+// Every choice lands in ~/.config/torvaline/torvaline.conf; the speed limit an earlier version
+// left in Qt's "Unknown Organization" folder is taken in once, and the old file goes.
+TEST(UserSettings, EveryChoiceIsInTheProgramsOwnFileAndTheEarlierFileIsMovedIn) {
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    const QString own = config.path() + "/torvaline/torvaline.conf";
+    const QString earlier = config.path() + "/Unknown Organization/torvaline.conf";
+    {
+        QSettings old(earlier, QSettings::IniFormat);
+        old.setValue(QString::fromLatin1(SpeedLimitControl::SettingsKey), 524288);
+        old.setValue("window/closeToTray", true);
+        QSettings now(own, QSettings::IniFormat);
+        now.setValue("window/closeToTray", false); // chosen since: the newer choice
+    }
+    EXPECT_EQ(userSettingsPath(), own);
+
+    std::vector<std::uint64_t> applied;
+    {
+        QMainWindow window;
+        SpeedLimitControl control(window, [&](std::uint64_t r) { applied.push_back(r); });
+        EXPECT_EQ(applied, std::vector<std::uint64_t>{524288});
+        EXPECT_FALSE(QFile::exists(earlier));
+        EXPECT_FALSE(QFile::exists(config.path() + "/Unknown Organization"));
+        control.setLimit(2097152);
+    }
+    const QSettings file(own, QSettings::IniFormat);
+    EXPECT_EQ(file.value(QString::fromLatin1(SpeedLimitControl::SettingsKey)).toULongLong(),
+              2097152u);
+    EXPECT_FALSE(file.value("window/closeToTray").toBool());
+    // Nothing comes back from a file that is gone.
+    applied.clear();
+    QMainWindow next;
+    SpeedLimitControl again(next, [&](std::uint64_t r) { applied.push_back(r); });
+    EXPECT_EQ(applied, std::vector<std::uint64_t>{2097152});
+
+    qputenv("XDG_CONFIG_HOME", saved);
 }
 
 } // namespace

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     // What the windows remember goes to a folder of the run's own, never the user's.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    qputenv("XDG_CONFIG_HOME", settings.path().toUtf8());
     if (argc > 1 && std::strcmp(argv[1], "--handoff-child") == 0)
         return torvaline::test::handOffChildMain();
     if (argc > 1 && std::strcmp(argv[1], "--crash-child") == 0)
