@@ -264,8 +264,8 @@ TEST_F(Cycle, NothingCanBePausedOnceTheLastTransferHasFinished) {
     bool pausableAtTheEnd = true;
     struct Watch final : RowEvents {
         std::function<void()> onDone;
-        void rowAdded(std::uint64_t, int, const std::string&) override {}
-        void rowRemoved(std::uint64_t, const std::string&) override {}
+        void rowsAdded(int, std::span<const RowRef>) override {}
+        void rowsRemoved(int, std::span<const RowRef>) override {}
         void rowMoved(std::uint64_t, int, int) override {}
         void rowPhase(const RowPhaseEvent&) override {}
         void rowProgress(const RowProgressEvent&) override {}
