@@ -185,10 +185,17 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
     EXPECT_TRUE(files.count("a.bin") && files.at("a.bin") == content(70000));
     EXPECT_TRUE(files.count("b.bin") && files.at("b.bin") == content(3000));
 
+    // a.bin is there now: the second a.bin is saved beside it, and told so everywhere.
     const Child good = runProgram({"--headless", "--folder", downloads().string(),
-                                   writeList({sim.rapidshareLink("ok", "e.bin", 1000, 0)})});
+                                   writeList({sim.rapidshareLink("ok", "e.bin", 1000, 0),
+                                              sim.rapidshareLink("ok", "a.bin", 2000, 0)})});
     EXPECT_EQ(good.status, 0) << good.out << good.err;
-    EXPECT_NE(good.out.find("Summary: 1 completed, 0 failed\n"), std::string::npos) << good.out;
+    for (const std::string& expected : std::vector<std::string>{
+             "Summary: 2 completed, 0 failed\n", "[2/2] Downloading a (1).bin (",
+             "[2/2] Completed a (1).bin", "  Completed: a (1).bin\n"})
+        EXPECT_NE(good.out.find(expected), std::string::npos) << expected << "\n" << good.out;
+    EXPECT_EQ(good.out.find("Completed a.bin"), std::string::npos) << good.out;
+    EXPECT_EQ(filesIn(downloads()).at("a (1).bin"), content(2000));
 }
 
 TEST_F(Headless, SignalDuringATransferStopsTheRowLeavesNoPartialFileAndExits128PlusSignal) {

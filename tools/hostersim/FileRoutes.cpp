@@ -112,6 +112,9 @@ struct FileRequest {
     // A trickle: `burst` bytes at a time, then a pause of `every` milliseconds.
     std::uint64_t burst = 0;
     std::uint64_t every = 0;
+    // Sent in chunks without a length, as a stream whose end nobody knows: `size` bytes (a
+    // huge size never ends for a client's purposes).
+    bool unannounced = false;
     // "none": no ETag; "weak": a weak one; "fixed": the same ETag whatever the version (a
     // server that lies about it); anything else: a strong ETag of the version.
     std::string etag;
@@ -172,47 +175,63 @@ void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httpl
     struct State {
         std::vector<char> buffer;
         std::chrono::steady_clock::time_point begin = std::chrono::steady_clock::now();
+        // Where the answer's body begins in the file: a range asked from the middle is paced
+        // from there, not as if the bytes before it had been sent.
+        std::optional<std::uint64_t> first;
     };
     auto state = std::make_shared<State>();
     const std::size_t chunk =
         file.rate ? std::clamp<std::size_t>(file.rate / 20, 1024, Chunk) : Chunk;
     state->buffer.resize(chunk);
 
-    res.set_content_provider(
-        file.announce.value_or(file.size), "application/octet-stream",
-        [file, gate, state, chunk](std::size_t offset, std::size_t length,
-                                   httplib::DataSink& sink) {
-            if ((file.stall && offset >= *file.stall) || offset >= file.size) {
-                gate->sleepUntil(std::chrono::steady_clock::now() + std::chrono::seconds(120));
-                return false;
-            }
-            if (file.cut && offset >= *file.cut)
-                return false;
-            std::uint64_t n = std::min<std::uint64_t>(length, chunk);
-            n = std::min<std::uint64_t>(n, file.size - offset);
-            if (file.stall)
-                n = std::min<std::uint64_t>(n, *file.stall - offset);
-            if (file.cut)
-                n = std::min<std::uint64_t>(n, *file.cut - offset);
-            if (file.burst)
-                n = std::min<std::uint64_t>(n, file.burst);
-            fillContent(offset, state->buffer.data(), n);
-            if (file.version != 0)
-                for (std::uint64_t i = 0; i < n; ++i)
-                    state->buffer[i] = static_cast<char>(state->buffer[i] ^ (0x5A + file.version));
-            if (!sink.write(state->buffer.data(), n))
-                return false;
-            if (file.every && !gate->sleepUntil(std::chrono::steady_clock::now() +
-                                                std::chrono::milliseconds(file.every)))
-                return false;
-            if (file.rate) {
-                const auto due =
-                    state->begin + std::chrono::microseconds((offset + n) * 1000000 / file.rate);
-                if (!gate->sleepUntil(due))
-                    return false;
-            }
+    const auto provide = [file, gate, state, chunk](std::size_t offset, std::size_t length,
+                                                    httplib::DataSink& sink) {
+        if (file.unannounced && offset >= file.size && !file.stall) {
+            sink.done();
             return true;
-        });
+        }
+        if ((file.stall && offset >= *file.stall) || offset >= file.size) {
+            gate->sleepUntil(std::chrono::steady_clock::now() + std::chrono::seconds(120));
+            return false;
+        }
+        if (file.cut && offset >= *file.cut)
+            return false;
+        std::uint64_t n = std::min<std::uint64_t>(length, chunk);
+        n = std::min<std::uint64_t>(n, file.size - offset);
+        if (file.stall)
+            n = std::min<std::uint64_t>(n, *file.stall - offset);
+        if (file.cut)
+            n = std::min<std::uint64_t>(n, *file.cut - offset);
+        if (file.burst)
+            n = std::min<std::uint64_t>(n, file.burst);
+        fillContent(offset, state->buffer.data(), n);
+        if (file.version != 0)
+            for (std::uint64_t i = 0; i < n; ++i)
+                state->buffer[i] = static_cast<char>(state->buffer[i] ^ (0x5A + file.version));
+        if (!sink.write(state->buffer.data(), n))
+            return false;
+        if (file.every && !gate->sleepUntil(std::chrono::steady_clock::now() +
+                                            std::chrono::milliseconds(file.every)))
+            return false;
+        if (file.rate) {
+            if (!state->first)
+                state->first = offset;
+            const std::uint64_t sent = offset + n - *state->first;
+            const auto due = state->begin + std::chrono::microseconds(sent * 1000000 / file.rate);
+            if (!gate->sleepUntil(due))
+                return false;
+        }
+        return true;
+    };
+    if (file.unannounced)
+        res.set_chunked_content_provider(
+            "application/octet-stream",
+            [provide, chunk](std::size_t offset, httplib::DataSink& sink) {
+                return provide(offset, chunk, sink);
+            });
+    else
+        res.set_content_provider(file.announce.value_or(file.size), "application/octet-stream",
+                                 provide);
 }
 
 } // namespace
@@ -296,6 +315,7 @@ void addFileRoutes(httplib::Server& server) {
             }
         }
         file.etag = req.get_param_value("etag");
+        file.unannounced = req.get_param_value("length") == "none";
         if (file.etag != "none")
             res.set_header("ETag", etagOf(file));
         // The server library answers a Range itself; clearing the request's ranges is the

@@ -28,6 +28,7 @@ namespace hostersim {
 //   cutonce=N        the first request for the name is cut after N bytes, later ones are not
 //   etag=none|weak|fixed  no ETag, a weak one, or one that stays the same when the file changes
 //   burst=N&every=MS the body comes N bytes at a time with a pause of MS milliseconds after each
+//   length=none      the body comes in chunks with no length announced (a live stream)
 //   page=commented|xhtml|gzip  the error page behind comments, as XHTML (typed so), or
 //                    gzip-compressed with Content-Encoding though the client asked for none
 void addFileRoutes(httplib::Server& server);

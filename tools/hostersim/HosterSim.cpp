@@ -70,7 +70,7 @@ std::string origin(const httplib::Request& req, int port) {
 std::string fileOptions(const httplib::Request& req) {
     std::string extra;
     for (const char* key : {"rate", "status", "cut", "cutonce", "retry", "stall", "announce",
-                            "page", "ranges", "ifrange", "changes"}) {
+                            "page", "ranges", "ifrange", "changes", "length"}) {
         if (req.has_param(key))
             extra += std::string("&") + key + "=" + encodeQueryValue(req.get_param_value(key));
     }

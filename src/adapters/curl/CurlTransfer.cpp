@@ -144,13 +144,6 @@ struct Job {
             refusal.cause = FailureCause::BadHttpAnswer;
             return false;
         }
-        std::uint64_t length = 0;
-        if (answer.length(length) == TransferAnswer::Length::Unreadable) {
-            refuse(answer.contentLengthsDiffer ? TransferMessage::lengthsDisagree()
-                                               : TransferMessage::lengthUnreadable());
-            refusal.cause = FailureCause::BadHttpAnswer;
-            return false;
-        }
         if (status == 206) {
             if (!continuesKeptFile()) {
                 // Another version of the file, or another piece of it: never spliced.
@@ -170,6 +163,15 @@ struct Job {
             curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
             expected = announced > 0 ? static_cast<std::uint64_t>(announced) : 0;
             validator = answer.validator();
+        }
+        // After the range's own checks: a range the server could not serve (it shrank) may
+        // come with any length, and is asked for again whole rather than refused.
+        std::uint64_t length = 0;
+        if (answer.length(length) == TransferAnswer::Length::Unreadable) {
+            refuse(answer.contentLengthsDiffer ? TransferMessage::lengthsDisagree()
+                                               : TransferMessage::lengthUnreadable());
+            refusal.cause = FailureCause::BadHttpAnswer;
+            return false;
         }
         if (ErrorPage::isHtmlType(answer.contentType) && !ErrorPage::isHtmlName(fileName) &&
             status != 206) {
@@ -414,6 +416,11 @@ std::string failureReason(CURLcode rc, const Job& job, const std::string& detail
         return TransferMessage::tooManyRedirects(detail);
     case CURLE_URL_MALFORMAT:
         return TransferMessage::notAnAddress(detail);
+    case CURLE_WEIRD_SERVER_REPLY:
+        // libcurl refuses some lengths itself (a sign, nothing at all): told as ours are.
+        if (detail.find("Content-Length") != std::string::npos)
+            return TransferMessage::lengthUnreadable();
+        break;
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
         return TransferMessage::cannotConnect(detail);

@@ -70,6 +70,29 @@ TEST(HosterSim, UnknownScenarioAndMalformedNumbersAreHandled) {
     EXPECT_NE(countdown->body.find("var c=999;"), std::string::npos);
 }
 
+// A throttled file answers a range at the file's rate from the range's start: paced as if the
+// bytes before it had been sent, a resumed transfer would sit idle for as long.
+TEST(HosterSim, ARangeIsPacedFromWhereItStarts) {
+    HosterSim sim;
+    sim.start();
+    httplib::Client client("127.0.0.1", sim.port());
+    const auto timed = [&](const std::string& range, std::size_t& bytes) {
+        const auto began = std::chrono::steady_clock::now();
+        const auto answer = client.Get("/file/r.bin?size=2000000&rate=1000000",
+                                       httplib::Headers{{"Range", "bytes=" + range}});
+        bytes = answer ? answer->body.size() : 0;
+        return std::chrono::steady_clock::now() - began;
+    };
+    std::size_t bytes = 0;
+    // The last 100 000 bytes: a tenth of a second, not the two seconds of the whole file.
+    EXPECT_LT(timed("1900000-", bytes), 800ms);
+    EXPECT_EQ(bytes, 100000u);
+    // The rate still holds for a range: 300 000 bytes take most of 0.3 s.
+    EXPECT_GT(timed("1000000-1299999", bytes), 200ms);
+    EXPECT_EQ(bytes, 300000u);
+    sim.stop();
+}
+
 } // namespace
 } // namespace hostersim
 

@@ -1,5 +1,7 @@
 #include "CycleRig.h"
 
+#include "doubles/RecordingRowEvents.h"
+
 #include <FileRoutes.h>
 
 #include <gtest/gtest.h>
@@ -113,6 +115,57 @@ TEST(DirectLink, AnHtmlAnswerIsAPageAfterAll) {
     rig.run([] { return false; }, std::chrono::seconds(3));
     EXPECT_TRUE(std::filesystem::is_empty(rig.dir));
     EXPECT_NE(rig.list.cell(1, DownloadList::Status), "Completed");
+}
+
+// Whoever reports a row (the headless log and summary, the remote control) hears of the file
+// as it was saved: beside a name already taken, or under the name the remote control gave,
+// never as the page or the link planned it.
+TEST(DirectLink, EveryRowIsToldUnderTheNameItsFileWasSavedAs) {
+    CycleRig rig;
+    RecordingRowEvents events;
+    rig.core.rowEvents().add(events);
+    for (const char* taken : {"a.bin", "photo.jpg"})
+        std::ofstream(rig.dir / taken) << "the user's own";
+    struct Case {
+        const char* name;
+        std::string link;
+        std::string out; // the remote control's name for the row
+        std::string savedAs;
+    };
+    const std::vector<Case> cases{
+        {"a countdown page's name, taken", rig.sim.rapidshareLink("ok", "a.bin", 3000, 0), "",
+         "a (1).bin"},
+        {"a direct link's name, taken", rig.sim.baseUrl() + "/file/photo.jpg?size=2000", "",
+         "photo (1).jpg"},
+        {"a row the remote control named", rig.sim.rapidshareLink("ok", "page.bin", 1000, 0),
+         "named.bin", "named.bin"},
+    };
+    for (const Case& c : cases) {
+        const int row = rig.addRow("", c.link);
+        if (!c.out.empty())
+            rig.core.cycle().setPlacement(rig.list.id(row), "", c.out);
+    }
+    rig.core.StartDownload1Click();
+    ASSERT_TRUE(rig.run([&] { return rig.listDone(); }, std::chrono::seconds(60)));
+    hostersim::releaseFileRoutes(rig.sim.server());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const int row = static_cast<int>(i) + 1;
+        EXPECT_EQ(rig.list.cell(row, DownloadList::Status), "Completed") << rig.list.note(row);
+        EXPECT_TRUE(std::filesystem::exists(rig.dir / c.savedAs));
+        int told = 0;
+        for (const RowPhaseEvent& e : events.phases) {
+            if (e.id != rig.list.id(row) ||
+                (e.phase != RowPhase::Transferring && e.phase != RowPhase::Completed))
+                continue;
+            ++told;
+            EXPECT_EQ(e.fileName, c.savedAs);
+            EXPECT_EQ(std::filesystem::path(e.filePath), rig.dir / c.savedAs);
+        }
+        EXPECT_EQ(told, 2);
+    }
+    EXPECT_EQ(readFile(rig.dir / "a.bin"), "the user's own");
 }
 
 } // namespace

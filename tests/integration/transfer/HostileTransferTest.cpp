@@ -1,3 +1,4 @@
+#include "CannedServer.h"
 #include "FileServer.h"
 #include "TransferRecorder.h"
 
@@ -342,6 +343,101 @@ TEST_F(HostileTransferTest, DiskSpaceIsClaimedOnlyAheadOfTheDataThatCame) {
     EXPECT_EQ(trickle.outcome, TransferOutcome::Cancelled);
     EXPECT_GE(leastFree, 20u << 20);
     EXPECT_GE(disk.freeBytes(), 39u << 20);
+}
+
+// libcurl takes the last of two Content-Length headers and reads past one it cannot parse: a
+// body cut short or run on would be saved as the file. Such an answer is a failed attempt.
+TEST_F(HostileTransferTest, AnAnswerWhoseLengthCannotBeReadIsNeverTheFile) {
+    struct Case {
+        const char* name;
+        std::string headers;
+        std::string body;
+        std::string reason; // empty: saved
+    };
+    const std::string disagree = "The server announced two different lengths for the file.";
+    const std::string noNumber = "The server announced a length that is not a number of bytes.";
+    const std::vector<Case> cases = {
+        {"a short length, then the real one", "Content-Length: 5\r\nContent-Length: 10\r\n",
+         "0123456789", disagree},
+        {"the real length, then a short one", "Content-Length: 10\r\nContent-Length: 5\r\n",
+         "0123456789", disagree},
+        {"an exponent", "Content-Length: 1e30\r\n", "x", noNumber},
+        {"more than a file can hold", "Content-Length: 99999999999999999999999\r\n", "x", noNumber},
+        {"a sign", "Content-Length: -1\r\n", "x", noNumber},
+        {"empty", "Content-Length:\r\n", "x", noNumber},
+        {"one length said twice", "Content-Length: 10\r\nContent-Length: 10\r\n", "0123456789", ""},
+        {"one length listed twice", "Content-Length: 10, 10\r\n", "0123456789", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::CannedServer canned("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n" +
+                                  c.headers + "Connection: close\r\n\r\n" + c.body);
+        test::TempDir folder;
+        recorder = Recorder();
+        const auto result = fetch(canned.url("/f.bin"), folder.file("f.bin"));
+        if (c.reason.empty()) {
+            EXPECT_EQ(result.outcome, TransferOutcome::Succeeded) << result.reason;
+            EXPECT_EQ(readFile(folder.file("f.bin")), c.body);
+            continue;
+        }
+        EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+        EXPECT_EQ(result.reason, c.reason);
+        EXPECT_TRUE(fs::is_empty(folder.path()));
+    }
+}
+
+// A body of unknown length has no size to check the disk against: it stops while the larger
+// of 64 MiB and 1 % of the file system is still free, and takes its part file with it. The
+// free space is played by a function of what the part file holds.
+TEST_F(HostileTransferTest, AStreamOfUnknownLengthStopsShortOfTheFreeSpaceFloor) {
+    constexpr std::uint64_t MiB = 1 << 20;
+    struct Case {
+        const char* name;
+        std::string query;
+        std::uint64_t diskSize;
+        std::uint64_t freeAtStart;
+        std::uint64_t mostWritten; // 0: the file arrives whole
+    };
+    const std::vector<Case> cases = {
+        {"a never-ending stream on a small disk: 64 MiB kept free",
+         "size=1000000000000&length=none", 1024 * MiB, 72 * MiB, 8 * MiB},
+        {"a never-ending stream on a large disk: 1 % kept free", "size=1000000000000&length=none",
+         400 * 1024 * MiB, 4096 * MiB + 6 * MiB, 6 * MiB},
+        {"a short stream that fits above the floor", "size=3000000&length=none", 1024 * MiB,
+         72 * MiB, 0},
+        {"a known length is checked against itself, not the floor", "size=3000000", 1024 * MiB,
+         10 * MiB, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir folder;
+        recorder = Recorder();
+        // A bound of the test's own: a transfer that ignored the floor would fill the disk.
+        recorder.abortAtBytes = 32 * MiB;
+        std::uint64_t written = 0;
+        CurlTransferOptions options;
+        options.diskSpace = [&](int fd) {
+            struct stat st {};
+            ::fstat(fd, &st);
+            written = std::max(written, static_cast<std::uint64_t>(st.st_size));
+            const std::uint64_t used = std::min(c.freeAtStart, written);
+            return DiskSpace{c.freeAtStart - used, c.diskSize};
+        };
+        const auto result =
+            fetch(server->url("/file/s.bin?" + c.query), folder.file("s.bin"), options);
+        if (c.mostWritten == 0) {
+            EXPECT_EQ(result.outcome, TransferOutcome::Succeeded) << result.reason;
+            EXPECT_EQ(readFile(folder.file("s.bin")), servedContent(3000000));
+            continue;
+        }
+        EXPECT_EQ(result.outcome, TransferOutcome::Failed);
+        EXPECT_NE(result.reason.find("needs more space than is free"), std::string::npos)
+            << result.reason;
+        EXPECT_FALSE(result.transient);
+        EXPECT_LE(written, c.mostWritten);
+        EXPECT_GE(written, c.mostWritten - 2 * MiB);
+        EXPECT_TRUE(fs::is_empty(folder.path()));
+    }
 }
 
 } // namespace
