@@ -38,11 +38,10 @@ bool found(const Marker& marker, const PageText& page, std::string& group) {
 
 // Case-blind search, for the markup the captcha vendors write in any case.
 std::size_t findNoCase(std::string_view text, std::string_view what, std::size_t from = 0) {
-    const auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())),
-                                text.end(), what.begin(), what.end(),
-                                [](char a, char b) { return asciiLower(a) == asciiLower(b); });
-    return it == text.end() ? std::string_view::npos
-                            : static_cast<std::size_t>(it - text.begin());
+    const auto it = std::search(
+        text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end(),
+        what.begin(), what.end(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+    return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
 }
 
 // The control a press means: as FindControl finds it, but never a hidden field, which a page
@@ -304,7 +303,8 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
             if (step.action == Action::Link && probe.FinalFileName.empty()) {
                 probe.FinalFileName = m_name;
                 if (probe.FinalFileName.empty()) {
-                    const std::string path = probe.FinalURL.substr(0, probe.FinalURL.find_first_of("?#"));
+                    const std::string path =
+                        probe.FinalURL.substr(0, probe.FinalURL.find_first_of("?#"));
                     probe.FinalFileName = path.substr(path.rfind('/') + 1);
                 }
                 probe.FinalLinkFresh = !probe.FinalFileName.empty();
