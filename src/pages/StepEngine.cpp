@@ -84,16 +84,18 @@ StepEngine::Outcome failed(const ProfileStep& step, std::string why) {
 } // namespace
 
 std::string_view BrowserCaptcha(std::string_view text) {
-    if (findNoCase(text, "g-recaptcha") != std::string_view::npos ||
-        findNoCase(text, "google.com/recaptcha") != std::string_view::npos)
+    // Run on every page: plain searches for the vendors' own spellings, no case folding.
+    const auto has = [&](std::string_view what) { return text.find(what) != text.npos; };
+    if (has("g-recaptcha") || has("google.com/recaptcha") || has("recaptcha.net/recaptcha"))
         return "reCAPTCHA";
-    if (findNoCase(text, "h-captcha") != std::string_view::npos ||
-        findNoCase(text, "hcaptcha.com") != std::string_view::npos)
+    if (has("h-captcha") || has("hcaptcha.com/"))
         return "hCaptcha";
     return {};
 }
 
 bool ImageCaptcha(std::string_view text) {
+    if (text.find("aptcha") == std::string_view::npos)
+        return false;
     for (std::size_t at = findNoCase(text, "<img"); at != std::string_view::npos;
          at = findNoCase(text, "<img", at + 4)) {
         const std::size_t end = text.find('>', at);
