@@ -16,6 +16,7 @@
 #include "state/CycleState.h"
 
 #include "ProfileBench.h"
+#include "StepBench.h"
 
 #include <HosterPages.h>
 #include <gumbo.h>
@@ -26,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace torvaline;
@@ -211,7 +213,12 @@ std::vector<Target> measureWorstPages(int runs) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // "steps": the profile steps' figures alone.
+    if (argc > 1 && std::string_view(argv[1]) == "steps") {
+        measureSteps();
+        return 0;
+    }
     measure("100 KB", 100 * 1024, 41);
     measure("5 MB", 5 * 1024 * 1024, 7);
     const std::vector<Target> targets = measureWorstPages(3);
@@ -219,5 +226,6 @@ int main() {
         std::printf("target %s: x%.2f (goal x%.0f) %s\n", t.name.c_str(), t.ratio, t.goal,
                     t.ratio < t.goal ? "met" : "missed");
     measureProfiles(hosterPage);
+    measureSteps();
     return 0;
 }

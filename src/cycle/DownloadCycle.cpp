@@ -337,7 +337,8 @@ void DownloadCycle::Timer1Timer() {
         s.FinalInBrowser = false;
         m_p.timer1.setEnabled(false);
         try {
-            const std::shared_ptr<Document> page = s.FinalForm >= 0 ? m_p.browser.document() : nullptr;
+            const std::shared_ptr<Document> page =
+                s.FinalForm >= 0 ? m_p.browser.document() : nullptr;
             if (s.FinalForm < 0)
                 m_p.browser.Navigate(s.FinalURL);
             else if (!page)

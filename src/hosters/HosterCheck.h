@@ -13,13 +13,13 @@ struct PageOutcome {
     // "missing", "wait", "countdown", "limit", "button", "none"; with steps also "link" (a
     // direct link at once), "follow" (the next page's address) and "failed"
     std::string reaction;
-    int wait = -1;        // seconds of a wait or a countdown
+    int wait = -1; // seconds of a wait or a countdown
     std::string link;
     std::string name;
-    std::string size;    // as the page gives it, when the profile says where
+    std::string size;     // as the page gives it, when the profile says where
     long long bytes = -1; // the size read, in bytes; -1: none or unreadable
     std::string step;     // the step of the profile that acted, if any
-    std::string failure; // a number or a page that could not be read
+    std::string failure;  // a number or a page that could not be read
 };
 
 // Runs the profile's page handling on one page offline, as a row of that hoster would meet

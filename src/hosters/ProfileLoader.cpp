@@ -225,12 +225,9 @@ private:
         ProfileMessage m;
         m.name = string(t, "name");
         m.marker = marker(t);
-        static const std::map<std::string, R> reactions{{"missing", R::Missing},
-                                                        {"wait", R::WaitMinutes},
-                                                        {"fixed_wait", R::FixedWait},
-                                                        {"countdown", R::Countdown},
-                                                        {"limit", R::Limit},
-                                                        {"fail", R::Fail}};
+        static const std::map<std::string, R> reactions{
+            {"missing", R::Missing},     {"wait", R::WaitMinutes}, {"fixed_wait", R::FixedWait},
+            {"countdown", R::Countdown}, {"limit", R::Limit},      {"fail", R::Fail}};
         const std::string reaction = requiredString(t, "reaction");
         const auto r = reactions.find(reaction);
         if (r == reactions.end())
@@ -373,9 +370,8 @@ private:
         }
         page.url = t.contains("url") ? string(t, "url") : "http://hoster.invalid/page";
         page.reaction = requiredString(t, "reaction");
-        static const std::set<std::string> reactions{"missing", "wait",   "countdown", "limit",
-                                                     "button",  "none",   "link",      "follow",
-                                                     "failed"};
+        static const std::set<std::string> reactions{
+            "missing", "wait", "countdown", "limit", "button", "none", "link", "follow", "failed"};
         if (!reactions.contains(page.reaction))
             fail(t.get("reaction"), "unknown reaction '" + page.reaction +
                                         "' (missing, wait, countdown, limit, button, none, link, "
@@ -435,8 +431,8 @@ private:
     // group is the wait), one of press / post (a control) or follow / link (a link source),
     // digit_captcha (the field the page's digit captcha goes in).
     ProfileStep step(const toml::table& t) const {
-        checkKeys(t, {"name", "match", "countdown", "press", "post", "follow", "link",
-                      "digit_captcha"});
+        checkKeys(
+            t, {"name", "match", "countdown", "press", "post", "follow", "link", "digit_captcha"});
         ProfileStep st;
         st.name = requiredString(t, "name");
         if (st.name.empty() || st.name.size() > 64)
@@ -476,7 +472,8 @@ private:
             st.control = control(table(t.get("post"), "post"), "post");
             ++actions;
         }
-        for (const auto& [key, action] : {std::pair{"follow", A::Follow}, std::pair{"link", A::Link}}) {
+        for (const auto& [key, action] :
+             {std::pair{"follow", A::Follow}, std::pair{"link", A::Link}}) {
             if (!t.contains(key))
                 continue;
             st.action = action;

@@ -58,7 +58,7 @@ struct ProfileMessage {
     std::size_t skip = 0;   // characters skipped behind an exact marker
     std::size_t length = 0; // characters read behind it
     Cut cut = Cut::AsRead;
-    int minutes = 0; // FixedWait, Limit
+    int minutes = 0;    // FixedWait, Limit
     std::string reason; // Fail
     bool operator==(const ProfileMessage&) const = default;
 };

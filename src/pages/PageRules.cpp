@@ -188,7 +188,8 @@ void PageRules::readNumber(const ProfileMessage& r, std::size_t p, const std::st
     };
     // A pattern may capture the wait as the site writes it ("1 hour, 5 minutes"); a bare
     // number keeps the unit it always had.
-    const bool spelled = r.marker.pattern && group.find_first_not_of(" 0123456789") != std::string::npos;
+    const bool spelled =
+        r.marker.pattern && group.find_first_not_of(" 0123456789") != std::string::npos;
     switch (r.reaction) {
     case R::Missing:
     case R::Fail:

@@ -38,11 +38,10 @@ bool found(const Marker& marker, const PageText& page, std::string& group) {
 
 // Case-blind search, for the markup the captcha vendors write in any case.
 std::size_t findNoCase(std::string_view text, std::string_view what, std::size_t from = 0) {
-    const auto it = std::search(text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())),
-                                text.end(), what.begin(), what.end(),
-                                [](char a, char b) { return asciiLower(a) == asciiLower(b); });
-    return it == text.end() ? std::string_view::npos
-                            : static_cast<std::size_t>(it - text.begin());
+    const auto it = std::search(
+        text.begin() + static_cast<std::ptrdiff_t>(std::min(from, text.size())), text.end(),
+        what.begin(), what.end(), [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+    return it == text.end() ? std::string_view::npos : static_cast<std::size_t>(it - text.begin());
 }
 
 // The control a press means: as FindControl finds it, but never a hidden field, which a page
@@ -85,16 +84,18 @@ StepEngine::Outcome failed(const ProfileStep& step, std::string why) {
 } // namespace
 
 std::string_view BrowserCaptcha(std::string_view text) {
-    if (findNoCase(text, "g-recaptcha") != std::string_view::npos ||
-        findNoCase(text, "google.com/recaptcha") != std::string_view::npos)
+    // Run on every page: plain searches for the vendors' own spellings, no case folding.
+    const auto has = [&](std::string_view what) { return text.find(what) != text.npos; };
+    if (has("g-recaptcha") || has("google.com/recaptcha") || has("recaptcha.net/recaptcha"))
         return "reCAPTCHA";
-    if (findNoCase(text, "h-captcha") != std::string_view::npos ||
-        findNoCase(text, "hcaptcha.com") != std::string_view::npos)
+    if (has("h-captcha") || has("hcaptcha.com/"))
         return "hCaptcha";
     return {};
 }
 
 bool ImageCaptcha(std::string_view text) {
+    if (text.find("aptcha") == std::string_view::npos)
+        return false;
     for (std::size_t at = findNoCase(text, "<img"); at != std::string_view::npos;
          at = findNoCase(text, "<img", at + 4)) {
         const std::size_t end = text.find('>', at);
@@ -304,7 +305,8 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
             if (step.action == Action::Link && probe.FinalFileName.empty()) {
                 probe.FinalFileName = m_name;
                 if (probe.FinalFileName.empty()) {
-                    const std::string path = probe.FinalURL.substr(0, probe.FinalURL.find_first_of("?#"));
+                    const std::string path =
+                        probe.FinalURL.substr(0, probe.FinalURL.find_first_of("?#"));
                     probe.FinalFileName = path.substr(path.rfind('/') + 1);
                 }
                 probe.FinalLinkFresh = !probe.FinalFileName.empty();

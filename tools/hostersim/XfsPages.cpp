@@ -215,9 +215,9 @@ void XfsSite::addRoutes(httplib::Server& s) {
             if ((scenario == "wait" || scenario == "limit") && press <= visits) {
                 const std::uint64_t waits = numberParam(req, "waits", 0, 100000);
                 const std::string spelled =
-                    waits == 0
-                        ? std::to_string(numberParam(req, "wait", 1, 100000)) + " minutes, 0 seconds"
-                        : std::to_string(waits) + " seconds";
+                    waits == 0 ? std::to_string(numberParam(req, "wait", 1, 100000)) +
+                                     " minutes, 0 seconds"
+                               : std::to_string(waits) + " seconds";
                 const std::string message =
                     scenario == "wait"
                         ? "You have to wait " + spelled + " till next download"

@@ -105,11 +105,26 @@ pattern = 'href="(http[^"]+)"'
     EXPECT_EQ(profiles.forRow("", "http://elsewhere.example/x").name, "RapidShare");
 }
 
-// The reference's complete example is the built-in profile of the family, and it works.
+// The reference's family example is the built-in profile of the family, and it works; every
+// other whole profile it shows loads and its pages hold.
 TEST(HosterProfilesTest, ReferenceExampleLoadsAndItsPagesHold) {
     std::ifstream in(TORVALINE_DOCS_DIR "/hoster-profiles.md");
     const std::string doc((std::istreambuf_iterator<char>(in)), {});
-    const std::size_t from = doc.rfind("```toml\n");
+    int examples = 0;
+    // The key-by-key reference comes in pieces; the whole profiles come after it.
+    const std::size_t wholes = doc.find("## Waits and sizes");
+    ASSERT_NE(wholes, std::string::npos);
+    for (std::size_t at = doc.find("```toml\nname = ", wholes); at != std::string::npos;
+         at = doc.find("```toml\nname = ", at + 8), ++examples) {
+        const std::size_t end = doc.find("```", at + 8);
+        std::string error;
+        const auto example = ParseProfile(doc.substr(at + 8, end - at - 8), "example", {}, error);
+        ASSERT_TRUE(example) << error;
+        std::ostringstream out;
+        EXPECT_TRUE(CheckHosters({*example}, {}, out)) << out.str();
+    }
+    EXPECT_GE(examples, 3);
+    const std::size_t from = doc.find("```toml\nname = \"XFileSharing\"");
     ASSERT_NE(from, std::string::npos);
     const std::size_t to = doc.find("```", from + 8);
     std::string error;
@@ -119,6 +134,7 @@ TEST(HosterProfilesTest, ReferenceExampleLoadsAndItsPagesHold) {
     std::ostringstream out;
     EXPECT_TRUE(CheckHosters({*p}, {}, out)) << out.str();
     EXPECT_EQ(p->messages, BuiltinHosters()[2].messages);
+    EXPECT_EQ(p->steps, BuiltinHosters()[2].steps);
     EXPECT_EQ(p->url, BuiltinHosters()[2].url);
 }
 

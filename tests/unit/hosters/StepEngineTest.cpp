@@ -78,7 +78,8 @@ link = { from = "anchor", pattern = '/dl/' }
         {"<p>Nothing here</p>", "none of the steps of 'Circle'"},
         {"<p>Here it is</p><a href=\"/other\">x</a>", "finds no link"},
         {flood + "</form>", "more than 12 characters"},
-        {"<p>Enter the code</p>" + form + "<span style=\"position:absolute;padding-left:3px\">x</span></form>",
+        {"<p>Enter the code</p>" + form +
+             "<span style=\"position:absolute;padding-left:3px\">x</span></form>",
          "other than one digit"},
     };
     for (const Case& c : cases) {

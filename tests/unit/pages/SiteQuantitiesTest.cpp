@@ -45,9 +45,9 @@ TEST(SiteQuantities, DurationsAndSizesReadAsSitesWriteThem) {
         long long bytes; // -1: not a size
     };
     const Size sizes[] = {
-        {"1.2 GB", 1288490189}, {"700 MB", 734003200}, {"512 KB", 524288},
-        {"123 bytes", 123},     {"4 Mb", 4194304},     {"1,5 GB", -1},
-        {"big", -1},            {"12", -1},            {"9999999999 TB", -1},
+        {"1.2 GB", 1288490189}, {"700 MB", 734003200}, {"512 KB", 524288}, {"123 bytes", 123},
+        {"4 Mb", 4194304},      {"1,5 GB", -1},        {"big", -1},        {"12", -1},
+        {"9999999999 TB", -1},
     };
     for (const Size& s : sizes) {
         SCOPED_TRACE(s.text);
