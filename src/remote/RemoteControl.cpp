@@ -16,6 +16,10 @@ RemoteControl::RemoteControl(RowEventHub& events, RowTable& rows, RemoteCommands
     serverOptions.port = options.port;
     serverOptions.listenAll = options.listenAll;
     serverOptions.secretSet = !options.secret.isEmpty();
+    if (options.idleLimit.count() > 0)
+        serverOptions.idleLimit = options.idleLimit;
+    if (options.headerDeadline.count() > 0)
+        serverOptions.headerDeadline = options.headerDeadline;
     m_server = std::make_unique<RpcServer>(*m_rpc, serverOptions);
     m_server->setOnShutdown([this] { m_commands.shutdown(); });
     m_rows.setNotify(

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 namespace torvaline {
@@ -22,6 +23,9 @@ public:
         bool listenAll = false;
         QString secret;
         QString programVersion;
+        // Left at zero: the server's own.
+        std::chrono::milliseconds idleLimit{0};
+        std::chrono::milliseconds headerDeadline{0};
     };
 
     // The table hears the row events from here on; commands may find rows through it.

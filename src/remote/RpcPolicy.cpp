@@ -76,8 +76,8 @@ bool RpcPolicy::hostAllowed(const QByteArray& host) {
 
 QByteArray RpcPolicy::allowedHeaders(const QByteArray& requested) {
     static const QList<QByteArray> allowList = {
-        "accept",       "accept-language", "authorization", "cache-control", "content-language",
-        "content-type", "pragma",          "x-requested-with"};
+        "accept",           "accept-language", "authorization", "cache-control",
+        "content-language", "content-type",    "pragma",        "x-requested-with"};
     QByteArray answer;
     for (const QByteArray& part : requested.split(',')) {
         const QByteArray name = part.trimmed().toLower();

@@ -94,7 +94,8 @@ protected:
         socket->setProperty(HeadProperty, false);
         // Connected before the HTTP server connects its own reader, so this sees the bytes
         // first and can cut a request that would grow without end.
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { arrived(socket); });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                         [this, socket] { arrived(socket); });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         m_sockets.push_back(socket);
         addPendingConnection(socket);
@@ -165,10 +166,10 @@ private:
         if (perPeer[peer] >= m_options.maxPerPeer) {
             victim = peer;
         } else if (static_cast<int>(m_sockets.size()) >= m_options.maxConnections) {
-            victim = std::max_element(perPeer.begin(), perPeer.end(), [](const auto& a,
-                                                                          const auto& b) {
-                         return a.second < b.second;
-                     })->first;
+            victim =
+                std::max_element(perPeer.begin(), perPeer.end(), [](const auto& a, const auto& b) {
+                    return a.second < b.second;
+                })->first;
         } else {
             return;
         }
@@ -432,13 +433,12 @@ void RpcServer::runNext(const QString& peer) {
             // many guesses at once would be as fast as one.
             if (!p.armed) {
                 p.armed = true;
-                QTimer::singleShot(std::chrono::milliseconds(p.blockedUntil - now), this,
-                                   [this, peer] {
-                                       if (const auto again = m_peers.find(peer);
-                                           again != m_peers.end())
-                                           again->second.armed = false;
-                                       runNext(peer);
-                                   });
+                QTimer::singleShot(
+                    std::chrono::milliseconds(p.blockedUntil - now), this, [this, peer] {
+                        if (const auto again = m_peers.find(peer); again != m_peers.end())
+                            again->second.armed = false;
+                        runNext(peer);
+                    });
             }
             return;
         }

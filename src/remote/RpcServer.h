@@ -11,8 +11,8 @@
 
 #include <chrono>
 #include <deque>
-#include <map>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -95,7 +95,8 @@ private:
     void submit(const QString& peer, QByteArray request, std::function<bool()> alive,
                 std::function<void(const Aria2Rpc::Reply&)> send);
     void runNext(const QString& peer);
-    void deliver(const Aria2Rpc::Reply& reply, const std::function<void(const Aria2Rpc::Reply&)>& send);
+    void deliver(const Aria2Rpc::Reply& reply,
+                 const std::function<void(const Aria2Rpc::Reply&)>& send);
     void logRefusals();
     // A request and its answer were handled: their many small pieces are freed, but the heap
     // keeps the pages. Once a megabyte of them went by, and the answer is on its way, they go

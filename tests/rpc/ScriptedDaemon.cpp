@@ -34,6 +34,10 @@ int main(int argc, char* argv[]) {
             options.secret = args[i + 1];
         else if (args[i] == QLatin1String("--step"))
             step = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--idle-ms"))
+            options.idleLimit = std::chrono::milliseconds(args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--header-ms"))
+            options.headerDeadline = std::chrono::milliseconds(args[i + 1].toInt());
         else if (args[i] == QLatin1String("--lifetime"))
             lifetime = args[i + 1].toInt();
     }
