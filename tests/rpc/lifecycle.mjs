@@ -35,9 +35,12 @@ const startDaemon = async (...lists) => {
   return d;
 };
 const statusOf = async (gid) => (await result("aria2.tellStatus", gid, ["status"])).status;
+let lastSeen = "";
 const reaches = (gid, status, ms = 20000) => within(ms, (async () => {
-  while ((await statusOf(gid)) !== status) await sleep(50);
-})(), `${gid} ${status}`);
+  while ((lastSeen = await statusOf(gid)) !== status) await sleep(50);
+})(), `${gid} ${status}`).catch((e) => {
+  throw new Error(`${e.message} (last ${lastSeen})`);
+});
 const allRows = async () => (await result("system.multicall", [["aria2.tellActive"],
   ["aria2.tellWaiting", 0, 100], ["aria2.tellStopped", 0, 100]].map(([m, ...a]) =>
   ({ methodName: m, params: ["token:" + SECRET, ...a] })))).flatMap((r) => r[0]);
