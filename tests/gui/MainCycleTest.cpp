@@ -168,6 +168,25 @@ TEST_F(MainCycleTest, PauseAndResumeButtonsHoldTheCountdownAndAreEnabledOnlyWhen
     EXPECT_FALSE(button("resumeBtn")->isEnabled());
 }
 
+// After "List done" the controls say what is left: no Pause, and Stop then Start neither mark
+// the finished row Stopped nor fetch its file a second time.
+TEST_F(MainCycleTest, AfterTheEndPauseIsOffAndStopThenStartFetchesNothingAgain) {
+    importLinks({sim.rapidshareLink("ok", "once.bin", 2048, 1)});
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 20000))
+        << ::testing::PrintToString(statuses());
+    QTest::qWait(100);
+    EXPECT_FALSE(button("pauseBtn")->isEnabled());
+    EXPECT_FALSE(button("resumeBtn")->isEnabled());
+    action("StopDownload1")->trigger();
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Completed");
+    button("startBtn")->click();
+    QTest::qWait(2500);
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Completed");
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files),
+              QStringList{QStringLiteral("once.bin")});
+}
+
 TEST_F(MainCycleTest, StopAndStartFromTheMenuAndTheDownloadOptionsDialog) {
     importLinks({sim.rapidshareLink("ok", "held.bin", 2048, 30)});
     action("StartDownload1")->trigger();
