@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 
 #include <memory>
 
@@ -43,17 +44,37 @@ QString links(int n) {
     return n == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(n);
 }
 
-// What a web page says it is, fit for one line of a question.
+// What a web page says it is, fit for one line of a question: without control characters,
+// nor the marks that turn text around or hide it (a right-to-left override would make
+// "evil.example/moc.elgoog" read as something else), and not longer than a line.
 std::string shownSource(const std::string& source) {
-    std::string out;
-    for (const char c : source) {
+    const QString text = QString::fromUtf8(source.data(), static_cast<qsizetype>(source.size()));
+    QString out;
+    for (const QChar c : text) {
         if (out.size() >= 200) {
-            out += "...";
+            out += QStringLiteral("...");
             break;
         }
-        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
+        switch (c.category()) {
+        case QChar::Other_Control:
+        case QChar::Other_Format: // text direction, zero width
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            continue;
+        default:
+            out += c.isSpace() ? QChar(u' ') : c;
+        }
     }
-    return out.empty() ? std::string("a page that gave no address") : out;
+    out = out.simplified();
+    return out.isEmpty() ? std::string("a page that gave no address") : bytes(out.toUtf8());
+}
+
+// Batches of one site are one source, whatever page of it they name.
+std::string sourceKey(const std::string& shown) {
+    const QUrl url(QString::fromStdString(shown), QUrl::StrictMode);
+    if (url.isValid() && !url.host().isEmpty())
+        return bytes(url.host().toLower().toUtf8());
+    return shown;
 }
 
 } // namespace
@@ -311,28 +332,77 @@ ClickNLoadServer::Verdict LinkIntake::receiveBatch(ClickNLoadServer::Batch batch
     std::vector<std::string> found = FindLinks(batch.links, MaxBatchLinks);
     if (found.empty())
         return ClickNLoadServer::Verdict::Rejected;
+    const std::string source = shownSource(batch.source);
+    const std::string key = sourceKey(source);
+    // The user has said often enough what they think of this source.
+    if (m_ignored.count(key) != 0)
+        return ClickNLoadServer::Verdict::Busy;
+    // A page that keeps posting adds to the question it raised instead of raising more.
+    if (m_asking && m_asking->key == key) {
+        const ClickNLoadServer::Verdict verdict = join(*m_asking, found);
+        if (verdict == ClickNLoadServer::Verdict::Accepted)
+            m_dialogs.updateAddLinks(question(*m_asking), m_asking->links);
+        return verdict;
+    }
+    for (Pending& waiting : m_pending) {
+        if (waiting.key == key)
+            return join(waiting, found);
+    }
     if (m_pending.size() >= MaxPendingBatches)
         return ClickNLoadServer::Verdict::Busy;
-    m_pending.push_back({shownSource(batch.source), std::move(found)});
+    m_pending.push_back({key, source, std::move(found)});
     // Asked from the event loop: the sender gets its answer before the user does.
     QTimer::singleShot(0, this, &LinkIntake::askNextBatch);
     return ClickNLoadServer::Verdict::Accepted;
 }
 
+ClickNLoadServer::Verdict LinkIntake::join(Pending& into, std::vector<std::string>& found) {
+    if (into.links.size() + found.size() > MaxBatchLinks)
+        return ClickNLoadServer::Verdict::Busy;
+    const std::unordered_set<std::string> asked(into.links.begin(), into.links.end());
+    for (std::string& link : found) {
+        if (asked.count(link) == 0)
+            into.links.push_back(std::move(link));
+    }
+    return ClickNLoadServer::Verdict::Accepted;
+}
+
+std::string LinkIntake::question(const Pending& batch) {
+    return bytes(links(static_cast<int>(batch.links.size())).toUtf8()) + " from " + batch.source;
+}
+
 void LinkIntake::askNextBatch() {
     if (m_asking || m_pending.empty())
         return;
-    m_asking = true;
-    Pending batch = std::move(m_pending.front());
+    m_asking = std::move(m_pending.front());
     m_pending.pop_front();
     bringWindowUp();
+    const std::vector<std::string> shown = m_asking->links;
+    const LinksAnswer answer = m_dialogs.askAddLinks(question(*m_asking), shown);
+    Pending batch = std::move(*m_asking);
+    m_asking.reset();
     const int n = static_cast<int>(batch.links.size());
-    const std::string question = bytes(links(n).toUtf8()) + " from " + batch.source;
-    if (m_dialogs.askAddLinks(question, batch.links)) {
+    switch (answer) {
+    case LinksAnswer::Add:
         addLinks(std::move(batch.links));
         showNotice(links(n) + QStringLiteral(" added"));
+        break;
+    case LinksAnswer::Discard:
+        if (++m_discards[batch.key] >= DiscardsToIgnore) {
+            m_ignored.insert(batch.key);
+            std::erase_if(m_pending,
+                          [&batch](const Pending& waiting) { return waiting.key == batch.key; });
+            showNotice(QStringLiteral("Click'n'Load ignores ") +
+                       QString::fromUtf8(batch.source.c_str()) +
+                       QStringLiteral(" until the program ends"));
+        }
+        break;
+    case LinksAnswer::TurnOff:
+        m_pending.clear();
+        setClickNLoad(false);
+        showNotice(QStringLiteral("Click'n'Load is off"));
+        break;
     }
-    m_asking = false;
     if (!m_pending.empty())
         QTimer::singleShot(0, this, &LinkIntake::askNextBatch);
 }

@@ -5,7 +5,9 @@
 #include <QObject>
 
 #include <deque>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -31,8 +33,11 @@ class LinkIntake final : public QObject {
 
 public:
     static constexpr int NoticeMs = 5000;
-    // Click'n'Load batches waiting for the user's answer; more are refused as busy.
+    // Click'n'Load batches waiting for the user's answer, one question a source; more are
+    // refused as busy.
     static constexpr std::size_t MaxPendingBatches = 4;
+    // A source discarded this often is not asked about again until the program ends.
+    static constexpr int DiscardsToIgnore = 3;
     // The links one Click'n'Load batch or one clipboard change may bring.
     static constexpr std::size_t MaxBatchLinks = 10000;
 
@@ -88,11 +93,17 @@ private:
     ClickNLoadServer* m_server;
     quint16 m_port = ClickNLoadServer::DefaultPort;
     struct Pending {
-        std::string source;
+        std::string key;    // what makes two batches one source
+        std::string source; // as shown
         std::vector<std::string> links;
     };
+    // Joins a batch's links to the open question or a waiting one of its source.
+    static ClickNLoadServer::Verdict join(Pending& into, std::vector<std::string>& links);
+    static std::string question(const Pending& batch);
     std::deque<Pending> m_pending;
-    bool m_asking = false;
+    std::optional<Pending> m_asking; // the question open now
+    std::unordered_map<std::string, int> m_discards;
+    std::unordered_set<std::string> m_ignored;
 };
 
 } // namespace torvaline

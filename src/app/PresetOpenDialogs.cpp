@@ -30,9 +30,14 @@ void PresetOpenDialogs::showError(const std::string& text) {
     m_inner.showError(text);
 }
 
-bool PresetOpenDialogs::askAddLinks(const std::string& question,
-                                    const std::vector<std::string>& links) {
+LinksAnswer PresetOpenDialogs::askAddLinks(const std::string& question,
+                                           const std::vector<std::string>& links) {
     return m_inner.askAddLinks(question, links);
+}
+
+void PresetOpenDialogs::updateAddLinks(const std::string& question,
+                                       const std::vector<std::string>& links) {
+    m_inner.updateAddLinks(question, links);
 }
 
 } // namespace torvaline

@@ -22,7 +22,10 @@ public:
     std::optional<std::string> saveFile(const std::string& filter, const std::string& defaultExt,
                                         const std::string& initialName) override;
     void showError(const std::string& text) override;
-    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override;
+    LinksAnswer askAddLinks(const std::string& question,
+                            const std::vector<std::string>& links) override;
+    void updateAddLinks(const std::string& question,
+                        const std::vector<std::string>& links) override;
 
 private:
     Dialogs& m_inner;

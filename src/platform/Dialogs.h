@@ -7,6 +7,8 @@
 namespace torvaline {
 
 enum class Answer { Yes, No, Cancel };
+// What the user makes of links a web page sent: add them, discard them, or stop listening.
+enum class LinksAnswer { Add, Discard, TurnOff };
 
 // The modal questions and choosers the commands need. All texts are UTF-8.
 class Dialogs {
@@ -23,12 +25,19 @@ public:
                                                 const std::string& initialName) = 0;
     virtual void showError(const std::string& text) = 0;
     // Links that came from outside without the user asking (a web page through Click'n'Load):
-    // "Add" or "Discard", the links listed for a look. True: add them. Discarding is the
-    // answer of a front end that cannot ask.
-    virtual bool askAddLinks(const std::string& question, const std::vector<std::string>& links) {
+    // "Add", "Discard" or "Turn Off Click'n'Load", the links listed for a look. Discarding is
+    // the answer of a front end that cannot ask.
+    virtual LinksAnswer askAddLinks(const std::string& question,
+                                    const std::vector<std::string>& links) {
         static_cast<void>(question);
         static_cast<void>(links);
-        return false;
+        return LinksAnswer::Discard;
+    }
+    // While askAddLinks waits for the user: more links joined the question.
+    virtual void updateAddLinks(const std::string& question,
+                                const std::vector<std::string>& links) {
+        static_cast<void>(question);
+        static_cast<void>(links);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,9 +24,13 @@ public:
     std::vector<std::string> questions;
     std::vector<FileRequest> fileRequests;
     std::vector<std::string> errors;
-    // askAddLinks: the next answers (true: Add), Discard when empty; what was asked.
-    std::deque<bool> addLinksAnswers;
+    // askAddLinks: the next answers, Discard when empty; what was asked; what runs while the
+    // question is open (as the event loop of a modal box would); what the open question was
+    // changed to.
+    std::deque<LinksAnswer> addLinksAnswers;
     std::vector<std::pair<std::string, std::vector<std::string>>> addLinksQuestions;
+    std::function<void()> whileAsking;
+    std::vector<std::pair<std::string, std::vector<std::string>>> addLinksUpdates;
 
     Answer confirm(const std::string& text) override {
         questions.push_back(text);
@@ -46,13 +51,20 @@ public:
         return nextFile();
     }
     void showError(const std::string& text) override { errors.push_back(text); }
-    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override {
+    LinksAnswer askAddLinks(const std::string& question,
+                            const std::vector<std::string>& links) override {
         addLinksQuestions.emplace_back(question, links);
+        if (whileAsking)
+            whileAsking();
         if (addLinksAnswers.empty())
-            return false;
-        const bool add = addLinksAnswers.front();
+            return LinksAnswer::Discard;
+        const LinksAnswer answer = addLinksAnswers.front();
         addLinksAnswers.pop_front();
-        return add;
+        return answer;
+    }
+    void updateAddLinks(const std::string& question,
+                        const std::vector<std::string>& links) override {
+        addLinksUpdates.emplace_back(question, links);
     }
 
 private:

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <utility>
+
 namespace torvaline::test {
 
 namespace {
@@ -222,7 +224,7 @@ TEST_F(LinkIntakeTest, ClickNLoadAnswersTheProtocolAndAddsOnlyWhatTheUserConfirm
     EXPECT_TRUE(http("GET /crossdomain.xml HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
                     .contains("<allow-access-from domain=\"*\" />"));
 
-    dialogs.addLinksAnswers = {false, true};
+    dialogs.addLinksAnswers = {LinksAnswer::Discard, LinksAnswer::Add};
     const QByteArray plain = post("/flash/add", "source=http%3A%2F%2Fsite.example%2Fpage&package=P&"
                                                 "urls=http%3A%2F%2Frapidshare.example%2F1%0D%0A"
                                                 "http%3A%2F%2Frapidshare.example%2F2");
@@ -311,6 +313,82 @@ TEST_F(LinkIntakeTest, ClickNLoadBoundsTheRateAndTheQuestionsWaiting) {
     EXPECT_LE(dialogs.addLinksQuestions.size(), 30u);
     EXPECT_GE(busy, 1);
     EXPECT_EQ(list().rowCount(), 1);
+}
+
+// A page that posts again and again must not bury the user under questions nor keep them
+// from turning the listener off.
+TEST_F(LinkIntakeTest, ClickNLoadAsksOneQuestionASourceAndLetsTheUserEndIt) {
+    using V = ClickNLoadServer::Verdict;
+    const auto batch = [](std::string source, std::string links) {
+        return ClickNLoadServer::Batch{std::move(source), "P", std::move(links)};
+    };
+    // While the question of a source is open its later batches join it; another source waits.
+    std::vector<V> verdicts;
+    bool posted = false;
+    dialogs.whileAsking = [&] {
+        if (std::exchange(posted, true))
+            return;
+        for (int i = 2; i <= 5; ++i)
+            verdicts.push_back(intake().receiveBatch(
+                batch("http://pester.example/p?" + std::to_string(i),
+                      "http://r.example/1\nhttp://r.example/" + std::to_string(i))));
+        verdicts.push_back(
+            intake().receiveBatch(batch("http://other.example/", "http://o.example/1")));
+    };
+    dialogs.addLinksAnswers = {LinksAnswer::Add, LinksAnswer::Discard};
+    EXPECT_EQ(intake().receiveBatch(batch("http://pester.example/p?1", "http://r.example/1")),
+              V::Accepted);
+    settle();
+    EXPECT_EQ(verdicts, std::vector<V>(5, V::Accepted));
+    ASSERT_EQ(dialogs.addLinksQuestions.size(), 2u);
+    EXPECT_EQ(dialogs.addLinksQuestions[0].first, "1 link from http://pester.example/p?1");
+    EXPECT_EQ(dialogs.addLinksQuestions[1].first, "1 link from http://other.example/");
+    ASSERT_FALSE(dialogs.addLinksUpdates.empty());
+    EXPECT_EQ(dialogs.addLinksUpdates.back().first, "5 links from http://pester.example/p?1");
+    EXPECT_EQ(links(), (std::vector<std::string>{"http://r.example/1", "http://r.example/2",
+                                                 "http://r.example/3", "http://r.example/4",
+                                                 "http://r.example/5"}));
+
+    // Discarded three times, a source is not asked about again in this session.
+    dialogs.addLinksQuestions.clear();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(intake().receiveBatch(batch("http://other.example/again", "http://o.example/2")),
+                  V::Accepted);
+        settle();
+    }
+    EXPECT_EQ(dialogs.addLinksQuestions.size(), 2u);
+    EXPECT_EQ(intake().receiveBatch(batch("https://other.example/", "http://o.example/3")),
+              V::Busy);
+    settle();
+    EXPECT_EQ(dialogs.addLinksQuestions.size(), 2u);
+
+    // What the page calls itself is shown without controls and direction marks: here it would
+    // clear the screen of a terminal and read "exe.png" backwards.
+    dialogs.addLinksQuestions.clear();
+    intake().receiveBatch(
+        batch("http://a.example/\x1b[2J\xe2\x80\xaegnp.exe\xe2\x80\x8b\xc2\x85x\r\n",
+              "http://a.example/1"));
+    settle();
+    ASSERT_EQ(dialogs.addLinksQuestions.size(), 1u);
+    EXPECT_EQ(dialogs.addLinksQuestions[0].first, "1 link from http://a.example/[2Jgnp.exex");
+
+    // The question's own way out: the listener stops, the choice is remembered, and what
+    // waited is dropped.
+    clickNLoadOn();
+    dialogs.addLinksQuestions.clear();
+    posted = false;
+    dialogs.whileAsking = [&] {
+        if (!std::exchange(posted, true))
+            intake().receiveBatch(batch("http://third.example/", "http://t.example/1"));
+    };
+    dialogs.addLinksAnswers = {LinksAnswer::TurnOff};
+    intake().receiveBatch(batch("http://b.example/", "http://b.example/1"));
+    settle();
+    EXPECT_EQ(dialogs.addLinksQuestions.size(), 1u);
+    EXPECT_FALSE(intake().clickNLoad().isListening());
+    EXPECT_FALSE(action("ClickNLoad1")->isChecked());
+    EXPECT_FALSE(userSettings().value("links/clickNLoad", true).toBool());
+    EXPECT_EQ(list().rowCount(), 6);
 }
 
 TEST_F(LinkIntakeTest, TrayMenuMirrorsTheCommandsAndTheStatusBar) {

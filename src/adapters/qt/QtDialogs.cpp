@@ -122,22 +122,45 @@ void QtDialogs::showError(const std::string& text) {
     box.exec();
 }
 
-bool QtDialogs::askAddLinks(const std::string& question, const std::vector<std::string>& links) {
+namespace {
+
+QString linkLines(const std::vector<std::string>& links) {
+    QString details;
+    for (const std::string& link : links)
+        details += fromBytes(link) + QLatin1Char('\n');
+    return details;
+}
+
+} // namespace
+
+LinksAnswer QtDialogs::askAddLinks(const std::string& question,
+                                   const std::vector<std::string>& links) {
     // Whatever a web page sent is shown as plain text, never as markup.
     QMessageBox box(QMessageBox::Question, QStringLiteral("Click'n'Load"), fromBytes(question),
                     QMessageBox::NoButton, m_parent);
     box.setObjectName(QStringLiteral("AddLinksBox"));
     box.setTextFormat(Qt::PlainText);
-    QString details;
-    for (const std::string& link : links)
-        details += fromBytes(link) + QLatin1Char('\n');
-    box.setDetailedText(details);
+    box.setDetailedText(linkLines(links));
     QPushButton* add = box.addButton(QStringLiteral("Add"), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(QStringLiteral("Discard"), QMessageBox::RejectRole);
+    // A page that keeps posting must not keep the user from the way out.
+    QPushButton* off =
+        box.addButton(QStringLiteral("Turn Off Click'n'Load"), QMessageBox::DestructiveRole);
     box.setDefaultButton(discard);
     box.setEscapeButton(discard);
+    m_addLinks = &box;
     box.exec();
-    return box.clickedButton() == add;
+    m_addLinks = nullptr;
+    if (box.clickedButton() == add)
+        return LinksAnswer::Add;
+    return box.clickedButton() == off ? LinksAnswer::TurnOff : LinksAnswer::Discard;
+}
+
+void QtDialogs::updateAddLinks(const std::string& question, const std::vector<std::string>& links) {
+    if (!m_addLinks)
+        return;
+    m_addLinks->setText(fromBytes(question));
+    m_addLinks->setDetailedText(linkLines(links));
 }
 
 } // namespace torvaline

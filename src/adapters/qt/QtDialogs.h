@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -21,7 +22,10 @@ public:
     std::optional<std::string> saveFile(const std::string& filter, const std::string& defaultExt,
                                         const std::string& initialName) override;
     void showError(const std::string& text) override;
-    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override;
+    LinksAnswer askAddLinks(const std::string& question,
+                            const std::vector<std::string>& links) override;
+    void updateAddLinks(const std::string& question,
+                        const std::vector<std::string>& links) override;
 
     // "desc|pattern|desc|pattern" as Qt's name filter list ("desc (pattern)" per line).
     static QString toQtFilter(const std::string& filter);
@@ -34,6 +38,7 @@ private:
                                           const std::string& initialName);
 
     QPointer<QWidget> m_parent;
+    QPointer<QMessageBox> m_addLinks; // the open Click'n'Load question
 };
 
 } // namespace torvaline
