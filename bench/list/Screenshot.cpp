@@ -7,13 +7,18 @@
 //                                                finished ones comes in; beside it
 //                                                out-countdown.png (the countdown before the
 //                                                second row) and out-about.png (the about box)
+//   torvaline-screenshot --demo LIST out.png N   the same once N rows are done (3 by default)
 //   torvaline-screenshot --stalls LIST out.png   LIST with a row set aside for its retry:
 //                                                out.png while it waits aside, out-end.png at
 //                                                the end of the list
+//   torvaline-screenshot --clicknload out.png    rows staged by hand and the question a batch
+//                                                of Click'n'Load links asks
 // Under QT_SCALE_FACTOR=2 the pictures show the window at twice the scale.
 
 #include "NullBrowser.h"
+#include "adapters/qt/QtDialogs.h"
 #include "app/DownloadGrid.h"
+#include "app/LinkIntake.h"
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
 #include "app/TorvalineApp.h"
@@ -33,6 +38,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -58,6 +64,27 @@ public:
         return std::nullopt;
     }
     void showError(const std::string&) override {}
+};
+
+// Silent but for the Click'n'Load question, which is the picture.
+class AskingDialogs final : public Dialogs {
+public:
+    Answer confirm(const std::string&) override { return Answer::No; }
+    std::optional<std::string> openFile(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> saveFile(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    void showError(const std::string&) override {}
+    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override {
+        return m_qt.askAddLinks(question, links);
+    }
+
+private:
+    QtDialogs m_qt;
 };
 
 class NoShell final : public Shell {
@@ -243,14 +270,51 @@ void fill(DownloadList& list) {
 
 } // namespace
 
+// The staged rows with a batch of Click'n'Load links asking to be added: the window and the
+// question over it, as one picture of the window's part of the screen.
+int clickNLoad(const QString& out) {
+    QTemporaryDir tmp;
+    AskingDialogs dialogs;
+    NoShell shell;
+    NullBrowser browser;
+    TForm1 form(browser, dialogs, shell, (tmp.path() + "/Downloads").toStdString());
+    fill(form.downloadList());
+    form.show();
+    form.linkIntake().receiveBatch({"http://links.example/folder/17", "holiday photos",
+                                    "http://rapidshare.example/files/40/holiday.part4.rar\n"
+                                    "http://rapidshare.example/files/41/holiday.part5.rar\n"});
+    int rc = 1;
+    QTimer::singleShot(1200, [&] {
+        const QRect area = form.frameGeometry();
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+            0, area.x(), area.y(), area.width(), area.height());
+        rc = shot.save(out) ? 0 : 1;
+        std::printf("%s: %s\n", rc == 0 ? "saved" : "could not save", qPrintable(out));
+        if (QWidget* box = QApplication::activeModalWidget())
+            box->close(); // Discard
+        QTimer::singleShot(0, [&] {
+            form.downloadList().setRowCount(1);
+            QApplication::quit();
+        });
+    });
+    QApplication::exec();
+    return rc;
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--demo") == 0)
-        return demo(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), 3);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--demo") == 0)
+        return demo(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                    argc == 5 ? std::atoi(argv[4]) : 3);
+    if (argc == 3 && std::strcmp(argv[1], "--clicknload") == 0)
+        return clickNLoad(QString::fromLocal8Bit(argv[2]));
     if (argc == 4 && std::strcmp(argv[1], "--stalls") == 0)
         return stalls(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s out.png | --demo LIST out.png\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s out.png | --demo LIST out.png [N] | --stalls LIST out.png | "
+                     "--clicknload out.png\n",
+                     argv[0]);
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);

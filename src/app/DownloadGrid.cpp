@@ -49,11 +49,12 @@ DownloadGrid::columnWidthsFor(const ReferenceUnits& units, int textMargins) {
     for (std::size_t c = 0; c < widths.size(); ++c) {
         const int scaled = units.x(DownloadList::columnWidths()[c]);
         int widest = units.textWidth(QString::fromLatin1(DownloadList::titles()[c]));
+        // Measured bold: the row being worked on is drawn so, and a bold face runs wider by
+        // more in some fonts than in others.
         for (const std::string_view text : widestTexts()[c])
-            widest = std::max(widest, units.textWidth(QString::fromLatin1(
+            widest = std::max(widest, units.boldTextWidth(QString::fromLatin1(
                                           text.data(), static_cast<qsizetype>(text.size()))));
-        // The row being worked on is drawn bold, which runs an eighth wider at most.
-        widths[c] = std::max(scaled, widest + widest / 8 + textMargins);
+        widths[c] = std::max(scaled, widest + textMargins);
         total += scaled;
         needed += widths[c];
     }

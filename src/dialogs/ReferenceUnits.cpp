@@ -11,8 +11,18 @@ namespace torvaline {
 ReferenceUnits::ReferenceUnits()
     : ReferenceUnits(QApplication::font()) {}
 
+namespace {
+
+QFont boldOf(QFont font) {
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
 ReferenceUnits::ReferenceUnits(const QFont& font)
-    : m_metrics(font) {
+    : m_metrics(font)
+    , m_boldMetrics(boldOf(font)) {
     static const QString alphabet =
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     const double average = m_metrics.horizontalAdvance(alphabet) / alphabet.size();
@@ -38,6 +48,10 @@ int ReferenceUnits::y(double reference) const {
 
 int ReferenceUnits::textWidth(const QString& text) const {
     return static_cast<int>(std::ceil(m_metrics.horizontalAdvance(text)));
+}
+
+int ReferenceUnits::boldTextWidth(const QString& text) const {
+    return static_cast<int>(std::ceil(m_boldMetrics.horizontalAdvance(text)));
 }
 
 } // namespace torvaline

@@ -43,10 +43,13 @@ public:
 
     // The width the text takes in this font, rounded up.
     int textWidth(const QString& text) const;
+    // The same in the bold face of the font (the row being worked on is drawn in it).
+    int boldTextWidth(const QString& text) const;
     const QFontMetricsF& metrics() const { return m_metrics; }
 
 private:
     QFontMetricsF m_metrics;
+    QFontMetricsF m_boldMetrics;
     double m_x = 1.0;
     double m_y = 1.0;
 };

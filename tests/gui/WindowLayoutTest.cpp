@@ -58,7 +58,7 @@ protected:
         for (const char* status :
              {"Waiting...", "Downloading... ", "Completed", "Stopped", "Failed"}) {
             DownloadList::Row row;
-            row[DownloadList::Host] = "4Shared";
+            row[DownloadList::Host] = "XFileSharing";
             row[DownloadList::Status] = status;
             list().setRowCount(list().rowCount() + 1);
             list().setRow(list().rowCount() - 1, row);
@@ -71,12 +71,18 @@ protected:
         option.widget = grid;
         option.font = grid->font();
         option.fontMetrics = grid->fontMetrics();
+        // Rows below the titles in bold, as the row being worked on is drawn: any of them may
+        // become that row.
+        QStyleOptionViewItem bold = option;
+        bold.font.setBold(true);
+        bold.fontMetrics = QFontMetrics(bold.font);
         for (int c = 0; c < DownloadList::ColumnCount; ++c) {
             if (c == DownloadList::URL)
                 continue;
             for (int r = 0; r < list().rowCount(); ++r) {
                 const QModelIndex index = grid->model()->index(r, c);
-                const int needed = grid->itemDelegate()->sizeHint(option, index).width() + 1;
+                const int needed =
+                    grid->itemDelegate()->sizeHint(r == 0 ? option : bold, index).width() + 1;
                 EXPECT_LE(needed, grid->columnWidth(c))
                     << context << " \"" << index.data().toString().toStdString() << "\"";
             }

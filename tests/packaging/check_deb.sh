@@ -24,7 +24,7 @@ for f in ./usr/bin/torvaline ./usr/share/applications/io.github.torvaline.Torval
          ./usr/share/man/man1/torvaline.1.gz ./usr/share/doc/torvaline/LICENSE; do
   grep -qxF "$f" <<<"$contents" || fail "not in the package: $f"
 done
-! grep -q -E 'hostersim|_tests|bench' <<<"$contents" || fail "test or benchmark files packaged"
+! grep -q -E 'hostersim|_tests|/bench_|/bench/' <<<"$contents" || fail "test or benchmark files packaged"
 
 [ "$(dpkg-deb -f "$deb" Package)" = torvaline ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
