@@ -79,7 +79,8 @@ public:
         return std::nullopt;
     }
     void showError(const std::string&) override {}
-    bool askAddLinks(const std::string& question, const std::vector<std::string>& links) override {
+    LinksAnswer askAddLinks(const std::string& question,
+                            const std::vector<std::string>& links) override {
         return m_qt.askAddLinks(question, links);
     }
 

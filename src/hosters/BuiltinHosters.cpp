@@ -241,7 +241,7 @@ reaction = "wait"
 
 [[message]]
 # ...and in any other unit: "3 seconds", "1 hour, 5 minutes".
-pattern = 'You have to wait (\d[^<]{0,60}?) (?:till|until|before) (?:the )?next download'
+pattern = 'You have to wait (\d[^<]*?) (?:till|until|before) (?:the )?next download'
 reaction = "wait"
 
 [[message]]

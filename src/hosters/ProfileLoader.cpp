@@ -177,10 +177,7 @@ private:
         const auto compiled = Re2Pattern::compile(m.source, error);
         if (!compiled)
             fail(n, "the pattern '" + std::string(key) + "' does not compile: " + error);
-        // The profiles that ship with the program are ours, measured on large pages by the
-        // bench; the bound is for profile files from elsewhere.
-        const bool shipped = m_file.rfind("built-in ", 0) == 0;
-        const int steps = shipped ? 0 : compiled->programSize();
+        const int steps = compiled->programSize();
         if (steps > Re2Pattern::MaxProgramSize)
             fail(n, "the pattern '" + std::string(key) + "' is too costly: it compiles to " +
                         std::to_string(steps) + " steps, more than " +

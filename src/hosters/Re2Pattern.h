@@ -13,11 +13,12 @@ class Re2Pattern final : public TextPattern {
 public:
     // The most steps a compiled pattern may have. When a page drives RE2's automaton past its
     // memory, RE2 goes on step by step, and then a page costs its length times the program's
-    // steps: at this bound an 8 MiB page still takes well under a second, while a pattern
-    // such as a.{999}c (7000 steps) would take a minute.
-    static constexpr int MaxProgramSize = 100;
+    // steps: a pattern such as a.{999}c (7000 steps) would take a minute on an 8 MiB page. The
+    // bounds leave room for what real hosters need (the family profile's countdown pattern is
+    // 171 steps, all its patterns together about 750) and refuse the costly ones.
+    static constexpr int MaxProgramSize = 250;
     // The most steps of all of one profile's patterns together, each of which may meet a page.
-    static constexpr int MaxProfileProgramSize = 400;
+    static constexpr int MaxProfileProgramSize = 1500;
 
     // Null, with the reason in `error`, when the pattern does not compile.
     static std::shared_ptr<const Re2Pattern> compile(const std::string& source, std::string& error);

@@ -205,9 +205,9 @@ TEST(HosterProfilesTest, HostileProfileFilesAreRefusedWithWhereAndWhy) {
         {"patterns too costly together",
          [] {
              std::string text = kMinimal;
-             for (int i = 0; i < 6; ++i)
+             for (int i = 0; i < 10; ++i)
                  text += "[[message]]\npattern = '(?s)a" + std::to_string(i) +
-                         ".{12}d'\nreaction = 'missing'\n";
+                         ".{25}d'\nreaction = 'missing'\n";
              return text;
          }(),
          "too costly together"},
