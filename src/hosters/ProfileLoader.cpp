@@ -177,13 +177,28 @@ private:
         const auto compiled = Re2Pattern::compile(m.source, error);
         if (!compiled)
             fail(n, "the pattern '" + std::string(key) + "' does not compile: " + error);
+        const long width = Re2Pattern::repetitionWidth(m.source);
+        if (width > Re2Pattern::MaxRepetitionWidth)
+            fail(n, "the pattern '" + std::string(key) +
+                        "' is too costly: its counted "
+                        "repetitions add up to " +
+                        std::to_string(width) + ", more than " +
+                        std::to_string(Re2Pattern::MaxRepetitionWidth) +
+                        ", and a large page would take it minutes (use + or * instead of large "
+                        "counts, or fewer alternatives that repeat)");
+        m_width += width;
+        if (m_width > Re2Pattern::MaxProfileRepetitionWidth)
+            fail(n, "the profile's patterns are too costly together: their counted repetitions "
+                    "add up to more than " +
+                        std::to_string(Re2Pattern::MaxProfileRepetitionWidth) +
+                        " (use + or * instead of counts where a pattern does not need them)");
         const int steps = compiled->programSize();
         if (steps > Re2Pattern::MaxProgramSize)
             fail(n, "the pattern '" + std::string(key) + "' is too costly: it compiles to " +
                         std::to_string(steps) + " steps, more than " +
                         std::to_string(Re2Pattern::MaxProgramSize) +
-                        ", and a large page would take it minutes (use fewer or smaller "
-                        "repetitions and alternatives)");
+                        ", too large to keep in memory (use fewer or smaller repetitions and "
+                        "alternatives)");
         m_steps += steps;
         if (m_steps > Re2Pattern::MaxProfileProgramSize)
             fail(n, "the profile's patterns are too costly together: more than " +
@@ -511,6 +526,7 @@ private:
     std::string m_dir;
     // Every pattern of the profile may meet the same page: their costs add up.
     mutable int m_steps = 0;
+    mutable long m_width = 0;
 };
 
 bool looksBinary(std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace torvaline {
 
@@ -11,14 +12,20 @@ namespace torvaline {
 // whatever the pattern, and its memory is bounded, so no page and no profile can hang a row.
 class Re2Pattern final : public TextPattern {
 public:
-    // The most steps a compiled pattern may have. When a page drives RE2's automaton past its
-    // memory, RE2 goes on step by step, and then a page costs its length times the program's
-    // steps: a pattern such as a.{999}c (7000 steps) would take a minute on an 8 MiB page. The
-    // bounds leave room for what real hosters need (the family profile's countdown pattern is
-    // 171 steps, all its patterns together about 750) and refuse the costly ones.
-    static constexpr int MaxProgramSize = 250;
-    // The most steps of all of one profile's patterns together, each of which may meet a page.
-    static constexpr int MaxProfileProgramSize = 1500;
+    // RE2 matches in time linear in the page with a cached automaton; a counted repetition of
+    // a broad class (a.{30}d) multiplies the automaton's states until the cache gives up, and
+    // RE2 then goes on step by step: measured on an 8 MiB page, a.{12}d takes 0.06 s, a.{16}d
+    // a second, a.{100}d five and a.{999}d forty. So the counts of a pattern's repetitions
+    // (nested ones multiplied) are bounded, and so are those of one profile together.
+    static constexpr long MaxRepetitionWidth = 12;
+    static constexpr long MaxProfileRepetitionWidth = 40;
+    // The compiled program's steps, a bound on memory rather than on time.
+    static constexpr int MaxProgramSize = 2000;
+    static constexpr int MaxProfileProgramSize = 8000;
+
+    // The sum of the counts of the pattern's counted repetitions: {n} and {n,} count n, {n,m}
+    // counts m, a counted group counts its own width times its count.
+    static long repetitionWidth(std::string_view source);
 
     // Null, with the reason in `error`, when the pattern does not compile.
     static std::shared_ptr<const Re2Pattern> compile(const std::string& source, std::string& error);
