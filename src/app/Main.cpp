@@ -50,15 +50,29 @@ QSize buttonIconSize(const ReferenceUnits& units) {
 
 } // namespace
 
+TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, SessionData& data, QWidget* parent)
+    : TForm1(browser, dialogs, shell, nullptr, &data, parent) {}
+
 TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::string& defaultFolder,
                QWidget* parent)
+    : TForm1(browser, dialogs, shell,
+             std::make_unique<SessionData>(defaultFolder, DefaultFolder::separator(),
+                                           std::make_unique<QtTimer>()),
+             nullptr, parent) {}
+
+TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, std::unique_ptr<SessionData> own,
+               SessionData* borrowed, QWidget* parent)
     : QMainWindow(parent)
     , m_browser(browser)
     , m_dialogs(dialogs)
     , m_shell(shell)
-    , m_folder(defaultFolder, DefaultFolder::separator())
-    , m_listCommands(m_list, m_folder, m_statusBar, m_dialogs)
-    , m_stbarTimer(std::make_unique<QtTimer>()) {
+    , m_ownData(std::move(own))
+    , m_data(borrowed ? *borrowed : *m_ownData)
+    , m_list(m_data.list)
+    , m_statusBar(m_data.statusBar)
+    , m_appTitle(m_data.title)
+    , m_folder(m_data.folder)
+    , m_listCommands(m_list, m_folder, m_statusBar, m_dialogs) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(Caption));
     // Fixed: the toolbar and the columns are laid out for this size. In reference units, so
@@ -72,7 +86,7 @@ TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::stri
 #endif
 
     // The folder field stays empty; only the folder itself is made ready for the transfers.
-    DefaultFolder::create(defaultFolder);
+    DefaultFolder::create(m_folder.defaultPath());
 
     m_model = new DownloadListModel(m_list, this);
     m_grid = new DownloadGrid(*m_model, this);
@@ -97,15 +111,15 @@ TForm1::~TForm1() {
     m_appTitle.setOnChanged({});
     delete m_tray;
     delete m_intake;
-    // The view, the model and the panels refer to the core objects, which are members and
-    // so would die before QObject gets round to deleting the children.
+    // The view, the model and the panels refer to the data, which may be a member and so
+    // would die before QObject gets round to deleting the children.
     delete m_grid;
     delete m_model;
     delete m_panels;
 }
 
 Timer& TForm1::StbarTimer() {
-    return *m_stbarTimer;
+    return *m_data.stbarTimer;
 }
 
 void TForm1::bindShutdownControl(ShutdownControl* control) {

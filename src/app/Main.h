@@ -1,11 +1,8 @@
 #pragma once
 
 #include "app/DefaultFolder.h"
-#include "list/AppTitle.h"
-#include "list/DownloadFolder.h"
-#include "list/DownloadList.h"
 #include "list/ListCommands.h"
-#include "list/StatusBar.h"
+#include "session/SessionData.h"
 
 #include <QMainWindow>
 
@@ -33,8 +30,9 @@ class ShutdownControl;
 class StatusPanels;
 class Timer;
 
-// The main window: the download list, its menus and toolbar, the status bar, and the core
-// objects the download cycle and the progress display work on.
+// The main window: the download list, its menus and toolbar, the status bar. What they show is
+// the download session's (borrowed); a window made alone, as its own tests make it, keeps the
+// same data of its own.
 class TForm1 final : public QMainWindow {
     Q_OBJECT
 
@@ -50,7 +48,11 @@ public:
     static constexpr int ButtonHeight = 48;
     static constexpr int IconSize = 42;
 
-    // defaultFolder is created at once (when missing) and is what the commands fall back on.
+    // The data's default folder is created at once (when missing) and is what the commands
+    // fall back on. The data must outlive the window.
+    TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, SessionData& data,
+           QWidget* parent = nullptr);
+    // A window over data of its own.
     TForm1(Browser& browser, Dialogs& dialogs, Shell& shell,
            const std::string& defaultFolder = DefaultFolder::path(), QWidget* parent = nullptr);
     ~TForm1() override;
@@ -133,6 +135,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, std::unique_ptr<SessionData> own,
+           SessionData* borrowed, QWidget* parent);
     // The menus, their entries and the window's own actions, from the command table.
     void createActions();
     void createToolBar();
@@ -149,12 +153,13 @@ private:
     Dialogs& m_dialogs;
     Shell& m_shell;
 
-    DownloadList m_list;
-    StatusBar m_statusBar;
-    AppTitle m_appTitle;
-    DownloadFolder m_folder;
+    std::unique_ptr<SessionData> m_ownData; // a window made alone
+    SessionData& m_data;
+    DownloadList& m_list;
+    StatusBar& m_statusBar;
+    AppTitle& m_appTitle;
+    DownloadFolder& m_folder;
     ListCommands m_listCommands;
-    std::unique_ptr<QtTimer> m_stbarTimer;
 
     DownloadListModel* m_model = nullptr;
     DownloadGrid* m_grid = nullptr;

@@ -15,9 +15,8 @@
 #include "hosters/ProfileLoader.h"
 #include "list/DownloadFolder.h"
 #include "pages/HosterProfiles.h"
-#include "remote/CoreCommands.h"
 #include "remote/RemoteControl.h"
-#include "remote/RowTable.h"
+#include "session/DownloadSession.h"
 
 #ifdef _WIN32
 #include "adapters/windows/WindowsShutdown.h"
@@ -34,7 +33,6 @@
 #include <QIcon>
 #include <QLocale>
 #include <QStringList>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -237,36 +235,23 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     });
 
     // The remote control drives the window's own list; its rows show in the grid as they come.
-    RowTable remoteRows;
-    std::unique_ptr<CoreCommands> remoteCommands;
-    std::unique_ptr<RemoteControl> remote;
     if (line.rpc) {
-        remoteCommands = std::make_unique<CoreCommands>(
-            program.core(), form.downloadList(), form.Edit2(), remoteRows,
-            CoreCommands::Hooks{
-                // As the daemon does: rows a front end adds to a list at rest are started.
-                [&program](int firstNewRow) {
-                    QTimer::singleShot(0, QCoreApplication::instance(), [&program, firstNewRow] {
-                        program.core().startAt(firstNewRow);
-                    });
-                },
-                [&program] { return program.saveRecoveryNow(); },
-                [&form] { form.close(); },
-                [&program](std::uint64_t limit) { program.speedLimit().setLimit(limit, false); },
-                {},
-                {}});
-        remote = std::make_unique<RemoteControl>(
-            program.core().rowEvents(), remoteRows, *remoteCommands,
+        DownloadSession::RemoteHooks hooks;
+        hooks.shutdown = [&form] { form.close(); };
+        hooks.setRateLimit = [&program](std::uint64_t limit) {
+            program.speedLimit().setLimit(limit, false);
+        };
+        const QString error = program.session().startRemote(
             RemoteControl::Options{
                 line.rpcPort, line.rpcListenAll, line.rpcSecret,
-                CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1)});
-        const QString error = remote->start();
+                CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1)},
+            std::move(hooks));
         if (!error.isEmpty())
             std::fputs(("torvaline: remote control: " + bytes(error) + "\n").c_str(), stderr);
     }
 
     const int status = QApplication::exec();
-    remote.reset();
+    program.session().stopRemote();
     qtDialogs.setParent(nullptr);
     return status;
 }

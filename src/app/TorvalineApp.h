@@ -2,39 +2,34 @@
 
 #include "app/DefaultFolder.h"
 
-#include <QMetaObject>
-
 #include <chrono>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace torvaline {
 
 class CurlShare;
-class DesktopNotifier;
-class ListDoneNotice;
 class CurlTransfer;
+class DesktopNotifier;
 class Dialogs;
+class DownloadSession;
 class HttpBrowser;
-class ListRecovery;
+class ListDoneNotice;
+class PauseResumeButtons;
 class QtClock;
 class QtEventLoop;
 class QtShutdownNotice;
-class QtTimer;
-class RecoveryStore;
 class Shell;
 class ShutdownService;
 class SpeedLimitControl;
-class TDownloadFile;
 class TForm1;
 class TorvalineCore;
+class WorkerCount;
 class WorkingRowMarker;
-class PauseResumeButtons;
 
-// The program put together: the main window over the real browser, the real transfers, Qt's
-// timers and clock, with the core wired to all of them and the window's commands and events
-// bound to the core. The program and the GUI tests build this same object.
+// The program in its window: the real browser, the real transfers, Qt's timers and clock under
+// one download session, and the main window over the session's data with its commands and
+// events bound to the core. The program and the GUI tests build this same object.
 class TorvalineApp final {
 public:
     struct Options {
@@ -60,7 +55,8 @@ public:
     TorvalineApp& operator=(const TorvalineApp&) = delete;
 
     TForm1& form() { return *m_form; }
-    TorvalineCore& core() { return *m_core; }
+    DownloadSession& session() { return *m_session; }
+    TorvalineCore& core();
     QtShutdownNotice& shutdownNotice() { return *m_notice; }
     // The window's speed limit entry, which hands the limit to the transfers.
     SpeedLimitControl& speedLimit() { return *m_speedLimit; }
@@ -74,33 +70,20 @@ public:
     std::string saveRecoveryNow();
 
 private:
-    void keepListForRecovery();
-    // Whether no transfer worker holds the facility any more, after at most `grace`.
-    bool waitForWorkers(std::chrono::milliseconds grace);
-
     Options m_options;
+    Dialogs& m_dialogs;
     // Declared in the order of creation, so that each part goes before what it uses.
     std::unique_ptr<QtEventLoop> m_loop;
     std::shared_ptr<CurlShare> m_share;
+    std::shared_ptr<WorkerCount> m_workers;
     std::unique_ptr<HttpBrowser> m_browser;
-    std::unique_ptr<TForm1> m_form;
     std::unique_ptr<QtClock> m_clock;
-    std::unique_ptr<QtTimer> m_timer1;
-    std::unique_ptr<QtTimer> m_timer2;
-    std::unique_ptr<QtTimer> m_elpsTimer;
-    std::unique_ptr<QtTimer> m_estTimer;
-    std::unique_ptr<QtTimer> m_noticeTimer;
-    std::shared_ptr<CurlTransfer> m_facility;
-    std::unique_ptr<TDownloadFile> m_component;
     std::unique_ptr<QtShutdownNotice> m_notice;
-    std::unique_ptr<TorvalineCore> m_core;
+    std::shared_ptr<CurlTransfer> m_facility;
+    std::unique_ptr<DownloadSession> m_session;
+    std::unique_ptr<TForm1> m_form;
     std::unique_ptr<WorkingRowMarker> m_workingRow;
     std::unique_ptr<PauseResumeButtons> m_pauseButtons;
-    Dialogs& m_dialogs;
-    std::unique_ptr<RecoveryStore> m_recoveryStore;
-    std::unique_ptr<QtTimer> m_recoveryTimer;
-    std::unique_ptr<ListRecovery> m_recovery;
-    std::vector<QMetaObject::Connection> m_recoveryConnections;
     std::unique_ptr<ListDoneNotice> m_doneNotice;
     SpeedLimitControl* m_speedLimit = nullptr; // owned by the window
 };

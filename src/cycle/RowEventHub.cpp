@@ -64,6 +64,11 @@ void RowEventHub::follow(DownloadList& list) {
         rowsRemoved(first, refs);
     };
     rows.moved = [this](std::uint64_t id, int from, int to) { rowMoved(id, from, to); };
+    // The progress columns between change every second of a transfer and are nobody's text.
+    rows.cellsChanged = [this](int firstRow, int lastRow, int firstColumn, int lastColumn) {
+        if (firstColumn <= DownloadList::URL || lastColumn >= DownloadList::Status)
+            rowTextsChanged(firstRow, lastRow);
+    };
     list.setRowIdObserver(std::move(rows));
 }
 
@@ -89,6 +94,10 @@ void RowEventHub::rowProgress(const RowProgressEvent& event) {
 
 void RowEventHub::listDone(int completed, int failed, int stopped) {
     each([&](RowEvents& o) { o.listDone(completed, failed, stopped); });
+}
+
+void RowEventHub::rowTextsChanged(int first, int last) {
+    each([&](RowEvents& o) { o.rowTextsChanged(first, last); });
 }
 
 } // namespace torvaline

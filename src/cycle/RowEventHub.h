@@ -27,6 +27,7 @@ public:
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent& event) override;
     void listDone(int completed, int failed, int stopped) override;
+    void rowTextsChanged(int first, int last) override;
 
 private:
     template <typename Call> void each(const Call& call);

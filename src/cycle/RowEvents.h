@@ -74,6 +74,12 @@ public:
     virtual void rowProgress(const RowProgressEvent& event) = 0;
     // The cycle reached the end of the list with nothing left to do (set-aside rows included).
     virtual void listDone(int completed, int failed, int stopped) = 0;
+    // The host, link or status text of the rows at first..last changed, whoever wrote it (a
+    // phase is told besides). What keeps the texts themselves needs it; the others do not.
+    virtual void rowTextsChanged(int first, int last) {
+        static_cast<void>(first);
+        static_cast<void>(last);
+    }
 };
 
 } // namespace torvaline

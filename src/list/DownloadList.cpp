@@ -81,6 +81,8 @@ void DownloadList::InitGrid() {
 void DownloadList::changed(int firstRow, int lastRow, int firstColumn, int lastColumn) {
     if (m_observer.cellsChanged)
         m_observer.cellsChanged(firstRow, lastRow, firstColumn, lastColumn);
+    if (m_idObserver.cellsChanged)
+        m_idObserver.cellsChanged(firstRow, lastRow, firstColumn, lastColumn);
 }
 
 void DownloadList::setRowCount(int count) {

@@ -106,6 +106,9 @@ public:
         std::function<void(int first, int last)> added;
         std::function<void(int first, std::span<const GoneRow> rows)> removed;
         std::function<void(std::uint64_t id, int from, int to)> moved;
+        // Cells of the rows firstRow..lastRow changed, as Observer::cellsChanged tells.
+        std::function<void(int firstRow, int lastRow, int firstColumn, int lastColumn)>
+            cellsChanged;
     };
     void setRowIdObserver(RowIdObserver observer) { m_idObserver = std::move(observer); }
     // Names the hoster of a new row's link for its "Host" cell (the hoster profiles do); unset,

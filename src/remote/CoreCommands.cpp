@@ -34,25 +34,13 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     // The list holds the links; the table reads them there.
     m_rows.setLinkSource(
         [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
-    // Rows that came before the remote control did (list files, a restore) are rows too. The
-    // remote control starts with the program, before any row was worked on: they wait, or
-    // are held.
-    std::vector<RowRef> before;
-    before.reserve(static_cast<std::size_t>(list.rowCount() - 1));
-    for (int r = 1; r < list.rowCount(); ++r)
-        before.push_back({list.id(r), list.cell(r, DownloadList::URL)});
-    m_rows.rowsAdded(1, before);
-    for (int r = 1; r < list.rowCount(); ++r) {
-        const std::uint64_t id = list.id(r);
-        if (auto [dir, out] = core.cycle().placement(id); !dir.empty() || !out.empty())
+}
+
+void CoreCommands::tellPlacements() {
+    for (int r = 1; r < m_list.rowCount(); ++r) {
+        const std::uint64_t id = m_list.id(r);
+        if (auto [dir, out] = m_core.cycle().placement(id); !dir.empty() || !out.empty())
             m_rows.setRequested(id, std::move(dir), std::move(out));
-        if (!core.cycle().isHeldRow(id))
-            continue;
-        RowPhaseEvent event;
-        event.id = id;
-        event.phase = RowPhase::Paused;
-        event.link = list.cell(r, DownloadList::URL);
-        m_rows.rowPhase(event);
     }
 }
 

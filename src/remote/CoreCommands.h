@@ -31,8 +31,14 @@ public:
         std::function<bool(std::uint64_t id)> unpause;
     };
 
+    // The table reads the links of the rows on the list from the list.
     CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFolder& folder, RowTable& rows,
                  Hooks hooks);
+
+    // Rows that came before the remote control (list files, a restore) and that the table has
+    // heard of by now: the folder and file name each was placed with, which the row events
+    // do not carry.
+    void tellPlacements();
 
     std::vector<std::uint64_t> add(const std::vector<NewRow>& rows, std::string& refusal) override;
     std::string remove(std::uint64_t id) override;

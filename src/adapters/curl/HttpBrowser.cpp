@@ -83,6 +83,7 @@ struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
     std::shared_ptr<Document> document;
     std::uint64_t generation = 0;
     std::shared_ptr<std::atomic<bool>> currentAbort;
+    std::shared_ptr<WorkerCount> counted;
     std::vector<std::shared_ptr<std::atomic<bool>>> aborts;
     bool inFlight = false;
 
@@ -197,8 +198,10 @@ void HttpBrowser::Impl::start(PageRequest request) {
     aborts.push_back(abort);
     std::weak_ptr<Impl> weak = weak_from_this();
     // Detached: the thread keeps what it uses alive itself, and the browser's end waits only
-    // for its transfer (see close()).
-    std::thread([shared = workers, opts = options, request = std::move(request), abort, weak, gen] {
+    // for its transfer (see close()). A parse cannot be cut short, so the thread cannot be
+    // joined on a deadline: it is counted instead, for whoever must know it ended.
+    std::thread([shared = workers, opts = options, request = std::move(request), abort, weak, gen,
+                 running = WorkerCount::enter(counted)]() mutable {
         runNavigation(shared, opts, request, *abort,
                       [&](std::shared_ptr<GumboDocument> doc, PageResult result) {
                           DocumentCompleteEvent event{result.url, result.error};
@@ -213,6 +216,7 @@ void HttpBrowser::Impl::start(PageRequest request) {
                       });
         // A finished navigation leaves its flag set, so the browser can forget it.
         abort->store(true);
+        running.end();
     }).detach();
 }
 
@@ -303,6 +307,10 @@ void HttpBrowser::setEvents(BrowserEvents events) {
 
 bool HttpBrowser::busy() const {
     return m_impl->inFlight;
+}
+
+void HttpBrowser::countWorkers(std::shared_ptr<WorkerCount> count) {
+    m_impl->counted = std::move(count);
 }
 
 } // namespace torvaline

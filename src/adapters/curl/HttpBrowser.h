@@ -2,6 +2,7 @@
 
 #include "adapters/curl/PageFetch.h"
 #include "platform/Browser.h"
+#include "platform/WorkerCount.h"
 
 #include <memory>
 #include <string>
@@ -35,6 +36,9 @@ public:
 
     // Whether a navigation has started and not yet completed.
     bool busy() const;
+    // Each navigation's worker is counted in `count` from now on, from its start to the end of
+    // its thread (a parse given up included); null: not counted.
+    void countWorkers(std::shared_ptr<WorkerCount> count);
 
 private:
     struct Impl;

@@ -16,6 +16,8 @@ class QtShutdownNotice final : public ShutdownNotice {
 public:
     explicit QtShutdownNotice(QWidget* parent = nullptr);
     ~QtShutdownNotice() override;
+    // The window the box stays on top of, when it comes after the notice.
+    void setParent(QWidget* parent) { m_parent = parent; }
 
     void show(int secondsLeft, std::function<void()> onCancel) override;
     void close() override;

@@ -1,0 +1,280 @@
+#include "session/DownloadSession.h"
+
+#include "adapters/linux/FileRecoveryStore.h"
+#include "cycle/ListRecovery.h"
+#include "cycle/RowEventHub.h"
+#include "cycle/TorvalineCore.h"
+#include "list/RowTexts.h"
+#include "platform/Browser.h"
+#include "platform/EventLoop.h"
+#include "platform/TransferFacility.h"
+#include "platform/WorkerCount.h"
+#include "remote/CoreCommands.h"
+#include "remote/RowTable.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace torvaline {
+
+namespace {
+
+// The copy against a crash follows the rows' events: every change of a link, a status or the
+// rows is one of them. A completed row is written at once: its file is in place.
+class RecoveryFeed final : public RowEvents {
+public:
+    RecoveryFeed(ListRecovery& recovery, const DownloadList& list)
+        : m_recovery(recovery)
+        , m_list(list) {}
+    void rowsAdded(int, std::span<const RowRef>) override { m_recovery.listChanged(); }
+    void rowsRemoved(int, std::span<const RowRef>) override { m_recovery.listChanged(); }
+    void rowMoved(std::uint64_t, int, int) override { m_recovery.listChanged(); }
+    void rowPhase(const RowPhaseEvent& event) override {
+        if (event.phase == RowPhase::Completed)
+            m_recovery.saveNow();
+        else
+            m_recovery.listChanged();
+    }
+    void rowProgress(const RowProgressEvent&) override {}
+    void listDone(int, int, int) override { m_recovery.listChanged(); }
+    // A front end's edit, which no phase tells.
+    void rowTextsChanged(int first, int last) override {
+        m_recovery.listChanged();
+        for (int r = std::max(first, 1); r <= last && r < m_list.rowCount(); ++r)
+            if (m_list.cell(r, DownloadList::Status) == StatusCompleted) {
+                m_recovery.saveNow();
+                return;
+            }
+    }
+
+private:
+    ListRecovery& m_recovery;
+    const DownloadList& m_list;
+};
+
+} // namespace
+
+// Where each row stood when last told, for a front end that attaches later: the list holds the
+// rows and their order, this only the last phase (and figures) of the rows that had one.
+struct DownloadSession::Replay final : RowEvents {
+    std::unordered_map<std::uint64_t, RowPhaseEvent> phases;
+    std::unordered_map<std::uint64_t, RowProgressEvent> progress;
+
+    void rowsAdded(int, std::span<const RowRef>) override {}
+    void rowsRemoved(int, std::span<const RowRef> rows) override {
+        for (const RowRef& row : rows) {
+            phases.erase(row.id);
+            progress.erase(row.id);
+        }
+    }
+    void rowMoved(std::uint64_t, int, int) override {}
+    void rowPhase(const RowPhaseEvent& event) override {
+        phases.insert_or_assign(event.id, event);
+        if (event.phase != RowPhase::Transferring)
+            progress.erase(event.id);
+    }
+    void rowProgress(const RowProgressEvent& event) override {
+        progress.insert_or_assign(event.id, event);
+    }
+    void listDone(int, int, int) override {}
+
+    void tell(const DownloadList& list, RowEvents& observer) const {
+        if (list.rowCount() <= 1)
+            return;
+        std::vector<RowRef> rows;
+        rows.reserve(static_cast<std::size_t>(list.rowCount() - 1));
+        for (int r = 1; r < list.rowCount(); ++r)
+            rows.push_back({list.id(r), list.cell(r, DownloadList::URL)});
+        observer.rowsAdded(1, rows);
+        for (const RowRef& row : rows) {
+            if (const auto phase = phases.find(row.id); phase != phases.end())
+                observer.rowPhase(phase->second);
+            if (const auto figures = progress.find(row.id); figures != progress.end())
+                observer.rowProgress(figures->second);
+        }
+    }
+};
+
+DownloadSession::DownloadSession(Adapters adapters, Options options)
+    : m_adapters(std::move(adapters))
+    , m_options(std::move(options))
+    , m_workers(m_adapters.workers ? m_adapters.workers : std::make_shared<WorkerCount>())
+    , m_facility(m_adapters.facility)
+    , m_data(m_options.defaultFolder, m_options.separator, m_adapters.makeTimer())
+    , m_timer1(m_adapters.makeTimer())
+    , m_timer2(m_adapters.makeTimer())
+    , m_elpsTimer(m_adapters.makeTimer())
+    , m_estTimer(m_adapters.makeTimer())
+    , m_noticeTimer(m_adapters.makeTimer()) {
+    // A transfer's worker is a detached thread (it may wait for this thread, which cannot join
+    // it then): it is counted from before its start to after the last thing it touches, so
+    // that the end knows when it let go.
+    ThreadStarter start =
+        m_adapters.startThread ? m_adapters.startThread : TDownloadFile::detachedThread();
+    ThreadStarter counted = [start = std::move(start),
+                             workers = m_workers](std::function<void()> body) {
+        auto running = std::make_shared<WorkerCount::Running>(WorkerCount::enter(workers));
+        return start([body = std::move(body), running]() mutable {
+            body();
+            // The worker and its hold on the facility go before the count says so.
+            body = nullptr;
+            running->end();
+        });
+    };
+    m_component = std::make_unique<TDownloadFile>(m_adapters.loop, m_facility, std::move(counted));
+    m_core = std::make_unique<TorvalineCore>(TorvalineCore::Ports{
+        m_data.list, m_data.statusBar, m_data.title, m_data.folder, m_adapters.browser,
+        m_adapters.loop, m_adapters.clock, *m_timer1, *m_timer2, *m_elpsTimer, *m_estTimer,
+        *m_data.stbarTimer, *m_noticeTimer, *m_component, m_adapters.shutdownService,
+        m_adapters.shutdownNotice, m_options.decimalSeparator});
+    m_core->cycle().setUnattended(m_options.unattended);
+    m_replay = std::make_unique<Replay>();
+    m_core->rowEvents().add(*m_replay);
+    keepListForRecovery();
+}
+
+DownloadSession::~DownloadSession() {
+    close();
+}
+
+RowEventHub& DownloadSession::rowEvents() {
+    return m_core->rowEvents();
+}
+
+void DownloadSession::setProfiles(const HosterProfiles* profiles) {
+    m_core->setProfiles(profiles);
+}
+
+bool DownloadSession::waiting() const {
+    return m_timer1->enabled() || m_timer2->enabled();
+}
+
+void DownloadSession::attach(RowEvents& observer) {
+    m_replay->tell(m_data.list, observer);
+    m_core->rowEvents().add(observer);
+}
+
+void DownloadSession::detach(RowEvents& observer) {
+    if (m_core)
+        m_core->rowEvents().remove(observer);
+}
+
+void DownloadSession::keepListForRecovery() {
+    if (m_options.recoveryFolder.empty())
+        return;
+    m_recoveryStore = std::make_unique<FileRecoveryStore>(m_options.recoveryFolder);
+    m_recoveryTimer = m_adapters.makeTimer();
+    m_recovery = std::make_unique<ListRecovery>(m_data.list, *m_recoveryStore, *m_recoveryTimer);
+    // The temporary file of the row being transferred goes with the list, so that a transfer
+    // cut by a crash is continued after the restore.
+    m_recovery->bindCycle(m_core->cycle(), m_data.folder);
+    if (m_options.holdRestoredRows)
+        m_recovery->bindHold([this](std::uint64_t id) { m_core->cycle().holdRow(id); });
+    if (m_adapters.notice) {
+        m_recovery->setOnProblem(m_adapters.notice);
+    } else {
+        StatusBar& statusBar = m_data.statusBar;
+        m_recovery->setOnProblem([&statusBar](const std::string& text) {
+            statusBar.setText(0, text);
+            statusBar.setWidth(0, StatusBar::widthFor(text));
+        });
+    }
+    m_recoveryFeed = std::make_unique<RecoveryFeed>(*m_recovery, m_data.list);
+    m_core->rowEvents().add(*m_recoveryFeed);
+}
+
+int DownloadSession::offerRecovery(Dialogs& dialogs) {
+    if (!m_recovery)
+        return 0;
+    const int before = m_data.list.rowCount();
+    m_recovery->offerRestore(dialogs);
+    return m_data.list.rowCount() - before;
+}
+
+std::string DownloadSession::saveRecoveryNow() {
+    if (!m_recovery)
+        return "this run keeps no session file";
+    m_recovery->saveNow();
+    m_recoveryStore->flush();
+    const std::string problem = m_recoveryStore->problem();
+    return problem.empty() ? m_recoveryStore->lastWriteError() : problem;
+}
+
+void DownloadSession::endRecovery(bool keepUnfinished) {
+    if (!m_recovery)
+        return;
+    if (keepUnfinished && m_recovery->listHasUnfinished()) {
+        m_recovery->saveNow();
+        m_recoveryStore->flush();
+    } else {
+        m_recovery->closeNormally();
+    }
+}
+
+QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks hooks) {
+    stopRemote();
+    CoreCommands::Hooks commands;
+    if (hooks.resume) {
+        commands.resume = std::move(hooks.resume);
+    } else {
+        // As a list at rest does with rows a front end adds: they are started, once the
+        // command that added them has answered.
+        commands.resume = [this](int firstNewRow) {
+            m_adapters.loop.post([this, firstNewRow] {
+                if (m_core)
+                    m_core->startAt(firstNewRow);
+            });
+        };
+    }
+    commands.saveSession = [this] { return saveRecoveryNow(); };
+    commands.shutdown = std::move(hooks.shutdown);
+    if (hooks.setRateLimit)
+        commands.setRateLimit = std::move(hooks.setRateLimit);
+    else
+        commands.setRateLimit = [this](std::uint64_t limit) { m_facility->setSpeedLimit(limit); };
+    m_remoteRows = std::make_unique<RowTable>();
+    m_remoteCommands = std::make_unique<CoreCommands>(*m_core, m_data.list, m_data.folder,
+                                                      *m_remoteRows, std::move(commands));
+    // The rows already on the list (list files, a restore, a window's imports, a row already
+    // at work) first, where they stand.
+    m_replay->tell(m_data.list, *m_remoteRows);
+    m_remoteCommands->tellPlacements();
+    m_remote = std::make_unique<RemoteControl>(m_core->rowEvents(), *m_remoteRows,
+                                               *m_remoteCommands, std::move(options));
+    return m_remote->start();
+}
+
+void DownloadSession::stopRemote() {
+    m_remote.reset();
+    m_remoteCommands.reset();
+    m_remoteRows.reset();
+}
+
+int DownloadSession::workersRunning() const {
+    return m_workers->running();
+}
+
+bool DownloadSession::close() {
+    if (m_closed)
+        return m_workersEnded;
+    m_closed = true;
+    stopRemote();
+    if (m_recoveryFeed)
+        m_core->rowEvents().remove(*m_recoveryFeed);
+    m_recoveryFeed.reset();
+    m_recovery.reset();
+    m_core->rowEvents().remove(*m_replay);
+    m_core.reset();
+    // Cancels a running transfer and detaches its worker, which then hands nothing more over.
+    m_component.reset();
+    // A page fetch in flight would hold its worker until its time-out.
+    m_adapters.browser.Stop();
+    // A worker that waits for this thread needs its events.
+    m_workersEnded = m_workers->waitIdle(std::chrono::steady_clock::now() + m_options.workerGrace,
+                                         [this] { m_adapters.loop.processPendingEvents(); });
+    return m_workersEnded;
+}
+
+} // namespace torvaline

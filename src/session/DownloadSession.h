@@ -1,0 +1,160 @@
+#pragma once
+
+#include "cycle/RowEvents.h"
+#include "remote/RemoteControl.h"
+#include "session/SessionData.h"
+#include "transfer/TDownloadFile.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace torvaline {
+
+class Browser;
+class Clock;
+class CoreCommands;
+class Dialogs;
+class EventLoop;
+class FileRecoveryStore;
+class HosterProfiles;
+class ListRecovery;
+class RowEventHub;
+class RowTable;
+class ShutdownNotice;
+class ShutdownService;
+class TorvalineCore;
+class TransferFacility;
+class WorkerCount;
+
+// One download list at work, below every front end: the list and what is shown with it, the
+// core that downloads it, its copy against a crash, the optional remote control, and the end
+// that waits for the worker threads. The window, the headless run and the daemon each make the
+// adapters, make a session and attach what shows the rows.
+class DownloadSession final {
+public:
+    // The outside world as the session meets it. The references must outlive the session.
+    struct Adapters {
+        Browser& browser;
+        EventLoop& loop;
+        Clock& clock;
+        // A new one-second timer each call: the cycle's, the progress display's, the shutdown
+        // notice's and the recovery's.
+        std::function<std::unique_ptr<Timer>()> makeTimer;
+        // Shared with the transfer workers, which may outlive the session.
+        std::shared_ptr<TransferFacility> facility;
+        ShutdownService& shutdownService;
+        ShutdownNotice& shutdownNotice;
+        // Where the browser counts its page workers, which the end waits for too; null: the
+        // session counts its transfer workers alone.
+        std::shared_ptr<WorkerCount> workers;
+        // Told what went wrong with the copy against a crash; unset, the status bar shows it.
+        std::function<void(const std::string&)> notice;
+        // Runs one worker body on a thread of its own; unset, a detached std::thread.
+        ThreadStarter startThread;
+    };
+
+    struct Options {
+        // What the download folder falls back on, and what joins folder and file name.
+        std::string defaultFolder;
+        char separator = '/';
+        // Between the whole and the fractional part of the sizes and speeds shown.
+        char decimalSeparator = '.';
+        // How long the end waits for the worker threads to let go.
+        std::chrono::milliseconds workerGrace{3000};
+        // Where the list is kept against a crash; empty: it is not kept.
+        std::string recoveryFolder;
+        // A restored row that was paused is held again (a front end that can let it go).
+        bool holdRestoredRows = false;
+        // Nobody is there to answer: rows that would wait for a user fail instead.
+        bool unattended = false;
+    };
+
+    // What a front end does for the remote control's commands.
+    struct RemoteHooks {
+        // Ends the program once the answer is out. Required.
+        std::function<void()> shutdown;
+        // New rows came from row `firstNewRow` on; unset, a list at rest starts on them.
+        std::function<void(int firstNewRow)> resume;
+        // The limit for all transfers together; unset, the transfers are told alone.
+        std::function<void(std::uint64_t bytesPerSecond)> setRateLimit;
+    };
+
+    DownloadSession(Adapters adapters, Options options);
+    // As close().
+    ~DownloadSession();
+    DownloadSession(const DownloadSession&) = delete;
+    DownloadSession& operator=(const DownloadSession&) = delete;
+
+    SessionData& data() { return m_data; }
+    DownloadList& list() { return m_data.list; }
+    StatusBar& statusBar() { return m_data.statusBar; }
+    DownloadFolder& folder() { return m_data.folder; }
+    TorvalineCore& core() { return *m_core; }
+    TDownloadFile& component() { return *m_component; }
+    TransferFacility& facility() { return *m_facility; }
+    RowEventHub& rowEvents();
+    // The hoster profiles the rows are handled by (they must outlive the session); null: the
+    // compiled-in ones.
+    void setProfiles(const HosterProfiles* profiles);
+    // Whether the cycle waits (a hoster's wait, a countdown, a retry wait).
+    bool waiting() const;
+
+    // From now on `observer` hears the row events, after hearing of every row already on the
+    // list and where it stands: a front end that comes late misses none. It removes itself
+    // (detach) before it goes.
+    void attach(RowEvents& observer);
+    void detach(RowEvents& observer);
+
+    // Asks about what a session that did not end normally left (through `dialogs`) and keeps
+    // the list from then on. Returns how many rows came back; nothing without a recovery
+    // folder.
+    int offerRecovery(Dialogs& dialogs);
+    // Writes the copy now and waits for it; returns why it could not, or an empty text.
+    std::string saveRecoveryNow();
+    // The end of a normal run: the copy goes, unless `keepUnfinished` and rows are left to do,
+    // which the next start takes back.
+    void endRecovery(bool keepUnfinished);
+
+    // Opens the remote control over this list; returns why it could not, or an empty text.
+    QString startRemote(RemoteControl::Options options, RemoteHooks hooks);
+    RemoteControl* remote() { return m_remote.get(); }
+    void stopRemote();
+
+    // Ends the core and cancels the running transfer, then waits (at most the grace) for every
+    // worker thread to let go. False when one still runs: it may yet reach the event loop,
+    // which must then be left in place. Once only; later calls answer the same.
+    bool close();
+    // Transfer and page workers still running.
+    int workersRunning() const;
+
+private:
+    struct Replay;
+    void keepListForRecovery();
+
+    Adapters m_adapters;
+    Options m_options;
+    std::shared_ptr<WorkerCount> m_workers;
+    std::shared_ptr<TransferFacility> m_facility;
+    // Declared in the order of creation, so that each part goes before what it uses.
+    SessionData m_data;
+    std::unique_ptr<Timer> m_timer1, m_timer2, m_elpsTimer, m_estTimer, m_noticeTimer;
+    std::unique_ptr<TDownloadFile> m_component;
+    std::unique_ptr<TorvalineCore> m_core;
+    std::unique_ptr<Replay> m_replay;
+    std::unique_ptr<FileRecoveryStore> m_recoveryStore;
+    std::unique_ptr<Timer> m_recoveryTimer;
+    std::unique_ptr<ListRecovery> m_recovery;
+    std::unique_ptr<RowEvents> m_recoveryFeed;
+    std::unique_ptr<RowTable> m_remoteRows;
+    std::unique_ptr<CoreCommands> m_remoteCommands;
+    std::unique_ptr<RemoteControl> m_remote;
+    bool m_closed = false;
+    bool m_workersEnded = true;
+};
+
+} // namespace torvaline
