@@ -220,7 +220,7 @@ TorvalineApp::~TorvalineApp() {
 bool TorvalineApp::waitForWorkers(std::chrono::milliseconds grace) {
     QElapsedTimer elapsed;
     elapsed.start();
-    // Each worker holds the facility; a worker that waits for the GUI thread needs its events.
+    // Each worker holds the facility, and so does each of its hand-offs still queued here.
     while (m_facility.use_count() > 1) {
         if (elapsed.elapsed() >= grace.count())
             return false;
