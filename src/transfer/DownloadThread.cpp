@@ -68,7 +68,7 @@ void DownloadThread::onPartial(const PartialFile& partial) {
 
 void DownloadThread::onStart() {
     if (startDispatch)
-        handOff([this] { startDispatch(*this); });
+        handOff([](DownloadThread& self) { self.startDispatch(self); });
 }
 
 bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) {
@@ -114,26 +114,31 @@ void DownloadThread::onStop(const TransferResult& result) {
 
 void DownloadThread::deliverFinish(const TransferResult& result) {
     m_finishDelivered = true;
+    // Whether Stop was asked while the transfer ran, not whether it came before the window
+    // heard of the end: a file that arrived whole before the stop reads as what it is.
     const bool canceled = m_link->cancel.load();
-    handOff([this, canceled, &result] {
-        m_finishHandled = true;
-        // The final counts, when the window's quiet time kept them back: whoever reads the
-        // figures at the end (the size of the file) must find them whole.
-        if (progressDispatch && m_shown != m_published.load())
-            showProgress();
-        if (finishDispatch)
-            finishDispatch(*this, canceled, result);
-    });
+    handOff([canceled, result](DownloadThread& self) { self.runFinishHandOff(canceled, result); });
 }
 
-void DownloadThread::handOff(const std::function<void()>& fn) {
+void DownloadThread::runFinishHandOff(bool canceled, const TransferResult& result) {
+    m_finishHandled = true;
+    // The final counts, when the window's quiet time kept them back: whoever reads the
+    // figures at the end (the size of the file) must find them whole.
+    if (progressDispatch && m_shown != m_published.load())
+        showProgress();
+    if (finishDispatch)
+        finishDispatch(*this, canceled, result);
+}
+
+void DownloadThread::handOff(std::function<void(DownloadThread& self)> fn) {
     if (!m_link->attached.load())
         return;
     try {
-        m_loop.invokeAndWait(fn);
+        // The hand-off keeps the worker alive: it may run after the worker's thread has ended.
+        m_loop.post([self = shared_from_this(), fn = std::move(fn)] { fn(*self); });
     } catch (const std::exception&) {
         // The dispatchers contain the handlers' failures; what still arrives here comes from
-        // the hand-off itself (out of memory queueing it), and the transfer goes on regardless.
+        // queueing the hand-off (out of memory), and the transfer goes on regardless.
     }
 }
 

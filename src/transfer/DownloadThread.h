@@ -25,10 +25,13 @@ struct DownloadLink {
 };
 
 // The worker of one transfer: runs the transfer facility on its own thread and hands the
-// start, progress and finish notifications to the GUI thread. Start and finish wait until they
-// are handled; progress never waits, so a slow window can only see fewer figures, never slow
-// the transfer down: the worker publishes the newest counts and queues one hand-off while none
-// is pending, and that hand-off reads the counts that are newest when the GUI thread runs it.
+// start, progress and finish notifications to the GUI thread. None of them waits for the
+// window, so a slow window can only see fewer figures, never slow the transfer down: the
+// worker publishes the newest counts and queues one progress hand-off while none is pending,
+// and that hand-off reads the counts that are newest when the GUI thread runs it. The GUI
+// thread runs hand-offs in the order they were queued, so the window hears of the start
+// before any figures and of the figures before the finish; a progress hand-off that still
+// finds itself after the finish says nothing.
 // The worker is shared by its thread and its queued hand-offs and ends with the last of them.
 class DownloadThread final : public TransferCallback,
                              public std::enable_shared_from_this<DownloadThread> {
@@ -74,8 +77,11 @@ public:
     PartialFile partialFile() const;
 
 private:
-    void handOff(const std::function<void()>& fn);
+    // Queues fn on the GUI thread, keeping the worker alive until it has run.
+    void handOff(std::function<void(DownloadThread& self)> fn);
     void deliverFinish(const TransferResult& result);
+    // On the GUI thread: the finish event, after the final counts if none showed them yet.
+    void runFinishHandOff(bool canceled, const TransferResult& result);
     // Runs on the GUI thread: one progress event with the newest counts, unless the finish
     // event came first.
     void runProgressHandOff();

@@ -18,8 +18,8 @@ TDownloadFile::TDownloadFile(EventLoop& loop, std::shared_ptr<TransferFacility> 
 TDownloadFile::~TDownloadFile() {
     if (!m_link)
         return;
-    // Not joined: this runs on the GUI thread, where the worker may be waiting for a hand-off.
-    // Detached instead, so that nothing it hands over afterwards reaches this object.
+    // Not joined: the window would wait for as long as the transfer takes to notice the
+    // cancel. Detached instead, so that nothing it hands over afterwards reaches this object.
     m_link->cancel.store(true);
     m_link->attached.store(false);
 }

@@ -3,6 +3,7 @@
 #include "QueuedEventLoop.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -42,6 +43,17 @@ public:
                 if (t.joinable())
                     t.join();
         return ended;
+    }
+
+    // Waits (bounded) until every worker has ended, serving nothing meanwhile.
+    bool waitEnded(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (m_finished.load() != m_started) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
 
     int started() const { return m_started; }

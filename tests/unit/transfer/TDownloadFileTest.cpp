@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -140,6 +142,9 @@ TEST_F(DownloadComponentTest, EventsArriveInOrderInKibibytesAndBusyEndsAfterFini
                             ScriptedTransfer::stop()};
         component->Start();
         EXPECT_TRUE(component->busy());
+        // The transfer waits for the window at neither end: it is over before the window
+        // hears of it, and then hears of it whole and in order.
+        ASSERT_TRUE(threads.waitEnded());
         runToEnd();
         EXPECT_EQ(log, (std::vector<std::string>{"start busy=1", c.shown,
                                                  "finish canceled=0 ok busy=1"}));
@@ -149,18 +154,34 @@ TEST_F(DownloadComponentTest, EventsArriveInOrderInKibibytesAndBusyEndsAfterFini
     EXPECT_EQ(facility->answers(), (std::vector<bool>(cases.size(), true)));
 }
 
-// The GUI thread of a busy window: start and finish are handled at once, progress hand-offs
-// wait until the test lets them run, possibly after everything else.
-class LateProgressLoop final : public EventLoop {
+// The GUI thread of a busy window: while it holds, hand-offs wait until the test lets them
+// run, possibly after everything else; otherwise they go to the test's GUI thread.
+class LateLoop final : public EventLoop {
 public:
-    explicit LateProgressLoop(QueuedEventLoop& gui)
+    explicit LateLoop(QueuedEventLoop& gui)
         : m_gui(gui) {}
     void post(std::function<void()> fn) override {
-        std::lock_guard lock(m_mutex);
-        m_held.push_back(std::move(fn));
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_holding) {
+                m_held.push_back(std::move(fn));
+                m_changed.notify_all();
+                return;
+            }
+        }
+        m_gui.post(std::move(fn));
     }
     void invokeAndWait(std::function<void()> fn) override { m_gui.invokeAndWait(std::move(fn)); }
     void processPendingEvents() override { m_gui.processPendingEvents(); }
+    void hold(bool holding) {
+        std::lock_guard lock(m_mutex);
+        m_holding = holding;
+    }
+    bool waitHeld(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10),
+                                  [&] { return m_held.size() >= count; });
+    }
     std::size_t held() {
         std::lock_guard lock(m_mutex);
         return m_held.size();
@@ -178,29 +199,38 @@ public:
 private:
     QueuedEventLoop& m_gui;
     std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_holding = false;
     std::vector<std::function<void()>> m_held;
 };
 
 TEST_F(DownloadComponentTest, ASlowWindowNeitherPacesTheTransferNorHearsOfItAfterTheEnd) {
     using S = ScriptedTransfer;
-    LateProgressLoop late(loop);
+    LateLoop late(loop);
     for (const bool destroyFirst : {false, true}) {
         SCOPED_TRACE(destroyFirst ? "component destroyed" : "component kept");
         log.clear();
         auto slow = std::make_unique<TDownloadFile>(late, facility, threads.starter());
         slow->UrlToDownload = "http://host/file.zip";
         slow->FileName = "/downloads/file.zip";
+        slow->OnStart = [this](void*) { log.push_back("start"); };
         slow->OnProgress = [this](void*, std::uint32_t r, std::uint32_t t) {
             log.push_back("progress " + std::to_string(r) + "/" + std::to_string(t));
         };
         slow->OnFinish = [this](void*, bool, const TransferResult&) { log.push_back("finish"); };
         // The stop comes after the first figures were published and before the window ran.
-        facility->script = {S::start(), S::progress(1024, 8192), S::hold(), S::progress(2048, 8192),
-                            S::stop()};
+        facility->script = {
+            S::start(), S::hold(), S::progress(1024, 8192), S::hold(), S::progress(2048, 8192),
+            S::stop()};
         slow->Start();
-        ASSERT_TRUE(loop.pumpOne()); // the start event
         ASSERT_TRUE(facility->waitHeld());
+        ASSERT_TRUE(loop.pumpOne()); // the start event
+        late.hold(true);
+        ASSERT_TRUE(facility->release());
+        ASSERT_TRUE(late.waitHeld(1));
+        ASSERT_TRUE(facility->waitHeld()); // the answer to the first figures was given
         slow->Stop();
+        late.hold(false);
         ASSERT_TRUE(facility->release());
         if (destroyFirst) {
             slow.reset();
@@ -215,21 +245,26 @@ TEST_F(DownloadComponentTest, ASlowWindowNeitherPacesTheTransferNorHearsOfItAfte
         late.runHeld(); // after the finish, and after the worker (and maybe the component) ended
         // The final counts come with the finish, never after it.
         const std::vector<std::string> expected =
-            destroyFirst ? std::vector<std::string>{}
-                         : std::vector<std::string>{"progress 2/8", "finish"};
+            destroyFirst ? std::vector<std::string>{"start"}
+                         : std::vector<std::string>{"start", "progress 2/8", "finish"};
         EXPECT_EQ(log, expected);
     }
     EXPECT_EQ(facility->answers(), (std::vector<bool>{true, false, true, false}));
 }
 
 TEST_F(DownloadComponentTest, StopBeforeTheFirstProgressTakesEffectAtIt) {
-    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(0, 2048),
-                        ScriptedTransfer::progress(1024, 2048), ScriptedTransfer::stop()};
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::hold(),
+                        ScriptedTransfer::progress(0, 2048), ScriptedTransfer::progress(1024, 2048),
+                        ScriptedTransfer::stop()};
     component->OnStart = [this](void*) {
         log.push_back("start");
         component->Stop();
     };
     component->Start();
+    // The transfer does not wait for the window: it is held until the start handler has run.
+    ASSERT_TRUE(facility->waitHeld());
+    ASSERT_TRUE(loop.pumpUntil([this] { return !log.empty(); }));
+    ASSERT_TRUE(facility->release());
     runToEnd();
     EXPECT_EQ(log, (std::vector<std::string>{"start", "progress 0/2",
                                              "finish canceled=1 cancelled cancelled busy=1"}));
@@ -334,12 +369,15 @@ TEST_F(DownloadComponentTest, ThreadCreationFailureIsReportedAndLeavesTheCompone
 }
 
 TEST_F(DownloadComponentTest, DestroyingABusyComponentCancelsAndDeliversNothingMore) {
-    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::progress(1024, 4096),
+    facility->script = {ScriptedTransfer::start(), ScriptedTransfer::hold(),
+                        ScriptedTransfer::progress(1024, 4096),
                         ScriptedTransfer::progress(2048, 4096), ScriptedTransfer::stop()};
     component->Start();
-    // The worker now waits for its start hand-off; the component goes away before it runs.
+    // The start hand-off is queued; the component goes away before it runs.
+    ASSERT_TRUE(facility->waitHeld());
     ASSERT_TRUE(loop.waitForWork());
     component.reset();
+    ASSERT_TRUE(facility->release());
     ASSERT_TRUE(threads.finishAll(loop));
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(facility->answers(), (std::vector<bool>{false}));
