@@ -307,7 +307,7 @@ void printRow(const Bench& b, const char* source, const Series& s, const Series*
     std::vector<double> lag;
     for (const Run& run : s.runs)
         if (run.ok && run.heard > 0)
-            lag.push_back((run.heard - run.seconds) * 1000);
+            lag.push_back(std::max(0.0, (run.heard - run.seconds) * 1000));
     if (!lag.empty())
         std::printf("   (end heard %.0f ms later)", spread(lag).median);
     int failed = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -78,6 +79,19 @@ RowTable::Status RowTable::status(std::uint64_t id) const {
     return row ? status(*row) : Status::Removed;
 }
 
+RowTable::Row* RowTable::findAfter(std::size_t& at, std::uint64_t id) {
+    // Rows are mostly told in the order of their ids: the next one is usually the next row.
+    for (const std::size_t next : {at, at + 1})
+        if (next < m_rows.size() && m_rows[next].id == id) {
+            at = next;
+            return &m_rows[next];
+        }
+    Row* const found = findRow(id);
+    if (found != nullptr)
+        at = static_cast<std::size_t>(found - m_rows.data());
+    return found;
+}
+
 const RowTable::Row* RowTable::find(std::uint64_t id) const {
     const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), id,
                                      [](const Row& r, std::uint64_t key) { return r.id < key; });
@@ -123,7 +137,9 @@ void RowTable::rowsAdded(int first, std::span<const RowRef> rows) {
     std::vector<std::uint64_t> ids;
     ids.reserve(rows.size());
     for (const RowRef& added : rows) {
-        if (const Row* old = find(added.id)) {
+        // A new id is past every id the table holds: nothing to look for.
+        const bool known = !m_rows.empty() && m_rows.back().id >= added.id;
+        if (const Row* old = known ? find(added.id) : nullptr) {
             // An id comes back only if the core reuses it: the old row is over.
             leaveStopped(added.id);
             if (!old->inList && m_gone > 0)
@@ -175,13 +191,17 @@ void RowTable::rowsRemoved(int first, std::span<const RowRef> rows) {
             return std::binary_search(gone.begin(), gone.end(), id);
         });
     }
-    for (const RowRef& removed : rows) {
-        Row* const found = findRow(removed.id);
+    // A clear of a long list keeps the results of the last MaxGoneResults rows only: the
+    // links (and the details that hold them) go to the rows kept, after the others are gone,
+    // and the front ends hear of the rows once the table is whole again.
+    std::vector<std::size_t> left; // of `rows`
+    std::vector<std::pair<Notice, std::uint64_t>> notices;
+    std::size_t near = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        Row* const found = findAfter(near, rows[i].id);
         if (found == nullptr || !found->inList)
             continue;
         Row& row = *found;
-        if (m_linkSource)
-            row.edit().link = std::string(removed.link);
         const Status before = status(row);
         row.inList = false;
         ++m_gone;
@@ -189,9 +209,20 @@ void RowTable::rowsRemoved(int first, std::span<const RowRef> rows) {
             row.removed = true;
         if (row.details)
             row.details->speed = 0;
-        changed(row, before);
+        if (const std::optional<Notice> notice = restate(row, before))
+            notices.emplace_back(*notice, row.id);
+        left.push_back(i);
     }
     dropGone();
+    if (m_linkSource) {
+        near = 0;
+        for (const std::size_t i : left)
+            if (Row* const kept = findAfter(near, rows[i].id))
+                kept->edit().link = std::string(rows[i].link);
+    }
+    if (m_notify)
+        for (const auto& [notice, id] : notices)
+            m_notify(notice, id);
 }
 
 void RowTable::rowMoved(std::uint64_t id, int from, int to) {
@@ -275,34 +306,33 @@ void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) 
 }
 
 void RowTable::changed(Row& row, Status before) {
+    if (const std::optional<Notice> notice = restate(row, before); notice && m_notify)
+        m_notify(*notice, row.id);
+}
+
+std::optional<RowTable::Notice> RowTable::restate(Row& row, Status before) {
     const Status after = status(row);
     if (after == before)
-        return;
+        return std::nullopt;
     if (isStopped(before))
         leaveStopped(row.id);
     if (isStopped(after))
         enterStopped(row.id);
-    if (!m_notify)
-        return;
     switch (after) {
     case Status::Active:
-        m_notify(Notice::Start, row.id);
-        break;
+        return Notice::Start;
     case Status::Paused:
-        m_notify(Notice::Pause, row.id);
-        break;
+        return Notice::Pause;
     case Status::Removed:
-        m_notify(Notice::Stop, row.id);
-        break;
+        return Notice::Stop;
     case Status::Complete:
-        m_notify(Notice::Complete, row.id);
-        break;
+        return Notice::Complete;
     case Status::Error:
-        m_notify(Notice::Error, row.id);
-        break;
+        return Notice::Error;
     case Status::Waiting:
         break;
     }
+    return std::nullopt;
 }
 
 void RowTable::enterStopped(std::uint64_t id) {
@@ -330,27 +360,46 @@ bool RowTable::forget(std::uint64_t id) {
 
 void RowTable::dropGone() {
     // The oldest results of rows that left the list go first; rows on the list always stay.
-    // Chosen in one pass and taken out in one: each erase would move every row behind it.
+    // Chosen in one pass and taken out in one: each erase would move every row behind it, and
+    // a clear of a long list drops nearly all of them at once.
     if (m_gone <= MaxGoneResults)
         return;
     std::size_t excess = m_gone - MaxGoneResults;
-    std::vector<std::uint64_t> dropped;
+    std::vector<std::size_t> rows;    // into m_rows
+    std::vector<bool> stoppedDropped; // of the part of m_stopped looked at
+    std::size_t near = 0;
     for (auto it = m_stopped.begin(); excess > 0 && it != m_stopped.end(); ++it) {
-        const Row* row = find(*it);
-        if (row != nullptr && !row->inList) {
-            dropped.push_back(*it);
+        const Row* row = findAfter(near, *it);
+        const bool drop = row != nullptr && !row->inList;
+        stoppedDropped.push_back(drop);
+        if (drop) {
+            rows.push_back(near);
             --excess;
         }
     }
-    if (dropped.empty())
+    if (rows.empty())
         return;
-    m_gone -= dropped.size();
-    std::sort(dropped.begin(), dropped.end());
-    const auto isDropped = [&dropped](std::uint64_t id) {
-        return std::binary_search(dropped.begin(), dropped.end(), id);
-    };
-    std::erase_if(m_stopped, isDropped);
-    std::erase_if(m_rows, [&isDropped](const Row& r) { return isDropped(r.id); });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < stoppedDropped.size(); ++i)
+        if (!stoppedDropped[i])
+            m_stopped[kept++] = m_stopped[i];
+    m_stopped.erase(m_stopped.begin() + static_cast<std::ptrdiff_t>(kept),
+                    m_stopped.begin() + static_cast<std::ptrdiff_t>(stoppedDropped.size()));
+    if (!std::is_sorted(rows.begin(), rows.end()))
+        std::sort(rows.begin(), rows.end());
+    // A row stopped twice over is dropped once.
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    m_gone -= rows.size();
+    kept = rows.front();
+    std::size_t next = 0;
+    for (std::size_t r = rows.front(); r < m_rows.size(); ++r) {
+        if (next < rows.size() && rows[next] == r) {
+            ++next;
+            continue;
+        }
+        m_rows[kept++] = std::move(m_rows[r]);
+    }
+    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(kept), m_rows.end());
 }
 
 } // namespace torvaline

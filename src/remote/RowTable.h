@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -107,6 +108,10 @@ public:
 
 private:
     void changed(Row& row, Status before);
+    // The stopped rows after a change of status; the notification it calls for, if any.
+    std::optional<Notice> restate(Row& row, Status before);
+    // The row of `id`, looked for first at `at` and just past it; `at` is left at the row found.
+    Row* findAfter(std::size_t& at, std::uint64_t id);
     Row* findRow(std::uint64_t id);
     // The row of `id`, made empty when it is not there yet.
     Row& rowFor(std::uint64_t id);

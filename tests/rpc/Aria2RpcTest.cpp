@@ -427,3 +427,52 @@ TEST(RowEventsFromTheList, OneEventPerChangeAndEveryObserverAgreesOnTheOrder) {
     EXPECT_EQ(recorder.moved.size(), before);
     EXPECT_EQ(table.order(), listIds(list));
 }
+
+TEST(RowEventsFromTheList, AClearOfALongListKeepsTheNewestResultsWholeAndTellsEveryRow) {
+    DownloadList list;
+    RowEventHub hub;
+    RowTable table;
+    hub.follow(list);
+    // As the remote control has it: the list holds the links of the rows on it.
+    table.setLinkSource(
+        [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
+    std::vector<std::pair<RowTable::Notice, std::string>> heard;
+    table.setNotify([&](RowTable::Notice notice, std::uint64_t id) {
+        const RowTable::Row* row = table.find(id);
+        heard.emplace_back(notice, row ? table.link(*row) : "(gone)");
+    });
+    hub.add(table);
+    const std::size_t count = RowTable::MaxGoneResults + 50;
+    std::vector<DownloadList::Row> rows(count);
+    for (std::size_t i = 0; i < count; ++i)
+        rows[i][DownloadList::URL] = "http://x/" + std::to_string(i);
+    list.appendRows(rows);
+    const std::vector<std::uint64_t> ids = listIds(list);
+    RowPhaseEvent done;
+    done.id = ids[0];
+    done.phase = RowPhase::Completed;
+    table.rowPhase(done); // the oldest result, dropped first
+
+    list.setRowCount(1); // Clear List
+    EXPECT_TRUE(table.order().empty());
+    EXPECT_EQ(table.stopped().size(), RowTable::MaxGoneResults);
+    for (std::size_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const RowTable::Row* row = table.find(ids[i]);
+        if (i < 50) {
+            EXPECT_EQ(row, nullptr);
+        } else {
+            ASSERT_NE(row, nullptr);
+            EXPECT_EQ(table.status(*row), RowTable::Status::Removed);
+            EXPECT_EQ(table.link(*row), rows[i][DownloadList::URL]);
+        }
+    }
+    // One notice a row, each told with the table already whole: a kept row has its link.
+    ASSERT_EQ(heard.size(), count);
+    EXPECT_EQ(heard[0].first, RowTable::Notice::Complete);
+    EXPECT_EQ(heard[1], std::make_pair(RowTable::Notice::Stop, std::string("(gone)")));
+    EXPECT_EQ(heard.back(), std::make_pair(RowTable::Notice::Stop, rows.back()[DownloadList::URL]));
+
+    list.appendRows(rows);
+    EXPECT_EQ(table.order(), listIds(list));
+}
