@@ -100,7 +100,18 @@ void DownloadCycle::openCurrentRow() {
     m_currentGone = false;
     m_working = true;
     tell(RowPhase::Opening);
+    m_p.browser.setRequestOptions(requestOf(s.CurrentRow));
     m_p.browser.Navigate(s.CurrentURL);
+}
+
+RequestOptions DownloadCycle::requestOf(int row) const {
+    const auto asked = m_requests.find(m_p.list.id(row));
+    if (asked == m_requests.end())
+        return {};
+    RequestOptions options = asked->second;
+    // The link as it reads now: what the options may go to follows the row's own host.
+    options.scope = m_p.list.cell(row, DownloadList::URL);
+    return options;
 }
 
 void DownloadCycle::startAfterTheEnd() {
@@ -382,6 +393,7 @@ void DownloadCycle::startTransfer() {
     // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
     m_p.component.PostData = s.FinalPostData;
+    m_p.component.Request = requestOf(s.CurrentRow);
     m_p.component.FileName = s.SaveFolder + m_p.folder.separator() + fileName;
     m_p.component.Resume = takeRetryPartial(m_p.component.FileName);
     m_p.component.Start();
@@ -831,6 +843,7 @@ void DownloadCycle::removeRow(int row) {
         forgetRetries();
     }
     m_placements.erase(m_p.list.id(row));
+    m_requests.erase(m_p.list.id(row));
     m_p.list.removeRow(row);
     if (row < s.CurrentRow) {
         --s.CurrentRow;
@@ -853,6 +866,18 @@ void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::stri
         m_placements.erase(id);
     else
         m_placements[id] = Placement{std::move(folder), std::move(fileName)};
+}
+
+void DownloadCycle::setRequestOptions(std::uint64_t id, RequestOptions options) {
+    if (options.empty())
+        m_requests.erase(id);
+    else
+        m_requests[id] = std::move(options);
+}
+
+RequestOptions DownloadCycle::requestOptions(std::uint64_t id) const {
+    const auto asked = m_requests.find(id);
+    return asked == m_requests.end() ? RequestOptions{} : asked->second;
 }
 
 void DownloadCycle::advanceTo(int row) {

@@ -121,6 +121,11 @@ public:
     void setPlacement(std::uint64_t id, std::string folder, std::string fileName);
     // The folder and the file name given to a row, both empty when none was.
     std::pair<std::string, std::string> placement(std::uint64_t id) const;
+    // What one row asks to send with its page requests and its transfer (checked by the
+    // caller); kept for the session only, never in the recovery file: a cookie or a password
+    // does not belong in a file left behind.
+    void setRequestOptions(std::uint64_t id, RequestOptions options);
+    RequestOptions requestOptions(std::uint64_t id) const;
 
     // A countdown ends this long after its whole span has passed since its page came: a
     // hoster that checks the time refuses a request that comes a moment early.
@@ -251,6 +256,9 @@ private:
         std::string fileName;
     };
     std::unordered_map<std::uint64_t, Placement> m_placements;
+    std::unordered_map<std::uint64_t, RequestOptions> m_requests;
+    // The row's request options, scoped to its link.
+    RequestOptions requestOf(int row) const;
     // The first row from `row` on that is neither held nor waiting aside; 0 when none.
     std::uint64_t nextFrom(int row) const;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RequestOptions.h"
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -99,6 +101,9 @@ public:
     // The current top-level document; null while none can be read.
     virtual std::shared_ptr<Document> document() = 0;
     virtual void setEvents(BrowserEvents events) = 0;
+    // What the row whose pages follow asks to send with them (its link's first page, the
+    // forms it submits, the page after the countdown), until the next call; empty: nothing.
+    virtual void setRequestOptions(RequestOptions options) { (void)options; }
 };
 
 } // namespace torvaline

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/FailureCause.h"
+#include "platform/RequestOptions.h"
 
 namespace torvaline {
 
@@ -90,6 +91,15 @@ public:
         TransferResult result(TransferOutcome::Failed, "This transfer cannot post a form.");
         callback.onStop(result);
         return result;
+    }
+    // Either of the two, with what the row asks to send besides (RequestOptions): a facility
+    // that sends nothing of it runs the plain transfer.
+    virtual TransferResult transferWith(const RequestOptions& options, const std::string& url,
+                                        const std::string& postData, const std::string& targetPath,
+                                        const PartialFile& resume, TransferCallback& callback) {
+        (void)options;
+        return postData.empty() ? transfer(url, targetPath, resume, callback)
+                                : transferPost(url, postData, targetPath, resume, callback);
     }
     // Removes a kept partial file that no attempt will continue: only a regular file of the
     // transfer's own temporary naming, never a link or anything else under that path.

@@ -166,6 +166,44 @@ QString optionProblem(const QString& name) {
     return QStringLiteral("We encountered a problem while processing the option '--%1'.").arg(name);
 }
 
+// A header option as a list of lines: aria2 takes one line as a string or several as an array.
+QJsonArray headerLines(const QJsonValue& header) {
+    if (header.isString())
+        return header.toString().isEmpty() ? QJsonArray() : QJsonArray{header};
+    if (header.isArray())
+        return header.toArray();
+    fail(optionProblem(QStringLiteral("header")));
+}
+
+// The header, referer and user-agent options of a new row. A value that could not go out as
+// it stands (a line break would put a header or a request of the caller's making on the
+// wire) refuses the whole call, as aria2 refuses an option it cannot take.
+RequestOptions requestOptionsOf(const QJsonObject& options) {
+    RequestOptions request;
+    if (const QJsonValue header = options.value(QStringLiteral("header")); !header.isUndefined()) {
+        const QJsonArray lines = headerLines(header);
+        if (static_cast<std::size_t>(lines.size()) > MaxRequestHeaders)
+            fail(optionProblem(QStringLiteral("header")));
+        for (const QJsonValue& line : lines) {
+            if (!line.isString() || !requestHeaderProblem(bytes(line.toString())).empty())
+                fail(optionProblem(QStringLiteral("header")));
+            request.headers.push_back(bytes(line.toString()));
+        }
+    }
+    const std::pair<QString, std::string*> single[] = {
+        {QStringLiteral("referer"), &request.referer},
+        {QStringLiteral("user-agent"), &request.userAgent}};
+    for (const auto& [key, field] : single) {
+        const QJsonValue value = options.value(key);
+        if (value.isUndefined())
+            continue;
+        if (!value.isString() || !requestHeaderProblem("X: " + bytes(value.toString())).empty())
+            fail(optionProblem(key));
+        *field = bytes(value.toString());
+    }
+    return request;
+}
+
 // The codes aria2 gives its failures, which front ends turn into their own words.
 int errorCodeOf(FailureCause cause) {
     switch (cause) {
@@ -633,6 +671,7 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
             fail(optionProblem(QStringLiteral("pause")));
         base.paused = pause.toString() == QLatin1String("true") || pause.toBool();
     }
+    base.request = requestOptionsOf(options);
     std::vector<RemoteCommands::NewRow> rows;
     for (const QJsonValue& uri : uris) {
         if (!uri.isString())
@@ -651,8 +690,10 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
     const std::vector<std::uint64_t> ids = m_commands.add(rows, refusal);
     if (!refusal.empty() || ids.empty())
         fail(refusal.empty() ? QStringLiteral("No URI to download.") : utf8(refusal));
-    for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i)
+    for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i) {
         m_rows.setRequested(ids[i], bytes(askedDir), i == 0 ? bytes(askedOut) : std::string());
+        m_rows.setRequested(ids[i], base.request);
+    }
     if (params.size() > 2) {
         // A place in the queue asked for: the first new row goes there.
         const std::vector<std::uint64_t> queue = waitingQueue();
@@ -767,6 +808,18 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
                              utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir)}};
         if (!row.more().out.empty())
             options[QStringLiteral("out")] = utf8(row.more().out);
+        const RequestOptions& request = row.more().request;
+        if (!request.headers.empty()) {
+            // A list, as aria2 tells an option given more than once.
+            QJsonArray lines;
+            for (const std::string& line : request.headers)
+                lines.append(utf8(line));
+            options[QStringLiteral("header")] = lines;
+        }
+        if (!request.referer.empty())
+            options[QStringLiteral("referer")] = utf8(request.referer);
+        if (!request.userAgent.empty())
+            options[QStringLiteral("user-agent")] = utf8(request.userAgent);
         return options;
     }
     if (is("aria2.changeOption")) {
@@ -779,10 +832,15 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         const QJsonObject current =
             dispatch(QStringLiteral("aria2.getOption"), params, reply).toObject();
         const QJsonObject asked = params.at(1).toObject();
-        for (auto it = asked.begin(); it != asked.end(); ++it)
-            if (current.contains(it.key()) &&
-                it.value().toVariant().toString() != current.value(it.key()).toString())
+        for (auto it = asked.begin(); it != asked.end(); ++it) {
+            if (it.key() == QLatin1String("header")) {
+                if (headerLines(it.value()) != current.value(it.key()).toArray())
+                    fail(optionProblem(it.key()));
+            } else if (current.contains(it.key()) &&
+                       it.value().toVariant().toString() != current.value(it.key()).toString()) {
                 fail(optionProblem(it.key()));
+            }
+        }
         return QStringLiteral("OK");
     }
     if (is("aria2.getPeers") || is("aria2.getServers")) {

@@ -74,6 +74,7 @@ std::vector<std::uint64_t> CoreCommands::add(const std::vector<NewRow>& rows,
             cycle.setPlacement(
                 ids[i], rows[i].dir.empty() ? std::string() : usableFolder(rows[i].dir).first,
                 rows[i].out);
+        cycle.setRequestOptions(ids[i], rows[i].request);
         if (rows[i].paused)
             pause(ids[i]);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RequestOptions.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +19,8 @@ public:
         std::string dir; // empty: the list's folder
         std::string out; // a plain file name, or empty: the name the hoster gives
         bool paused = false;
+        // What the row's requests carry besides (checked); scoped by the cycle.
+        RequestOptions request;
     };
 
     virtual ~RemoteCommands() = default;

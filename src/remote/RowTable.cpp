@@ -305,6 +305,13 @@ void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) 
     row->edit().out = std::move(out);
 }
 
+void RowTable::setRequested(std::uint64_t id, RequestOptions request) {
+    Row* const row = findRow(id);
+    if (row == nullptr || (request.empty() && !row->details))
+        return;
+    row->edit().request = std::move(request);
+}
+
 void RowTable::changed(Row& row, Status before) {
     if (const std::optional<Notice> notice = restate(row, before); notice && m_notify)
         m_notify(*notice, row.id);

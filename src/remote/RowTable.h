@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cycle/RowEvents.h"
+#include "platform/RequestOptions.h"
 
 #include <chrono>
 #include <cstdint>
@@ -30,6 +31,8 @@ public:
         std::string link;
         std::string dir;
         std::string out;
+        // The header, referer and user-agent options as the caller gave them.
+        RequestOptions request;
         std::string fileName;
         std::string filePath;
         std::string reason;
@@ -89,6 +92,7 @@ public:
 
     // What the remote caller asked for, which the events do not carry.
     void setRequested(std::uint64_t id, std::string dir, std::string out);
+    void setRequested(std::uint64_t id, RequestOptions request);
 
     const Row* find(std::uint64_t id) const;
     Status status(const Row& row) const;

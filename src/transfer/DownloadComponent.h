@@ -23,6 +23,8 @@ public:
     std::string FileName;
     // Form data to post to UrlToDownload (its answer redirects to the file); empty: a GET.
     std::string PostData;
+    // What the row asks to send with the transfer's requests; empty: nothing of its own.
+    RequestOptions Request;
     // The cycle's transfer flag: 1 from the transfer's start event until the cycle advances.
     std::int32_t Tag = 0;
 

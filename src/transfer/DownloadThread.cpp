@@ -28,9 +28,13 @@ DownloadThread::DownloadThread(std::string url, std::string targetPath, PartialF
 void DownloadThread::run() {
     TransferResult result;
     try {
-        result = m_postData.empty()
-                     ? m_facility->transfer(m_url, m_targetPath, m_resume, *this)
-                     : m_facility->transferPost(m_url, m_postData, m_targetPath, m_resume, *this);
+        if (!m_request.empty())
+            result = m_facility->transferWith(m_request, m_url, m_postData, m_targetPath, m_resume,
+                                              *this);
+        else if (m_postData.empty())
+            result = m_facility->transfer(m_url, m_targetPath, m_resume, *this);
+        else
+            result = m_facility->transferPost(m_url, m_postData, m_targetPath, m_resume, *this);
     } catch (const std::exception& e) {
         std::string reason = std::string("The transfer failed: ") + e.what();
         if (reason.back() != '.')

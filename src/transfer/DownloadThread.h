@@ -52,6 +52,8 @@ public:
 
     // Form data the transfer posts to its address; set before the worker runs.
     void setPostData(std::string postData) { m_postData = std::move(postData); }
+    // The row's own request options; set before the worker runs.
+    void setRequest(RequestOptions request) { m_request = std::move(request); }
 
     // The body of the worker thread: one transfer, then one finish event whatever happened.
     void run();
@@ -91,6 +93,7 @@ private:
     const std::string m_url;
     const std::string m_targetPath;
     std::string m_postData;
+    RequestOptions m_request;
     std::shared_ptr<TransferFacility> m_facility;
     EventLoop& m_loop;
     std::shared_ptr<DownloadLink> m_link;

@@ -56,6 +56,7 @@ void TDownloadFile::Start() {
     auto worker =
         std::make_shared<DownloadThread>(UrlToDownload, FileName, resume, m_facility, m_loop, link);
     worker->setPostData(PostData);
+    worker->setRequest(Request);
     // The dispatchers run on the GUI thread, the only thread that destroys the component, so
     // checking the link there is enough to know the component is still alive.
     worker->startDispatch = [this, link](DownloadThread& sender) {

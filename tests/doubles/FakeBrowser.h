@@ -15,6 +15,7 @@ class FakeBrowser final : public Browser {
 public:
     void Navigate(const std::string& url) override {
         navigations.push_back(url);
+        navigatedWith.push_back(options);
         if (m_events.beforeNavigate)
             m_events.beforeNavigate(url);
     }
@@ -24,6 +25,7 @@ public:
         return current;
     }
     void setEvents(BrowserEvents events) override { m_events = std::move(events); }
+    void setRequestOptions(RequestOptions asked) override { options = std::move(asked); }
 
     // Makes doc the current document and reports it complete.
     void load(std::shared_ptr<Document> doc, const std::string& url = {}) {
@@ -47,6 +49,9 @@ public:
 
     std::shared_ptr<Document> current;
     std::vector<std::string> navigations;
+    // The row's request options in force at each navigation, and now.
+    std::vector<RequestOptions> navigatedWith;
+    RequestOptions options;
     int stops = 0;
     int documentReads = 0;
 

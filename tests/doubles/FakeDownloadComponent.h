@@ -14,6 +14,7 @@ public:
     struct Job {
         std::string url;
         std::string fileName;
+        RequestOptions request;
     };
 
     void Start() override {
@@ -24,7 +25,7 @@ public:
         busy = true;
         cancelRequested = false;
         pauseRequested = false;
-        jobs.push_back({UrlToDownload, FileName});
+        jobs.push_back({UrlToDownload, FileName, Request});
     }
     void Stop() override {
         if (busy)

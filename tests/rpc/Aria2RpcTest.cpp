@@ -339,6 +339,73 @@ TEST(Aria2Rpc, PlacementOptionsAreCheckedAndToldBack) {
     EXPECT_EQ(rig.result("aria2.getPeers", {gid}).toArray().size(), 0);
 }
 
+// A front end's header, referer and user-agent options (a browser add-on's cookie and user
+// agent) reach the row and come back from getOption; a value that would put a header or a
+// request of the caller's making on the wire, or one the program frames the message with, is
+// refused whole, in aria2's words.
+TEST(Aria2Rpc, RequestHeadersAreCheckedCarriedAndToldBack) {
+    const struct {
+        const char* name;
+        QJsonObject options;
+        const char* option;
+    } hostile[] = {
+        {"CR LF in a value", {{"header", QJsonArray{"Cookie: a=b\r\nX-Evil: 1"}}}, "header"},
+        {"a bare LF", {{"header", "Cookie: a=b\nHost: evil.example"}}, "header"},
+        {"NUL", {{"header", QJsonArray{QString("X-A: a") + QChar(0) + "b"}}}, "header"},
+        {"no name", {{"header", QJsonArray{": value"}}}, "header"},
+        {"no colon", {{"header", QJsonArray{"Cookie"}}}, "header"},
+        {"a space in the name", {{"header", QJsonArray{"X A: 1"}}}, "header"},
+        {"Host", {{"header", QJsonArray{"host: evil.example"}}}, "header"},
+        {"Content-Length", {{"header", QJsonArray{"Content-Length: 0"}}}, "header"},
+        {"Transfer-Encoding", {{"header", QJsonArray{"Transfer-Encoding: chunked"}}}, "header"},
+        {"Connection", {{"header", QJsonArray{"Connection: close"}}}, "header"},
+        {"Range", {{"header", QJsonArray{"Range: bytes=0-"}}}, "header"},
+        {"a number", {{"header", QJsonArray{7}}}, "header"},
+        {"referer with CR LF", {{"referer", "http://h/\r\nX-Evil: 1"}}, "referer"},
+        {"user agent with LF", {{"user-agent", "UA\nX-Evil: 1"}}, "user-agent"},
+    };
+    for (const auto& c : hostile) {
+        Rig rig;
+        const QJsonObject answer =
+            rig.call("aria2.addUri", {QJsonArray{"http://h/a.bin"}, c.options});
+        EXPECT_EQ(answer["error"]["code"].toInt(), 1) << c.name;
+        EXPECT_EQ(
+            errorOf(answer),
+            QString("We encountered a problem while processing the option '--%1'.").arg(c.option))
+            << c.name;
+        EXPECT_EQ(rig.core.added(), 0) << c.name;
+    }
+
+    Rig rig;
+    const QJsonArray headers{"Cookie: login=abc", "Authorization: Bearer t0ken"};
+    const QString gid =
+        rig.result("aria2.addUri",
+                   {QJsonArray{"http://h/a.bin"}, QJsonObject{{"header", headers},
+                                                              {"referer", "http://h/list"},
+                                                              {"user-agent", "Mozilla/5.0 (X11)"}}})
+            .toString();
+    const RequestOptions& asked = rig.core.lastRequest();
+    EXPECT_EQ(asked.headers,
+              (std::vector<std::string>{"Cookie: login=abc", "Authorization: Bearer t0ken"}));
+    EXPECT_EQ(asked.referer, "http://h/list");
+    EXPECT_EQ(asked.userAgent, "Mozilla/5.0 (X11)");
+    const QJsonObject options = rig.result("aria2.getOption", {gid}).toObject();
+    EXPECT_EQ(options["header"].toArray(), headers);
+    EXPECT_EQ(options["referer"].toString(), "http://h/list");
+    EXPECT_EQ(options["user-agent"].toString(), "Mozilla/5.0 (X11)");
+    // A front end's retry sends them back as it read them; a changed header is refused.
+    EXPECT_FALSE(
+        rig.call("aria2.addUri", {QJsonArray{"http://h/a.bin"}, options}).contains("error"));
+    EXPECT_EQ(rig.core.lastRequest(), asked);
+    EXPECT_FALSE(rig.call("aria2.changeOption", {gid, options}).contains("error"));
+    EXPECT_TRUE(rig.call("aria2.changeOption", {gid, QJsonObject{{"header", "Cookie: x=y"}}})
+                    .contains("error"));
+    // One header may come as a string, as aria2 takes it.
+    rig.result("aria2.addUri",
+               {QJsonArray{"http://h/b.bin"}, QJsonObject{{"header", "Cookie: one=1"}}});
+    EXPECT_EQ(rig.core.lastRequest().headers, std::vector<std::string>{"Cookie: one=1"});
+}
+
 } // namespace
 
 namespace {

@@ -93,6 +93,7 @@ std::vector<std::uint64_t> ScriptedCore::add(const std::vector<NewRow>& rows, st
         z ^= z >> 31;
         m_rows.push_back({z, r.link, RowPhase::Waiting});
         ++m_added;
+        m_lastRequest = r.request;
         const RowRef added{z, r.link};
         m_events.rowsAdded(static_cast<int>(m_rows.size()), std::span<const RowRef>(&added, 1));
         ids.push_back(z);

@@ -22,6 +22,8 @@ public:
     void step();
     std::size_t rowCount() const { return m_rows.size(); }
     int added() const { return m_added; }
+    // What the last row added asked to send with its requests.
+    const RequestOptions& lastRequest() const { return m_lastRequest; }
     bool shutdownAsked() const { return m_shutdown; }
     std::int64_t rateLimit() const { return m_rateLimit; }
 
@@ -53,6 +55,7 @@ private:
     std::string m_folder = "/tmp/torvaline-scripted";
     std::int64_t m_rateLimit = 0;
     int m_added = 0;
+    RequestOptions m_lastRequest;
     bool m_shutdown = false;
 };
 

@@ -56,13 +56,13 @@ std::vector<std::pair<std::string, std::string>> bodyFields(const httplib::Reque
 }
 
 // The address the client used to reach us, so that absolute links work for "localhost" too.
-std::string origin(const httplib::Request& req, int port) {
+std::string origin(const httplib::Request& req, const std::string& address, int port) {
     std::string host = req.get_header_value("Host");
     const bool safe = !host.empty() && host.size() < 64 &&
                       host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                              "0123456789.-:[]") == std::string::npos;
     if (!safe)
-        host = "127.0.0.1:" + std::to_string(port);
+        host = address + ":" + std::to_string(port);
     return "http://" + host;
 }
 
@@ -103,12 +103,12 @@ HosterSim::HosterSim()
     m_xfs = std::make_unique<XfsSite>(*m_server, [this](const std::string& host) {
         httplib::Request req;
         req.headers.emplace("Host", host);
-        return origin(req, m_port);
+        return origin(req, m_address, m_port);
     });
     m_gate = std::make_unique<GateSite>(*m_server, [this](const std::string& host) {
         httplib::Request req;
         req.headers.emplace("Host", host);
-        return origin(req, m_port);
+        return origin(req, m_address, m_port);
     });
     addFileRoutes(*m_server);
     addDirectRoutes(*m_server);
@@ -121,6 +121,7 @@ HosterSim::HosterSim()
         record.query = queryOf(req);
         record.fields = bodyFields(req);
         record.cookies = parseCookies(req.get_header_value("Cookie"));
+        record.headers.insert(req.headers.begin(), req.headers.end());
         record.status = res.status;
         std::lock_guard lock(m_mutex);
         m_requests.push_back(std::move(record));
@@ -131,16 +132,17 @@ HosterSim::~HosterSim() {
     stop();
 }
 
-int HosterSim::start(int port) {
+int HosterSim::start(int port, const std::string& address) {
     if (m_thread.joinable())
         return m_port;
+    m_address = address;
     if (port == 0) {
-        m_port = m_server->bind_to_any_port("127.0.0.1");
+        m_port = m_server->bind_to_any_port(address);
     } else {
-        m_port = m_server->bind_to_port("127.0.0.1", port) ? port : -1;
+        m_port = m_server->bind_to_port(address, port) ? port : -1;
     }
     if (m_port <= 0)
-        throw std::runtime_error("hoster emulator: cannot listen on 127.0.0.1:" +
+        throw std::runtime_error("hoster emulator: cannot listen on " + address + ":" +
                                  std::to_string(port));
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
     // stop() is ignored until the server runs, so wait for that (briefly) before returning.
@@ -160,7 +162,7 @@ void HosterSim::stop() {
 }
 
 std::string HosterSim::baseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(m_port);
+    return "http://" + m_address + ":" + std::to_string(m_port);
 }
 
 std::string HosterSim::rapidshareLink(const std::string& scenario, const std::string& name,
@@ -241,7 +243,7 @@ std::string HosterSim::directLink(const httplib::Request& req, const std::string
         token = std::to_string(m_directLinks.size() + 1);
         m_directLinks[token] = std::move(fileTarget);
     }
-    return origin(req, m_port) + "/dl/" + token + "/" + pages::pathEscape(name);
+    return origin(req, m_address, m_port) + "/dl/" + token + "/" + pages::pathEscape(name);
 }
 
 void HosterSim::addPageRoutes() {
@@ -261,7 +263,7 @@ void HosterSim::addPageRoutes() {
             return;
         }
         res.status = 302;
-        res.set_header("Location", origin(req, m_port) + target);
+        res.set_header("Location", origin(req, m_address, m_port) + target);
     };
     s.Get(R"(/dl/(\d+)/([^/]+))", direct);
     s.Post(R"(/dl/(\d+)/([^/]+))", direct);

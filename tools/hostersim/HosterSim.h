@@ -28,6 +28,8 @@ struct RequestRecord {
     std::string query;                                       // as sent, without "?"
     std::vector<std::pair<std::string, std::string>> fields; // POST body fields, in order
     std::map<std::string, std::string> cookies;
+    // Every request header, names as sent.
+    std::multimap<std::string, std::string> headers;
     int status = 0;
 };
 
@@ -57,8 +59,9 @@ public:
     HosterSim(const HosterSim&) = delete;
     HosterSim& operator=(const HosterSim&) = delete;
 
-    // Listens on 127.0.0.1; port 0 picks a free one. Returns the port; throws when it cannot.
-    int start(int port = 0);
+    // Listens on 127.0.0.1 (or another loopback address of this site's own); port 0 picks a
+    // free one. Returns the port; throws when it cannot.
+    int start(int port = 0, const std::string& address = "127.0.0.1");
     void stop();
     int port() const { return m_port; }
     std::string baseUrl() const;
@@ -105,6 +108,7 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     int m_port = 0;
+    std::string m_address = "127.0.0.1";
     mutable std::mutex m_mutex;
     std::vector<RequestRecord> m_requests;
     std::map<std::string, int> m_presses;

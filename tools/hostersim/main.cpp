@@ -1,5 +1,5 @@
 // torvaline-hostersim: the hoster emulator as a program, for the demo and the benchmarks.
-#include "HosterSim.h"
+#include "HosterSites.h"
 
 #include <csignal>
 #include <cstdio>
@@ -16,12 +16,17 @@
 namespace {
 
 void usage() {
-    std::cerr << "usage: torvaline-hostersim [--port N] [--demo-list FILE] [--xfs-demo-list FILE]\n"
-                 "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
-                 "  --demo-list FILE  write a list file of demo links to FILE\n"
-                 "  --xfs-demo-list FILE  the same for the Free Download family of hosters\n"
-                 "Prints the base address, then serves until SIGINT or SIGTERM, or until\n"
-                 "standard input reaches its end when it is a pipe or a terminal.\n";
+    std::cerr
+        << "usage: torvaline-hostersim [--port N] [--sites N] [--demo-list FILE]\n"
+           "                            [--xfs-demo-list FILE]\n"
+           "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
+           "  --sites N         N hoster sites, on 127.0.0.1 to 127.0.0.N and one port,\n"
+           "                    each with its own waits and countdowns (1 to 32; 1)\n"
+           "  --demo-list FILE  write a list file of demo links to FILE\n"
+           "  --xfs-demo-list FILE  the same for the Free Download family of hosters\n"
+           "The demo lists are of the first site. Prints the base address of each site,\n"
+           "one a line, the first site's first, then serves until SIGINT or SIGTERM, or until\n"
+           "standard input reaches its end when it is a pipe or a terminal.\n";
 }
 
 bool writeDemoList(const hostersim::HosterSim& sim, const std::string& path) {
@@ -72,6 +77,7 @@ bool watchStdin() {
 
 int main(int argc, char** argv) {
     int port = 0;
+    int sites = 1;
     std::string demoList;
     std::string xfsDemoList;
     for (int i = 1; i < argc; ++i) {
@@ -79,6 +85,13 @@ int main(int argc, char** argv) {
         if (arg == "--port" && i + 1 < argc) {
             try {
                 port = std::stoi(argv[++i]);
+            } catch (const std::exception&) {
+                usage();
+                return 2;
+            }
+        } else if (arg == "--sites" && i + 1 < argc) {
+            try {
+                sites = std::stoi(argv[++i]);
             } catch (const std::exception&) {
                 usage();
                 return 2;
@@ -92,7 +105,8 @@ int main(int argc, char** argv) {
             return arg == "--help" || arg == "-h" ? 0 : 2;
         }
     }
-    if (port < 0 || port > 65535) {
+    if (port < 0 || port > 65535 || sites < 1 ||
+        sites > static_cast<int>(hostersim::HosterSites::MaxSites)) {
         usage();
         return 2;
     }
@@ -105,13 +119,14 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    hostersim::HosterSim sim;
+    hostersim::HosterSites all(static_cast<std::size_t>(sites));
     try {
-        sim.start(port);
+        all.start(port);
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;
     }
+    const hostersim::HosterSim& sim = all.site(0);
     if (!xfsDemoList.empty() && !writeXfsDemoList(sim, xfsDemoList)) {
         std::cerr << "cannot write " << xfsDemoList << "\n";
         return 1;
@@ -120,7 +135,9 @@ int main(int argc, char** argv) {
         std::cerr << "cannot write " << demoList << "\n";
         return 1;
     }
-    std::cout << sim.baseUrl() << std::endl;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        std::cout << all.site(i).baseUrl() << "\n";
+    std::cout.flush();
 
     if (watchStdin()) {
         std::thread([] {
@@ -132,6 +149,6 @@ int main(int argc, char** argv) {
     }
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    sim.stop();
+    all.stop();
     return 0;
 }

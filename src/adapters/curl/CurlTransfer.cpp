@@ -3,6 +3,7 @@
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/DownloadTarget.h"
 #include "adapters/curl/ErrorPage.h"
+#include "adapters/curl/RowRequest.h"
 #include "adapters/curl/TransferAnswer.h"
 #include "adapters/curl/TransferMessages.h"
 
@@ -63,6 +64,8 @@ struct Job {
     TransferResult refusal;
     // The body's start is held back until it shows whether it is a web page.
     bool sniffing = true;
+    // The body coming is a redirect's, which we follow ourselves: nothing of the file.
+    bool redirectBody = false;
     std::string head;
     bool webPage = false;
     std::string page;
@@ -342,6 +345,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
         line.remove_suffix(1);
     if (line.starts_with("HTTP/")) {
         job.answer = {};
+        job.redirectBody = false;
         return length;
     }
     if (!line.empty()) {
@@ -351,14 +355,19 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     // The end of one answer's headers.
     long status = 0;
     curl_easy_getinfo(job.easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || (status >= 300 && status < 400 && job.answer.location))
-        return length; // an interim answer or a redirect that libcurl follows
+    if (status < 200 || (status >= 300 && status < 400 && job.answer.location)) {
+        // An interim answer, or a redirect that libcurl or followRedirects follows.
+        job.redirectBody = status >= 300;
+        return length;
+    }
     return job.accept(status) ? length : 0;
 }
 
 size_t onData(char* dataIn, size_t size, size_t count, void* user) {
     auto& job = *static_cast<Job*>(user);
     const size_t all = size * count;
+    if (job.redirectBody)
+        return all;
     job.windowBytes += all;
     if (!job.pacer.pace(all, [&job] {
             return SteadyClock::now() - job.lastNotice < job.options.progressInterval ||
@@ -466,18 +475,26 @@ CurlTransfer::CurlTransfer(std::shared_ptr<CurlShare> share, CurlTransferOptions
 
 TransferResult CurlTransfer::transfer(const std::string& url, const std::string& targetPath,
                                       const PartialFile& resume, TransferCallback& callback) {
-    return perform(url, nullptr, targetPath, resume, callback);
+    return perform(url, nullptr, targetPath, resume, callback, nullptr);
 }
 
 TransferResult CurlTransfer::transferPost(const std::string& url, const std::string& postData,
                                           const std::string& targetPath, const PartialFile& resume,
                                           TransferCallback& callback) {
-    return perform(url, &postData, targetPath, resume, callback);
+    return perform(url, &postData, targetPath, resume, callback, nullptr);
+}
+
+TransferResult CurlTransfer::transferWith(const RequestOptions& options, const std::string& url,
+                                          const std::string& postData,
+                                          const std::string& targetPath, const PartialFile& resume,
+                                          TransferCallback& callback) {
+    return perform(url, postData.empty() ? nullptr : &postData, targetPath, resume, callback,
+                   &options);
 }
 
 TransferResult CurlTransfer::perform(const std::string& url, const std::string* postData,
                                      const std::string& targetPath, const PartialFile& resume,
-                                     TransferCallback& callback) {
+                                     TransferCallback& callback, const RequestOptions* request) {
     TransferResult result{TransferOutcome::Failed, ""};
 
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
@@ -499,19 +516,11 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
     } else {
         char detail[CURL_ERROR_SIZE] = {};
         CURL* h = easy.get();
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        if (postData) {
-            // The answer's redirect to the file is followed with a GET, as a browser does.
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(postData->size()));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, postData->c_str());
-        }
         CurlShare::restrictToWeb(h, m_options.maxRedirects);
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, m_options.bufferSize);
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, m_options.connectTimeout);
-        curl_easy_setopt(h, CURLOPT_USERAGENT, m_options.userAgent.c_str());
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, detail);
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &job);
@@ -523,9 +532,29 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         if (m_share)
             m_share->attach(h);
 
+        // The request's own header lines (If-Range), then the row's where it allows them.
+        std::vector<std::string> own;
+        RowRequest row(request);
+        const auto prepare = [&](const RequestHop& hop) {
+            curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
+            if (hop.post) {
+                // The answer's redirect to the file is followed with a GET, as a browser does.
+                curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                                 static_cast<curl_off_t>(postData->size()));
+                curl_easy_setopt(h, CURLOPT_POSTFIELDS, postData->c_str());
+            } else if (!hop.previous.empty()) {
+                curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+            }
+            row.apply(h, hop.url, own, {}, m_options.userAgent);
+        };
+        const auto run = [&] {
+            if (row.followsItself())
+                return followRedirects(h, url, postData != nullptr, m_options.maxRedirects, prepare,
+                                       [h] { return curl_easy_perform(h); });
+            prepare(RequestHop{url, postData != nullptr, {}});
+            return curl_easy_perform(h);
+        };
         // Continuing a kept file: the rest of it, and only if it is still the same version.
-        std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> ifRange(nullptr,
-                                                                            &curl_slist_free_all);
         job.offered = target.adopted();
         if (job.offered > 0) {
             // Only a validator lets the server tell whether our part is of its file; the
@@ -545,17 +574,16 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         const std::string range = std::to_string(job.offered - job.overlap.size()) + "-";
         if (job.offered > 0) {
             curl_easy_setopt(h, CURLOPT_RANGE, range.c_str());
-            ifRange.reset(curl_slist_append(nullptr, ("If-Range: " + resume.validator).c_str()));
-            curl_easy_setopt(h, CURLOPT_HTTPHEADER, ifRange.get());
+            own.push_back("If-Range: " + resume.validator);
         }
-        CURLcode rc = job.refused ? CURLE_WRITE_ERROR : curl_easy_perform(h);
+        CURLcode rc = job.refused ? CURLE_WRITE_ERROR : run();
         if (job.startOver && !job.aborted) {
             // The answer would not continue our file: the whole file, from an empty one.
             curl_easy_setopt(h, CURLOPT_RANGE, nullptr);
-            curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+            own.clear();
             job.reset();
             detail[0] = '\0';
-            rc = target.restart() ? curl_easy_perform(h) : CURLE_WRITE_ERROR;
+            rc = target.restart() ? run() : CURLE_WRITE_ERROR;
             if (job.startOver)
                 job.refuse(TransferMessage::partOnly());
         }

@@ -62,6 +62,9 @@ public:
     TransferResult transferPost(const std::string& url, const std::string& postData,
                                 const std::string& targetPath, const PartialFile& resume,
                                 TransferCallback& callback) override;
+    TransferResult transferWith(const RequestOptions& options, const std::string& url,
+                                const std::string& postData, const std::string& targetPath,
+                                const PartialFile& resume, TransferCallback& callback) override;
     void discardPartial(const PartialFile& partial) override;
     void setSpeedLimit(std::uint64_t bytesPerSecond) override { m_limit.set(bytesPerSecond); }
     std::uint64_t speedLimit() const override { return m_limit.get(); }
@@ -74,7 +77,7 @@ public:
 private:
     TransferResult perform(const std::string& url, const std::string* postData,
                            const std::string& targetPath, const PartialFile& resume,
-                           TransferCallback& callback);
+                           TransferCallback& callback, const RequestOptions* request);
     std::shared_ptr<CurlShare> m_share;
     CurlTransferOptions m_options;
     SpeedLimit m_limit;

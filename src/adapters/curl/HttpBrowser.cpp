@@ -86,6 +86,7 @@ struct HttpBrowser::Impl : std::enable_shared_from_this<Impl> {
     std::shared_ptr<WorkerCount> counted;
     std::vector<std::shared_ptr<std::atomic<bool>>> aborts;
     bool inFlight = false;
+    RequestOptions rowOptions;
 
     void start(PageRequest request);
     void submit(const FormSubmission& submission);
@@ -180,6 +181,7 @@ void HttpBrowser::Impl::start(PageRequest request) {
     abortCurrent();
     const std::uint64_t gen = ++generation;
     inFlight = true;
+    request.row = rowOptions;
     std::erase_if(aborts, [](const auto& abort) { return abort->load(); });
 
     if (isAboutBlank(request.url)) {
@@ -299,6 +301,10 @@ void HttpBrowser::Stop() {
 
 std::shared_ptr<Document> HttpBrowser::document() {
     return m_impl->document;
+}
+
+void HttpBrowser::setRequestOptions(RequestOptions options) {
+    m_impl->rowOptions = std::move(options);
 }
 
 void HttpBrowser::setEvents(BrowserEvents events) {

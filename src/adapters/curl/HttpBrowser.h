@@ -33,6 +33,7 @@ public:
     void Stop() override;
     std::shared_ptr<Document> document() override;
     void setEvents(BrowserEvents events) override;
+    void setRequestOptions(RequestOptions options) override;
 
     // Whether a navigation has started and not yet completed.
     bool busy() const;

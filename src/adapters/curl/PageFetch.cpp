@@ -2,6 +2,7 @@
 
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/DirectFile.h"
+#include "adapters/curl/RowRequest.h"
 
 #include <curl/curl.h>
 
@@ -145,7 +146,6 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOpt
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str());
     // No CURLOPT_MAXFILESIZE: a large file announced by a direct link is told by its first
     // bytes, not refused by its size; the sink keeps pages within the cap.
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
@@ -156,25 +156,39 @@ PageResult fetchPage(CurlShare& share, const PageRequest& request, const PageOpt
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &onProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &sink);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    if (!request.referer.empty())
-        curl_easy_setopt(h, CURLOPT_REFERER, request.referer.c_str());
-
-    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr,
-                                                                        &curl_slist_free_all);
-    if (request.method == "POST") {
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body.size()));
-        curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, request.body.c_str());
-        if (!request.contentType.empty()) {
-            const std::string line = "Content-Type: " + request.contentType;
-            headers.reset(curl_slist_append(nullptr, line.c_str()));
+    RowRequest row(&request.row);
+    // One hop's method, headers and referer; the row's go only where it allows.
+    const auto prepare = [&](const RequestHop& hop) {
+        curl_easy_setopt(h, CURLOPT_URL, hop.url.c_str());
+        std::vector<std::string> own;
+        if (hop.post) {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.body.size()));
+            curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, request.body.c_str());
+            if (!request.contentType.empty())
+                own.push_back("Content-Type: " + request.contentType);
+            // A form post has no use for the 100-continue round trip.
+            own.emplace_back("Expect:");
+        } else if (!hop.previous.empty()) {
+            curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
         }
-        // A form post has no use for the 100-continue round trip.
-        headers.reset(curl_slist_append(headers.release(), "Expect:"));
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        if (!hop.previous.empty()) {
+            // What a redirect brought back holds nothing of the page.
+            sink.body.clear();
+            sink.tooLarge = false;
+        }
+        row.apply(h, hop.url, own, hop.previous.empty() ? request.referer : hop.previous,
+                  options.userAgent);
+    };
+    const bool post = request.method == "POST";
+    CURLcode code = CURLE_OK;
+    if (row.followsItself()) {
+        code = followRedirects(h, request.url, post, options.maxRedirects, prepare,
+                               [&] { return perform(h, abort); });
+    } else {
+        prepare(RequestHop{request.url, post, {}});
+        code = perform(h, abort);
     }
-
-    const CURLcode code = perform(h, abort);
     char* effective = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
         result.url = effective;

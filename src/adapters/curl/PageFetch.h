@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/RequestOptions.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -15,6 +17,8 @@ struct PageRequest {
     std::string body;
     std::string contentType;
     std::string referer;
+    // What the row whose page this is asks to send besides.
+    RequestOptions row;
 };
 
 // How pages are fetched: the browser's settings.

@@ -1,6 +1,7 @@
 #include "BrowserOverEmulator.h"
 
 #include <HosterSim.h>
+#include <HosterSites.h>
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,36 @@ TEST(HosterSim, LogsFieldsAndCookiesOfEachRequest) {
     EXPECT_EQ(log[0].status, 200);
     sim.clearRequests();
     EXPECT_TRUE(sim.requests().empty());
+}
+
+// Sites on 127.0.0.1 and 127.0.0.2 share a port and nothing else: a wait shown on one, its
+// button's presses and the links it hands out are that site's alone.
+TEST(HosterSim, SitesOnTheirOwnAddressesKeepTheirOwnState) {
+    HosterSites sites(2);
+    const int port = sites.start();
+    ASSERT_EQ(sites.site(1).port(), port);
+    EXPECT_EQ(sites.site(1).baseUrl(), "http://127.0.0.2:" + std::to_string(port));
+    const std::string wait = "try again in about 7 minutes";
+    const auto press = [&](std::size_t site) {
+        httplib::Client client(HosterSites::address(site), port);
+        const auto page = client.Post("/rapidshare/tryagainabout/a.bin?size=5&c=1&wait=7",
+                                      "free=Free+user", "application/x-www-form-urlencoded");
+        return page ? page->body : std::string("(no answer)");
+    };
+    // The first press of each site meets its wait; the second of the first site its countdown.
+    EXPECT_NE(press(0).find(wait), std::string::npos);
+    EXPECT_NE(press(0).find("var c=1;"), std::string::npos);
+    const std::string other = press(1);
+    EXPECT_NE(other.find(wait), std::string::npos);
+    EXPECT_EQ(other.find("var c="), std::string::npos);
+    EXPECT_EQ(sites.site(0).presses("tryagainabout", "a.bin"), 2);
+    EXPECT_EQ(sites.site(1).presses("tryagainabout", "a.bin"), 1);
+    EXPECT_EQ(sites.site(0).requests().size(), 2u);
+    EXPECT_EQ(sites.site(1).requests().size(), 1u);
+    // A site's links name its own address.
+    EXPECT_EQ(press(1).find("127.0.0.1:"), std::string::npos);
+    sites.stop();
+    EXPECT_FALSE(httplib::Client(HosterSites::address(1), port).Get("/"));
 }
 
 TEST(HosterSim, UnknownScenarioAndMalformedNumbersAreHandled) {

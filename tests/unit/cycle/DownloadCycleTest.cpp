@@ -290,6 +290,31 @@ TEST_F(Cycle, TargetPathJoinsFolderAndNameWithTheSeparatorAsTheyAre) {
     EXPECT_EQ(component.jobs[0].fileName, "/dl//a.zip");
 }
 
+// A row's own request options go with its pages and its transfer, scoped to its link, and
+// with no other row's: the next row must not carry the last one's cookie.
+TEST_F(Cycle, ARowsRequestOptionsGoWithItsPagesAndTransferAlone) {
+    addRows(3);
+    RequestOptions asked;
+    asked.headers = {"Cookie: login=abc"};
+    asked.userAgent = "UA/1";
+    cycle.setRequestOptions(list.id(2), asked);
+    cycle.StartDownload1Click();
+    runRow("a.zip");
+    runRow("b.zip");
+    runRow("c.zip");
+    ASSERT_EQ(browser.navigatedWith.size(), 3u);
+    ASSERT_EQ(component.jobs.size(), 3u);
+    RequestOptions scoped = asked;
+    scoped.scope = "http://host/2";
+    EXPECT_EQ(browser.navigatedWith[0], RequestOptions{});
+    EXPECT_EQ(browser.navigatedWith[1], scoped);
+    EXPECT_EQ(browser.navigatedWith[2], RequestOptions{});
+    EXPECT_EQ(component.jobs[0].request, RequestOptions{});
+    EXPECT_EQ(component.jobs[1].request, scoped);
+    EXPECT_EQ(component.jobs[2].request, RequestOptions{});
+    EXPECT_EQ(cycle.requestOptions(list.id(2)), asked);
+}
+
 TEST_F(Cycle, BrowserEventsOtherThanDocumentsChangeNothing) {
     addRows(1);
     cycle.StartDownload1Click();
