@@ -1,4 +1,5 @@
 #include "ProfileBench.h"
+#include "MedianTime.h"
 
 #include "LegacyPageRules.h"
 #include "adapters/curl/HttpBrowser.h"
@@ -28,18 +29,6 @@ class StillClock final : public Clock {
 public:
     double timeOfDay() const override { return 0.5; }
 };
-
-template <typename F> double medianSeconds(int runs, F&& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 // The page text the rules see: the parsed page's body as the browser writes it.
 std::string pageText(const std::string& html) {

@@ -1,4 +1,5 @@
 #include "StepBench.h"
+#include "MedianTime.h"
 
 #include "hosters/HosterCheck.h"
 #include "hosters/ProfileLoader.h"
@@ -49,18 +50,6 @@ form = { name = "op", value = "download2" }
 control = "fname"
 
 )toml";
-
-template <typename F> double medianSeconds(int runs, F&& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 // A family page: `body` after `filler` bytes of an ordinary hoster page's blocks.
 std::string familyPage(const std::string& body, std::size_t filler) {

@@ -4,6 +4,7 @@
 // within the browser's page cap (the most unowned controls after a table form, the most radios
 // of one group, the deepest nesting the documents accept), each parsed and handled, against
 // gumbo's bare parse of a plain page of the same size.
+#include "MedianTime.h"
 #include "adapters/curl/HttpBrowser.h"
 #include "adapters/html/GumboDocument.h"
 #include "adapters/html/NestingBound.h"
@@ -79,22 +80,10 @@ std::string hosterPage(std::size_t size) {
     return html + tail;
 }
 
-template <typename F> double bestSeconds(int runs, F&& work) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2]; // the median
-}
-
 void measure(const char* label, std::size_t size, int runs) {
     const std::string html = hosterPage(size);
 
-    const double bare = bestSeconds(runs, [&] {
+    const double bare = medianSeconds(runs, [&] {
         GumboOutput* out =
             gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
         gumbo_destroy_output(&kGumboDefaultOptions, out);
@@ -113,12 +102,12 @@ void measure(const char* label, std::size_t size, int runs) {
     document->setSubmitHandler([&](const FormSubmission&) { ++clicks; });
     browser.page = document;
 
-    const double handlingOnly = bestSeconds(runs, [&] {
+    const double handlingOnly = medianSeconds(runs, [&] {
         handling.clearPageText(); // as before a navigation
         state.PageHandled = false;
         handling.BrowserInfo();
     });
-    const double withParse = bestSeconds(runs, [&] {
+    const double withParse = medianSeconds(runs, [&] {
         auto fresh =
             std::make_shared<torvaline::GumboDocument>(html, "http://host.example/files/1/f.zip");
         fresh->setSubmitHandler([&](const FormSubmission&) { ++clicks; });
@@ -172,7 +161,7 @@ struct Target {
 std::vector<Target> measureWorstPages(int runs) {
     const std::size_t cap = HttpBrowser::Options{}.maxPageBytes;
     const std::string plain = hosterPage(cap);
-    const double bare = bestSeconds(runs, [&] {
+    const double bare = medianSeconds(runs, [&] {
         GumboOutput* out =
             gumbo_parse_with_options(&kGumboDefaultOptions, plain.data(), plain.size());
         gumbo_destroy_output(&kGumboDefaultOptions, out);
@@ -200,7 +189,7 @@ std::vector<Target> measureWorstPages(int runs) {
     Handling handling;
     for (const Page& page : pages) {
         int clicks = 0;
-        const double t = bestSeconds(runs, [&] { clicks = handling.handle(page.html); });
+        const double t = medianSeconds(runs, [&] { clicks = handling.handle(page.html); });
         if (clicks == 0)
             std::fprintf(stderr, "%s: the free-user button was not pressed\n", page.name);
         std::printf("%-10s %9zu bytes, about %zu %s: parse+capture+rules+FillForm %8.3f ms "
