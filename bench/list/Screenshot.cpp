@@ -28,12 +28,12 @@
 #include "hosters/ProfileLoader.h"
 #include "list/DownloadList.h"
 #include "list/RowTexts.h"
-#include "session/DownloadSession.h"
 #include "list/StatusBar.h"
 #include "pages/HosterProfiles.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/ShutdownService.h"
+#include "session/DownloadSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -67,8 +67,7 @@ int DownloadListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     if (index.isValid() && role == Qt::FontRole && !m_working.empty() &&
-        std::find(m_working.begin(), m_working.end(), m_list.id(index.row())) !=
-            m_working.end()) {
+        std::find(m_working.begin(), m_working.end(), m_list.id(index.row())) != m_working.end()) {
         QFont bold;
         bold.setBold(true);
         return bold;

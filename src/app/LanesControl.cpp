@@ -62,8 +62,8 @@ LanesControl::LanesControl(QMainWindow& window, DownloadSession& session,
 
 int LanesControl::remembered() {
     const QSettings settings = userSettings();
-    const int n = settings.value(QString::fromLatin1(SettingsKey), DownloadLanes::DefaultLanes)
-                      .toInt();
+    const int n =
+        settings.value(QString::fromLatin1(SettingsKey), DownloadLanes::DefaultLanes).toInt();
     return std::clamp(n, 1, DownloadLanes::MaxLanes);
 }
 

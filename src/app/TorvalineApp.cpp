@@ -7,17 +7,17 @@
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
+#include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
+#include "app/LanesControl.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
 #include "app/PauseResumeButtons.h"
 #include "app/SpeedLimitControl.h"
 #include "app/WorkingRowMarker.h"
-#include "app/LanesControl.h"
-#include "app/DownloadGrid.h"
-#include "session/DownloadLanes.h"
 #include "cycle/TorvalineCore.h"
 #include "platform/WorkerCount.h"
+#include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
 
 #include <QApplication>
@@ -58,8 +58,7 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             .workers = m_workers,
             .notice = {},
             .startThread = {},
-            .makeBrowser =
-                [this]() -> std::unique_ptr<Browser> {
+            .makeBrowser = [this]() -> std::unique_ptr<Browser> {
                 auto browser = std::make_unique<HttpBrowser>(*m_loop, *m_share);
                 browser->countWorkers(m_workers);
                 return browser;
@@ -119,12 +118,12 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             refreshPause();
         });
     m_lanesControl = new LanesControl(form, session, focused);
-    m_focusFollower = QObject::connect(
-        form.MyStringGrid()->selectionModel(), &QItemSelectionModel::currentChanged,
-        m_lanesControl, [this, refreshPause] {
-            m_lanesControl->focusChanged();
-            refreshPause();
-        });
+    m_focusFollower = QObject::connect(form.MyStringGrid()->selectionModel(),
+                                       &QItemSelectionModel::currentChanged, m_lanesControl,
+                                       [this, refreshPause] {
+                                           m_lanesControl->focusChanged();
+                                           refreshPause();
+                                       });
     form.bindShutdownControl(&core.shutdown());
     form.bindProgressDisplay(&core.progress());
     if (m_options.notifier) {

@@ -92,7 +92,7 @@ private:
     std::unique_ptr<PauseResumeButtons> m_pauseButtons;
     std::unique_ptr<ListDoneNotice> m_doneNotice;
     SpeedLimitControl* m_speedLimit = nullptr; // owned by the window
-    LanesControl* m_lanesControl = nullptr;     // owned by the window
+    LanesControl* m_lanesControl = nullptr;    // owned by the window
     QMetaObject::Connection m_focusFollower;
 };
 

@@ -122,9 +122,7 @@ public:
     bool releaseRow(std::uint64_t id);
     // A failed row waits again, in its place, for a fresh attempt; false for any other row.
     bool retryRow(std::uint64_t id);
-    bool isHeldRow(std::uint64_t id) const {
-        return id < m_rows->held.size() && m_rows->held[id];
-    }
+    bool isHeldRow(std::uint64_t id) const { return id < m_rows->held.size() && m_rows->held[id]; }
     // Nothing is being worked on, held or waited for: the list was never started or is done.
     bool atRest() const;
     // Starts on `row`, or on the first row after it that is not held; false when the list is

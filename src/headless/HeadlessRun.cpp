@@ -194,8 +194,7 @@ void HeadlessRun::setUp() {
             .workers = p.workers,
             .notice = [err](const std::string& text) { printError(err, text); },
             .startThread = {},
-            .makeBrowser =
-                [&p]() -> std::unique_ptr<Browser> {
+            .makeBrowser = [&p]() -> std::unique_ptr<Browser> {
                 return std::make_unique<LaneBrowser>(p.loop, *p.share, p.workers, p.closed);
             },
         },

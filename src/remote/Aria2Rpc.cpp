@@ -581,17 +581,17 @@ QJsonValue Aria2Rpc::tellRange(const QJsonArray& params, bool stopped) const {
 }
 
 QJsonObject Aria2Rpc::globalOptions() const {
-    return QJsonObject{{QStringLiteral("dir"), utf8(m_commands.folder())},
-                       {QStringLiteral("max-overall-download-limit"), num(m_rateLimit)},
-                       {QStringLiteral("max-overall-upload-limit"), QStringLiteral("0")},
-                       // One row a hoster at a time, this many rows at once.
-                       {QStringLiteral("max-concurrent-downloads"),
-                        QString::number(m_commands.maxDownloads())},
-                       {QStringLiteral("max-download-result"), num(RowTable::MaxGoneResults)},
-                       {QStringLiteral("max-tries"), QStringLiteral("4")},
-                       {QStringLiteral("continue"), QStringLiteral("true")},
-                       {QStringLiteral("auto-file-renaming"), QStringLiteral("true")},
-                       {QStringLiteral("allow-overwrite"), QStringLiteral("false")}};
+    return QJsonObject{
+        {QStringLiteral("dir"), utf8(m_commands.folder())},
+        {QStringLiteral("max-overall-download-limit"), num(m_rateLimit)},
+        {QStringLiteral("max-overall-upload-limit"), QStringLiteral("0")},
+        // One row a hoster at a time, this many rows at once.
+        {QStringLiteral("max-concurrent-downloads"), QString::number(m_commands.maxDownloads())},
+        {QStringLiteral("max-download-result"), num(RowTable::MaxGoneResults)},
+        {QStringLiteral("max-tries"), QStringLiteral("4")},
+        {QStringLiteral("continue"), QStringLiteral("true")},
+        {QStringLiteral("auto-file-renaming"), QStringLiteral("true")},
+        {QStringLiteral("allow-overwrite"), QStringLiteral("false")}};
 }
 
 QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {

@@ -100,11 +100,11 @@ DownloadLanes::Lane* DownloadLanes::addLane() {
     lane->component = std::make_unique<TDownloadFile>(m_p.loop, m_p.facility, m_p.startThread);
     lane->pages = lane->browser.get();
     lane->transfer = lane->component.get();
-    TorvalineCore::Ports ports{m_p.list,        lane->ownBar,       lane->title,
-                               m_p.folder,      *lane->browser,     m_p.loop,
-                               m_p.clock,       *lane->timer1,      *lane->timer2,
-                               *lane->elpsTimer, *lane->estTimer,   *lane->stbarTimer,
-                               *lane->noticeTimer, *lane->component, m_p.shutdownService,
+    TorvalineCore::Ports ports{m_p.list,           lane->ownBar,        lane->title,
+                               m_p.folder,         *lane->browser,      m_p.loop,
+                               m_p.clock,          *lane->timer1,       *lane->timer2,
+                               *lane->elpsTimer,   *lane->estTimer,     *lane->stbarTimer,
+                               *lane->noticeTimer, *lane->component,    m_p.shutdownService,
                                m_p.shutdownNotice, m_p.decimalSeparator};
     ports.primaryEvents = &first.rowEvents();
     lane->ownCore = std::make_unique<TorvalineCore>(ports);
@@ -359,7 +359,8 @@ bool DownloadLanes::resume(std::uint64_t id) {
 }
 
 bool DownloadLanes::canPause(std::uint64_t id) const {
-    const Lane* lane = id == 0 ? m_lanes[static_cast<std::size_t>(shownLane())].get() : laneWith(id);
+    const Lane* lane =
+        id == 0 ? m_lanes[static_cast<std::size_t>(shownLane())].get() : laneWith(id);
     return lane && lane->core->canPause();
 }
 
@@ -465,9 +466,9 @@ void DownloadLanes::failStalled(std::chrono::milliseconds limit, const std::stri
         const DownloadCycle& cycle = lane.core->cycle();
         // A first lane at rest that never ended the list is stuck as well.
         const bool inHand = cycle.rowInHand() != 0 || (i == 0 && atRest());
-        const bool stalled = inHand && !cycle.countingDown() &&
-                             !lane.core->state().RetryWaiting && !cycle.hosterWaiting() &&
-                             !cycle.canResume() && !lane.pages->busy() && !lane.transfer->busy();
+        const bool stalled = inHand && !cycle.countingDown() && !lane.core->state().RetryWaiting &&
+                             !cycle.hosterWaiting() && !cycle.canResume() && !lane.pages->busy() &&
+                             !lane.transfer->busy();
         if (!stalled) {
             lane.resting = false;
             continue;
@@ -585,7 +586,8 @@ void DownloadLanes::rowPhase(const RowPhaseEvent& event) {
 }
 
 void DownloadLanes::noteHold(const std::string& hoster, std::int64_t secondsLeft) {
-    const double until = m_p.clock.timeOfDay() + static_cast<double>(secondsLeft) / DayLengthSeconds;
+    const double until =
+        m_p.clock.timeOfDay() + static_cast<double>(secondsLeft) / DayLengthSeconds;
     const std::string note = hoster + " asked to wait: its rows go on at " +
                              TimeText(until - static_cast<double>(static_cast<long long>(until)));
     // Told from the list's own events: the notes are written once the event is over.

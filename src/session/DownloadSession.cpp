@@ -125,11 +125,23 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
         });
     };
     m_component = std::make_unique<TDownloadFile>(m_adapters.loop, m_facility, counted);
-    TorvalineCore::Ports ports{m_data.list, m_firstBar, m_data.title, m_data.folder,
-                               m_adapters.browser, m_adapters.loop, m_adapters.clock, *m_timer1,
-                               *m_timer2, *m_elpsTimer, *m_estTimer, *m_data.stbarTimer,
-                               *m_noticeTimer, *m_component, m_adapters.shutdownService,
-                               m_adapters.shutdownNotice, m_options.decimalSeparator};
+    TorvalineCore::Ports ports{m_data.list,
+                               m_firstBar,
+                               m_data.title,
+                               m_data.folder,
+                               m_adapters.browser,
+                               m_adapters.loop,
+                               m_adapters.clock,
+                               *m_timer1,
+                               *m_timer2,
+                               *m_elpsTimer,
+                               *m_estTimer,
+                               *m_data.stbarTimer,
+                               *m_noticeTimer,
+                               *m_component,
+                               m_adapters.shutdownService,
+                               m_adapters.shutdownNotice,
+                               m_options.decimalSeparator};
     // The minimised title follows the status bar as shown, whichever lane it shows.
     ports.titleSource = &m_data.statusBar;
     m_core = std::make_unique<TorvalineCore>(ports);

@@ -219,8 +219,8 @@ TEST_F(Headless, SeveralHostersDownloadAtOnceAndAHostersWaitHoldsOnlyItsOwnRows)
         EXPECT_NE(at, std::string::npos) << line;
         return at;
     };
-    const Child run = runProgram({"--headless", "--max-concurrent-downloads", "3", "--folder",
-                                  downloads().string(), list});
+    const Child run = runProgram(
+        {"--headless", "--max-concurrent-downloads", "3", "--folder", downloads().string(), list});
     SCOPED_TRACE(run.out + run.err);
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("Summary: 5 completed, 0 failed\n"), std::string::npos);
@@ -236,8 +236,8 @@ TEST_F(Headless, SeveralHostersDownloadAtOnceAndAHostersWaitHoldsOnlyItsOwnRows)
 
     // One lane: the rows one after another, whoever their hoster.
     std::filesystem::remove_all(downloads());
-    const Child serial = runProgram({"--headless", "--max-concurrent-downloads", "1", "--folder",
-                                     downloads().string(), list});
+    const Child serial = runProgram(
+        {"--headless", "--max-concurrent-downloads", "1", "--folder", downloads().string(), list});
     EXPECT_EQ(serial.status, 0) << serial.out << serial.err;
     for (int row = 2; row <= 5; ++row)
         EXPECT_LT(position(serial.out, "[" + std::to_string(row - 1) + "/5] Completed"),
