@@ -51,7 +51,7 @@ public:
         // Between the whole and the fractional part of the sizes and speeds shown.
         char decimalSeparator = '.';
         // What the minimised title mirrors; null: `statusBar`.
-        const StatusBar* titleSource = nullptr;
+        std::function<const StatusBar&()> titleSource = {};
         // One lane of several but the first: the list's own events, its host names and the
         // shutdown are the first lane's, and this one's row events go to `primaryEvents`.
         RowEvents* primaryEvents = nullptr;

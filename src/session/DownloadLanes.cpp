@@ -11,6 +11,7 @@
 #include "platform/DayLength.h"
 #include "platform/EventLoop.h"
 #include "platform/Timer.h"
+#include "transfer/ProgressDisplay.h"
 
 #include <algorithm>
 #include <chrono>
@@ -502,10 +503,42 @@ void DownloadLanes::showLane() {
         return;
     m_shown = shown;
     const StatusBar& bar = *m_lanes[static_cast<std::size_t>(shown)]->bar;
-    for (int panel = 0; panel < StatusBar::PanelCount; ++panel) {
-        m_p.display.setText(panel, bar.text(panel));
-        m_p.display.setWidth(panel, bar.width(panel));
+    for (int panel = 0; panel < StatusBar::PanelCount; ++panel)
+        show(panel, bar);
+}
+
+void DownloadLanes::show(int panel, const StatusBar& from) {
+    m_p.display.setText(panel, from.text(panel));
+    m_p.display.setWidth(panel, from.width(panel));
+}
+
+void DownloadLanes::rowProgress(const RowProgressEvent& event) {
+    m_figures[event.id] = {event.done, event.total};
+    showTotal();
+}
+
+void DownloadLanes::showTotal() {
+    // Only the rows still transferring count.
+    const std::vector<std::uint64_t> inHand = rowsInHand();
+    std::erase_if(m_figures, [&](const auto& f) {
+        return std::find(inHand.begin(), inHand.end(), f.first) == inHand.end();
+    });
+    m_totalShown = m_figures.size() >= 2;
+    if (!m_totalShown)
+        return;
+    std::int64_t done = 0, size = 0;
+    for (const auto& [id, figures] : m_figures) {
+        done += figures.first;
+        size += figures.second > 0 ? figures.second : figures.first;
     }
+    const std::string percent =
+        size > 0 ? FormatFixed2(static_cast<std::uint64_t>(done) * 100,
+                                static_cast<std::uint64_t>(size), m_p.decimalSeparator) +
+                       " %"
+                 : std::string();
+    m_total.setText(0, "Downloading...");
+    m_total.setText(1, percent);
+    m_total.setText(2, " " + std::to_string(m_figures.size()) + " files");
 }
 
 void DownloadLanes::laneBarChanged(int index, int panel) {
@@ -513,9 +546,7 @@ void DownloadLanes::laneBarChanged(int index, int panel) {
     showLane();
     if (index != m_shown)
         return;
-    const StatusBar& bar = *m_lanes[static_cast<std::size_t>(index)]->bar;
-    m_p.display.setText(panel, bar.text(panel));
-    m_p.display.setWidth(panel, bar.width(panel));
+    show(panel, *m_lanes[static_cast<std::size_t>(index)]->bar);
 }
 
 void DownloadLanes::rowsAdded(int first, std::span<const RowRef> rows) {
@@ -573,6 +604,8 @@ void DownloadLanes::rowTextsChanged(int first, int) {
 
 void DownloadLanes::rowPhase(const RowPhaseEvent& event) {
     showLane();
+    if (event.phase != RowPhase::Transferring && m_figures.erase(event.id) != 0)
+        showTotal();
     if (!lanesOn())
         return;
     const auto [hoster, slots] = hosterOf(event.link);

@@ -89,6 +89,9 @@ public:
     bool canResume(std::uint64_t id) const;
     void pauseAll();
     void resumeAll();
+    // What the minimised title mirrors: the status bar shown, or while several rows transfer,
+    // their total ("Downloading... 45.00 %  3 files").
+    const StatusBar& titleBar() const { return m_totalShown ? m_total : m_p.display; }
     // The row the user looks at: its lane's status bar is the one shown.
     void setFocus(std::uint64_t id);
 
@@ -118,7 +121,7 @@ public:
     void rowsRemoved(int first, std::span<const RowRef> rows) override;
     void rowMoved(std::uint64_t id, int from, int to) override;
     void rowPhase(const RowPhaseEvent& event) override;
-    void rowProgress(const RowProgressEvent&) override {}
+    void rowProgress(const RowProgressEvent& event) override;
     void listDone(int, int, int) override {}
     void rowTextsChanged(int first, int last) override;
 
@@ -141,6 +144,9 @@ private:
     int shownLane() const;
     void showLane();
     void laneBarChanged(int index, int panel);
+    // One panel of the status bar as shown.
+    void show(int panel, const StatusBar& from);
+    void showTotal();
     void tickLaneTexts();
     void noteHold(const std::string& hoster, std::int64_t secondsLeft);
     void clearHoldNotes(const std::string& hoster);
@@ -167,6 +173,10 @@ private:
     mutable std::unordered_map<std::string, std::pair<std::string, int>> m_hosters;
     // The limit of each site a profile claims links of.
     mutable std::unordered_map<std::string, int> m_siteSlots;
+    // The figures of the rows transferring, for the title's total.
+    std::unordered_map<std::uint64_t, std::pair<std::int64_t, std::int64_t>> m_figures;
+    bool m_totalShown = false;
+    StatusBar m_total;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -143,7 +143,9 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
                                m_adapters.shutdownNotice,
                                m_options.decimalSeparator};
     // The minimised title follows the status bar as shown, whichever lane it shows.
-    ports.titleSource = &m_data.statusBar;
+    ports.titleSource = [this]() -> const StatusBar& {
+        return m_lanes ? m_lanes->titleBar() : m_data.statusBar;
+    };
     m_core = std::make_unique<TorvalineCore>(ports);
     m_core->cycle().setUnattended(m_options.unattended);
     m_lanes = std::make_unique<DownloadLanes>(

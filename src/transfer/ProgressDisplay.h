@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace torvaline {
@@ -39,7 +40,7 @@ public:
         char decimalSeparator = '.';
         // What the minimised title mirrors, when not `statusBar` (several transfers at once
         // write status bars of their own, one of which is shown).
-        const StatusBar* titleSource = nullptr;
+        std::function<const StatusBar&()> titleSource = {};
     };
 
     explicit ProgressDisplay(const Ports& ports);
@@ -75,7 +76,7 @@ private:
     Timer& m_stbarTimer;
     DownloadComponent& m_downloadFile1;
     char m_separator;
-    const StatusBar& m_titleSource;
+    std::function<const StatusBar&()> m_titleSource;
 
     double m_estimatedTime = 0;
     std::string m_estimateText;
