@@ -10,6 +10,7 @@
 
 #include <FileRoutes.h>
 #include <HosterSim.h>
+#include <HosterSites.h>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -139,6 +140,52 @@ TEST_F(MainCycleTest, ThreeRowListDownloadsToCompletedWithTheFilesIntact) {
     // The controls were never touched: nothing was asked of the system.
     EXPECT_TRUE(shutdownService.requests.empty());
     EXPECT_EQ(shutdownService.privilegeSteps, 0);
+}
+
+// Three hosters transfer at once; the user moves one of their rows to the top and deletes
+// another: each transfer keeps writing its own row, the deleted one leaves no file, and the
+// rows left all come in whole.
+TEST_F(MainCycleTest, RowsMovedAndDeletedWhileSeveralTransferKeepTheirOwnFiles) {
+    hostersim::HosterSites sites(3);
+    sites.start();
+    const auto link = [&](std::size_t site, const char* name, std::uint64_t size) {
+        return sites.site(site).baseUrl() + "/file/" + name + "?size=" + std::to_string(size) +
+               "&rate=262144";
+    };
+    const std::uint64_t size = 900 * 1024;
+    importLinks({link(0, "a.bin", size), link(1, "b.bin", size), link(2, "c.bin", size),
+                 link(0, "d.bin", 3000)});
+    button("startBtn")->click();
+    const auto transferring = [&] {
+        int n = 0;
+        for (int r = 1; r < list().rowCount(); ++r)
+            n += !list().cell(r, DownloadList::Downloaded).empty();
+        return n;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transferring() == 3; }, 15000))
+        << ::testing::PrintToString(statuses());
+    // c.bin to the top (it trades places with a.bin), then a.bin deleted mid-transfer.
+    form().MyStringGrid()->setCurrentRow(3);
+    form().MFirstBtnClick();
+    ASSERT_NE(list().cell(1, DownloadList::URL).find("c.bin"), std::string::npos);
+    ASSERT_NE(list().cell(3, DownloadList::URL).find("a.bin"), std::string::npos);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !list().cell(1, DownloadList::Downloaded).empty(); }, 3000));
+    form().MyStringGrid()->setCurrentRow(3);
+    form().DelActionExecute();
+    ASSERT_EQ(list().rowCount(), 4);
+    // d.bin waits for its hoster, whose row went: it is taken up, and nobody's figures are in
+    // its cells meanwhile.
+    EXPECT_EQ(list().cell(3, DownloadList::Progress), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 30000))
+        << ::testing::PrintToString(statuses());
+    for (const auto& [row, name] : {std::pair{1, "c.bin"}, {2, "b.bin"}, {3, "d.bin"}})
+        EXPECT_NE(list().cell(row, DownloadList::URL).find(name), std::string::npos) << name;
+    EXPECT_TRUE(fileIntact("c.bin", size));
+    EXPECT_TRUE(fileIntact("b.bin", size));
+    EXPECT_TRUE(fileIntact("d.bin", 3000));
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files),
+              (QStringList{"b.bin", "c.bin", "d.bin"}));
 }
 
 TEST_F(MainCycleTest, PauseAndResumeButtonsHoldTheCountdownAndAreEnabledOnlyWhenTheyApply) {
