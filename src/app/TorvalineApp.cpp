@@ -7,6 +7,7 @@
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
+#include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/LanesControl.h"
@@ -46,6 +47,9 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     sessionOptions.workerGrace = m_options.workerGrace;
     sessionOptions.recoveryFolder = m_options.recoveryFolder;
     sessionOptions.lanes = m_options.lanes;
+    // The window asks the user for image captchas.
+    sessionOptions.captchaAnswered = true;
+    sessionOptions.captchaTimeout = m_options.captchaTimeout;
     m_session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{
             .browser = *m_browser,
@@ -118,6 +122,13 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             refreshPause();
         });
     m_lanesControl = new LanesControl(form, session, focused);
+    m_captchas = std::make_unique<CaptchaPrompt>(
+        CaptchaPrompt::Ports{form, form.downloadList(), *m_loop, m_share, m_workers,
+                             [&session](std::uint64_t id, const std::string& code) {
+                                 return session.answerCaptcha(id, code);
+                             },
+                             m_options.notifier});
+    m_session->attach(*m_captchas);
     m_focusFollower = QObject::connect(form.MyStringGrid()->selectionModel(),
                                        &QItemSelectionModel::currentChanged, m_lanesControl,
                                        [this, refreshPause] {
@@ -184,6 +195,8 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindProgressDisplay(nullptr);
     m_session->detach(*m_workingRow);
     m_session->detach(*m_pauseButtons);
+    m_session->detach(*m_captchas);
+    m_captchas.reset();
     m_session->core().setOnListDone({});
     m_doneNotice.reset();
     if (!m_session->close()) {

@@ -181,6 +181,8 @@ void HeadlessRun::setUp() {
     options.holdRestoredRows = m_options.remote.on;
     options.unattended = true;
     options.lanes = m_options.lanes;
+    // Only the remote control can answer an image captcha; without it the row fails.
+    options.captchaAnswered = m_options.remote.on;
     std::FILE* err = m_options.err;
     p.session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{

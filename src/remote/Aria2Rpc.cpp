@@ -233,6 +233,8 @@ std::string_view phaseName(RowPhase phase) {
         return "opening";
     case RowPhase::HosterWait:
         return "hoster-wait";
+    case RowPhase::Captcha:
+        return "captcha";
     case RowPhase::Countdown:
         return "countdown";
     case RowPhase::Transferring:
@@ -498,6 +500,8 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         own[QStringLiteral("reason")] = utf8(row.more().reason);
     if (!row.more().fileName.empty())
         own[QStringLiteral("fileName")] = utf8(row.more().fileName);
+    if (row.phase == RowPhase::Captcha && !row.more().captcha.empty())
+        own[QStringLiteral("captcha")] = utf8(row.more().captcha);
 
     QJsonObject all{
         {QStringLiteral("gid"), gidText(row.id)},
@@ -935,6 +939,20 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
     }
     if (is("aria2.shutdown") || is("aria2.forceShutdown")) {
         reply.shutdown = true;
+        return QStringLiteral("OK");
+    }
+    if (is("torvaline.solveCaptcha")) {
+        // Ours alone, so not among aria2's methods: the code a person read off a row's captcha
+        // picture (the address is in the row's torvaline object).
+        const std::uint64_t id = gidParam(params, 0);
+        if (params.size() < 2 || !params.at(1).isString())
+            wrongType(1);
+        const QString code = params.at(1).toString().trimmed();
+        if (code.isEmpty() || code.size() > 64 || m_rows.status(id) == S::Removed)
+            fail(QStringLiteral("GID#%1 waits for no captcha").arg(gidText(id)));
+        const std::string refusal = m_commands.solveCaptcha(id, bytes(code));
+        if (!refusal.empty())
+            fail(utf8(refusal));
         return QStringLiteral("OK");
     }
     if (is("system.listMethods"))

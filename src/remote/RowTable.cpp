@@ -52,6 +52,7 @@ RowTable::Status RowTable::statusOf(RowPhase phase) {
     case RowPhase::HosterWait:
     case RowPhase::Countdown:
     case RowPhase::SetAside:
+    case RowPhase::Captcha:
         return Status::Waiting;
     case RowPhase::Paused:
         return Status::Paused;
@@ -257,8 +258,9 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     row.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
     if (!event.fileName.empty() || !event.filePath.empty() || !event.reason.empty() ||
         event.cause != FailureCause::Other || !event.retryAt.empty() || event.secondsLeft > 0 ||
-        event.phase == RowPhase::Completed || row.details) {
+        event.phase == RowPhase::Completed || !event.captcha.empty() || row.details) {
         Details& more = row.edit();
+        more.captcha = event.captcha;
         if (!event.fileName.empty())
             more.fileName = event.fileName;
         if (!event.filePath.empty())

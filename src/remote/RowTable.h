@@ -37,6 +37,8 @@ public:
         std::string filePath;
         std::string reason;
         std::string retryAt;
+        // The picture of the captcha the row waits for someone to read.
+        std::string captcha;
         std::int64_t done = 0;
         std::int64_t total = 0;
         std::int64_t speed = 0;

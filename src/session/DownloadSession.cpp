@@ -148,12 +148,13 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
     };
     m_core = std::make_unique<TorvalineCore>(ports);
     m_core->cycle().setUnattended(m_options.unattended);
+    m_core->cycle().setCaptchaAnswers(m_options.captchaAnswered, m_options.captchaTimeout);
     m_lanes = std::make_unique<DownloadLanes>(
-        DownloadLanes::Ports{m_data.list, m_data.statusBar, m_data.folder, m_adapters.loop,
-                             m_adapters.clock, m_adapters.shutdownService,
-                             m_adapters.shutdownNotice, m_facility, counted, m_adapters.makeTimer,
-                             m_adapters.makeBrowser, m_options.decimalSeparator,
-                             m_options.unattended},
+        DownloadLanes::Ports{
+            m_data.list, m_data.statusBar, m_data.folder, m_adapters.loop, m_adapters.clock,
+            m_adapters.shutdownService, m_adapters.shutdownNotice, m_facility, counted,
+            m_adapters.makeTimer, m_adapters.makeBrowser, m_options.decimalSeparator,
+            m_options.unattended, m_options.captchaAnswered, m_options.captchaTimeout},
         *m_core, m_firstBar, m_adapters.browser, *m_component);
     m_lanes->setLimit(m_options.lanes);
     m_core->rowEvents().add(*m_lanes);
@@ -200,6 +201,10 @@ bool DownloadSession::canPause(std::uint64_t id) const {
 
 bool DownloadSession::canResume(std::uint64_t id) const {
     return m_lanes->canResume(id);
+}
+
+bool DownloadSession::answerCaptcha(std::uint64_t id, const std::string& code) {
+    return m_lanes->answerCaptcha(id, code);
 }
 
 void DownloadSession::pauseAll() {
@@ -331,6 +336,9 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
         return true;
     };
     commands.maxDownloads = [this] { return m_lanes->limit(); };
+    commands.solveCaptcha = [this](std::uint64_t id, const std::string& code) {
+        return m_lanes->answerCaptcha(id, code);
+    };
     commands.setMaxDownloads = [this](int lanes) { m_lanes->setLimit(lanes); };
     commands.saveSession = [this] { return saveRecoveryNow(); };
     commands.shutdown = std::move(hooks.shutdown);

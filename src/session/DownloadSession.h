@@ -78,6 +78,9 @@ public:
         bool unattended = false;
         // Rows worked on at once (1 to 8), with browsers for more than one.
         int lanes = 3;
+        // Someone reads image captchas (the window, the remote control), in this time.
+        bool captchaAnswered = false;
+        std::chrono::seconds captchaTimeout{600};
     };
 
     // What a front end does for the remote control's commands.
@@ -125,6 +128,9 @@ public:
     bool canResume(std::uint64_t id = 0) const;
     void pauseAll();
     void resumeAll();
+    // The code a person read off the captcha of the row with this id; false when it waits
+    // for none.
+    bool answerCaptcha(std::uint64_t id, const std::string& code);
     // The program ends: every lane stops, a held row stays held.
     void stopForTheEnd();
 

@@ -1,4 +1,5 @@
 #include "adapters/qt/QtShutdownNotice.h"
+#include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
 #include "app/TorvalineApp.h"
@@ -7,10 +8,14 @@
 #include "doubles/FakeDialogs.h"
 #include "doubles/FakeShell.h"
 #include "doubles/RecordingShutdown.h"
+#include "hosters/ProfileLoader.h"
+#include "pages/HosterProfiles.h"
+#include "session/DownloadSession.h"
 
 #include <FileRoutes.h>
 #include <HosterSim.h>
 #include <HosterSites.h>
+#include <XfsPages.h>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -18,6 +23,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -186,6 +193,53 @@ TEST_F(MainCycleTest, RowsMovedAndDeletedWhileSeveralTransferKeepTheirOwnFiles) 
     EXPECT_TRUE(fileIntact("d.bin", 3000));
     EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files),
               (QStringList{"b.bin", "c.bin", "d.bin"}));
+}
+
+// An image captcha: the row reads "Needs captcha" while the other rows go on, the picture
+// and a field come up without holding the window, a wrong code is asked again, the right one
+// brings the file. A picture that is no picture, or claims to be huge, is said so, not shown.
+TEST_F(MainCycleTest, AnImageCaptchaIsAskedOfTheUserWhileTheListGoesOn) {
+    const HosterProfiles profiles(LoadHosters({}).profiles);
+    app->session().setProfiles(&profiles);
+    hostersim::HosterSites other(2);
+    other.start();
+    importLinks({sim.xfsLink("ok", "cap.bin", 4000, 0, "nocount=1&captcha=2"),
+                 other.site(1).rapidshareLink("ok", "other.bin", 3000, 1)});
+    button("startBtn")->click();
+    CaptchaPrompt& prompt = app->captchas();
+    const auto asked = [&] { return prompt.dialog() != nullptr && prompt.dialog()->isVisible(); };
+    ASSERT_TRUE(QTest::qWaitFor(asked, 10000)) << ::testing::PrintToString(statuses());
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Needs captcha");
+    EXPECT_FALSE(prompt.dialog()->isModal());
+    auto* picture = prompt.dialog()->findChild<QLabel*>("CaptchaPicture");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_FALSE(picture->pixmap().isNull()) << picture->text().toStdString();
+    // The other hoster's row does not wait for the answer.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list().cell(2, DownloadList::Status) == "Completed"; },
+                                15000));
+    const auto answer = [&](const std::string& code) {
+        auto* field = prompt.dialog()->findChild<QLineEdit*>("CaptchaCode");
+        ASSERT_NE(field, nullptr);
+        QTest::keyClicks(field, QString::fromStdString(code));
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+    answer("0000");
+    ASSERT_TRUE(QTest::qWaitFor(asked, 10000)) << ::testing::PrintToString(statuses());
+    answer(sim.xfs().lastCaptcha());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 15000))
+        << ::testing::PrintToString(statuses());
+    EXPECT_TRUE(fileIntact("cap.bin", 4000));
+
+    std::string huge("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x01\x86\xa0\0\x01\x86\xa0\x08\0\0\0\0", 33);
+    for (const std::string& bytes : {std::string("<html>not a picture</html>"), huge}) {
+        CaptchaDialog dialog(
+            "a.bin", QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), {}, nullptr);
+        auto* shown = dialog.findChild<QLabel*>("CaptchaPicture");
+        ASSERT_NE(shown, nullptr);
+        EXPECT_TRUE(shown->pixmap().isNull());
+        EXPECT_TRUE(shown->text().startsWith("the captcha's picture"))
+            << shown->text().toStdString();
+    }
 }
 
 TEST_F(MainCycleTest, PauseAndResumeButtonsHoldTheCountdownAndAreEnabledOnlyWhenTheyApply) {

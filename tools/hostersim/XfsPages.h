@@ -31,7 +31,9 @@ namespace hostersim {
 // Themes (theme=0..2): the countdown in <span id="countdown">, in <span class="seconds"> (and
 // the second form answered by a page holding the direct link), or in a script variable;
 // nocount=1 leaves the countdown out (the second form is posted at once), captcha=1 adds the
-// family's digit captcha (a wrong code: "Wrong captcha"), waits=N says the wait in seconds.
+// family's digit captcha (a wrong code: "Wrong captcha"), captcha=2 an image captcha served at
+// /xfs/captcha/<rand>.png (a wrong code: the page again with a new picture), waits=N says the
+// wait in seconds.
 class XfsSite final {
 public:
     using Origin = std::function<std::string(const std::string& hostHeader)>;
@@ -42,6 +44,8 @@ public:
                             const std::string& extraQuery = {});
     // How often the second form of this name was posted too early.
     int early(const std::string& name) const;
+    // The code of the captcha shown last (captcha=1 digits, captcha=2 an image of them).
+    std::string lastCaptcha() const;
 
 private:
     void addRoutes(httplib::Server& server);
@@ -54,6 +58,7 @@ private:
     std::map<std::string, int> m_early;
     // The digit captcha each session was shown, by session token.
     std::map<std::string, std::string> m_codes;
+    std::string m_lastCode;
     std::uint64_t m_sessions = 0;
 };
 
