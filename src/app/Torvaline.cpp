@@ -120,6 +120,7 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     const HosterProfiles profiles = loadProfiles(line);
     options.profiles = &profiles;
     options.speedLimit = line.limitRate.value_or(0);
+    options.checkLinks = !line.noCheck;
     options.daemon = line.daemon;
     // Beside the window's copies, not among them: a window started meanwhile must not offer
     // the daemon's rows, nor the daemon take the window's.
@@ -192,8 +193,9 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     options.recoveryFolder = FileRecoveryStore::defaultFolder();
 #endif
     options.notifier = &notifier;
+    options.checkLinks = !line.noCheck;
     TorvalineApp program(dialogs, shell, shutdownService, options);
-    program.core().setProfiles(&profiles);
+    program.session().setProfiles(&profiles);
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();

@@ -44,6 +44,9 @@ public:
         // Tells the end of the list while the window is out of view; none when null. Must
         // outlive this object.
         DesktopNotifier* notifier = nullptr;
+        // Rows are checked as they come, as the Tools entry remembers (the program's
+        // --no-check turns it off for the run).
+        bool checkLinks = false;
     };
 
     // The shutdown service is the operating system's in the program and a recording double in

@@ -21,6 +21,7 @@ const QString FolderOption = QStringLiteral("folder");
 const QString StartOption = QStringLiteral("start");
 const QString HeadlessOption = QStringLiteral("headless");
 const QString NewWindowOption = QStringLiteral("new-window");
+const QString NoCheckOption = QStringLiteral("no-check");
 
 bool isLink(const QString& argument) {
     return argument.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
@@ -98,6 +99,9 @@ QString CommandLine::helpText() {
         "  --limit-rate RATE Receive at most RATE bytes a second, all transfers\n"
         "                    together; K, M and G multiply by 1024 (500K, 2M).\n"
         "                    0 is no limit.\n"
+        "  --no-check        Do not check the links as they are added (their pages are\n"
+        "                    otherwise fetched in the background to show each file's\n"
+        "                    state, name and size); for this run only.\n"
         "  --headless        Download the list without a window (no display needed),\n"
         "                    print what happens and exit when the list is done:\n"
         "                    0 when every row completed, 1 otherwise, 130 or 143 when\n"
@@ -139,6 +143,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption headless(HeadlessOption, {});
     const QCommandLineOption hosters(QStringLiteral("hosters"), {}, QStringLiteral("DIR"));
     const QCommandLineOption newWindow(NewWindowOption, {});
+    const QCommandLineOption noCheck(NoCheckOption, {});
     const QCommandLineOption limitRate(LimitRateOption, {}, QStringLiteral("RATE"));
     const QCommandLineOption daemon(DaemonOption, {});
     const QCommandLineOption rpc(RpcOption, {});
@@ -147,7 +152,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption rpcListenAll(RpcListenAllOption, {});
     const QCommandLineOption rpcSecretFile(RpcSecretFileOption, {}, QStringLiteral("FILE"));
     parser.addOptions({help, version, folder, start, headless, hosters, newWindow, limitRate});
-    parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll, rpcSecretFile});
+    parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll, rpcSecretFile, noCheck});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -213,6 +218,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);
     line.newWindow = parser.isSet(newWindow);
+    line.noCheck = parser.isSet(noCheck);
     for (const QString& argument : parser.positionalArguments())
         (isLink(argument) ? line.links : line.listFiles) << argument;
     for (const QString& file : line.listFiles) {

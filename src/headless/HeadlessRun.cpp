@@ -2,6 +2,7 @@
 
 #include "list/LinkLines.h"
 
+#include "adapters/curl/CurlLinkProbe.h"
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/curl/HttpBrowser.h"
@@ -150,6 +151,7 @@ void HeadlessRun::setUp() {
     // it go again.
     options.holdRestoredRows = m_options.remote.on;
     options.unattended = true;
+    options.checkLinks = m_options.checkLinks;
     std::FILE* err = m_options.err;
     p.session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{
@@ -163,6 +165,7 @@ void HeadlessRun::setUp() {
             .workers = p.workers,
             .notice = [err](const std::string& text) { printError(err, text); },
             .startThread = {},
+            .linkProbe = std::make_shared<CurlLinkProbe>(p.share),
         },
         std::move(options));
     p.session->setProfiles(m_options.profiles);

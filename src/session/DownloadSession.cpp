@@ -11,6 +11,7 @@
 #include "platform/WorkerCount.h"
 #include "remote/CoreCommands.h"
 #include "remote/RowTable.h"
+#include "session/LinkCheck.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -132,6 +133,15 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
     m_core->cycle().setUnattended(m_options.unattended);
     m_replay = std::make_unique<Replay>();
     m_core->rowEvents().add(*m_replay);
+    m_linkCheck = std::make_unique<LinkCheck>(LinkCheck::Ports{
+        m_data.list, m_adapters.loop, m_adapters.clock, m_adapters.linkProbe, m_workers,
+        m_adapters.startThread, m_adapters.makeTimer(), &m_core->rowEvents()});
+    m_linkCheck->setEnabled(m_options.checkLinks);
+    m_linkCheck->setOnResult([this](std::uint64_t id, const CheckedLink& result) {
+        if (m_remoteRows)
+            m_remoteRows->setChecked(id, result.name, result.size);
+    });
+    m_core->rowEvents().add(*m_linkCheck);
     keepListForRecovery();
 }
 
@@ -145,6 +155,7 @@ RowEventHub& DownloadSession::rowEvents() {
 
 void DownloadSession::setProfiles(const HosterProfiles* profiles) {
     m_core->setProfiles(profiles);
+    m_linkCheck->setProfiles(profiles);
 }
 
 bool DownloadSession::waiting() const {
@@ -240,6 +251,9 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
     // The rows already on the list (list files, a restore, a window's imports, a row already
     // at work) first, where they stand.
     m_replay->tell(m_data.list, *m_remoteRows);
+    for (int r = 1; r < m_data.list.rowCount(); ++r)
+        if (const CheckedLink* checked = m_data.list.checked(r))
+            m_remoteRows->setChecked(m_data.list.id(r), checked->name, checked->size);
     m_remoteCommands->tellPlacements();
     m_remote = std::make_unique<RemoteControl>(m_core->rowEvents(), *m_remoteRows,
                                                *m_remoteCommands, std::move(options));
@@ -266,6 +280,9 @@ bool DownloadSession::close() {
     m_recoveryFeed.reset();
     m_recovery.reset();
     m_core->rowEvents().remove(*m_replay);
+    // Its workers give up their pages and hand nothing over.
+    m_linkCheck->stop();
+    m_core->rowEvents().remove(*m_linkCheck);
     m_core.reset();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
     m_component.reset();
