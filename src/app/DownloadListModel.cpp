@@ -127,7 +127,9 @@ QVariant DownloadListModel::checkedData(int row, int column, int role,
     const std::string& status = m_list.cell(row, DownloadList::Status);
     const bool offline = m_list.offline(row);
     const bool before = status == StatusWaiting || offline;
+    // A file that is gone has no size to show, whatever its page still says.
     if (column == DownloadList::Total && role == Qt::DisplayRole && checked.size >= 0 &&
+        checked.state != CheckedLink::State::Offline &&
         m_list.cell(row, DownloadList::Total).empty())
         return shown(checkedSize(checked.size));
     if (column != DownloadList::Status)

@@ -4,6 +4,7 @@
 #include "hosters/ProfileLoader.h"
 #include "list/DownloadList.h"
 #include "pages/HosterProfiles.h"
+#include "platform/Timer.h"
 #include "transfer/TDownloadFile.h"
 
 #include <atomic>
@@ -20,7 +21,6 @@ namespace torvaline {
 class Clock;
 class EventLoop;
 class LinkProbe;
-class Timer;
 class WorkerCount;
 struct LinkAnswer;
 
