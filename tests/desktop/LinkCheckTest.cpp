@@ -225,7 +225,9 @@ TEST(LinkCheck, AnswersGoToTheirOwnRowsByIdWhateverWasDeletedMovedOrCleared) {
     rig.add(fresh);
     // The four old pages come while the new rows wait behind them.
     rig.probe->release(4);
-    ASSERT_TRUE(rig.loop.pumpUntil([&] { return rig.probe->fetched().size() == 16; }));
+    ASSERT_TRUE(rig.loop.pumpUntil([&] { return rig.probe->fetched().size() == 16; }))
+        << rig.probe->fetched().size() << " fetched, " << rig.probe->running() << " running, "
+        << rig.check->running() << " checking, " << rig.check->queued() << " queued";
     ASSERT_TRUE(rig.probe->waitRunning(4));
     rig.loop.pumpFor(50ms);
     for (int r = 1; r < rig.list.rowCount(); ++r)

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,12 @@ public:
         m_maxPerHost = std::max(m_maxPerHost, m_perHost[host]);
         m_fetched.push_back(link);
         m_changed.notify_all();
+        const int ticket = m_nextTicket++;
+        m_waiting.insert(ticket);
         m_changed.wait_for(lock, std::chrono::seconds(10),
-                           [&] { return !held || m_released > 0 || abort.load(); });
-        if (held && m_released > 0)
-            --m_released;
+                           [&] { return !held || m_go.contains(ticket) || abort.load(); });
+        m_waiting.erase(ticket);
+        m_go.erase(ticket);
         --m_running;
         --m_perHost[host];
         const auto it = m_answers.find(link);
@@ -54,10 +57,12 @@ public:
         a.status = status;
         answer(link, a);
     }
-    // Lets `count` held fetches go.
+    // Lets the `count` held fetches that came first go (not those that come later).
     void release(int count = 1) {
         const std::lock_guard lock(m_mutex);
-        m_released += count;
+        for (auto it = m_waiting.begin(); it != m_waiting.end() && count > 0; ++it)
+            if (m_go.insert(*it).second)
+                --count;
         m_changed.notify_all();
     }
     void releaseAll() {
@@ -98,7 +103,9 @@ private:
     int m_running = 0;
     int m_maxRunning = 0;
     int m_maxPerHost = 0;
-    int m_released = 0;
+    int m_nextTicket = 0;
+    std::set<int> m_waiting;
+    std::set<int> m_go;
 };
 
 } // namespace torvaline::test
