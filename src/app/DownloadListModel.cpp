@@ -7,6 +7,7 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <utility>
 
 namespace torvaline {
 
@@ -95,14 +96,20 @@ int DownloadListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
-    if (index.isValid() && role == Qt::FontRole && m_working != 0 &&
-        m_list.id(index.row()) == m_working) {
+    if (index.isValid() && role == Qt::FontRole && !m_working.empty() &&
+        std::find(m_working.begin(), m_working.end(), m_list.id(index.row())) != m_working.end()) {
         QFont bold;
         bold.setBold(true);
         return bold;
     }
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
+    if (role == Qt::DisplayRole && index.column() == DownloadList::Status && m_statusText &&
+        !m_working.empty()) {
+        const std::string lane = m_statusText(m_list.id(index.row()));
+        if (!lane.empty())
+            return shown(lane);
+    }
     if (const CheckedLink* checked = m_list.checked(index.row()))
         if (const QVariant shownChecked = checkedData(index.row(), index.column(), role, *checked);
             shownChecked.isValid())
@@ -135,7 +142,10 @@ QVariant DownloadListModel::checkedData(int row, int column, int role,
     if (column != DownloadList::Status)
         return {};
     if (role == Qt::DisplayRole) {
-        if (!before || (checked.state == CheckedLink::State::Offline && !offline))
+        // A row at work shows what its cycle says of it.
+        const bool working =
+            std::find(m_working.begin(), m_working.end(), m_list.id(row)) != m_working.end();
+        if (!before || working || (checked.state == CheckedLink::State::Offline && !offline))
             return {};
         return QString::fromLatin1(stateText(checked.state));
     }
@@ -153,15 +163,42 @@ QVariant DownloadListModel::checkedData(int row, int column, int role,
 }
 
 void DownloadListModel::setWorkingRow(std::uint64_t id) {
-    if (id == m_working)
+    if (m_working.size() == 1 && m_working.front() == id)
         return;
-    const std::uint64_t was = m_working;
-    m_working = id;
-    repaintRow(was);
+    const std::vector<std::uint64_t> was = std::exchange(m_working, {});
+    if (id != 0)
+        m_working.push_back(id);
+    for (const std::uint64_t row : was)
+        repaintRow(row);
     repaintRow(id);
 }
 
+void DownloadListModel::markWorking(std::uint64_t id, bool working) {
+    if (id == 0) {
+        if (!working)
+            setWorkingRow(0);
+        return;
+    }
+    const auto at = std::find(m_working.begin(), m_working.end(), id);
+    if (working == (at != m_working.end()))
+        return;
+    if (working)
+        m_working.push_back(id);
+    else
+        m_working.erase(at);
+    repaintRow(id);
+}
+
+void DownloadListModel::statusChanged(const std::vector<int>& rows) {
+    for (const int row : rows)
+        if (row >= 1 && row < m_list.rowCount())
+            emit dataChanged(index(row, DownloadList::Status), index(row, DownloadList::Status),
+                             {Qt::DisplayRole});
+}
+
 void DownloadListModel::repaintRow(std::uint64_t id) {
+    if (id == 0)
+        return;
     const int row = m_list.rowOf(id);
     if (row >= 0)
         emit dataChanged(index(row, 0), index(row, DownloadList::ColumnCount - 1), {Qt::FontRole});

@@ -11,6 +11,7 @@
 #include "platform/Timer.h"
 #include "platform/WorkerCount.h"
 
+#include <algorithm>
 #include <thread>
 #include <utility>
 
@@ -144,11 +145,22 @@ bool LinkCheck::checkable(int row) const {
     return status == StatusWaiting || status == StatusPaused;
 }
 
+std::string LinkCheck::hosterName(const std::string& link) const {
+    return m_hosterOf ? m_hosterOf(link) : LinkHost(link);
+}
+
+bool LinkCheck::onHold(const std::string& hoster) const {
+    if (m_onHold && m_onHold(hoster))
+        return true;
+    return std::any_of(m_hosterWaits.begin(), m_hosterWaits.end(),
+                       [&hoster](const auto& wait) { return wait.second == hoster; });
+}
+
 void LinkCheck::enqueue(std::uint64_t id, const std::string& link) {
     if (!m_pending.insert(id).second)
         return;
     m_begun.erase(id);
-    const std::string name = m_hosterOf ? m_hosterOf(link) : LinkHost(link);
+    const std::string name = hosterName(link);
     Hoster& hoster = m_hosters[name];
     hoster.rows.push_back(id);
     if (!hoster.busy && !hoster.inTurn) {
@@ -166,10 +178,14 @@ void LinkCheck::rowsAdded(int, std::span<const RowRef> rows) {
 }
 
 void LinkCheck::rowsRemoved(int, std::span<const RowRef> rows) {
+    bool waitEnded = false;
     for (const RowRef& row : rows) {
         m_pending.erase(row.id);
         m_begun.erase(row.id);
+        waitEnded = m_hosterWaits.erase(row.id) > 0 || waitEnded;
     }
+    if (waitEnded)
+        dispatch();
     if (m_pending.empty()) {
         // A cleared list: the queues hold only rows that are gone.
         for (auto it = m_hosters.begin(); it != m_hosters.end();)
@@ -184,6 +200,12 @@ void LinkCheck::rowPhase(const RowPhaseEvent& event) {
     if (event.phase != RowPhase::Waiting && event.phase != RowPhase::Paused &&
         (m_pending.contains(event.id) || m_inFlight.contains(event.id)))
         m_begun.insert(event.id);
+    // A hoster that asked a row to wait is not asked about its other rows meanwhile.
+    if (event.phase == RowPhase::HosterWait) {
+        m_hosterWaits.insert_or_assign(event.id, hosterName(event.link));
+    } else if (m_hosterWaits.erase(event.id) > 0) {
+        dispatch();
+    }
 }
 
 void LinkCheck::checkAgain() {
@@ -227,7 +249,7 @@ void LinkCheck::dispatch() {
             continue;
         Hoster& hoster = it->second;
         hoster.inTurn = false;
-        if (m_onHold && m_onHold(name)) {
+        if (onHold(name)) {
             // Asked again on the next tick, or when a look ends.
             held = true;
             hoster.inTurn = true;

@@ -64,7 +64,8 @@ public:
     void setProfiles(const HosterProfiles* profiles);
     // Whose link it is, for one look at a time per hoster; unset: the link's host.
     void setHosterOf(HosterOf hosterOf);
-    // Whether the hoster must not be asked now; unset: never.
+    // Whether the hoster must not be asked now, besides while one of its rows waits out the
+    // hoster's own wait (which the row events tell); unset: only then.
     void setOnHold(OnHold onHold);
     // After each result is kept with its row.
     void setOnResult(OnResult onResult) { m_onResult = std::move(onResult); }
@@ -104,6 +105,8 @@ private:
     bool start(std::uint64_t id, const std::string& hoster);
     void finished(std::uint64_t id, const std::string& hoster, CheckedLink result);
     bool checkable(int row) const;
+    std::string hosterName(const std::string& link) const;
+    bool onHold(const std::string& hoster) const;
     std::shared_ptr<const HosterProfile> profileFor(int row);
 
     DownloadList& m_list;
@@ -133,6 +136,8 @@ private:
     int m_running = 0;
     // Rows the cycle has begun since they were queued: a late answer does not fail them.
     std::unordered_set<std::uint64_t> m_begun;
+    // The rows that wait out their hoster's wait, and their hosters.
+    std::unordered_map<std::uint64_t, std::string> m_hosterWaits;
     // Set when the check ends: the workers give up and their answers are dropped.
     std::shared_ptr<std::atomic<bool>> m_abort;
     std::shared_ptr<LinkCheck*> m_self;

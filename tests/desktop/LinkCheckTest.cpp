@@ -176,11 +176,27 @@ TEST(LinkCheck, HosterOnHoldIsNotAskedUntilItsHoldEndsAndTurnedOffChecksNothingN
     EXPECT_EQ(rig.probe->fetched().size(), 3u);
     EXPECT_FALSE(rig.timer->enabled());
 
+    // Row 2's hoster asks it to wait (the row events tell): its other rows are looked at only
+    // once the wait is over.
+    RowPhaseEvent wait;
+    wait.id = rig.list.id(2);
+    wait.phase = RowPhase::HosterWait;
+    wait.link = rig.list.cell(2, DownloadList::URL);
+    rig.hub.rowPhase(wait);
+    rig.add({"http://127.0.0.3/b/5.bin"});
+    rig.timer->tick();
+    rig.loop.pumpFor(50ms);
+    EXPECT_EQ(rig.probe->fetched().size(), 3u);
+    wait.phase = RowPhase::Countdown;
+    rig.hub.rowPhase(wait);
+    ASSERT_TRUE(rig.settle());
+    EXPECT_EQ(rig.probe->fetched().size(), 4u);
+
     rig.check->setEnabled(false);
     rig.add({"http://127.0.0.4/b/4.bin"});
     rig.loop.pumpFor(50ms);
-    EXPECT_EQ(rig.probe->fetched().size(), 3u);
-    EXPECT_EQ(rig.list.checked(4), nullptr);
+    EXPECT_EQ(rig.probe->fetched().size(), 4u);
+    EXPECT_EQ(rig.list.checked(5), nullptr);
 }
 
 TEST(LinkCheck, AnswersGoToTheirOwnRowsByIdWhateverWasDeletedMovedOrCleared) {
