@@ -1,5 +1,6 @@
 #include "app/TorvalineApp.h"
 
+#include "adapters/curl/CurlLinkProbe.h"
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/curl/HttpBrowser.h"
@@ -15,17 +16,24 @@
 #include "app/Main.h"
 #include "app/PauseResumeButtons.h"
 #include "app/SpeedLimitControl.h"
+#include "app/UserSettings.h"
 #include "app/WorkingRowMarker.h"
 #include "cycle/TorvalineCore.h"
 #include "platform/WorkerCount.h"
 #include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
+#include "session/LinkCheck.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QPointer>
 
 namespace torvaline {
+
+namespace {
+const QString CheckLinksKey = QStringLiteral("links/checkWhenAdded");
+} // namespace
 
 TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shutdownService,
                            Options options)
@@ -46,6 +54,9 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     sessionOptions.decimalSeparator = m_options.decimalSeparator;
     sessionOptions.workerGrace = m_options.workerGrace;
     sessionOptions.recoveryFolder = m_options.recoveryFolder;
+    // The Tools entry's remembered choice; until the user changes it, nothing is written.
+    const bool checkRemembered = userSettings().value(CheckLinksKey, true).toBool();
+    sessionOptions.checkLinks = m_options.checkLinks && checkRemembered;
     sessionOptions.lanes = m_options.lanes;
     // The window asks the user for image captchas.
     sessionOptions.captchaAnswered = true;
@@ -62,6 +73,7 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             .workers = m_workers,
             .notice = {},
             .startThread = {},
+            .linkProbe = std::make_shared<CurlLinkProbe>(m_share),
             .makeBrowser = [this]() -> std::unique_ptr<Browser> {
                 auto browser = std::make_unique<HttpBrowser>(*m_loop, *m_share);
                 browser->countWorkers(m_workers);
@@ -86,6 +98,14 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     form.bindStartDownload([&session] { session.start(); });
     form.bindStopDownload([&session] { session.stop(); });
     // Failed rows wait again in their places; a list at rest starts on the first of them.
+    if (auto* entry = form.findChild<QAction*>(QStringLiteral("CheckLinks1")))
+        entry->setChecked(sessionOptions.checkLinks);
+    LinkCheck& check = m_session->linkCheck();
+    form.bindLinkCheck([&check] { check.checkAgain(); },
+                       [&check](bool on) {
+                           check.setEnabled(on);
+                           userSettings().setValue(CheckLinksKey, on);
+                       });
     form.bindRetryFailed([&core, &form, &session] {
         DownloadList& list = form.downloadList();
         int first = 0;
@@ -186,6 +206,7 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindStartDownload({});
     m_form->bindStopDownload({});
     m_form->bindRetryFailed({});
+    m_form->bindLinkCheck({}, {});
     m_form->bindPauseResume({}, {});
     m_form->listModel().setStatusText({});
     m_lanesControl->detach();

@@ -48,6 +48,9 @@ public:
         // Tells the end of the list while the window is out of view; none when null. Must
         // outlive this object.
         DesktopNotifier* notifier = nullptr;
+        // Rows are checked as they come, as the Tools entry remembers (the program's
+        // --no-check turns it off for the run).
+        bool checkLinks = false;
         // Rows worked on at once (1 to 8).
         int lanes = 3;
         // How long a row waits for the user to read its captcha before it is set aside.

@@ -83,7 +83,7 @@ void DownloadCycle::openCurrentRow() {
     // While a transfer runs, an armed shutdown must not be reached from here.
     if (m_p.component.Tag != 0)
         return;
-    if (isHeldRow(m_p.list.id(s.CurrentRow))) {
+    if (isHeldRow(m_p.list.id(s.CurrentRow)) || m_p.list.offline(s.CurrentRow)) {
         const int next = m_p.list.rowOf(nextFrom(s.CurrentRow));
         if (next < 1) {
             // Every row left is held: the list is done until one is let go.
@@ -763,10 +763,10 @@ void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
 std::uint64_t DownloadCycle::nextFrom(int row) const {
     const CycleState& s = m_p.state;
     // A row waiting aside is passed over: its turn comes when its retry is due. A held row
-    // waits until it is let go.
+    // waits until it is let go. A link the check found gone is not opened at all.
     for (const int rowCount = m_p.list.rowCount(); row >= 1 && row < rowCount; ++row) {
         const std::uint64_t id = m_p.list.id(row);
-        if (!isHeldRow(id) &&
+        if (!isHeldRow(id) && !m_p.list.offline(row) &&
             std::none_of(s.SetAside.begin(), s.SetAside.end(),
                          [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
             return id;

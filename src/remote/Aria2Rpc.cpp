@@ -461,7 +461,10 @@ std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
 QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& keys) const {
     const RowTable::Status status = m_rows.status(row);
     const bool active = status == RowTable::Status::Active;
-    const QString total = num(row.more().total);
+    // Before its transfer, the size the link check read.
+    const QString total =
+        num(row.more().total == 0 && row.more().checkedSize > 0 ? row.more().checkedSize
+                                                                : row.more().total);
     const QString done = num(row.more().done);
     // Front ends cut the file's name off the path by the dir: both are told the same way,
     // relative when the caller gave a relative dir, without doubled or trailing slashes.
@@ -471,6 +474,8 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     const QString absoluteDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
     if (path.isEmpty() && !row.more().out.empty())
         path = dir + QLatin1Char('/') + utf8(row.more().out);
+    else if (path.isEmpty() && !row.more().checkedName.empty())
+        path = dir + QLatin1Char('/') + utf8(row.more().checkedName);
     else if (path.startsWith(absoluteDir + QLatin1Char('/')))
         path = dir + path.mid(absoluteDir.size());
     const QString uriStatus =

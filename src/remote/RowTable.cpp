@@ -307,6 +307,14 @@ void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) 
     row->edit().out = std::move(out);
 }
 
+void RowTable::setChecked(std::uint64_t id, std::string name, std::int64_t size) {
+    Row* const row = findRow(id);
+    if (row == nullptr || (name.empty() && size < 0 && !row->details))
+        return;
+    row->edit().checkedName = std::move(name);
+    row->edit().checkedSize = size;
+}
+
 void RowTable::setRequested(std::uint64_t id, RequestOptions request) {
     Row* const row = findRow(id);
     if (row == nullptr || (request.empty() && !row->details))
