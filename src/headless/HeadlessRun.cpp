@@ -22,7 +22,9 @@
 #include "platform/Timer.h"
 #include "platform/WorkerCount.h"
 #include "remote/RemoteControl.h"
+#include "session/ArchiveSettings.h"
 #include "session/DownloadSession.h"
+#include "session/PackageFollowUp.h"
 #include "transfer/SpeedLimitText.h"
 #include "transfer/TDownloadFile.h"
 
@@ -203,6 +205,12 @@ int HeadlessRun::exec() {
     p.report = std::make_unique<RunReport>(
         list, p.session->rowEvents(),
         RunReport::Options{m_options.out, m_options.progressLine, m_options.decimalSeparator});
+    // The archives the list brings: the same choices as the window's, one line a package.
+    p.session->packages().setChoices(ArchiveSettings::load());
+    p.session->packages().setOnNotice([report = p.report.get()](const PackageFollowUp::Notice& n) {
+        if (n.kind != PackageFollowUp::Notice::Kind::Progress)
+            report->line(n.text);
+    });
     p.core().setOnListDone([this] { finish(); });
     keepListForRecovery();
     if (m_options.remote.on) {
@@ -277,6 +285,15 @@ void HeadlessRun::finish() {
     }
     if (m_finished)
         return;
+    // A part checked or a package extracted after the last row: the run ends after it, or
+    // goes on with a part downloaded again.
+    if (PackageFollowUp& packages = m_parts->session->packages(); packages.busy()) {
+        packages.setOnIdle([this] {
+            if (m_parts->core().cycle().atRest())
+                finish();
+        });
+        return;
+    }
     m_finished = true;
     // The core is still inside the finish handler of the last row; leave it first.
     QTimer::singleShot(0, [] { QCoreApplication::quit(); });
@@ -285,7 +302,8 @@ void HeadlessRun::finish() {
 void HeadlessRun::checkStall() {
     Parts& p = *m_parts;
     const bool atRest = !m_finished && !m_idle && m_stopStatus < 0 && !p.session->waiting() &&
-                        !p.http.busy() && !p.session->component().busy();
+                        !p.http.busy() && !p.session->component().busy() &&
+                        !p.session->packages().busy();
     const auto now = std::chrono::steady_clock::now();
     if (!atRest) {
         m_atRest = false;

@@ -498,6 +498,10 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         own[QStringLiteral("reason")] = utf8(row.more().reason);
     if (!row.more().fileName.empty())
         own[QStringLiteral("fileName")] = utf8(row.more().fileName);
+    if (const RemoteCommands::Package package = m_commands.package(row.id); !package.name.empty())
+        own[QStringLiteral("package")] =
+            QJsonObject{{QStringLiteral("name"), utf8(package.name)},
+                        {QStringLiteral("state"), utf8(package.state)}};
 
     QJsonObject all{
         {QStringLiteral("gid"), gidText(row.id)},

@@ -29,6 +29,8 @@ public:
         // on is held and continued through the core.
         std::function<bool(std::uint64_t id)> pause;
         std::function<bool(std::uint64_t id)> unpause;
+        // The package of a row; unset: none.
+        std::function<Package(std::uint64_t id)> package;
     };
 
     // The table reads the links of the rows on the list from the list.
@@ -50,6 +52,9 @@ public:
     std::string setRateLimit(std::int64_t bytesPerSecond) override;
     std::string saveSession() override;
     void shutdown() override;
+    Package package(std::uint64_t id) const override {
+        return m_hooks.package ? m_hooks.package(id) : Package{};
+    }
 
 private:
     // The folder's absolute path, made if missing, or why it cannot be used.

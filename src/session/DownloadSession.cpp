@@ -11,6 +11,7 @@
 #include "platform/WorkerCount.h"
 #include "remote/CoreCommands.h"
 #include "remote/RowTable.h"
+#include "session/PackageFollowUp.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -132,6 +133,10 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
     m_core->cycle().setUnattended(m_options.unattended);
     m_replay = std::make_unique<Replay>();
     m_core->rowEvents().add(*m_replay);
+    m_packages = std::make_unique<PackageFollowUp>(
+        PackageFollowUp::Ports{m_data.list, *m_core, m_data.folder, m_adapters.loop,
+                               m_adapters.clock, m_workers, m_options.decimalSeparator});
+    m_core->rowEvents().add(*m_packages);
     keepListForRecovery();
 }
 
@@ -229,6 +234,11 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
         };
     }
     commands.saveSession = [this] { return saveRecoveryNow(); };
+    commands.package = [this](std::uint64_t id) {
+        const PackageFollowUp::RowPackage package =
+            m_packages ? m_packages->packageOf(id) : PackageFollowUp::RowPackage{};
+        return RemoteCommands::Package{package.name, package.state};
+    };
     commands.shutdown = std::move(hooks.shutdown);
     if (hooks.setRateLimit)
         commands.setRateLimit = std::move(hooks.setRateLimit);
@@ -266,6 +276,10 @@ bool DownloadSession::close() {
     m_recoveryFeed.reset();
     m_recovery.reset();
     m_core->rowEvents().remove(*m_replay);
+    // A running check or extraction stops at its next block; the wait below covers it.
+    m_packages->stop();
+    m_core->rowEvents().remove(*m_packages);
+    m_packages.reset();
     m_core.reset();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
     m_component.reset();

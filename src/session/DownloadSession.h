@@ -23,6 +23,7 @@ class EventLoop;
 class FileRecoveryStore;
 class HosterProfiles;
 class ListRecovery;
+class PackageFollowUp;
 class RowEventHub;
 class RowTable;
 class ShutdownNotice;
@@ -98,6 +99,8 @@ public:
     TDownloadFile& component() { return *m_component; }
     TransferFacility& facility() { return *m_facility; }
     RowEventHub& rowEvents();
+    // The archives among the completed rows: packages, checks, extraction.
+    PackageFollowUp& packages() { return *m_packages; }
     // The hoster profiles the rows are handled by (they must outlive the session); null: the
     // compiled-in ones.
     void setProfiles(const HosterProfiles* profiles);
@@ -146,6 +149,7 @@ private:
     std::unique_ptr<TDownloadFile> m_component;
     std::unique_ptr<TorvalineCore> m_core;
     std::unique_ptr<Replay> m_replay;
+    std::unique_ptr<PackageFollowUp> m_packages;
     std::unique_ptr<FileRecoveryStore> m_recoveryStore;
     std::unique_ptr<Timer> m_recoveryTimer;
     std::unique_ptr<ListRecovery> m_recovery;
