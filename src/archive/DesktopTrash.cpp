@@ -56,8 +56,7 @@ bool ownFolder(const std::string& path, bool make) {
     if (make)
         ::mkdir(path.c_str(), 0700);
     struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::getuid();
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
 }
 
 // Moves the file into one trash folder; `shown` is the path the info file records.
@@ -77,18 +76,18 @@ bool moveInto(const std::string& trash, const std::string& path, const std::stri
     for (int n = 1; n <= 1000; ++n) {
         const std::string candidate = n == 1 ? name : stem + "." + std::to_string(n) + ext;
         const std::string infoPath = info + "/" + candidate + ".trashinfo";
-        const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0600);
+        const int fd =
+            ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
             error = std::string("cannot write to the trash: ") + std::strerror(errno);
             return false;
         }
-        const std::string text = "[Trash Info]\nPath=" + escapedPath(shown) +
-                                 "\nDeletionDate=" + deletionDate() + "\n";
-        const bool written = ::write(fd, text.data(), text.size()) ==
-                             static_cast<ssize_t>(text.size());
+        const std::string text =
+            "[Trash Info]\nPath=" + escapedPath(shown) + "\nDeletionDate=" + deletionDate() + "\n";
+        const bool written =
+            ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
         ::close(fd);
         const std::string target = files + "/" + candidate;
         struct stat taken {};
@@ -130,8 +129,13 @@ bool DesktopTrash::moveToTrash(const std::string& path, std::string& error) {
         std::string probe = home;
         while (::stat(probe.c_str(), &homeInfo) != 0 && probe != "/")
             probe = parentOf(probe);
-        if (homeInfo.st_dev == file.st_dev)
+        if (homeInfo.st_dev == file.st_dev) {
+            // A fresh account may have no data folder yet.
+            for (std::size_t at = home.find('/', 1); at != std::string::npos;
+                 at = home.find('/', at + 1))
+                ::mkdir(home.substr(0, at).c_str(), 0700);
             return moveInto(home, path, path, error);
+        }
     }
     // The top of the file's disk: the last folder up from it on the same device.
     std::string top = parentOf(path);

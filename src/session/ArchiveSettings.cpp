@@ -94,7 +94,7 @@ std::string ArchiveSettings::save(const ArchiveChoices& choices) {
         QSettings settings(settingsFile(folder), QSettings::IniFormat);
         const char* after = choices.afterExtract == ArchiveChoices::AfterExtract::Delete ? "delete"
                             : choices.afterExtract == ArchiveChoices::AfterExtract::Keep ? "keep"
-                                                                                           : "trash";
+                                                                                         : "trash";
         settings.setValue(QLatin1String(AfterExtractKey), QLatin1String(after));
         settings.setValue(QLatin1String(PackageFoldersKey), choices.packageFolders);
         settings.sync();

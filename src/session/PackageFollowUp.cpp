@@ -48,8 +48,8 @@ bool mayBeArchive(const std::string& name) {
         "rar", "7z", "zip", "tar", "gz", "tgz", "bz2", "tbz2", "tbz", "xz", "txz", "zst", "tzst"};
     if (known.count(ext))
         return true;
-    const bool digits = ext.find_first_not_of("0123456789", ext[0] == 'r' || ext[0] == 'z') ==
-                        std::string::npos;
+    const bool digits =
+        ext.find_first_not_of("0123456789", ext[0] == 'r' || ext[0] == 'z') == std::string::npos;
     return digits && (ext.size() == 3);
 }
 
@@ -58,8 +58,7 @@ bool isArchiveName(const std::string& name) {
 }
 
 bool isFinal(RowPhase phase) {
-    return phase == RowPhase::Completed || phase == RowPhase::Failed ||
-           phase == RowPhase::Stopped;
+    return phase == RowPhase::Completed || phase == RowPhase::Failed || phase == RowPhase::Stopped;
 }
 
 std::string folderOf(const std::string& path) {
@@ -155,7 +154,8 @@ void PackageFollowUp::rowsRemoved(int, std::span<const RowRef> rows) {
 
 void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
     auto found = m_rows.find(event.id);
-    if (!event.fileName.empty() && (found == m_rows.end() || found->second.name != event.fileName)) {
+    if (!event.fileName.empty() &&
+        (found == m_rows.end() || found->second.name != event.fileName)) {
         const bool was = found != m_rows.end();
         if (!track(event.id, event.fileName) && was)
             m_rows.erase(found);
@@ -167,12 +167,11 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
     row.phase = event.phase;
     switch (event.phase) {
     case RowPhase::Opening:
-        if (m_choices.packageFolders && !m_p.folder.text().empty() &&
+        // A checksum file may vouch for several sets: it stays in the download folder.
+        if (m_choices.packageFolders && !row.checksumFile && !m_p.folder.text().empty() &&
             m_p.core.cycle().placement(event.id) == std::pair<std::string, std::string>{}) {
             // The set's own folder, named as the extraction names it.
-            std::string set = row.name.substr(0, row.name.find_last_of('.'));
-            if (!row.checksumFile)
-                set = PackageGrouping::group({row.name}).at(0).name;
+            const std::string set = PackageGrouping::group({row.name}).at(0).name;
             if (EntryPath::nameProblem(set).empty()) {
                 const std::string folder = m_p.folder.text() + m_p.folder.separator() + set;
                 ::mkdir(folder.c_str(), 0755);
@@ -181,13 +180,12 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
         }
         break;
     case RowPhase::Completed:
-        row.path = event.filePath.empty()
-                       ? m_p.folder.text() + m_p.folder.separator() + row.name
-                       : event.filePath;
+        row.path = event.filePath.empty() ? m_p.folder.text() + m_p.folder.separator() + row.name
+                                          : event.filePath;
         row.check = Check::None;
         for (auto& [key, package] : m_packages)
-            if (!package.ok && std::find(package.rows.begin(), package.rows.end(), event.id) !=
-                                   package.rows.end())
+            if (!package.ok &&
+                std::find(package.rows.begin(), package.rows.end(), event.id) != package.rows.end())
                 package.ended = false;
         reviewSoon();
         break;
@@ -307,8 +305,9 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
 }
 
 const ChecksumEntry* PackageFollowUp::checksumFor(const std::string& folder,
-                                                   const std::string& name) {
-    // The folder's .sfv and .md5 files, read once a review: those the list brought are there.
+                                                  const std::string& name) {
+    // The folder's .sfv and .md5 files, then those the list brought wherever they went (a
+    // package in a folder of its own has its parts there), each read once a review.
     std::vector<std::string> paths;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir))
@@ -317,6 +316,10 @@ const ChecksumEntry* PackageFollowUp::checksumFor(const std::string& folder,
         ::closedir(dir);
     }
     std::sort(paths.begin(), paths.end());
+    for (const auto& [id, row] : m_rows)
+        if (row.checksumFile && row.phase == RowPhase::Completed && !row.path.empty() &&
+            folderOf(row.path) != folder)
+            paths.push_back(row.path);
     for (const std::string& path : paths) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
@@ -359,15 +362,15 @@ void PackageFollowUp::runNext() {
             });
         } else {
             auto last = std::chrono::steady_clock::now();
-            const ExtractResult result = ArchiveExtractor::extract(
-                job->request, stop, [&](const ExtractProgress& progress) {
+            const ExtractResult result =
+                ArchiveExtractor::extract(job->request, stop, [&](const ExtractProgress& progress) {
                     const auto now = std::chrono::steady_clock::now();
                     if (now - last < std::chrono::milliseconds(250) || progress.packedTotal == 0)
                         return;
                     last = now;
-                    const int percent =
-                        static_cast<int>(std::min<std::uint64_t>(progress.packedRead, progress.packedTotal) *
-                                         100 / progress.packedTotal);
+                    const int percent = static_cast<int>(
+                        std::min<std::uint64_t>(progress.packedRead, progress.packedTotal) * 100 /
+                        progress.packedTotal);
                     loop.post([self, key = job->key, percent] {
                         if (const auto held = self.lock())
                             (*held)->progressed(key, percent);
@@ -439,7 +442,8 @@ void PackageFollowUp::progressed(const std::string& key, int percent) {
         return;
     Package& package = found->second;
     package.state = "extracting " + std::to_string(percent) + " %";
-    notice("Extracting " + package.parts.name + ": " + std::to_string(percent) + " %", Notice::Kind::Progress);
+    notice("Extracting " + package.parts.name + ": " + std::to_string(percent) + " %",
+           Notice::Kind::Progress);
     // The tool tip follows in steps: each new note of a completed row writes the list's copy.
     if (percent / 10 != m_noted[key] / 10) {
         m_noted[key] = percent;
@@ -458,12 +462,11 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
         if (result.ok) {
             std::string state = "extracted into " + result.folder;
             if (result.skipped > 0)
-                state += " (" + std::to_string(result.skipped) + " entries left out: " +
-                         result.skippedReasons.front() + ")";
+                state += " (" + std::to_string(result.skipped) +
+                         " entries left out: " + result.skippedReasons.front() + ")";
             end(key, package, state, true,
                 "Extracted " + name + " (" + partsText(package.parts.parts.size()) + ", " +
-                    sizeText(result.packedBytes, m_p.decimalSeparator) + ") into " +
-                    result.folder);
+                    sizeText(result.packedBytes, m_p.decimalSeparator) + ") into " + result.folder);
             disposeParts(package, result.folder);
         } else {
             end(key, package, result.reason, false, name + " - " + result.reason + "; parts kept");
@@ -483,9 +486,8 @@ void PackageFollowUp::end(const std::string&, Package& package, const std::strin
 }
 
 void PackageFollowUp::noteRows(const Package& package, const std::string& state) {
-    const std::string text =
-        "Package " + package.parts.name + " (" + partsText(package.parts.parts.size()) + "): " +
-        state;
+    const std::string text = "Package " + package.parts.name + " (" +
+                             partsText(package.parts.parts.size()) + "): " + state;
     for (const std::uint64_t id : package.rows) {
         const int row = m_p.list.rowOf(id);
         // A failed row keeps its own reason.

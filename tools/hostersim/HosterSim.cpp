@@ -237,8 +237,11 @@ void HosterSim::serveFolder(std::string folder) {
     m_storedFolder = std::move(folder);
 }
 
-std::string HosterSim::storedLink(const std::string& name, const std::string& password) const {
+std::string HosterSim::storedLink(const std::string& name, const std::string& password,
+                                  const std::string& extraQuery) const {
     std::string extra = "stored=1";
+    if (!extraQuery.empty())
+        extra += "&" + extraQuery;
     if (!password.empty())
         extra += "&password=" + pages::pathEscape(password);
     return rapidshareLink("ok", name, 1024, 1, extra);
@@ -346,7 +349,11 @@ void HosterSim::addPageRoutes() {
         const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
         std::string fileUrl;
         if (scenario != "nolink" && req.has_param("stored"))
-            fileUrl = directLink(req, name, "/stored/" + pages::pathEscape(name) + "?cookie=sid");
+            fileUrl = directLink(req, name,
+                                 "/stored/" + pages::pathEscape(name) + "?cookie=sid" +
+                                     (req.has_param("corrupt")
+                                          ? "&corrupt=" + req.get_param_value("corrupt")
+                                          : std::string()));
         else if (scenario != "nolink")
             fileUrl =
                 directLink(req, name,
@@ -365,9 +372,12 @@ void HosterSim::addPageRoutes() {
     const auto stored = [this](const httplib::Request& req, httplib::Response& res) {
         const std::string name = req.matches[1];
         std::string folder;
+        bool corrupt = req.get_param_value("corrupt") == "always";
         {
             std::lock_guard lock(m_mutex);
             folder = m_storedFolder;
+            if (req.get_param_value("corrupt") == "once")
+                corrupt = ++m_presses["stored/" + name] == 1;
         }
         if (req.get_param_value("cookie") == "sid" &&
             parseCookies(req.get_header_value("Cookie")).count("sid") == 0) {
@@ -389,11 +399,15 @@ void HosterSim::addPageRoutes() {
         res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
         res.set_content_provider(
             size, "application/octet-stream",
-            [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            [file, corrupt, middle = size / 2](std::size_t offset, std::size_t length,
+                                               httplib::DataSink& sink) {
                 char buffer[65536];
                 file->seekg(static_cast<std::streamoff>(offset));
                 file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
                 const auto got = static_cast<std::size_t>(file->gcount());
+                // A byte gone wrong on the way, as checksum files catch.
+                if (corrupt && middle >= offset && middle < offset + got)
+                    buffer[middle - offset] ^= 0x5a;
                 return got > 0 && sink.write(buffer, got);
             });
     };

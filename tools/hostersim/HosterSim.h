@@ -48,7 +48,8 @@ struct RequestRecord {
 //   GET  /page/tableforms?size=S              a FORM in a table owning S bytes of inputs
 //   GET  /page/radios?size=S                  a form of S bytes of radios of one group
 //   GET  /                                    a start page
-//   GET  /stored/<name>[?cookie=sid]          the file <name> of the folder set by serveFolder
+//   GET  /stored/<name>[?cookie=sid][&corrupt=once|always]  the file <name> of the folder set
+//                                             by serveFolder, a byte of it changed on the way
 //
 // A rapidshare link with `stored=1` ends in the stored file of its name instead of made-up
 // content, and one with `password=TEXT` says "Password: TEXT" on its countdown page, as the
@@ -100,7 +101,9 @@ public:
     // The folder whose plain files /stored/ serves (real archives, made by the caller).
     void serveFolder(std::string folder);
     // A link of the first hoster to a stored file, its page saying the password when given.
-    std::string storedLink(const std::string& name, const std::string& password = {}) const;
+    // corrupt=once changes a byte of the file's first download, corrupt=always of every one.
+    std::string storedLink(const std::string& name, const std::string& password = {},
+                           const std::string& extraQuery = {}) const;
 
     // For tests that need a route of their own; add it before start().
     httplib::Server& server() { return *m_server; }
