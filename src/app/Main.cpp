@@ -380,6 +380,11 @@ void TForm1::RetryFailedRows1Click() {
         m_retryFailed();
 }
 
+void TForm1::ArchivePasswords1Click() {
+    if (m_archivePasswords)
+        m_archivePasswords();
+}
+
 void TForm1::WatchClipboard1Click() {
     m_intake->setWatchClipboard(
         findChild<QAction*>(QStringLiteral("WatchClipboard1"))->isChecked());

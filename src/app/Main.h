@@ -72,6 +72,10 @@ public:
     void bindStartDownload(std::function<void()> command) { m_startDownload = std::move(command); }
     void bindStopDownload(std::function<void()> command) { m_stopDownload = std::move(command); }
     void bindRetryFailed(std::function<void()> command) { m_retryFailed = std::move(command); }
+    // Tools > Archive Passwords runs what the session binds here; unbound it does nothing.
+    void bindArchivePasswords(std::function<void()> command) {
+        m_archivePasswords = std::move(command);
+    }
     // Pause Download and Resume Download (entries and buttons) likewise; they are enabled only
     // as the cycle says they apply.
     void bindPauseResume(std::function<void()> pause, std::function<void()> resume) {
@@ -125,6 +129,7 @@ public slots:
     void WatchAnyLink1Click();
     void ClickNLoad1Click();
     void CloseToTray1Click();
+    void ArchivePasswords1Click();
 
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
@@ -173,6 +178,7 @@ private:
     std::function<void()> m_startDownload;
     std::function<void()> m_stopDownload;
     std::function<void()> m_retryFailed;
+    std::function<void()> m_archivePasswords;
     std::function<void()> m_pauseDownload;
     std::function<void()> m_resumeDownload;
     ShutdownControl* m_shutdown = nullptr;

@@ -8,14 +8,19 @@
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
 #include "app/DownloadListModel.h"
+#include "app/LinkIntake.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
 #include "app/PauseResumeButtons.h"
 #include "app/SpeedLimitControl.h"
 #include "app/WorkingRowMarker.h"
 #include "cycle/TorvalineCore.h"
+#include "dialogs/ArchivePasswords.h"
+#include "platform/Dialogs.h"
 #include "platform/WorkerCount.h"
+#include "session/ArchiveSettings.h"
 #include "session/DownloadSession.h"
+#include "session/PackageFollowUp.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -75,6 +80,7 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         if (first != 0)
             core.startAt(first);
     });
+    bindPackages();
     const auto refreshPause = [&form, &core] {
         form.setPauseResumeEnabled(core.canPause(), core.canResume());
     };
@@ -122,6 +128,26 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         });
 }
 
+void TorvalineApp::bindPackages() {
+    TForm1& form = *m_form;
+    PackageFollowUp& packages = m_session->packages();
+    packages.setChoices(ArchiveSettings::load());
+    // Progress and results in the notice at the right of the status bar; the rows' tool tips
+    // follow from the list.
+    packages.setOnNotice([&form](const PackageFollowUp::Notice& notice) {
+        form.linkIntake().showNotice(QString::fromStdString(notice.text));
+    });
+    form.bindArchivePasswords([this, &form, &packages] {
+        ArchivePasswords dialog(packages.choices(), &form);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        const ArchiveChoices choices = dialog.choices();
+        packages.setChoices(choices);
+        if (const std::string problem = ArchiveSettings::save(choices); !problem.empty())
+            m_dialogs.showError(problem);
+    });
+}
+
 TorvalineCore& TorvalineApp::core() {
     return m_session->core();
 }
@@ -141,6 +167,8 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindStartDownload({});
     m_form->bindStopDownload({});
     m_form->bindRetryFailed({});
+    m_form->bindArchivePasswords({});
+    m_session->packages().setOnNotice({});
     m_form->bindPauseResume({}, {});
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/ArchiveChoices.h"
 #include "archive/ArchiveExtractor.h"
 #include "archive/ChecksumList.h"
 #include "cycle/RowEvents.h"
@@ -22,15 +23,6 @@ class DownloadList;
 class EventLoop;
 class TorvalineCore;
 class WorkerCount;
-
-// What the user chose for the archives of a list (Tools > Archive Passwords).
-struct ArchiveChoices {
-    enum class AfterExtract { Trash, Delete, Keep };
-    std::vector<std::string> passwords; // tried in turn
-    AfterExtract afterExtract = AfterExtract::Trash;
-    // Each package is downloaded into a folder of its own under the download folder.
-    bool packageFolders = false;
-};
 
 // What the list leaves once its rows complete: the archives among them, grouped into packages
 // (the parts of a split set; an archive of one file is a package of one), each part checked
