@@ -23,6 +23,7 @@
 #include "session/PackageFollowUp.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPointer>
 
 namespace torvaline {
@@ -135,7 +136,10 @@ void TorvalineApp::bindPackages() {
     // Progress and results in the notice at the right of the status bar; the rows' tool tips
     // follow from the list.
     packages.setOnNotice([&form](const PackageFollowUp::Notice& notice) {
-        form.linkIntake().showNotice(QString::fromStdString(notice.text));
+        LinkIntake& intake = form.linkIntake();
+        intake.showNotice(
+            QString::fromStdString(notice.brief.empty() ? notice.text : notice.brief));
+        intake.notice()->setToolTip(QString::fromStdString(notice.text));
     });
     form.bindArchivePasswords([this, &form, &packages] {
         ArchivePasswords dialog(packages.choices(), &form);

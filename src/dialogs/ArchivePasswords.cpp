@@ -33,13 +33,14 @@ ArchivePasswords::ArchivePasswords(const ArchiveChoices& choices, QWidget* paren
     , m_addBtn(new QPushButton(QStringLiteral("Add"), this))
     , m_removeBtn(new QPushButton(QStringLiteral("Remove"), this))
     , m_afterExtract(new QComboBox(this))
-    , m_packageFolders(new QCheckBox(QStringLiteral("Put each package in a folder of its own"), this)) {
+    , m_packageFolders(
+          new QCheckBox(QStringLiteral("Put each package in a folder of its own"), this)) {
     setObjectName(QStringLiteral("ArchivePasswords"));
     setWindowTitle(QStringLiteral("Archive Passwords"));
     auto* layout = new QVBoxLayout(this);
 
-    auto* listLabel =
-        new QLabel(QStringLiteral("Passwords tried in turn on the archives the list brings:"), this);
+    auto* listLabel = new QLabel(
+        QStringLiteral("Passwords tried in turn on the archives the list brings:"), this);
     layout->addWidget(listLabel);
     m_list->setObjectName(QStringLiteral("PasswordList"));
     for (const std::string& password : choices.passwords)
@@ -107,8 +108,8 @@ ArchiveChoices ArchivePasswords::choices() const {
         if (!text.isEmpty())
             choices.passwords.push_back(text.toStdString());
     }
-    choices.afterExtract = static_cast<ArchiveChoices::AfterExtract>(
-        std::max(0, m_afterExtract->currentIndex()));
+    choices.afterExtract =
+        static_cast<ArchiveChoices::AfterExtract>(std::max(0, m_afterExtract->currentIndex()));
     choices.packageFolders = m_packageFolders->isChecked();
     return choices;
 }

@@ -464,9 +464,10 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
             if (result.skipped > 0)
                 state += " (" + std::to_string(result.skipped) +
                          " entries left out: " + result.skippedReasons.front() + ")";
-            end(key, package, state, true,
-                "Extracted " + name + " (" + partsText(package.parts.parts.size()) + ", " +
-                    sizeText(result.packedBytes, m_p.decimalSeparator) + ") into " + result.folder);
+            const std::string brief = "Extracted " + name + " (" +
+                                      partsText(package.parts.parts.size()) + ", " +
+                                      sizeText(result.packedBytes, m_p.decimalSeparator) + ")";
+            end(key, package, state, true, brief + " into " + result.folder, brief);
             disposeParts(package, result.folder);
         } else {
             end(key, package, result.reason, false, name + " - " + result.reason + "; parts kept");
@@ -477,12 +478,12 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
 }
 
 void PackageFollowUp::end(const std::string&, Package& package, const std::string& state, bool ok,
-                          const std::string& noticeText) {
+                          const std::string& noticeText, const std::string& brief) {
     package.ended = true;
     package.ok = ok;
     package.state = state;
     noteRows(package, ok ? state : state + "; the parts are kept");
-    notice(noticeText, ok ? Notice::Kind::Extracted : Notice::Kind::NotExtracted);
+    notice(noticeText, ok ? Notice::Kind::Extracted : Notice::Kind::NotExtracted, brief);
 }
 
 void PackageFollowUp::noteRows(const Package& package, const std::string& state) {
@@ -496,9 +497,9 @@ void PackageFollowUp::noteRows(const Package& package, const std::string& state)
     }
 }
 
-void PackageFollowUp::notice(const std::string& text, Notice::Kind kind) {
+void PackageFollowUp::notice(const std::string& text, Notice::Kind kind, const std::string& brief) {
     if (m_onNotice)
-        m_onNotice(Notice{text, kind});
+        m_onNotice(Notice{text, kind, brief});
 }
 
 void PackageFollowUp::disposeParts(const Package& package, const std::string& extractedInto) {

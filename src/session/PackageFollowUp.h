@@ -46,6 +46,8 @@ public:
         enum class Kind { Progress, Problem, Extracted, NotExtracted };
         std::string text;
         Kind kind = Kind::Progress;
+        // The text without the folder, for a place with little room; empty: the text.
+        std::string brief;
     };
     // The package of a row and where it stands, for the remote control; empty for none.
     struct RowPackage {
@@ -116,9 +118,9 @@ private:
     void progressed(const std::string& key, int percent);
     void extracted(const std::string& key, const ExtractResult& result);
     void end(const std::string& key, Package& package, const std::string& state, bool ok,
-             const std::string& noticeText);
+             const std::string& noticeText, const std::string& brief = {});
     void noteRows(const Package& package, const std::string& state);
-    void notice(const std::string& text, Notice::Kind kind);
+    void notice(const std::string& text, Notice::Kind kind, const std::string& brief = {});
     void disposeParts(const Package& package, const std::string& extractedInto);
 
     Ports m_p;
