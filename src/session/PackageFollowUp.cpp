@@ -161,8 +161,12 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
             m_rows.erase(found);
         found = m_rows.find(event.id);
     }
-    if (found == m_rows.end())
+    if (found == m_rows.end()) {
+        // A stop ends the wait for checksum files that will not come now.
+        if (event.phase == RowPhase::Stopped && !m_rows.empty())
+            reviewSoon();
         return;
+    }
     Row& row = found->second;
     row.phase = event.phase;
     switch (event.phase) {
@@ -248,9 +252,11 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
     for (const std::uint64_t id : package.rows)
         if (!isFinal(m_rows.at(id).phase))
             return;
-    // A checksum file still to come may vouch for any set of the list.
+    // A checksum file still to come may vouch for any set of the list; once the list is at
+    // rest (done, or stopped) nothing more comes.
+    const bool listGoesOn = !m_p.core.cycle().atRest();
     for (const auto& [id, row] : m_rows)
-        if (row.checksumFile && !isFinal(row.phase) && m_p.list.rowOf(id) >= 1)
+        if (listGoesOn && row.checksumFile && !isFinal(row.phase) && m_p.list.rowOf(id) >= 1)
             return;
     bool checking = false;
     for (const std::uint64_t id : package.rows) {

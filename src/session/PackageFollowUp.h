@@ -80,7 +80,10 @@ public:
     void rowMoved(std::uint64_t, int, int) override {}
     void rowPhase(const RowPhaseEvent& event) override;
     void rowProgress(const RowProgressEvent&) override {}
-    void listDone(int, int, int) override {}
+    void listDone(int, int, int) override {
+        if (!m_rows.empty())
+            reviewSoon();
+    }
 
     // The name a link's file likely has: its last path part, without a page's ".html".
     static std::string nameFromLink(const std::string& link);
