@@ -257,6 +257,10 @@ int HeadlessRun::exec() {
     stallCheck.stop();
     endRecovery();
     const bool allCompleted = p.report->printSummary();
+    if (const PackageFollowUp& packages = p.session->packages();
+        packages.extractedCount() + packages.notExtractedCount() > 0)
+        p.report->line("Packages: " + std::to_string(packages.extractedCount()) + " extracted, " +
+                       std::to_string(packages.notExtractedCount()) + " not extracted");
     std::signal(SIGPIPE, previousPipe);
     if (m_stopStatus >= 0)
         return m_stopStatus;

@@ -485,6 +485,11 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
 
 void PackageFollowUp::end(const std::string&, Package& package, const std::string& state, bool ok,
                           const std::string& noticeText, const std::string& brief) {
+    // A package that failed and is extracted after a part came again counts once, as done.
+    if (package.counted)
+        --m_notExtracted;
+    package.counted = true;
+    ++(ok ? m_extracted : m_notExtracted);
     package.ended = true;
     package.ok = ok;
     package.state = state;

@@ -72,6 +72,9 @@ public:
     // A check or an extraction runs or is due.
     bool busy() const;
     RowPackage packageOf(std::uint64_t id) const;
+    // Packages extracted so far, and those that ended without (each counted once).
+    int extractedCount() const { return m_extracted; }
+    int notExtractedCount() const { return m_notExtracted; }
     // The end: the running job stops at its next block, none starts.
     void stop();
 
@@ -107,6 +110,7 @@ private:
         bool queued = false; // its extraction is queued or running
         bool ended = false;  // extracted, or told why not
         bool ok = false;
+        bool counted = false; // in the counts
     };
     struct Job;
 
@@ -137,6 +141,8 @@ private:
     // The progress each package's rows were last noted at.
     std::map<std::string, int> m_noted;
     std::deque<std::unique_ptr<Job>> m_jobs;
+    int m_extracted = 0;
+    int m_notExtracted = 0;
     bool m_running = false;
     bool m_reviewDue = false;
     bool m_stopped = false;

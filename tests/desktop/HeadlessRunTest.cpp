@@ -299,7 +299,7 @@ TEST_F(Headless, SplitSetsAreCheckedExtractedAndTheirPartsPutAway) {
              "Extracted demo-docs (2 parts, 0.83 MB) into " + (first / "demo-docs").string() + "\n",
              "Extracted demo-photos (3 parts, 1.50 MB) into " + (first / "demo-photos").string() +
                  "\n",
-             "Summary: 6 completed, 0 failed\n"})
+             "Summary: 6 completed, 0 failed\n", "Packages: 2 extracted, 0 not extracted\n"})
         EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
     EXPECT_EQ(treeOf(first / "demo-photos"), photos);
     EXPECT_EQ(treeOf(first / "demo-docs"), docs);
@@ -334,7 +334,7 @@ TEST_F(Headless, SplitSetsAreCheckedExtractedAndTheirPartsPutAway) {
              "kept\n",
              "Extracted demo-docs (2 parts, 0.83 MB) into " +
                  (second / "demo-docs" / "demo-docs").string() + "\n",
-             "Summary: 5 completed, 1 failed\n"})
+             "Summary: 5 completed, 1 failed\n", "Packages: 1 extracted, 1 not extracted\n"})
         EXPECT_NE(broken.out.find(expected), std::string::npos) << expected;
     // Each package in its own folder: the extracted docs without their parts, the photos'
     // good parts kept, the damaged one gone, nothing of either unpacked.
