@@ -304,6 +304,10 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
     job.request.partsFolder = folderOf(first);
     job.request.baseFolder = folderOf(first);
     job.request.passwords = m_choices.passwords;
+    // The rows may go from the list while the package is extracted; their files stay known.
+    package.paths.clear();
+    for (const std::uint64_t id : package.rows)
+        package.paths.push_back(m_rows.at(id).path);
     package.queued = true;
     package.state = "waiting to be extracted";
     noteRows(package, package.state);
@@ -467,14 +471,22 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
         const std::string name = package.parts.name;
         if (result.ok) {
             std::string state = "extracted into " + result.folder;
-            if (result.skipped > 0)
-                state += " (" + std::to_string(result.skipped) +
-                         " entries left out: " + result.skippedReasons.front() + ")";
+            // What was left out may be wanted: the parts stay for another tool.
+            const std::string leftOut = result.skipped == 0
+                                            ? std::string()
+                                            : std::to_string(result.skipped) +
+                                                  (result.skipped == 1 ? " entry" : " entries") +
+                                                  " left out: " + result.skippedReasons.front();
+            if (!leftOut.empty())
+                state += " (" + leftOut + "; the parts are kept)";
             const std::string brief = "Extracted " + name + " (" +
                                       partsText(package.parts.parts.size()) + ", " +
                                       sizeText(result.packedBytes, m_p.decimalSeparator) + ")";
             end(key, package, state, true, brief + " into " + result.folder, brief);
-            disposeParts(package, result.folder);
+            if (leftOut.empty())
+                disposeParts(package, result.folder);
+            else
+                notice(name + ": " + leftOut + "; parts kept", Notice::Kind::Problem);
         } else {
             end(key, package, result.reason, false, name + " - " + result.reason + "; parts kept");
         }
@@ -517,8 +529,7 @@ void PackageFollowUp::disposeParts(const Package& package, const std::string& ex
     if (m_choices.afterExtract == ArchiveChoices::AfterExtract::Keep)
         return;
     std::string problem;
-    for (const std::uint64_t id : package.rows) {
-        const std::string& path = m_rows.at(id).path;
+    for (const std::string& path : package.paths) {
         // Never what the extraction just wrote, whatever the names.
         if (path.rfind(extractedInto + "/", 0) == 0)
             continue;

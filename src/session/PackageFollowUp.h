@@ -106,6 +106,7 @@ private:
     struct Package {
         ArchivePackage parts;
         std::vector<std::uint64_t> rows; // in volume order
+        std::vector<std::string> paths;  // of the parts, once queued for extraction
         std::string state;
         bool queued = false; // its extraction is queued or running
         bool ended = false;  // extracted, or told why not
