@@ -154,7 +154,7 @@ int demo(const QString& listFile, const QString& out, int completed) {
     // The built-in hoster profiles, as the program has them, so that any of the emulator's
     // sites can be pictured.
     const HosterProfiles profiles(LoadHosters({}).profiles);
-    program.core().setProfiles(&profiles);
+    program.session().setProfiles(&profiles);
     TForm1& form = program.form();
     form.show();
     dialogs.presetOpenFile(listFile.toStdString());

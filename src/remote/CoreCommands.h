@@ -29,6 +29,9 @@ public:
         // on is held and continued through the core.
         std::function<bool(std::uint64_t id)> pause;
         std::function<bool(std::uint64_t id)> unpause;
+        // Rows worked on at once; unset: one.
+        std::function<int()> maxDownloads;
+        std::function<void(int)> setMaxDownloads;
         // The package of a row; unset: none.
         std::function<Package(std::uint64_t id)> package;
     };
@@ -50,6 +53,8 @@ public:
     std::string folder() const override;
     std::string setFolder(const std::string& dir) override;
     std::string setRateLimit(std::int64_t bytesPerSecond) override;
+    int maxDownloads() const override;
+    std::string setMaxDownloads(int lanes) override;
     std::string saveSession() override;
     void shutdown() override;
     Package package(std::uint64_t id) const override {

@@ -254,7 +254,7 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
             return;
     // A checksum file still to come may vouch for any set of the list; once the list is at
     // rest (done, or stopped) nothing more comes.
-    const bool listGoesOn = !m_p.core.cycle().atRest();
+    const bool listGoesOn = m_p.atRest ? !m_p.atRest() : !m_p.core.cycle().atRest();
     for (const auto& [id, row] : m_rows)
         if (listGoesOn && row.checksumFile && !isFinal(row.phase) && m_p.list.rowOf(id) >= 1)
             return;
@@ -424,8 +424,12 @@ void PackageFollowUp::checked(std::uint64_t id, bool matches, const std::string&
             ::unlink(part.path.c_str());
             notice(part.name + ": checksum mismatch, downloading it again", Notice::Kind::Problem);
             m_p.list.markFailed(row, TimeText(m_p.clock.timeOfDay()), reason);
-            if (m_p.core.cycle().retryRow(id))
-                m_p.core.startAt(row);
+            if (m_p.core.cycle().retryRow(id)) {
+                if (m_p.startAt)
+                    m_p.startAt(row);
+                else
+                    m_p.core.startAt(row);
+            }
         } else {
             part.check = Check::Bad;
             part.mismatches = std::max(part.mismatches, 1);

@@ -39,6 +39,9 @@ public:
         Clock& clock;
         std::shared_ptr<WorkerCount> workers;
         char decimalSeparator = '.';
+        // The list's lanes: start a row again, and whether none has anything in hand.
+        std::function<bool(int row)> startAt;
+        std::function<bool()> atRest;
     };
     // A line for the user of a package: as it goes ("Extracting name: 40 %") and at its end.
     struct Notice {

@@ -50,7 +50,8 @@ ProgressDisplay::ProgressDisplay(const Ports& ports)
     , m_estTimer(ports.estTimer)
     , m_stbarTimer(ports.stbarTimer)
     , m_downloadFile1(ports.downloadFile1)
-    , m_separator(ports.decimalSeparator) {
+    , m_separator(ports.decimalSeparator)
+    , m_titleSource(ports.titleSource ? *ports.titleSource : ports.statusBar) {
     m_elpsTimer.setOnTick([this] { ElpsTimerTimer(); });
     m_estTimer.setOnTick([this] { EstTimerTimer(); });
     m_stbarTimer.setOnTick([this] { StbarTimerTimer(); });
@@ -166,11 +167,12 @@ void ProgressDisplay::EstTimerTimer() {
 }
 
 void ProgressDisplay::StbarTimerTimer() {
-    m_title.setText(m_statusBar.text(0) + " " + m_statusBar.text(1) + " " + m_statusBar.text(2));
+    m_title.setText(m_titleSource.text(0) + " " + m_titleSource.text(1) + " " +
+                    m_titleSource.text(2));
 }
 
 void ProgressDisplay::ApplicationEvents1Minimize() {
-    m_stbarTimer.setEnabled(!m_statusBar.text(0).empty());
+    m_stbarTimer.setEnabled(!m_titleSource.text(0).empty());
     m_title.setText(AppTitle::AfterMinimize);
 }
 

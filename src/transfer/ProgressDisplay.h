@@ -37,6 +37,9 @@ public:
         DownloadComponent& downloadFile1;
         // Between the whole and the fractional part of the sizes and speeds shown.
         char decimalSeparator = '.';
+        // What the minimised title mirrors, when not `statusBar` (several transfers at once
+        // write status bars of their own, one of which is shown).
+        const StatusBar* titleSource = nullptr;
     };
 
     explicit ProgressDisplay(const Ports& ports);
@@ -72,6 +75,7 @@ private:
     Timer& m_stbarTimer;
     DownloadComponent& m_downloadFile1;
     char m_separator;
+    const StatusBar& m_titleSource;
 
     double m_estimatedTime = 0;
     std::string m_estimateText;
