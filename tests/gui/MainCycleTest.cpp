@@ -1,6 +1,7 @@
 #include "adapters/qt/QtShutdownNotice.h"
 #include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
+#include "app/LanesControl.h"
 #include "app/Main.h"
 #include "app/TorvalineApp.h"
 #include "cycle/TorvalineCore.h"
@@ -243,6 +244,21 @@ TEST_F(MainCycleTest, AnImageCaptchaIsAskedOfTheUserWhileTheListGoesOn) {
         EXPECT_TRUE(shown->text().startsWith("the captcha's picture"))
             << shown->text().toStdString();
     }
+}
+
+// Tools > Downloads at Once sets the rows at once and is remembered; File has Pause All and
+// Resume All.
+TEST_F(MainCycleTest, DownloadsAtOnceIsAToolsChoiceThatIsRemembered) {
+    EXPECT_EQ(app->session().maxDownloads(), 3);
+    action("DownloadsAtOnce5")->trigger();
+    EXPECT_EQ(app->session().maxDownloads(), 5);
+    EXPECT_TRUE(action("DownloadsAtOnce5")->isChecked());
+    EXPECT_FALSE(action("DownloadsAtOnce3")->isChecked());
+    EXPECT_EQ(LanesControl::remembered(), 5);
+    action("DownloadsAtOnce3")->trigger();
+    EXPECT_EQ(LanesControl::remembered(), 3);
+    EXPECT_NE(action("PauseAll1"), nullptr);
+    EXPECT_NE(action("ResumeAll1"), nullptr);
 }
 
 TEST_F(MainCycleTest, PauseAndResumeButtonsHoldTheCountdownAndAreEnabledOnlyWhenTheyApply) {
