@@ -32,6 +32,10 @@ namespace hostersim {
 // the second form answered by a page holding the direct link), or in a script variable;
 // nocount=1 leaves the countdown out (the second form is posted at once), captcha=1 adds the
 // family's digit captcha (a wrong code: "Wrong captcha"), waits=N says the wait in seconds.
+// A site that asks a free user to wait after each file: after=N on a link puts the whole site
+// (every link of it) on hold once that link's file has been handed out, until N seconds after
+// its last byte went out; every "Free Download" pressed meanwhile (but in its last second) is
+// answered "You have to wait S seconds till next download" with the seconds still to go.
 class XfsSite final {
 public:
     using Origin = std::function<std::string(const std::string& hostHeader)>;
@@ -42,6 +46,8 @@ public:
                             const std::string& extraQuery = {});
     // How often the second form of this name was posted too early.
     int early(const std::string& name) const;
+    // The file side has sent the last byte of `name`: a hold its link asks for starts now.
+    void fileServed(const std::string& name);
 
 private:
     void addRoutes(httplib::Server& server);
@@ -55,6 +61,10 @@ private:
     // The digit captcha each session was shown, by session token.
     std::map<std::string, std::string> m_codes;
     std::uint64_t m_sessions = 0;
+    // The site's hold after a file (after=N), and the holds still to start when their file's
+    // last byte goes out, by name.
+    std::chrono::steady_clock::time_point m_holdUntil{};
+    std::map<std::string, int> m_holdAfter;
 };
 
 } // namespace hostersim
