@@ -37,6 +37,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "platform/ShutdownService.h"
+#include "session/DownloadSession.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -150,7 +151,7 @@ int demo(const QString& listFile, const QString& out, int completed) {
     // The built-in hoster profiles, as the program has them, so that any of the emulator's
     // sites can be pictured.
     const HosterProfiles profiles(LoadHosters({}).profiles);
-    program.core().setProfiles(&profiles);
+    program.session().setProfiles(&profiles);
     TForm1& form = program.form();
     form.show();
     dialogs.presetOpenFile(listFile.toStdString());

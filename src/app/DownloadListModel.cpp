@@ -1,5 +1,8 @@
 #include "app/DownloadListModel.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QFont>
 
 namespace torvaline {
@@ -63,8 +66,8 @@ int DownloadListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
-    if (index.isValid() && role == Qt::FontRole && m_working != 0 &&
-        m_list.id(index.row()) == m_working) {
+    if (index.isValid() && role == Qt::FontRole && !m_working.empty() &&
+        std::find(m_working.begin(), m_working.end(), m_list.id(index.row())) != m_working.end()) {
         QFont bold;
         bold.setBold(true);
         return bold;
@@ -77,6 +80,12 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
         if (!note.empty())
             return shown(note);
     }
+    if (role == Qt::DisplayRole && index.column() == DownloadList::Status && m_statusText &&
+        !m_working.empty()) {
+        const std::string lane = m_statusText(m_list.id(index.row()));
+        if (!lane.empty())
+            return shown(lane);
+    }
     const std::string& text = m_list.cell(index.row(), index.column());
     if (role == Qt::ToolTipRole && text.empty())
         return {};
@@ -85,15 +94,42 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
 }
 
 void DownloadListModel::setWorkingRow(std::uint64_t id) {
-    if (id == m_working)
+    if (m_working.size() == 1 && m_working.front() == id)
         return;
-    const std::uint64_t was = m_working;
-    m_working = id;
-    repaintRow(was);
+    const std::vector<std::uint64_t> was = std::exchange(m_working, {});
+    if (id != 0)
+        m_working.push_back(id);
+    for (const std::uint64_t row : was)
+        repaintRow(row);
     repaintRow(id);
 }
 
+void DownloadListModel::markWorking(std::uint64_t id, bool working) {
+    if (id == 0) {
+        if (!working)
+            setWorkingRow(0);
+        return;
+    }
+    const auto at = std::find(m_working.begin(), m_working.end(), id);
+    if (working == (at != m_working.end()))
+        return;
+    if (working)
+        m_working.push_back(id);
+    else
+        m_working.erase(at);
+    repaintRow(id);
+}
+
+void DownloadListModel::statusChanged(const std::vector<int>& rows) {
+    for (const int row : rows)
+        if (row >= 1 && row < m_list.rowCount())
+            emit dataChanged(index(row, DownloadList::Status), index(row, DownloadList::Status),
+                             {Qt::DisplayRole});
+}
+
 void DownloadListModel::repaintRow(std::uint64_t id) {
+    if (id == 0)
+        return;
     const int row = m_list.rowOf(id);
     if (row >= 0)
         emit dataChanged(index(row, 0), index(row, DownloadList::ColumnCount - 1), {Qt::FontRole});

@@ -4,6 +4,10 @@
 
 #include <QAbstractTableModel>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include <cstdint>
 
 namespace torvaline {
@@ -25,12 +29,23 @@ public:
 
     // The row the download cycle works on, drawn in bold (by id: 0 for none).
     void setWorkingRow(std::uint64_t id);
+    // One of the rows worked on at once starts or stops being worked on; 0 with false: none.
+    void markWorking(std::uint64_t id, bool working);
+    // What the Status cell of a row shows instead of the list's text, when not empty (the
+    // countdown and the wait of a row among several at work).
+    void setStatusText(std::function<std::string(std::uint64_t id)> statusText) {
+        m_statusText = std::move(statusText);
+    }
+    // The Status cells of these rows changed without the list.
+    void statusChanged(const std::vector<int>& rows);
 
 private:
     void repaintRow(std::uint64_t id);
 
     DownloadList& m_list;
-    std::uint64_t m_working = 0;
+    // The rows drawn in bold, few at a time.
+    std::vector<std::uint64_t> m_working;
+    std::function<std::string(std::uint64_t)> m_statusText;
 };
 
 } // namespace torvaline

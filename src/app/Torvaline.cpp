@@ -2,6 +2,7 @@
 #include "adapters/qt/QtDialogs.h"
 #include "adapters/qt/QtShell.h"
 #include "app/DefaultFolder.h"
+#include "app/LanesControl.h"
 #include "app/LinkIntake.h"
 #include "app/Main.h"
 #include "app/PresetOpenDialogs.h"
@@ -120,6 +121,7 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     const HosterProfiles profiles = loadProfiles(line);
     options.profiles = &profiles;
     options.speedLimit = line.limitRate.value_or(0);
+    options.lanes = line.maxConcurrent.value_or(3);
     options.daemon = line.daemon;
     // Beside the window's copies, not among them: a window started meanwhile must not offer
     // the daemon's rows, nor the daemon take the window's.
@@ -192,8 +194,10 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     options.recoveryFolder = FileRecoveryStore::defaultFolder();
 #endif
     options.notifier = &notifier;
+    // --max-concurrent-downloads holds for this run only.
+    options.lanes = line.maxConcurrent.value_or(LanesControl::remembered());
     TorvalineApp program(dialogs, shell, shutdownService, options);
-    program.core().setProfiles(&profiles);
+    program.session().setProfiles(&profiles);
     TForm1& form = program.form();
     qtDialogs.setParent(&form);
     form.show();

@@ -7,7 +7,9 @@
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
+#include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
+#include "app/LanesControl.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
 #include "app/PauseResumeButtons.h"
@@ -15,9 +17,11 @@
 #include "app/WorkingRowMarker.h"
 #include "cycle/TorvalineCore.h"
 #include "platform/WorkerCount.h"
+#include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QPointer>
 
 namespace torvaline {
@@ -41,6 +45,7 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     sessionOptions.decimalSeparator = m_options.decimalSeparator;
     sessionOptions.workerGrace = m_options.workerGrace;
     sessionOptions.recoveryFolder = m_options.recoveryFolder;
+    sessionOptions.lanes = m_options.lanes;
     m_session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{
             .browser = *m_browser,
@@ -53,43 +58,72 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             .workers = m_workers,
             .notice = {},
             .startThread = {},
+            .makeBrowser = [this]() -> std::unique_ptr<Browser> {
+                auto browser = std::make_unique<HttpBrowser>(*m_loop, *m_share);
+                browser->countWorkers(m_workers);
+                return browser;
+            },
         },
         sessionOptions);
     m_form = std::make_unique<TForm1>(*m_browser, dialogs, shell, m_session->data());
     TForm1& form = *m_form;
     m_notice->setParent(&form);
     TorvalineCore& core = m_session->core();
+    DownloadSession& session = *m_session;
     m_workingRow = std::make_unique<WorkingRowMarker>(
-        [&form](std::uint64_t id) { form.listModel().setWorkingRow(id); });
+        [&form](std::uint64_t id, bool working) { form.listModel().markWorking(id, working); });
     m_session->attach(*m_workingRow);
+    // Each row at work among several shows its own countdown and wait.
+    form.listModel().setStatusText(
+        [&session](std::uint64_t id) { return session.lanes().laneText(id); });
+    session.lanes().setOnLaneTexts(
+        [&form](const std::vector<int>& rows) { form.listModel().statusChanged(rows); });
     // "Start Download Now" of the Download Options dialog runs the same command.
-    form.bindStartDownload([&core] { core.StartDownload1Click(); });
-    form.bindStopDownload([&core] { core.StopDownExecute(); });
+    form.bindStartDownload([&session] { session.start(); });
+    form.bindStopDownload([&session] { session.stop(); });
     // Failed rows wait again in their places; a list at rest starts on the first of them.
-    form.bindRetryFailed([&core, &form] {
+    form.bindRetryFailed([&core, &form, &session] {
         DownloadList& list = form.downloadList();
         int first = 0;
         for (int row = 1; row < list.rowCount(); ++row)
             if (core.cycle().retryRow(list.id(row)) && first == 0)
                 first = row;
         if (first != 0)
-            core.startAt(first);
+            session.startAt(first);
     });
-    const auto refreshPause = [&form, &core] {
-        form.setPauseResumeEnabled(core.canPause(), core.canResume());
+    // Pause and Resume act on the focused row's lane, else on the row shown.
+    const auto focused = [&form]() -> std::uint64_t {
+        const int row = form.MyStringGrid()->currentRow();
+        return row >= 1 ? form.downloadList().id(row) : 0;
+    };
+    const auto target = [&session, focused](bool pausing) -> std::uint64_t {
+        const std::uint64_t id = focused();
+        const bool applies = pausing ? session.canPause(id) : session.canResume(id);
+        return id != 0 && applies ? id : 0;
+    };
+    const auto refreshPause = [&form, &session, target] {
+        form.setPauseResumeEnabled(session.canPause(target(true)),
+                                   session.canResume(target(false)));
     };
     m_pauseButtons = std::make_unique<PauseResumeButtons>(refreshPause);
     m_session->attach(*m_pauseButtons);
     // A pause of a transfer is told once the transfer stopped; until then neither applies.
     form.bindPauseResume(
-        [&core, refreshPause] {
-            core.pause();
+        [&session, refreshPause, target] {
+            session.pause(target(true));
             refreshPause();
         },
-        [&core, refreshPause] {
-            core.resume();
+        [&session, refreshPause, target] {
+            session.resume(target(false));
             refreshPause();
         });
+    m_lanesControl = new LanesControl(form, session, focused);
+    m_focusFollower = QObject::connect(form.MyStringGrid()->selectionModel(),
+                                       &QItemSelectionModel::currentChanged, m_lanesControl,
+                                       [this, refreshPause] {
+                                           m_lanesControl->focusChanged();
+                                           refreshPause();
+                                       });
     form.bindShutdownControl(&core.shutdown());
     form.bindProgressDisplay(&core.progress());
     if (m_options.notifier) {
@@ -142,6 +176,10 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindStopDownload({});
     m_form->bindRetryFailed({});
     m_form->bindPauseResume({}, {});
+    m_form->listModel().setStatusText({});
+    m_lanesControl->detach();
+    QObject::disconnect(m_focusFollower);
+    m_session->lanes().setOnLaneTexts({});
     m_form->bindShutdownControl(nullptr);
     m_form->bindProgressDisplay(nullptr);
     m_session->detach(*m_workingRow);

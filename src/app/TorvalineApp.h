@@ -2,6 +2,8 @@
 
 #include "app/DefaultFolder.h"
 
+#include <QObject>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -26,6 +28,7 @@ class TForm1;
 class TorvalineCore;
 class WorkerCount;
 class WorkingRowMarker;
+class LanesControl;
 
 // The program in its window: the real browser, the real transfers, Qt's timers and clock under
 // one download session, and the main window over the session's data with its commands and
@@ -44,6 +47,8 @@ public:
         // Tells the end of the list while the window is out of view; none when null. Must
         // outlive this object.
         DesktopNotifier* notifier = nullptr;
+        // Rows worked on at once (1 to 8).
+        int lanes = 3;
     };
 
     // The shutdown service is the operating system's in the program and a recording double in
@@ -60,6 +65,7 @@ public:
     QtShutdownNotice& shutdownNotice() { return *m_notice; }
     // The window's speed limit entry, which hands the limit to the transfers.
     SpeedLimitControl& speedLimit() { return *m_speedLimit; }
+    LanesControl& lanesControl() { return *m_lanesControl; }
 
     // Once the window is shown: offers back what a session that did not end normally left,
     // and from then on keeps the list in the recovery file. Without a recovery folder it
@@ -86,6 +92,8 @@ private:
     std::unique_ptr<PauseResumeButtons> m_pauseButtons;
     std::unique_ptr<ListDoneNotice> m_doneNotice;
     SpeedLimitControl* m_speedLimit = nullptr; // owned by the window
+    LanesControl* m_lanesControl = nullptr;    // owned by the window
+    QMetaObject::Connection m_focusFollower;
 };
 
 } // namespace torvaline

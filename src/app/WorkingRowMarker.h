@@ -7,16 +7,20 @@
 
 namespace torvaline {
 
-// Follows the row the cycle works on, from the row events, so that the grid can draw it in
-// bold: the row being opened, waited for, counted down or transferred; none once the list is
-// done or the row is closed.
+// Follows the rows the lanes work on, from the row events, so that the grid can draw them in
+// bold: each row being opened, waited for, counted down or transferred; none once the list is
+// done, a row no longer once it is closed.
 class WorkingRowMarker final : public RowEvents {
 public:
-    explicit WorkingRowMarker(std::function<void(std::uint64_t id)> mark)
+    // mark(id, true) when the row is worked on, (id, false) when no longer; (0, false): none.
+    explicit WorkingRowMarker(std::function<void(std::uint64_t id, bool working)> mark)
         : m_mark(std::move(mark)) {}
 
     void rowsAdded(int, std::span<const RowRef>) override {}
-    void rowsRemoved(int, std::span<const RowRef>) override {}
+    void rowsRemoved(int, std::span<const RowRef> rows) override {
+        for (const RowRef& row : rows)
+            m_mark(row.id, false);
+    }
     void rowMoved(std::uint64_t, int, int) override {}
     void rowProgress(const RowProgressEvent&) override {}
     void rowPhase(const RowPhaseEvent& event) override {
@@ -26,21 +30,21 @@ public:
         case RowPhase::Countdown:
         case RowPhase::Transferring:
         case RowPhase::Paused:
-            m_mark(event.id);
+            m_mark(event.id, true);
             break;
         case RowPhase::Waiting:
         case RowPhase::SetAside:
         case RowPhase::Completed:
         case RowPhase::Failed:
         case RowPhase::Stopped:
-            m_mark(0);
+            m_mark(event.id, false);
             break;
         }
     }
-    void listDone(int, int, int) override { m_mark(0); }
+    void listDone(int, int, int) override { m_mark(0, false); }
 
 private:
-    std::function<void(std::uint64_t)> m_mark;
+    std::function<void(std::uint64_t, bool)> m_mark;
 };
 
 } // namespace torvaline

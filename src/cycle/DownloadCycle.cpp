@@ -105,8 +105,8 @@ void DownloadCycle::openCurrentRow() {
 }
 
 RequestOptions DownloadCycle::requestOf(int row) const {
-    const auto asked = m_requests.find(m_p.list.id(row));
-    if (asked == m_requests.end())
+    const auto asked = m_rows->requests.find(m_p.list.id(row));
+    if (asked == m_rows->requests.end())
         return {};
     RequestOptions options = asked->second;
     // The link as it reads now: what the options may go to follows the row's own host.
@@ -214,9 +214,9 @@ void DownloadCycle::stop(bool keepHold) {
         m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusStopped));
     if (const std::uint64_t id = m_p.list.id(s.CurrentRow); held && id != 0) {
         // Held like a row the list has not reached: its status already reads "Paused".
-        if (id >= m_heldRows.size())
-            m_heldRows.resize(std::max<std::size_t>(id + 1, m_heldRows.size() * 2), false);
-        m_heldRows[id] = true;
+        if (id >= m_rows->held.size())
+            m_rows->held.resize(std::max<std::size_t>(id + 1, m_rows->held.size() * 2), false);
+        m_rows->held[id] = true;
     }
     s.StopRequested = true;
     m_working = false;
@@ -381,8 +381,8 @@ void DownloadCycle::startTransfer() {
     s.SaveFolder = m_p.folder.text();
     std::string fileName = s.FinalFileName;
     // A row the remote control placed: its folder and name, the name checked like a page's.
-    if (const auto placed = m_placements.find(m_p.list.id(s.CurrentRow));
-        placed != m_placements.end()) {
+    if (const auto placed = m_rows->placements.find(m_p.list.id(s.CurrentRow));
+        placed != m_rows->placements.end()) {
         if (!placed->second.folder.empty())
             s.SaveFolder = placed->second.folder;
         if (!placed->second.fileName.empty() &&
@@ -438,6 +438,9 @@ void DownloadCycle::Timer2Timer() {
     }
     s.RemainingText = r.text;
     if (!r.over)
+        return;
+    // A lane whose hoster's wait is over opens its row again only in a free slot.
+    if (!s.RetryWaiting && m_lane.mayGoOn && !m_lane.mayGoOn())
         return;
     // Both waits go back to the row's pages: a retry needs a fresh direct link, since the
     // one that failed may have expired. A retry that meets the hoster's own wait keeps its
@@ -761,9 +764,9 @@ bool DownloadCycle::holdRow(std::uint64_t id) {
     if (row < 1 || isHeldRow(id) || m_p.list.cell(row, DownloadList::Status) != StatusWaiting ||
         (row == m_p.state.CurrentRow && !atRest()))
         return false;
-    if (id >= m_heldRows.size())
-        m_heldRows.resize(std::max<std::size_t>(id + 1, m_heldRows.size() * 2), false);
-    m_heldRows[id] = true;
+    if (id >= m_rows->held.size())
+        m_rows->held.resize(std::max<std::size_t>(id + 1, m_rows->held.size() * 2), false);
+    m_rows->held[id] = true;
     markHeld(row, true);
     return true;
 }
@@ -780,7 +783,7 @@ void DownloadCycle::markHeld(int row, bool held) {
 bool DownloadCycle::releaseRow(std::uint64_t id) {
     if (!isHeldRow(id))
         return false;
-    m_heldRows[id] = false;
+    m_rows->held[id] = false;
     const int row = m_p.list.rowOf(id);
     if (row < 1)
         return false;
@@ -818,8 +821,8 @@ bool DownloadCycle::startAt(int row) {
 }
 
 std::pair<std::string, std::string> DownloadCycle::placement(std::uint64_t id) const {
-    const auto placed = m_placements.find(id);
-    if (placed == m_placements.end())
+    const auto placed = m_rows->placements.find(id);
+    if (placed == m_rows->placements.end())
         return {};
     return {placed->second.folder, placed->second.fileName};
 }
@@ -828,6 +831,14 @@ void DownloadCycle::removeRow(int row) {
     CycleState& s = m_p.state;
     if (row < 1 || row >= m_p.list.rowCount())
         return;
+    if (m_lane.nextRow) {
+        // One lane of several: whoever runs the lanes hears of the removal and moves each
+        // lane off its row, this one included.
+        m_rows->placements.erase(m_p.list.id(row));
+        m_rows->requests.erase(m_p.list.id(row));
+        m_p.list.removeRow(row);
+        return;
+    }
     const bool current = row == s.CurrentRow && !m_currentGone;
     const bool working = current && !atRest();
     const bool transferring = current && isTransferRunning();
@@ -842,8 +853,8 @@ void DownloadCycle::removeRow(int row) {
         // What an attempt kept belongs to the row that goes.
         forgetRetries();
     }
-    m_placements.erase(m_p.list.id(row));
-    m_requests.erase(m_p.list.id(row));
+    m_rows->placements.erase(m_p.list.id(row));
+    m_rows->requests.erase(m_p.list.id(row));
     m_p.list.removeRow(row);
     if (row < s.CurrentRow) {
         --s.CurrentRow;
@@ -863,21 +874,21 @@ void DownloadCycle::removeRow(int row) {
 
 void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::string fileName) {
     if (folder.empty() && fileName.empty())
-        m_placements.erase(id);
+        m_rows->placements.erase(id);
     else
-        m_placements[id] = Placement{std::move(folder), std::move(fileName)};
+        m_rows->placements[id] = Placement{std::move(folder), std::move(fileName)};
 }
 
 void DownloadCycle::setRequestOptions(std::uint64_t id, RequestOptions options) {
     if (options.empty())
-        m_requests.erase(id);
+        m_rows->requests.erase(id);
     else
-        m_requests[id] = std::move(options);
+        m_rows->requests[id] = std::move(options);
 }
 
 RequestOptions DownloadCycle::requestOptions(std::uint64_t id) const {
-    const auto asked = m_requests.find(id);
-    return asked == m_requests.end() ? RequestOptions{} : asked->second;
+    const auto asked = m_rows->requests.find(id);
+    return asked == m_rows->requests.end() ? RequestOptions{} : asked->second;
 }
 
 void DownloadCycle::advanceTo(int row) {
@@ -911,6 +922,28 @@ void DownloadCycle::closeRowAndAdvance() {
         nextId = nextFrom(s.CurrentRow + 1);
     }
     s.ReturnRowId = 0;
+    if (m_lane.nextRow) {
+        // One lane of several: a due retry first, then whatever row the lanes give this one,
+        // then the wait for its own set-aside rows; else it is free.
+        if (const int due = dueSetAside(); due >= 0) {
+            takeUpSetAside(static_cast<std::size_t>(due), 0, 0);
+            return;
+        }
+        if (const std::uint64_t id = m_lane.nextRow(); id != 0) {
+            if (const int row = m_p.list.rowOf(id); row >= 1) {
+                advanceTo(row);
+                return;
+            }
+        }
+        if (!s.SetAside.empty()) {
+            waitForFirstSetAside();
+            return;
+        }
+        m_working = false;
+        if (m_lane.laneFree)
+            m_lane.laneFree();
+        return;
+    }
     // A due retry comes before the next row: its wait is over, the next row has none.
     if (const int due = dueSetAside(); due >= 0) {
         takeUpSetAside(static_cast<std::size_t>(due), nextId, 0);
@@ -933,19 +966,7 @@ void DownloadCycle::closeRowAndAdvance() {
     }
     if (!s.SetAside.empty()) {
         // The list is done only when no row waits aside: wait for the first one due.
-        std::size_t first = 0;
-        double firstLeft = 2.0;
-        const double now = m_p.clock.timeOfDay();
-        for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
-            double elapsed = now - s.SetAside[i].since;
-            if (elapsed < 0)
-                elapsed += 1.0;
-            if (s.SetAside[i].span - elapsed < firstLeft) {
-                firstLeft = s.SetAside[i].span - elapsed;
-                first = i;
-            }
-        }
-        takeUpSetAside(first, 0, firstLeft);
+        waitForFirstSetAside();
         return;
     }
     // Rows behind the current one that give no next row are all held: the list is done
@@ -960,6 +981,101 @@ void DownloadCycle::closeRowAndAdvance() {
     }
     // Past the end (rows deleted during the last transfer): neither advance nor end the list.
     m_working = false;
+}
+
+void DownloadCycle::waitForFirstSetAside() {
+    const CycleState& s = m_p.state;
+    std::size_t first = 0;
+    double firstLeft = 2.0;
+    const double now = m_p.clock.timeOfDay();
+    for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
+        double elapsed = now - s.SetAside[i].since;
+        if (elapsed < 0)
+            elapsed += 1.0;
+        if (s.SetAside[i].span - elapsed < firstLeft) {
+            firstLeft = s.SetAside[i].span - elapsed;
+            first = i;
+        }
+    }
+    takeUpSetAside(first, 0, firstLeft);
+}
+
+bool DownloadCycle::holdsRow() const {
+    const bool inHand = m_working || m_pause != Held::None || m_pausePending ||
+                        isTransferRunning() || m_p.timer1.enabled() || m_p.timer2.enabled();
+    return inHand && !m_currentGone;
+}
+
+std::uint64_t DownloadCycle::rowInHand() const {
+    return holdsRow() ? m_p.list.id(m_p.state.CurrentRow) : 0;
+}
+
+bool DownloadCycle::countingDown() const {
+    return m_p.timer1.enabled();
+}
+
+bool DownloadCycle::hosterWaiting() const {
+    return m_p.timer2.enabled() && !m_p.state.RetryWaiting;
+}
+
+bool DownloadCycle::occupiesLane() const {
+    return rowInHand() != 0 && m_pause == Held::None && !m_p.timer2.enabled();
+}
+
+bool DownloadCycle::waitOver() const {
+    return hosterWaiting() && remaining().over;
+}
+
+void DownloadCycle::shiftCurrentRow(int delta) {
+    m_p.state.CurrentRow = std::max(1, m_p.state.CurrentRow + delta);
+}
+
+bool DownloadCycle::loseCurrentRow(int nowAt) {
+    CycleState& s = m_p.state;
+    // Asked while the row is leaving the list: its index may no longer name it.
+    const bool inHand = holdsRow();
+    s.CurrentRow = std::max(1, nowAt);
+    if (!inHand)
+        return false;
+    const bool transferring = isTransferRunning();
+    m_p.browser.Stop();
+    m_p.timer1.setEnabled(false);
+    m_p.timer2.setEnabled(false);
+    m_p.statusBar.clear();
+    m_pause = Held::None;
+    s.StopRequested = true;
+    s.OnSetAside = false;
+    // What an attempt kept belongs to the row that went.
+    forgetRetries();
+    m_currentGone = true;
+    if (transferring || m_pausePending) {
+        // Its finish goes on with the next row.
+        m_p.component.Stop();
+        return false;
+    }
+    return true;
+}
+
+void DownloadCycle::goOn() {
+    if (m_currentGone && !isTransferRunning() && !m_pausePending)
+        closeRowAndAdvance();
+}
+
+void DownloadCycle::finishList() {
+    m_p.component.Tag = 1;
+    tellListDone();
+    if (m_hooks.CheckShutDown)
+        m_hooks.CheckShutDown();
+}
+
+PartialFile DownloadCycle::takeRestored(const std::string& link) {
+    CycleState& s = m_p.state;
+    if (s.RestoredLink != link || s.RestoredPartial.path.empty())
+        return {};
+    PartialFile partial = std::move(s.RestoredPartial);
+    s.RestoredPartial = {};
+    s.RestoredLink.clear();
+    return partial;
 }
 
 bool DownloadCycle::canPause() const {

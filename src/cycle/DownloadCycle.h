@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -53,6 +54,18 @@ public:
         // Whether the component is running a transfer right now.
         std::function<bool()> transferRunning;
     };
+
+    // Set when this cycle is one lane of several working the one list.
+    struct LaneHooks {
+        // The row the lane takes next (0: none for it now), in place of the next row down.
+        std::function<std::uint64_t()> nextRow;
+        // The lane has nothing left to do; whoever runs the lanes ends the list, when all are.
+        std::function<void()> laneFree;
+        // A hoster's wait is over: whether the lane may open its row again now (false while
+        // as many lanes as allowed are busy; the wait then goes on a second at a time).
+        std::function<bool()> mayGoOn;
+    };
+    void setLaneHooks(LaneHooks hooks) { m_lane = std::move(hooks); }
 
     static constexpr const char* BadLinkText = " Error - Please check the download link ";
     static constexpr const char* CountdownPanelText = "Download will start in ";
@@ -109,7 +122,7 @@ public:
     bool releaseRow(std::uint64_t id);
     // A failed row waits again, in its place, for a fresh attempt; false for any other row.
     bool retryRow(std::uint64_t id);
-    bool isHeldRow(std::uint64_t id) const { return id < m_heldRows.size() && m_heldRows[id]; }
+    bool isHeldRow(std::uint64_t id) const { return id < m_rows->held.size() && m_rows->held[id]; }
     // Nothing is being worked on, held or waited for: the list was never started or is done.
     bool atRest() const;
     // Starts on `row`, or on the first row after it that is not held; false when the list is
@@ -165,6 +178,35 @@ public:
     void setUnattended(bool unattended) { m_unattended = unattended; }
     // Where each row's phase is told; not owned, may be unset.
     void setRowEvents(RowEvents* events) { m_events = events; }
+    // Lanes. The id of the row this cycle has in hand (opening, counting down, waiting,
+    // transferring, paused); 0 when none.
+    std::uint64_t rowInHand() const;
+    bool holdsRow() const;
+    // The row in hand keeps a slot of the downloads at once: not while it waits for its
+    // hoster or for a retry, nor while paused.
+    bool occupiesLane() const;
+    // The hoster's wait of the row in hand has run out and the lane waits for a slot.
+    bool waitOver() const;
+    // The hoster's wait (not a retry's) is running for the row in hand.
+    bool hosterWaiting() const;
+    // A countdown runs for the row in hand.
+    bool countingDown() const;
+    // The rows before index `at` changed by `delta` (rows added or removed before it): the
+    // row in hand keeps its place by index.
+    void shiftCurrentRow(int delta);
+    // The row in hand was removed from the list by someone else; `nowAt` indexes the row
+    // that took its place. Stops what it did; returns true when the lane must go on (by
+    // goOn(), once the removal is over) rather than by the end of its transfer.
+    bool loseCurrentRow(int nowAt);
+    // Goes on with the next row after a row was lost, unless a transfer's end will.
+    void goOn();
+    // The end of the whole list, all lanes idle: the summary and the shutdown check.
+    void finishList();
+    // The restored partial file for `link`, handed over to the lane that takes its row.
+    PartialFile takeRestored(const std::string& link);
+    // Shares the held rows, placements and request options of `primary`, the lane the
+    // commands go to.
+    void shareRowsWith(DownloadCycle& primary) { m_rows = primary.m_rows; }
     // Closes the current row as failed and starts the next one: for a row an unattended run
     // found stuck (a page that offers nothing to act on).
     void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
@@ -226,6 +268,8 @@ private:
     // Drops every set-aside row with its partial file, marking it by `status`.
     void dropSetAside(std::string_view status);
     void showRetryWait(const std::string& remainingText);
+    // Waits for the set-aside row due first.
+    void waitForFirstSetAside();
     // Drops the retry state, removing a partial file no attempt will continue.
     void forgetRetries();
     void discard(const PartialFile& partial);
@@ -234,6 +278,7 @@ private:
 
     Ports m_p;
     Hooks m_hooks;
+    LaneHooks m_lane;
     FileNameCheck m_nameCheck;
     bool m_unattended = false;
     RowEvents* m_events = nullptr;
@@ -248,15 +293,19 @@ private:
     bool m_pausePending = false;
     double m_pauseLeft = 0;
     std::string m_statusBeforePause;
-    // By row id: ids are given one after another, so a bit a row is all a held list costs.
-    std::vector<bool> m_heldRows;
     std::vector<std::uint64_t> m_letGo; // released while the cycle was elsewhere
     struct Placement {
         std::string folder;
         std::string fileName;
     };
-    std::unordered_map<std::uint64_t, Placement> m_placements;
-    std::unordered_map<std::uint64_t, RequestOptions> m_requests;
+    // What the commands keep of single rows, shared by every lane of one list.
+    struct RowKeep {
+        // By row id: ids are given one after another, so a bit a row is all a held list costs.
+        std::vector<bool> held;
+        std::unordered_map<std::uint64_t, Placement> placements;
+        std::unordered_map<std::uint64_t, RequestOptions> requests;
+    };
+    std::shared_ptr<RowKeep> m_rows = std::make_shared<RowKeep>();
     // The row's request options, scoped to its link.
     RequestOptions requestOf(int row) const;
     // The first row from `row` on that is neither held nor waiting aside; 0 when none.

@@ -37,7 +37,7 @@ TorvalineCore::TorvalineCore(Ports ports)
                [this](const std::string& why) { m_cycle.failCurrentRow(why); }})
     , m_progress({ports.list, ports.statusBar, ports.appTitle, m_state, ports.clock,
                   ports.elpsTimer, ports.estTimer, ports.stbarTimer, ports.component,
-                  ports.decimalSeparator})
+                  ports.decimalSeparator, ports.titleSource})
     , m_cycle({ports.list, ports.statusBar, m_state, ports.folder, ports.browser, ports.timer1,
                ports.timer2, ports.elpsTimer, ports.estTimer, ports.clock, ports.component},
               {[this] { m_pages.BrowserInfo(); }, [this] { m_pages.clearPageText(); },
@@ -48,8 +48,12 @@ TorvalineCore::TorvalineCore(Ports ports)
                },
                [this] { return m_p.component.busy(); }}) {
     m_cycle.setEvents();
-    m_cycle.setRowEvents(&m_rowEvents);
-    m_rowEvents.follow(m_p.list);
+    if (m_p.primaryEvents) {
+        m_cycle.setRowEvents(m_p.primaryEvents);
+    } else {
+        m_cycle.setRowEvents(&m_rowEvents);
+        m_rowEvents.follow(m_p.list);
+    }
     TDownloadFile& component = m_p.component;
     component.OnStart = [this](void*) {
         m_progress.DownloadFile1Start();
@@ -86,7 +90,7 @@ void TorvalineCore::tellTransferStart() {
     m_progressDone = 0;
     m_progressTotal = 0;
     if (e.id != 0)
-        m_rowEvents.rowPhase(e);
+        events().rowPhase(e);
 }
 
 void TorvalineCore::tellProgress(std::uint32_t receivedKiB, std::uint32_t expectedKiB) {
@@ -112,11 +116,13 @@ void TorvalineCore::tellProgress(std::uint32_t receivedKiB, std::uint32_t expect
     m_progressAt = now;
     m_progressDone = done;
     if (e.id != 0)
-        m_rowEvents.rowProgress(e);
+        events().rowProgress(e);
 }
 
 void TorvalineCore::setProfiles(const HosterProfiles* profiles) {
     m_pages.setProfiles(profiles);
+    if (m_p.primaryEvents)
+        return;
     if (profiles)
         m_p.list.setHostNamer(
             [profiles](const std::string& link) { return profiles->hostName(link); });
@@ -125,10 +131,12 @@ void TorvalineCore::setProfiles(const HosterProfiles* profiles) {
 }
 
 TorvalineCore::~TorvalineCore() {
-    m_p.list.setHostNamer(nullptr);
+    if (!m_p.primaryEvents)
+        m_p.list.setHostNamer(nullptr);
     // A retry that will never come leaves no partial file behind in the download folder.
     m_cycle.discardRetryPartial();
-    m_p.list.setRowIdObserver({});
+    if (!m_p.primaryEvents)
+        m_p.list.setRowIdObserver({});
     m_p.browser.setEvents({});
     m_p.timer1.setOnTick(nullptr);
     m_p.timer2.setOnTick(nullptr);

@@ -50,6 +50,11 @@ public:
         ShutdownNotice& shutdownNotice;
         // Between the whole and the fractional part of the sizes and speeds shown.
         char decimalSeparator = '.';
+        // What the minimised title mirrors; null: `statusBar`.
+        std::function<const StatusBar&()> titleSource = {};
+        // One lane of several but the first: the list's own events, its host names and the
+        // shutdown are the first lane's, and this one's row events go to `primaryEvents`.
+        RowEvents* primaryEvents = nullptr;
     };
 
     explicit TorvalineCore(Ports ports);
@@ -96,6 +101,7 @@ public:
     void setOnListDone(std::function<void()> onListDone) { m_onListDone = std::move(onListDone); }
 
 private:
+    RowEvents& events() { return m_p.primaryEvents ? *m_p.primaryEvents : m_rowEvents; }
     void tellTransferStart();
     void tellProgress(std::uint32_t receivedKiB, std::uint32_t expectedKiB);
 

@@ -27,6 +27,7 @@ bool isLink(const QString& argument) {
            argument.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
 }
 const QString LimitRateOption = QStringLiteral("limit-rate");
+const QString MaxConcurrentOption = QStringLiteral("max-concurrent-downloads");
 const QString DaemonOption = QStringLiteral("daemon");
 const QString RpcOption = QStringLiteral("rpc");
 const QString RpcPortOption = QStringLiteral("rpc-listen-port");
@@ -98,6 +99,9 @@ QString CommandLine::helpText() {
         "  --limit-rate RATE Receive at most RATE bytes a second, all transfers\n"
         "                    together; K, M and G multiply by 1024 (500K, 2M).\n"
         "                    0 is no limit.\n"
+        "  --max-concurrent-downloads N\n"
+        "                    Work on up to N rows at once (1 to 8, 3 unless the window\n"
+        "                    remembers another), one row per hoster at a time.\n"
         "  --headless        Download the list without a window (no display needed),\n"
         "                    print what happens and exit when the list is done:\n"
         "                    0 when every row completed, 1 otherwise, 130 or 143 when\n"
@@ -143,11 +147,13 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption daemon(DaemonOption, {});
     const QCommandLineOption rpc(RpcOption, {});
     const QCommandLineOption rpcPort(RpcPortOption, {}, QStringLiteral("N"));
+    const QCommandLineOption maxConcurrent(MaxConcurrentOption, {}, QStringLiteral("N"));
     const QCommandLineOption rpcSecret(RpcSecretOption, {}, QStringLiteral("TOKEN"));
     const QCommandLineOption rpcListenAll(RpcListenAllOption, {});
     const QCommandLineOption rpcSecretFile(RpcSecretFileOption, {}, QStringLiteral("FILE"));
     parser.addOptions({help, version, folder, start, headless, hosters, newWindow, limitRate});
     parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll, rpcSecretFile});
+    parser.addOption(maxConcurrent);
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -209,6 +215,16 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
             return failure(
                 QStringLiteral("--limit-rate needs a rate such as 500K or 2M, not \"%1\"")
                     .arg(parser.value(limitRate)));
+    }
+    if (parser.values(maxConcurrent).size() > 1)
+        return failure(QStringLiteral("--max-concurrent-downloads is given more than once"));
+    if (parser.isSet(maxConcurrent)) {
+        bool ok = false;
+        const int n = parser.value(maxConcurrent).toInt(&ok);
+        if (!ok || n < 1 || n > MaxConcurrentLimit)
+            return failure(QStringLiteral("--max-concurrent-downloads needs a number from 1 to %1")
+                               .arg(MaxConcurrentLimit));
+        line.maxConcurrent = n;
     }
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);

@@ -40,6 +40,10 @@ struct CommandLine {
     // --limit-rate: bytes a second for all transfers together, 0 for none; unset: the
     // window's remembered choice (the headless run has no limit then).
     std::optional<std::uint64_t> limitRate;
+    // --max-concurrent-downloads: how many rows are worked on at once (1 to 8); unset: the
+    // window's remembered choice, 3 without a window.
+    std::optional<int> maxConcurrent;
+    static constexpr int MaxConcurrentLimit = 8;
     // The headless core kept running, idle when its list is done, with the remote control on.
     bool daemon = false;
     // The remote control (aria2's JSON-RPC) in the window or the headless run.

@@ -22,6 +22,7 @@
 #include "platform/Timer.h"
 #include "platform/WorkerCount.h"
 #include "remote/RemoteControl.h"
+#include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
 #include "transfer/SpeedLimitText.h"
 #include "transfer/TDownloadFile.h"
@@ -55,23 +56,51 @@ public:
 };
 
 // The browser as the cycle sees it: after a stop, the cycle goes on with the next row as it
-// does in the window; a stopped run must not.
+// does in the window; a stopped run must not. One flag closes every lane's.
 class ClosingBrowser final : public Browser {
 public:
-    explicit ClosingBrowser(Browser& inner)
-        : m_inner(inner) {}
+    ClosingBrowser(Browser& inner, std::shared_ptr<bool> closed)
+        : m_inner(inner)
+        , m_closed(std::move(closed)) {}
     void Navigate(const std::string& url) override {
-        if (!m_closed)
+        if (!*m_closed)
             m_inner.Navigate(url);
     }
-    void close() { m_closed = true; }
+    void close() { *m_closed = true; }
     void Stop() override { m_inner.Stop(); }
     std::shared_ptr<Document> document() override { return m_inner.document(); }
     void setEvents(BrowserEvents events) override { m_inner.setEvents(std::move(events)); }
+    void setRequestOptions(RequestOptions options) override {
+        m_inner.setRequestOptions(std::move(options));
+    }
+    bool busy() const override { return m_inner.busy(); }
 
 private:
     Browser& m_inner;
-    bool m_closed = false;
+    std::shared_ptr<bool> m_closed;
+};
+
+// A further lane's browser, with its own page fetcher.
+class LaneBrowser final : public Browser {
+public:
+    LaneBrowser(EventLoop& loop, CurlShare& share, std::shared_ptr<WorkerCount> workers,
+                std::shared_ptr<bool> closed)
+        : m_http(loop, share)
+        , m_closing(m_http, std::move(closed)) {
+        m_http.countWorkers(std::move(workers));
+    }
+    void Navigate(const std::string& url) override { m_closing.Navigate(url); }
+    void Stop() override { m_closing.Stop(); }
+    std::shared_ptr<Document> document() override { return m_closing.document(); }
+    void setEvents(BrowserEvents events) override { m_closing.setEvents(std::move(events)); }
+    void setRequestOptions(RequestOptions options) override {
+        m_closing.setRequestOptions(std::move(options));
+    }
+    bool busy() const override { return m_closing.busy(); }
+
+private:
+    HttpBrowser m_http;
+    ClosingBrowser m_closing;
 };
 
 void printError(std::FILE* err, const std::string& text) {
@@ -108,7 +137,8 @@ struct HeadlessRun::Parts {
     std::shared_ptr<CurlShare> share = std::make_shared<CurlShare>();
     std::shared_ptr<WorkerCount> workers = std::make_shared<WorkerCount>();
     HttpBrowser http{loop, *share};
-    ClosingBrowser browser{http};
+    std::shared_ptr<bool> closed = std::make_shared<bool>(false);
+    ClosingBrowser browser{http, closed};
     QtClock clock;
     // The transfers send the cookies the pages set: one jar for both.
     std::shared_ptr<CurlTransfer> facility = std::make_shared<CurlTransfer>(share);
@@ -150,6 +180,7 @@ void HeadlessRun::setUp() {
     // it go again.
     options.holdRestoredRows = m_options.remote.on;
     options.unattended = true;
+    options.lanes = m_options.lanes;
     std::FILE* err = m_options.err;
     p.session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{
@@ -163,6 +194,9 @@ void HeadlessRun::setUp() {
             .workers = p.workers,
             .notice = [err](const std::string& text) { printError(err, text); },
             .startThread = {},
+            .makeBrowser = [&p]() -> std::unique_ptr<Browser> {
+                return std::make_unique<LaneBrowser>(p.loop, *p.share, p.workers, p.closed);
+            },
         },
         std::move(options));
     p.session->setProfiles(m_options.profiles);
@@ -239,7 +273,7 @@ int HeadlessRun::exec() {
         p.report->line("Downloading " + std::to_string(links) + (links == 1 ? " link" : " links") +
                        " into " + folder.string());
         // Started from the loop, so that a list that ends at once still finds the loop running.
-        QTimer::singleShot(0, [this] { m_parts->core().StartDownload1Click(); });
+        QTimer::singleShot(0, [this] { m_parts->session->start(); });
     }
     p.facility->setSpeedLimit(m_options.speedLimit);
     if (m_options.speedLimit > 0)
@@ -284,22 +318,10 @@ void HeadlessRun::finish() {
 
 void HeadlessRun::checkStall() {
     Parts& p = *m_parts;
-    const bool atRest = !m_finished && !m_idle && m_stopStatus < 0 && !p.session->waiting() &&
-                        !p.http.busy() && !p.session->component().busy();
-    const auto now = std::chrono::steady_clock::now();
-    if (!atRest) {
-        m_atRest = false;
+    if (m_finished || m_idle || m_stopStatus >= 0)
         return;
-    }
-    if (!m_atRest) {
-        m_atRest = true;
-        m_restSince = now;
-        return;
-    }
-    if (now - m_restSince < m_options.stallLimit)
-        return;
-    m_atRest = false;
-    p.core().cycle().failCurrentRow("the page offers nothing to act on");
+    // Each lane on its own: a row whose page offered nothing to act on fails, the others go on.
+    p.session->lanes().failStalled(m_options.stallLimit, "the page offers nothing to act on");
 }
 
 void HeadlessRun::resumeAt(int firstNewRow) {
@@ -308,7 +330,7 @@ void HeadlessRun::resumeAt(int firstNewRow) {
     // From the loop: the command that added the rows answers first.
     QTimer::singleShot(0, [this, firstNewRow] {
         if (m_parts && m_parts->session && m_stopStatus < 0 && m_idle &&
-            m_parts->core().startAt(firstNewRow))
+            m_parts->session->startAt(firstNewRow))
             m_idle = false;
     });
 }
@@ -330,7 +352,7 @@ void HeadlessRun::stop(int status) {
     m_parts->browser.close();
     m_parts->report->closeOpenings();
     // A row held by Pause stays held in the list kept for the next start.
-    m_parts->core().cycle().stopForTheEnd();
+    m_parts->session->stopForTheEnd();
     waitForTransferThenQuit();
 }
 
@@ -340,7 +362,7 @@ void HeadlessRun::waitForTransferThenQuit() {
     auto elapsed = std::make_shared<QElapsedTimer>();
     elapsed->start();
     QObject::connect(poll, &QTimer::timeout, poll, [this, poll, elapsed] {
-        const bool busy = m_parts->session->component().busy();
+        const bool busy = m_parts->session->lanes().transferring();
         if (busy && elapsed->elapsed() < m_options.workerGrace.count())
             return;
         poll->deleteLater();

@@ -23,6 +23,8 @@ public:
         std::string folder;             // created when missing
         // Bytes a second for all transfers together; 0: no limit.
         std::uint64_t speedLimit = 0;
+        // Rows worked on at once, one a hoster.
+        int lanes = 3;
         char decimalSeparator = '.';
         bool progressLine = false; // on a terminal only
         std::FILE* out = stdout;
@@ -85,8 +87,6 @@ private:
     std::unique_ptr<Parts> m_parts;
     int m_stopStatus = -1; // set once a stop was asked for
     bool m_finished = false;
-    std::chrono::steady_clock::time_point m_restSince{};
-    bool m_atRest = false;
     // A daemon whose list is done (or empty): new rows start the cycle again.
     bool m_idle = false;
 };

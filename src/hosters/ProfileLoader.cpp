@@ -68,9 +68,10 @@ public:
 
     HosterProfile read(const toml::table& root) {
         checkKeys(root, {"name", "hosts", "contains", "url", "message", "button", "link",
-                         "file_name", "size", "test", "step"});
+                         "file_name", "size", "test", "step", "max_parallel"});
         HosterProfile p;
         p.origin = m_file;
+        p.maxParallel = static_cast<int>(integer(root, "max_parallel", 1, 8, 1));
         p.name = requiredString(root, "name");
         if (p.name.empty() || p.name.size() > 64 ||
             p.name.find_first_of("\t\r\n") != std::string::npos)

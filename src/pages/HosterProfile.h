@@ -161,6 +161,8 @@ struct HosterProfile {
     // The way to the file page by page; empty: the button and the link above, as always.
     std::vector<ProfileStep> steps;
     std::vector<ProfileTestPage> tests;
+    // How many of its rows may be worked on at once (a free user's limit is mostly one).
+    int maxParallel = 1;
 
     bool handles(std::string_view link) const;
     bool operator==(const HosterProfile&) const = default;

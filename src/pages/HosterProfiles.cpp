@@ -45,4 +45,26 @@ std::string HosterProfiles::hostName(std::string_view link) const {
     return p ? p->name : std::string();
 }
 
+HosterProfiles::Site HosterProfiles::siteOf(std::string_view link) const {
+    Site site;
+    std::string host = LinkHost(link);
+    if (host.starts_with("www."))
+        host.erase(0, 4);
+    site.name = host;
+    const HosterProfile* p = forLink(link);
+    if (!p)
+        return site;
+    site.maxParallel = p->maxParallel;
+    // The entry the link's host is, or is below: a hoster's download servers are the hoster.
+    for (const std::string& h : p->hosts) {
+        if (site.name == h ||
+            (site.name.size() > h.size() && site.name.ends_with(h) &&
+             site.name[site.name.size() - h.size() - 1] == '.' && !IsIpAddress(site.name))) {
+            site.name = h;
+            break;
+        }
+    }
+    return site;
+}
+
 } // namespace torvaline

@@ -27,6 +27,14 @@ public:
     const HosterProfile& forRow(std::string_view host, std::string_view link) const;
     // The Host cell of a new row: the claiming profile's name, or empty.
     std::string hostName(std::string_view link) const;
+    // The site a link belongs to, as one hoster whose free rows take turns: the profile's host
+    // entry the link's host is (or is below), else the link's own host; and how many of its
+    // rows may run at once (the profile's limit, 1 for a link no profile claims).
+    struct Site {
+        std::string name;
+        int maxParallel = 1;
+    };
+    Site siteOf(std::string_view link) const;
 
 private:
     std::vector<HosterProfile> m_profiles;

@@ -101,6 +101,8 @@ public:
     // The current top-level document; null while none can be read.
     virtual std::shared_ptr<Document> document() = 0;
     virtual void setEvents(BrowserEvents events) = 0;
+    // A page is being fetched or read.
+    virtual bool busy() const { return false; }
     // What the row whose pages follow asks to send with them (its link's first page, the
     // forms it submits, the page after the countdown), until the next call; empty: nothing.
     virtual void setRequestOptions(RequestOptions options) { (void)options; }

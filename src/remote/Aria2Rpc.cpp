@@ -581,16 +581,17 @@ QJsonValue Aria2Rpc::tellRange(const QJsonArray& params, bool stopped) const {
 }
 
 QJsonObject Aria2Rpc::globalOptions() const {
-    return QJsonObject{{QStringLiteral("dir"), utf8(m_commands.folder())},
-                       {QStringLiteral("max-overall-download-limit"), num(m_rateLimit)},
-                       {QStringLiteral("max-overall-upload-limit"), QStringLiteral("0")},
-                       // One row at a time: the hosters hand a free user one file at once.
-                       {QStringLiteral("max-concurrent-downloads"), QStringLiteral("1")},
-                       {QStringLiteral("max-download-result"), num(RowTable::MaxGoneResults)},
-                       {QStringLiteral("max-tries"), QStringLiteral("4")},
-                       {QStringLiteral("continue"), QStringLiteral("true")},
-                       {QStringLiteral("auto-file-renaming"), QStringLiteral("true")},
-                       {QStringLiteral("allow-overwrite"), QStringLiteral("false")}};
+    return QJsonObject{
+        {QStringLiteral("dir"), utf8(m_commands.folder())},
+        {QStringLiteral("max-overall-download-limit"), num(m_rateLimit)},
+        {QStringLiteral("max-overall-upload-limit"), QStringLiteral("0")},
+        // One row a hoster at a time, this many rows at once.
+        {QStringLiteral("max-concurrent-downloads"), QString::number(m_commands.maxDownloads())},
+        {QStringLiteral("max-download-result"), num(RowTable::MaxGoneResults)},
+        {QStringLiteral("max-tries"), QStringLiteral("4")},
+        {QStringLiteral("continue"), QStringLiteral("true")},
+        {QStringLiteral("auto-file-renaming"), QStringLiteral("true")},
+        {QStringLiteral("allow-overwrite"), QStringLiteral("false")}};
 }
 
 QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
@@ -605,7 +606,8 @@ QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
     const QJsonObject fixed = globalOptions();
     for (auto it = options.begin(); it != options.end(); ++it) {
         if (it.key() == QLatin1String("dir") ||
-            it.key() == QLatin1String("max-overall-download-limit") || !fixed.contains(it.key()))
+            it.key() == QLatin1String("max-overall-download-limit") ||
+            it.key() == QLatin1String("max-concurrent-downloads") || !fixed.contains(it.key()))
             continue;
         if (it.value().toVariant().toString() != fixed.value(it.key()).toString())
             fail(optionProblem(it.key()));
@@ -617,6 +619,17 @@ QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
         if (!bytesPerSecond)
             fail(optionProblem(QStringLiteral("max-overall-download-limit")));
     }
+    const QJsonValue lanes = options.value(QStringLiteral("max-concurrent-downloads"));
+    std::optional<int> lanesWanted;
+    if (!lanes.isUndefined()) {
+        bool ok = false;
+        const int n = lanes.toVariant().toString().toInt(&ok);
+        if (!ok || n < 1 || n > 8)
+            fail(optionProblem(QStringLiteral("max-concurrent-downloads")));
+        lanesWanted = n;
+    }
+    if (lanesWanted && !m_commands.setMaxDownloads(*lanesWanted).empty())
+        fail(optionProblem(QStringLiteral("max-concurrent-downloads")));
     if (!dir.isUndefined()) {
         const std::string refusal = m_commands.setFolder(bytes(dir.toString()));
         if (!refusal.empty())

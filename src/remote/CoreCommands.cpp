@@ -160,6 +160,19 @@ std::string CoreCommands::setRateLimit(std::int64_t bytesPerSecond) {
     return {};
 }
 
+int CoreCommands::maxDownloads() const {
+    return m_hooks.maxDownloads ? m_hooks.maxDownloads() : 1;
+}
+
+std::string CoreCommands::setMaxDownloads(int lanes) {
+    if (lanes < 1 || lanes > 8)
+        return "max-concurrent-downloads must be from 1 to 8";
+    if (!m_hooks.setMaxDownloads)
+        return lanes == 1 ? std::string() : "this run works one row at a time";
+    m_hooks.setMaxDownloads(lanes);
+    return {};
+}
+
 std::string CoreCommands::saveSession() {
     if (!m_hooks.saveSession)
         return "this run keeps no session file";

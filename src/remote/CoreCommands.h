@@ -29,6 +29,9 @@ public:
         // on is held and continued through the core.
         std::function<bool(std::uint64_t id)> pause;
         std::function<bool(std::uint64_t id)> unpause;
+        // Rows worked on at once; unset: one.
+        std::function<int()> maxDownloads;
+        std::function<void(int)> setMaxDownloads;
     };
 
     // The table reads the links of the rows on the list from the list.
@@ -48,6 +51,8 @@ public:
     std::string folder() const override;
     std::string setFolder(const std::string& dir) override;
     std::string setRateLimit(std::int64_t bytesPerSecond) override;
+    int maxDownloads() const override;
+    std::string setMaxDownloads(int lanes) override;
     std::string saveSession() override;
     void shutdown() override;
 

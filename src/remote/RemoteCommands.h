@@ -39,6 +39,11 @@ public:
     virtual std::string setFolder(const std::string& dir) = 0;
     // Bytes a second for all transfers together; 0 is no limit.
     virtual std::string setRateLimit(std::int64_t bytesPerSecond) = 0;
+    // Rows worked on at once, and a new number of them (why not, or empty).
+    virtual int maxDownloads() const { return 1; }
+    virtual std::string setMaxDownloads(int lanes) {
+        return lanes == 1 ? std::string() : "this run works one row at a time";
+    }
     // Writes the list where a crash would leave it, at once.
     virtual std::string saveSession() = 0;
     // Ends the program once the current answer has gone out.

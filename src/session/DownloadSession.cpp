@@ -11,6 +11,7 @@
 #include "platform/WorkerCount.h"
 #include "remote/CoreCommands.h"
 #include "remote/RowTable.h"
+#include "session/DownloadLanes.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -123,16 +124,90 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
             running->end();
         });
     };
-    m_component = std::make_unique<TDownloadFile>(m_adapters.loop, m_facility, std::move(counted));
-    m_core = std::make_unique<TorvalineCore>(TorvalineCore::Ports{
-        m_data.list, m_data.statusBar, m_data.title, m_data.folder, m_adapters.browser,
-        m_adapters.loop, m_adapters.clock, *m_timer1, *m_timer2, *m_elpsTimer, *m_estTimer,
-        *m_data.stbarTimer, *m_noticeTimer, *m_component, m_adapters.shutdownService,
-        m_adapters.shutdownNotice, m_options.decimalSeparator});
+    m_component = std::make_unique<TDownloadFile>(m_adapters.loop, m_facility, counted);
+    TorvalineCore::Ports ports{m_data.list,
+                               m_firstBar,
+                               m_data.title,
+                               m_data.folder,
+                               m_adapters.browser,
+                               m_adapters.loop,
+                               m_adapters.clock,
+                               *m_timer1,
+                               *m_timer2,
+                               *m_elpsTimer,
+                               *m_estTimer,
+                               *m_data.stbarTimer,
+                               *m_noticeTimer,
+                               *m_component,
+                               m_adapters.shutdownService,
+                               m_adapters.shutdownNotice,
+                               m_options.decimalSeparator};
+    // The minimised title follows the status bar as shown, whichever lane it shows.
+    ports.titleSource = [this]() -> const StatusBar& {
+        return m_lanes ? m_lanes->titleBar() : m_data.statusBar;
+    };
+    m_core = std::make_unique<TorvalineCore>(ports);
     m_core->cycle().setUnattended(m_options.unattended);
+    m_lanes = std::make_unique<DownloadLanes>(
+        DownloadLanes::Ports{m_data.list, m_data.statusBar, m_data.folder, m_adapters.loop,
+                             m_adapters.clock, m_adapters.shutdownService,
+                             m_adapters.shutdownNotice, m_facility, counted, m_adapters.makeTimer,
+                             m_adapters.makeBrowser, m_options.decimalSeparator,
+                             m_options.unattended},
+        *m_core, m_firstBar, m_adapters.browser, *m_component);
+    m_lanes->setLimit(m_options.lanes);
+    m_core->rowEvents().add(*m_lanes);
     m_replay = std::make_unique<Replay>();
     m_core->rowEvents().add(*m_replay);
     keepListForRecovery();
+}
+
+int DownloadSession::maxDownloads() const {
+    return m_lanes->limit();
+}
+
+void DownloadSession::setMaxDownloads(int lanes) {
+    m_lanes->setLimit(lanes);
+}
+
+void DownloadSession::start() {
+    m_lanes->start();
+}
+
+void DownloadSession::stop() {
+    m_lanes->stop();
+}
+
+void DownloadSession::stopForTheEnd() {
+    m_lanes->stopForTheEnd();
+}
+
+bool DownloadSession::startAt(int row) {
+    return m_lanes->startAt(row);
+}
+
+bool DownloadSession::pause(std::uint64_t id) {
+    return m_lanes->pause(id);
+}
+
+bool DownloadSession::resume(std::uint64_t id) {
+    return m_lanes->resume(id);
+}
+
+bool DownloadSession::canPause(std::uint64_t id) const {
+    return m_lanes->canPause(id);
+}
+
+bool DownloadSession::canResume(std::uint64_t id) const {
+    return m_lanes->canResume(id);
+}
+
+void DownloadSession::pauseAll() {
+    m_lanes->pauseAll();
+}
+
+void DownloadSession::resumeAll() {
+    m_lanes->resumeAll();
 }
 
 DownloadSession::~DownloadSession() {
@@ -145,10 +220,11 @@ RowEventHub& DownloadSession::rowEvents() {
 
 void DownloadSession::setProfiles(const HosterProfiles* profiles) {
     m_core->setProfiles(profiles);
+    m_lanes->setProfiles(profiles);
 }
 
 bool DownloadSession::waiting() const {
-    return m_timer1->enabled() || m_timer2->enabled();
+    return m_lanes->waiting();
 }
 
 void DownloadSession::attach(RowEvents& observer) {
@@ -170,6 +246,19 @@ void DownloadSession::keepListForRecovery() {
     // The temporary file of the row being transferred goes with the list, so that a transfer
     // cut by a crash is continued after the restore.
     m_recovery->bindCycle(m_core->cycle(), m_data.folder);
+    // Every lane's transfer: a crash cuts them all.
+    m_recovery->bindPartials(
+        [this] {
+            ListRecovery::Partials partials;
+            for (auto& [link, file] : m_lanes->keptPartials())
+                partials.kept.push_back({std::move(link), std::move(file)});
+            partials.pending = m_lanes->partialPending();
+            return partials;
+        },
+        [this](ListRecovery::KeptPartial kept) {
+            m_core->cycle().restorePartial(std::move(kept.link), std::move(kept.file));
+        },
+        [this] { return m_data.folder.text(); });
     if (m_options.holdRestoredRows)
         m_recovery->bindHold([this](std::uint64_t id) { m_core->cycle().holdRow(id); });
     if (m_adapters.notice) {
@@ -223,11 +312,26 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
         // command that added them has answered.
         commands.resume = [this](int firstNewRow) {
             m_adapters.loop.post([this, firstNewRow] {
-                if (m_core)
-                    m_core->startAt(firstNewRow);
+                if (m_lanes)
+                    m_lanes->startAt(firstNewRow);
             });
         };
     }
+    // The row in a lane is held where it stands; one no lane has reached is passed over.
+    commands.pause = [this](std::uint64_t id) {
+        return m_lanes->pause(id) || m_core->cycle().holdRow(id);
+    };
+    commands.unpause = [this, resume = commands.resume](std::uint64_t id) {
+        if (m_lanes->resume(id))
+            return true;
+        if (!m_core->cycle().releaseRow(id) && !m_core->cycle().retryRow(id))
+            return false;
+        if (resume)
+            resume(m_data.list.rowOf(id));
+        return true;
+    };
+    commands.maxDownloads = [this] { return m_lanes->limit(); };
+    commands.setMaxDownloads = [this](int lanes) { m_lanes->setLimit(lanes); };
     commands.saveSession = [this] { return saveRecoveryNow(); };
     commands.shutdown = std::move(hooks.shutdown);
     if (hooks.setRateLimit)
@@ -266,6 +370,9 @@ bool DownloadSession::close() {
     m_recoveryFeed.reset();
     m_recovery.reset();
     m_core->rowEvents().remove(*m_replay);
+    m_core->rowEvents().remove(*m_lanes);
+    // The other lanes go first: their cores tell the first lane's row events.
+    m_lanes.reset();
     m_core.reset();
     // Cancels a running transfer and detaches its worker, which then hands nothing more over.
     m_component.reset();

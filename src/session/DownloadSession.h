@@ -18,6 +18,7 @@ namespace torvaline {
 class Browser;
 class Clock;
 class CoreCommands;
+class DownloadLanes;
 class Dialogs;
 class EventLoop;
 class FileRecoveryStore;
@@ -56,6 +57,9 @@ public:
         std::function<void(const std::string&)> notice;
         // Runs one worker body on a thread of its own; unset, a detached std::thread.
         ThreadStarter startThread;
+        // A browser for each further lane (its page workers counted in `workers`); unset:
+        // one row at a time.
+        std::function<std::unique_ptr<Browser>()> makeBrowser = {};
     };
 
     struct Options {
@@ -72,6 +76,8 @@ public:
         bool holdRestoredRows = false;
         // Nobody is there to answer: rows that would wait for a user fail instead.
         bool unattended = false;
+        // Rows worked on at once (1 to 8), with browsers for more than one.
+        int lanes = 3;
     };
 
     // What a front end does for the remote control's commands.
@@ -101,8 +107,26 @@ public:
     // The hoster profiles the rows are handled by (they must outlive the session); null: the
     // compiled-in ones.
     void setProfiles(const HosterProfiles* profiles);
-    // Whether the cycle waits (a hoster's wait, a countdown, a retry wait).
+    // Whether a lane waits (a hoster's wait, a countdown, a retry wait).
     bool waiting() const;
+    // Several rows at once, one a hoster; the commands below act on all of them.
+    DownloadLanes& lanes() { return *m_lanes; }
+    int maxDownloads() const;
+    void setMaxDownloads(int lanes);
+    // Start Download and Stop Download for every lane.
+    void start();
+    void stop();
+    // Rows came from a front end: a list at rest starts on them, busy lanes take them up.
+    bool startAt(int row);
+    // Pause and Resume of the row with this id (0: the row shown), and of every row.
+    bool pause(std::uint64_t id = 0);
+    bool resume(std::uint64_t id = 0);
+    bool canPause(std::uint64_t id = 0) const;
+    bool canResume(std::uint64_t id = 0) const;
+    void pauseAll();
+    void resumeAll();
+    // The program ends: every lane stops, a held row stays held.
+    void stopForTheEnd();
 
     // From now on `observer` hears the row events, after hearing of every row already on the
     // list and where it stands: a front end that comes late misses none. It removes itself
@@ -144,7 +168,10 @@ private:
     SessionData m_data;
     std::unique_ptr<Timer> m_timer1, m_timer2, m_elpsTimer, m_estTimer, m_noticeTimer;
     std::unique_ptr<TDownloadFile> m_component;
+    // The first lane's status bar, shown unless another lane's row is.
+    StatusBar m_firstBar;
     std::unique_ptr<TorvalineCore> m_core;
+    std::unique_ptr<DownloadLanes> m_lanes;
     std::unique_ptr<Replay> m_replay;
     std::unique_ptr<FileRecoveryStore> m_recoveryStore;
     std::unique_ptr<Timer> m_recoveryTimer;

@@ -50,7 +50,10 @@ ProgressDisplay::ProgressDisplay(const Ports& ports)
     , m_estTimer(ports.estTimer)
     , m_stbarTimer(ports.stbarTimer)
     , m_downloadFile1(ports.downloadFile1)
-    , m_separator(ports.decimalSeparator) {
+    , m_separator(ports.decimalSeparator)
+    , m_titleSource(ports.titleSource) {
+    if (!m_titleSource)
+        m_titleSource = [this]() -> const StatusBar& { return m_statusBar; };
     m_elpsTimer.setOnTick([this] { ElpsTimerTimer(); });
     m_estTimer.setOnTick([this] { EstTimerTimer(); });
     m_stbarTimer.setOnTick([this] { StbarTimerTimer(); });
@@ -166,11 +169,12 @@ void ProgressDisplay::EstTimerTimer() {
 }
 
 void ProgressDisplay::StbarTimerTimer() {
-    m_title.setText(m_statusBar.text(0) + " " + m_statusBar.text(1) + " " + m_statusBar.text(2));
+    const StatusBar& source = m_titleSource();
+    m_title.setText(source.text(0) + " " + source.text(1) + " " + source.text(2));
 }
 
 void ProgressDisplay::ApplicationEvents1Minimize() {
-    m_stbarTimer.setEnabled(!m_statusBar.text(0).empty());
+    m_stbarTimer.setEnabled(!m_titleSource().text(0).empty());
     m_title.setText(AppTitle::AfterMinimize);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace torvaline {
@@ -37,6 +38,9 @@ public:
         DownloadComponent& downloadFile1;
         // Between the whole and the fractional part of the sizes and speeds shown.
         char decimalSeparator = '.';
+        // What the minimised title mirrors, when not `statusBar` (several transfers at once
+        // write status bars of their own, one of which is shown).
+        std::function<const StatusBar&()> titleSource = {};
     };
 
     explicit ProgressDisplay(const Ports& ports);
@@ -72,6 +76,7 @@ private:
     Timer& m_stbarTimer;
     DownloadComponent& m_downloadFile1;
     char m_separator;
+    std::function<const StatusBar&()> m_titleSource;
 
     double m_estimatedTime = 0;
     std::string m_estimateText;

@@ -2,6 +2,7 @@
 
 #include <FileRoutes.h>
 #include <HosterSim.h>
+#include <HosterSites.h>
 
 #include <gtest/gtest.h>
 
@@ -196,6 +197,52 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
         EXPECT_NE(good.out.find(expected), std::string::npos) << expected << "\n" << good.out;
     EXPECT_EQ(good.out.find("Completed a.bin"), std::string::npos) << good.out;
     EXPECT_EQ(filesIn(downloads()).at("a (1).bin"), content(2000));
+}
+
+// Three hosters on three addresses: while the first makes its free user wait, the others'
+// rows come in; each hoster still gives one file at a time, and one lane is the list as always.
+TEST_F(Headless, SeveralHostersDownloadAtOnceAndAHostersWaitHoldsOnlyItsOwnRows) {
+    hostersim::HosterSites sites(3);
+    sites.start();
+    const auto& one = sites.site(0);
+    const auto& two = sites.site(1);
+    const auto& three = sites.site(2);
+    const std::string list = writeList({
+        one.xfsLink("wait", "a1.bin", 3000, 0, "waits=3&nocount=1"),
+        one.xfsLink("ok", "a2.bin", 3000, 0, "nocount=1"),
+        two.rapidshareLink("ok", "b1.bin", 200000, 1, "rate=200000"),
+        two.rapidshareLink("ok", "b2.bin", 2000, 1),
+        three.baseUrl() + "/file/c1.bin?size=4000",
+    });
+    const auto position = [](const std::string& out, const std::string& line) {
+        const auto at = out.find(line);
+        EXPECT_NE(at, std::string::npos) << line;
+        return at;
+    };
+    const Child run = runProgram(
+        {"--headless", "--max-concurrent-downloads", "3", "--folder", downloads().string(), list});
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("Summary: 5 completed, 0 failed\n"), std::string::npos);
+    // The first hoster's wait held neither the second hoster nor the plain file.
+    EXPECT_LT(position(run.out, "[3/5] Opening"), position(run.out, "[1/5] Completed"));
+    EXPECT_LT(position(run.out, "[5/5] Completed"), position(run.out, "[1/5] Completed"));
+    // One row a hoster at a time, in list order.
+    EXPECT_LT(position(run.out, "[1/5] Completed"), position(run.out, "[2/5] Opening"));
+    EXPECT_LT(position(run.out, "[3/5] Completed"), position(run.out, "[4/5] Opening"));
+    const auto files = filesIn(downloads());
+    EXPECT_EQ(files.size(), 5u);
+    EXPECT_TRUE(files.count("b1.bin") && files.at("b1.bin") == content(200000));
+
+    // One lane: the rows one after another, whoever their hoster.
+    std::filesystem::remove_all(downloads());
+    const Child serial = runProgram(
+        {"--headless", "--max-concurrent-downloads", "1", "--folder", downloads().string(), list});
+    EXPECT_EQ(serial.status, 0) << serial.out << serial.err;
+    for (int row = 2; row <= 5; ++row)
+        EXPECT_LT(position(serial.out, "[" + std::to_string(row - 1) + "/5] Completed"),
+                  position(serial.out, "[" + std::to_string(row) + "/5] Opening"))
+            << serial.out;
 }
 
 TEST_F(Headless, SignalDuringATransferStopsTheRowLeavesNoPartialFileAndExits128PlusSignal) {

@@ -79,6 +79,12 @@ try {
   const active = await result("aria2.tellActive", ["gid", "status"]);
   check(active.length === 1 && active[0].gid === slow, "tellActive shows the transfer");
   check((await result("aria2.tellWaiting", 0, 10, ["gid"])).length === 5, "five rows wait");
+  // Rows at once: honoured and told back; one hoster still gives one row at a time.
+  check((await result("aria2.getGlobalOption"))["max-concurrent-downloads"] === "3",
+    "three rows at once by default");
+  check((await result("aria2.changeGlobalOption", { "max-concurrent-downloads": "2" })) === "OK" &&
+    (await result("aria2.getGlobalOption"))["max-concurrent-downloads"] === "2",
+    "max-concurrent-downloads is honoured");
   await result("aria2.changePosition", last, 0, "POS_SET");
   await result("aria2.remove", gone);
   const order = (await result("aria2.tellWaiting", 0, 10, ["gid", "status"])).map((r) => r.gid);

@@ -36,7 +36,7 @@ public:
     void setRequestOptions(RequestOptions options) override;
 
     // Whether a navigation has started and not yet completed.
-    bool busy() const;
+    bool busy() const override;
     // Each navigation's worker is counted in `count` from now on, from its start to the end of
     // its thread (a parse given up included); null: not counted.
     void countWorkers(std::shared_ptr<WorkerCount> count);

@@ -280,6 +280,24 @@ TEST(HosterProfilesTest, AddressesAreMatchedWholeAndNamesWithTheirSubdomains) {
     HosterProfile tail = *p;
     tail.hosts = {"0.0.1"};
     EXPECT_FALSE(tail.handles("http://127.0.0.1/x"));
+
+    // One hoster for the rows that take turns: a host entry counts its servers as one, every
+    // other link counts by its own host, and the profile's limit goes with it.
+    std::string limited = kMinimal;
+    limited.insert(limited.find("[button]"), "max_parallel = 2\n");
+    auto two = ParseProfile(limited, "two.toml", {}, error);
+    ASSERT_TRUE(two) << error;
+    const HosterProfiles profiles({*two});
+    EXPECT_EQ(profiles.siteOf("https://dl3.files.example/f/1").name, "files.example");
+    EXPECT_EQ(profiles.siteOf("https://dl3.files.example/f/1").maxParallel, 2);
+    EXPECT_EQ(profiles.siteOf("http://www.other.example/f").name, "other.example");
+    EXPECT_EQ(profiles.siteOf("http://127.0.0.2:81/f").name, "127.0.0.2");
+    for (const char* bad : {"max_parallel = 0\n", "max_parallel = 99\n", "max_parallel = 'a'\n"}) {
+        std::string text = kMinimal;
+        text.insert(text.find("[button]"), bad);
+        EXPECT_FALSE(ParseProfile(text, "bad.toml", {}, error)) << bad;
+        EXPECT_NE(error.find("max_parallel"), std::string::npos) << error;
+    }
 }
 
 // As ssh refuses a key others could have written: the profile decides which pages are opened.
