@@ -248,7 +248,7 @@ int mixed(const QString& listFile, const QString& out) {
     options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
     TorvalineApp program(dialogs, shell, shutdown, options);
     const HosterProfiles profiles(LoadHosters({}).profiles);
-    program.core().setProfiles(&profiles);
+    program.session().setProfiles(&profiles);
     TForm1& form = program.form();
     form.show();
     dialogs.presetOpenFile(listFile.toStdString());
