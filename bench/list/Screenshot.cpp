@@ -17,6 +17,8 @@
 //                                                that works one row at a time shows one), and
 //                                                out-wait.png once a row waits for its hoster
 //                                                while others come in
+//   torvaline-screenshot --checked LIST out.png  LIST imported and not started, once the link
+//                                                check has read every row
 //   torvaline-screenshot --clicknload out.png    rows staged by hand and the question a batch
 //                                                of Click'n'Load links asks
 // Under QT_SCALE_FACTOR=2 the pictures show the window at twice the scale.
@@ -184,6 +186,43 @@ int demo(const QString& listFile, const QString& out, int completed) {
             QApplication::processEvents();
             rc = save(about, besides(out, "about")) ? 0 : 1;
         }
+        form.downloadList().setRowCount(1);
+        QApplication::quit();
+    });
+    poll.start(100);
+    QApplication::exec();
+    return rc;
+}
+
+// Imports LIST without starting it and saves the window once the link check has read every
+// row (or after a minute): the rows' states and sizes before the list runs.
+int checked(const QString& listFile, const QString& out) {
+    QTemporaryDir tmp;
+    SilentDialogs silent;
+    PresetOpenDialogs dialogs(silent);
+    NoShell shell;
+    NoShutdown shutdown;
+    TorvalineApp::Options options;
+    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
+    options.checkLinks = true;
+    TorvalineApp program(dialogs, shell, shutdown, options);
+    TForm1& form = program.form();
+    form.show();
+    dialogs.presetOpenFile(listFile.toStdString());
+    form.ImportList1Click();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int rc = 1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const DownloadList& list = form.downloadList();
+        bool all = list.rowCount() > 1;
+        for (int r = 1; all && r < list.rowCount(); ++r)
+            all = list.checked(r) != nullptr;
+        if (!all && elapsed.elapsed() < 60000)
+            return;
+        poll.stop();
+        rc = all && save(form, out) ? 0 : 1;
         form.downloadList().setRowCount(1);
         QApplication::quit();
     });
@@ -377,12 +416,14 @@ int main(int argc, char** argv) {
         return clickNLoad(QString::fromLocal8Bit(argv[2]));
     if (argc == 4 && std::strcmp(argv[1], "--mixed") == 0)
         return mixed(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "--checked") == 0)
+        return checked(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc == 4 && std::strcmp(argv[1], "--stalls") == 0)
         return stalls(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s out.png | --demo LIST out.png [N] | --stalls LIST out.png | "
-                     "--mixed LIST out.png | --clicknload out.png\n",
+                     "--mixed LIST out.png | --checked LIST out.png | --clicknload out.png\n",
                      argv[0]);
         return 2;
     }

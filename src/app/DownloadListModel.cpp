@@ -1,9 +1,13 @@
 #include "app/DownloadListModel.h"
 
-#include <algorithm>
-#include <utility>
+#include "list/RowTexts.h"
+#include "transfer/ProgressDisplay.h"
 
 #include <QFont>
+#include <QLocale>
+
+#include <algorithm>
+#include <utility>
 
 namespace torvaline {
 
@@ -24,6 +28,32 @@ QString shown(const std::string& bytes) {
          ++i)
         --cut;
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(cut)) + QChar(0x2026);
+}
+
+char localDecimalPoint() {
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point.at(0).unicode() > 0x20 && point.at(0).unicode() < 0x7f)
+        return static_cast<char>(point.at(0).unicode());
+    return '.';
+}
+
+// The size as the "Total" column writes it once a transfer runs.
+std::string checkedSize(std::int64_t bytes) {
+    // In KiB, as the transfer counts, and bounded: a server may announce any number.
+    const auto kib = std::min<std::uint64_t>(static_cast<std::uint64_t>(bytes) / 1024, 1ull << 50);
+    return FormatFixed2(kib, 1024, localDecimalPoint()) + " MB";
+}
+
+const char* stateText(CheckedLink::State state) {
+    switch (state) {
+    case CheckedLink::State::Online:
+        return "Online";
+    case CheckedLink::State::Offline:
+        return "Offline";
+    case CheckedLink::State::Unknown:
+        break;
+    }
+    return "Unknown";
 }
 
 } // namespace
@@ -74,23 +104,62 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     }
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
-    if (role == Qt::ToolTipRole && index.column() == DownloadList::Status) {
-        // A failed row tells why and when in its tool tip: the status bar has long moved on.
-        const std::string& note = m_list.note(index.row());
-        if (!note.empty())
-            return shown(note);
-    }
     if (role == Qt::DisplayRole && index.column() == DownloadList::Status && m_statusText &&
         !m_working.empty()) {
         const std::string lane = m_statusText(m_list.id(index.row()));
         if (!lane.empty())
             return shown(lane);
     }
+    if (const CheckedLink* checked = m_list.checked(index.row()))
+        if (const QVariant shownChecked = checkedData(index.row(), index.column(), role, *checked);
+            shownChecked.isValid())
+            return shownChecked;
+    if (role == Qt::ToolTipRole && index.column() == DownloadList::Status) {
+        // A failed row tells why and when in its tool tip: the status bar has long moved on.
+        const std::string& note = m_list.note(index.row());
+        if (!note.empty())
+            return shown(note);
+    }
     const std::string& text = m_list.cell(index.row(), index.column());
     if (role == Qt::ToolTipRole && text.empty())
         return {};
     // Cells are bytes; what is not UTF-8 shows as replacement characters.
     return shown(text);
+}
+
+QVariant DownloadListModel::checkedData(int row, int column, int role,
+                                        const CheckedLink& checked) const {
+    // The stored cells stay as the cycle wrote them ("Waiting...", "Failed"): the check's
+    // word is shown only while the row has not begun, or for the row the check failed.
+    const std::string& status = m_list.cell(row, DownloadList::Status);
+    const bool offline = m_list.offline(row);
+    const bool before = status == StatusWaiting || offline;
+    // A file that is gone has no size to show, whatever its page still says.
+    if (column == DownloadList::Total && role == Qt::DisplayRole && checked.size >= 0 &&
+        checked.state != CheckedLink::State::Offline &&
+        m_list.cell(row, DownloadList::Total).empty())
+        return shown(checkedSize(checked.size));
+    if (column != DownloadList::Status)
+        return {};
+    if (role == Qt::DisplayRole) {
+        // A row at work shows what its cycle says of it.
+        const bool working =
+            std::find(m_working.begin(), m_working.end(), m_list.id(row)) != m_working.end();
+        if (!before || working || (checked.state == CheckedLink::State::Offline && !offline))
+            return {};
+        return QString::fromLatin1(stateText(checked.state));
+    }
+    std::string tip = stateText(checked.state);
+    if (!checked.name.empty())
+        tip += "\n" + checked.name;
+    if (checked.size >= 0)
+        tip += "\n" + checkedSize(checked.size) + " (" + std::to_string(checked.size) + " bytes)";
+    const std::string& note = m_list.note(row);
+    if (!note.empty())
+        tip += "\n" + note;
+    else if (!checked.reason.empty())
+        tip += "\n" + checked.reason;
+    return shown(tip);
 }
 
 void DownloadListModel::setWorkingRow(std::uint64_t id) {

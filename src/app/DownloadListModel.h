@@ -41,6 +41,8 @@ public:
 
 private:
     void repaintRow(std::uint64_t id);
+    // What the row's link check shows in the cell, or nothing (the cell as it stands).
+    QVariant checkedData(int row, int column, int role, const CheckedLink& checked) const;
 
     DownloadList& m_list;
     // The rows drawn in bold, few at a time.

@@ -380,6 +380,16 @@ void TForm1::RetryFailedRows1Click() {
         m_retryFailed();
 }
 
+void TForm1::CheckLinksAgain1Click() {
+    if (m_checkLinksAgain)
+        m_checkLinksAgain();
+}
+
+void TForm1::CheckLinks1Click() {
+    if (m_setCheckLinks)
+        m_setCheckLinks(findChild<QAction*>(QStringLiteral("CheckLinks1"))->isChecked());
+}
+
 void TForm1::WatchClipboard1Click() {
     m_intake->setWatchClipboard(
         findChild<QAction*>(QStringLiteral("WatchClipboard1"))->isChecked());

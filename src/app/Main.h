@@ -72,6 +72,11 @@ public:
     void bindStartDownload(std::function<void()> command) { m_startDownload = std::move(command); }
     void bindStopDownload(std::function<void()> command) { m_stopDownload = std::move(command); }
     void bindRetryFailed(std::function<void()> command) { m_retryFailed = std::move(command); }
+    // Check Links Again, and the Tools entry that turns the check on and off.
+    void bindLinkCheck(std::function<void()> again, std::function<void(bool)> setOn) {
+        m_checkLinksAgain = std::move(again);
+        m_setCheckLinks = std::move(setOn);
+    }
     // Pause Download and Resume Download (entries and buttons) likewise; they are enabled only
     // as the cycle says they apply.
     void bindPauseResume(std::function<void()> pause, std::function<void()> resume) {
@@ -125,6 +130,8 @@ public slots:
     void WatchAnyLink1Click();
     void ClickNLoad1Click();
     void CloseToTray1Click();
+    void CheckLinksAgain1Click();
+    void CheckLinks1Click();
 
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
@@ -173,6 +180,8 @@ private:
     std::function<void()> m_startDownload;
     std::function<void()> m_stopDownload;
     std::function<void()> m_retryFailed;
+    std::function<void()> m_checkLinksAgain;
+    std::function<void(bool)> m_setCheckLinks;
     std::function<void()> m_pauseDownload;
     std::function<void()> m_resumeDownload;
     ShutdownControl* m_shutdown = nullptr;

@@ -121,6 +121,7 @@ int runHeadless(int argc, char* argv[], const CommandLine& line) {
     const HosterProfiles profiles = loadProfiles(line);
     options.profiles = &profiles;
     options.speedLimit = line.limitRate.value_or(0);
+    options.checkLinks = !line.noCheck;
     options.lanes = line.maxConcurrent.value_or(3);
     options.daemon = line.daemon;
     // Beside the window's copies, not among them: a window started meanwhile must not offer
@@ -194,6 +195,7 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     options.recoveryFolder = FileRecoveryStore::defaultFolder();
 #endif
     options.notifier = &notifier;
+    options.checkLinks = !line.noCheck;
     // --max-concurrent-downloads holds for this run only.
     options.lanes = line.maxConcurrent.value_or(LanesControl::remembered());
     TorvalineApp program(dialogs, shell, shutdownService, options);

@@ -1,5 +1,6 @@
 #include "app/TorvalineApp.h"
 
+#include "adapters/curl/CurlLinkProbe.h"
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/curl/HttpBrowser.h"
@@ -7,6 +8,7 @@
 #include "adapters/qt/QtEventLoop.h"
 #include "adapters/qt/QtShutdownNotice.h"
 #include "adapters/qt/QtTimer.h"
+#include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/LanesControl.h"
@@ -14,17 +16,24 @@
 #include "app/Main.h"
 #include "app/PauseResumeButtons.h"
 #include "app/SpeedLimitControl.h"
+#include "app/UserSettings.h"
 #include "app/WorkingRowMarker.h"
 #include "cycle/TorvalineCore.h"
 #include "platform/WorkerCount.h"
 #include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
+#include "session/LinkCheck.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QPointer>
 
 namespace torvaline {
+
+namespace {
+const QString CheckLinksKey = QStringLiteral("links/checkWhenAdded");
+} // namespace
 
 TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shutdownService,
                            Options options)
@@ -45,7 +54,13 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     sessionOptions.decimalSeparator = m_options.decimalSeparator;
     sessionOptions.workerGrace = m_options.workerGrace;
     sessionOptions.recoveryFolder = m_options.recoveryFolder;
+    // The Tools entry's remembered choice; until the user changes it, nothing is written.
+    const bool checkRemembered = userSettings().value(CheckLinksKey, true).toBool();
+    sessionOptions.checkLinks = m_options.checkLinks && checkRemembered;
     sessionOptions.lanes = m_options.lanes;
+    // The window asks the user for image captchas.
+    sessionOptions.captchaAnswered = true;
+    sessionOptions.captchaTimeout = m_options.captchaTimeout;
     m_session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{
             .browser = *m_browser,
@@ -58,6 +73,7 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             .workers = m_workers,
             .notice = {},
             .startThread = {},
+            .linkProbe = std::make_shared<CurlLinkProbe>(m_share),
             .makeBrowser = [this]() -> std::unique_ptr<Browser> {
                 auto browser = std::make_unique<HttpBrowser>(*m_loop, *m_share);
                 browser->countWorkers(m_workers);
@@ -82,6 +98,14 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
     form.bindStartDownload([&session] { session.start(); });
     form.bindStopDownload([&session] { session.stop(); });
     // Failed rows wait again in their places; a list at rest starts on the first of them.
+    if (auto* entry = form.findChild<QAction*>(QStringLiteral("CheckLinks1")))
+        entry->setChecked(sessionOptions.checkLinks);
+    LinkCheck& check = m_session->linkCheck();
+    form.bindLinkCheck([&check] { check.checkAgain(); },
+                       [&check](bool on) {
+                           check.setEnabled(on);
+                           userSettings().setValue(CheckLinksKey, on);
+                       });
     form.bindRetryFailed([&core, &form, &session] {
         DownloadList& list = form.downloadList();
         int first = 0;
@@ -118,6 +142,13 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
             refreshPause();
         });
     m_lanesControl = new LanesControl(form, session, focused);
+    m_captchas = std::make_unique<CaptchaPrompt>(
+        CaptchaPrompt::Ports{form, form.downloadList(), *m_loop, m_share, m_workers,
+                             [&session](std::uint64_t id, const std::string& code) {
+                                 return session.answerCaptcha(id, code);
+                             },
+                             m_options.notifier});
+    m_session->attach(*m_captchas);
     m_focusFollower = QObject::connect(form.MyStringGrid()->selectionModel(),
                                        &QItemSelectionModel::currentChanged, m_lanesControl,
                                        [this, refreshPause] {
@@ -175,6 +206,7 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindStartDownload({});
     m_form->bindStopDownload({});
     m_form->bindRetryFailed({});
+    m_form->bindLinkCheck({}, {});
     m_form->bindPauseResume({}, {});
     m_form->listModel().setStatusText({});
     m_lanesControl->detach();
@@ -184,6 +216,8 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindProgressDisplay(nullptr);
     m_session->detach(*m_workingRow);
     m_session->detach(*m_pauseButtons);
+    m_session->detach(*m_captchas);
+    m_captchas.reset();
     m_session->core().setOnListDone({});
     m_doneNotice.reset();
     if (!m_session->close()) {

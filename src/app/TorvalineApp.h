@@ -29,6 +29,7 @@ class TorvalineCore;
 class WorkerCount;
 class WorkingRowMarker;
 class LanesControl;
+class CaptchaPrompt;
 
 // The program in its window: the real browser, the real transfers, Qt's timers and clock under
 // one download session, and the main window over the session's data with its commands and
@@ -47,8 +48,13 @@ public:
         // Tells the end of the list while the window is out of view; none when null. Must
         // outlive this object.
         DesktopNotifier* notifier = nullptr;
+        // Rows are checked as they come, as the Tools entry remembers (the program's
+        // --no-check turns it off for the run).
+        bool checkLinks = false;
         // Rows worked on at once (1 to 8).
         int lanes = 3;
+        // How long a row waits for the user to read its captcha before it is set aside.
+        std::chrono::seconds captchaTimeout{600};
     };
 
     // The shutdown service is the operating system's in the program and a recording double in
@@ -66,6 +72,7 @@ public:
     // The window's speed limit entry, which hands the limit to the transfers.
     SpeedLimitControl& speedLimit() { return *m_speedLimit; }
     LanesControl& lanesControl() { return *m_lanesControl; }
+    CaptchaPrompt& captchas() { return *m_captchas; }
 
     // Once the window is shown: offers back what a session that did not end normally left,
     // and from then on keeps the list in the recovery file. Without a recovery folder it
@@ -94,6 +101,7 @@ private:
     SpeedLimitControl* m_speedLimit = nullptr; // owned by the window
     LanesControl* m_lanesControl = nullptr;    // owned by the window
     QMetaObject::Connection m_focusFollower;
+    std::unique_ptr<CaptchaPrompt> m_captchas;
 };
 
 } // namespace torvaline

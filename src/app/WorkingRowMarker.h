@@ -27,6 +27,7 @@ public:
         switch (event.phase) {
         case RowPhase::Opening:
         case RowPhase::HosterWait:
+        case RowPhase::Captcha:
         case RowPhase::Countdown:
         case RowPhase::Transferring:
         case RowPhase::Paused:

@@ -83,7 +83,7 @@ void DownloadCycle::openCurrentRow() {
     // While a transfer runs, an armed shutdown must not be reached from here.
     if (m_p.component.Tag != 0)
         return;
-    if (isHeldRow(m_p.list.id(s.CurrentRow))) {
+    if (isHeldRow(m_p.list.id(s.CurrentRow)) || m_p.list.offline(s.CurrentRow)) {
         const int next = m_p.list.rowOf(nextFrom(s.CurrentRow));
         if (next < 1) {
             // Every row left is held: the list is done until one is let go.
@@ -99,6 +99,12 @@ void DownloadCycle::openCurrentRow() {
     s.StopRequested = false;
     m_currentGone = false;
     m_working = true;
+    if (m_captcha || m_captchaRow != m_p.list.id(s.CurrentRow)) {
+        m_captchaAsked = 0;
+        m_captchaRow = m_p.list.id(s.CurrentRow);
+    }
+    m_captcha = false;
+    s.CaptchaCode.clear();
     tell(RowPhase::Opening);
     m_p.browser.setRequestOptions(requestOf(s.CurrentRow));
     m_p.browser.Navigate(s.CurrentURL);
@@ -222,6 +228,7 @@ void DownloadCycle::stop(bool keepHold) {
     m_working = false;
     m_pause = Held::None;
     m_pausePending = false;
+    m_captcha = false;
     if (marked)
         tell(RowPhase::Stopped);
     dropSetAside(StatusStopped);
@@ -289,7 +296,7 @@ void DownloadCycle::WebBrowser1DocumentComplete(const DocumentCompleteEvent& eve
         RowPhaseEvent e = phaseEvent(RowPhase::Countdown);
         e.secondsLeft = secondsLeft();
         tell(e);
-    } else if (!waiting && m_p.timer2.enabled()) {
+    } else if (!waiting && m_p.timer2.enabled() && !m_captcha) {
         RowPhaseEvent e = phaseEvent(RowPhase::HosterWait);
         e.secondsLeft = secondsLeft();
         tell(e);
@@ -428,6 +435,14 @@ std::chrono::milliseconds DownloadCycle::countdownLeft() const {
 void DownloadCycle::Timer2Timer() {
     CycleState& s = m_p.state;
     const Remaining r = remaining();
+    if (m_captcha) {
+        setPanel0(std::string(" ") + StatusNeedsCaptcha + " ");
+        m_p.statusBar.setText(1, r.text);
+        s.RemainingText = r.text;
+        if (r.over)
+            captchaTimedOut();
+        return;
+    }
     if (s.RetryWaiting) {
         showRetryWait(r.text);
     } else {
@@ -748,10 +763,10 @@ void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
 std::uint64_t DownloadCycle::nextFrom(int row) const {
     const CycleState& s = m_p.state;
     // A row waiting aside is passed over: its turn comes when its retry is due. A held row
-    // waits until it is let go.
+    // waits until it is let go. A link the check found gone is not opened at all.
     for (const int rowCount = m_p.list.rowCount(); row >= 1 && row < rowCount; ++row) {
         const std::uint64_t id = m_p.list.id(row);
-        if (!isHeldRow(id) &&
+        if (!isHeldRow(id) && !m_p.list.offline(row) &&
             std::none_of(s.SetAside.begin(), s.SetAside.end(),
                          [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
             return id;
@@ -1015,7 +1030,7 @@ bool DownloadCycle::countingDown() const {
 }
 
 bool DownloadCycle::hosterWaiting() const {
-    return m_p.timer2.enabled() && !m_p.state.RetryWaiting;
+    return m_p.timer2.enabled() && !m_p.state.RetryWaiting && !m_captcha;
 }
 
 bool DownloadCycle::occupiesLane() const {
@@ -1043,6 +1058,7 @@ bool DownloadCycle::loseCurrentRow(int nowAt) {
     m_p.timer2.setEnabled(false);
     m_p.statusBar.clear();
     m_pause = Held::None;
+    m_captcha = false;
     s.StopRequested = true;
     s.OnSetAside = false;
     // What an attempt kept belongs to the row that went.
@@ -1076,6 +1092,90 @@ PartialFile DownloadCycle::takeRestored(const std::string& link) {
     s.RestoredPartial = {};
     s.RestoredLink.clear();
     return partial;
+}
+
+void DownloadCycle::setCaptchaAnswers(bool attended, std::chrono::seconds timeout) {
+    m_p.state.CaptchaAttended = attended;
+    m_captchaTimeout = std::max(timeout, std::chrono::seconds(1));
+}
+
+namespace {
+
+// The picture's address as the page wrote it, made whole against the page's own.
+std::string absoluteAddress(const std::string& page, const std::string& src) {
+    if (src.starts_with("http://") || src.starts_with("https://"))
+        return src;
+    const std::size_t scheme = page.find("://");
+    if (scheme == std::string::npos)
+        return src;
+    if (src.starts_with("//"))
+        return page.substr(0, scheme + 1) + src;
+    const std::size_t path = page.find('/', scheme + 3);
+    const std::string origin = page.substr(0, path);
+    if (src.starts_with("/"))
+        return origin + src;
+    std::string base =
+        path == std::string::npos ? origin + "/" : page.substr(0, page.find_first_of("?#", path));
+    base.erase(base.rfind('/') + 1);
+    return base + src;
+}
+
+} // namespace
+
+void DownloadCycle::needCaptcha() {
+    CycleState& s = m_p.state;
+    if (++m_captchaAsked > MaxCaptchaTries) {
+        failWithoutTransfer("the captcha was answered wrong " + std::to_string(MaxCaptchaTries) +
+                            " times");
+        return;
+    }
+    m_captcha = true;
+    m_captchaUrl = absoluteAddress(s.CurrentURL, s.CaptchaImage);
+    // Timer2 counts the time a person is given; the lane's place goes to other rows meanwhile.
+    s.WaitSpan = static_cast<double>(m_captchaTimeout.count()) / DayLengthSeconds;
+    s.PhaseStart = m_p.clock.timeOfDay();
+    s.RetryWaiting = false;
+    m_p.timer2.setEnabled(true);
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusNeedsCaptcha));
+    RowPhaseEvent e = phaseEvent(RowPhase::Captcha);
+    e.captcha = m_captchaUrl;
+    e.secondsLeft = m_captchaTimeout.count();
+    tell(e);
+}
+
+bool DownloadCycle::answerCaptcha(const std::string& code) {
+    CycleState& s = m_p.state;
+    if (!m_captcha || code.empty() || m_pause != Held::None)
+        return false;
+    m_captcha = false;
+    m_p.timer2.setEnabled(false);
+    m_p.statusBar.clear();
+    s.CaptchaCode = code.substr(0, 64);
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
+    tell(RowPhase::Opening);
+    if (m_hooks.rerunPage)
+        m_hooks.rerunPage();
+    return true;
+}
+
+void DownloadCycle::captchaTimedOut() {
+    CycleState& s = m_p.state;
+    m_captcha = false;
+    m_p.timer2.setEnabled(false);
+    m_p.statusBar.clear();
+    m_p.browser.Stop();
+    const std::string why = "nobody answered the captcha";
+    if (s.RetryCount >= MaxRetries) {
+        failWithoutTransfer(why);
+        return;
+    }
+    TransferResult result;
+    result.outcome = TransferOutcome::Failed;
+    result.transient = true;
+    result.reason = why;
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
+    setAside(result);
+    closeRowAndAdvance();
 }
 
 bool DownloadCycle::canPause() const {

@@ -53,6 +53,8 @@ public:
         std::function<void()> CheckShutDown;
         // Whether the component is running a transfer right now.
         std::function<bool()> transferRunning;
+        // Runs the page rules again on the page shown (a captcha's code came).
+        std::function<void()> rerunPage = {};
     };
 
     // Set when this cycle is one lane of several working the one list.
@@ -171,6 +173,20 @@ public:
     // A partial file the last session left for the row with this link (checked as ours by
     // the caller): the first transfer of that row continues it, if it saves to the same folder.
     void restorePartial(std::string link, PartialFile partial);
+    // Image captchas. The Status cell of a row waiting for its code.
+    static constexpr const char* StatusNeedsCaptcha = "Needs captcha";
+    // A wrong code is asked again, this often in all for one row.
+    static constexpr int MaxCaptchaTries = 3;
+    // Someone may answer them (the window, the remote control); else the row fails with
+    // "needs a captcha". Unanswered for `timeout`, the row is set aside as a retry is.
+    void setCaptchaAnswers(bool attended, std::chrono::seconds timeout);
+    // The page rules found an image captcha someone is to read.
+    void needCaptcha();
+    // The code a person read; false when the row in hand waits for none.
+    bool answerCaptcha(const std::string& code);
+    bool waitsForCaptcha() const { return m_captcha; }
+    // The picture's address of the captcha waited for.
+    const std::string& captchaImage() const { return m_captchaUrl; }
     // A row whose file is missing, whose page cannot be loaded or whose countdown page has no
     // link fails and the list goes on, in the window as without one. The window's status bar
     // then says what it always said of such a link; a run without a window, where the
@@ -289,6 +305,13 @@ private:
     // The row CurrentRow stood on was removed: CurrentRow now indexes the row after it.
     bool m_currentGone = false;
     Held m_pause = Held::None;
+    // The row in hand waits for a person to read its captcha (Timer2 counts the time given).
+    bool m_captcha = false;
+    int m_captchaAsked = 0;
+    std::uint64_t m_captchaRow = 0;
+    std::string m_captchaUrl;
+    std::chrono::seconds m_captchaTimeout{600};
+    void captchaTimedOut();
     // Pause asked the running transfer to stop; its finish holds the row.
     bool m_pausePending = false;
     double m_pauseLeft = 0;

@@ -18,6 +18,7 @@ enum class RowPhase {
     Countdown,    // the countdown before the transfer
     Transferring, // bytes are coming
     Paused,       // held by the user; a partial file may be kept
+    Captcha,      // its page shows a picture a person must read (`captcha`: its address)
     SetAside,     // a transfer of its own failed; retried when due
     Completed,
     Failed,
@@ -41,6 +42,8 @@ struct RowPhaseEvent {
     // Failed (and SetAside): why, in the words the row's tool tip shows.
     std::string reason;
     FailureCause cause = FailureCause::Other;
+    // Captcha: the picture's address, absolute.
+    std::string captcha;
 };
 
 // A transferring row's figures, sent about once a second while bytes come.

@@ -34,7 +34,8 @@ TorvalineCore::TorvalineCore(Ports ports)
     , m_pages({m_state, ports.clock, ports.timer1, ports.timer2, ports.browser, ports.loop},
               {[this] { m_cycle.DeleteURLError(); },
                [this] { return m_p.list.cell(m_state.CurrentRow, DownloadList::Host); },
-               [this](const std::string& why) { m_cycle.failCurrentRow(why); }})
+               [this](const std::string& why) { m_cycle.failCurrentRow(why); },
+               [this] { m_cycle.needCaptcha(); }})
     , m_progress({ports.list, ports.statusBar, ports.appTitle, m_state, ports.clock,
                   ports.elpsTimer, ports.estTimer, ports.stbarTimer, ports.component,
                   ports.decimalSeparator, ports.titleSource})
@@ -46,7 +47,7 @@ TorvalineCore::TorvalineCore(Ports ports)
                    if (m_onListDone)
                        m_onListDone();
                },
-               [this] { return m_p.component.busy(); }}) {
+               [this] { return m_p.component.busy(); }, [this] { m_pages.rerun(); }}) {
     m_cycle.setEvents();
     if (m_p.primaryEvents) {
         m_cycle.setRowEvents(m_p.primaryEvents);

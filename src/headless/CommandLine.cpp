@@ -21,6 +21,7 @@ const QString FolderOption = QStringLiteral("folder");
 const QString StartOption = QStringLiteral("start");
 const QString HeadlessOption = QStringLiteral("headless");
 const QString NewWindowOption = QStringLiteral("new-window");
+const QString NoCheckOption = QStringLiteral("no-check");
 
 bool isLink(const QString& argument) {
     return argument.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
@@ -99,6 +100,9 @@ QString CommandLine::helpText() {
         "  --limit-rate RATE Receive at most RATE bytes a second, all transfers\n"
         "                    together; K, M and G multiply by 1024 (500K, 2M).\n"
         "                    0 is no limit.\n"
+        "  --no-check        Do not check the links as they are added (their pages are\n"
+        "                    otherwise fetched in the background to show each file's\n"
+        "                    state, name and size); for this run only.\n"
         "  --max-concurrent-downloads N\n"
         "                    Work on up to N rows at once (1 to 8, 3 unless the window\n"
         "                    remembers another), one row per hoster at a time.\n"
@@ -143,6 +147,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption headless(HeadlessOption, {});
     const QCommandLineOption hosters(QStringLiteral("hosters"), {}, QStringLiteral("DIR"));
     const QCommandLineOption newWindow(NewWindowOption, {});
+    const QCommandLineOption noCheck(NoCheckOption, {});
     const QCommandLineOption limitRate(LimitRateOption, {}, QStringLiteral("RATE"));
     const QCommandLineOption daemon(DaemonOption, {});
     const QCommandLineOption rpc(RpcOption, {});
@@ -153,7 +158,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption rpcSecretFile(RpcSecretFileOption, {}, QStringLiteral("FILE"));
     parser.addOptions({help, version, folder, start, headless, hosters, newWindow, limitRate});
     parser.addOptions({daemon, rpc, rpcPort, rpcSecret, rpcListenAll, rpcSecretFile});
-    parser.addOption(maxConcurrent);
+    parser.addOptions({maxConcurrent, noCheck});
     parser.addPositionalArgument(QStringLiteral("LIST-FILE"), {}, QStringLiteral("[LIST-FILE...]"));
 
     // A program name is needed in front; an empty list still parses.
@@ -229,6 +234,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     line.start = parser.isSet(start);
     line.headless = parser.isSet(headless);
     line.newWindow = parser.isSet(newWindow);
+    line.noCheck = parser.isSet(noCheck);
     for (const QString& argument : parser.positionalArguments())
         (isLink(argument) ? line.links : line.listFiles) << argument;
     for (const QString& file : line.listFiles) {

@@ -37,6 +37,8 @@ struct CommandLine {
     QStringList links;
     // Opens a window of its own instead of handing the links to the one that runs.
     bool newWindow = false;
+    // --no-check: the rows' links are not checked as they come, for this run.
+    bool noCheck = false;
     // --limit-rate: bytes a second for all transfers together, 0 for none; unset: the
     // window's remembered choice (the headless run has no limit then).
     std::optional<std::uint64_t> limitRate;

@@ -2,6 +2,7 @@
 
 #include "list/LinkLines.h"
 
+#include "adapters/curl/CurlLinkProbe.h"
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
 #include "adapters/curl/HttpBrowser.h"
@@ -180,7 +181,10 @@ void HeadlessRun::setUp() {
     // it go again.
     options.holdRestoredRows = m_options.remote.on;
     options.unattended = true;
+    options.checkLinks = m_options.checkLinks;
     options.lanes = m_options.lanes;
+    // Only the remote control can answer an image captcha; without it the row fails.
+    options.captchaAnswered = m_options.remote.on;
     std::FILE* err = m_options.err;
     p.session = std::make_unique<DownloadSession>(
         DownloadSession::Adapters{
@@ -194,6 +198,7 @@ void HeadlessRun::setUp() {
             .workers = p.workers,
             .notice = [err](const std::string& text) { printError(err, text); },
             .startThread = {},
+            .linkProbe = std::make_shared<CurlLinkProbe>(p.share),
             .makeBrowser = [&p]() -> std::unique_ptr<Browser> {
                 return std::make_unique<LaneBrowser>(p.loop, *p.share, p.workers, p.closed);
             },

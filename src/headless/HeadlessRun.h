@@ -34,6 +34,8 @@ public:
         // A row at rest this long (no page loading, no wait, no countdown, no transfer) leads
         // nowhere: a page without anything to act on. It is failed and the run goes on.
         std::chrono::milliseconds stallLimit{5000};
+        // The rows' links are checked as they come (see LinkCheck).
+        bool checkLinks = false;
         // The hoster profiles rows are handled by; null: the compiled-in ones. Must outlive
         // the run.
         const HosterProfiles* profiles = nullptr;

@@ -101,6 +101,9 @@ void RunReport::rowPhase(const RowPhaseEvent& event) {
     case RowPhase::SetAside:
         print(at + "Wait " + timeText(event.secondsLeft) + " before the next attempt");
         break;
+    case RowPhase::Captcha:
+        print(at + "Needs captcha " + printable(event.captcha));
+        break;
     case RowPhase::Transferring:
         row.announced = false;
         row.hasProgress = false;

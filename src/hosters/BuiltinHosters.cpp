@@ -85,6 +85,10 @@ start = 'action="'
 end = '" method'
 piece = 162
 
+# The first page names the size; the link check shows it before the row's turn.
+[size]
+pattern = '(?i)File size:\s*(\d[\d.,]*\s*(?:bytes|[KMGT]i?B))'
+
 [[test]]
 url = "http://rapidshare.example/files/1/demo.zip"
 html = '<html><body><p>The file could not be found. Please check the download link.</p></body></html>'
@@ -110,8 +114,10 @@ wait = 60
 
 [[test]]
 url = "http://rapidshare.example/files/1/demo.zip"
-html = '<html><body><form method="post" action="demo.zip"><input type="submit" name="free" value="Free user"></form></body></html>'
+html = '<html><body><p>File size: 1536 KB</p><form method="post" action="demo.zip"><input type="submit" name="free" value="Free user"></form></body></html>'
 reaction = "button"
+size = "1536 KB"
+bytes = 1572864
 
 [[test]]
 url = "http://rapidshare.example/files/1/demo.zip"

@@ -108,6 +108,8 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
     } catch (const std::exception& e) {
         outcome.failure = e.what();
     }
+    if (!profile.fileName.empty())
+        outcome.pageName = ReadValue(profile.fileName, page, document.get());
     if (!profile.size.empty()) {
         outcome.size = ReadValue(profile.size, page, document.get());
         if (const auto bytes = ReadSize(outcome.size))

@@ -16,6 +16,9 @@ struct PageOutcome {
     int wait = -1; // seconds of a wait or a countdown
     std::string link;
     std::string name;
+    // The file's name as the page gives it, when the profile says where (`name` is the one
+    // cut with the direct link).
+    std::string pageName;
     std::string size;     // as the page gives it, when the profile says where
     long long bytes = -1; // the size read, in bytes; -1: none or unreadable
     std::string step;     // the step of the profile that acted, if any

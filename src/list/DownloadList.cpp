@@ -133,6 +133,9 @@ void DownloadList::setCell(int row, int column, std::string text) {
     *target = std::move(text);
     if (column == Status && entry.figures)
         entry.figures->note.clear();
+    // What was found out about the old link says nothing of the new one.
+    if (column == URL)
+        entry.checked.reset();
     changed(row, row, column, column);
 }
 
@@ -150,6 +153,8 @@ void DownloadList::setRow(int row, Row cells) {
         return;
     if (entry.status != cells[Status] && entry.figures)
         entry.figures->note.clear();
+    if (entry.url != cells[URL])
+        entry.checked.reset();
     for (int c = 0; c < ColumnCount; ++c) {
         std::string& text = cells[static_cast<std::size_t>(c)];
         if (std::string* target = entry.target(c, text.empty()))
@@ -273,6 +278,33 @@ void DownloadList::setNote(int row, std::string note) {
         entry.figures = std::make_unique<Figures>();
     entry.figures->note = std::move(note);
     changed(row, row, Status, Status);
+}
+
+const CheckedLink* DownloadList::checked(int row) const {
+    return valid(row) ? m_rows[static_cast<std::size_t>(row)].checked.get() : nullptr;
+}
+
+void DownloadList::setChecked(int row, CheckedLink result) {
+    if (row < 1 || !valid(row))
+        return;
+    std::unique_ptr<CheckedLink>& checked = m_rows[static_cast<std::size_t>(row)].checked;
+    if (checked && *checked == result)
+        return;
+    checked = std::make_unique<CheckedLink>(std::move(result));
+    changed(row, row, Total, Status);
+}
+
+void DownloadList::clearChecked(int row) {
+    if (!valid(row) || !m_rows[static_cast<std::size_t>(row)].checked)
+        return;
+    m_rows[static_cast<std::size_t>(row)].checked.reset();
+    changed(row, row, Total, Status);
+}
+
+bool DownloadList::offline(int row) const {
+    const CheckedLink* result = checked(row);
+    return result && result->state == CheckedLink::State::Offline &&
+           cell(row, Status) == StatusFailed;
 }
 
 void DownloadList::markFailed(int row, const std::string& timeOfDay, const std::string& reason) {

@@ -10,6 +10,17 @@
 
 namespace torvaline {
 
+// What the link check found out about a row's link before its turn: whether the file is there,
+// what it is called and how large it is.
+struct CheckedLink {
+    enum class State : std::uint8_t { Online, Offline, Unknown };
+    State state = State::Unknown;
+    std::int64_t size = -1; // bytes; -1 when the answer did not say
+    std::string name;       // empty when the answer did not say
+    std::string reason;     // Offline, Unknown: why
+    bool operator==(const CheckedLink&) const = default;
+};
+
 // The download list: rows of nine byte-string cells. Row 0 holds the column titles and is an
 // ordinary row; download rows are 1 .. rowCount()-1. Rows are addressed by index only.
 //
@@ -85,6 +96,14 @@ public:
     // "Status" := "Failed", with the reason and the time of day it happened as the note.
     void markFailed(int row, const std::string& timeOfDay, const std::string& reason);
 
+    // The row's link check; null while it has none. It travels with the row; a view shows it
+    // in the "Total" and "Status" cells without writing them.
+    const CheckedLink* checked(int row) const;
+    void setChecked(int row, CheckedLink result);
+    void clearChecked(int row);
+    // The check found the file gone and the row failed for it: the cycle passes it over.
+    bool offline(int row) const;
+
     void setObserver(Observer observer) { m_observer = std::move(observer); }
 
     // Every download row has an id of its own, given when the row comes and never reused, that
@@ -130,6 +149,7 @@ private:
         std::string url;
         std::string status;
         std::unique_ptr<Figures> figures;
+        std::unique_ptr<CheckedLink> checked;
         std::uint64_t id = 0;
         const std::string& cell(int column) const;
         // The cell to write; null for an empty text into a row without figures (no change).

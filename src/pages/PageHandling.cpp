@@ -13,7 +13,8 @@ PageHandling::PageHandling(Ports ports, Hooks hooks)
     , m_rules({m_page, ports.state, ports.clock, ports.timer1, ports.timer2},
               {std::move(hooks.DeleteURLError), [this] { pressFreeUser(); },
                std::move(hooks.currentHost), std::move(hooks.failRow),
-               [&browser = ports.browser](const std::string& url) { browser.Navigate(url); }})
+               [&browser = ports.browser](const std::string& url) { browser.Navigate(url); },
+               std::move(hooks.captcha)})
     , m_capture(ports.browser, ports.loop, m_page) {
     m_rules.setDocument([&browser = ports.browser] { return browser.document(); });
     m_page.setOnChange([this] {
@@ -22,6 +23,13 @@ PageHandling::PageHandling(Ports ports, Hooks hooks)
         if (m_state.PageHandled)
             m_presses = 0;
     });
+}
+
+void PageHandling::rerun() {
+    m_state.PageHandled = false;
+    m_rules.Memo2Change();
+    // As after any page: the next one is read afresh.
+    m_state.PageHandled = false;
 }
 
 void PageHandling::pressFreeUser() {

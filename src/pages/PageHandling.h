@@ -34,6 +34,8 @@ public:
         // Closes the current row as failed, with why: a "Free user" button that only ever
         // leads back to a page like itself, a wait that cannot be read.
         std::function<void(const std::string&)> failRow;
+        // An image captcha waits for someone to read it.
+        std::function<void()> captcha = {};
     };
 
     static constexpr const char* FreeUserCaption = "Free user";
@@ -42,6 +44,8 @@ public:
     static constexpr int MaxFreeUserPresses = 10;
 
     PageHandling(Ports ports, Hooks hooks);
+    // Runs the page rules again on the page shown (a captcha's code came).
+    void rerun();
     PageHandling(const PageHandling&) = delete;
     PageHandling& operator=(const PageHandling&) = delete;
 

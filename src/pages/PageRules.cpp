@@ -90,6 +90,14 @@ void PageRules::runSteps() {
     case Kind::Pressed:
         s.PageHandled = true;
         return;
+    case Kind::Captcha:
+        s.PageHandled = true;
+        s.CaptchaImage = m_stepOutcome.url;
+        if (m_hooks.captcha)
+            m_hooks.captcha();
+        else
+            fail("needs a captcha");
+        return;
     case Kind::Follow:
         s.PageHandled = true;
         if (m_hooks.navigate)

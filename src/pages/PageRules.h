@@ -44,6 +44,8 @@ public:
         std::function<void(const std::string&)> failRow;
         // Opens an address as the row's next page (a step that follows a link).
         std::function<void(const std::string&)> navigate{};
+        // The page shows an image captcha someone is there to read (CaptchaImage says where).
+        std::function<void()> captcha{};
     };
 
     // The "Host" text of rows whose countdown page carries the download anchor.

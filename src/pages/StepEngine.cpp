@@ -110,6 +110,30 @@ bool ImageCaptcha(std::string_view text) {
     return false;
 }
 
+std::string ImageCaptchaSource(std::string_view text) {
+    for (std::size_t at = findNoCase(text, "<img"); at != std::string_view::npos;
+         at = findNoCase(text, "<img", at + 4)) {
+        const std::size_t end = text.find('>', at);
+        if (end == std::string_view::npos)
+            return {};
+        const std::string_view tag = text.substr(at, end - at);
+        if (findNoCase(tag, "captcha") == std::string_view::npos)
+            continue;
+        const std::size_t src = findNoCase(tag, "src=");
+        if (src == std::string_view::npos || src + 5 >= tag.size())
+            return {};
+        const char quote = tag[src + 4];
+        const std::size_t from = quote == '"' || quote == '\'' ? src + 5 : src + 4;
+        const std::size_t to =
+            quote == '"' || quote == '\'' ? tag.find(quote, from) : tag.find_first_of(" \t>", from);
+        // An address of a sane length, or nothing to fetch.
+        const std::string_view value =
+            tag.substr(from, (to == std::string_view::npos ? tag.size() : to) - from);
+        return value.size() <= 2048 ? std::string(value) : std::string();
+    }
+    return {};
+}
+
 std::string ReadDigitCaptcha(std::string_view text, std::string& error) {
     std::vector<std::pair<long, char>> digits;
     std::size_t placed = 0;
@@ -242,15 +266,43 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
         int codeForm = -1;
         int codeElement = -1;
         // The captcha comes and goes with the site's settings: no field, nothing to read.
+        bool digitsRead = false;
         if (!step.digitCaptcha.empty() && document &&
             FindControl(*document, field, codeForm, codeElement)) {
             std::string error;
             const std::string code = ReadDigitCaptcha(page.text(), error);
-            if (code.empty())
-                return failed(step, ImageCaptcha(page.text()) ? "needs a captcha" : error);
-            document->setElementValue(codeForm, codeElement, code);
-        } else if (ImageCaptcha(page.text())) {
-            return failed(step, "needs a captcha");
+            if (!code.empty()) {
+                document->setElementValue(codeForm, codeElement, code);
+                digitsRead = true;
+            } else if (!ImageCaptcha(page.text())) {
+                return failed(step, error);
+            }
+        }
+        if (!digitsRead && ImageCaptcha(page.text())) {
+            // A picture only a person reads: the code a person gave goes into the field, else
+            // the row waits for one (or fails where nobody is there to read it).
+            ControlQuery code;
+            code.by = ControlQuery::By::Name;
+            code.text = "code";
+            int form = -1;
+            int element = -1;
+            const bool field = document && (FindControl(*document, code, form, element) ||
+                                            (code.text = "captcha_code",
+                                             FindControl(*document, code, form, element)));
+            if (!state.CaptchaCode.empty() && field) {
+                document->setElementValue(form, element, state.CaptchaCode);
+                state.CaptchaCode.clear();
+            } else if (state.CaptchaAttended && field) {
+                Outcome asked;
+                asked.kind = Kind::Captcha;
+                asked.step = step.name;
+                asked.url = ImageCaptchaSource(page.text());
+                if (asked.url.empty())
+                    return failed(step, "needs a captcha");
+                return asked;
+            } else {
+                return failed(step, "needs a captcha");
+            }
         }
         state.FinalInBrowser = false;
         state.FinalForm = -1;

@@ -18,6 +18,8 @@ std::string_view BrowserCaptcha(std::string_view pageText);
 // Whether the page asks for the code of a captcha image (an image whose address says captcha
 // next to a code field).
 bool ImageCaptcha(std::string_view pageText);
+// Where the picture of an image captcha is, as the page writes it; empty when none.
+std::string ImageCaptchaSource(std::string_view pageText);
 // The digits of a captcha drawn as characters placed by padding, in the order they stand on
 // the screen; empty with `error` set when the page has none or one nobody could mean.
 std::string ReadDigitCaptcha(std::string_view pageText, std::string& error);
@@ -35,6 +37,7 @@ public:
             Follow,    // open `url` as the next page
             Countdown, // arm the countdown of `seconds`; FinalURL/... are set
             Failed,    // the row fails with `failure`
+            Captcha,   // a person must read the picture at `url` (as the page wrote it)
         };
         Kind kind = Kind::Failed;
         std::int64_t seconds = 0;

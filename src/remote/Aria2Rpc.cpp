@@ -233,6 +233,8 @@ std::string_view phaseName(RowPhase phase) {
         return "opening";
     case RowPhase::HosterWait:
         return "hoster-wait";
+    case RowPhase::Captcha:
+        return "captcha";
     case RowPhase::Countdown:
         return "countdown";
     case RowPhase::Transferring:
@@ -459,7 +461,10 @@ std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
 QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& keys) const {
     const RowTable::Status status = m_rows.status(row);
     const bool active = status == RowTable::Status::Active;
-    const QString total = num(row.more().total);
+    // Before its transfer, the size the link check read.
+    const QString total =
+        num(row.more().total == 0 && row.more().checkedSize > 0 ? row.more().checkedSize
+                                                                : row.more().total);
     const QString done = num(row.more().done);
     // Front ends cut the file's name off the path by the dir: both are told the same way,
     // relative when the caller gave a relative dir, without doubled or trailing slashes.
@@ -469,6 +474,8 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     const QString absoluteDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
     if (path.isEmpty() && !row.more().out.empty())
         path = dir + QLatin1Char('/') + utf8(row.more().out);
+    else if (path.isEmpty() && !row.more().checkedName.empty())
+        path = dir + QLatin1Char('/') + utf8(row.more().checkedName);
     else if (path.startsWith(absoluteDir + QLatin1Char('/')))
         path = dir + path.mid(absoluteDir.size());
     const QString uriStatus =
@@ -498,6 +505,8 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         own[QStringLiteral("reason")] = utf8(row.more().reason);
     if (!row.more().fileName.empty())
         own[QStringLiteral("fileName")] = utf8(row.more().fileName);
+    if (row.phase == RowPhase::Captcha && !row.more().captcha.empty())
+        own[QStringLiteral("captcha")] = utf8(row.more().captcha);
 
     QJsonObject all{
         {QStringLiteral("gid"), gidText(row.id)},
@@ -935,6 +944,20 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
     }
     if (is("aria2.shutdown") || is("aria2.forceShutdown")) {
         reply.shutdown = true;
+        return QStringLiteral("OK");
+    }
+    if (is("torvaline.solveCaptcha")) {
+        // Ours alone, so not among aria2's methods: the code a person read off a row's captcha
+        // picture (the address is in the row's torvaline object).
+        const std::uint64_t id = gidParam(params, 0);
+        if (params.size() < 2 || !params.at(1).isString())
+            wrongType(1);
+        const QString code = params.at(1).toString().trimmed();
+        if (code.isEmpty() || code.size() > 64 || m_rows.status(id) == S::Removed)
+            fail(QStringLiteral("GID#%1 waits for no captcha").arg(gidText(id)));
+        const std::string refusal = m_commands.solveCaptcha(id, bytes(code));
+        if (!refusal.empty())
+            fail(utf8(refusal));
         return QStringLiteral("OK");
     }
     if (is("system.listMethods"))

@@ -173,6 +173,13 @@ std::string CoreCommands::setMaxDownloads(int lanes) {
     return {};
 }
 
+std::string CoreCommands::solveCaptcha(std::uint64_t id, const std::string& code) {
+    if (m_hooks.solveCaptcha ? m_hooks.solveCaptcha(id, code)
+                             : isCurrent(id) && m_core.cycle().answerCaptcha(code))
+        return {};
+    return "GID#" + gid(id) + " waits for no captcha";
+}
+
 std::string CoreCommands::saveSession() {
     if (!m_hooks.saveSession)
         return "this run keeps no session file";

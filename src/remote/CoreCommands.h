@@ -32,6 +32,8 @@ public:
         // Rows worked on at once; unset: one.
         std::function<int()> maxDownloads;
         std::function<void(int)> setMaxDownloads;
+        // The code of a row's captcha; false when the row waits for none.
+        std::function<bool(std::uint64_t, const std::string&)> solveCaptcha;
     };
 
     // The table reads the links of the rows on the list from the list.
@@ -53,6 +55,7 @@ public:
     std::string setRateLimit(std::int64_t bytesPerSecond) override;
     int maxDownloads() const override;
     std::string setMaxDownloads(int lanes) override;
+    std::string solveCaptcha(std::uint64_t id, const std::string& code) override;
     std::string saveSession() override;
     void shutdown() override;
 

@@ -41,6 +41,12 @@ public:
     virtual std::string setRateLimit(std::int64_t bytesPerSecond) = 0;
     // Rows worked on at once, and a new number of them (why not, or empty).
     virtual int maxDownloads() const { return 1; }
+    // The code of the captcha the row waits for (why not, or empty).
+    virtual std::string solveCaptcha(std::uint64_t id, const std::string& code) {
+        static_cast<void>(id);
+        static_cast<void>(code);
+        return "no captcha is asked for here";
+    }
     virtual std::string setMaxDownloads(int lanes) {
         return lanes == 1 ? std::string() : "this run works one row at a time";
     }

@@ -52,6 +52,7 @@ RowTable::Status RowTable::statusOf(RowPhase phase) {
     case RowPhase::HosterWait:
     case RowPhase::Countdown:
     case RowPhase::SetAside:
+    case RowPhase::Captcha:
         return Status::Waiting;
     case RowPhase::Paused:
         return Status::Paused;
@@ -257,8 +258,9 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     row.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
     if (!event.fileName.empty() || !event.filePath.empty() || !event.reason.empty() ||
         event.cause != FailureCause::Other || !event.retryAt.empty() || event.secondsLeft > 0 ||
-        event.phase == RowPhase::Completed || row.details) {
+        event.phase == RowPhase::Completed || !event.captcha.empty() || row.details) {
         Details& more = row.edit();
+        more.captcha = event.captcha;
         if (!event.fileName.empty())
             more.fileName = event.fileName;
         if (!event.filePath.empty())
@@ -303,6 +305,14 @@ void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) 
         return;
     row->edit().dir = std::move(dir);
     row->edit().out = std::move(out);
+}
+
+void RowTable::setChecked(std::uint64_t id, std::string name, std::int64_t size) {
+    Row* const row = findRow(id);
+    if (row == nullptr || (name.empty() && size < 0 && !row->details))
+        return;
+    row->edit().checkedName = std::move(name);
+    row->edit().checkedSize = size;
 }
 
 void RowTable::setRequested(std::uint64_t id, RequestOptions request) {

@@ -37,6 +37,11 @@ public:
         std::string filePath;
         std::string reason;
         std::string retryAt;
+        // The picture of the captcha the row waits for someone to read.
+        std::string captcha;
+        // What the link check found: the file's name and size before any transfer.
+        std::string checkedName;
+        std::int64_t checkedSize = -1;
         std::int64_t done = 0;
         std::int64_t total = 0;
         std::int64_t speed = 0;
@@ -93,6 +98,8 @@ public:
     // What the remote caller asked for, which the events do not carry.
     void setRequested(std::uint64_t id, std::string dir, std::string out);
     void setRequested(std::uint64_t id, RequestOptions request);
+    // What the link check found of the row's file (size -1: unknown).
+    void setChecked(std::uint64_t id, std::string name, std::int64_t size);
 
     const Row* find(std::uint64_t id) const;
     Status status(const Row& row) const;

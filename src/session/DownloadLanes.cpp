@@ -111,6 +111,7 @@ DownloadLanes::Lane* DownloadLanes::addLane() {
     lane->ownCore = std::make_unique<TorvalineCore>(ports);
     lane->core = lane->ownCore.get();
     lane->core->cycle().setUnattended(m_p.unattended);
+    lane->core->cycle().setCaptchaAnswers(m_p.captchaAnswered, m_p.captchaTimeout);
     lane->core->cycle().shareRowsWith(first.cycle());
     lane->core->setProfiles(m_profiles);
     m_lanes.push_back(std::move(lane));
@@ -374,6 +375,13 @@ bool DownloadLanes::canResume(std::uint64_t id) const {
                        [](const auto& l) { return l->core->canResume(); });
 }
 
+bool DownloadLanes::answerCaptcha(std::uint64_t id, const std::string& code) {
+    for (const auto& lane : m_lanes)
+        if (lane->core->cycle().waitsForCaptcha() && lane->core->cycle().rowInHand() == id)
+            return lane->core->cycle().answerCaptcha(code);
+    return false;
+}
+
 void DownloadLanes::pauseAll() {
     for (const auto& lane : m_lanes)
         lane->core->pause();
@@ -467,9 +475,9 @@ void DownloadLanes::failStalled(std::chrono::milliseconds limit, const std::stri
         const DownloadCycle& cycle = lane.core->cycle();
         // A first lane at rest that never ended the list is stuck as well.
         const bool inHand = cycle.rowInHand() != 0 || (i == 0 && atRest());
-        const bool stalled = inHand && !cycle.countingDown() && !lane.core->state().RetryWaiting &&
-                             !cycle.hosterWaiting() && !cycle.canResume() && !lane.pages->busy() &&
-                             !lane.transfer->busy();
+        const bool stalled = inHand && !cycle.countingDown() && !cycle.waitsForCaptcha() &&
+                             !lane.core->state().RetryWaiting && !cycle.hosterWaiting() &&
+                             !cycle.canResume() && !lane.pages->busy() && !lane.transfer->busy();
         if (!stalled) {
             lane.resting = false;
             continue;

@@ -56,6 +56,8 @@ public:
         std::function<std::unique_ptr<Browser>()> makeBrowser;
         char decimalSeparator = '.';
         bool unattended = false;
+        bool captchaAnswered = false;
+        std::chrono::seconds captchaTimeout{600};
     };
 
     // `first` writes `firstBar`, which is shown unless another lane's row is; it loads its
@@ -89,6 +91,8 @@ public:
     bool canResume(std::uint64_t id) const;
     void pauseAll();
     void resumeAll();
+    // The code of the captcha the row with this id waits for; false when none.
+    bool answerCaptcha(std::uint64_t id, const std::string& code);
     // What the minimised title mirrors: the status bar shown, or while several rows transfer,
     // their total ("Downloading... 45.00 %  3 files").
     const StatusBar& titleBar() const { return m_totalShown ? m_total : m_p.display; }

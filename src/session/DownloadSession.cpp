@@ -12,6 +12,7 @@
 #include "remote/CoreCommands.h"
 #include "remote/RowTable.h"
 #include "session/DownloadLanes.h"
+#include "session/LinkCheck.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -148,17 +149,31 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
     };
     m_core = std::make_unique<TorvalineCore>(ports);
     m_core->cycle().setUnattended(m_options.unattended);
+    m_core->cycle().setCaptchaAnswers(m_options.captchaAnswered, m_options.captchaTimeout);
     m_lanes = std::make_unique<DownloadLanes>(
-        DownloadLanes::Ports{m_data.list, m_data.statusBar, m_data.folder, m_adapters.loop,
-                             m_adapters.clock, m_adapters.shutdownService,
-                             m_adapters.shutdownNotice, m_facility, counted, m_adapters.makeTimer,
-                             m_adapters.makeBrowser, m_options.decimalSeparator,
-                             m_options.unattended},
+        DownloadLanes::Ports{
+            m_data.list, m_data.statusBar, m_data.folder, m_adapters.loop, m_adapters.clock,
+            m_adapters.shutdownService, m_adapters.shutdownNotice, m_facility, counted,
+            m_adapters.makeTimer, m_adapters.makeBrowser, m_options.decimalSeparator,
+            m_options.unattended, m_options.captchaAnswered, m_options.captchaTimeout},
         *m_core, m_firstBar, m_adapters.browser, *m_component);
     m_lanes->setLimit(m_options.lanes);
     m_core->rowEvents().add(*m_lanes);
     m_replay = std::make_unique<Replay>();
     m_core->rowEvents().add(*m_replay);
+    m_linkCheck = std::make_unique<LinkCheck>(LinkCheck::Ports{
+        m_data.list, m_adapters.loop, m_adapters.clock, m_adapters.linkProbe, m_workers,
+        m_adapters.startThread, m_adapters.makeTimer(), &m_core->rowEvents()});
+    m_linkCheck->setEnabled(m_options.checkLinks);
+    // One look at a time per hoster as the lanes count hosters (a profile's site, else the
+    // link's host).
+    m_linkCheck->setHosterOf(
+        [lanes = m_lanes.get()](const std::string& link) { return lanes->hosterOf(link).first; });
+    m_linkCheck->setOnResult([this](std::uint64_t id, const CheckedLink& result) {
+        if (m_remoteRows)
+            m_remoteRows->setChecked(id, result.name, result.size);
+    });
+    m_core->rowEvents().add(*m_linkCheck);
     keepListForRecovery();
 }
 
@@ -202,6 +217,10 @@ bool DownloadSession::canResume(std::uint64_t id) const {
     return m_lanes->canResume(id);
 }
 
+bool DownloadSession::answerCaptcha(std::uint64_t id, const std::string& code) {
+    return m_lanes->answerCaptcha(id, code);
+}
+
 void DownloadSession::pauseAll() {
     m_lanes->pauseAll();
 }
@@ -220,6 +239,7 @@ RowEventHub& DownloadSession::rowEvents() {
 
 void DownloadSession::setProfiles(const HosterProfiles* profiles) {
     m_core->setProfiles(profiles);
+    m_linkCheck->setProfiles(profiles);
     m_lanes->setProfiles(profiles);
 }
 
@@ -331,6 +351,9 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
         return true;
     };
     commands.maxDownloads = [this] { return m_lanes->limit(); };
+    commands.solveCaptcha = [this](std::uint64_t id, const std::string& code) {
+        return m_lanes->answerCaptcha(id, code);
+    };
     commands.setMaxDownloads = [this](int lanes) { m_lanes->setLimit(lanes); };
     commands.saveSession = [this] { return saveRecoveryNow(); };
     commands.shutdown = std::move(hooks.shutdown);
@@ -344,6 +367,9 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
     // The rows already on the list (list files, a restore, a window's imports, a row already
     // at work) first, where they stand.
     m_replay->tell(m_data.list, *m_remoteRows);
+    for (int r = 1; r < m_data.list.rowCount(); ++r)
+        if (const CheckedLink* checked = m_data.list.checked(r))
+            m_remoteRows->setChecked(m_data.list.id(r), checked->name, checked->size);
     m_remoteCommands->tellPlacements();
     m_remote = std::make_unique<RemoteControl>(m_core->rowEvents(), *m_remoteRows,
                                                *m_remoteCommands, std::move(options));
@@ -370,6 +396,9 @@ bool DownloadSession::close() {
     m_recoveryFeed.reset();
     m_recovery.reset();
     m_core->rowEvents().remove(*m_replay);
+    // Its workers give up their pages and hand nothing over.
+    m_linkCheck->stop();
+    m_core->rowEvents().remove(*m_linkCheck);
     m_core->rowEvents().remove(*m_lanes);
     // The other lanes go first: their cores tell the first lane's row events.
     m_lanes.reset();

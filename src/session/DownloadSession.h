@@ -23,6 +23,8 @@ class Dialogs;
 class EventLoop;
 class FileRecoveryStore;
 class HosterProfiles;
+class LinkCheck;
+class LinkProbe;
 class ListRecovery;
 class RowEventHub;
 class RowTable;
@@ -57,6 +59,8 @@ public:
         std::function<void(const std::string&)> notice;
         // Runs one worker body on a thread of its own; unset, a detached std::thread.
         ThreadStarter startThread;
+        // Fetches the links' first answers for the link check; null: no link is checked.
+        std::shared_ptr<LinkProbe> linkProbe = nullptr;
         // A browser for each further lane (its page workers counted in `workers`); unset:
         // one row at a time.
         std::function<std::unique_ptr<Browser>()> makeBrowser = {};
@@ -76,8 +80,13 @@ public:
         bool holdRestoredRows = false;
         // Nobody is there to answer: rows that would wait for a user fail instead.
         bool unattended = false;
+        // Rows are checked as they come (with a link probe).
+        bool checkLinks = true;
         // Rows worked on at once (1 to 8), with browsers for more than one.
         int lanes = 3;
+        // Someone reads image captchas (the window, the remote control), in this time.
+        bool captchaAnswered = false;
+        std::chrono::seconds captchaTimeout{600};
     };
 
     // What a front end does for the remote control's commands.
@@ -103,6 +112,8 @@ public:
     TorvalineCore& core() { return *m_core; }
     TDownloadFile& component() { return *m_component; }
     TransferFacility& facility() { return *m_facility; }
+    // Looks at the rows' links as they come (see LinkCheck).
+    LinkCheck& linkCheck() { return *m_linkCheck; }
     RowEventHub& rowEvents();
     // The hoster profiles the rows are handled by (they must outlive the session); null: the
     // compiled-in ones.
@@ -125,6 +136,9 @@ public:
     bool canResume(std::uint64_t id = 0) const;
     void pauseAll();
     void resumeAll();
+    // The code a person read off the captcha of the row with this id; false when it waits
+    // for none.
+    bool answerCaptcha(std::uint64_t id, const std::string& code);
     // The program ends: every lane stops, a held row stays held.
     void stopForTheEnd();
 
@@ -173,6 +187,7 @@ private:
     std::unique_ptr<TorvalineCore> m_core;
     std::unique_ptr<DownloadLanes> m_lanes;
     std::unique_ptr<Replay> m_replay;
+    std::unique_ptr<LinkCheck> m_linkCheck;
     std::unique_ptr<FileRecoveryStore> m_recoveryStore;
     std::unique_ptr<Timer> m_recoveryTimer;
     std::unique_ptr<ListRecovery> m_recovery;

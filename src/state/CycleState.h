@@ -78,6 +78,13 @@ struct CycleState {
     // Download goes on with the row below it, wherever moves have put it.
     std::uint64_t FinishedRowId = 0;
 
+    // An image captcha: someone is there to read it (the window, the remote control); the
+    // picture the current row's page shows, as the page wrote it; the code given for it, put
+    // into the page's field when its rules run again.
+    bool CaptchaAttended = false;
+    std::string CaptchaImage;
+    std::string CaptchaCode;
+
     // The page rules' own working values.
     std::string WaitText;
     std::string WaitNumber;

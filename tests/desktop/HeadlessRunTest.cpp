@@ -273,6 +273,42 @@ TEST_F(Headless, SignalDuringATransferStopsTheRowLeavesNoPartialFileAndExits128P
     }
 }
 
+TEST_F(Headless, ARowTheCheckFoundGoneIsPassedOverAndCountedFailedAndNoCheckLeavesItToTheList) {
+    // The first row's countdown gives the check time to read the second row's page first.
+    const std::vector<std::string> links = {sim.rapidshareLink("ok", "a.bin", 2000, 2),
+                                            sim.rapidshareLink("notfound", "gone.bin", 100, 1),
+                                            sim.rapidshareLink("ok", "c.bin", 3000, 0)};
+    const auto visits = [this](const std::string& path) {
+        int n = 0;
+        for (const hostersim::RequestRecord& r : sim.requests())
+            n += r.method == "GET" && r.path == path;
+        return n;
+    };
+    const Child run =
+        runProgram({"--headless", "--folder", downloads().string(), writeList(links)});
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("[2/3] Failed "), std::string::npos);
+    EXPECT_NE(
+        run.out.find("gone.bin?size=100&c=1 - the hoster reports the file missing or blocked"),
+        std::string::npos);
+    EXPECT_NE(run.out.find("Summary: 2 completed, 1 failed\n"), std::string::npos);
+    // Its page was fetched once, by the check; the list never opened it. The others were
+    // looked at by the check and opened by the list.
+    EXPECT_EQ(visits("/rapidshare/notfound/gone.bin"), 1);
+    EXPECT_EQ(visits("/rapidshare/ok/a.bin"), 2);
+    EXPECT_EQ(visits("/rapidshare/ok/c.bin"), 2);
+
+    sim.clearRequests();
+    std::filesystem::remove_all(downloads());
+    const Child unchecked = runProgram(
+        {"--headless", "--no-check", "--folder", downloads().string(), writeList(links)});
+    EXPECT_EQ(unchecked.status, 1) << unchecked.out << unchecked.err;
+    EXPECT_NE(unchecked.out.find("Summary: 2 completed, 1 failed\n"), std::string::npos);
+    EXPECT_EQ(visits("/rapidshare/notfound/gone.bin"), 1);
+    EXPECT_EQ(visits("/rapidshare/ok/a.bin"), 1);
+}
+
 TEST_F(Headless, MistakesOnTheCommandLineEndWithStatus2BeforeAnyWindow) {
     // With no display a window could not even start: status 2 proves none was tried.
     const Child bogus = runProgram({"--bogus"});

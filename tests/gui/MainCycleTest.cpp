@@ -1,4 +1,5 @@
 #include "adapters/qt/QtShutdownNotice.h"
+#include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
 #include "app/TorvalineApp.h"
@@ -7,9 +8,14 @@
 #include "doubles/FakeDialogs.h"
 #include "doubles/FakeShell.h"
 #include "doubles/RecordingShutdown.h"
+#include "hosters/ProfileLoader.h"
+#include "pages/HosterProfiles.h"
+#include "session/DownloadSession.h"
 
 #include <FileRoutes.h>
 #include <HosterSim.h>
+#include <HosterSites.h>
+#include <XfsPages.h>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -17,6 +23,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -139,6 +147,99 @@ TEST_F(MainCycleTest, ThreeRowListDownloadsToCompletedWithTheFilesIntact) {
     // The controls were never touched: nothing was asked of the system.
     EXPECT_TRUE(shutdownService.requests.empty());
     EXPECT_EQ(shutdownService.privilegeSteps, 0);
+}
+
+// Three hosters transfer at once; the user moves one of their rows to the top and deletes
+// another: each transfer keeps writing its own row, the deleted one leaves no file, and the
+// rows left all come in whole.
+TEST_F(MainCycleTest, RowsMovedAndDeletedWhileSeveralTransferKeepTheirOwnFiles) {
+    hostersim::HosterSites sites(3);
+    sites.start();
+    const auto link = [&](std::size_t site, const char* name, std::uint64_t size) {
+        return sites.site(site).baseUrl() + "/file/" + name + "?size=" + std::to_string(size) +
+               "&rate=262144";
+    };
+    const std::uint64_t size = 900 * 1024;
+    importLinks({link(0, "a.bin", size), link(1, "b.bin", size), link(2, "c.bin", size),
+                 link(0, "d.bin", 3000)});
+    button("startBtn")->click();
+    const auto transferring = [&] {
+        int n = 0;
+        for (int r = 1; r < list().rowCount(); ++r)
+            n += !list().cell(r, DownloadList::Downloaded).empty();
+        return n;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return transferring() == 3; }, 15000))
+        << ::testing::PrintToString(statuses());
+    // c.bin to the top (it trades places with a.bin), then a.bin deleted mid-transfer.
+    form().MyStringGrid()->setCurrentRow(3);
+    form().MFirstBtnClick();
+    ASSERT_NE(list().cell(1, DownloadList::URL).find("c.bin"), std::string::npos);
+    ASSERT_NE(list().cell(3, DownloadList::URL).find("a.bin"), std::string::npos);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !list().cell(1, DownloadList::Downloaded).empty(); }, 3000));
+    form().MyStringGrid()->setCurrentRow(3);
+    form().DelActionExecute();
+    ASSERT_EQ(list().rowCount(), 4);
+    // d.bin waits for its hoster, whose row went: it is taken up, and nobody's figures are in
+    // its cells meanwhile.
+    EXPECT_EQ(list().cell(3, DownloadList::Progress), "");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 30000))
+        << ::testing::PrintToString(statuses());
+    for (const auto& [row, name] : {std::pair{1, "c.bin"}, {2, "b.bin"}, {3, "d.bin"}})
+        EXPECT_NE(list().cell(row, DownloadList::URL).find(name), std::string::npos) << name;
+    EXPECT_TRUE(fileIntact("c.bin", size));
+    EXPECT_TRUE(fileIntact("b.bin", size));
+    EXPECT_TRUE(fileIntact("d.bin", 3000));
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files),
+              (QStringList{"b.bin", "c.bin", "d.bin"}));
+}
+
+// An image captcha: the row reads "Needs captcha" while the other rows go on, the picture
+// and a field come up without holding the window, a wrong code is asked again, the right one
+// brings the file. A picture that is no picture, or claims to be huge, is said so, not shown.
+TEST_F(MainCycleTest, AnImageCaptchaIsAskedOfTheUserWhileTheListGoesOn) {
+    const HosterProfiles profiles(LoadHosters({}).profiles);
+    app->session().setProfiles(&profiles);
+    hostersim::HosterSites other(2);
+    other.start();
+    importLinks({sim.xfsLink("ok", "cap.bin", 4000, 0, "nocount=1&captcha=2"),
+                 other.site(1).rapidshareLink("ok", "other.bin", 3000, 1)});
+    button("startBtn")->click();
+    CaptchaPrompt& prompt = app->captchas();
+    const auto asked = [&] { return prompt.dialog() != nullptr && prompt.dialog()->isVisible(); };
+    ASSERT_TRUE(QTest::qWaitFor(asked, 10000)) << ::testing::PrintToString(statuses());
+    EXPECT_EQ(list().cell(1, DownloadList::Status), "Needs captcha");
+    EXPECT_FALSE(prompt.dialog()->isModal());
+    auto* picture = prompt.dialog()->findChild<QLabel*>("CaptchaPicture");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_FALSE(picture->pixmap().isNull()) << picture->text().toStdString();
+    // The other hoster's row does not wait for the answer.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list().cell(2, DownloadList::Status) == "Completed"; },
+                                15000));
+    const auto answer = [&](const std::string& code) {
+        auto* field = prompt.dialog()->findChild<QLineEdit*>("CaptchaCode");
+        ASSERT_NE(field, nullptr);
+        QTest::keyClicks(field, QString::fromStdString(code));
+        QTest::keyClick(field, Qt::Key_Return);
+    };
+    answer("0000");
+    ASSERT_TRUE(QTest::qWaitFor(asked, 10000)) << ::testing::PrintToString(statuses());
+    answer(sim.xfs().lastCaptcha());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return allCompleted(); }, 15000))
+        << ::testing::PrintToString(statuses());
+    EXPECT_TRUE(fileIntact("cap.bin", 4000));
+
+    std::string huge("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x01\x86\xa0\0\x01\x86\xa0\x08\0\0\0\0", 33);
+    for (const std::string& bytes : {std::string("<html>not a picture</html>"), huge}) {
+        CaptchaDialog dialog(
+            "a.bin", QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), {}, nullptr);
+        auto* shown = dialog.findChild<QLabel*>("CaptchaPicture");
+        ASSERT_NE(shown, nullptr);
+        EXPECT_TRUE(shown->pixmap().isNull());
+        EXPECT_TRUE(shown->text().startsWith("the captcha's picture"))
+            << shown->text().toStdString();
+    }
 }
 
 TEST_F(MainCycleTest, PauseAndResumeButtonsHoldTheCountdownAndAreEnabledOnlyWhenTheyApply) {

@@ -13,6 +13,48 @@
 namespace torvaline {
 namespace {
 
+// The check's word shows in place of the stored status only while the row has not begun (or
+// for the row it failed); the stored cells, which the cycle compares, stay as they were.
+TEST(DownloadListModelTest, ShowsTheLinkCheckInTotalStatusAndTheToolTipWithoutWritingTheCells) {
+    DownloadList list;
+    DownloadListModel model(list);
+    AppendLinks(list, {"http://h/a.bin", "http://h/b.bin", "http://h/c.bin", "http://h/d.bin"});
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    using State = CheckedLink::State;
+    list.setChecked(1, {State::Online, 1572864, "the a.bin", ""});
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed[0][0].toModelIndex(), model.index(1, DownloadList::Total));
+    EXPECT_EQ(changed[0][1].toModelIndex(), model.index(1, DownloadList::Status));
+    list.setChecked(2, {State::Offline, -1, "", "the hoster reports the file missing"});
+    list.markFailed(2, "12:00:00", "the hoster reports the file missing");
+    list.setChecked(3, {State::Unknown, -1, "", "Connection refused"});
+    list.setChecked(4, {State::Online, 10, "d.bin", ""});
+    list.setCell(4, DownloadList::Status, "Downloading... ");
+
+    const auto shown = [&](int row, int column, int role = Qt::DisplayRole) {
+        return model.index(row, column).data(role).toString().toStdString();
+    };
+    EXPECT_EQ(shown(1, DownloadList::Status), "Online");
+    EXPECT_EQ(shown(1, DownloadList::Total), "1.50 MB");
+    EXPECT_EQ(list.cell(1, DownloadList::Status), "Waiting...");
+    EXPECT_EQ(list.cell(1, DownloadList::Total), "");
+    const std::string tip = shown(1, DownloadList::Status, Qt::ToolTipRole);
+    EXPECT_NE(tip.find("the a.bin"), std::string::npos) << tip;
+    EXPECT_NE(tip.find("1572864 bytes"), std::string::npos) << tip;
+    EXPECT_EQ(shown(2, DownloadList::Status), "Offline");
+    EXPECT_EQ(list.cell(2, DownloadList::Status), "Failed");
+    EXPECT_NE(shown(2, DownloadList::Status, Qt::ToolTipRole).find("Failed at 12:00:00"),
+              std::string::npos);
+    EXPECT_EQ(shown(3, DownloadList::Status), "Unknown");
+    EXPECT_NE(shown(3, DownloadList::Status, Qt::ToolTipRole).find("Connection refused"),
+              std::string::npos);
+    // Under way, the row shows what the cycle writes; a new link forgets the check.
+    EXPECT_EQ(shown(4, DownloadList::Status), "Downloading... ");
+    list.setCell(3, DownloadList::URL, "http://h/other.bin");
+    EXPECT_EQ(list.checked(3), nullptr);
+    EXPECT_EQ(shown(3, DownloadList::Status), "Waiting...");
+}
+
 // The model must pass the list's changes on precisely: views keep their selection and
 // scroll position only when rows and cells are reported exactly as they changed.
 TEST(DownloadListModelTest, ReportsInsertedRemovedAndChangedCellsExactly) {

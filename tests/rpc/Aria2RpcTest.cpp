@@ -62,6 +62,21 @@ struct Rig {
     }
 };
 
+TEST(Aria2Rpc, AWaitingRowReportsWhatItsLinkCheckFoundUntilItsTransferTellsMore) {
+    Rig rig;
+    const QString gid = rig.result("aria2.addUri", {QJsonArray{"http://h/a.bin"}}).toString();
+    rig.rows.setChecked(gid.toULongLong(nullptr, 16), "the real name.bin", 123456);
+    const QJsonObject waiting = rig.result("aria2.tellStatus", {gid}).toObject();
+    EXPECT_EQ(waiting["status"].toString(), "waiting");
+    EXPECT_EQ(waiting["totalLength"].toString(), "123456");
+    EXPECT_TRUE(waiting["files"][0]["path"].toString().endsWith("/the real name.bin"))
+        << waiting["files"][0]["path"].toString().toStdString();
+    rig.core.step();
+    rig.core.step();
+    rig.core.step(); // transferring: the transfer's own figures
+    EXPECT_EQ(rig.result("aria2.tellStatus", {gid})["totalLength"].toString(), "1024");
+}
+
 TEST(Aria2Rpc, RowsGoThroughTheStatusesWithTheirNotifications) {
     Rig rig;
     const QString gid = rig.result("aria2.addUri", {QJsonArray{"http://h/a.bin"}}).toString();

@@ -1,5 +1,7 @@
 #include "XfsPages.h"
 
+#include <zlib.h>
+
 #include "HosterPages.h"
 #include "QueryText.h"
 #include "RequestParams.h"
@@ -77,12 +79,66 @@ std::string digitCaptcha(const std::string& digits) {
     return html + "</div><input type=\"text\" name=\"code\" class=\"captcha_code\">\n";
 }
 
+// An image captcha: the digits drawn into a small grey PNG, the kind of picture a user reads.
+std::string captchaPng(const std::string& digits) {
+    static const char* const font[10] = {"111101101101111", "010110010010111", "111001111100111",
+                                         "111001111001111", "101101111001001", "111100111001111",
+                                         "111100111101111", "111001001001001", "111101111101111",
+                                         "111101111001111"};
+    constexpr int Scale = 6, Pad = 8;
+    const int width = Pad * 2 + static_cast<int>(digits.size()) * 4 * Scale;
+    const int height = Pad * 2 + 5 * Scale;
+    std::string raw;
+    for (int y = 0; y < height; ++y) {
+        raw += '\0'; // no filter
+        for (int x = 0; x < width; ++x) {
+            char grey = static_cast<char>(0xd0 + ((x * 7 + y * 3) % 16));
+            const int gx = x - Pad, gy = y - Pad;
+            if (gx >= 0 && gy >= 0 && gy < 5 * Scale &&
+                gx / Scale / 4 < static_cast<int>(digits.size())) {
+                const int digit = digits[static_cast<std::size_t>(gx / Scale / 4)] - '0';
+                const int col = (gx / Scale) % 4;
+                const int row = gy / Scale;
+                if (col < 3 && digit >= 0 && digit <= 9 && font[digit][row * 3 + col] == '1')
+                    grey = 0x20;
+            }
+            raw += grey;
+        }
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::string packed(packedSize, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+             reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()));
+    packed.resize(packedSize);
+    const auto be32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    const auto chunk = [&](const std::string& type, const std::string& data) {
+        std::string body = type + data;
+        const auto crc = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+        return be32(static_cast<std::uint32_t>(data.size())) + body + be32(crc);
+    };
+    const std::string header = be32(static_cast<std::uint32_t>(width)) +
+                               be32(static_cast<std::uint32_t>(height)) +
+                               std::string{8, 0, 0, 0, 0}; // 8-bit grey
+    return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", packed) +
+           chunk("IEND", {});
+}
+
+std::string imageCaptcha(const std::string& rand) {
+    return "<p>Enter the code shown:</p><img src=\"/xfs/captcha/" + rand +
+           ".png\" alt=\"captcha\">\n<input type=\"text\" name=\"code\" class=\"captcha_code\">\n";
+}
+
 // Themes of the family: where the countdown stands differs (0: <span id="countdown">, 1: <span
 // class="seconds">, 2: a script variable); `seconds` empty: no countdown at all.
 std::string countdownPage(const std::string& code, const std::string& name, const std::string& rand,
                           const std::string& seconds, bool withForm, int theme,
-                          const std::string& captcha) {
-    std::string body = "<h2>" + pages::htmlEscape(name) + "</h2>\n";
+                          const std::string& captcha, bool image = false,
+                          const std::string& notice = {}) {
+    std::string body = notice + "<h2>" + pages::htmlEscape(name) + "</h2>\n";
     if (!seconds.empty() && theme == 1)
         body += "<div class=\"wait\">Please wait <span class=\"seconds\">" + seconds +
                 "</span> seconds</div>\n";
@@ -96,7 +152,9 @@ std::string countdownPage(const std::string& code, const std::string& name, cons
         body += "<form name=\"F1\" method=\"POST\" action=\"\">\n" + hidden("op", "download2") +
                 hidden("id", code) + hidden("rand", rand) + hidden("fname", name) +
                 hidden("referer", "") + hidden("method_free", "Free Download") +
-                (captcha.empty() ? std::string() : digitCaptcha(captcha)) +
+                (captcha.empty() ? std::string()
+                 : image         ? imageCaptcha(rand)
+                                 : digitCaptcha(captcha)) +
                 "<input type=\"submit\" id=\"btn_download\" value=\"Create Download Link\">\n"
                 "</form>\n";
     return page(name, body);
@@ -156,6 +214,11 @@ int XfsSite::early(const std::string& name) const {
     return it == m_early.end() ? 0 : it->second;
 }
 
+std::string XfsSite::lastCaptcha() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastCode;
+}
+
 void XfsSite::fileServed(const std::string& name) {
     std::lock_guard lock(m_mutex);
     const auto it = m_holdAfter.find(name);
@@ -167,6 +230,31 @@ void XfsSite::fileServed(const std::string& name) {
 }
 
 void XfsSite::addRoutes(httplib::Server& s) {
+    // What a person would read off the last picture, for the tests that play that person.
+    s.Get("/xfs/lastcaptcha", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(lastCaptcha(), "text/plain");
+    });
+    // The picture of a session's code; img=text answers a page instead, img=huge 8 MiB.
+    s.Get(R"(/xfs/captcha/(r[0-9]+)\.png)",
+          [this](const httplib::Request& req, httplib::Response& res) {
+              std::string digits;
+              {
+                  std::lock_guard lock(m_mutex);
+                  if (const auto c = m_codes.find(req.matches[1]); c != m_codes.end())
+                      digits = c->second;
+              }
+              const std::string kind = req.has_param("img") ? req.get_param_value("img") : "";
+              if (digits.empty()) {
+                  res.status = 404;
+                  return;
+              }
+              if (kind == "text")
+                  res.set_content("<html>not a picture</html>", kHtml);
+              else if (kind == "huge")
+                  res.set_content(std::string(8u << 20, 'x'), "image/png");
+              else
+                  res.set_content(captchaPng(digits), "image/png");
+          });
     const char* route = R"(/xfs/([^/]+)/([0-9a-z]{12})/([^/]+)\.html)";
     s.Get(route, [](const httplib::Request& req, httplib::Response& res) {
         const std::string scenario = req.matches[1];
@@ -233,9 +321,10 @@ void XfsSite::addRoutes(httplib::Server& s) {
                 rand = "r" + std::to_string(++m_sessions);
                 m_ready[rand] = std::chrono::steady_clock::now() +
                                 std::chrono::seconds(counted ? countdown : 0);
-                if (numberParam(req, "captcha", 0, 1) == 1) {
+                if (numberParam(req, "captcha", 0, 2) >= 1) {
                     captcha = std::to_string(1000 + (m_sessions * 7919) % 9000);
                     m_codes[rand] = captcha;
+                    m_lastCode = captcha;
                 }
             }
             const auto visits = static_cast<int>(numberParam(req, "k", 1, 1000));
@@ -258,7 +347,8 @@ void XfsSite::addRoutes(httplib::Server& s) {
             res.set_header("Set-Cookie", "xfss=" + rand + "; Path=/");
             const std::string seconds = scenario == "badcount" ? "soon" : std::to_string(countdown);
             res.set_content(countdownPage(code, name, rand, counted ? seconds : std::string(),
-                                          scenario != "nolink", theme, captcha),
+                                          scenario != "nolink", theme, captcha,
+                                          numberParam(req, "captcha", 0, 2) == 2),
                             kHtml);
             return;
         }
@@ -291,6 +381,24 @@ void XfsSite::addRoutes(httplib::Server& s) {
                 res.set_content(
                     page("Skipped countdown", "<div class=\"err\">Skipped countdown</div>\n"),
                     kHtml);
+                return;
+            }
+            if (wrongCode && numberParam(req, "captcha", 0, 2) == 2) {
+                // An image captcha answered wrong is asked again, with a new picture.
+                std::string again;
+                std::string fresh;
+                {
+                    std::lock_guard lock(m_mutex);
+                    again = "r" + std::to_string(++m_sessions);
+                    fresh = std::to_string(1000 + (m_sessions * 7919) % 9000);
+                    m_codes[again] = fresh;
+                    m_lastCode = fresh;
+                    m_ready[again] = std::chrono::steady_clock::now();
+                }
+                res.set_header("Set-Cookie", "xfss=" + again + "; Path=/");
+                res.set_content(countdownPage(code, name, again, {}, true, 0, fresh, true,
+                                              "<div class=\"err\">Wrong captcha</div>\n"),
+                                kHtml);
                 return;
             }
             if (wrongCode) {

@@ -31,7 +31,9 @@ namespace hostersim {
 // Themes (theme=0..2): the countdown in <span id="countdown">, in <span class="seconds"> (and
 // the second form answered by a page holding the direct link), or in a script variable;
 // nocount=1 leaves the countdown out (the second form is posted at once), captcha=1 adds the
-// family's digit captcha (a wrong code: "Wrong captcha"), waits=N says the wait in seconds.
+// family's digit captcha (a wrong code: "Wrong captcha"), captcha=2 an image captcha served at
+// /xfs/captcha/<rand>.png (a wrong code: the page again with a new picture), waits=N says the
+// wait in seconds.
 // A site that asks a free user to wait after each file: after=N on a link puts the whole site
 // (every link of it) on hold once that link's file has been handed out, until N seconds after
 // its last byte went out; every "Free Download" pressed meanwhile (but in its last second) is
@@ -46,6 +48,8 @@ public:
                             const std::string& extraQuery = {});
     // How often the second form of this name was posted too early.
     int early(const std::string& name) const;
+    // The code of the captcha shown last (captcha=1 digits, captcha=2 an image of them).
+    std::string lastCaptcha() const;
     // The file side has sent the last byte of `name`: a hold its link asks for starts now.
     void fileServed(const std::string& name);
 
@@ -60,6 +64,7 @@ private:
     std::map<std::string, int> m_early;
     // The digit captcha each session was shown, by session token.
     std::map<std::string, std::string> m_codes;
+    std::string m_lastCode;
     std::uint64_t m_sessions = 0;
     // The site's hold after a file (after=N), and the holds still to start when their file's
     // last byte goes out, by name.

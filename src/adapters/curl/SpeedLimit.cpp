@@ -13,7 +13,7 @@ void SpeedPacer::refill(Clock::time_point now, std::uint64_t rate) {
 }
 
 bool SpeedPacer::pace(std::uint64_t bytes, const std::function<bool()>& keepGoing) {
-    std::uint64_t rate = m_limit.get();
+    std::uint64_t rate = m_limit.share();
     if (rate == 0)
         return true;
     auto now = Clock::now();
@@ -36,9 +36,11 @@ bool SpeedPacer::pace(std::uint64_t bytes, const std::function<bool()>& keepGoin
             m_generation = m_limit.generation();
             m_tokens = 0;
             m_last = now;
-            rate = m_limit.get();
+            rate = m_limit.share();
             return rate == 0 || keepGoing();
         }
+        // Transfers that start or end change this one's share.
+        rate = std::max<std::uint64_t>(m_limit.share(), 1);
         refill(now, rate);
         if (!keepGoing())
             return false;

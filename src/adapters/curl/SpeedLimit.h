@@ -22,10 +22,20 @@ public:
     }
     std::uint64_t get() const { return m_rate.load(); }
     std::uint64_t generation() const { return m_generation.load(); }
+    // The limit holds for all transfers together: each of those running gets its share.
+    std::uint64_t share() const {
+        const std::uint64_t rate = m_rate.load();
+        const int running = std::max(1, m_running.load());
+        return rate == 0 ? 0
+                         : std::max<std::uint64_t>(rate / static_cast<std::uint64_t>(running), 1);
+    }
+    void enter() const { ++m_running; }
+    void leave() const { --m_running; }
 
 private:
     std::atomic<std::uint64_t> m_rate{0};
     std::atomic<std::uint64_t> m_generation{0};
+    mutable std::atomic<int> m_running{0};
 };
 
 // One transfer's side of the limit: a token bucket that holds back the thread receiving the
@@ -36,7 +46,12 @@ class SpeedPacer final {
 public:
     using Clock = std::chrono::steady_clock;
     explicit SpeedPacer(const SpeedLimit& limit)
-        : m_limit(limit) {}
+        : m_limit(limit) {
+        m_limit.enter();
+    }
+    ~SpeedPacer() { m_limit.leave(); }
+    SpeedPacer(const SpeedPacer&) = delete;
+    SpeedPacer& operator=(const SpeedPacer&) = delete;
 
     // Counts `bytes` that came and waits until the limit allows them. `keepGoing` is asked
     // after each pause of the wait (a tenth of a second at most); false ends the wait at once,

@@ -3,6 +3,7 @@
 
 #include "adapters/curl/CurlShare.h"
 #include "adapters/curl/CurlTransfer.h"
+#include "adapters/curl/SpeedLimit.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -193,6 +195,26 @@ TEST_F(CurlTransferTest, AStopAnsweredAtTheFinalCountsKeepsTheOldFile) {
     EXPECT_EQ(result.outcome, TransferOutcome::Cancelled);
     EXPECT_EQ(readFile(dir.file("done.bin")), "old");
     EXPECT_EQ(dirEntries(), std::vector<std::string>{"done.bin"});
+}
+
+// Several rows transfer at once: the user's limit is for them all, each running one taking its
+// share, and a transfer that ends gives its share back.
+TEST(SpeedLimitTest, TransfersAtOnceShareTheLimit) {
+    SpeedLimit limit;
+    limit.set(900 * 1024);
+    std::optional<SpeedPacer> first(std::in_place, limit);
+    EXPECT_EQ(limit.share(), 900u * 1024);
+    {
+        SpeedPacer second(limit);
+        SpeedPacer third(limit);
+        EXPECT_EQ(limit.share(), 300u * 1024);
+    }
+    EXPECT_EQ(limit.share(), 900u * 1024);
+    limit.set(0);
+    EXPECT_EQ(limit.share(), 0u);
+    first.reset();
+    limit.set(1);
+    EXPECT_EQ(limit.share(), SpeedLimit::Least);
 }
 
 TEST_F(CurlTransferTest, ProgressIsPacedWhileDataFlowsAndRegularWhileItStalls) {
