@@ -21,10 +21,15 @@
 //                                                check has read every row
 //   torvaline-screenshot --clicknload out.png    rows staged by hand and the question a batch
 //                                                of Click'n'Load links asks
+//   torvaline-screenshot --archives LIST out.png LIST (the emulator's split sets) downloaded,
+//                                                checked and extracted, pictured with the
+//                                                notice of the last package and the tool tip
+//                                                of one of its parts
 // Under QT_SCALE_FACTOR=2 the pictures show the window at twice the scale.
 
 #include "NullBrowser.h"
 #include "adapters/qt/QtDialogs.h"
+#include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/LinkIntake.h"
@@ -43,15 +48,19 @@
 #include "platform/Shell.h"
 #include "platform/ShutdownService.h"
 #include "session/DownloadSession.h"
+#include "session/PackageFollowUp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <cstdio>
 #include <cstdlib>
@@ -223,6 +232,52 @@ int checked(const QString& listFile, const QString& out) {
             return;
         poll.stop();
         rc = all && save(form, out) ? 0 : 1;
+        form.downloadList().setRowCount(1);
+        QApplication::quit();
+    });
+    poll.start(100);
+    QApplication::exec();
+    return rc;
+}
+
+// Runs LIST, whose first row's page shows an image captcha, and saves the window with the
+// captcha's dialog over it while the other rows come in. Gives up after a minute.
+int captcha(const QString& listFile, const QString& out) {
+    QTemporaryDir tmp;
+    SilentDialogs silent;
+    PresetOpenDialogs dialogs(silent);
+    NoShell shell;
+    NoShutdown shutdown;
+    TorvalineApp::Options options;
+    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
+    TorvalineApp program(dialogs, shell, shutdown, options);
+    const HosterProfiles profiles(LoadHosters({}).profiles);
+    program.session().setProfiles(&profiles);
+    TForm1& form = program.form();
+    form.show();
+    dialogs.presetOpenFile(listFile.toStdString());
+    form.ImportList1Click();
+    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int rc = 1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        CaptchaDialog* dialog = program.captchas().dialog();
+        const bool shown = dialog && dialog->isVisible() && elapsed.elapsed() > 3000;
+        if (!shown && elapsed.elapsed() < 60000)
+            return;
+        poll.stop();
+        if (shown) {
+            QPixmap picture = form.grab();
+            const QPixmap over = dialog->grab();
+            QPainter painter(&picture);
+            painter.drawPixmap((picture.width() - over.width()) / 2,
+                               (picture.height() - over.height()) / 2, over);
+            painter.end();
+            rc = picture.save(out) ? 0 : 1;
+            std::printf("%s: %s\n", rc == 0 ? "saved" : "could not save", qPrintable(out));
+        }
         form.downloadList().setRowCount(1);
         QApplication::quit();
     });
@@ -407,6 +462,65 @@ int clickNLoad(const QString& out) {
     return rc;
 }
 
+// Runs the archive list in the window until every package is extracted, then pictures the
+// window's part of the screen with the tool tip of the last part of the last package.
+int archives(const QString& listFile, const QString& out) {
+    QTemporaryDir tmp;
+    SilentDialogs silent;
+    PresetOpenDialogs dialogs(silent);
+    NoShell shell;
+    NoShutdown shutdown;
+    TorvalineApp::Options options;
+    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
+    TorvalineApp program(dialogs, shell, shutdown, options);
+    TForm1& form = program.form();
+    form.resize(form.width(), form.height() + 40);
+    form.show();
+    dialogs.presetOpenFile(listFile.toStdString());
+    form.ImportList1Click();
+    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    int rc = 1;
+    bool tipShown = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const DownloadList& list = form.downloadList();
+        const QLabel* notice = form.linkIntake().notice();
+        const bool done = form.StatusBar1().text(0).rfind(" List done", 0) == 0 &&
+                          !program.session().packages().busy() && notice->isVisible() &&
+                          notice->text().startsWith(QStringLiteral("Extracted"));
+        if (!done && elapsed.elapsed() < 240000)
+            return;
+        if (done && !tipShown) {
+            // The last part whose note tells its package.
+            int row = list.rowCount() - 1;
+            while (row > 1 && list.note(row).rfind("Package ", 0) != 0)
+                --row;
+            DownloadGrid* grid = form.MyStringGrid();
+            const QRect cell = grid->visualRect(grid->model()->index(row, DownloadList::Status));
+            QToolTip::showText(grid->viewport()->mapToGlobal(cell.center()),
+                               QString::fromStdString(list.note(row)), grid);
+            tipShown = true;
+            return;
+        }
+        poll.stop();
+        if (done) {
+            const QRect area = form.frameGeometry();
+            const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(
+                0, area.x(), area.y(), area.width(), area.height());
+            rc = shot.save(out) ? 0 : 1;
+            std::printf("%s: %s\n", rc == 0 ? "saved" : "could not save", qPrintable(out));
+        }
+        form.downloadList().setRowCount(1);
+        QApplication::quit();
+    });
+    poll.start(400);
+    QApplication::exec();
+    return rc;
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--demo") == 0)
@@ -416,14 +530,19 @@ int main(int argc, char** argv) {
         return clickNLoad(QString::fromLocal8Bit(argv[2]));
     if (argc == 4 && std::strcmp(argv[1], "--mixed") == 0)
         return mixed(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "--captcha") == 0)
+        return captcha(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc == 4 && std::strcmp(argv[1], "--checked") == 0)
         return checked(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "--archives") == 0)
+        return archives(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc == 4 && std::strcmp(argv[1], "--stalls") == 0)
         return stalls(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s out.png | --demo LIST out.png [N] | --stalls LIST out.png | "
-                     "--mixed LIST out.png | --checked LIST out.png | --clicknload out.png\n",
+                     "--mixed LIST out.png | --checked LIST out.png | --archives LIST out.png | "
+                     "--captcha LIST out.png | --clicknload out.png\n",
                      argv[0]);
         return 2;
     }

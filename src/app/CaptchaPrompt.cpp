@@ -81,8 +81,16 @@ void CaptchaPrompt::rowPhase(const RowPhaseEvent& event) {
     drop(event.id);
     const int row = m_p.list.rowOf(event.id);
     std::string name = event.fileName;
-    if (name.empty() && row >= 1)
-        name = m_p.list.cell(row, DownloadList::URL);
+    if (name.empty() && row >= 1) {
+        // The link's last part names the row well enough before the page gave a name.
+        const std::string& link = m_p.list.cell(row, DownloadList::URL);
+        const std::string path = link.substr(0, link.find_first_of("?#"));
+        name = path.substr(path.rfind('/') + 1);
+        if (name.ends_with(".html"))
+            name.erase(name.size() - 5);
+        if (name.empty())
+            name = link;
+    }
     m_queue.push_back({event.id, event.captcha, name.substr(0, 200)});
     if (m_p.notifier)
         m_p.notifier->notify("Needs captcha", name, [window = QPointer<QWidget>(&m_p.window)] {
@@ -135,10 +143,9 @@ void CaptchaPrompt::askNext() {
 }
 
 void CaptchaPrompt::show(const Ask& ask, const std::string& bytes, const std::string& problem) {
-    auto* dialog = new CaptchaDialog(
-        QString::fromStdString(ask.name),
-        QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())),
-        QString::fromStdString(problem), &m_p.window);
+    auto* dialog = new CaptchaDialog(QString::fromStdString(ask.name),
+                                     QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())),
+                                     QString::fromStdString(problem), &m_p.window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_dialog = dialog;
     const std::uint64_t id = ask.id;

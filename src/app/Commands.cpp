@@ -60,6 +60,7 @@ const auto kActions = std::to_array<ActionEntry>({
      true},
     {"Tools1", "CloseToTray1", "Close to Tra&y", nullptr, {}, &F::CloseToTray1Click, true},
     {"Tools1", "CheckLinks1", "Check Links When Added", nullptr, {}, &F::CheckLinks1Click, true},
+    {"Tools1", "ArchivePasswords1", "Archive Passwords", nullptr, {}, &F::ArchivePasswords1Click},
     {"View1", "ViewHistory1", "View History", nullptr, {}, &F::HistoryClick},
     {"Help1", "AboutTorvaline1", "About Torvaline", nullptr, {}, &F::AboutTorvaline1Click},
     {nullptr, "StopDown", "Stop Down", "Stop Download", {}, &F::StopDownExecute},

@@ -390,6 +390,11 @@ void TForm1::CheckLinks1Click() {
         m_setCheckLinks(findChild<QAction*>(QStringLiteral("CheckLinks1"))->isChecked());
 }
 
+void TForm1::ArchivePasswords1Click() {
+    if (m_archivePasswords)
+        m_archivePasswords();
+}
+
 void TForm1::WatchClipboard1Click() {
     m_intake->setWatchClipboard(
         findChild<QAction*>(QStringLiteral("WatchClipboard1"))->isChecked());

@@ -77,6 +77,10 @@ public:
         m_checkLinksAgain = std::move(again);
         m_setCheckLinks = std::move(setOn);
     }
+    // Tools > Archive Passwords runs what the session binds here; unbound it does nothing.
+    void bindArchivePasswords(std::function<void()> command) {
+        m_archivePasswords = std::move(command);
+    }
     // Pause Download and Resume Download (entries and buttons) likewise; they are enabled only
     // as the cycle says they apply.
     void bindPauseResume(std::function<void()> pause, std::function<void()> resume) {
@@ -132,6 +136,7 @@ public slots:
     void CloseToTray1Click();
     void CheckLinksAgain1Click();
     void CheckLinks1Click();
+    void ArchivePasswords1Click();
 
     void ApplicationEvents1Minimize();
     void ApplicationEvents1Restore();
@@ -182,6 +187,7 @@ private:
     std::function<void()> m_retryFailed;
     std::function<void()> m_checkLinksAgain;
     std::function<void(bool)> m_setCheckLinks;
+    std::function<void()> m_archivePasswords;
     std::function<void()> m_pauseDownload;
     std::function<void()> m_resumeDownload;
     ShutdownControl* m_shutdown = nullptr;

@@ -12,6 +12,7 @@
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/LanesControl.h"
+#include "app/LinkIntake.h"
 #include "app/ListDoneNotice.h"
 #include "app/Main.h"
 #include "app/PauseResumeButtons.h"
@@ -19,14 +20,19 @@
 #include "app/UserSettings.h"
 #include "app/WorkingRowMarker.h"
 #include "cycle/TorvalineCore.h"
+#include "dialogs/ArchivePasswords.h"
+#include "platform/Dialogs.h"
 #include "platform/WorkerCount.h"
+#include "session/ArchiveSettings.h"
 #include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
 #include "session/LinkCheck.h"
+#include "session/PackageFollowUp.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QPointer>
 
 namespace torvaline {
@@ -115,6 +121,7 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         if (first != 0)
             session.startAt(first);
     });
+    bindPackages();
     // Pause and Resume act on the focused row's lane, else on the row shown.
     const auto focused = [&form]() -> std::uint64_t {
         const int row = form.MyStringGrid()->currentRow();
@@ -187,6 +194,29 @@ TorvalineApp::TorvalineApp(Dialogs& dialogs, Shell& shell, ShutdownService& shut
         });
 }
 
+void TorvalineApp::bindPackages() {
+    TForm1& form = *m_form;
+    PackageFollowUp& packages = m_session->packages();
+    packages.setChoices(ArchiveSettings::load());
+    // Progress and results in the notice at the right of the status bar; the rows' tool tips
+    // follow from the list.
+    packages.setOnNotice([&form](const PackageFollowUp::Notice& notice) {
+        LinkIntake& intake = form.linkIntake();
+        intake.showNotice(
+            QString::fromStdString(notice.brief.empty() ? notice.text : notice.brief));
+        intake.notice()->setToolTip(QString::fromStdString(notice.text));
+    });
+    form.bindArchivePasswords([this, &form, &packages] {
+        ArchivePasswords dialog(packages.choices(), &form);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        const ArchiveChoices choices = dialog.choices();
+        packages.setChoices(choices);
+        if (const std::string problem = ArchiveSettings::save(choices); !problem.empty())
+            m_dialogs.showError(problem);
+    });
+}
+
 TorvalineCore& TorvalineApp::core() {
     return m_session->core();
 }
@@ -207,6 +237,8 @@ TorvalineApp::~TorvalineApp() {
     m_form->bindStopDownload({});
     m_form->bindRetryFailed({});
     m_form->bindLinkCheck({}, {});
+    m_form->bindArchivePasswords({});
+    m_session->packages().setOnNotice({});
     m_form->bindPauseResume({}, {});
     m_form->listModel().setStatusText({});
     m_lanesControl->detach();

@@ -83,6 +83,9 @@ public:
     std::string saveRecoveryNow();
 
 private:
+    // The archives of the list: the stored choices, the notices, Tools > Archive Passwords.
+    void bindPackages();
+
     Options m_options;
     Dialogs& m_dialogs;
     // Declared in the order of creation, so that each part goes before what it uses.

@@ -1,5 +1,7 @@
 #include "app/UserSettings.h"
 
+#include "session/ArchiveSettings.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,16 +10,10 @@ namespace torvaline {
 
 namespace {
 
-// Read from the environment rather than through QStandardPaths, whose test mode would send
-// the tests' settings somewhere the tests cannot choose.
+// The folder above the program's own settings folder (which the archive settings share).
 QString configHome() {
-    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.startsWith(QLatin1Char('/')))
-        return config;
-    const QString home = qEnvironmentVariable("HOME");
-    if (home.startsWith(QLatin1Char('/')))
-        return home + QStringLiteral("/.config");
-    return {};
+    const QString folder = userConfigFolder();
+    return folder.isEmpty() ? QString() : folder.left(folder.lastIndexOf(QLatin1Char('/')));
 }
 
 // What QSettings() wrote with no organisation name set.

@@ -763,10 +763,13 @@ void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
 std::uint64_t DownloadCycle::nextFrom(int row) const {
     const CycleState& s = m_p.state;
     // A row waiting aside is passed over: its turn comes when its retry is due. A held row
-    // waits until it is let go. A link the check found gone is not opened at all.
+    // waits until it is let go. A link the check found gone is not opened at all. A completed
+    // row's file is in place: a row taken up again behind the list (a retry, a row let go)
+    // does not fetch the rows after it once more.
     for (const int rowCount = m_p.list.rowCount(); row >= 1 && row < rowCount; ++row) {
         const std::uint64_t id = m_p.list.id(row);
         if (!isHeldRow(id) && !m_p.list.offline(row) &&
+            m_p.list.cell(row, DownloadList::Status) != StatusCompleted &&
             std::none_of(s.SetAside.begin(), s.SetAside.end(),
                          [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
             return id;

@@ -23,8 +23,10 @@
 #include "platform/Timer.h"
 #include "platform/WorkerCount.h"
 #include "remote/RemoteControl.h"
+#include "session/ArchiveSettings.h"
 #include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
+#include "session/PackageFollowUp.h"
 #include "transfer/SpeedLimitText.h"
 #include "transfer/TDownloadFile.h"
 
@@ -242,6 +244,12 @@ int HeadlessRun::exec() {
     p.report = std::make_unique<RunReport>(
         list, p.session->rowEvents(),
         RunReport::Options{m_options.out, m_options.progressLine, m_options.decimalSeparator});
+    // The archives the list brings: the same choices as the window's, one line a package.
+    p.session->packages().setChoices(ArchiveSettings::load());
+    p.session->packages().setOnNotice([report = p.report.get()](const PackageFollowUp::Notice& n) {
+        if (n.kind != PackageFollowUp::Notice::Kind::Progress)
+            report->line(n.text);
+    });
     p.core().setOnListDone([this] { finish(); });
     keepListForRecovery();
     if (m_options.remote.on) {
@@ -288,6 +296,10 @@ int HeadlessRun::exec() {
     stallCheck.stop();
     endRecovery();
     const bool allCompleted = p.report->printSummary();
+    if (const PackageFollowUp& packages = p.session->packages();
+        packages.extractedCount() + packages.notExtractedCount() > 0)
+        p.report->line("Packages: " + std::to_string(packages.extractedCount()) + " extracted, " +
+                       std::to_string(packages.notExtractedCount()) + " not extracted");
     std::signal(SIGPIPE, previousPipe);
     if (m_stopStatus >= 0)
         return m_stopStatus;
@@ -316,6 +328,15 @@ void HeadlessRun::finish() {
     }
     if (m_finished)
         return;
+    // A part checked or a package extracted after the last row: the run ends after it, or
+    // goes on with a part downloaded again.
+    if (PackageFollowUp& packages = m_parts->session->packages(); packages.busy()) {
+        packages.setOnIdle([this] {
+            if (m_parts->session->lanes().atRest())
+                finish();
+        });
+        return;
+    }
     m_finished = true;
     // The core is still inside the finish handler of the last row; leave it first.
     QTimer::singleShot(0, [] { QCoreApplication::quit(); });

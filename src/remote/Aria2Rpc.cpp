@@ -507,6 +507,10 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         own[QStringLiteral("fileName")] = utf8(row.more().fileName);
     if (row.phase == RowPhase::Captcha && !row.more().captcha.empty())
         own[QStringLiteral("captcha")] = utf8(row.more().captcha);
+    if (const RemoteCommands::Package package = m_commands.package(row.id); !package.name.empty())
+        own[QStringLiteral("package")] =
+            QJsonObject{{QStringLiteral("name"), utf8(package.name)},
+                        {QStringLiteral("state"), utf8(package.state)}};
 
     QJsonObject all{
         {QStringLiteral("gid"), gidText(row.id)},

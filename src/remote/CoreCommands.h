@@ -34,6 +34,8 @@ public:
         std::function<void(int)> setMaxDownloads;
         // The code of a row's captcha; false when the row waits for none.
         std::function<bool(std::uint64_t, const std::string&)> solveCaptcha;
+        // The package of a row; unset: none.
+        std::function<Package(std::uint64_t id)> package;
     };
 
     // The table reads the links of the rows on the list from the list.
@@ -58,6 +60,9 @@ public:
     std::string solveCaptcha(std::uint64_t id, const std::string& code) override;
     std::string saveSession() override;
     void shutdown() override;
+    Package package(std::uint64_t id) const override {
+        return m_hooks.package ? m_hooks.package(id) : Package{};
+    }
 
 private:
     // The folder's absolute path, made if missing, or why it cannot be used.

@@ -54,6 +54,17 @@ public:
     virtual std::string saveSession() = 0;
     // Ends the program once the current answer has gone out.
     virtual void shutdown() = 0;
+
+    // The package (split set or archive) a row belongs to and where it stands: "waiting for
+    // its parts", "extracting 40 %", "extracted into DIR", "Extract: wrong password", ...
+    struct Package {
+        std::string name; // empty: the row belongs to none
+        std::string state;
+    };
+    virtual Package package(std::uint64_t id) const {
+        static_cast<void>(id);
+        return {};
+    }
 };
 
 } // namespace torvaline

@@ -227,15 +227,19 @@ std::uint64_t DownloadLanes::pick(const Lane* asking) {
         auto [hoster, slots] = hosterOf(link);
         if (running[hoster] >= slots)
             continue;
-        // A file the last session cut for this row goes with it to the lane that takes it.
-        if (asking != m_lanes.front().get()) {
-            if (PartialFile partial = m_lanes.front()->core->cycle().takeRestored(link);
-                !partial.empty())
-                asking->core->cycle().restorePartial(link, std::move(partial));
-        }
+        if (asking)
+            handOver(*asking, link);
         return id;
     }
     return 0;
+}
+
+void DownloadLanes::handOver(const Lane& lane, const std::string& link) {
+    // A file the last session cut for this row goes with it to the lane that takes it.
+    if (&lane == m_lanes.front().get())
+        return;
+    if (PartialFile partial = m_lanes.front()->core->cycle().takeRestored(link); !partial.empty())
+        lane.core->cycle().restorePartial(link, std::move(partial));
 }
 
 void DownloadLanes::laneFree() {
@@ -281,8 +285,11 @@ void DownloadLanes::fill() {
         const std::uint64_t id = pick(idle);
         if (id == 0)
             return;
-        if (!idle && !(idle = addLane()))
-            return;
+        if (!idle) {
+            if (!(idle = addLane()))
+                return;
+            handOver(*idle, m_p.list.cell(m_p.list.rowOf(id), DownloadList::URL));
+        }
         const int row = m_p.list.rowOf(id);
         if (row < 1 || !idle->core->startAt(row))
             return;

@@ -141,6 +141,9 @@ private:
     int occupying(const Lane* except = nullptr) const;
     int readyToGoOn(const Lane* except = nullptr) const;
     void laneFree();
+    // Gives `lane` the partial file the last session cut for the row with this link, if the
+    // first lane holds it.
+    void handOver(const Lane& lane, const std::string& link);
     // Gives free lanes rows, at once or from the loop.
     void fill();
     void fillLater();

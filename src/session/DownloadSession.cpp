@@ -13,6 +13,7 @@
 #include "remote/RowTable.h"
 #include "session/DownloadLanes.h"
 #include "session/LinkCheck.h"
+#include "session/PackageFollowUp.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -174,6 +175,11 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
             m_remoteRows->setChecked(id, result.name, result.size);
     });
     m_core->rowEvents().add(*m_linkCheck);
+    m_packages = std::make_unique<PackageFollowUp>(PackageFollowUp::Ports{
+        m_data.list, *m_core, m_data.folder, m_adapters.loop, m_adapters.clock, m_workers,
+        m_options.decimalSeparator, [this](int row) { return m_lanes->startAt(row); },
+        [this] { return m_lanes->atRest(); }});
+    m_core->rowEvents().add(*m_packages);
     keepListForRecovery();
 }
 
@@ -356,6 +362,11 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
     };
     commands.setMaxDownloads = [this](int lanes) { m_lanes->setLimit(lanes); };
     commands.saveSession = [this] { return saveRecoveryNow(); };
+    commands.package = [this](std::uint64_t id) {
+        const PackageFollowUp::RowPackage package =
+            m_packages ? m_packages->packageOf(id) : PackageFollowUp::RowPackage{};
+        return RemoteCommands::Package{package.name, package.state};
+    };
     commands.shutdown = std::move(hooks.shutdown);
     if (hooks.setRateLimit)
         commands.setRateLimit = std::move(hooks.setRateLimit);
@@ -399,6 +410,10 @@ bool DownloadSession::close() {
     // Its workers give up their pages and hand nothing over.
     m_linkCheck->stop();
     m_core->rowEvents().remove(*m_linkCheck);
+    // A running check or extraction stops at its next block; the wait below covers it.
+    m_packages->stop();
+    m_core->rowEvents().remove(*m_packages);
+    m_packages.reset();
     m_core->rowEvents().remove(*m_lanes);
     // The other lanes go first: their cores tell the first lane's row events.
     m_lanes.reset();

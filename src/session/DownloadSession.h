@@ -26,6 +26,7 @@ class HosterProfiles;
 class LinkCheck;
 class LinkProbe;
 class ListRecovery;
+class PackageFollowUp;
 class RowEventHub;
 class RowTable;
 class ShutdownNotice;
@@ -115,6 +116,8 @@ public:
     // Looks at the rows' links as they come (see LinkCheck).
     LinkCheck& linkCheck() { return *m_linkCheck; }
     RowEventHub& rowEvents();
+    // The archives among the completed rows: packages, checks, extraction.
+    PackageFollowUp& packages() { return *m_packages; }
     // The hoster profiles the rows are handled by (they must outlive the session); null: the
     // compiled-in ones.
     void setProfiles(const HosterProfiles* profiles);
@@ -188,6 +191,7 @@ private:
     std::unique_ptr<DownloadLanes> m_lanes;
     std::unique_ptr<Replay> m_replay;
     std::unique_ptr<LinkCheck> m_linkCheck;
+    std::unique_ptr<PackageFollowUp> m_packages;
     std::unique_ptr<FileRecoveryStore> m_recoveryStore;
     std::unique_ptr<Timer> m_recoveryTimer;
     std::unique_ptr<ListRecovery> m_recovery;

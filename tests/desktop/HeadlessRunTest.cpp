@@ -8,11 +8,13 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -307,6 +309,125 @@ TEST_F(Headless, ARowTheCheckFoundGoneIsPassedOverAndCountedFailedAndNoCheckLeav
     EXPECT_NE(unchecked.out.find("Summary: 2 completed, 1 failed\n"), std::string::npos);
     EXPECT_EQ(visits("/rapidshare/notfound/gone.bin"), 1);
     EXPECT_EQ(visits("/rapidshare/ok/a.bin"), 1);
+}
+
+// The environment variable set for the programs one test starts, as it was again afterwards.
+class ScopedEnv final {
+public:
+    ScopedEnv(const char* name, const std::string& value)
+        : m_name(name) {
+        if (const char* before = std::getenv(name))
+            m_before = before;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_before)
+            ::setenv(m_name, m_before->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_before;
+};
+
+std::map<std::string, std::string> treeOf(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), dir).string()] =
+                readFile(entry.path().string());
+    return files;
+}
+
+// A night's list of two split sets and their .sfv: each part checked as it comes, a part that
+// arrives damaged downloaded again, each set extracted into a folder of its own with the
+// stored passwords tried in turn, the parts moved to the desktop's trash. Then the same list
+// with a part that stays damaged: the row fails, its set is not extracted and says why, the
+// other set is, and its parts are deleted as the settings ask.
+TEST_F(Headless, SplitSetsAreCheckedExtractedAndTheirPartsPutAway) {
+    const std::filesystem::path sets = dir.path() / "sets";
+    const std::string make = std::string("python3 ") + TORVALINE_ARCHIVE_SETS_MAKER + " " +
+                             sets.string() + " demo-secret >/dev/null";
+    if (std::system(make.c_str()) != 0)
+        GTEST_SKIP() << "the test sets could not be made (python3, 7zz)";
+    sim.serveFolder(sets.string());
+    const auto photos = treeOf(dir.path() / "sets-content" / "photos");
+    const auto docs = treeOf(dir.path() / "sets-content" / "docs");
+    const std::filesystem::path config = dir.path() / "config" / "torvaline";
+    std::filesystem::create_directories(config);
+    {
+        std::ofstream passwords(config / "archive-passwords");
+        passwords << "not this one\ndemo-secret\n";
+    }
+    const ScopedEnv configHome("XDG_CONFIG_HOME", (dir.path() / "config").string());
+    const ScopedEnv dataHome("XDG_DATA_HOME", (dir.path() / "data").string());
+    const auto listOf = [&](const std::string& damaged, const std::string& how) {
+        std::vector<std::string> links;
+        for (const char* name : {"demo-docs.zip.001", "demo-docs.zip.002", "demo-photos.7z.001",
+                                 "demo-photos.7z.002", "demo-photos.7z.003", "demo.sfv"})
+            links.push_back(sim.storedLink(name, "demo-secret",
+                                           name == damaged ? "corrupt=" + how : std::string()));
+        return writeList(links);
+    };
+
+    const std::filesystem::path first = downloads() / "first";
+    const Child run = runProgram(
+        {"--headless", "--folder", first.string(), listOf("demo-photos.7z.002", "once")});
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.status, 0);
+    for (const std::string& expected : std::vector<std::string>{
+             "demo-photos.7z.002: checksum mismatch, downloading it again\n",
+             "Extracted demo-docs (2 parts, 0.83 MB) into " + (first / "demo-docs").string() + "\n",
+             "Extracted demo-photos (3 parts, 1.50 MB) into " + (first / "demo-photos").string() +
+                 "\n",
+             "Summary: 6 completed, 0 failed\n", "Packages: 2 extracted, 0 not extracted\n"})
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(treeOf(first / "demo-photos"), photos);
+    EXPECT_EQ(treeOf(first / "demo-docs"), docs);
+    // Only the .sfv is left of the downloads; the parts are in the trash, each with where it
+    // came from.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(first),
+                            std::filesystem::directory_iterator()),
+              3);
+    const std::filesystem::path trash = dir.path() / "data" / "Trash";
+    const auto trashed = filesIn(trash / "files");
+    EXPECT_EQ(trashed.size(), 5u);
+    EXPECT_EQ(trashed.at("demo-photos.7z.002"), readFile((sets / "demo-photos.7z.002").string()));
+    const std::string info = readFile((trash / "info" / "demo-photos.7z.002.trashinfo").string());
+    EXPECT_EQ(info.rfind("[Trash Info]\nPath=" + (first / "demo-photos.7z.002").string() +
+                             "\nDeletionDate=20",
+                         0),
+              0u)
+        << info;
+
+    {
+        std::ofstream settings(config / "torvaline.conf");
+        settings << "[Archives]\nAfterExtract=delete\nPackageFolders=true\n";
+    }
+    const std::filesystem::path second = downloads() / "second";
+    const Child broken = runProgram(
+        {"--headless", "--folder", second.string(), listOf("demo-photos.7z.002", "always")});
+    SCOPED_TRACE(broken.out + broken.err);
+    EXPECT_EQ(broken.status, 1);
+    for (const std::string& expected : std::vector<std::string>{
+             "Failed demo-photos.7z.002 - checksum mismatch\n",
+             "demo-photos - Extract: part damaged (demo-photos.7z.002: checksum mismatch); parts "
+             "kept\n",
+             "Extracted demo-docs (2 parts, 0.83 MB) into " +
+                 (second / "demo-docs" / "demo-docs").string() + "\n",
+             "Summary: 5 completed, 1 failed\n", "Packages: 1 extracted, 1 not extracted\n"})
+        EXPECT_NE(broken.out.find(expected), std::string::npos) << expected;
+    // Each package in its own folder: the extracted docs without their parts, the photos'
+    // good parts kept, the damaged one gone, nothing of either unpacked.
+    std::map<std::string, std::string> docsInTheirFolder;
+    for (const auto& [name, bytes] : docs)
+        docsInTheirFolder["demo-docs/" + name] = bytes;
+    EXPECT_EQ(treeOf(second / "demo-docs"), docsInTheirFolder);
+    EXPECT_EQ(filesIn(second / "demo-photos").size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(second / "demo-photos" / "demo-photos.7z.003"));
+    EXPECT_EQ(filesIn(trash / "files").size(), 5u) << "deleted, not put in the trash";
 }
 
 TEST_F(Headless, MistakesOnTheCommandLineEndWithStatus2BeforeAnyWindow) {

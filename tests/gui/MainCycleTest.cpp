@@ -230,7 +230,10 @@ TEST_F(MainCycleTest, AnImageCaptchaIsAskedOfTheUserWhileTheListGoesOn) {
         << ::testing::PrintToString(statuses());
     EXPECT_TRUE(fileIntact("cap.bin", 4000));
 
-    std::string huge("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x01\x86\xa0\0\x01\x86\xa0\x08\0\0\0\0", 33);
+    // A PNG header that claims 100,000 pixels a side (its checksum left wrong).
+    const char header[] =
+        "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\x01\x86\xa0\0\x01\x86\xa0\x08\0\0\0\0\0\0\0\0";
+    const std::string huge(header, sizeof header - 1);
     for (const std::string& bytes : {std::string("<html>not a picture</html>"), huge}) {
         CaptchaDialog dialog(
             "a.bin", QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())), {}, nullptr);

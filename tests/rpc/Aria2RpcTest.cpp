@@ -96,6 +96,16 @@ TEST(Aria2Rpc, RowsGoThroughTheStatusesWithTheirNotifications) {
     EXPECT_EQ(moving["downloadSpeed"].toString(), "4096");
     rig.core.step();
     EXPECT_EQ(rig.status(gid), "complete");
+    // Its package, as the archive follow-up tells it, in our own object.
+    EXPECT_FALSE(rig.result("aria2.tellStatus", {gid})
+                     .toObject()["torvaline"]
+                     .toObject()
+                     .contains("package"));
+    rig.core.setPackage(gid.toULongLong(nullptr, 16), {"set", "extracting 40 %"});
+    const QJsonObject told = rig.result("aria2.tellStatus", {gid}).toObject();
+    const QJsonObject package = told["torvaline"]["package"].toObject();
+    EXPECT_EQ(package["name"].toString(), "set");
+    EXPECT_EQ(package["state"].toString(), "extracting 40 %");
     EXPECT_EQ(rig.result("aria2.tellStopped", {0, 10, QJsonArray{"gid"}}).toArray().size(), 1);
 
     const QString bad = rig.result("aria2.addUri", {QJsonArray{"http://h/missing.bin"}}).toString();

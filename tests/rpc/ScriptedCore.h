@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ public:
     std::string setRateLimit(std::int64_t bytesPerSecond) override;
     std::string saveSession() override { return {}; }
     void shutdown() override { m_shutdown = true; }
+    // The package a row belongs to, as the follow-up of the real session tells it.
+    void setPackage(std::uint64_t id, Package package) { m_packages[id] = std::move(package); }
+    Package package(std::uint64_t id) const override {
+        const auto found = m_packages.find(id);
+        return found == m_packages.end() ? Package{} : found->second;
+    }
 
 private:
     struct Row {
@@ -57,6 +64,7 @@ private:
     int m_added = 0;
     RequestOptions m_lastRequest;
     bool m_shutdown = false;
+    std::map<std::uint64_t, Package> m_packages;
 };
 
 } // namespace torvaline

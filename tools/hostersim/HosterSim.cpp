@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <memory>
 #include <stdexcept>
 
 namespace hostersim {
@@ -231,6 +233,21 @@ int HosterSim::presses(const std::string& scenario, const std::string& name) con
     return it == m_presses.end() ? 0 : it->second;
 }
 
+void HosterSim::serveFolder(std::string folder) {
+    std::lock_guard lock(m_mutex);
+    m_storedFolder = std::move(folder);
+}
+
+std::string HosterSim::storedLink(const std::string& name, const std::string& password,
+                                  const std::string& extraQuery) const {
+    std::string extra = "stored=1";
+    if (!extraQuery.empty())
+        extra += "&" + extraQuery;
+    if (!password.empty())
+        extra += "&password=" + pages::pathEscape(password);
+    return rapidshareLink("ok", name, 1024, 1, extra);
+}
+
 int HosterSim::pressOnce(const std::string& key) {
     std::lock_guard lock(m_mutex);
     return ++m_presses[key];
@@ -332,13 +349,71 @@ void HosterSim::addPageRoutes() {
         const auto countdown = static_cast<int>(numberParam(req, "c", 3, 999));
         const std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
         std::string fileUrl;
-        if (scenario != "nolink")
+        if (scenario != "nolink" && req.has_param("stored"))
+            fileUrl = directLink(req, name,
+                                 "/stored/" + pages::pathEscape(name) + "?cookie=sid" +
+                                     (req.has_param("corrupt")
+                                          ? "&corrupt=" + req.get_param_value("corrupt")
+                                          : std::string()));
+        else if (scenario != "nolink")
             fileUrl =
                 directLink(req, name,
                            "/file/" + pages::pathEscape(name) + "?size=" + std::to_string(size) +
                                "&cookie=sid" + fileOptions(req));
-        res.set_content(pages::countdownPage(name, countdown, fileUrl), kHtml);
+        std::string page = pages::countdownPage(name, countdown, fileUrl);
+        if (req.has_param("password")) {
+            const std::size_t end = page.rfind("</body>");
+            page.insert(end == std::string::npos ? page.size() : end,
+                        "<p>Password: " + pages::htmlEscape(req.get_param_value("password")) +
+                            "</p>\n");
+        }
+        res.set_content(page, kHtml);
     });
+
+    const auto stored = [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string name = req.matches[1];
+        std::string folder;
+        bool corrupt = req.get_param_value("corrupt") == "always";
+        {
+            std::lock_guard lock(m_mutex);
+            folder = m_storedFolder;
+            if (req.get_param_value("corrupt") == "once")
+                corrupt = ++m_presses["stored/" + name] == 1;
+        }
+        if (req.get_param_value("cookie") == "sid" &&
+            parseCookies(req.get_header_value("Cookie")).count("sid") == 0) {
+            res.status = 403;
+            res.set_content("no session", "text/plain");
+            return;
+        }
+        auto file = std::make_shared<std::ifstream>();
+        if (!folder.empty() && name.find('/') == std::string::npos && name != "." && name != "..")
+            file->open(folder + "/" + name, std::ios::binary);
+        if (!*file || !file->is_open()) {
+            res.status = 404;
+            res.set_content(pages::messagePage("Download", "Unknown file."), kHtml);
+            return;
+        }
+        file->seekg(0, std::ios::end);
+        const auto size = static_cast<std::size_t>(file->tellg());
+        file->seekg(0);
+        res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+        res.set_content_provider(
+            size, "application/octet-stream",
+            [file, corrupt, middle = size / 2](std::size_t offset, std::size_t length,
+                                               httplib::DataSink& sink) {
+                char buffer[65536];
+                file->seekg(static_cast<std::streamoff>(offset));
+                file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
+                const auto got = static_cast<std::size_t>(file->gcount());
+                // A byte gone wrong on the way, as checksum files catch.
+                if (corrupt && middle >= offset && middle < offset + got)
+                    buffer[middle - offset] ^= 0x5a;
+                return got > 0 && sink.write(buffer, got);
+            });
+    };
+    s.Get(R"(/stored/([^/]+))", stored);
+    s.Post(R"(/stored/([^/]+))", stored);
 
     s.Get(R"(/4shared/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string name = req.matches[1];

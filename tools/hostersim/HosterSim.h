@@ -48,6 +48,12 @@ struct RequestRecord {
 //   GET  /page/tableforms?size=S              a FORM in a table owning S bytes of inputs
 //   GET  /page/radios?size=S                  a form of S bytes of radios of one group
 //   GET  /                                    a start page
+//   GET  /stored/<name>[?cookie=sid][&corrupt=once|always]  the file <name> of the folder set
+//                                             by serveFolder, a byte of it changed on the way
+//
+// A rapidshare link with `stored=1` ends in the stored file of its name instead of made-up
+// content, and one with `password=TEXT` says "Password: TEXT" on its countdown page, as the
+// hosters of split archives do.
 //
 // Scenarios: ok, tryagainabout, tryagain, slots, wait, about, reach (each wait page is shown on
 // the first k presses of the button, default 1, then the countdown page), notfound and illegal
@@ -92,6 +98,13 @@ public:
     // emulator more than the client costs itself; a benchmark of the client turns it off.
     void setCompression(bool on) { m_compression = on; }
 
+    // The folder whose plain files /stored/ serves (real archives, made by the caller).
+    void serveFolder(std::string folder);
+    // A link of the first hoster to a stored file, its page saying the password when given.
+    // corrupt=once changes a byte of the file's first download, corrupt=always of every one.
+    std::string storedLink(const std::string& name, const std::string& password = {},
+                           const std::string& extraQuery = {}) const;
+
     // For tests that need a route of their own; add it before start().
     httplib::Server& server() { return *m_server; }
 
@@ -118,6 +131,7 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_compression{true};
     std::set<int> m_clientPorts; // under m_mutex
+    std::string m_storedFolder;  // under m_mutex
     std::unique_ptr<XfsSite> m_xfs;
     std::unique_ptr<GateSite> m_gate;
 };

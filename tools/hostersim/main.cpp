@@ -6,11 +6,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 #include <pthread.h>
 #include <sys/stat.h>
@@ -24,6 +26,7 @@ void usage() {
            "                            [--xfs-demo-list FILE] [--mixed-demo-list FILE\n"
            "                            [--wait-after S] [--countdown S] [--file-size BYTES]\n"
            "                            [--rate BYTES]]\n"
+           "                            [--serve DIR [--archive-list FILE] [--page-password P]]\n"
            "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
            "  --sites N         N hoster sites, on 127.0.0.1 to 127.0.0.N and one port,\n"
            "                    each with its own waits and countdowns (1 to 32; 1)\n"
@@ -39,6 +42,9 @@ void usage() {
            "                    2097152)\n"
            "  --rate BYTES      the mixed list's files come at BYTES a second (0, the\n"
            "                    default: as fast as they go)\n"
+           "  --serve DIR       serve the plain files of DIR as hoster downloads\n"
+           "  --archive-list FILE  write a list file of a link to each file of DIR to FILE\n"
+           "  --page-password P    the link pages of those files say \"Password: P\"\n"
            "The demo lists are of the first site. Prints the base address of each site,\n"
            "one a line, the first site's first, then serves until SIGINT or SIGTERM, or until\n"
            "standard input reaches its end when it is a pipe or a terminal.\n";
@@ -79,6 +85,21 @@ bool writeXfsDemoList(const hostersim::HosterSim& sim, const std::string& path) 
     return static_cast<bool>(out);
 }
 
+// A link to each plain file of the served folder, in the order of their names: the parts of a
+// set come one after another, its checksum file after them.
+bool writeArchiveList(const hostersim::HosterSim& sim, const std::string& folder,
+                      const std::string& password, const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.is_regular_file())
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    for (const std::string& name : names)
+        out << sim.storedLink(name, password) << "\r\n";
+    return static_cast<bool>(out);
+}
+
 // A pipe or terminal on stdin lets the parent end us by closing it; /dev/null or a file does
 // not, so that a program started in the background keeps running.
 bool watchStdin() {
@@ -111,6 +132,9 @@ int main(int argc, char** argv) {
             return false;
         }
     };
+    std::string served;
+    std::string archiveList;
+    std::string pagePassword;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         bool ok = true;
@@ -132,6 +156,12 @@ int main(int argc, char** argv) {
             demoList = argv[++i];
         } else if (arg == "--xfs-demo-list" && i + 1 < argc) {
             xfsDemoList = argv[++i];
+        } else if (arg == "--serve" && i + 1 < argc) {
+            served = argv[++i];
+        } else if (arg == "--archive-list" && i + 1 < argc) {
+            archiveList = argv[++i];
+        } else if (arg == "--page-password" && i + 1 < argc) {
+            pagePassword = argv[++i];
         } else {
             usage();
             return arg == "--help" || arg == "-h" ? 0 : 2;
@@ -140,6 +170,10 @@ int main(int argc, char** argv) {
             usage();
             return 2;
         }
+    }
+    if (!archiveList.empty() && served.empty()) {
+        usage();
+        return 2;
     }
     mixed.size = static_cast<std::uint64_t>(size);
     mixed.rate = static_cast<std::uint64_t>(rate);
@@ -162,7 +196,13 @@ int main(int argc, char** argv) {
         std::cerr << e.what() << "\n";
         return 1;
     }
+    if (!served.empty())
+        all.site(0).serveFolder(served);
     const hostersim::HosterSim& sim = all.site(0);
+    if (!archiveList.empty() && !writeArchiveList(sim, served, pagePassword, archiveList)) {
+        std::cerr << "cannot write " << archiveList << "\n";
+        return 1;
+    }
     if (!xfsDemoList.empty() && !writeXfsDemoList(sim, xfsDemoList)) {
         std::cerr << "cannot write " << xfsDemoList << "\n";
         return 1;

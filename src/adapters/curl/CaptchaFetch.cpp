@@ -29,8 +29,8 @@ std::size_t take(char* data, std::size_t size, std::size_t count, void* user) {
 
 } // namespace
 
-CaptchaPicture FetchCaptchaPicture(const std::string& url, CurlShare& share,
-                                   std::size_t maxBytes, std::chrono::seconds timeout) {
+CaptchaPicture FetchCaptchaPicture(const std::string& url, CurlShare& share, std::size_t maxBytes,
+                                   std::chrono::seconds timeout) {
     CaptchaPicture picture;
     if (!(url.starts_with("http://") || url.starts_with("https://")) ||
         url.find_first_of("\r\n", 0) != std::string::npos) {
@@ -60,11 +60,11 @@ CaptchaPicture FetchCaptchaPicture(const std::string& url, CurlShare& share,
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
     const CURLcode code = curl_easy_perform(e);
     if (sink.tooBig)
-        picture.problem = "the captcha's picture is larger than " +
-                          std::to_string(maxBytes / 1024) + " KiB";
+        picture.problem =
+            "the captcha's picture is larger than " + std::to_string(maxBytes / 1024) + " KiB";
     else if (code != CURLE_OK)
-        picture.problem = std::string("the captcha's picture did not come (") +
-                          curl_easy_strerror(code) + ")";
+        picture.problem =
+            std::string("the captcha's picture did not come (") + curl_easy_strerror(code) + ")";
     else
         picture.bytes = std::move(sink.bytes);
     return picture;
