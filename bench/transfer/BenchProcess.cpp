@@ -16,14 +16,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t spawn(const std::vector<std::string>& argv) {
+pid_t spawn(const std::vector<std::string>& argv, const std::string& outputFile = {}) {
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
+        const int null = outputFile.empty()
+                             ? ::open("/dev/null", O_RDWR)
+                             : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(null, 1);
         dup2(null, 2);
         execvp(args[0], args.data());
@@ -44,10 +46,11 @@ bool waitFor(pid_t pid, double timeoutSeconds, int& status) {
 
 } // namespace
 
-ToolRun runTool(const std::vector<std::string>& argv, double timeoutSeconds) {
+ToolRun runTool(const std::vector<std::string>& argv, double timeoutSeconds,
+                const std::string& outputFile) {
     ToolRun run;
     const auto began = Clock::now();
-    const pid_t pid = spawn(argv);
+    const pid_t pid = spawn(argv, outputFile);
     if (pid < 0)
         return run;
     int status = 0;

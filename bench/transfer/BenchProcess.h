@@ -12,8 +12,10 @@ struct ToolRun {
     bool ok = false;
 };
 
-// Runs argv[0] (looked up in PATH) with its output discarded, killed after timeoutSeconds.
-ToolRun runTool(const std::vector<std::string>& argv, double timeoutSeconds);
+// Runs argv[0] (looked up in PATH) with its output discarded (or written to `outputFile`),
+// killed after timeoutSeconds.
+ToolRun runTool(const std::vector<std::string>& argv, double timeoutSeconds,
+                const std::string& outputFile = {});
 
 // Starts argv in the background; the caller stops it with stopProcess.
 pid_t startProcess(const std::vector<std::string>& argv);

@@ -12,7 +12,12 @@
 // average over that time and the busiest 1-second window are printed against the limit.
 //
 //   bench_transfer [--size-mib N] [--rounds N (at least 5)] [--no-nginx] [--limit-only]
-//                  [--limit-seconds N] [--handlers-only]
+//                  [--limit-seconds N] [--handlers-only] [--lanes N]
+//
+// --lanes N (2 to 8) runs N transfers at once in the handlers' group instead of one, as the
+// program's lanes do: N components sharing one facility, each from a server of its own on
+// 127.0.0.1 to 127.0.0.N, with the window's and a 100 ms handler against none at all; MB/s are
+// then of all N files over the time until the last one ended.
 
 #include "BenchProcess.h"
 #include "doubles/ManualTimer.h"
@@ -45,6 +50,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -86,16 +93,20 @@ public:
     TransferResult transfer(const std::string& url, const std::string& targetPath,
                             const PartialFile& resume, TransferCallback& callback) override {
         TransferResult result = m_inner->transfer(url, targetPath, resume, callback);
-        m_ended.store(SteadyClock::now().time_since_epoch().count());
+        // The latest end of the transfers running at once.
+        const SteadyClock::rep now = SteadyClock::now().time_since_epoch().count();
+        SteadyClock::rep seen = m_ended.load();
+        while (seen < now && !m_ended.compare_exchange_weak(seen, now)) {
+        }
         m_count.fetch_add(1);
         return result;
     }
     int count() const { return m_count.load(); }
-    // The end of the transfer after the first `before`: the window may hear of the end
-    // before the thread has let go of it.
-    SteadyClock::time_point endedAfter(int before) const {
+    // The end of the last of the `n` transfers after the first `before`: the window may hear
+    // of the end before the thread has let go of it.
+    SteadyClock::time_point endedAfter(int before, int n = 1) const {
         const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
-        while (m_count.load() == before && SteadyClock::now() < deadline)
+        while (m_count.load() < before + n && SteadyClock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return ended();
     }
@@ -117,6 +128,8 @@ struct Run {
     bool ok = false;
     int handoffs = 0;
     std::string note;
+    // The bytes of all its transfers, when it ran more than one at once (0: Bench::size).
+    std::uint64_t bytes = 0;
 };
 
 struct Bench {
@@ -182,6 +195,130 @@ struct Bench {
         return run;
     }
 
+    // `urls.size()` components at once, sharing the facility as lanes do, each with the
+    // window's progress display bound to a row of its own and each to its own server and file;
+    // a handler of `handlerMs` takes that long for each event of any of them besides. The time
+    // runs until the last transfer's thread lets go.
+    Run lanes(const std::vector<std::string>& urls, const std::vector<std::string>& targets,
+              int handlerMs) {
+        const int n = static_cast<int>(urls.size());
+        DownloadList list;
+        list.setRowCount(n + 1);
+        StatusBar statusBar;
+        AppTitle title;
+        WallClock clock;
+        struct Lane {
+            CycleState state;
+            test::ManualTimer elps, est, stbar;
+            std::unique_ptr<TDownloadFile> file;
+            std::unique_ptr<ProgressDisplay> display;
+        };
+        std::vector<std::unique_ptr<Lane>> lanes;
+        Run run;
+        run.bytes = size * static_cast<std::uint64_t>(n);
+        run.ok = true;
+        int finished = 0;
+        const auto slowly = [handlerMs] {
+            if (handlerMs)
+                std::this_thread::sleep_for(std::chrono::milliseconds(handlerMs));
+        };
+        for (int i = 0; i < n; ++i) {
+            auto lane = std::make_unique<Lane>();
+            lane->state.CurrentRow = i + 1;
+            lane->state.FinalFileName = "lane.bin";
+            lane->file = std::make_unique<TDownloadFile>(loop, timed);
+            lane->display = std::make_unique<ProgressDisplay>(
+                ProgressDisplay::Ports{list, statusBar, title, lane->state, clock, lane->elps,
+                                       lane->est, lane->stbar, *lane->file, '.'});
+            Lane& l = *lane;
+            l.file->OnStart = [&l, slowly](void*) {
+                l.display->DownloadFile1Start();
+                slowly();
+            };
+            l.file->OnProgress = [&l, &run, slowly](void*, std::uint32_t r, std::uint32_t t) {
+                ++run.handoffs;
+                l.display->DownloadFile1Progress(r, t);
+                slowly();
+            };
+            l.file->OnFinish = [&, slowly](void*, bool canceled, const TransferResult& result) {
+                if (canceled || result.outcome != TransferOutcome::Succeeded) {
+                    run.ok = false;
+                    run.note = result.reason;
+                }
+                slowly();
+                if (++finished == n)
+                    QCoreApplication::quit();
+            };
+            l.file->OnError = [&](void*, ErrorCode, const std::string&) {
+                run.ok = false;
+                if (++finished == n)
+                    QCoreApplication::quit();
+            };
+            l.file->UrlToDownload = urls[static_cast<std::size_t>(i)];
+            l.file->FileName = targets[static_cast<std::size_t>(i)];
+            lanes.push_back(std::move(lane));
+        }
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            for (const auto& lane : lanes)
+                lane->file->Stop();
+        });
+        guard.start(static_cast<int>(RunTimeout * 1000));
+        const int before = timed->count();
+        const auto began = SteadyClock::now();
+        for (const auto& lane : lanes)
+            lane->file->Start();
+        QCoreApplication::exec();
+        run.seconds = std::chrono::duration<double>(timed->endedAfter(before, n) - began).count();
+        return run;
+    }
+
+    // The same transfers at once with no hand-off at all, while the Qt loop idles.
+    Run noGuiLanes(const std::vector<std::string>& urls, const std::vector<std::string>& targets) {
+        const int n = static_cast<int>(urls.size());
+        Run run;
+        run.bytes = size * static_cast<std::uint64_t>(n);
+        run.ok = true;
+        std::atomic<int> left{n};
+        std::mutex noteMutex;
+        const auto began = SteadyClock::now();
+        std::vector<std::thread> workers;
+        for (int i = 0; i < n; ++i)
+            workers.emplace_back([&, i] {
+                QuietCallback quiet;
+                const TransferResult result = timed->transfer(
+                    urls[static_cast<std::size_t>(i)], targets[static_cast<std::size_t>(i)], quiet);
+                if (result.outcome != TransferOutcome::Succeeded) {
+                    std::lock_guard lock(noteMutex);
+                    run.ok = false;
+                    run.note = result.reason;
+                }
+                if (--left == 0)
+                    QMetaObject::invokeMethod(
+                        QCoreApplication::instance(), [] { QCoreApplication::quit(); },
+                        Qt::QueuedConnection);
+            });
+        QCoreApplication::exec();
+        for (std::thread& w : workers)
+            w.join();
+        run.seconds = std::chrono::duration<double>(timed->ended() - began).count();
+        return run;
+    }
+
+    // Checks that every one of `targets` arrived whole and removes them.
+    bool landedAll(const std::vector<std::string>& targets, Run& run) {
+        bool whole = run.ok;
+        for (const std::string& target : targets) {
+            Run one = run;
+            whole = landed(target, one) && whole;
+            if (!one.note.empty() && run.note.empty())
+                run.note = one.note;
+        }
+        run.ok = whole;
+        return whole;
+    }
+
     // The same transfer with no hand-off at all, while the Qt loop idles.
     Run noGui(const std::string& url, const std::string& target) {
         Run run;
@@ -226,7 +363,8 @@ struct Bench {
     }
 
     double mbps(const Run& run) const {
-        return run.ok && run.seconds > 0 ? static_cast<double>(size) / run.seconds / 1e6 : 0;
+        const std::uint64_t bytes = run.bytes ? run.bytes : size;
+        return run.ok && run.seconds > 0 ? static_cast<double>(bytes) / run.seconds / 1e6 : 0;
     }
 };
 
@@ -530,6 +668,7 @@ int main(int argc, char** argv) {
     bool withNginx = true;
     bool limitOnly = false;
     bool handlersOnly = false;
+    int lanes = 1;
     double limitSeconds = 30;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -543,6 +682,8 @@ int main(int argc, char** argv) {
             limitOnly = true;
         else if (arg == "--handlers-only")
             handlersOnly = true;
+        else if (arg == "--lanes" && i + 1 < argc)
+            lanes = std::clamp(std::stoi(argv[++i]), 1, 8);
         else if (arg == "--limit-seconds" && i + 1 < argc)
             limitSeconds = std::clamp(std::stod(argv[++i]), 5.0, 120.0);
     }
@@ -644,9 +785,53 @@ int main(int argc, char** argv) {
         targets.push_back({"devnull", pairedRatios(b, ours, curl).median, 1.0});
     }
 
+    // Several transfers at once, as lanes run them: each from a server of its own on
+    // 127.0.0.1, 127.0.0.2, ..., all through the one facility, with the window's handler and
+    // with a 100 ms one for every event of any of them, against none at all.
+    std::vector<std::unique_ptr<httplib::Server>> more;
+    std::vector<std::thread> moreServing;
+    if (lanes > 1) {
+        std::vector<std::string> urls{base};
+        std::vector<std::string> files{file};
+        for (int i = 1; i < lanes; ++i) {
+            auto server = std::make_unique<httplib::Server>();
+            hostersim::addFileRoutes(*server);
+            const std::string address = "127.0.0." + std::to_string(i + 1);
+            const int p = server->bind_to_any_port(address);
+            moreServing.emplace_back([s = server.get()] { s->listen_after_bind(); });
+            while (!server->is_running())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            urls.push_back("http://" + address + ":" + std::to_string(p) +
+                           "/file/big.bin?size=" + std::to_string(b.size));
+            files.push_back((b.dir / ("big-" + std::to_string(i + 1) + ".bin")).string());
+            more.push_back(std::move(server));
+        }
+        const auto lanesSeries = [&](std::string label, int handlerMs) {
+            return Series{std::move(label),
+                          "/dev/null", // landedAll checks and removes every file
+                          [&b, urls, files, handlerMs] {
+                              Run run = handlerMs < 0 ? b.noGuiLanes(urls, files)
+                                                      : b.lanes(urls, files, handlerMs);
+                              b.landedAll(files, run);
+                              return run;
+                          },
+                          {}};
+        };
+        const std::string at = "x" + std::to_string(lanes);
+        Series none = lanesSeries("torvaline " + at + ", no handler (disk)", -1);
+        Series window = lanesSeries("torvaline " + at + ", window's handler", 0);
+        Series slow100 = lanesSeries("torvaline " + at + ", 100 ms handler", 100);
+        interleave(b, {&none, &window, &slow100});
+        printRow(b, "emulator", none, nullptr);
+        printRow(b, "emulator", window, &none);
+        printRow(b, "emulator", slow100, &none);
+        targets.push_back({"handler-100ms-" + std::to_string(lanes) + "-lanes",
+                           pairedRatios(b, slow100, none).median, 0.90});
+    }
+
     // Full speed, against the same transfer with no progress hand-off at all: the window's own
     // handler, then handlers that take 16 ms (a frame) and 100 ms (a stalled window).
-    {
+    if (lanes == 1) {
         Series none{"torvaline, no handler (disk)", file, [&] { return b.noGui(base, file); }, {}};
         Series window = component("torvaline, window's handler (disk)", base, file);
         Series slow16 = component("torvaline, 16 ms handler (disk)", base, file, 16);
@@ -675,6 +860,12 @@ int main(int argc, char** argv) {
     hostersim::releaseFileRoutes(emulator);
     emulator.stop();
     serving.join();
+    for (const auto& server : more) {
+        hostersim::releaseFileRoutes(*server);
+        server->stop();
+    }
+    for (std::thread& t : moreServing)
+        t.join();
     std::error_code ec;
     fs::remove_all(b.dir, ec);
 

@@ -49,6 +49,17 @@ struct Gate {
     bool released = false;
     std::map<std::string, int> attempts; // requests per file name
     std::vector<FileRequestRecord> log;
+    std::function<void(const std::string&)> served;
+
+    void fileServed(const std::string& name) {
+        std::function<void(const std::string&)> handler;
+        {
+            std::lock_guard lock(mutex);
+            handler = served;
+        }
+        if (handler)
+            handler(name);
+    }
 
     // How many requests for `name` came before this one; logs this one.
     int attempt(const std::string& name, const httplib::Request& req) {
@@ -170,7 +181,8 @@ const char* const ErrorPage = "\xEF\xBB\xBF\r\n  <!DOCTYPE html>\n<html><head><t
                               "limit\x01 reached </title></head>\n<body><p>Come back later.</p>"
                               "</body></html>\n";
 
-void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httplib::Response& res) {
+void serveFile(const std::string& name, const FileRequest& file, const std::shared_ptr<Gate>& gate,
+               httplib::Response& res) {
     constexpr std::size_t Chunk = 256 * 1024;
     struct State {
         std::vector<char> buffer;
@@ -184,8 +196,8 @@ void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httpl
         file.rate ? std::clamp<std::size_t>(file.rate / 20, 1024, Chunk) : Chunk;
     state->buffer.resize(chunk);
 
-    const auto provide = [file, gate, state, chunk](std::size_t offset, std::size_t length,
-                                                    httplib::DataSink& sink) {
+    const auto provide = [name, file, gate, state, chunk](std::size_t offset, std::size_t length,
+                                                          httplib::DataSink& sink) {
         if (file.unannounced && offset >= file.size && !file.stall) {
             sink.done();
             return true;
@@ -210,6 +222,8 @@ void serveFile(const FileRequest& file, const std::shared_ptr<Gate>& gate, httpl
                 state->buffer[i] = static_cast<char>(state->buffer[i] ^ (0x5A + file.version));
         if (!sink.write(state->buffer.data(), n))
             return false;
+        if (offset + n == file.size && !file.announce && !file.unannounced)
+            gate->fileServed(name);
         if (file.every && !gate->sleepUntil(std::chrono::steady_clock::now() +
                                             std::chrono::milliseconds(file.every)))
             return false;
@@ -332,7 +346,7 @@ void addFileRoutes(httplib::Server& server) {
             !file.announce) // a provider of no length would never be asked and never end
             res.set_content(std::string(), "application/octet-stream");
         else
-            serveFile(file, gate, res);
+            serveFile(name, file, gate, res);
     });
 }
 
@@ -347,6 +361,19 @@ std::vector<FileRequestRecord> fileRequests(httplib::Server& server) {
     }
     std::lock_guard lock(gate->mutex);
     return gate->log;
+}
+
+void onFileServed(httplib::Server& server, std::function<void(const std::string& name)> handler) {
+    std::shared_ptr<Gate> gate;
+    {
+        std::lock_guard lock(registryMutex);
+        auto it = registry().find(&server);
+        if (it == registry().end())
+            return;
+        gate = it->second;
+    }
+    std::lock_guard lock(gate->mutex);
+    gate->served = std::move(handler);
 }
 
 void releaseFileRoutes(httplib::Server& server) {

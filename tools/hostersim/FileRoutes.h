@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ struct FileRequestRecord {
 };
 // Every file request `server` answered, in order.
 std::vector<FileRequestRecord> fileRequests(httplib::Server& server);
+
+// Called with a file's name each time `server` has sent the last byte of one (a whole file or
+// a range up to its end), on the server's thread. One handler a server; set it before start().
+void onFileServed(httplib::Server& server, std::function<void(const std::string& name)> handler);
 
 // Lets go of every stalled or throttled response of `server`, so that its stop() returns
 // promptly. Call it right before stop().

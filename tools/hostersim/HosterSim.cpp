@@ -113,6 +113,7 @@ HosterSim::HosterSim()
         return origin(req, m_address, m_port);
     });
     addFileRoutes(*m_server);
+    onFileServed(*m_server, [this](const std::string& name) { m_xfs->fileServed(name); });
     addDirectRoutes(*m_server);
     watchConnections();
     // Recorded before the answer goes out, so a client that has its answer finds it logged.

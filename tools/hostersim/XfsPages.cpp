@@ -219,6 +219,16 @@ std::string XfsSite::lastCaptcha() const {
     return m_lastCode;
 }
 
+void XfsSite::fileServed(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_holdAfter.find(name);
+    if (it == m_holdAfter.end())
+        return;
+    m_holdUntil =
+        std::max(m_holdUntil, std::chrono::steady_clock::now() + std::chrono::seconds(it->second));
+    m_holdAfter.erase(it);
+}
+
 void XfsSite::addRoutes(httplib::Server& s) {
     // What a person would read off the last picture, for the tests that play that person.
     s.Get("/xfs/lastcaptcha", [this](const httplib::Request&, httplib::Response& res) {
@@ -288,6 +298,23 @@ void XfsSite::addRoutes(httplib::Server& s) {
             const auto theme = static_cast<int>(numberParam(req, "theme", 0, 2));
             const bool counted = numberParam(req, "nocount", 0, 1) == 0;
             std::string captcha;
+            std::int64_t held = 0;
+            {
+                std::lock_guard lock(m_mutex);
+                // In time when a client's wait ends within the last second of the hold, as
+                // for the countdown below.
+                const auto now = std::chrono::steady_clock::now();
+                if (now + std::chrono::seconds(1) < m_holdUntil)
+                    held = std::chrono::ceil<std::chrono::seconds>(m_holdUntil - now).count();
+            }
+            if (held > 0) {
+                const std::string message =
+                    "You have to wait " + std::to_string(held) + " seconds till next download";
+                res.set_content(page(name, "<div class=\"err\">" + message + "</div>\n" +
+                                               firstPage(code, name, 0)),
+                                kHtml);
+                return;
+            }
             {
                 std::lock_guard lock(m_mutex);
                 press = ++m_presses[scenario + "/" + name];
@@ -377,6 +404,13 @@ void XfsSite::addRoutes(httplib::Server& s) {
             if (wrongCode) {
                 res.set_content(page(name, "<div class=\"err\">Wrong captcha</div>\n"), kHtml);
                 return;
+            }
+            if (const auto after = static_cast<int>(numberParam(req, "after", 0, 86400));
+                after > 0) {
+                std::lock_guard lock(m_mutex);
+                m_holdUntil = std::max(m_holdUntil, std::chrono::steady_clock::now() +
+                                                        std::chrono::seconds(after));
+                m_holdAfter[name] = after;
             }
             const std::string file =
                 m_origin(req.get_header_value("Host")) + "/file/" + pages::pathEscape(name) +

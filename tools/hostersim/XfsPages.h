@@ -34,6 +34,10 @@ namespace hostersim {
 // family's digit captcha (a wrong code: "Wrong captcha"), captcha=2 an image captcha served at
 // /xfs/captcha/<rand>.png (a wrong code: the page again with a new picture), waits=N says the
 // wait in seconds.
+// A site that asks a free user to wait after each file: after=N on a link puts the whole site
+// (every link of it) on hold once that link's file has been handed out, until N seconds after
+// its last byte went out; every "Free Download" pressed meanwhile (but in its last second) is
+// answered "You have to wait S seconds till next download" with the seconds still to go.
 class XfsSite final {
 public:
     using Origin = std::function<std::string(const std::string& hostHeader)>;
@@ -46,6 +50,8 @@ public:
     int early(const std::string& name) const;
     // The code of the captcha shown last (captcha=1 digits, captcha=2 an image of them).
     std::string lastCaptcha() const;
+    // The file side has sent the last byte of `name`: a hold its link asks for starts now.
+    void fileServed(const std::string& name);
 
 private:
     void addRoutes(httplib::Server& server);
@@ -60,6 +66,10 @@ private:
     std::map<std::string, std::string> m_codes;
     std::string m_lastCode;
     std::uint64_t m_sessions = 0;
+    // The site's hold after a file (after=N), and the holds still to start when their file's
+    // last byte goes out, by name.
+    std::chrono::steady_clock::time_point m_holdUntil{};
+    std::map<std::string, int> m_holdAfter;
 };
 
 } // namespace hostersim

@@ -1,5 +1,6 @@
 // torvaline-hostersim: the hoster emulator as a program, for the demo and the benchmarks.
 #include "HosterSites.h"
+#include "MixedList.h"
 
 #include <algorithm>
 #include <csignal>
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include <pthread.h>
@@ -21,13 +23,25 @@ namespace {
 void usage() {
     std::cerr
         << "usage: torvaline-hostersim [--port N] [--sites N] [--demo-list FILE]\n"
-           "                            [--xfs-demo-list FILE]\n"
+           "                            [--xfs-demo-list FILE] [--mixed-demo-list FILE\n"
+           "                            [--wait-after S] [--countdown S] [--file-size BYTES]\n"
+           "                            [--rate BYTES]]\n"
            "                            [--serve DIR [--archive-list FILE] [--page-password P]]\n"
            "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
            "  --sites N         N hoster sites, on 127.0.0.1 to 127.0.0.N and one port,\n"
            "                    each with its own waits and countdowns (1 to 32; 1)\n"
            "  --demo-list FILE  write a list file of demo links to FILE\n"
            "  --xfs-demo-list FILE  the same for the Free Download family of hosters\n"
+           "  --mixed-demo-list FILE  a list that mixes three hosters (three sites at least):\n"
+           "                    three files of 127.0.0.1, then three of 127.0.0.2, then three\n"
+           "                    of 127.0.0.3, each site asking a free user to wait after each\n"
+           "                    file and counting down before each one\n"
+           "  --wait-after S    the mixed list's wait after each file, in seconds (60)\n"
+           "  --countdown S     the mixed list's countdown before each file, in seconds (2)\n"
+           "  --file-size BYTES the mixed list's first file (the others a little larger;\n"
+           "                    2097152)\n"
+           "  --rate BYTES      the mixed list's files come at BYTES a second (0, the\n"
+           "                    default: as fast as they go)\n"
            "  --serve DIR       serve the plain files of DIR as hoster downloads\n"
            "  --archive-list FILE  write a list file of a link to each file of DIR to FILE\n"
            "  --page-password P    the link pages of those files say \"Password: P\"\n"
@@ -102,25 +116,42 @@ int main(int argc, char** argv) {
     int sites = 1;
     std::string demoList;
     std::string xfsDemoList;
+    std::string mixedDemoList;
+    hostersim::MixedList mixed;
+    long long size = static_cast<long long>(mixed.size);
+    long long rate = 0;
+    const auto number = [&](int& i, auto& into, long long lowest, long long highest) {
+        try {
+            std::size_t used = 0;
+            const long long value = std::stoll(argv[++i], &used);
+            if (argv[i][used] != '\0' || value < lowest || value > highest)
+                return false;
+            into = static_cast<std::remove_reference_t<decltype(into)>>(value);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    };
     std::string served;
     std::string archiveList;
     std::string pagePassword;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        bool ok = true;
         if (arg == "--port" && i + 1 < argc) {
-            try {
-                port = std::stoi(argv[++i]);
-            } catch (const std::exception&) {
-                usage();
-                return 2;
-            }
+            ok = number(i, port, 0, 65535);
         } else if (arg == "--sites" && i + 1 < argc) {
-            try {
-                sites = std::stoi(argv[++i]);
-            } catch (const std::exception&) {
-                usage();
-                return 2;
-            }
+            ok = number(i, sites, 1, hostersim::HosterSites::MaxSites);
+        } else if (arg == "--wait-after" && i + 1 < argc) {
+            ok = number(i, mixed.waitAfter, 0, 86400);
+        } else if (arg == "--countdown" && i + 1 < argc) {
+            ok = number(i, mixed.countdown, 0, 999);
+        } else if (arg == "--file-size" && i + 1 < argc) {
+            ok = number(i, size, 1, 1ll << 40);
+        } else if (arg == "--rate" && i + 1 < argc) {
+            ok = number(i, rate, 0, 1ll << 40);
+        } else if (arg == "--mixed-demo-list" && i + 1 < argc) {
+            mixedDemoList = argv[++i];
         } else if (arg == "--demo-list" && i + 1 < argc) {
             demoList = argv[++i];
         } else if (arg == "--xfs-demo-list" && i + 1 < argc) {
@@ -135,13 +166,20 @@ int main(int argc, char** argv) {
             usage();
             return arg == "--help" || arg == "-h" ? 0 : 2;
         }
+        if (!ok) {
+            usage();
+            return 2;
+        }
     }
-    if (port < 0 || port > 65535 || sites < 1 ||
-        sites > static_cast<int>(hostersim::HosterSites::MaxSites) ||
-        (!archiveList.empty() && served.empty())) {
+    if (!archiveList.empty() && served.empty()) {
         usage();
         return 2;
     }
+    mixed.size = static_cast<std::uint64_t>(size);
+    mixed.rate = static_cast<std::uint64_t>(rate);
+    // The mixed list is of three hosters.
+    if (!mixedDemoList.empty())
+        sites = std::max(sites, 3);
 
     // Signals are taken by sigwait below, never by a server thread.
     sigset_t stopSignals;
@@ -171,6 +209,11 @@ int main(int argc, char** argv) {
     }
     if (!demoList.empty() && !writeDemoList(sim, demoList)) {
         std::cerr << "cannot write " << demoList << "\n";
+        return 1;
+    }
+    if (!mixedDemoList.empty() &&
+        !hostersim::writeListFile(mixed.links(all, 0, 3), mixedDemoList)) {
+        std::cerr << "cannot write " << mixedDemoList << "\n";
         return 1;
     }
     for (std::size_t i = 0; i < all.size(); ++i)

@@ -1,12 +1,16 @@
 #include "BrowserOverEmulator.h"
 
+#include "list/ListFile.h"
+
 #include <HosterSim.h>
 #include <HosterSites.h>
+#include <MixedList.h>
 #include <httplib.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 namespace hostersim {
 namespace {
@@ -82,6 +86,76 @@ TEST(HosterSim, SitesOnTheirOwnAddressesKeepTheirOwnState) {
     EXPECT_EQ(press(1).find("127.0.0.1:"), std::string::npos);
     sites.stop();
     EXPECT_FALSE(httplib::Client(HosterSites::address(1), port).Get("/"));
+}
+
+// The mixed list: three sites, each holding a free user for its wait after each of its files,
+// and each on its own (a file of the first site holds the first site alone). The written list
+// reads back as its links, grouped by site, each site's links on its own address.
+TEST(HosterSim, MixedSitesHoldAFreeUserAfterEachFileEachOnItsOwn) {
+    HosterSites sites(3);
+    const int port = sites.start();
+    MixedList mixed;
+    mixed.waitAfter = 30;
+    mixed.countdown = 0;
+    mixed.size = 1000;
+    mixed.files = 2;
+    const std::vector<std::string> links = mixed.links(sites);
+    ASSERT_EQ(links.size(), 6u);
+    for (std::size_t i = 0; i < links.size(); ++i)
+        EXPECT_EQ(links[i].rfind(sites.site(i / 2).baseUrl() + "/xfs/ok/", 0), 0u) << links[i];
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("torvaline-mixed-" + std::to_string(port) + ".txt"))
+                                 .string();
+    ASSERT_TRUE(writeListFile(links, file));
+    EXPECT_EQ(torvaline::ReadListFile(file), links);
+    std::filesystem::remove(file);
+
+    // "Free Download" on link `i`: the answer's body, and its session cookie.
+    const auto press = [&](std::size_t i, std::string& rand) {
+        const std::string& link = links[i];
+        const std::string target = link.substr(sites.site(i / 2).baseUrl().size());
+        const std::string code = target.substr(8, 12); // "/xfs/ok/" then the code
+        httplib::Client client(HosterSites::address(i / 2), port);
+        const auto page = client.Post(target, "op=download1&id=" + code + "&method_free=Free",
+                                      "application/x-www-form-urlencoded");
+        if (!page)
+            return std::string("(no answer)");
+        const std::string field = "name=\"rand\" value=\"";
+        const std::size_t at = page->body.find(field);
+        const std::size_t from = at + field.size();
+        rand = at == std::string::npos ? ""
+                                       : page->body.substr(from, page->body.find('"', from) - from);
+        return page->body;
+    };
+    // The file of link `i`, from its countdown page on; its size, 0 when none came.
+    const auto fetch = [&](std::size_t i) -> std::size_t {
+        std::string rand;
+        press(i, rand);
+        if (rand.empty())
+            return 0;
+        const std::string target = links[i].substr(sites.site(i / 2).baseUrl().size());
+        httplib::Client client(HosterSites::address(i / 2), port);
+        const auto answer = client.Post(target, {{"Cookie", "xfss=" + rand}},
+                                        "op=download2&id=" + target.substr(8, 12) + "&rand=" + rand,
+                                        "application/x-www-form-urlencoded");
+        if (!answer || answer->status != 302)
+            return 0;
+        const std::string location = answer->get_header_value("Location");
+        const auto body = client.Get(location.substr(location.find("/file/")));
+        return body && body->status == 200 ? body->body.size() : 0;
+    };
+    const std::string held = "You have to wait 30 seconds till next download";
+    std::string rand;
+    EXPECT_EQ(fetch(0), 1000u);
+    // The first site holds its next link and its first alike; the others hold nothing until a
+    // file of their own has gone out.
+    EXPECT_NE(press(1, rand).find(held), std::string::npos);
+    EXPECT_NE(press(0, rand).find(held), std::string::npos);
+    EXPECT_TRUE(rand.empty());
+    EXPECT_GT(fetch(2), 1000u);
+    EXPECT_NE(press(3, rand).find(held), std::string::npos);
+    EXPECT_EQ(press(4, rand).find("You have to wait"), std::string::npos);
+    EXPECT_FALSE(rand.empty());
 }
 
 TEST(HosterSim, UnknownScenarioAndMalformedNumbersAreHandled) {
