@@ -33,8 +33,9 @@ widestTexts() {
         {"100.00 %"},
         {"23:59:59"},
         {"23:59:59"},
+        // With several rows at work, a row's own wait names its hoster (cut at 15 characters).
         {StatusDownloading, StatusWaiting, StatusCompleted, StatusStopped, StatusFailed, "Paused",
-         "Retry 3 of 3 at 23:59:59"},
+         "Retry 3 of 3 at 23:59:59", "Needs captcha", "Wait 23:59:59 (127.100.200.25)"},
     }};
     return t;
 }

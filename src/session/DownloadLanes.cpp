@@ -441,8 +441,11 @@ std::string DownloadLanes::laneText(std::uint64_t id) const {
         return "Countdown " + s.RemainingText;
     if (cycle.hosterWaiting()) {
         const int row = m_p.list.rowOf(id);
-        const std::string hoster =
+        std::string hoster =
             row >= 1 ? hosterOf(m_p.list.cell(row, DownloadList::URL)).first : std::string();
+        // A long host name would not fit the column: its start says enough.
+        if (hoster.size() > 15)
+            hoster = hoster.substr(0, 14) + "\u2026";
         return "Wait " + s.RemainingText + " (" + hoster + ")";
     }
     return {};
