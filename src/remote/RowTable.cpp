@@ -43,14 +43,15 @@ std::string_view RowTable::statusName(Status status) {
 
 RowTable::Status RowTable::statusOf(RowPhase phase) {
     switch (phase) {
-    // A row whose page is being read is under way as much as one whose bytes come: a front end
+    // A row whose page is being read is under way as much as one whose bytes come, and so is
+    // one counting down before its file (it holds one of the downloads at once): a front end
     // shows it among the running ones, not as queued.
     case RowPhase::Opening:
+    case RowPhase::Countdown:
     case RowPhase::Transferring:
         return Status::Active;
     case RowPhase::Waiting:
     case RowPhase::HosterWait:
-    case RowPhase::Countdown:
     case RowPhase::SetAside:
     case RowPhase::Captcha:
         return Status::Waiting;

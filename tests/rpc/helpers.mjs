@@ -39,7 +39,7 @@ export function startChild(cmd, args, ready, env = process.env) {
       out += d;
       if (process.env.RPC_VERBOSE) process.stdout.write(d);
       const m = ready.exec(out);
-      if (m) resolve({ child, match: m });
+      if (m) resolve({ child, match: m, output: () => out });
     });
   }), cmd);
 }

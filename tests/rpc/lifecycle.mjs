@@ -20,6 +20,8 @@ const env = { ...process.env, HOME: home, XDG_CONFIG_HOME: path.join(home, "conf
   XDG_CACHE_HOME: path.join(home, "cache"), QT_QPA_PLATFORM: "offscreen" };
 
 let port;
+// The daemon running now: what it printed goes with a failure.
+let current;
 async function result(method, ...params) {
   const r = await fetch(`http://127.0.0.1:${port}/jsonrpc`, { method: "POST",
     body: JSON.stringify({ jsonrpc: "2.0", id: 1, method, params: ["token:" + SECRET, ...params] }) });
@@ -32,6 +34,7 @@ const startDaemon = async (...lists) => {
     String(await freePort()), "--rpc-secret", SECRET, ...lists], /listening on port (\d+)/, env);
   port = Number(d.match[1]);
   d.ended = new Promise((r) => d.child.on("exit", r));
+  current = d;
   return d;
 };
 const statusOf = async (gid) => (await result("aria2.tellStatus", gid, ["status"])).status;
@@ -39,7 +42,7 @@ let lastSeen = "";
 const reaches = (gid, status, ms = 20000) => within(ms, (async () => {
   while ((lastSeen = await statusOf(gid)) !== status) await sleep(50);
 })(), `${gid} ${status}`).catch((e) => {
-  throw new Error(`${e.message} (last ${lastSeen})`);
+  throw new Error(`${e.message} (last ${lastSeen})\n${current?.output?.() ?? ""}`);
 });
 const allRows = async () => (await result("system.multicall", [["aria2.tellActive"],
   ["aria2.tellWaiting", 0, 100], ["aria2.tellStopped", 0, 100]].map(([m, ...a]) =>
