@@ -65,6 +65,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 using namespace torvaline;
 
@@ -153,24 +155,46 @@ bool save(QWidget& widget, const QString& path) {
 // Runs the demo list and saves the window during the countdown before the second row, then
 // once `completed` rows are done and the next one is well under way, then the about box.
 // Gives up after four minutes.
-int demo(const QString& listFile, const QString& out, int completed) {
+// The real program's window over a temporary download folder, without dialogs, a shell or a
+// shutdown of its own: what each picture of a list at work starts from.
+struct PictureRun {
+    // builtInProfiles: the hoster profiles as the program has them, so that any of the
+    // emulator's sites can be pictured; else the compiled-in ones.
+    explicit PictureRun(bool builtInProfiles, bool checkLinks = false) {
+        TorvalineApp::Options options;
+        options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
+        options.checkLinks = checkLinks;
+        program = std::make_unique<TorvalineApp>(dialogs, shell, shutdown, options);
+        if (builtInProfiles) {
+            profiles.emplace(LoadHosters({}).profiles);
+            program->session().setProfiles(&*profiles);
+        }
+    }
+    // Shows the window, imports LIST and, when asked, presses Start Download.
+    void open(const QString& listFile, bool start = true) {
+        TForm1& form = program->form();
+        form.show();
+        dialogs.presetOpenFile(listFile.toStdString());
+        form.ImportList1Click();
+        if (start)
+            form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    }
+
     QTemporaryDir tmp;
     SilentDialogs silent;
-    PresetOpenDialogs dialogs(silent);
+    PresetOpenDialogs dialogs{silent};
     NoShell shell;
     NoShutdown shutdown;
-    TorvalineApp::Options options;
-    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
-    TorvalineApp program(dialogs, shell, shutdown, options);
-    // The built-in hoster profiles, as the program has them, so that any of the emulator's
-    // sites can be pictured.
-    const HosterProfiles profiles(LoadHosters({}).profiles);
-    program.session().setProfiles(&profiles);
+    // Before the program, which holds on to them.
+    std::optional<HosterProfiles> profiles;
+    std::unique_ptr<TorvalineApp> program;
+};
+
+int demo(const QString& listFile, const QString& out, int completed) {
+    PictureRun run(true);
+    TorvalineApp& program = *run.program;
     TForm1& form = program.form();
-    form.show();
-    dialogs.presetOpenFile(listFile.toStdString());
-    form.ImportList1Click();
-    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    run.open(listFile);
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -190,7 +214,7 @@ int demo(const QString& listFile, const QString& out, int completed) {
             return;
         poll.stop();
         if (underWay && countdownSaved && save(form, out)) {
-            TForm3 about(shell, &form);
+            TForm3 about(run.shell, &form);
             about.show();
             QApplication::processEvents();
             rc = save(about, besides(out, "about")) ? 0 : 1;
@@ -206,19 +230,10 @@ int demo(const QString& listFile, const QString& out, int completed) {
 // Imports LIST without starting it and saves the window once the link check has read every
 // row (or after a minute): the rows' states and sizes before the list runs.
 int checked(const QString& listFile, const QString& out) {
-    QTemporaryDir tmp;
-    SilentDialogs silent;
-    PresetOpenDialogs dialogs(silent);
-    NoShell shell;
-    NoShutdown shutdown;
-    TorvalineApp::Options options;
-    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
-    options.checkLinks = true;
-    TorvalineApp program(dialogs, shell, shutdown, options);
+    PictureRun run(false, true);
+    TorvalineApp& program = *run.program;
     TForm1& form = program.form();
-    form.show();
-    dialogs.presetOpenFile(listFile.toStdString());
-    form.ImportList1Click();
+    run.open(listFile, false);
     QElapsedTimer elapsed;
     elapsed.start();
     int rc = 1;
@@ -243,21 +258,10 @@ int checked(const QString& listFile, const QString& out) {
 // Runs LIST, whose first row's page shows an image captcha, and saves the window with the
 // captcha's dialog over it while the other rows come in. Gives up after a minute.
 int captcha(const QString& listFile, const QString& out) {
-    QTemporaryDir tmp;
-    SilentDialogs silent;
-    PresetOpenDialogs dialogs(silent);
-    NoShell shell;
-    NoShutdown shutdown;
-    TorvalineApp::Options options;
-    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
-    TorvalineApp program(dialogs, shell, shutdown, options);
-    const HosterProfiles profiles(LoadHosters({}).profiles);
-    program.session().setProfiles(&profiles);
+    PictureRun run(true);
+    TorvalineApp& program = *run.program;
     TForm1& form = program.form();
-    form.show();
-    dialogs.presetOpenFile(listFile.toStdString());
-    form.ImportList1Click();
-    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    run.open(listFile);
     QElapsedTimer elapsed;
     elapsed.start();
     int rc = 1;
@@ -290,19 +294,10 @@ int captcha(const QString& listFile, const QString& out) {
 // set aside for its retry and another comes in, then at the end of the list (out-end.png).
 // Gives up after four minutes.
 int stalls(const QString& listFile, const QString& out) {
-    QTemporaryDir tmp;
-    SilentDialogs silent;
-    PresetOpenDialogs dialogs(silent);
-    NoShell shell;
-    NoShutdown shutdown;
-    TorvalineApp::Options options;
-    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
-    TorvalineApp program(dialogs, shell, shutdown, options);
+    PictureRun run(false);
+    TorvalineApp& program = *run.program;
     TForm1& form = program.form();
-    form.show();
-    dialogs.presetOpenFile(listFile.toStdString());
-    form.ImportList1Click();
-    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    run.open(listFile);
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -337,21 +332,10 @@ int stalls(const QString& listFile, const QString& out) {
 // (out-wait.png), once a row waits for its hoster while others come in. Gives up after two
 // minutes; a window that works one row at a time shows one.
 int mixed(const QString& listFile, const QString& out) {
-    QTemporaryDir tmp;
-    SilentDialogs silent;
-    PresetOpenDialogs dialogs(silent);
-    NoShell shell;
-    NoShutdown shutdown;
-    TorvalineApp::Options options;
-    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
-    TorvalineApp program(dialogs, shell, shutdown, options);
-    const HosterProfiles profiles(LoadHosters({}).profiles);
-    program.session().setProfiles(&profiles);
+    PictureRun run(true);
+    TorvalineApp& program = *run.program;
     TForm1& form = program.form();
-    form.show();
-    dialogs.presetOpenFile(listFile.toStdString());
-    form.ImportList1Click();
-    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    run.open(listFile);
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -465,20 +449,11 @@ int clickNLoad(const QString& out) {
 // Runs the archive list in the window until every package is extracted, then pictures the
 // window's part of the screen with the tool tip of the last part of the last package.
 int archives(const QString& listFile, const QString& out) {
-    QTemporaryDir tmp;
-    SilentDialogs silent;
-    PresetOpenDialogs dialogs(silent);
-    NoShell shell;
-    NoShutdown shutdown;
-    TorvalineApp::Options options;
-    options.defaultFolder = (tmp.path() + "/Downloads").toStdString();
-    TorvalineApp program(dialogs, shell, shutdown, options);
+    PictureRun run(false);
+    TorvalineApp& program = *run.program;
     TForm1& form = program.form();
     form.resize(form.width(), form.height() + 40);
-    form.show();
-    dialogs.presetOpenFile(listFile.toStdString());
-    form.ImportList1Click();
-    form.findChild<QToolButton*>(QStringLiteral("startBtn"))->click();
+    run.open(listFile);
 
     QElapsedTimer elapsed;
     elapsed.start();
