@@ -76,14 +76,19 @@ bool IsHostName(std::string_view host) {
     return labels >= 2 && !numericTop;
 }
 
+bool HostIsOrIsBelow(std::string_view host, std::string_view entry) {
+    // An address is matched whole, a name also by the names below it.
+    if (host == entry)
+        return true;
+    return !IsIpAddress(host) && !IsIpAddress(entry) && host.size() > entry.size() &&
+           host.ends_with(entry) && host[host.size() - entry.size() - 1] == '.';
+}
+
 bool HosterProfile::handles(std::string_view link) const {
     if (!hosts.empty()) {
         const std::string host = LinkHost(link);
-        // An address is matched whole, a name also by the names below it.
-        const bool byName = !IsIpAddress(host);
         for (const std::string& h : hosts) {
-            if (host == h || (byName && !IsIpAddress(h) && host.size() > h.size() &&
-                              host.ends_with(h) && host[host.size() - h.size() - 1] == '.'))
+            if (HostIsOrIsBelow(host, h))
                 return true;
         }
     }

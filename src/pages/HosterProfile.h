@@ -177,6 +177,9 @@ bool IsIpAddress(std::string_view host);
 // A dot-separated name of two labels or more (letters, digits, '-' and '_' inside a label, a
 // top label that is not a number), lower case.
 bool IsHostName(std::string_view host);
+// `host` is `entry` or a name below it (dl.files.example of files.example); an address is only
+// ever itself.
+bool HostIsOrIsBelow(std::string_view host, std::string_view entry);
 
 // The profiles of the hoster the program was made for and of the second one, as compiled in:
 // its messages, their order and the cuts of their numbers and links.

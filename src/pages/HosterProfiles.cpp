@@ -57,9 +57,7 @@ HosterProfiles::Site HosterProfiles::siteOf(std::string_view link) const {
     site.maxParallel = p->maxParallel;
     // The entry the link's host is, or is below: a hoster's download servers are the hoster.
     for (const std::string& h : p->hosts) {
-        if (site.name == h ||
-            (site.name.size() > h.size() && site.name.ends_with(h) &&
-             site.name[site.name.size() - h.size() - 1] == '.' && !IsIpAddress(site.name))) {
+        if (HostIsOrIsBelow(site.name, h)) {
             site.name = h;
             break;
         }
