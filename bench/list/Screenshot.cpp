@@ -29,7 +29,9 @@
 
 #include "NullBrowser.h"
 #include "adapters/qt/QtDialogs.h"
+#include "adapters/qt/QtTimer.h"
 #include "app/CaptchaPrompt.h"
+#include "app/DefaultFolder.h"
 #include "app/DownloadGrid.h"
 #include "app/DownloadListModel.h"
 #include "app/LinkIntake.h"
@@ -49,6 +51,7 @@
 #include "platform/ShutdownService.h"
 #include "session/DownloadSession.h"
 #include "session/PackageFollowUp.h"
+#include "session/SessionData.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -422,7 +425,9 @@ int clickNLoad(const QString& out) {
     AskingDialogs dialogs;
     NoShell shell;
     NullBrowser browser;
-    TForm1 form(browser, dialogs, shell, (tmp.path() + "/Downloads").toStdString());
+    SessionData data((tmp.path() + "/Downloads").toStdString(), DefaultFolder::separator(),
+                     std::make_unique<QtTimer>());
+    TForm1 form(browser, dialogs, shell, data);
     fill(form.downloadList());
     form.show();
     form.linkIntake().receiveBatch({"http://links.example/folder/17", "holiday photos",
@@ -526,7 +531,9 @@ int main(int argc, char** argv) {
     SilentDialogs dialogs;
     NoShell shell;
     NullBrowser browser;
-    TForm1 form(browser, dialogs, shell, (tmp.path() + "/Downloads").toStdString());
+    SessionData data((tmp.path() + "/Downloads").toStdString(), DefaultFolder::separator(),
+                     std::make_unique<QtTimer>());
+    TForm1 form(browser, dialogs, shell, data);
     fill(form.downloadList());
     form.StatusBar1().setText(0, "Downloading... 45.18 %");
     form.StatusBar1().setText(1, "182 KB/s");

@@ -51,23 +51,11 @@ QSize buttonIconSize(const ReferenceUnits& units) {
 } // namespace
 
 TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, SessionData& data, QWidget* parent)
-    : TForm1(browser, dialogs, shell, nullptr, &data, parent) {}
-
-TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, const std::string& defaultFolder,
-               QWidget* parent)
-    : TForm1(browser, dialogs, shell,
-             std::make_unique<SessionData>(defaultFolder, DefaultFolder::separator(),
-                                           std::make_unique<QtTimer>()),
-             nullptr, parent) {}
-
-TForm1::TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, std::unique_ptr<SessionData> own,
-               SessionData* borrowed, QWidget* parent)
     : QMainWindow(parent)
     , m_browser(browser)
     , m_dialogs(dialogs)
     , m_shell(shell)
-    , m_ownData(std::move(own))
-    , m_data(borrowed ? *borrowed : *m_ownData)
+    , m_data(data)
     , m_list(m_data.list)
     , m_statusBar(m_data.statusBar)
     , m_appTitle(m_data.title)

@@ -52,9 +52,6 @@ public:
     // fall back on. The data must outlive the window.
     TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, SessionData& data,
            QWidget* parent = nullptr);
-    // A window over data of its own.
-    TForm1(Browser& browser, Dialogs& dialogs, Shell& shell,
-           const std::string& defaultFolder = DefaultFolder::path(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     // What the download cycle and the progress display work on.
@@ -147,8 +144,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    TForm1(Browser& browser, Dialogs& dialogs, Shell& shell, std::unique_ptr<SessionData> own,
-           SessionData* borrowed, QWidget* parent);
     // The menus, their entries and the window's own actions, from the command table.
     void createActions();
     void createToolBar();
@@ -165,7 +160,6 @@ private:
     Dialogs& m_dialogs;
     Shell& m_shell;
 
-    std::unique_ptr<SessionData> m_ownData; // a window made alone
     SessionData& m_data;
     DownloadList& m_list;
     StatusBar& m_statusBar;

@@ -1,4 +1,5 @@
 #include "MainWindowFixture.h"
+#include "WindowData.h"
 
 #include "app/LinkIntake.h"
 #include "app/SingleInstance.h"
@@ -25,7 +26,8 @@ int handOffChildMain() {
     FakeShell shell;
     FakeBrowser browser;
     QTemporaryDir tmp;
-    TForm1 form(browser, dialogs, shell, (tmp.path() + "/dl").toStdString());
+    const auto data = windowData((tmp.path() + "/dl").toStdString());
+    TForm1 form(browser, dialogs, shell, *data);
     SingleInstance instance;
     bool received = false;
     const bool listening = instance.listen([&](const SingleInstance::HandOff& handOff) {

@@ -209,7 +209,8 @@ TEST_F(LinkIntakeTest, ClipboardWatchAddsHosterLinksOnceAndIsRemembered) {
 
     // A new window starts with the watch as the user left it.
     form.reset();
-    form = std::make_unique<TForm1>(browser, dialogs, shell, defaultFolder);
+    data = windowData(defaultFolder);
+    form = std::make_unique<TForm1>(browser, dialogs, shell, *data);
     EXPECT_TRUE(action("WatchClipboard1")->isChecked());
     EXPECT_TRUE(form->linkIntake().watchesClipboard());
     EXPECT_FALSE(action("ClickNLoad1")->isChecked());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "WindowData.h"
 #include "app/DownloadGrid.h"
 #include "app/Main.h"
 #include "doubles/FakeBrowser.h"
@@ -27,7 +28,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(m_tmp.isValid());
         defaultFolder = (m_tmp.path() + "/Torvaline/Downloads").toStdString();
-        form = std::make_unique<TForm1>(browser, dialogs, shell, defaultFolder);
+        data = windowData(defaultFolder);
+        form = std::make_unique<TForm1>(browser, dialogs, shell, *data);
     }
 
     QToolButton* button(const char* name) const {
@@ -75,6 +77,8 @@ protected:
     FakeShell shell;
     FakeBrowser browser;
     std::string defaultFolder;
+    // What the window shows; it outlives the window.
+    std::unique_ptr<SessionData> data;
     std::unique_ptr<TForm1> form;
 
 private:

@@ -1,4 +1,5 @@
 #include "MainWindowFixture.h"
+#include "WindowData.h"
 
 #include "app/Commands.h"
 #include "app/PresetOpenDialogs.h"
@@ -489,7 +490,8 @@ TEST_F(MainWindowTest, FilesNamedAtStartAreImportedAsImportListImportsThem) {
 
     FakeDialogs inner;
     PresetOpenDialogs preset(inner);
-    TForm1 window(browser, preset, shell, defaultFolder);
+    const auto data = windowData(defaultFolder);
+    TForm1 window(browser, preset, shell, *data);
     for (const std::string& path : {good, tmpPath("missing.txt")}) {
         preset.presetOpenFile(path);
         window.ImportList1Click();

@@ -171,7 +171,9 @@ TEST_F(WindowLayout, EveryTextShowsWholeAtTheDefaultAndATwelvePointFont) {
                                     std::to_string(font.pointSizeF()) + "pt scale " +
                                     std::to_string(qApp->devicePixelRatio());
         withFont(&font, [&] {
-            form = std::make_unique<TForm1>(browser, dialogs, shell, defaultFolder);
+            form.reset();
+            data = windowData(defaultFolder);
+            form = std::make_unique<TForm1>(browser, dialogs, shell, *data);
             form->show();
             QApplication::processEvents();
             checkGrid(context);
