@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <iterator>
 #include <memory>
 
 namespace torvaline {
@@ -339,31 +340,35 @@ ClickNLoadServer::Verdict LinkIntake::receiveBatch(ClickNLoadServer::Batch batch
         return ClickNLoadServer::Verdict::Busy;
     // A page that keeps posting adds to the question it raised instead of raising more.
     if (m_asking && m_asking->key == key) {
-        const ClickNLoadServer::Verdict verdict = join(*m_asking, found);
+        const ClickNLoadServer::Verdict verdict = join(*m_asking, found, std::move(batch.package));
         if (verdict == ClickNLoadServer::Verdict::Accepted)
             m_dialogs.updateAddLinks(question(*m_asking), m_asking->links);
         return verdict;
     }
     for (Pending& waiting : m_pending) {
         if (waiting.key == key)
-            return join(waiting, found);
+            return join(waiting, found, std::move(batch.package));
     }
     if (m_pending.size() >= MaxPendingBatches)
         return ClickNLoadServer::Verdict::Busy;
-    m_pending.push_back({key, source, std::move(found)});
+    m_pending.push_back({key, source, std::move(found), {{0, std::move(batch.package)}}});
     // Asked from the event loop: the sender gets its answer before the user does.
     QTimer::singleShot(0, this, &LinkIntake::askNextBatch);
     return ClickNLoadServer::Verdict::Accepted;
 }
 
-ClickNLoadServer::Verdict LinkIntake::join(Pending& into, std::vector<std::string>& found) {
+ClickNLoadServer::Verdict LinkIntake::join(Pending& into, std::vector<std::string>& found,
+                                           std::string package) {
     if (into.links.size() + found.size() > MaxBatchLinks)
         return ClickNLoadServer::Verdict::Busy;
     const std::unordered_set<std::string> asked(into.links.begin(), into.links.end());
+    const std::size_t first = into.links.size();
     for (std::string& link : found) {
         if (asked.count(link) == 0)
             into.links.push_back(std::move(link));
     }
+    if (into.links.size() > first)
+        into.packages.emplace_back(first, std::move(package));
     return ClickNLoadServer::Verdict::Accepted;
 }
 
@@ -384,7 +389,18 @@ void LinkIntake::askNextBatch() {
     const int n = static_cast<int>(batch.links.size());
     switch (answer) {
     case LinksAnswer::Add:
-        addLinks(std::move(batch.links));
+        // Each batch its own package, under the name it gave where that is fit for a folder.
+        for (std::size_t i = 0; i < batch.packages.size(); ++i) {
+            const std::size_t end =
+                i + 1 < batch.packages.size() ? batch.packages[i + 1].first : batch.links.size();
+            const auto from = batch.links.begin();
+            AppendLinks(m_form.downloadList(),
+                        std::vector<std::string>(
+                            std::make_move_iterator(
+                                from + static_cast<std::ptrdiff_t>(batch.packages[i].first)),
+                            std::make_move_iterator(from + static_cast<std::ptrdiff_t>(end))),
+                        m_form.downloadList().newBatch(std::move(batch.packages[i].second)));
+        }
         showNotice(links(n) + QStringLiteral(" added"));
         break;
     case LinksAnswer::Discard:

@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -96,9 +97,13 @@ private:
         std::string key;    // what makes two batches one source
         std::string source; // as shown
         std::vector<std::string> links;
+        // Each batch's first link in links and the package name it gave: its rows are one
+        // package.
+        std::vector<std::pair<std::size_t, std::string>> packages;
     };
     // Joins a batch's links to the open question or a waiting one of its source.
-    static ClickNLoadServer::Verdict join(Pending& into, std::vector<std::string>& links);
+    static ClickNLoadServer::Verdict join(Pending& into, std::vector<std::string>& links,
+                                          std::string package);
     static std::string question(const Pending& batch);
     std::deque<Pending> m_pending;
     std::optional<Pending> m_asking; // the question open now

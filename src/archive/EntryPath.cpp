@@ -34,6 +34,9 @@ std::string EntryPath::nameProblem(const std::string& name) {
         // Windows' separator: a name that is one folder here would be a path there.
         if (name[i] == '\\')
             return "a backslash in the name";
+        // A name from elsewhere than a path taken apart (a package's given name) may hold one.
+        if (name[i] == '/')
+            return "a slash in the name";
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "archive/PackageGrouping.h"
 
+#include "archive/EntryPath.h"
 #include "platform/AsciiCase.h"
 
 #include <algorithm>
@@ -118,7 +119,59 @@ struct Gathered {
     std::map<long, std::string> parts; // by index: volume order, and a number given twice once
 };
 
+// A folder the user will find: no hidden one, no name that could lead elsewhere.
+bool fitForFolder(const std::string& name) {
+    return !name.empty() && name.front() != '.' && EntryPath::nameProblem(name).empty();
+}
+
+// The name a file gives its package: its set's name, or itself without its extension.
+std::string stemOf(const std::string& name) {
+    if (const auto part = readPartName(name); part && !part->setName.empty())
+        return part->setName;
+    const std::size_t dot = name.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
 } // namespace
+
+std::string PackageGrouping::batchName(const std::string& given,
+                                       const std::vector<std::string>& fileNames) {
+    const std::size_t from = given.find_first_not_of(' ');
+    const std::string trimmed = from == std::string::npos
+                                    ? std::string()
+                                    : given.substr(from, given.find_last_not_of(' ') + 1 - from);
+    if (fitForFolder(trimmed))
+        return trimmed;
+    std::vector<std::string> stems;
+    for (const std::string& name : fileNames)
+        if (!name.empty())
+            stems.push_back(stemOf(name));
+    if (stems.empty())
+        return {};
+    std::string shared = stems.front();
+    for (const std::string& stem : stems)
+        shared.resize(static_cast<std::size_t>(
+            std::mismatch(shared.begin(), shared.end(), stem.begin(), stem.end()).first -
+            shared.begin()));
+    // Never half a character.
+    std::size_t whole = shared.size();
+    while (whole > 0 && whole < stems.front().size() &&
+           (static_cast<unsigned char>(stems.front()[whole]) & 0xC0) == 0x80)
+        --whole;
+    shared.resize(whole);
+    // What follows the shared part is a number, or a letter of a range: "clip0" of clip01 to
+    // clip09 and "clip_" of clip_a to clip_c are "clip".
+    if (stems.size() > 1) {
+        while (!shared.empty() && shared.back() >= '0' && shared.back() <= '9')
+            shared.pop_back();
+        while (!shared.empty() &&
+               std::string_view(" ._-([").find(shared.back()) != std::string_view::npos)
+            shared.pop_back();
+    }
+    if (fitForFolder(shared))
+        return shared;
+    return fitForFolder(stems.front()) ? stems.front() : std::string();
+}
 
 std::vector<ArchivePackage> PackageGrouping::group(const std::vector<std::string>& fileNames) {
     std::map<std::pair<int, std::string>, Gathered> sets;

@@ -29,6 +29,13 @@ public:
     // Files that are no archive belong to no package. A set is complete as far as names can
     // tell when `missing` is empty: the last part of a set is not known from its name alone.
     static std::vector<ArchivePackage> group(const std::vector<std::string>& fileNames);
+
+    // The name of the package that files which came together make (one URL range, one
+    // Click'n'Load batch), fit for a folder: the name its sender gave when that is one, else
+    // what the files' names share before their numbers ("clip01.mp4", "clip02.mp4": "clip"),
+    // else the first file's name without its extension. Empty when none of them will do.
+    static std::string batchName(const std::string& given,
+                                 const std::vector<std::string>& fileNames);
 };
 
 } // namespace torvaline

@@ -85,7 +85,7 @@ void TForm2::NewURLBtnClick() {
         box.exec();
         return;
     }
-    AppendLinks(m_list, std::move(links.lines));
+    AppendExpandedLinks(m_list, std::move(links));
     if (m_checkBox1->isChecked() && m_startDownload)
         m_startDownload();
     if (m_savePath->text().isEmpty())

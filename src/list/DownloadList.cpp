@@ -208,7 +208,7 @@ void DownloadList::moveRow(int from, int to) {
         m_idObserver.moved(m_rows[static_cast<std::size_t>(to)].id, from, to);
 }
 
-void DownloadList::appendRows(std::vector<Row> rows) {
+void DownloadList::appendRows(std::vector<Row> rows, std::shared_ptr<const RowBatch> batch) {
     if (rows.empty())
         return;
     const int first = rowCount();
@@ -219,7 +219,7 @@ void DownloadList::appendRows(std::vector<Row> rows) {
     if (m_rows.capacity() < m_rows.size() + rows.size())
         m_rows.reserve(std::max(m_rows.size() + rows.size(), 2 * m_rows.capacity()));
     std::transform(std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()),
-                   std::back_inserter(m_rows), [this](Row&& cells) {
+                   std::back_inserter(m_rows), [this, &batch](Row&& cells) {
                        Entry entry;
                        for (int c = 0; c < ColumnCount; ++c) {
                            std::string& text = cells[static_cast<std::size_t>(c)];
@@ -227,6 +227,7 @@ void DownloadList::appendRows(std::vector<Row> rows) {
                                *target = std::move(text);
                        }
                        entry.id = m_nextId++;
+                       entry.batch = batch;
                        return entry;
                    });
     if (m_observer.rowsInserted)
@@ -238,6 +239,14 @@ void DownloadList::tellAdded(int first, int last) const {
     first = std::max(first, 1);
     if (m_idObserver.added && first <= last)
         m_idObserver.added(first, last);
+}
+
+std::shared_ptr<const RowBatch> DownloadList::newBatch(std::string name) {
+    return std::make_shared<const RowBatch>(RowBatch{m_nextBatch++, std::move(name)});
+}
+
+const RowBatch* DownloadList::batch(int row) const {
+    return row >= 1 && valid(row) ? m_rows[static_cast<std::size_t>(row)].batch.get() : nullptr;
 }
 
 std::uint64_t DownloadList::id(int row) const {

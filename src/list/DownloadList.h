@@ -21,6 +21,14 @@ struct CheckedLink {
     bool operator==(const CheckedLink&) const = default;
 };
 
+// Rows that came together, from one URL range line or one Click'n'Load batch: they make one
+// package, whatever their file names say. Shared by its rows; only the list keeps it (list
+// files hold links only).
+struct RowBatch {
+    std::uint64_t id = 0;
+    std::string name; // the name its sender gave, as sent (untrusted); empty when none
+};
+
 // The download list: rows of nine byte-string cells. Row 0 holds the column titles and is an
 // ordinary row; download rows are 1 .. rowCount()-1. Rows are addressed by index only.
 //
@@ -80,13 +88,18 @@ public:
     // view over a hundred thousand rows does not hear of every row that moved up.
     // Removes a download row (never row 0); the rows below move up one place.
     void removeRow(int row);
-    // Trades two rows, cells and note alike.
+    // Trades two rows, cells, note and batch alike.
     void swapRows(int a, int b);
     // Takes the download row at `from` out and puts it at `to`, the rows between moving one
     // place; told as one move, however far it goes.
     void moveRow(int from, int to);
-    // Appends the rows after the last one.
-    void appendRows(std::vector<Row> rows);
+    // Appends the rows after the last one, as one batch when one is given.
+    void appendRows(std::vector<Row> rows, std::shared_ptr<const RowBatch> batch = {});
+
+    // A batch with an id of its own, for rows about to be appended together.
+    std::shared_ptr<const RowBatch> newBatch(std::string name = {});
+    // The batch the row came in, travelling with it as its note does; null for none.
+    const RowBatch* batch(int row) const;
 
     // A row's note: why it is in its state, for the user who wonders later. Only the list keeps
     // it (list files hold links only); it travels with the row when rows move, and a new
@@ -150,6 +163,7 @@ private:
         std::string status;
         std::unique_ptr<Figures> figures;
         std::unique_ptr<CheckedLink> checked;
+        std::shared_ptr<const RowBatch> batch;
         std::uint64_t id = 0;
         const std::string& cell(int column) const;
         // The cell to write; null for an empty text into a row without figures (no change).
@@ -166,6 +180,7 @@ private:
     Observer m_observer;
     RowIdObserver m_idObserver;
     std::uint64_t m_nextId = 1;
+    std::uint64_t m_nextBatch = 1;
     HostNamer m_hostNamer;
 };
 

@@ -2,6 +2,9 @@
 
 #include "list/RowTexts.h"
 
+#include <cstddef>
+#include <iterator>
+
 namespace torvaline {
 
 std::string HostName(const std::string& line) {
@@ -32,7 +35,8 @@ std::vector<std::string> SplitTypedLinks(const std::string& text) {
     return lines;
 }
 
-void AppendLinks(DownloadList& grid, std::vector<std::string> lines) {
+void AppendLinks(DownloadList& grid, std::vector<std::string> lines,
+                 std::shared_ptr<const RowBatch> batch) {
     std::vector<DownloadList::Row> rows(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         DownloadList::Row& row = rows[i];
@@ -41,7 +45,26 @@ void AppendLinks(DownloadList& grid, std::vector<std::string> lines) {
         row[DownloadList::URL] = std::move(lines[i]);
         row[DownloadList::Status] = StatusWaiting;
     }
-    grid.appendRows(std::move(rows));
+    grid.appendRows(std::move(rows), std::move(batch));
+}
+
+void AppendExpandedLinks(DownloadList& grid, RangeExpansion links) {
+    std::size_t at = 0;
+    const auto take = [&](std::size_t end) {
+        const auto from = links.lines.begin();
+        return std::vector<std::string>(
+            std::make_move_iterator(from + static_cast<std::ptrdiff_t>(at)),
+            std::make_move_iterator(from + static_cast<std::ptrdiff_t>(end)));
+    };
+    for (const auto& [first, end] : links.batches) {
+        if (first > at)
+            AppendLinks(grid, take(first));
+        at = first;
+        AppendLinks(grid, take(end), grid.newBatch());
+        at = end;
+    }
+    if (at < links.lines.size())
+        AppendLinks(grid, take(links.lines.size()));
 }
 
 } // namespace torvaline

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "list/DownloadList.h"
+#include "list/UrlRanges.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,11 @@ std::string HostName(const std::string& line);
 std::vector<std::string> SplitTypedLinks(const std::string& text);
 
 // Appends one row per line after the last row: "URL" exactly as given, "Status" "Waiting...",
-// "Host" from the list's host namer (HostName when it has none), the other cells empty.
-void AppendLinks(DownloadList& grid, std::vector<std::string> lines);
+// "Host" from the list's host namer (HostName when it has none), the other cells empty; the
+// rows come as the batch when one is given.
+void AppendLinks(DownloadList& grid, std::vector<std::string> lines,
+                 std::shared_ptr<const RowBatch> batch = {});
+// Appends expanded lines as AppendLinks does, the links of each range as a batch of their own.
+void AppendExpandedLinks(DownloadList& grid, RangeExpansion links);
 
 } // namespace torvaline

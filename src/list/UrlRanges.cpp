@@ -107,11 +107,14 @@ RangeExpansion ExpandUrlRanges(const std::vector<std::string>& lines, std::size_
             total *= r.count();
             if (total > limit) {
                 out.lines.clear();
+                out.batches.clear();
                 out.error = "A URL range may make at most " + std::to_string(limit) +
                             " links; this one makes more:\n" + line;
                 return out;
             }
         }
+        if (total > 1)
+            out.batches.emplace_back(out.lines.size(), out.lines.size() + total);
         // Odometer order: the last range turns fastest, as the parts of a file are numbered.
         std::vector<std::uint64_t> index(ranges.size(), 0);
         for (std::uint64_t n = 0; n < total; ++n) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace torvaline {
@@ -16,6 +17,9 @@ inline constexpr std::size_t MaxRangeLinks = 10000;
 
 struct RangeExpansion {
     std::vector<std::string> lines;
+    // The lines each pattern of more than one link made, as [first, end) into lines: the rows
+    // of one pattern are one batch (one package).
+    std::vector<std::pair<std::size_t, std::size_t>> batches;
     // Empty, or why nothing was added: names the first pattern beyond the limit.
     std::string error;
 };

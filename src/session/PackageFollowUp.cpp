@@ -78,6 +78,10 @@ std::string partsText(std::size_t parts) {
     return std::to_string(parts) + (parts == 1 ? " part" : " parts");
 }
 
+std::string filesText(std::size_t files) {
+    return std::to_string(files) + (files == 1 ? " file" : " files");
+}
+
 } // namespace
 
 struct PackageFollowUp::Job {
@@ -131,7 +135,8 @@ std::string PackageFollowUp::sizeText(std::uint64_t bytes, char decimalSeparator
 
 bool PackageFollowUp::track(std::uint64_t id, const std::string& name) {
     const bool checksum = isChecksumName(name);
-    if (!checksum && !isArchiveName(name))
+    // Any file of a batch: its package is at least a name and a folder.
+    if (!checksum && !isArchiveName(name) && !m_p.list.batch(m_p.list.rowOf(id)))
         return false;
     Row& row = m_rows[id];
     row.name = name;
@@ -171,13 +176,19 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
     row.phase = event.phase;
     switch (event.phase) {
     case RowPhase::Opening:
-        // A checksum file may vouch for several sets: it stays in the download folder.
-        if (m_choices.packageFolders && !row.checksumFile && !m_p.folder.text().empty() &&
+        // A checksum file may vouch for several sets: it stays in the download folder, unless
+        // it came in a batch, with its sets.
+        if (const RowBatch* batch = m_p.list.batch(m_p.list.rowOf(event.id));
+            m_choices.packageFolders && (!row.checksumFile || batch) &&
             m_p.core.cycle().placement(event.id) == std::pair<std::string, std::string>{}) {
-            // The set's own folder, named as the extraction names it.
-            const std::string set = PackageGrouping::group({row.name}).at(0).name;
-            if (EntryPath::nameProblem(set).empty()) {
-                const std::string folder = m_p.folder.text() + m_p.folder.separator() + set;
+            // The batch's folder, or the set's own, named as the extraction names it.
+            const std::string set =
+                batch ? batchOf(*batch).name : PackageGrouping::group({row.name}).at(0).name;
+            // No folder chosen yet: the transfer goes to the default one.
+            const std::string& base =
+                m_p.folder.text().empty() ? m_p.folder.defaultPath() : m_p.folder.text();
+            if (!base.empty() && EntryPath::nameProblem(set).empty()) {
+                const std::string folder = base + m_p.folder.separator() + set;
                 ::mkdir(folder.c_str(), 0755);
                 m_p.core.cycle().setPlacement(event.id, folder, {});
             }
@@ -222,9 +233,18 @@ void PackageFollowUp::review() {
     m_lists.clear();
     std::vector<std::string> names;
     std::unordered_map<std::string, std::uint64_t> idOf;
+    // The tracked rows of each batch, and how many rows each batch has now.
+    std::unordered_map<std::uint64_t, std::uint64_t> batchOfRow;
+    std::unordered_set<std::uint64_t> counted;
     for (int r = 1; r < m_p.list.rowCount(); ++r) {
         const std::uint64_t id = m_p.list.id(r);
         const auto found = m_rows.find(id);
+        if (const RowBatch* batch = m_p.list.batch(r)) {
+            Batch& own = batchOf(*batch);
+            own.files = counted.insert(batch->id).second ? 1 : own.files + 1;
+            if (found != m_rows.end())
+                batchOfRow.emplace(id, batch->id);
+        }
         if (found == m_rows.end() || found->second.checksumFile)
             continue;
         // A name the list holds twice is one part: the first row of it stands for it.
@@ -240,7 +260,21 @@ void PackageFollowUp::review() {
         for (const std::string& part : parts.parts)
             package.rows.push_back(idOf.at(part));
         package.parts = std::move(parts);
+        const auto batch = batchOfRow.find(package.rows.front());
+        package.batch = batch == batchOfRow.end() ? 0 : batch->second;
         reviewPackage(key, package);
+    }
+    // The other files of a batch (no archive, or a checksum file): their package is a name.
+    std::unordered_set<std::uint64_t> inArchives;
+    for (const auto& [key, package] : m_packages)
+        inArchives.insert(package.rows.begin(), package.rows.end());
+    for (const auto& [id, batch] : batchOfRow) {
+        const int row = m_p.list.rowOf(id);
+        if (!inArchives.count(id) && m_rows.at(id).phase == RowPhase::Completed &&
+            m_p.list.cell(row, DownloadList::Status) == StatusCompleted) {
+            const Batch& own = m_batches.at(batch);
+            m_p.list.setNote(row, "Package " + own.name + " (" + filesText(own.files) + ")");
+        }
     }
 }
 
@@ -501,21 +535,24 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
 
 void PackageFollowUp::end(const std::string&, Package& package, const std::string& state, bool ok,
                           const std::string& noticeText, const std::string& brief) {
-    // A package that failed and is extracted after a part came again counts once, as done.
-    if (package.counted)
-        --m_notExtracted;
     package.counted = true;
-    ++(ok ? m_extracted : m_notExtracted);
     package.ended = true;
     package.ok = ok;
     package.state = state;
+    recount();
     noteRows(package, ok ? state : state + "; the parts are kept");
     notice(noticeText, ok ? Notice::Kind::Extracted : Notice::Kind::NotExtracted, brief);
 }
 
 void PackageFollowUp::noteRows(const Package& package, const std::string& state) {
-    const std::string text = "Package " + package.parts.name + " (" +
-                             partsText(package.parts.parts.size()) + "): " + state;
+    std::string text = "Package " + package.parts.name + " (" +
+                       partsText(package.parts.parts.size()) + "): " + state;
+    // An archive of a batch is named as one of the batch's.
+    if (const auto batch = m_batches.find(package.batch); batch != m_batches.end())
+        text =
+            "Package " + batch->second.name + " (" + filesText(batch->second.files) +
+            (batch->second.name == package.parts.name ? "): " : "), " + package.parts.name + ": ") +
+            state;
     for (const std::uint64_t id : package.rows) {
         const int row = m_p.list.rowOf(id);
         // A failed row keeps its own reason.
@@ -550,10 +587,51 @@ void PackageFollowUp::disposeParts(const Package& package, const std::string& ex
 }
 
 PackageFollowUp::RowPackage PackageFollowUp::packageOf(std::uint64_t id) const {
+    const RowBatch* batch = m_p.list.batch(m_p.list.rowOf(id));
+    const auto named = batch ? m_batches.find(batch->id) : m_batches.end();
     for (const auto& [key, package] : m_packages)
         if (std::find(package.rows.begin(), package.rows.end(), id) != package.rows.end())
-            return {package.parts.name, package.state};
+            return {named != m_batches.end() ? named->second.name : package.parts.name,
+                    package.state};
+    if (named != m_batches.end())
+        return {named->second.name, {}};
     return {};
+}
+
+PackageFollowUp::Batch& PackageFollowUp::batchOf(const RowBatch& batch) {
+    auto [at, fresh] = m_batches.try_emplace(batch.id);
+    if (fresh) {
+        // Named once: its rows' folder must not change under the rows that come later.
+        std::vector<std::string> names;
+        for (int r = 1; r < m_p.list.rowCount(); ++r)
+            if (const RowBatch* of = m_p.list.batch(r); of && of->id == batch.id) {
+                const auto row = m_rows.find(m_p.list.id(r));
+                names.push_back(row != m_rows.end()
+                                    ? row->second.name
+                                    : nameFromLink(m_p.list.cell(r, DownloadList::URL)));
+            }
+        at->second.files = names.size();
+        // The sender's name only through the same test as any folder name.
+        at->second.name = PackageGrouping::batchName(batch.name, names);
+        if (at->second.name.empty())
+            at->second.name = "Package " + std::to_string(batch.id);
+    }
+    return at->second;
+}
+
+void PackageFollowUp::recount() {
+    // A batch counts once, as extracted only when every archive of it that ended was; a
+    // package that failed and is extracted after a part came again counts as done.
+    std::map<std::string, bool> ends;
+    for (const auto& [key, package] : m_packages)
+        if (package.counted) {
+            const auto [at, fresh] = ends.try_emplace(
+                package.batch ? "batch " + std::to_string(package.batch) : key, package.ok);
+            at->second = at->second && package.ok;
+        }
+    m_extracted = static_cast<int>(
+        std::count_if(ends.begin(), ends.end(), [](const auto& end) { return end.second; }));
+    m_notExtracted = static_cast<int>(ends.size()) - m_extracted;
 }
 
 } // namespace torvaline

@@ -21,11 +21,13 @@ class Clock;
 class DownloadFolder;
 class DownloadList;
 class EventLoop;
+struct RowBatch;
 class TorvalineCore;
 class WorkerCount;
 
 // What the list leaves once its rows complete: the archives among them, grouped into packages
-// (the parts of a split set; an archive of one file is a package of one), each part checked
+// (the parts of a split set; an archive of one file is a package of one; the rows of one batch,
+// a URL range or a Click'n'Load batch, are one package of their own), each part checked
 // against the set's .sfv or .md5 when one is in the list or the folder, and each package
 // extracted once its last part is in. Checks and extractions run on a worker, one at a time,
 // counted in the session's workers; everything they report comes back on the GUI thread.
@@ -114,7 +116,14 @@ private:
         bool queued = false; // its extraction is queued or running
         bool ended = false;  // extracted, or told why not
         bool ok = false;
-        bool counted = false; // in the counts
+        bool counted = false;    // in the counts
+        std::uint64_t batch = 0; // the batch its first part came in; such a package counts once
+    };
+    // The rows that came in one batch: one package whatever their names, each archive in it
+    // extracted as any other. Named at its first use, since it names its rows' folder.
+    struct Batch {
+        std::string name;
+        std::size_t files = 0;
     };
     struct Job;
 
@@ -133,6 +142,8 @@ private:
     void noteRows(const Package& package, const std::string& state);
     void notice(const std::string& text, Notice::Kind kind, const std::string& brief = {});
     void disposeParts(const Package& package, const std::string& extractedInto);
+    Batch& batchOf(const RowBatch& batch);
+    void recount();
 
     Ports m_p;
     ArchiveChoices m_choices;
@@ -144,6 +155,7 @@ private:
     std::map<std::string, ChecksumList> m_lists;
     // The progress each package's rows were last noted at.
     std::map<std::string, int> m_noted;
+    std::map<std::uint64_t, Batch> m_batches;
     std::deque<std::unique_ptr<Job>> m_jobs;
     int m_extracted = 0;
     int m_notExtracted = 0;

@@ -2,6 +2,7 @@
 #include "app/CaptchaPrompt.h"
 #include "app/DownloadGrid.h"
 #include "app/LanesControl.h"
+#include "app/LinkIntake.h"
 #include "app/Main.h"
 #include "app/TorvalineApp.h"
 #include "cycle/TorvalineCore.h"
@@ -12,6 +13,7 @@
 #include "hosters/ProfileLoader.h"
 #include "pages/HosterProfiles.h"
 #include "session/DownloadSession.h"
+#include "session/PackageFollowUp.h"
 
 #include <FileRoutes.h>
 #include <HosterSim.h>
@@ -19,6 +21,7 @@
 #include <XfsPages.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -36,8 +39,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -377,6 +384,154 @@ TEST_F(MainCycleTest, ClosingTheProgramDuringATransferLeavesNoPartialFile) {
     // Had closing waited for the transfer, the file would now be whole, and kept.
     const QDir dir(QString::fromStdString(folder));
     EXPECT_TRUE(dir.entryList(QDir::Files).isEmpty()) << dir.entryList().join(',').toStdString();
+}
+
+// Writes a zip of one text file ("name.txt": "inside name.zip") for each name.zip given, and
+// the other names as small text files; false when python3 cannot.
+bool makeFiles(const std::filesystem::path& dir, const std::vector<std::string>& names) {
+    std::filesystem::create_directories(dir);
+    const std::filesystem::path script = dir / "make.py";
+    std::ofstream(script) << "import sys, zipfile\n"
+                             "for n in sys.argv[2:]:\n"
+                             "    p = sys.argv[1] + '/' + n\n"
+                             "    if n.endswith('.zip'):\n"
+                             "        with zipfile.ZipFile(p, 'w') as z:\n"
+                             "            z.writestr(n[:-4] + '.txt', 'inside ' + n)\n"
+                             "    else:\n"
+                             "        open(p, 'w').write('file ' + n)\n";
+    std::string command = "python3 '" + script.string() + "' '" + dir.string() + "'";
+    for (const std::string& name : names)
+        command += " '" + name + "'";
+    return std::system(command.c_str()) == 0;
+}
+
+// Every file under dir, as paths relative to it.
+std::set<std::string> filesUnder(const std::filesystem::path& dir) {
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir))
+        if (entry.is_regular_file())
+            files.insert(std::filesystem::relative(entry.path(), dir).string());
+    return files;
+}
+
+// The links of one URL range are one package, whatever their names: three zips that make no
+// split set are one package in every row's tool tip and count once at the end, and each of
+// them is extracted into a folder of its own as a zip on its own is.
+TEST_F(MainCycleTest, TheZipsOfOneUrlRangeAreOnePackage) {
+    const std::filesystem::path served = std::filesystem::path(folder).parent_path() / "served";
+    if (!makeFiles(served, {"pics1.zip", "pics2.zip", "pics3.zip"}))
+        GTEST_SKIP() << "the test zips could not be made (python3)";
+    sim.serveFolder(served.string());
+    PackageFollowUp& packages = app->session().packages();
+    ArchiveChoices choices;
+    choices.afterExtract = ArchiveChoices::AfterExtract::Keep;
+    packages.setChoices(choices);
+
+    const std::string range = sim.baseUrl() + "/stored/pics[1-3].zip";
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<TForm2*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        dialog->findChild<QPlainTextEdit*>("Memo1")->setPlainText(QString::fromStdString(range));
+        dialog->findChild<QPushButton*>("NewURLBtn")->click();
+    });
+    button("addBtn")->click();
+    ASSERT_EQ(list().rowCount(), 1 + 3);
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return allCompleted() && !packages.busy() && packages.extractedCount() > 0; }, 30000))
+        << ::testing::PrintToString(statuses()) << " " << list().note(1);
+    QTest::qWait(200);
+
+    QAbstractItemModel* model = form().MyStringGrid()->model();
+    for (int r = 1; r <= 3; ++r) {
+        const std::string set = "pics" + std::to_string(r);
+        EXPECT_EQ(model->index(r, DownloadList::Status).data(Qt::ToolTipRole).toString(),
+                  QString::fromStdString("Package pics (3 files), " + set + ": extracted into " +
+                                         folder + "/" + set));
+    }
+    EXPECT_EQ(packages.extractedCount(), 1);
+    EXPECT_EQ(packages.notExtractedCount(), 0);
+    EXPECT_EQ(filesUnder(folder),
+              (std::set<std::string>{"pics1.zip", "pics2.zip", "pics3.zip", "pics1/pics1.txt",
+                                     "pics2/pics2.txt", "pics3/pics3.txt"}));
+}
+
+// Click'n'Load batches with package folders on: each batch goes into one folder under the
+// download folder, named as its sender asks when that is a plain folder name; a name that
+// climbs out, is absolute, hidden, huge or holds control characters is never a path, and
+// the batch takes the name its files share instead. Nothing lands outside the download folder.
+TEST_F(MainCycleTest, ClickNLoadBatchesWithHostileNamesStayInsideTheDownloadFolder) {
+    const std::vector<std::string> hostile = {"../../escape",
+                                              "/tmp/torvaline-absolute",
+                                              "a/../../b",
+                                              "..",
+                                              ".config",
+                                              "evil\x01name",
+                                              "photo\xE2\x80\xAEgpj",
+                                              "..\\..\\win",
+                                              std::string(5000, 'A')};
+    std::vector<std::string> names = {"beach.zip", "notes.txt"};
+    for (std::size_t i = 0; i < hostile.size(); ++i)
+        for (const char* part : {"-1.txt", "-2.txt"})
+            names.push_back("h" + std::to_string(i) + part);
+    const std::filesystem::path root = std::filesystem::path(folder).parent_path();
+    if (!makeFiles(root / "served", names))
+        GTEST_SKIP() << "the test files could not be made (python3)";
+    sim.serveFolder((root / "served").string());
+    PackageFollowUp& packages = app->session().packages();
+    ArchiveChoices choices;
+    choices.afterExtract = ArchiveChoices::AfterExtract::Keep;
+    choices.packageFolders = true;
+    packages.setChoices(choices);
+
+    // One page posts them one after the other: one question, each post its own package.
+    const std::string stored = sim.baseUrl() + "/stored/";
+    dialogs.addLinksAnswers = {LinksAnswer::Add};
+    LinkIntake& intake = form().linkIntake();
+    EXPECT_EQ(intake.receiveBatch({"http://crypter.example/f", "  Holiday 2026  ",
+                                   stored + "beach.zip\n" + stored + "notes.txt"}),
+              ClickNLoadServer::Verdict::Accepted);
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        const std::string h = stored + "h" + std::to_string(i);
+        EXPECT_EQ(intake.receiveBatch(
+                      {"http://crypter.example/f", hostile[i], h + "-1.txt\n" + h + "-2.txt"}),
+                  ClickNLoadServer::Verdict::Accepted);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list().rowCount() == 1 + 2 + 2 * 9; }, 5000));
+    EXPECT_EQ(dialogs.addLinksQuestions.size(), 1u);
+    button("startBtn")->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return allCompleted() && !packages.busy() && packages.extractedCount() > 0; }, 30000))
+        << ::testing::PrintToString(statuses()) << " " << list().note(1);
+    QTest::qWait(200);
+
+    std::set<std::string> expected = {"Holiday 2026/beach.zip", "Holiday 2026/notes.txt",
+                                      "Holiday 2026/beach/beach.txt"};
+    for (std::size_t i = 0; i < hostile.size(); ++i) {
+        const std::string h = "h" + std::to_string(i);
+        expected.insert(h + "/" + h + "-1.txt");
+        expected.insert(h + "/" + h + "-2.txt");
+    }
+    EXPECT_EQ(filesUnder(folder), expected);
+    std::set<std::string> everywhere = filesUnder(root);
+    std::erase_if(everywhere, [](const std::string& path) {
+        return path.rfind("served/", 0) == 0 || path.rfind("Downloads/", 0) == 0;
+    });
+    EXPECT_TRUE(everywhere.empty()) << ::testing::PrintToString(everywhere);
+    EXPECT_FALSE(std::filesystem::exists(root.parent_path() / "escape"));
+    EXPECT_FALSE(std::filesystem::exists("/tmp/torvaline-absolute"));
+    // The tool tips name each package as its folder is named; it counts once at the end.
+    QAbstractItemModel* model = form().MyStringGrid()->model();
+    EXPECT_EQ(model->index(1, DownloadList::Status).data(Qt::ToolTipRole).toString(),
+              QString::fromStdString("Package Holiday 2026 (2 files), beach: extracted into " +
+                                     folder + "/Holiday 2026/beach"));
+    EXPECT_EQ(model->index(2, DownloadList::Status).data(Qt::ToolTipRole).toString(),
+              QStringLiteral("Package Holiday 2026 (2 files)"));
+    EXPECT_EQ(model->index(3, DownloadList::Status).data(Qt::ToolTipRole).toString(),
+              QStringLiteral("Package h0 (2 files)"));
+    EXPECT_EQ(packages.extractedCount(), 1);
+    EXPECT_EQ(packages.notExtractedCount(), 0);
 }
 
 } // namespace

@@ -98,3 +98,46 @@ TEST(PackageGrouping, FindsTheSetsTheirOrderAndTheirGaps) {
         }
     }
 }
+
+// Files that came together are named as one package, and the name becomes a folder under the
+// download folder: a name the sender gives is taken only when it is one plain, visible folder
+// name; else the files' shared name before their numbers, else the first file's own.
+TEST(PackageGrouping, NamesABatchWithAFolderNameThatStaysWhereItIs) {
+    const Names clips = {"clip01.mp4", "clip02.mp4", "clip12.mp4"};
+    const struct {
+        const char* what;
+        std::string given;
+        Names files;
+        std::string name;
+    } cases[] = {
+        {"the sender's name, spaces around it dropped", "  Holiday 2026 ", clips, "Holiday 2026"},
+        {"a range of videos", "", clips, "clip"},
+        {"a range of zips", "", {"pics1.zip", "pics2.zip", "pics3.zip"}, "pics"},
+        {"a split set", "", {"film.part1.rar", "film.part2.rar"}, "film"},
+        {"letters of a range", "", {"ep_a.mkv", "ep_b.mkv"}, "ep"},
+        {"nothing shared", "", {"a.zip", "b.zip"}, "a"},
+        {"never half a character",
+         "",
+         {"caf\xC3\xA9"
+          "1.txt",
+          "caf\xC3\xA8"
+          "2.txt"},
+         "caf"},
+        {"a path up", "../../escape", clips, "clip"},
+        {"a path down and up", "a/../../b", clips, "clip"},
+        {"an absolute path", "/etc/cron.d", clips, "clip"},
+        {"the folder above", "..", clips, "clip"},
+        {"a hidden folder", ".ssh", clips, "clip"},
+        {"a control character", "evil\x01name", clips, "clip"},
+        {"a line break", "two\nlines", clips, "clip"},
+        {"a text-direction override", "photo\xE2\x80\xAEgpj.exe", clips, "clip"},
+        {"a backslash", "..\\..\\win", clips, "clip"},
+        {"a huge name", std::string(100000, 'A'), clips, "clip"},
+        {"file names no folder can take", "", {"..zip", "../x.rar"}, ""},
+        {"no file names known", "", {"", ""}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(PackageGrouping::batchName(c.given, c.files), c.name);
+    }
+}

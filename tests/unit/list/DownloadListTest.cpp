@@ -1,4 +1,6 @@
 #include "list/DownloadList.h"
+#include "list/LinkLines.h"
+#include "list/UrlRanges.h"
 
 #include <gtest/gtest.h>
 
@@ -110,4 +112,48 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
     EXPECT_GT(list.id(1), std::max({a, b, c})); // a new row, a new id
     EXPECT_EQ(list.id(5), 0u);
     EXPECT_EQ(list.rowOf(0), -1);
+}
+
+// The rows of one URL range come as one batch, each range its own and a lone link none; the
+// batch travels with its row however the user moves rows about, so a moved part still goes
+// into its package's folder.
+TEST(DownloadList, TheRowsOfARangeKeepTheirBatchWhereverTheyMove) {
+    DownloadList list;
+    torvaline::AppendExpandedLinks(
+        list, torvaline::ExpandUrlRanges({"http://h/pics[1-3].zip", "http://h/plain.zip",
+                                          "http://h/clip[1-2].mp4", "http://h/one[7-7].zip"}));
+    ASSERT_EQ(list.rowCount(), 1 + 7);
+    const auto batchOf = [&](const std::string& link) -> std::uint64_t {
+        for (int r = 1; r < list.rowCount(); ++r)
+            if (list.cell(r, DownloadList::URL) == "http://h/" + link)
+                return list.batch(r) ? list.batch(r)->id : 0;
+        ADD_FAILURE() << link << " is gone";
+        return 0;
+    };
+    const std::uint64_t pics = batchOf("pics1.zip"), clips = batchOf("clip1.mp4");
+    EXPECT_TRUE(pics != 0 && clips != 0 && pics != clips);
+    EXPECT_EQ(list.batch(1)->name, "");
+    const auto expectBatches = [&] {
+        EXPECT_EQ(batchOf("pics1.zip"), pics);
+        EXPECT_EQ(batchOf("pics2.zip"), pics);
+        EXPECT_EQ(batchOf("pics3.zip"), pics);
+        EXPECT_EQ(batchOf("plain.zip"), 0u);
+        EXPECT_EQ(batchOf("clip1.mp4"), clips);
+        EXPECT_EQ(batchOf("clip2.mp4"), clips);
+        EXPECT_EQ(batchOf("one7.zip"), 0u);
+    };
+    expectBatches();
+    list.moveRow(2, 7);
+    list.moveRow(6, 1);
+    list.swapRows(1, 4);
+    list.swapRows(3, 5);
+    expectBatches();
+    // A row going leaves the others where they were, and no row outside the list has one.
+    for (int r = 1; r < list.rowCount(); ++r)
+        if (list.cell(r, DownloadList::URL) == "http://h/pics2.zip")
+            list.removeRow(r);
+    EXPECT_EQ(batchOf("pics1.zip"), pics);
+    EXPECT_EQ(batchOf("pics3.zip"), pics);
+    EXPECT_EQ(list.batch(0), nullptr);
+    EXPECT_EQ(list.batch(list.rowCount()), nullptr);
 }
