@@ -2,6 +2,7 @@
 
 #include "archive/EntryPath.h"
 #include "archive/ExtractFolder.h"
+#include "archive/RarHeaders.h"
 #include "platform/AsciiCase.h"
 
 #include <archive.h>
@@ -52,6 +53,10 @@ std::string reasonFor(archive* a, bool passwordsGiven, bool encryptedEntry) {
         return passwordsGiven ? "Extract: wrong password" : "Extract: password required";
     if (contains(message, "encrypt") || contains(message, "decrypt") || contains(message, "crypto"))
         return "Extract: not supported (encrypted " + format + ")";
+    // libarchive's RAR 4 reader refuses a solid archive at its second file.
+    if (contains(message, "solid") &&
+        (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAR)
+        return "Extract: not supported (solid RAR 4)";
     if (encryptedEntry && (contains(message, "crc") || contains(message, "checksum")))
         return passwordsGiven ? "Extract: wrong password" : "Extract: password required";
     if (contains(message, "truncat") || contains(message, "premature") ||
@@ -59,9 +64,37 @@ std::string reasonFor(archive* a, bool passwordsGiven, bool encryptedEntry) {
         return "Extract: archive cut short (a part is incomplete)";
     if (contains(message, "unrecognized archive format"))
         return "Extract: not supported (not an archive libarchive reads)";
-    if (contains(message, "unsupported") || contains(message, "not supported"))
+    if (contains(message, "unsupported") || contains(message, "not supported") ||
+        contains(message, "no support") || contains(message, "support unavailable"))
         return "Extract: not supported (" + format + ": " + message + ")";
     return "Extract: damaged archive (" + message + ")";
+}
+
+// Whether libarchive decrypts the entries of the archive's format. Its RAR reader claims it
+// can, yet hands out the encrypted bytes as they are.
+bool decrypts(archive* a) {
+    const int base = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
+    return (archive_read_format_capabilities(a) & ARCHIVE_READ_FORMAT_CAPS_ENCRYPT_DATA) &&
+           base != ARCHIVE_FORMAT_RAR && base != ARCHIVE_FORMAT_RAR_V5;
+}
+
+// What the RAR headers of the parts (in volume order) tell before extracting: libarchive (3.6)
+// reads RAR 5's encrypted entries as plain data, and ends a RAR 5 file quietly where its next
+// volume is missing. Empty: nothing found, or no RAR at all.
+std::string rarProblem(const std::vector<std::string>& paths,
+                       const std::vector<std::string>& parts) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const RarVolumeInfo info = RarHeaders::read(paths[i]);
+        if (info.version == 0)
+            return {};
+        if (info.encrypted)
+            return "Extract: not supported (encrypted RAR)";
+        if (info.cut)
+            return "Extract: archive cut short (" + parts[i] + " is incomplete)";
+        if (i + 1 == paths.size() && info.continues)
+            return "Extract: part missing (the one after " + parts[i] + ")";
+    }
+    return {};
 }
 
 std::uint64_t freeBytes(const std::string& folder) {
@@ -101,6 +134,10 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         paths.push_back(path);
     }
     result.packedBytes = state.packedTotal;
+    if (package.kind == PackageKind::Single || package.kind == PackageKind::RarParts ||
+        package.kind == PackageKind::RarOldStyle)
+        if (std::string why = rarProblem(paths, package.parts); !why.empty())
+            return fail(std::move(why));
     std::vector<const char*> names;
     for (const std::string& path : paths)
         names.push_back(path.c_str());
@@ -186,8 +223,7 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
             continue;
         }
         const bool encrypted = archive_entry_is_encrypted(entry);
-        if (encrypted &&
-            !(archive_read_format_capabilities(a.get()) & ARCHIVE_READ_FORMAT_CAPS_ENCRYPT_DATA))
+        if (encrypted && !decrypts(a.get()))
             return abandon("Extract: not supported (encrypted " +
                            formatName(archive_format(a.get())) + ")");
         if (const char* target = archive_entry_hardlink(entry)) {
@@ -243,6 +279,13 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
             }
             // Sparse entries give their blocks at offsets; what lies between reads as zeros.
             const auto end = static_cast<std::uint64_t>(offset) + size;
+            // libarchive's RAR 4 reader goes on into a volume given twice, past the file's end.
+            if (offset >= 0 && archive_entry_size_is_set(entry) &&
+                end > static_cast<std::uint64_t>(archive_entry_size(entry))) {
+                ::close(fd);
+                return abandon("Extract: damaged archive (\"" + name +
+                               "\" is longer than its header says)");
+            }
             if (offset < 0 || end > allowed - before) {
                 ::close(fd);
                 return abandon(tooLarge());
@@ -270,7 +313,14 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
             }
         }
         // A sparse file may end in a hole: its size is what the archive says (checked above).
+        // Any other file that ends early was cut short: libarchive's RAR 5 reader, for one,
+        // ends a file without a word where the volume that goes on with it is missing.
         const la_int64_t size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
+        if (size > 0 && static_cast<std::uint64_t>(size) > fileEnd &&
+            archive_entry_sparse_count(entry) == 0) {
+            ::close(fd);
+            return abandon("Extract: archive damaged or cut short");
+        }
         if (size > 0 && static_cast<std::uint64_t>(size) > fileEnd) {
             if (::ftruncate(fd, size) != 0) {
                 ::close(fd);

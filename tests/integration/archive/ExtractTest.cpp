@@ -228,3 +228,160 @@ TEST_F(Extract, ManyEntriesAndAStopOnTheWay) {
     EXPECT_EQ(seen, 500u);
     EXPECT_TRUE(fs::is_empty(other.path()));
 }
+
+namespace {
+
+// The RAR sets, written with the stored method by the script beside this file (no RAR writer
+// is packaged): each set in a folder of its own, its parts named as a hoster's users meet them.
+class ExtractRar : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_sets = new TempDir;
+        const std::string command = std::string("python3 ") + TORVALINE_RAR_MAKER + " " +
+                                    s_sets->path().string() + " >/dev/null";
+        s_made = std::system(command.c_str()) == 0;
+    }
+    static void TearDownTestSuite() {
+        delete s_sets;
+        s_sets = nullptr;
+    }
+    void SetUp() override {
+        if (!s_made)
+            GTEST_SKIP() << "the RAR sets could not be made (python3)";
+    }
+
+    // Every file of a folder, given last name first: finding the volume order is the
+    // package's work.
+    static ExtractResult extractFolder(const fs::path& folder, const std::string& base,
+                                       std::vector<std::string> passwords = {}) {
+        std::vector<std::string> files;
+        for (const auto& e : fs::directory_iterator(folder))
+            files.push_back(e.path().filename().string());
+        std::sort(files.rbegin(), files.rend());
+        const std::vector<ArchivePackage> packages = PackageGrouping::group(files);
+        EXPECT_EQ(packages.size(), 1u);
+        if (packages.size() != 1)
+            return {};
+        ExtractRequest request{packages.front(), folder.string(), base, std::move(passwords), {}};
+        return ArchiveExtractor::extract(request);
+    }
+
+    static std::string original(const std::string& name) {
+        return readFile((s_sets->path() / "content" / name).string());
+    }
+
+    static inline TempDir* s_sets = nullptr;
+    static inline bool s_made = false;
+};
+
+} // namespace
+
+// Split sets of RAR 4 (part01.rar ... part13.rar, and name.rar, name.r00, name.r01) and of
+// RAR 5 (part1.rar ...), a file cut across the volumes, read back byte for byte.
+TEST_F(ExtractRar, VolumesOfEitherNamingAndVersionExtractToTheExactBytes) {
+    const std::vector<std::pair<std::string, std::string>> sets = {
+        {"rar4-parts", "r4"},  {"rar4-old", "r4old"}, {"rar5-parts", "r5"},
+        {"rar4-one", "r4one"}, {"rar5-one", "r5one"},
+    };
+    for (const auto& [set, name] : sets) {
+        SCOPED_TRACE(set);
+        TempDir base;
+        const ExtractResult result = extractFolder(s_sets->path() / set, base.path().string());
+        ASSERT_TRUE(result.ok) << result.reason;
+        EXPECT_EQ(result.folder, (base.path() / name).string());
+        EXPECT_EQ(entriesUnder(result.folder),
+                  (std::vector<std::string>{"a.txt", "sub", "sub/b.bin"}));
+        EXPECT_EQ(readFile(result.folder + "/a.txt"), original("a.txt"));
+        EXPECT_TRUE(readFile(result.folder + "/sub/b.bin") == original("sub/b.bin"));
+        EXPECT_EQ(result.files, 2u);
+        EXPECT_EQ(result.bytes, original("a.txt").size() + original("sub/b.bin").size());
+    }
+}
+
+// A set that is cut, has a hole, a volume twice, or a kind libarchive cannot read says why,
+// writes nothing outside the package's folder, leaves nothing behind and keeps its parts.
+TEST_F(ExtractRar, BrokenAndUnreadableSetsSayWhyAndLeaveNothing) {
+    struct Case {
+        std::string set;
+        std::vector<std::string> passwords;
+        std::string reason;
+    };
+    const std::string encrypted = "Extract: not supported (encrypted RAR)";
+    const std::vector<Case> cases = {
+        {"rar4-short", {}, "Extract: archive cut short (r4old.r01 is incomplete)"},
+        {"rar5-short", {}, "Extract: archive cut short (r5.part3.rar is incomplete)"},
+        {"rar4-nolast", {}, "Extract: part missing (the one after r4old.r00)"},
+        {"rar5-nolast", {}, "Extract: part missing (the one after r5.part2.rar)"},
+        {"rar4-gap", {}, "Extract: part missing (r4old.r00)"},
+        {"rar5-gap", {}, "Extract: part missing (r5.part2.rar)"},
+        // The second volume served again for the third: the RAR 4 reader runs on past the
+        // file's end, the RAR 5 one stops short of it, neither says a word.
+        {"rar4-twice",
+         {},
+         "Extract: damaged archive (\"sub/b.bin\" is longer than its header says)"},
+        {"rar5-twice", {}, "Extract: archive damaged or cut short"},
+        // libarchive hands the encrypted bytes of RAR 4 and RAR 5 files out as if they were
+        // the content; a password changes nothing.
+        {"rar4-crypt", {}, encrypted},
+        {"rar4-crypt", {"SECRET"}, encrypted},
+        {"rar4-hidden", {"SECRET"}, encrypted},
+        {"rar5-crypt", {}, encrypted},
+        {"rar5-crypt", {"SECRET"}, encrypted},
+        {"rar5-crypt-parts", {"SECRET"}, encrypted},
+        {"rar5-hidden", {}, encrypted},
+        {"rar4-solid", {}, "Extract: not supported (solid RAR 4)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.set);
+        TempDir outer;
+        const fs::path base = outer.path() / "downloads";
+        fs::create_directory(base);
+        const auto partsBefore = entriesUnder(s_sets->path() / c.set);
+        const ExtractResult result =
+            extractFolder(s_sets->path() / c.set, base.string(), c.passwords);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.reason, c.reason);
+        EXPECT_EQ(entriesUnder(outer.path()), std::vector<std::string>{"downloads"})
+            << "written outside the set's folder, or left behind";
+        EXPECT_EQ(entriesUnder(s_sets->path() / c.set), partsBefore);
+    }
+}
+
+// A RAR cut at any byte, in its headers or its data, fails with a reason. RAR 4 may end
+// without an end block, so one cut just between two blocks reads as an archive of fewer
+// files: each of them exact, never one short or long of its content.
+TEST_F(ExtractRar, ArchivesCutAnywhereNeverGiveAWrongFile) {
+    for (const std::string name : {"r4one.rar", "r5one.rar"}) {
+        const bool rar5 = name == "r5one.rar";
+        const std::string whole =
+            readFile((s_sets->path() / (rar5 ? "rar5-one" : "rar4-one") / name).string());
+        std::vector<std::size_t> cuts;
+        for (std::size_t at = 1; at < 160; ++at)
+            cuts.push_back(at);
+        for (std::size_t at = 160; at < whole.size(); at += 4099)
+            cuts.push_back(at);
+        for (std::size_t back = 1; back < 40; ++back)
+            cuts.push_back(whole.size() - back);
+        std::size_t extracted = 0;
+        for (const std::size_t at : cuts) {
+            SCOPED_TRACE(name + " cut at " + std::to_string(at));
+            TempDir parts;
+            torvaline::test::writeFile((parts.path() / name).string(), whole.substr(0, at));
+            TempDir outer;
+            const ExtractResult result = extractFolder(parts.path(), outer.path().string());
+            if (!result.ok) {
+                EXPECT_EQ(result.reason.rfind("Extract: ", 0), 0u) << result.reason;
+                EXPECT_TRUE(fs::is_empty(outer.path()));
+                continue;
+            }
+            ++extracted;
+            EXPECT_FALSE(rar5);
+            for (const std::string file : {"a.txt", "sub/b.bin"}) {
+                const std::string path = result.folder + "/" + file;
+                EXPECT_TRUE(!fs::exists(path) || readFile(path) == original(file)) << file;
+            }
+        }
+        // The cuts between the marker, the main header and the first entries.
+        EXPECT_LE(extracted, rar5 ? 0u : 4u);
+    }
+}
