@@ -228,10 +228,6 @@ text = "File Not Found"
 reaction = "missing"
 
 [[message]]
-pattern = 'You have to wait (\d+) minute'
-reaction = "wait"
-
-[[message]]
 text = "You have reached the download-limit"
 reaction = "limit"
 minutes = 60
@@ -241,13 +237,14 @@ pattern = '(?i)file (?:was|has been) (?:removed|deleted)'
 reaction = "missing"
 
 [[message]]
-# As the family has always written it in minutes...
-pattern = 'You have to wait (\d+) minute'
+# The wait in whatever units it comes: "3 seconds", "7 minutes, 12 seconds", "1 hour, 5 minutes"
+# (read whole, not as its first number of minutes)...
+pattern = 'You have to wait (\d[^<]*?) (?:till|until|before) (?:the )?next download'
 reaction = "wait"
 
 [[message]]
-# ...and in any other unit: "3 seconds", "1 hour, 5 minutes".
-pattern = 'You have to wait (\d[^<]*?) (?:till|until|before) (?:the )?next download'
+# ...or in minutes, as the family has always written it.
+pattern = 'You have to wait (\d+) minute'
 reaction = "wait"
 
 [[message]]
@@ -306,7 +303,7 @@ reaction = "missing"
 url = "http://files.example/abcdef012345/demo.bin.html"
 html = '<html><body><div class="err">You have to wait 7 minutes, 12 seconds till next download</div></body></html>'
 reaction = "wait"
-wait = 420
+wait = 432
 
 [[test]]
 url = "http://files.example/abcdef012345/demo.bin.html"
