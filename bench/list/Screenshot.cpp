@@ -454,7 +454,8 @@ int clickNLoad(const QString& out) {
 // Runs the archive list in the window until every package is extracted, then pictures the
 // window's part of the screen with the tool tip of the last part of the last package.
 int archives(const QString& listFile, const QString& out) {
-    PictureRun run(false);
+    // The sets are served as the Free Download family's files: its profile reads their pages.
+    PictureRun run(true);
     TorvalineApp& program = *run.program;
     TForm1& form = program.form();
     form.resize(form.width(), form.height() + 40);

@@ -9,7 +9,8 @@
 
 namespace torvaline {
 
-enum class DigestKind { Crc32, Md5 };
+// SHA-1 comes only from a hoster's page; checksum files are .sfv (CRC32) and .md5.
+enum class DigestKind { Crc32, Md5, Sha1 };
 
 // One file a checksum file vouches for: a plain name in the checksum file's own folder.
 struct ChecksumEntry {

@@ -50,11 +50,12 @@ std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::
         return {};
     }
     const auto size = static_cast<std::uint64_t>(info.st_size);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md5(nullptr, &EVP_MD_CTX_free);
-    if (kind == DigestKind::Md5) {
-        md5.reset(EVP_MD_CTX_new());
-        if (!md5 || EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr) != 1) {
-            error = "MD5 is not available";
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(nullptr, &EVP_MD_CTX_free);
+    if (kind != DigestKind::Crc32) {
+        md.reset(EVP_MD_CTX_new());
+        const bool sha1 = kind == DigestKind::Sha1;
+        if (!md || EVP_DigestInit_ex(md.get(), sha1 ? EVP_sha1() : EVP_md5(), nullptr) != 1) {
+            error = sha1 ? "SHA-1 is not available" : "MD5 is not available";
             return {};
         }
     }
@@ -79,7 +80,7 @@ std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::
         if (kind == DigestKind::Crc32)
             crc = crc32_z(crc, block.data(), n);
         else
-            EVP_DigestUpdate(md5.get(), block.data(), n);
+            EVP_DigestUpdate(md.get(), block.data(), n);
         done += n;
         if (progress)
             progress(done, size);
@@ -91,7 +92,7 @@ std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::
     }
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    EVP_DigestFinal_ex(md5.get(), out, &length);
+    EVP_DigestFinal_ex(md.get(), out, &length);
     return hex(out, length);
 }
 

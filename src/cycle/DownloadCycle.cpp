@@ -105,6 +105,9 @@ void DownloadCycle::openCurrentRow() {
     }
     m_captcha = false;
     s.CaptchaCode.clear();
+    // What its pages say of the archive, they say again.
+    s.PagePassword.clear();
+    s.PageChecksum.clear();
     tell(RowPhase::Opening);
     m_p.browser.setRequestOptions(requestOf(s.CurrentRow));
     m_p.browser.Navigate(s.CurrentURL);
@@ -746,6 +749,8 @@ void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
             e.phase = RowPhase::Stopped;
         } else if (result.outcome == TransferOutcome::Succeeded) {
             list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusCompleted));
+            e.pagePassword = s.PagePassword;
+            e.pageChecksum = s.PageChecksum;
         } else {
             const std::string why = result.reason.empty() ? "unknown error" : result.reason;
             list.markFailed(s.CurrentRow, TimeText(m_p.clock.timeOfDay()), why);

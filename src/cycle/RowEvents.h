@@ -44,6 +44,11 @@ struct RowPhaseEvent {
     FailureCause cause = FailureCause::Other;
     // Captcha: the picture's address, absolute.
     std::string captcha;
+    // Completed: what the row's pages said of the file as an archive part, empty when they
+    // said nothing: the password to extract it with, and its MD5 (32 digits) or SHA-1 (40)
+    // in lower-case hexadecimal.
+    std::string pagePassword;
+    std::string pageChecksum;
 };
 
 // A transferring row's figures, sent about once a second while bytes come.

@@ -268,6 +268,14 @@ control = "fname"
 [size]
 pattern = '(?i)<span class="size">([^<]+)</span>'
 
+# What the pages of split archives tell of a part: "Password: <b>xyz</b>" (in bold or not,
+# never a password field's label) and "MD5: <b>...</b>" (or SHA-1).
+[password]
+pattern = '(?i)\bpassword\s*:\s*(?:&nbsp;\s*)*(?:</?(?:b|strong|span|code|font|i|em|tt|td)\b[^>]*>\s*)*([^<>\s][^<>\r\n]*)'
+
+[checksum]
+pattern = '(?i)\b(?:md5|sha-?1)(?:\s*(?:hash|checksum|sum))?\s*:\s*(?:&nbsp;\s*)*(?:</?(?:b|strong|span|code|font|i|em|tt|td)\b[^>]*>\s*)*([0-9a-f]+)\b'
+
 # The first page: the free download button.
 [[step]]
 name = "free"
@@ -405,6 +413,13 @@ html = '<html><body><p>Size: <span class="size">1.2 GB</span></p><form method="P
 reaction = "button"
 size = "1.2 GB"
 bytes = 1288490189
+
+[[test]]
+url = "http://files.example/abcdef012345/demo.part1.rar.html"
+html = '<html><body><h2>Download File demo.part1.rar</h2><p>Password: <b>demo&amp;secret</b></p><p>MD5: <b>0123456789ABCDEF0123456789abcdef</b></p><form method="POST" action=""><input type="submit" name="method_free" value="Free Download"></form></body></html>'
+reaction = "button"
+password = "demo&secret"
+checksum = "0123456789abcdef0123456789abcdef"
 
 [[test]]
 url = "http://files.example/abcdef012345/demo.bin.html"

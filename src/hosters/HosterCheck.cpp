@@ -7,6 +7,7 @@
 #include "pages/PageText.h"
 #include "pages/ProfileQueries.h"
 #include "pages/SiteQuantities.h"
+#include "platform/AsciiCase.h"
 #include "platform/Browser.h"
 #include "platform/Clock.h"
 #include "platform/DayLength.h"
@@ -63,6 +64,10 @@ std::string describe(const PageOutcome& o) {
         text += ", size " + o.size;
     if (o.bytes >= 0)
         text += " (" + std::to_string(o.bytes) + " bytes)";
+    if (!o.password.empty())
+        text += ", password " + o.password;
+    if (!o.checksum.empty())
+        text += ", checksum " + o.checksum;
     if (!o.step.empty())
         text += ", step " + o.step;
     if (!o.failure.empty())
@@ -115,6 +120,8 @@ PageOutcome RunProfileOnPage(const HosterProfile& profile, const std::string& ht
         if (const auto bytes = ReadSize(outcome.size))
             outcome.bytes = static_cast<long long>(*bytes);
     }
+    outcome.password = state.PagePassword;
+    outcome.checksum = state.PageChecksum;
     outcome.step = rules.lastStep().step;
     const auto seconds = [](double days) {
         return static_cast<int>(std::lround(days * DayLengthSeconds));
@@ -172,6 +179,10 @@ bool CheckHosters(const std::vector<HosterProfile>& profiles,
                 wrong = "expected size " + t.size;
             else if (t.bytes >= 0 && o.bytes != t.bytes)
                 wrong = "expected " + std::to_string(t.bytes) + " bytes";
+            else if (!t.password.empty() && o.password != t.password)
+                wrong = "expected password " + t.password;
+            else if (!t.checksum.empty() && o.checksum != asciiLower(t.checksum))
+                wrong = "expected checksum " + t.checksum;
             else if (!t.step.empty() && o.step != t.step)
                 wrong = "expected step " + t.step;
             else if (!t.reason.empty() && o.failure.find(t.reason) == std::string::npos)

@@ -21,8 +21,12 @@ struct PageOutcome {
     std::string pageName;
     std::string size;     // as the page gives it, when the profile says where
     long long bytes = -1; // the size read, in bytes; -1: none or unreadable
-    std::string step;     // the step of the profile that acted, if any
-    std::string failure;  // a number or a page that could not be read
+    // What the page says of the file as an archive part, as a row would keep it: empty when
+    // it says nothing (or nothing that is a password, a checksum).
+    std::string password;
+    std::string checksum;
+    std::string step;    // the step of the profile that acted, if any
+    std::string failure; // a number or a page that could not be read
 };
 
 // Runs the profile's page handling on one page offline, as a row of that hoster would meet

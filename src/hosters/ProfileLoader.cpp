@@ -67,8 +67,9 @@ public:
         , m_dir(std::move(dir)) {}
 
     HosterProfile read(const toml::table& root) {
-        checkKeys(root, {"name", "hosts", "contains", "url", "message", "button", "link",
-                         "file_name", "size", "test", "step", "max_parallel"});
+        checkKeys(root,
+                  {"name", "hosts", "contains", "url", "message", "button", "link", "file_name",
+                   "size", "password", "checksum", "test", "step", "max_parallel"});
         HosterProfile p;
         p.origin = m_file;
         p.maxParallel = static_cast<int>(integer(root, "max_parallel", 1, 8, 1));
@@ -361,7 +362,7 @@ private:
 
     ProfileTestPage testPage(const toml::table& t) const {
         checkKeys(t, {"page", "html", "url", "reaction", "wait", "link", "name", "size", "bytes",
-                      "step", "reason"});
+                      "password", "checksum", "step", "reason"});
         ProfileTestPage page;
         if (t.contains("html")) {
             page.html = string(t, "html");
@@ -396,6 +397,8 @@ private:
         page.link = string(t, "link");
         page.name = string(t, "name");
         page.size = string(t, "size");
+        page.password = string(t, "password");
+        page.checksum = string(t, "checksum");
         return page;
     }
 
@@ -421,6 +424,10 @@ private:
             p.fileName = value(table(root.get("file_name"), "file_name"), "file_name");
         if (root.contains("size"))
             p.size = value(table(root.get("size"), "size"), "size");
+        if (root.contains("password"))
+            p.password = value(table(root.get("password"), "password"), "password");
+        if (root.contains("checksum"))
+            p.checksum = value(table(root.get("checksum"), "checksum"), "checksum");
         const bool posted = std::any_of(p.steps.begin(), p.steps.end(), [](const ProfileStep& st) {
             return st.action == ProfileStep::Action::Link &&
                    st.link.from == LinkSource::From::PostForm;

@@ -97,7 +97,8 @@ struct LinkSource {
     bool operator==(const LinkSource&) const = default;
 };
 
-// Where the file name (or the size) comes from; empty: the name is the link's last part.
+// Where the file name (or the size, the archive's password, its checksum) comes from; empty:
+// the name is the link's last part, and the rest is not read.
 struct ValueSource {
     Marker pattern;      // the first capture group in the page text
     std::string control; // the value of the form control of this name
@@ -138,6 +139,8 @@ struct ProfileTestPage {
     std::string name;     // empty: not checked
     std::string size;     // empty: not checked
     long long bytes = -1; // the size read as bytes; -1: not checked
+    std::string password; // the archive's password the page tells; empty: not checked
+    std::string checksum; // its MD5 or SHA-1, lower-case hexadecimal; empty: not checked
     std::string step;     // the step that acted; empty: not checked
     std::string reason;   // "failed": a text the failure must contain
     bool operator==(const ProfileTestPage&) const = default;
@@ -158,6 +161,10 @@ struct HosterProfile {
     LinkSource link;
     ValueSource fileName;
     ValueSource size;
+    // What the pages say of the file as an archive part: the password to extract it with,
+    // and its MD5 (32 hexadecimal digits) or SHA-1 (40) to check it against.
+    ValueSource password;
+    ValueSource checksum;
     // The way to the file page by page; empty: the button and the link above, as always.
     std::vector<ProfileStep> steps;
     std::vector<ProfileTestPage> tests;

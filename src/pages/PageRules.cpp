@@ -43,6 +43,7 @@ void PageRules::Memo2Change() {
     m_lastFound = nullptr;
     m_failure.clear();
     m_stepOutcome = {};
+    readArchiveKeys(profile);
     for (const ProfileMessage& r : profile.messages) {
         if (m_p.state.PageHandled) {
             m_steps.messageActed();
@@ -65,6 +66,23 @@ void PageRules::Memo2Change() {
     }
     if (m_hooks.freeUserStep)
         m_hooks.freeUserStep();
+}
+
+void PageRules::readArchiveKeys(const HosterProfile& profile) {
+    if (profile.password.empty() && profile.checksum.empty())
+        return;
+    // Any page of the row may say it (the file's page, the countdown page): a page that says
+    // nothing keeps what an earlier one said.
+    std::shared_ptr<Document> document;
+    if ((!profile.password.control.empty() || !profile.checksum.control.empty()) && m_document)
+        document = m_document();
+    CycleState& s = m_p.state;
+    if (std::string password = ReadPagePassword(profile.password, m_p.page, document.get());
+        !password.empty())
+        s.PagePassword = std::move(password);
+    if (std::string checksum = ReadPageChecksum(profile.checksum, m_p.page, document.get());
+        !checksum.empty())
+        s.PageChecksum = std::move(checksum);
 }
 
 void PageRules::fail(const std::string& why) {

@@ -99,6 +99,9 @@ private:
     // Ends the page's handling with the row failed.
     void fail(const std::string& why);
     void runSteps();
+    // Keeps what the page says of the row's file as an archive part (the profile's
+    // [password] and [checksum]).
+    void readArchiveKeys(const HosterProfile& profile);
     void applyNamed(std::string_view name);
     // Runs one number rule's reading and arming; a failed conversion fails the row when the
     // cycle lets it.

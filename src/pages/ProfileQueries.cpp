@@ -3,10 +3,13 @@
 #include "pages/FillForm.h"
 #include "pages/FinalLink.h"
 #include "pages/PageText.h"
+#include "platform/AsciiCase.h"
 #include "platform/Browser.h"
 #include "state/CycleState.h"
 
 #include <exception>
+#include <string_view>
+#include <utility>
 
 namespace torvaline {
 
@@ -24,6 +27,78 @@ bool markerFinds(const Marker& marker, std::string_view text, std::size_t from,
         return false;
     group = marker.text;
     return true;
+}
+
+// The value and whether it is page text (a pattern's group) rather than a control's value.
+std::string readValue(const ValueSource& source, const PageText& page, const Document* document,
+                      bool& fromText) {
+    std::string value;
+    fromText = true;
+    if (!source.pattern.empty() &&
+        markerFinds(source.pattern, page.text(), page.searchStart(), value))
+        return value;
+    fromText = false;
+    if (!source.control.empty() && document) {
+        ControlQuery query;
+        query.by = By::Name;
+        query.text = source.control;
+        int form = -1;
+        int element = -1;
+        try {
+            if (FindControl(*document, query, form, element))
+                return document->elementValue(form, element);
+        } catch (const DomError&) {
+        }
+    }
+    return {};
+}
+
+// The characters the page text writes as entities, as they are.
+std::string unescaped(std::string_view text) {
+    static constexpr std::pair<std::string_view, std::string_view> entities[] = {
+        {"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&nbsp;", "\xC2\xA0"}};
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        bool replaced = false;
+        if (text[i] == '&') {
+            for (const auto& [entity, character] : entities) {
+                if (text.substr(i, entity.size()) == entity) {
+                    out += character;
+                    i += entity.size();
+                    replaced = true;
+                    break;
+                }
+            }
+        }
+        if (!replaced)
+            out += text[i++];
+    }
+    return out;
+}
+
+// Without the blanks, line breaks and no-break spaces around it.
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view nbsp = "\xC2\xA0";
+    for (;;) {
+        if (!text.empty() &&
+            std::string_view(" \t\r\n").find(text.front()) != std::string_view::npos)
+            text.remove_prefix(1);
+        else if (text.starts_with(nbsp))
+            text.remove_prefix(nbsp.size());
+        else
+            break;
+    }
+    for (;;) {
+        if (!text.empty() &&
+            std::string_view(" \t\r\n").find(text.back()) != std::string_view::npos)
+            text.remove_suffix(1);
+        else if (text.ends_with(nbsp))
+            text.remove_suffix(nbsp.size());
+        else
+            break;
+    }
+    return text;
 }
 
 } // namespace
@@ -90,23 +165,54 @@ bool PressButton(Browser& browser, const ControlQuery& button) {
 }
 
 std::string ReadValue(const ValueSource& source, const PageText& page, const Document* document) {
-    std::string value;
-    if (!source.pattern.empty() &&
-        markerFinds(source.pattern, page.text(), page.searchStart(), value))
-        return value;
-    if (!source.control.empty() && document) {
-        ControlQuery query;
-        query.by = By::Name;
-        query.text = source.control;
-        int form = -1;
-        int element = -1;
-        try {
-            if (FindControl(*document, query, form, element))
-                return document->elementValue(form, element);
-        } catch (const DomError&) {
-        }
+    bool fromText = false;
+    return readValue(source, page, document, fromText);
+}
+
+std::string ReadPagePassword(const ValueSource& source, const PageText& page,
+                             const Document* document) {
+    if (source.empty())
+        return {};
+    bool fromText = false;
+    std::string value = readValue(source, page, document, fromText);
+    // Each entity is six characters at most: a longer capture cannot become a password.
+    if (value.size() > MaxPagePassword * 6 + 64)
+        return {};
+    if (fromText)
+        value = unescaped(value);
+    const std::string_view password = trimmed(value);
+    if (password.empty() || password.size() > MaxPagePassword)
+        return {};
+    for (const char c : password) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            return {};
     }
-    return {};
+    // The parser's stand-in for a character the page could not spell: the password is not
+    // known, whatever it is.
+    if (password.find("\xEF\xBF\xBD") != std::string_view::npos)
+        return {};
+    return std::string(password);
+}
+
+std::string ReadPageChecksum(const ValueSource& source, const PageText& page,
+                             const Document* document) {
+    if (source.empty())
+        return {};
+    bool fromText = false;
+    const std::string value = readValue(source, page, document, fromText);
+    if (value.size() > 256)
+        return {};
+    const std::string_view digits = trimmed(value);
+    if (digits.size() != 32 && digits.size() != 40)
+        return {};
+    std::string checksum;
+    for (const char c : digits) {
+        if (asciiHexValue(c) < 0)
+            return {};
+        checksum += asciiLower(c);
+    }
+    return checksum;
 }
 
 void FindProfileLink(const HosterProfile& profile, const PageText& page, const Document* document,

@@ -2,6 +2,7 @@
 
 #include "pages/HosterProfile.h"
 
+#include <cstddef>
 #include <string>
 
 namespace torvaline {
@@ -34,5 +35,20 @@ void FindLink(const LinkSource& link, const ValueSource& fileName, const PageTex
 // The first capture group of `pattern` in the page's search region, or the value of the
 // named control; empty when neither is there.
 std::string ReadValue(const ValueSource& source, const PageText& page, const Document* document);
+
+// The longest archive password a page is taken at.
+constexpr std::size_t MaxPagePassword = 256;
+// The archive password a page tells, as `source` (a profile's [password]) reads it: the text
+// of the page without its escapes (&amp; is "&") or the control's value, blanks around it
+// dropped. Empty when the page tells none, or nothing a person could type: longer than
+// MaxPagePassword bytes, with a control character in it, or with the parser's stand-in for a
+// character the page could not spell (U+FFFD).
+std::string ReadPagePassword(const ValueSource& source, const PageText& page,
+                             const Document* document);
+// The MD5 (32 hexadecimal digits) or SHA-1 (40) a page gives for its file, as `source` (a
+// profile's [checksum]) reads it, in lower case. Empty when the page gives none or anything
+// else: a value of another length or with another character is no checksum.
+std::string ReadPageChecksum(const ValueSource& source, const PageText& page,
+                             const Document* document);
 
 } // namespace torvaline

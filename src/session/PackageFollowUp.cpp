@@ -198,6 +198,13 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
         row.path = event.filePath.empty() ? m_p.folder.text() + m_p.folder.separator() + row.name
                                           : event.filePath;
         row.check = Check::None;
+        row.pagePassword = event.pagePassword;
+        // The kind by its length: 32 hexadecimal digits are an MD5, 40 a SHA-1.
+        row.pageChecksum = {};
+        if (event.pageChecksum.size() == 32 || event.pageChecksum.size() == 40)
+            row.pageChecksum = {
+                row.name, event.pageChecksum.size() == 40 ? DigestKind::Sha1 : DigestKind::Md5,
+                event.pageChecksum};
         for (auto& [key, package] : m_packages)
             if (!package.ok &&
                 std::find(package.rows.begin(), package.rows.end(), event.id) != package.rows.end())
@@ -296,7 +303,7 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
     for (const std::uint64_t id : package.rows) {
         Row& row = m_rows.at(id);
         if (row.phase == RowPhase::Completed && row.check == Check::None) {
-            if (const ChecksumEntry* entry = checksumFor(folderOf(row.path), baseName(row.path))) {
+            if (const ChecksumEntry* entry = checksumFor(row)) {
                 row.check = Check::Queued;
                 Job job;
                 job.id = id;
@@ -337,7 +344,15 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
     job.request.package = package.parts;
     job.request.partsFolder = folderOf(first);
     job.request.baseFolder = folderOf(first);
-    job.request.passwords = m_choices.passwords;
+    // What the parts' pages said first, in part order, then the user's own, each once.
+    std::unordered_set<std::string> tried;
+    const auto tryPassword = [&](const std::string& password) {
+        if (!password.empty() && tried.insert(password).second)
+            job.request.passwords.push_back(password);
+    };
+    for (const std::uint64_t id : package.rows)
+        tryPassword(m_rows.at(id).pagePassword);
+    std::for_each(m_choices.passwords.begin(), m_choices.passwords.end(), tryPassword);
     // The rows may go from the list while the package is extracted; their files stay known.
     package.paths.clear();
     for (const std::uint64_t id : package.rows)
@@ -348,8 +363,9 @@ void PackageFollowUp::reviewPackage(const std::string& key, Package& package) {
     queue(std::move(job));
 }
 
-const ChecksumEntry* PackageFollowUp::checksumFor(const std::string& folder,
-                                                  const std::string& name) {
+const ChecksumEntry* PackageFollowUp::checksumFor(const Row& row) {
+    const std::string folder = folderOf(row.path);
+    const std::string name = baseName(row.path);
     // The folder's .sfv and .md5 files, then those the list brought wherever they went (a
     // package in a folder of its own has its parts there), each read once a review.
     std::vector<std::string> paths;
@@ -374,7 +390,7 @@ const ChecksumEntry* PackageFollowUp::checksumFor(const std::string& folder,
         if (const ChecksumEntry* entry = list->second.find(name))
             return entry;
     }
-    return nullptr;
+    return row.pageChecksum.digest.empty() ? nullptr : &row.pageChecksum;
 }
 
 void PackageFollowUp::queue(Job job) {

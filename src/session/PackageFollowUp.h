@@ -107,6 +107,9 @@ private:
         Check check = Check::None;
         int mismatches = 0;
         bool checksumFile = false;
+        // What the row's pages said of the part (empty digest, password: nothing).
+        ChecksumEntry pageChecksum;
+        std::string pagePassword;
     };
     struct Package {
         ArchivePackage parts;
@@ -131,7 +134,8 @@ private:
     void reviewSoon();
     void review();
     void reviewPackage(const std::string& key, Package& package);
-    const ChecksumEntry* checksumFor(const std::string& folder, const std::string& name);
+    // The line of a checksum file for the row's part, else what its page said; null: none.
+    const ChecksumEntry* checksumFor(const Row& row);
     void queue(Job job);
     void runNext();
     void checked(std::uint64_t id, bool matches, const std::string& reason);

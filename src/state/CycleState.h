@@ -23,6 +23,11 @@ struct CycleState {
     // The direct link and file name cut from the countdown page.
     std::string FinalURL;
     std::string FinalFileName;
+    // What the current row's pages said of its file as an archive part (a profile's
+    // [password] and [checksum], checked): the last page to tell it wins, the row's opening
+    // forgets it, and its completion tells it on.
+    std::string PagePassword;
+    std::string PageChecksum; // MD5 or SHA-1, lower-case hexadecimal
     // The form data the direct link must be posted with (a profile whose link is the answer
     // to a posted form); empty: the link is fetched as it stands.
     std::string FinalPostData;

@@ -430,6 +430,49 @@ TEST_F(Headless, SplitSetsAreCheckedExtractedAndTheirPartsPutAway) {
     EXPECT_EQ(filesIn(trash / "files").size(), 5u) << "deleted, not put in the trash";
 }
 
+// The hoster's pages tell each part's password and MD5, and the list holds no checksum file
+// and the user no password: the encrypted set is extracted with the password its pages gave,
+// and the part whose copy comes damaged every time is downloaded again once, then fails.
+TEST_F(Headless, PagesTellThePasswordToExtractWithAndTheChecksumEachPartMustMatch) {
+    const std::filesystem::path sets = dir.path() / "sets";
+    const std::string make = std::string("python3 ") + TORVALINE_ARCHIVE_SETS_MAKER + " " +
+                             sets.string() + " page-secret >/dev/null";
+    if (std::system(make.c_str()) != 0)
+        GTEST_SKIP() << "the test sets could not be made (python3, 7zz)";
+    sim.serveFolder(sets.string());
+    const ScopedEnv configHome("XDG_CONFIG_HOME", (dir.path() / "no-config").string());
+    const ScopedEnv dataHome("XDG_DATA_HOME", (dir.path() / "data").string());
+    std::vector<std::string> links;
+    for (const char* name : {"demo-docs.zip.001", "demo-docs.zip.002"})
+        links.push_back(sim.xfsStoredLink(name, "page-secret", "md5=1"));
+    for (const char* name : {"demo-photos.7z.001", "demo-photos.7z.002", "demo-photos.7z.003"})
+        links.push_back(sim.xfsStoredLink(
+            name, {},
+            std::string("md5=1") +
+                (std::string(name) == "demo-photos.7z.002" ? "&corrupt=always" : "")));
+    const std::filesystem::path folder = downloads() / "pages";
+    const Child run = runProgram({"--headless", "--folder", folder.string(), writeList(links)}, {},
+                                 std::chrono::seconds(120));
+    SCOPED_TRACE(run.out + run.err);
+    EXPECT_EQ(run.status, 1);
+    for (const std::string& expected : std::vector<std::string>{
+             "demo-photos.7z.002: checksum mismatch, downloading it again\n",
+             "Failed demo-photos.7z.002 - checksum mismatch\n",
+             "demo-photos - Extract: part damaged (demo-photos.7z.002: checksum mismatch); parts "
+             "kept\n",
+             "Extracted demo-docs (2 parts, 0.83 MB) into " + (folder / "demo-docs").string() +
+                 "\n",
+             "Summary: 4 completed, 1 failed\n", "Packages: 1 extracted, 1 not extracted\n"})
+        EXPECT_NE(run.out.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(treeOf(folder / "demo-docs"), treeOf(dir.path() / "sets-content" / "docs"));
+    // Each download of the part is its page's second form answered with the file.
+    int fetched = 0;
+    for (const hostersim::RequestRecord& r : sim.requests())
+        fetched +=
+            r.method == "POST" && r.status == 302 && r.path.ends_with("/demo-photos.7z.002.html");
+    EXPECT_EQ(fetched, 2);
+}
+
 TEST_F(Headless, MistakesOnTheCommandLineEndWithStatus2BeforeAnyWindow) {
     // With no display a window could not even start: status 2 proves none was tried.
     const Child bogus = runProgram({"--bogus"});

@@ -102,11 +102,20 @@ HosterSim::HosterSim()
     // the client's delayed acknowledgement (about 40 ms).
     m_server->set_tcp_nodelay(true);
     addPageRoutes();
-    m_xfs = std::make_unique<XfsSite>(*m_server, [this](const std::string& host) {
-        httplib::Request req;
-        req.headers.emplace("Host", host);
-        return origin(req, m_address, m_port);
-    });
+    m_xfs = std::make_unique<XfsSite>(
+        *m_server,
+        [this](const std::string& host) {
+            httplib::Request req;
+            req.headers.emplace("Host", host);
+            return origin(req, m_address, m_port);
+        },
+        [this](const std::string& name) {
+            std::lock_guard lock(m_mutex);
+            if (m_storedFolder.empty() || name.find('/') != std::string::npos || name == "." ||
+                name == "..")
+                return std::string();
+            return m_storedFolder + "/" + name;
+        });
     m_gate = std::make_unique<GateSite>(*m_server, [this](const std::string& host) {
         httplib::Request req;
         req.headers.emplace("Host", host);
@@ -246,6 +255,16 @@ std::string HosterSim::storedLink(const std::string& name, const std::string& pa
     if (!password.empty())
         extra += "&password=" + pages::pathEscape(password);
     return rapidshareLink("ok", name, 1024, 1, extra);
+}
+
+std::string HosterSim::xfsStoredLink(const std::string& name, const std::string& password,
+                                     const std::string& extraQuery) const {
+    std::string extra = "stored=1";
+    if (!extraQuery.empty())
+        extra += "&" + extraQuery;
+    if (!password.empty())
+        extra += "&password=" + encodeQueryValue(password);
+    return xfsLink("ok", name, 1024, 1, extra);
 }
 
 int HosterSim::pressOnce(const std::string& key) {

@@ -104,6 +104,10 @@ public:
     // corrupt=once changes a byte of the file's first download, corrupt=always of every one.
     std::string storedLink(const std::string& name, const std::string& password = {},
                            const std::string& extraQuery = {}) const;
+    // The same file as a link of the Free Download family (XfsPages.h): its first page says
+    // "Password: <b>...</b>" when a password is given (md5=1 in extraQuery: its MD5 too).
+    std::string xfsStoredLink(const std::string& name, const std::string& password = {},
+                              const std::string& extraQuery = {}) const;
 
     // For tests that need a route of their own; add it before start().
     httplib::Server& server() { return *m_server; }

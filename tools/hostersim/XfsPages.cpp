@@ -1,5 +1,6 @@
 #include "XfsPages.h"
 
+#include <openssl/evp.h>
 #include <zlib.h>
 
 #include "HosterPages.h"
@@ -9,6 +10,9 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 
 namespace hostersim {
 
@@ -50,16 +54,16 @@ std::string hidden(const char* name, const std::string& value) {
            pages::htmlEscape(value) + "\">\n";
 }
 
-std::string firstPage(const std::string& code, const std::string& name, std::uint64_t size) {
+std::string firstPage(const std::string& code, const std::string& name, std::uint64_t size,
+                      const std::string& about = {}) {
     return page("Download " + name,
                 "<h2>Download File " + pages::htmlEscape(name) +
                     "</h2>\n<p>Size: <span "
                     "class=\"size\">" +
-                    std::to_string(size) +
-                    " bytes</span></p>\n"
-                    "<form method=\"POST\" action=\"\">\n" +
-                    hidden("op", "download1") + hidden("usr_login", "") + hidden("id", code) +
-                    hidden("fname", name) + hidden("referer", "") +
+                    std::to_string(size) + " bytes</span></p>\n" + about +
+                    "<form method=\"POST\" action=\"\">\n" + hidden("op", "download1") +
+                    hidden("usr_login", "") + hidden("id", code) + hidden("fname", name) +
+                    hidden("referer", "") +
                     "<input type=\"submit\" name=\"method_free\" value=\"Free Download\">\n"
                     "<input type=\"submit\" name=\"method_premium\" value=\"Premium Download\">\n"
                     "</form>\n");
@@ -178,6 +182,27 @@ bool known(const std::string& scenario) {
     return false;
 }
 
+// The MD5 of a file in lower-case hexadecimal; empty when it cannot be read.
+std::string md5Of(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!in || !md || EVP_DigestInit_ex(md.get(), EVP_md5(), nullptr) != 1)
+        return {};
+    char block[65536];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        EVP_DigestUpdate(md.get(), block, static_cast<std::size_t>(in.gcount()));
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(md.get(), out, &length);
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += digits[out[i] >> 4];
+        hex += digits[out[i] & 0xF];
+    }
+    return hex;
+}
+
 // A file code of 12 letters and digits for a name, always the same one.
 std::string codeFor(const std::string& name) {
     std::uint64_t h = 1469598103934665603ull;
@@ -192,8 +217,9 @@ std::string codeFor(const std::string& name) {
 
 } // namespace
 
-XfsSite::XfsSite(httplib::Server& server, Origin origin)
-    : m_origin(std::move(origin)) {
+XfsSite::XfsSite(httplib::Server& server, Origin origin, StoredPath stored)
+    : m_origin(std::move(origin))
+    , m_stored(std::move(stored)) {
     addRoutes(server);
 }
 
@@ -256,7 +282,7 @@ void XfsSite::addRoutes(httplib::Server& s) {
                   res.set_content(captchaPng(digits), "image/png");
           });
     const char* route = R"(/xfs/([^/]+)/([0-9a-z]{12})/([^/]+)\.html)";
-    s.Get(route, [](const httplib::Request& req, httplib::Response& res) {
+    s.Get(route, [this](const httplib::Request& req, httplib::Response& res) {
         const std::string scenario = req.matches[1];
         const std::string code = req.matches[2];
         const std::string name = req.matches[3];
@@ -272,7 +298,22 @@ void XfsSite::addRoutes(httplib::Server& s) {
                             kHtml);
             return;
         }
-        res.set_content(firstPage(code, name, numberParam(req, "size", 1024, 1ull << 40)), kHtml);
+        std::uint64_t size = numberParam(req, "size", 1024, 1ull << 40);
+        const std::string stored = req.has_param("stored") && m_stored ? m_stored(name) : "";
+        std::error_code error;
+        if (const auto bytes = std::filesystem::file_size(stored, error); !stored.empty() && !error)
+            size = bytes;
+        // What the hosters of split archives tell of the file: its password and its MD5.
+        std::string about;
+        if (req.has_param("password"))
+            about += "<p>Password: <b>" + pages::htmlEscape(req.get_param_value("password")) +
+                     "</b></p>\n";
+        if (req.has_param("md5")) {
+            const std::string md5 =
+                req.get_param_value("md5") == "1" ? md5Of(stored) : req.get_param_value("md5");
+            about += "<p>MD5: <b>" + pages::htmlEscape(md5) + "</b></p>\n";
+        }
+        res.set_content(firstPage(code, name, size, about), kHtml);
     });
 
     s.Post(route, [this](const httplib::Request& req, httplib::Response& res) {
@@ -413,9 +454,15 @@ void XfsSite::addRoutes(httplib::Server& s) {
                 m_holdAfter[name] = after;
             }
             const std::string file =
-                m_origin(req.get_header_value("Host")) + "/file/" + pages::pathEscape(name) +
-                "?size=" + std::to_string(numberParam(req, "size", 1024, 1ull << 40)) +
-                fileOptions(req);
+                req.has_param("stored")
+                    ? m_origin(req.get_header_value("Host")) + "/stored/" +
+                          pages::pathEscape(name) +
+                          (req.has_param("corrupt")
+                               ? "?corrupt=" + encodeQueryValue(req.get_param_value("corrupt"))
+                               : std::string())
+                    : m_origin(req.get_header_value("Host")) + "/file/" + pages::pathEscape(name) +
+                          "?size=" + std::to_string(numberParam(req, "size", 1024, 1ull << 40)) +
+                          fileOptions(req);
             // Theme 1 answers with a page that holds the direct link.
             if (numberParam(req, "theme", 0, 2) == 1) {
                 res.set_content(page(name, "<p>Your download link is ready.</p>\n<a href=\"" +

@@ -38,10 +38,17 @@ namespace hostersim {
 // (every link of it) on hold once that link's file has been handed out, until N seconds after
 // its last byte went out; every "Free Download" pressed meanwhile (but in its last second) is
 // answered "You have to wait S seconds till next download" with the seconds still to go.
+// stored=1 ends in the stored file of the link's name (/stored/<name>, corrupt=once|always
+// passed on; a client that looks at the answer before it fetches the file fetches it twice,
+// so once spoils the look) and its first page gives that file's size; password=TEXT has the first
+// page say "Password: <b>TEXT</b>", as the hosters of split archives do, and md5=1 "MD5:
+// <b>...</b>" with the stored file's MD5 (md5=TEXT: TEXT as it stands, right or wrong).
 class XfsSite final {
 public:
     using Origin = std::function<std::string(const std::string& hostHeader)>;
-    XfsSite(httplib::Server& server, Origin origin);
+    // Where the stored file of a name is; empty: there is none.
+    using StoredPath = std::function<std::string(const std::string& name)>;
+    XfsSite(httplib::Server& server, Origin origin, StoredPath stored = {});
 
     static std::string link(const std::string& base, const std::string& scenario,
                             const std::string& name, std::uint64_t size, int countdown,
@@ -57,6 +64,7 @@ private:
     void addRoutes(httplib::Server& server);
 
     Origin m_origin;
+    StoredPath m_stored;
     mutable std::mutex m_mutex;
     std::map<std::string, int> m_presses;
     // The countdown each session was given, by session token: when it ends, and its length.

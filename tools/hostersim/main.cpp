@@ -26,7 +26,8 @@ void usage() {
            "                            [--xfs-demo-list FILE] [--mixed-demo-list FILE\n"
            "                            [--wait-after S] [--countdown S] [--file-size BYTES]\n"
            "                            [--rate BYTES]]\n"
-           "                            [--serve DIR [--archive-list FILE] [--page-password P]]\n"
+           "                            [--serve DIR [--archive-list FILE] [--page-password P]\n"
+           "                            [--page-md5]]\n"
            "  --port N          listen on 127.0.0.1:N (0, the default, picks a free port)\n"
            "  --sites N         N hoster sites, on 127.0.0.1 to 127.0.0.N and one port,\n"
            "                    each with its own waits and countdowns (1 to 32; 1)\n"
@@ -44,7 +45,9 @@ void usage() {
            "                    default: as fast as they go)\n"
            "  --serve DIR       serve the plain files of DIR as hoster downloads\n"
            "  --archive-list FILE  write a list file of a link to each file of DIR to FILE\n"
-           "  --page-password P    the link pages of those files say \"Password: P\"\n"
+           "                    (links of the Free Download family)\n"
+           "  --page-password P    the link pages of those files say \"Password: <b>P</b>\"\n"
+           "  --page-md5           and \"MD5: <b>...</b>\" with the file's MD5\n"
            "The demo lists are of the first site. Prints the base address of each site,\n"
            "one a line, the first site's first, then serves until SIGINT or SIGTERM, or until\n"
            "standard input reaches its end when it is a pipe or a terminal.\n";
@@ -88,7 +91,7 @@ bool writeXfsDemoList(const hostersim::HosterSim& sim, const std::string& path) 
 // A link to each plain file of the served folder, in the order of their names: the parts of a
 // set come one after another, its checksum file after them.
 bool writeArchiveList(const hostersim::HosterSim& sim, const std::string& folder,
-                      const std::string& password, const std::string& path) {
+                      const std::string& password, bool md5, const std::string& path) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         if (entry.is_regular_file())
@@ -96,7 +99,7 @@ bool writeArchiveList(const hostersim::HosterSim& sim, const std::string& folder
     std::sort(names.begin(), names.end());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (const std::string& name : names)
-        out << sim.storedLink(name, password) << "\r\n";
+        out << sim.xfsStoredLink(name, password, md5 ? "md5=1" : "") << "\r\n";
     return static_cast<bool>(out);
 }
 
@@ -135,6 +138,7 @@ int main(int argc, char** argv) {
     std::string served;
     std::string archiveList;
     std::string pagePassword;
+    bool pageMd5 = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         bool ok = true;
@@ -162,6 +166,8 @@ int main(int argc, char** argv) {
             archiveList = argv[++i];
         } else if (arg == "--page-password" && i + 1 < argc) {
             pagePassword = argv[++i];
+        } else if (arg == "--page-md5") {
+            pageMd5 = true;
         } else {
             usage();
             return arg == "--help" || arg == "-h" ? 0 : 2;
@@ -199,7 +205,8 @@ int main(int argc, char** argv) {
     if (!served.empty())
         all.site(0).serveFolder(served);
     const hostersim::HosterSim& sim = all.site(0);
-    if (!archiveList.empty() && !writeArchiveList(sim, served, pagePassword, archiveList)) {
+    if (!archiveList.empty() &&
+        !writeArchiveList(sim, served, pagePassword, pageMd5, archiveList)) {
         std::cerr << "cannot write " << archiveList << "\n";
         return 1;
     }

@@ -1,9 +1,11 @@
 #include "CycleRig.h"
 
+#include "doubles/RecordingRowEvents.h"
 #include "hosters/ProfileLoader.h"
 #include "list/LinkLines.h"
 #include "pages/HosterProfiles.h"
 
+#include <QueryText.h>
 #include <XfsPages.h>
 #include <gtest/gtest.h>
 
@@ -67,6 +69,44 @@ TEST(HosterProfilesEndToEndTest, FreeDownloadFamilyDownloadsThroughItsBuiltInPro
     }
     EXPECT_EQ(rig.sim.xfs().early("x-ok.bin"), 0);
     EXPECT_EQ(rig.sim.xfs().early("x-early.bin"), 1);
+}
+
+// What a family page says of an archive part goes with its row's completion to whoever follows
+// up the parts: the password and the MD5 its first page gave (the countdown page after it says
+// neither). The next row's pages say nothing, and it carries nothing of the row before; what a
+// page gives that is no checksum or no password is left out.
+TEST(HosterProfilesEndToEndTest, APagesArchivePasswordAndChecksumGoWithItsRowsCompletionAlone) {
+    CycleRig rig;
+    const HosterProfiles profiles(LoadHosters({}).profiles);
+    rig.core.setProfiles(&profiles);
+    rig.core.cycle().setUnattended(true);
+    RecordingRowEvents events;
+    rig.core.rowEvents().add(events);
+    const std::string md5 = "0123456789ABCDEF0123456789abcdef";
+    AppendLinks(rig.list,
+                {rig.sim.xfsLink("ok", "p1.part1.rar", 5000, 1,
+                                 "password=" + hostersim::encodeQueryValue("se&cret <two>") +
+                                     "&md5=" + md5),
+                 rig.sim.xfsLink("ok", "p1.part2.rar", 6000, 1),
+                 rig.sim.xfsLink("ok", "p3.zip", 7000, 1,
+                                 "password=" + std::string(300, 'x') + "&md5=" + md5 + "0")});
+    rig.core.StartDownload1Click();
+    ASSERT_TRUE(rig.run([&] { return rig.listDone(); }, std::chrono::seconds(60)))
+        << "stalled on row " << rig.core.state().CurrentRow << ": " << rig.bar.text(0);
+    std::vector<RowPhaseEvent> completed;
+    for (const RowPhaseEvent& e : events.phases)
+        if (e.phase == RowPhase::Completed)
+            completed.push_back(e);
+    ASSERT_EQ(completed.size(), 3u);
+    EXPECT_EQ(completed[0].fileName, "p1.part1.rar");
+    EXPECT_EQ(completed[0].pagePassword, "se&cret <two>");
+    EXPECT_EQ(completed[0].pageChecksum, "0123456789abcdef0123456789abcdef");
+    for (std::size_t i = 1; i < completed.size(); ++i) {
+        SCOPED_TRACE(completed[i].fileName);
+        EXPECT_EQ(completed[i].pagePassword, "");
+        EXPECT_EQ(completed[i].pageChecksum, "");
+    }
+    rig.core.rowEvents().remove(events);
 }
 
 } // namespace

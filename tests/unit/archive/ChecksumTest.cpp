@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
+using torvaline::ChecksumEntry;
 using torvaline::ChecksumList;
 using torvaline::DigestKind;
 using torvaline::FileChecksum;
@@ -117,6 +118,11 @@ TEST(FileChecksum, MatchesGoodPartsAndNamesTheFailure) {
     const auto bad = FileChecksum::check(dir.file("bad.rar"), *sfv.find("bad.rar"));
     EXPECT_FALSE(bad.matches);
     EXPECT_EQ(bad.reason, "checksum mismatch");
+    // A SHA-1, as a hoster's page gives one.
+    const ChecksumEntry sha1{"good.rar", DigestKind::Sha1,
+                             "f7c3bc1d808e04732adf679965ccc34ca7ae3441"};
+    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), sha1).matches);
+    EXPECT_EQ(FileChecksum::check(dir.file("bad.rar"), sha1).reason, "checksum mismatch");
     const auto pipe = FileChecksum::check(dir.file("pipe.rar"), *sfv.find("good.rar"));
     EXPECT_FALSE(pipe.matches);
     EXPECT_EQ(pipe.reason, "not a plain file");

@@ -142,6 +142,8 @@ TEST(HosterProfilesTest, ReferenceExampleLoadsAndItsPagesHold) {
     EXPECT_EQ(p->messages, BuiltinHosters()[2].messages);
     EXPECT_EQ(p->steps, BuiltinHosters()[2].steps);
     EXPECT_EQ(p->url, BuiltinHosters()[2].url);
+    EXPECT_EQ(p->password, BuiltinHosters()[2].password);
+    EXPECT_EQ(p->checksum, BuiltinHosters()[2].checksum);
 }
 
 TEST(HosterProfilesTest, UserFolderFollowsTheConfigurationHome) {
@@ -409,6 +411,101 @@ reaction = "wait"
     EXPECT_NE(out.str().find("ok   Files page 1 (countdown.html"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("FAIL Files page 2 ((inline)"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("1 of 2 pages hold"), std::string::npos) << out.str();
+}
+
+// What a page says of an archive part, read as a row keeps it: a password without the page
+// text's escapes and the blanks around it, a checksum (MD5 or SHA-1) in lower case. Whatever
+// else a page puts there (another length, no hex, a password field's label, a capture of a
+// megabyte, a control character) is left out and fails nothing; --check-hosters checks both.
+TEST(HosterProfilesTest, ArchivePasswordAndChecksumAreReadFromThePageOrLeftOut) {
+    std::string error;
+    const auto p = ParseProfile(std::string(kMinimal) + R"toml(
+[password]
+pattern = 'Password: <B>([^<]*)</B>'
+[checksum]
+control = "sum"
+[[test]]
+html = '<p>Password: <b> a&amp;b &lt;c&gt; </b></p><form><input name="sum" value="0123456789ABCDEF0123456789abcdef"></form>'
+reaction = "none"
+password = "a&b <c>"
+checksum = "0123456789ABCDEF0123456789ABCDEF"
+[[test]]
+html = '<p>Password: <b>right</b></p>'
+reaction = "none"
+password = "wrong"
+)toml",
+                                "files.toml", {}, error);
+    ASSERT_TRUE(p) << error;
+    std::ostringstream out;
+    EXPECT_FALSE(CheckHosters({*p}, {}, out));
+    EXPECT_NE(out.str().find("ok   Files page 1 ((inline), files.toml): none, password a&b <c>, "
+                             "checksum 0123456789abcdef0123456789abcdef\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("none, password right - expected password wrong\n"), std::string::npos)
+        << out.str();
+
+    const std::string hex32 = "0123456789abcdef0123456789abcdef";
+    const std::string hex40 = "0123456789ABCDEF0123456789abcdef01234567";
+    const auto page = [](const std::string& password, const std::string& sum) {
+        return "<p>Password: <b>" + password + "</b></p><form><input name=\"sum\" value=\"" + sum +
+               "\"></form>";
+    };
+    const struct {
+        const char* what;
+        std::string html;
+        std::string password;
+        std::string checksum;
+    } cases[] = {
+        {"a SHA-1 among blanks", page("x", " " + hex40 + " "), "x",
+         "0123456789abcdef0123456789abcdef01234567"},
+        {"31 digits", page("x", hex32.substr(1)), "x", ""},
+        {"33 digits", page("x", hex32 + "0"), "x", ""},
+        {"no hex", page("x", "g" + hex32.substr(1)), "x", ""},
+        {"a digit in another script", page("x", "\xD9\xA0" + hex32.substr(2)), "x", ""},
+        {"blanks alone", page(" &nbsp; ", hex32), "", hex32},
+        {"the longest password", page(std::string(256, 'p'), ""), std::string(256, 'p'), ""},
+        {"a password too long", page(std::string(257, 'p'), ""), "", ""},
+        {"a megabyte", page(std::string(1 << 20, 'p'), std::string(1 << 20, 'a')), "", ""},
+        {"a tab", page("a\tb", ""), "", ""},
+        {"an escape character", page("a\x1b[2Jb", ""), "", ""},
+        {"a checksum with a control character", page("x", hex32.substr(1) + "&#1;"), "x", ""},
+        {"nothing there", "<p>Free Download</p>", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PageOutcome o = RunProfileOnPage(*p, "<html><body>" + c.html + "</body></html>",
+                                               "http://files.example/f/1");
+        EXPECT_EQ(o.password, c.password);
+        EXPECT_EQ(o.checksum, c.checksum);
+        EXPECT_EQ(o.reaction, "none");
+    }
+
+    // The family reads what its pages write, and never a password field's label for a password:
+    // the password said further on is.
+    const HosterProfile family = BuiltinHosters()[2];
+    const std::string url = "http://files.example/abcdef012345/demo.part1.rar.html";
+    const PageOutcome told = RunProfileOnPage(
+        family,
+        "<html><body><p>Password:&nbsp;<strong><span>s3cret! two</span></strong></p><p>SHA-1 "
+        "hash: <code>" +
+            hex40 + "</code></p></body></html>",
+        url);
+    EXPECT_EQ(told.password, "s3cret! two");
+    EXPECT_EQ(told.checksum, "0123456789abcdef0123456789abcdef01234567");
+    const PageOutcome field = RunProfileOnPage(
+        family,
+        "<html><body><form method=\"POST\"><p>Password: <input type=\"password\" "
+        "name=\"password\"></p><p>MD5: <b>not given</b></p><input type=\"submit\" "
+        "name=\"method_free\" value=\"Free Download\"></form><p>Password: <b>later</b></p>"
+        "</body></html>",
+        url);
+    EXPECT_EQ(field.reaction, "button");
+    EXPECT_EQ(field.password, "later");
+    EXPECT_EQ(field.checksum, "");
+
+    EXPECT_FALSE(ParseProfile(std::string(kMinimal) + "[password]\n", "files.toml", {}, error));
+    EXPECT_NE(error.find("'password' needs 'pattern' or 'control'"), std::string::npos) << error;
 }
 
 } // namespace
