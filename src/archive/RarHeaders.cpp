@@ -148,12 +148,15 @@ void walkRar5(int fd, std::uint64_t fileSize, RarVolumeInfo& info) {
     std::vector<unsigned char> header;
     for (int blocks = 0; blocks < MostBlocks && at < fileSize; ++blocks) {
         // The header's CRC32, then its size as up to four bytes of variable-length integer.
-        unsigned char base[8];
-        const std::size_t got = readAt(fd, at, base, sizeof base);
+        // Eight bytes are read; the room beyond them only spares the optimiser a worry about
+        // the size reader running past the end (it stops at what was read).
+        constexpr std::size_t BaseBytes = 8;
+        unsigned char base[16] = {};
+        const std::size_t got = readAt(fd, at, base, BaseBytes);
         VarReader sizeField{base + 4, got > 4 ? got - 4 : 0};
         const auto size = sizeField.next();
         if (!size) {
-            if (got < sizeof base)
+            if (got < BaseBytes)
                 info.cut = true;
             return;
         }
