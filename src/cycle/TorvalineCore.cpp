@@ -97,10 +97,15 @@ void TorvalineCore::tellTransferStart() {
 void TorvalineCore::tellProgress(std::uint32_t receivedKiB, std::uint32_t expectedKiB) {
     using namespace std::chrono;
     const auto now = steady_clock::now();
-    const std::int64_t done = std::int64_t{receivedKiB} * 1024;
+    // The bytes the component kept beside the event's KiB, where they agree with them (a
+    // component that keeps none has the KiB alone): a file of 3,000 bytes is not one of 2,048.
+    const auto bytes = [](std::uint64_t kept, std::uint32_t kib) {
+        return static_cast<std::int64_t>((kept >> 10) == kib ? kept : std::uint64_t{kib} << 10);
+    };
+    const std::int64_t done = bytes(m_p.component.ReceivedBytes, receivedKiB);
     // The first report at once, and one whenever the size changes (it is told late), else
     // about once a second.
-    const std::int64_t total = std::int64_t{expectedKiB} * 1024;
+    const std::int64_t total = bytes(m_p.component.ExpectedBytes, expectedKiB);
     if (m_progressTold && now - m_progressAt < seconds(1) && total == m_progressTotal)
         return;
     RowProgressEvent e;

@@ -64,13 +64,17 @@ void RunReport::line(const std::string& text) {
     print(text);
 }
 
-std::string RunReport::megabytes(std::int64_t kib) const {
-    return FormatFixed2(static_cast<std::uint64_t>(kib), 1024, m_options.decimalSeparator) + " MB";
+std::string RunReport::megabytes(std::int64_t bytes) const {
+    return FormatFixed2(static_cast<std::uint64_t>(std::max<std::int64_t>(bytes, 0) / 1024), 1024,
+                        m_options.decimalSeparator) +
+           " MB";
 }
 
-bool RunReport::sizeUnknown(std::int64_t kib) const {
-    // What the window shows as "0.00 MB" is no size worth telling.
-    return megabytes(kib) == megabytes(0);
+std::string RunReport::sizeText(std::int64_t bytes) const {
+    // "0.00 MB" would read as an empty file.
+    if (bytes > 0 && megabytes(bytes) == megabytes(0))
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    return megabytes(bytes);
 }
 
 void RunReport::rowPhase(const RowPhaseEvent& event) {
@@ -107,11 +111,11 @@ void RunReport::rowPhase(const RowPhaseEvent& event) {
     case RowPhase::Transferring:
         row.announced = false;
         row.hasProgress = false;
-        row.totalKiB = row.doneKiB = 0;
+        row.total = row.done = 0;
         break;
     case RowPhase::Completed:
         print(at + "Completed " + nameOf(row) +
-              (row.hasProgress ? " (" + megabytes(row.totalKiB) + ")" : ""));
+              (row.hasProgress ? " (" + sizeText(row.total > 0 ? row.total : row.done) + ")" : ""));
         break;
     case RowPhase::Failed:
         row.reason = printable(event.reason);
@@ -129,8 +133,7 @@ void RunReport::rowPhase(const RowPhaseEvent& event) {
 void RunReport::announceTransfer(std::uint64_t id, RowReport& row) {
     row.announced = true;
     print(prefix(id) + "Downloading " + nameOf(row) + " (" +
-          (!row.hasProgress || sizeUnknown(row.totalKiB) ? std::string("size unknown")
-                                                         : megabytes(row.totalKiB)) +
+          (!row.hasProgress || row.total <= 0 ? std::string("size unknown") : sizeText(row.total)) +
           ")");
 }
 
@@ -140,12 +143,12 @@ void RunReport::rowProgress(const RowProgressEvent& event) {
         return;
     RowReport& row = found->second;
     row.hasProgress = true;
-    row.totalKiB = event.total / 1024;
-    row.doneKiB = event.done / 1024;
+    row.total = std::max<std::int64_t>(event.total, 0);
+    row.done = std::max<std::int64_t>(event.done, 0);
     // The first report often comes before the server told the size; wait for one that has
     // it, or for the first data of a transfer that has none.
     if (!row.announced) {
-        if (sizeUnknown(row.totalKiB) && sizeUnknown(row.doneKiB))
+        if (row.total <= 0 && row.done <= 0)
             return;
         announceTransfer(event.id, row);
         return;
@@ -166,7 +169,7 @@ void RunReport::drawProgress(const RowReport& row, const RowProgressEvent& event
                 FormatFixed2(static_cast<std::uint64_t>(event.bytesPerSecond), 1024,
                              m_options.decimalSeparator) +
                 " KB/s";
-    text += "  " + megabytes(row.doneKiB) + " of " + megabytes(row.totalKiB);
+    text += "  " + megabytes(row.done) + " of " + megabytes(row.total);
     if (event.total > 0) {
         text += "  " +
                 FormatFixed2(static_cast<std::uint64_t>(event.done) * 100,

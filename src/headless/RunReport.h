@@ -64,14 +64,16 @@ private:
         std::string link;
         RowPhase phase = RowPhase::Waiting;
         std::string reason;
-        bool announced = false;    // the "Downloading" line is out
-        bool hasProgress = false;  // a figure came: the size is known as far as it will be
-        std::int64_t totalKiB = 0; // as the last figures told it
-        std::int64_t doneKiB = 0;
+        bool announced = false;   // the "Downloading" line is out
+        bool hasProgress = false; // a figure came: the size is known as far as it will be
+        std::int64_t total = 0;   // bytes, as the last figures told it; 0: not told
+        std::int64_t done = 0;
     };
     void announceTransfer(std::uint64_t id, RowReport& row);
-    bool sizeUnknown(std::int64_t kib) const;
-    std::string megabytes(std::int64_t kib) const;
+    std::string megabytes(std::int64_t bytes) const;
+    // A file's size as the lines tell it: in megabytes, a file too small to show in them in
+    // bytes.
+    std::string sizeText(std::int64_t bytes) const;
     void drawProgress(const RowReport& row, const RowProgressEvent& event);
     void clearProgress();
     std::string prefix(std::uint64_t id) const;

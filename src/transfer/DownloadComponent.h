@@ -42,6 +42,10 @@ public:
     // that the recovery file can name it: a crash leaves it for the next session to continue.
     // Written like SavingPath.
     PartialFile Keeping;
+    // The figures of the newest progress event in bytes (the event has KiB), written just
+    // before it; a component that does not keep them leaves them 0.
+    std::uint64_t ReceivedBytes = 0;
+    std::uint64_t ExpectedBytes = 0;
 
     virtual void Start() = 0;
     virtual void Stop() = 0;

@@ -79,6 +79,8 @@ bool DownloadThread::onProgress(std::uint64_t received, std::uint64_t expected) 
     // KiB in 32 bits, the width the progress event carries.
     m_receivedKiB.store(static_cast<std::uint32_t>(received >> 10));
     m_expectedKiB.store(static_cast<std::uint32_t>(expected >> 10));
+    m_receivedBytes.store(received);
+    m_expectedBytes.store(expected);
     m_published.fetch_add(1);
     if (progressDispatch && !m_finishDelivered && m_link->attached.load() &&
         SteadyClock::now().time_since_epoch().count() >= m_quietUntil.load() &&

@@ -63,6 +63,9 @@ public:
     // Figures of the newest progress notification, in KiB.
     std::uint32_t receivedKiB() const { return m_receivedKiB.load(); }
     std::uint32_t expectedKiB() const { return m_expectedKiB.load(); }
+    // The same in bytes, for whoever shows more than the KiB of the event.
+    std::uint64_t receivedBytes() const { return m_receivedBytes.load(); }
+    std::uint64_t expectedBytes() const { return m_expectedBytes.load(); }
     // The file the transfer saves to, as last told.
     std::string savingPath() const;
     // Bytes continued from an earlier attempt, as last told.
@@ -99,6 +102,8 @@ private:
     std::shared_ptr<DownloadLink> m_link;
     std::atomic<std::uint32_t> m_receivedKiB{0};
     std::atomic<std::uint32_t> m_expectedKiB{0};
+    std::atomic<std::uint64_t> m_receivedBytes{0};
+    std::atomic<std::uint64_t> m_expectedBytes{0};
     mutable std::mutex m_savingMutex;
     std::string m_savingPath;
     std::atomic<std::uint64_t> m_resumedFrom{0};

@@ -154,6 +154,8 @@ void TDownloadFile::dispatchProgress(DownloadThread& sender) {
     SavingPath = sender.savingPath();
     ResumedFrom = sender.resumedFrom();
     Keeping = sender.partialFile();
+    ReceivedBytes = sender.receivedBytes();
+    ExpectedBytes = sender.expectedBytes();
     try {
         if (OnProgress)
             OnProgress(&sender, sender.receivedKiB(), sender.expectedKiB());

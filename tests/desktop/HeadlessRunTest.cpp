@@ -162,7 +162,9 @@ TEST_F(Headless, ListRunsToItsSummaryWithoutADisplayAndTheStatusTellsWhetherAllC
              "[1/7] Downloading a.bin (0.07 MB)\n",
              "[1/7] Completed a.bin (0.07 MB)\n",
              "[2/7] Wait 00:00:00 before the next attempt\n",
-             "[2/7] Completed b.bin",
+             // Too small for "0.00 MB", which would read as empty or unknown.
+             "[2/7] Downloading b.bin (3000 bytes)\n",
+             "[2/7] Completed b.bin (3000 bytes)\n",
              "/rapidshare/notfound/c.bin?size=100&c=1 - the hoster reports the file missing or "
              "blocked\n",
              "[4/7] Failed d.bin - ",
