@@ -66,10 +66,9 @@ std::string familyPage(const std::string& body, std::size_t filler) {
 } // namespace
 
 void measureSteps() {
-    std::string error;
-    const auto today = ParseProfile(kOneButton, "one-button", {}, error);
+    const auto today = ParseProfile(kOneButton, "one-button", {});
     if (!today)
-        throw std::logic_error(error);
+        throw std::logic_error(today.reason());
     HosterProfile steps;
     for (HosterProfile& p : BuiltinHosters()) {
         if (p.name == "XFileSharing")

@@ -454,11 +454,10 @@ const std::vector<BuiltinHosterText>& BuiltinHosterTexts() {
 std::vector<HosterProfile> BuiltinHosters() {
     std::vector<HosterProfile> profiles;
     for (const BuiltinHosterText& t : BuiltinHosterTexts()) {
-        std::string error;
-        std::optional<HosterProfile> p = ParseProfile(t.toml, std::string(t.file), {}, error);
+        Result<HosterProfile> p = ParseProfile(t.toml, std::string(t.file), {});
         // Shipped with the program and checked by its tests: a failure is a build fault.
         if (!p)
-            throw std::logic_error("built-in hoster profile: " + error);
+            throw std::logic_error("built-in hoster profile: " + p.reason());
         p->origin = "built-in";
         profiles.push_back(std::move(*p));
     }

@@ -175,10 +175,10 @@ private:
         if (m.source.size() > MaxPatternLength)
             fail(n, "the pattern '" + std::string(key) + "' is longer than " +
                         std::to_string(MaxPatternLength) + " characters");
-        std::string error;
-        const auto compiled = Re2Pattern::compile(m.source, error);
+        const auto compiled = Re2Pattern::compile(m.source);
         if (!compiled)
-            fail(n, "the pattern '" + std::string(key) + "' does not compile: " + error);
+            fail(n,
+                 "the pattern '" + std::string(key) + "' does not compile: " + compiled.reason());
         const long width = Re2Pattern::repetitionWidth(m.source);
         if (width > Re2Pattern::MaxRepetitionWidth)
             fail(n, "the pattern '" + std::string(key) +
@@ -194,7 +194,7 @@ private:
                     "add up to more than " +
                         std::to_string(Re2Pattern::MaxProfileRepetitionWidth) +
                         " (use + or * instead of counts where a pattern does not need them)");
-        const int steps = compiled->programSize();
+        const int steps = (*compiled)->programSize();
         if (steps > Re2Pattern::MaxProgramSize)
             fail(n, "the pattern '" + std::string(key) + "' is too costly: it compiles to " +
                         std::to_string(steps) + " steps, more than " +
@@ -206,7 +206,7 @@ private:
             fail(n, "the profile's patterns are too costly together: more than " +
                         std::to_string(Re2Pattern::MaxProfileProgramSize) +
                         " compiled steps (use exact texts where a pattern is not needed)");
-        m.pattern = compiled;
+        m.pattern = *compiled;
         return m;
     }
 
@@ -543,28 +543,25 @@ bool looksBinary(std::string_view text) {
 
 } // namespace
 
-std::optional<HosterProfile> ParseProfile(std::string_view text, const std::string& file,
-                                          const std::string& dir, std::string& error) {
-    if (text.size() > MaxProfileBytes) {
-        error = file + ": the file is larger than " + std::to_string(MaxProfileBytes / 1024) +
-                " KiB; a hoster profile is a few lines";
-        return std::nullopt;
-    }
-    if (looksBinary(text)) {
-        error = file + ": the file is not text (it holds NUL bytes)";
-        return std::nullopt;
-    }
+Result<HosterProfile> ParseProfile(std::string_view text, const std::string& file,
+                                   const std::string& dir) {
+    if (text.size() > MaxProfileBytes)
+        return fail(FailureCause::Other, file + ": the file is larger than " +
+                                             std::to_string(MaxProfileBytes / 1024) +
+                                             " KiB; a hoster profile is a few lines");
+    if (looksBinary(text))
+        return fail(FailureCause::Other, file + ": the file is not text (it holds NUL bytes)");
     try {
         const toml::table root = toml::parse(text, file);
         return Reader(file, dir).read(root);
     } catch (const toml::parse_error& e) {
-        error = at(file, e.source()) + ": " + std::string(e.description());
+        return fail(FailureCause::Other,
+                    at(file, e.source()) + ": " + std::string(e.description()));
     } catch (const ProfileError& e) {
-        error = e.where + ": " + e.reason;
+        return fail(FailureCause::Other, e.where + ": " + e.reason);
     } catch (const std::exception& e) {
-        error = file + ": " + e.what();
+        return fail(FailureCause::Other, file + ": " + e.what());
     }
-    return std::nullopt;
 }
 
 std::string UserHostersDir() {
@@ -668,10 +665,9 @@ HosterLoad LoadHosters(const std::vector<std::string>& dirs, bool withBuiltins) 
             }
             std::ifstream in(path, std::ios::binary);
             const std::string text((std::istreambuf_iterator<char>(in)), {});
-            std::string error;
-            std::optional<HosterProfile> p = ParseProfile(text, file, dir, error);
+            Result<HosterProfile> p = ParseProfile(text, file, dir);
             if (!p) {
-                load.problems.push_back(error);
+                load.problems.push_back(p.reason());
                 continue;
             }
             if (const std::string why = clash(load.profiles, *p); !why.empty()) {

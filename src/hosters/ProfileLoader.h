@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pages/HosterProfile.h"
+#include "platform/Result.h"
 
 #include <cstddef>
 #include <optional>
@@ -27,10 +28,9 @@ inline constexpr std::size_t MaxTestPageBytes = 8u << 20;
 inline constexpr std::size_t MaxProfileFiles = 500;
 
 // Reads one profile. `file` names it in messages; test pages named in it are read from `dir`
-// (empty: it may name none). On failure returns nothing and sets `error` to
-// "file:line:column: reason".
-std::optional<HosterProfile> ParseProfile(std::string_view text, const std::string& file,
-                                          const std::string& dir, std::string& error);
+// (empty: it may name none). A failure's reason is "file:line:column: reason".
+Result<HosterProfile> ParseProfile(std::string_view text, const std::string& file,
+                                   const std::string& dir);
 
 // The built-in profiles, in the order they are tried.
 std::vector<HosterProfile> BuiltinHosters();

@@ -31,13 +31,10 @@ Re2Pattern::Re2Pattern(std::unique_ptr<Impl> impl)
 
 Re2Pattern::~Re2Pattern() = default;
 
-std::shared_ptr<const Re2Pattern> Re2Pattern::compile(const std::string& source,
-                                                      std::string& error) {
+Result<std::shared_ptr<const Re2Pattern>> Re2Pattern::compile(const std::string& source) {
     auto impl = std::make_unique<Impl>(source, patternOptions());
-    if (!impl->re.ok()) {
-        error = impl->re.error();
-        return nullptr;
-    }
+    if (!impl->re.ok())
+        return fail(FailureCause::Other, impl->re.error());
     return std::make_shared<const Re2Pattern>(std::move(impl));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pages/HosterProfile.h"
+#include "platform/Result.h"
 
 #include <memory>
 #include <string>
@@ -27,8 +28,8 @@ public:
     // counts m, a counted group counts its own width times its count.
     static long repetitionWidth(std::string_view source);
 
-    // Null, with the reason in `error`, when the pattern does not compile.
-    static std::shared_ptr<const Re2Pattern> compile(const std::string& source, std::string& error);
+    // A failure, with RE2's reason, when the pattern does not compile.
+    static Result<std::shared_ptr<const Re2Pattern>> compile(const std::string& source);
     ~Re2Pattern() override;
 
     // The steps of its compiled program (RE2's ProgramSize).

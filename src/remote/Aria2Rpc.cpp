@@ -219,6 +219,10 @@ int errorCodeOf(FailureCause cause) {
         return 24;
     case FailureCause::BadHttpAnswer:
         return 22;
+    // None of these reaches a row's transfer yet; they read as the unknown error they were.
+    case FailureCause::NameRefused:
+    case FailureCause::PageUnreadable:
+    case FailureCause::Stopped:
     case FailureCause::Other:
         break;
     }

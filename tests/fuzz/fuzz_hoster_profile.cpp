@@ -9,11 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::string error;
-    const auto profile = torvaline::ParseProfile(text, "fuzz.toml", {}, error);
+    const auto profile = torvaline::ParseProfile(text, "fuzz.toml", {});
     if (!profile) {
         // A refusal always says why.
-        if (error.empty())
+        if (profile.reason().empty())
             __builtin_trap();
         return 0;
     }

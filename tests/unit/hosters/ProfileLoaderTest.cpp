@@ -123,9 +123,8 @@ TEST(HosterProfilesTest, ReferenceExampleLoadsAndItsPagesHold) {
     for (std::size_t at = doc.find("```toml\nname = ", wholes); at != std::string::npos;
          at = doc.find("```toml\nname = ", at + 8), ++examples) {
         const std::size_t end = doc.find("```", at + 8);
-        std::string error;
-        const auto example = ParseProfile(doc.substr(at + 8, end - at - 8), "example", {}, error);
-        ASSERT_TRUE(example) << error;
+        const auto example = ParseProfile(doc.substr(at + 8, end - at - 8), "example", {});
+        ASSERT_TRUE(example) << example.reason();
         std::ostringstream out;
         EXPECT_TRUE(CheckHosters({*example}, {}, out)) << out.str();
     }
@@ -133,9 +132,8 @@ TEST(HosterProfilesTest, ReferenceExampleLoadsAndItsPagesHold) {
     const std::size_t from = doc.find("```toml\nname = \"XFileSharing\"");
     ASSERT_NE(from, std::string::npos);
     const std::size_t to = doc.find("```", from + 8);
-    std::string error;
-    const auto p = ParseProfile(doc.substr(from + 8, to - from - 8), "example", {}, error);
-    ASSERT_TRUE(p) << error;
+    const auto p = ParseProfile(doc.substr(from + 8, to - from - 8), "example", {});
+    ASSERT_TRUE(p) << p.reason();
     EXPECT_EQ(p->name, "XFileSharing");
     std::ostringstream out;
     EXPECT_TRUE(CheckHosters({*p}, {}, out)) << out.str();
@@ -236,9 +234,9 @@ TEST(HosterProfilesTest, HostileProfileFilesAreRefusedWithWhereAndWhy) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string error;
-        EXPECT_FALSE(ParseProfile(c.text, "bad.toml", "/nonexistent", error));
-        EXPECT_NE(error.find(c.message), std::string::npos) << error;
+        const auto refused = ParseProfile(c.text, "bad.toml", "/nonexistent");
+        EXPECT_FALSE(refused);
+        EXPECT_NE(refused.reason().find(c.message), std::string::npos) << refused.reason();
     }
 }
 
@@ -267,9 +265,8 @@ TEST(HosterProfilesTest, AddressesAreMatchedWholeAndNamesWithTheirSubdomains) {
     std::string text = kMinimal;
     text.replace(text.find("\"files.example\""), 15,
                  "\"files.example\", \"10.0.0.1\", \"[2001:db8::1]\"");
-    std::string error;
-    const auto p = ParseProfile(text, "hosts.toml", {}, error);
-    ASSERT_TRUE(p) << error;
+    const auto p = ParseProfile(text, "hosts.toml", {});
+    ASSERT_TRUE(p) << p.reason();
     const struct {
         const char* link;
         bool claimed;
@@ -293,8 +290,8 @@ TEST(HosterProfilesTest, AddressesAreMatchedWholeAndNamesWithTheirSubdomains) {
     // other link counts by its own host, and the profile's limit goes with it.
     std::string limited = kMinimal;
     limited.insert(limited.find("[button]"), "max_parallel = 2\n");
-    auto two = ParseProfile(limited, "two.toml", {}, error);
-    ASSERT_TRUE(two) << error;
+    auto two = ParseProfile(limited, "two.toml", {});
+    ASSERT_TRUE(two) << two.reason();
     const HosterProfiles profiles({*two});
     EXPECT_EQ(profiles.siteOf("https://dl3.files.example/f/1").name, "files.example");
     EXPECT_EQ(profiles.siteOf("https://dl3.files.example/f/1").maxParallel, 2);
@@ -303,8 +300,9 @@ TEST(HosterProfilesTest, AddressesAreMatchedWholeAndNamesWithTheirSubdomains) {
     for (const char* bad : {"max_parallel = 0\n", "max_parallel = 99\n", "max_parallel = 'a'\n"}) {
         std::string text = kMinimal;
         text.insert(text.find("[button]"), bad);
-        EXPECT_FALSE(ParseProfile(text, "bad.toml", {}, error)) << bad;
-        EXPECT_NE(error.find("max_parallel"), std::string::npos) << error;
+        const auto refused = ParseProfile(text, "bad.toml", {});
+        EXPECT_FALSE(refused) << bad;
+        EXPECT_NE(refused.reason().find("max_parallel"), std::string::npos) << refused.reason();
     }
 }
 
@@ -352,9 +350,8 @@ TEST(HosterProfilesTest, PatternsThatBacktrackingEnginesChokeOnStayLinear) {
     std::string profile = std::string(kMinimal) +
                           "[[message]]\npattern = '(a+)+$'\nreaction = 'missing'\n"
                           "[[message]]\npattern = '(a|aa)*b(\\d+)'\nreaction = 'countdown'\n";
-    std::string error;
-    const auto p = ParseProfile(profile, "slow.toml", {}, error);
-    ASSERT_TRUE(p) << error;
+    const auto p = ParseProfile(profile, "slow.toml", {});
+    ASSERT_TRUE(p) << p.reason();
     const auto start = std::chrono::steady_clock::now();
     const PageOutcome outcome = RunProfileOnPage(*p, page, "http://files.example/x");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -418,7 +415,6 @@ reaction = "wait"
 // else a page puts there (another length, no hex, a password field's label, a capture of a
 // megabyte, a control character) is left out and fails nothing; --check-hosters checks both.
 TEST(HosterProfilesTest, ArchivePasswordAndChecksumAreReadFromThePageOrLeftOut) {
-    std::string error;
     const auto p = ParseProfile(std::string(kMinimal) + R"toml(
 [password]
 pattern = 'Password: <B>([^<]*)</B>'
@@ -434,8 +430,8 @@ html = '<p>Password: <b>right</b></p>'
 reaction = "none"
 password = "wrong"
 )toml",
-                                "files.toml", {}, error);
-    ASSERT_TRUE(p) << error;
+                                "files.toml", {});
+    ASSERT_TRUE(p) << p.reason();
     std::ostringstream out;
     EXPECT_FALSE(CheckHosters({*p}, {}, out));
     EXPECT_NE(out.str().find("ok   Files page 1 ((inline), files.toml): none, password a&b <c>, "
@@ -504,8 +500,10 @@ password = "wrong"
     EXPECT_EQ(field.password, "later");
     EXPECT_EQ(field.checksum, "");
 
-    EXPECT_FALSE(ParseProfile(std::string(kMinimal) + "[password]\n", "files.toml", {}, error));
-    EXPECT_NE(error.find("'password' needs 'pattern' or 'control'"), std::string::npos) << error;
+    const auto refused = ParseProfile(std::string(kMinimal) + "[password]\n", "files.toml", {});
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.reason().find("'password' needs 'pattern' or 'control'"), std::string::npos)
+        << refused.reason();
 }
 
 } // namespace

@@ -14,9 +14,8 @@ namespace torvaline {
 namespace {
 
 HosterProfile load(const std::string& toml) {
-    std::string error;
-    auto p = ParseProfile(toml, "steps.toml", {}, error);
-    EXPECT_TRUE(p) << error;
+    auto p = ParseProfile(toml, "steps.toml", {});
+    EXPECT_TRUE(p) << p.reason();
     return p ? *p : HosterProfile{};
 }
 
@@ -90,11 +89,12 @@ link = { from = "anchor", pattern = '/dl/' }
         EXPECT_NE(out.failure.find(c.reason), std::string::npos) << out.failure;
     }
     // A step that says nothing to do is refused with the profile.
-    std::string error;
-    EXPECT_FALSE(ParseProfile("name = \"N\"\nhosts = [\"n.example\"]\n[[step]]\nname = "
-                              "\"idle\"\nmatch = 'x'\n",
-                              "n.toml", {}, error));
-    EXPECT_NE(error.find("needs one way forward"), std::string::npos) << error;
+    const auto refused = ParseProfile("name = \"N\"\nhosts = [\"n.example\"]\n[[step]]\nname = "
+                                      "\"idle\"\nmatch = 'x'\n",
+                                      "n.toml", {});
+    EXPECT_FALSE(refused);
+    EXPECT_NE(refused.reason().find("needs one way forward"), std::string::npos)
+        << refused.reason();
 }
 
 } // namespace
