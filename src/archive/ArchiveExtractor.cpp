@@ -115,8 +115,8 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         result.reason = std::move(reason);
         return result;
     };
-    if (const std::string why = EntryPath::nameProblem(package.name); !why.empty())
-        return fail("Extract: the set's name cannot be a folder (" + why + ")");
+    if (const Result<void> name = EntryPath::checkName(package.name); !name)
+        return fail("Extract: the set's name cannot be a folder (" + name.reason() + ")");
     if (!package.missing.empty())
         return fail("Extract: part missing (" + package.missing.front() + ")");
     if (package.parts.empty())
@@ -178,10 +178,11 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
     if (archive_read_open_filenames(a.get(), names.data(), 1 << 20) != ARCHIVE_OK)
         return fail(reasonFor(a.get(), passwords, false));
 
-    std::string error;
-    auto folder = ExtractFolder::create(request.baseFolder, package.name, error);
-    if (!folder)
-        return fail("Extract: " + error);
+    Result<std::unique_ptr<ExtractFolder>> made =
+        ExtractFolder::create(request.baseFolder, package.name);
+    if (!made)
+        return fail("Extract: " + made.reason());
+    const std::unique_ptr<ExtractFolder> folder = std::move(made).value();
     result.folder = folder->path();
     const auto abandon = [&](std::string reason) {
         folder->removeAll();
@@ -216,27 +217,29 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         const char* utf8 = archive_entry_pathname_utf8(entry);
         const char* plain = archive_entry_pathname(entry);
         const std::string name = utf8 ? utf8 : plain ? plain : "";
-        std::string problem;
-        const std::vector<std::string> parts = EntryPath::split(name, problem);
-        if (parts.empty()) {
-            skip(name, problem);
+        const Result<std::vector<std::string>> split = EntryPath::split(name);
+        if (!split) {
+            skip(name, split.reason());
             continue;
         }
+        const std::vector<std::string>& parts = *split;
         const bool encrypted = archive_entry_is_encrypted(entry);
         if (encrypted && !decrypts(a.get()))
             return abandon("Extract: not supported (encrypted " +
                            formatName(archive_format(a.get())) + ")");
         if (const char* target = archive_entry_hardlink(entry)) {
-            std::string targetProblem;
-            const auto targetParts = EntryPath::split(target, targetProblem);
-            if (targetParts.empty() || !folder->link(targetParts, parts, error))
-                skip(name, targetParts.empty() ? "a hard link " + targetProblem : error);
+            const Result<std::vector<std::string>> targetParts = EntryPath::split(target);
+            if (!targetParts) {
+                skip(name, "a hard link " + targetParts.reason());
+            } else if (const Result<void> linked = folder->link(*targetParts, parts); !linked) {
+                skip(name, linked.reason());
+            }
             continue;
         }
         const mode_t type = archive_entry_filetype(entry);
         if (type == AE_IFDIR) {
-            if (!folder->makeFolders(parts, error))
-                skip(name, error);
+            if (const Result<void> made = folder->makeFolders(parts); !made)
+                skip(name, made.reason());
             continue;
         }
         if (type == AE_IFLNK) {
@@ -252,13 +255,15 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         if (archive_entry_size_is_set(entry) &&
             static_cast<std::uint64_t>(archive_entry_size(entry)) > allowed - result.bytes)
             return abandon(tooLarge());
-        const int fd = folder->createFile(parts, (archive_entry_perm(entry) & 0100) != 0, error);
-        if (fd < 0) {
-            skip(name, error);
+        const Result<int> created =
+            folder->createFile(parts, (archive_entry_perm(entry) & 0100) != 0);
+        if (!created) {
+            skip(name, created.reason());
             if (archive_read_data_skip(a.get()) < ARCHIVE_WARN)
                 return abandon(reasonFor(a.get(), passwords, encrypted));
             continue;
         }
+        const int fd = *created;
         ++result.files;
         const std::uint64_t before = result.bytes;
         std::uint64_t fileEnd = 0;

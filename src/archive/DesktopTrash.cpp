@@ -60,14 +60,11 @@ bool ownFolder(const std::string& path, bool make) {
 }
 
 // Moves the file into one trash folder; `shown` is the path the info file records.
-bool moveInto(const std::string& trash, const std::string& path, const std::string& shown,
-              std::string& error) {
+Result<void> moveInto(const std::string& trash, const std::string& path, const std::string& shown) {
     const std::string files = trash + "/files";
     const std::string info = trash + "/info";
-    if (!ownFolder(trash, true) || !ownFolder(files, true) || !ownFolder(info, true)) {
-        error = "cannot use the trash folder " + trash;
-        return false;
-    }
+    if (!ownFolder(trash, true) || !ownFolder(files, true) || !ownFolder(info, true))
+        return fail(FailureCause::Other, "cannot use the trash folder " + trash);
     std::string name = path.substr(path.find_last_of('/') + 1);
     const std::size_t dot = name.find_last_of('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
@@ -81,8 +78,8 @@ bool moveInto(const std::string& trash, const std::string& path, const std::stri
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            error = std::string("cannot write to the trash: ") + std::strerror(errno);
-            return false;
+            return fail(FailureCause::Other,
+                        std::string("cannot write to the trash: ") + std::strerror(errno));
         }
         const std::string text =
             "[Trash Info]\nPath=" + escapedPath(shown) + "\nDeletionDate=" + deletionDate() + "\n";
@@ -93,17 +90,16 @@ bool moveInto(const std::string& trash, const std::string& path, const std::stri
         struct stat taken {};
         if (written && ::lstat(target.c_str(), &taken) != 0 &&
             ::rename(path.c_str(), target.c_str()) == 0)
-            return true;
+            return {};
         const int why = errno;
         ::unlink(infoPath.c_str());
         if (written && ::lstat(target.c_str(), &taken) == 0)
             continue; // a file without its info file holds the name
-        error = written ? std::string("cannot move to the trash: ") + std::strerror(why)
-                        : std::string("cannot write to the trash");
-        return false;
+        return fail(FailureCause::Other,
+                    written ? std::string("cannot move to the trash: ") + std::strerror(why)
+                            : std::string("cannot write to the trash"));
     }
-    error = "the trash holds too many files of this name";
-    return false;
+    return fail(FailureCause::Other, "the trash holds too many files of this name");
 }
 
 } // namespace
@@ -116,12 +112,10 @@ std::string DesktopTrash::homeTrash() {
     return {};
 }
 
-bool DesktopTrash::moveToTrash(const std::string& path, std::string& error) {
+Result<void> DesktopTrash::moveToTrash(const std::string& path) {
     struct stat file {};
-    if (path.empty() || path[0] != '/' || ::lstat(path.c_str(), &file) != 0) {
-        error = "the file is gone";
-        return false;
-    }
+    if (path.empty() || path[0] != '/' || ::lstat(path.c_str(), &file) != 0)
+        return fail(FailureCause::NotFound, "the file is gone");
     const std::string home = homeTrash();
     struct stat homeInfo {};
     if (!home.empty()) {
@@ -134,7 +128,7 @@ bool DesktopTrash::moveToTrash(const std::string& path, std::string& error) {
             for (std::size_t at = home.find('/', 1); at != std::string::npos;
                  at = home.find('/', at + 1))
                 ::mkdir(home.substr(0, at).c_str(), 0700);
-            return moveInto(home, path, path, error);
+            return moveInto(home, path, path);
         }
     }
     // The top of the file's disk: the last folder up from it on the same device.
@@ -149,7 +143,7 @@ bool DesktopTrash::moveToTrash(const std::string& path, std::string& error) {
         (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(::getuid());
     // Paths in a disk's own trash are told from its top.
     const std::string shown = top == "/" ? path : path.substr(top.size() + 1);
-    return moveInto(trash, path, shown, error);
+    return moveInto(trash, path, shown);
 }
 
 } // namespace torvaline

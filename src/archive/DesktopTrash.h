@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <string>
 
 namespace torvaline {
@@ -13,10 +15,10 @@ public:
     // The home trash's folder; empty when neither XDG_DATA_HOME nor HOME is absolute.
     static std::string homeTrash();
 
-    // Moves the file at `path` (absolute) to the trash; false with `error` set when it cannot,
-    // and the file then stays where it was. Never copies: a file that would have to cross a
-    // disk to reach a trash stays.
-    static bool moveToTrash(const std::string& path, std::string& error);
+    // Moves the file at `path` (absolute) to the trash; a failure when it cannot (NotFound when
+    // the file is gone), and the file then stays where it was. Never copies: a file that would
+    // have to cross a disk to reach a trash stays.
+    static Result<void> moveToTrash(const std::string& path);
 };
 
 } // namespace torvaline

@@ -22,37 +22,34 @@ bool isBidiControl(const std::string& name, std::size_t at) {
 
 } // namespace
 
-std::string EntryPath::nameProblem(const std::string& name) {
+Result<void> EntryPath::checkName(const std::string& name) {
+    const auto refused = [](const char* why) { return fail(FailureCause::NameRefused, why); };
     if (name.empty() || name == "." || name == "..")
-        return "names a folder above";
+        return refused("names a folder above");
     if (name.size() > 255)
-        return "a name longer than 255 bytes";
+        return refused("a name longer than 255 bytes");
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto u = static_cast<unsigned char>(name[i]);
         if (u < 0x20 || u == 0x7F || isBidiControl(name, i))
-            return "a control character in the name";
+            return refused("a control character in the name");
         // Windows' separator: a name that is one folder here would be a path there.
         if (name[i] == '\\')
-            return "a backslash in the name";
+            return refused("a backslash in the name");
         // A name from elsewhere than a path taken apart (a package's given name) may hold one.
         if (name[i] == '/')
-            return "a slash in the name";
+            return refused("a slash in the name");
     }
     return {};
 }
 
-std::vector<std::string> EntryPath::split(const std::string& path, std::string& problem) {
-    problem.clear();
-    if (path.empty()) {
-        problem = "no name";
-        return {};
-    }
+Result<std::vector<std::string>> EntryPath::split(const std::string& path) {
+    const auto refused = [](const char* why) { return fail(FailureCause::NameRefused, why); };
+    if (path.empty())
+        return refused("no name");
     const bool drive = path.size() >= 2 && path[1] == ':' && asciiLower(path[0]) >= 'a' &&
                        asciiLower(path[0]) <= 'z';
-    if (path.front() == '/' || drive) {
-        problem = "an absolute path";
-        return {};
-    }
+    if (path.front() == '/' || drive)
+        return refused("an absolute path");
     std::vector<std::string> parts;
     std::size_t from = 0;
     // A bound on depth: nothing real nests deeper, and each level costs a directory handle.
@@ -65,22 +62,16 @@ std::vector<std::string> EntryPath::split(const std::string& path, std::string& 
         from = to + 1;
         if (part.empty() || part == ".")
             continue;
-        if (part == "..") {
-            problem = "a path leaving the folder";
-            return {};
-        }
-        if (const std::string why = nameProblem(part); !why.empty()) {
-            problem = why;
-            return {};
-        }
-        if (parts.size() == Deepest) {
-            problem = "folders nested deeper than 64";
-            return {};
-        }
+        if (part == "..")
+            return refused("a path leaving the folder");
+        if (Result<void> name = checkName(part); !name)
+            return name.failure();
+        if (parts.size() == Deepest)
+            return refused("folders nested deeper than 64");
         parts.push_back(std::move(part));
     }
     if (parts.empty())
-        problem = "no name";
+        return refused("no name");
     return parts;
 }
 

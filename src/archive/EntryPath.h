@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <string>
 #include <vector>
 
@@ -10,14 +12,14 @@ namespace torvaline {
 // disguise a file's name is refused, never repaired.
 class EntryPath final {
 public:
-    // The components of path ("a/b/c.txt" -> a, b, c.txt; "./" and doubled slashes dropped);
-    // empty with `problem` set when the entry may not be written.
-    static std::vector<std::string> split(const std::string& path, std::string& problem);
+    // The components of path ("a/b/c.txt" -> a, b, c.txt; "./" and doubled slashes dropped),
+    // never none; a NameRefused failure when the entry may not be written.
+    static Result<std::vector<std::string>> split(const std::string& path);
 
-    // Why one component cannot be a file name; empty when it can. The same rules the
+    // Whether one component can be a file name, or why not (NameRefused). The same rules the
     // download's own file names follow (control and text-direction characters, length), kept
     // here because extraction sits below the cycle that holds that check.
-    static std::string nameProblem(const std::string& name);
+    static Result<void> checkName(const std::string& name);
 };
 
 } // namespace torvaline

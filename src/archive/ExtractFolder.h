@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -14,21 +16,21 @@ namespace torvaline {
 class ExtractFolder final {
 public:
     // A new folder `name` under base, or "name (2)" and on when that is taken: a folder the
-    // program did not make is never written into. Null with `error` set when none can be made.
-    static std::unique_ptr<ExtractFolder> create(const std::string& base, const std::string& name,
-                                                 std::string& error);
+    // program did not make is never written into. A failure when none can be made.
+    static Result<std::unique_ptr<ExtractFolder>> create(const std::string& base,
+                                                         const std::string& name);
     ~ExtractFolder();
     ExtractFolder(const ExtractFolder&) = delete;
     ExtractFolder& operator=(const ExtractFolder&) = delete;
 
     const std::string& path() const { return m_path; }
 
-    bool makeFolders(const std::vector<std::string>& parts, std::string& error);
-    // A new file (never one that exists) open for writing; -1 with `error` set.
-    int createFile(const std::vector<std::string>& parts, bool executable, std::string& error);
-    // A second name for a file this extraction wrote; false with `error` for anything else.
-    bool link(const std::vector<std::string>& target, const std::vector<std::string>& parts,
-              std::string& error);
+    Result<void> makeFolders(const std::vector<std::string>& parts);
+    // A new file (never one that exists) open for writing: its descriptor.
+    Result<int> createFile(const std::vector<std::string>& parts, bool executable);
+    // A second name for a file this extraction wrote; a failure for anything else.
+    Result<void> link(const std::vector<std::string>& target,
+                      const std::vector<std::string>& parts);
 
     // Takes away every file and folder made, then the set's folder.
     void removeAll();
@@ -37,9 +39,8 @@ private:
     ExtractFolder(std::string path, int fd)
         : m_path(std::move(path))
         , m_root(fd) {}
-    // The folder holding parts[0..count), made where missing when `make`; -1 on failure.
-    int parentOf(const std::vector<std::string>& parts, std::size_t count, bool make,
-                 std::string& error);
+    // The folder holding parts[0..count), made where missing when `make`.
+    Result<int> parentOf(const std::vector<std::string>& parts, std::size_t count, bool make);
 
     std::string m_path;
     int m_root;

@@ -36,44 +36,37 @@ struct Fd {
 
 } // namespace
 
-std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::string& error,
-                                 std::stop_token stop, const Progress& progress) {
+Result<std::string> FileChecksum::digest(const std::string& path, DigestKind kind,
+                                         std::stop_token stop, const Progress& progress) {
     // No link followed and nothing that blocks: a part is a plain file we wrote.
     Fd file{::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
     struct stat info {};
-    if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
-        error = std::string("cannot read the file: ") + std::strerror(errno);
-        return {};
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = "not a plain file";
-        return {};
-    }
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0)
+        return fail(FailureCause::Other,
+                    std::string("cannot read the file: ") + std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return fail(FailureCause::Other, "not a plain file");
     const auto size = static_cast<std::uint64_t>(info.st_size);
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(nullptr, &EVP_MD_CTX_free);
     if (kind != DigestKind::Crc32) {
         md.reset(EVP_MD_CTX_new());
         const bool sha1 = kind == DigestKind::Sha1;
-        if (!md || EVP_DigestInit_ex(md.get(), sha1 ? EVP_sha1() : EVP_md5(), nullptr) != 1) {
-            error = sha1 ? "SHA-1 is not available" : "MD5 is not available";
-            return {};
-        }
+        if (!md || EVP_DigestInit_ex(md.get(), sha1 ? EVP_sha1() : EVP_md5(), nullptr) != 1)
+            return fail(FailureCause::Other,
+                        sha1 ? "SHA-1 is not available" : "MD5 is not available");
     }
     uLong crc = crc32_z(0, nullptr, 0);
     std::vector<unsigned char> block(1 << 20);
     std::uint64_t done = 0;
     for (;;) {
-        if (stop.stop_requested()) {
-            error = "stopped";
-            return {};
-        }
+        if (stop.stop_requested())
+            return fail(FailureCause::Stopped, "stopped");
         const ssize_t got = ::read(file.fd, block.data(), block.size());
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            error = std::string("cannot read the file: ") + std::strerror(errno);
-            return {};
-        }
+        if (got < 0)
+            return fail(FailureCause::Other,
+                        std::string("cannot read the file: ") + std::strerror(errno));
         if (got == 0)
             break;
         const auto n = static_cast<std::size_t>(got);
@@ -88,7 +81,7 @@ std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::
     if (kind == DigestKind::Crc32) {
         char text[9];
         std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc));
-        return text;
+        return std::string(text);
     }
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -96,15 +89,14 @@ std::string FileChecksum::digest(const std::string& path, DigestKind kind, std::
     return hex(out, length);
 }
 
-FileChecksum::Result FileChecksum::check(const std::string& path, const ChecksumEntry& expected,
-                                         std::stop_token stop, const Progress& progress) {
-    std::string error;
-    const std::string got = digest(path, expected.kind, error, stop, progress);
-    if (got.empty())
-        return {false, error};
-    if (got != expected.digest)
-        return {false, "checksum mismatch"};
-    return {true, {}};
+Result<void> FileChecksum::check(const std::string& path, const ChecksumEntry& expected,
+                                 std::stop_token stop, const Progress& progress) {
+    const Result<std::string> got = digest(path, expected.kind, stop, progress);
+    if (!got)
+        return got.failure();
+    if (*got != expected.digest)
+        return fail(FailureCause::Other, "checksum mismatch");
+    return {};
 }
 
 } // namespace torvaline

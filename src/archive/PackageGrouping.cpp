@@ -121,7 +121,7 @@ struct Gathered {
 
 // A folder the user will find: no hidden one, no name that could lead elsewhere.
 bool fitForFolder(const std::string& name) {
-    return !name.empty() && name.front() != '.' && EntryPath::nameProblem(name).empty();
+    return !name.empty() && name.front() != '.' && EntryPath::checkName(name).ok();
 }
 
 // The name a file gives its package: its set's name, or itself without its extension.

@@ -134,7 +134,7 @@ std::string ImageCaptchaSource(std::string_view text) {
     return {};
 }
 
-std::string ReadDigitCaptcha(std::string_view text, std::string& error) {
+Result<std::string> ReadDigitCaptcha(std::string_view text) {
     std::vector<std::pair<long, char>> digits;
     std::size_t placed = 0;
     for (std::size_t at = findNoCase(text, "padding-left:"); at != std::string_view::npos;
@@ -156,21 +156,17 @@ std::string ReadDigitCaptcha(std::string_view text, std::string& error) {
             continue;
         const std::size_t next = text.find('<', close);
         const std::string_view shown = text.substr(close + 1, next - close - 1);
-        if (++placed > MaxCaptchaDigits) {
-            error = "the digit captcha has more than " + std::to_string(MaxCaptchaDigits) +
-                    " characters; it is not one that can be read";
-            return {};
-        }
-        if (shown.size() != 1 || shown[0] < '0' || shown[0] > '9') {
-            error = "the digit captcha holds something other than one digit per place";
-            return {};
-        }
+        if (++placed > MaxCaptchaDigits)
+            return fail(FailureCause::PageUnreadable,
+                        "the digit captcha has more than " + std::to_string(MaxCaptchaDigits) +
+                            " characters; it is not one that can be read");
+        if (shown.size() != 1 || shown[0] < '0' || shown[0] > '9')
+            return fail(FailureCause::PageUnreadable,
+                        "the digit captcha holds something other than one digit per place");
         digits.emplace_back(x, shown[0]);
     }
-    if (digits.empty()) {
-        error = "the page has no digit captcha to read";
-        return {};
-    }
+    if (digits.empty())
+        return fail(FailureCause::PageUnreadable, "the page has no digit captcha to read");
     std::stable_sort(digits.begin(), digits.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::string code;
@@ -269,13 +265,12 @@ StepEngine::Outcome StepEngine::perform(const HosterProfile& profile, const Prof
         bool digitsRead = false;
         if (!step.digitCaptcha.empty() && document &&
             FindControl(*document, field, codeForm, codeElement)) {
-            std::string error;
-            const std::string code = ReadDigitCaptcha(page.text(), error);
-            if (!code.empty()) {
-                document->setElementValue(codeForm, codeElement, code);
+            const Result<std::string> code = ReadDigitCaptcha(page.text());
+            if (code) {
+                document->setElementValue(codeForm, codeElement, *code);
                 digitsRead = true;
             } else if (!ImageCaptcha(page.text())) {
-                return failed(step, error);
+                return failed(step, code.reason());
             }
         }
         if (!digitsRead && ImageCaptcha(page.text())) {

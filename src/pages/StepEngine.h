@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pages/HosterProfile.h"
+#include "platform/Result.h"
 
 #include <cstdint>
 #include <string>
@@ -21,8 +22,9 @@ bool ImageCaptcha(std::string_view pageText);
 // Where the picture of an image captcha is, as the page writes it; empty when none.
 std::string ImageCaptchaSource(std::string_view pageText);
 // The digits of a captcha drawn as characters placed by padding, in the order they stand on
-// the screen; empty with `error` set when the page has none or one nobody could mean.
-std::string ReadDigitCaptcha(std::string_view pageText, std::string& error);
+// the screen, never none; a PageUnreadable failure when the page has none or one nobody could
+// mean.
+Result<std::string> ReadDigitCaptcha(std::string_view pageText);
 
 // A profile's steps on the pages of one row: which step a page is, what it does there, and
 // the bound on a way that goes round in circles.

@@ -31,8 +31,7 @@ public:
 
 // A T, or the Failure that kept it from being made. A function returns a Failure (or
 // fail(cause, reason)) where it has no value; the caller tests ok() before it reads value().
-template <class T>
-class [[nodiscard]] Result {
+template <class T> class [[nodiscard]] Result {
     static_assert(!std::is_same_v<std::remove_cv_t<T>, Failure>, "a Failure is not a value");
 
 public:
@@ -41,11 +40,9 @@ public:
     Result(T&& value)
         : m_state(std::in_place_index<0>, std::move(value)) {}
     template <class U>
-        requires(std::is_constructible_v<T, U &&> &&
-                 !std::is_same_v<std::remove_cvref_t<U>, Result> &&
-                 !std::is_same_v<std::remove_cvref_t<U>, Failure> &&
-                 !std::is_same_v<std::remove_cvref_t<U>, T>)
-    Result(U&& value)
+    requires(std::is_constructible_v<T, U&&> && !std::is_same_v<std::remove_cvref_t<U>, Result> &&
+             !std::is_same_v<std::remove_cvref_t<U>, Failure> &&
+             !std::is_same_v<std::remove_cvref_t<U>, T>) Result(U&& value)
         : m_state(std::in_place_index<0>, std::forward<U>(value)) {}
     Result(Failure failure)
         : m_state(std::in_place_index<1>, std::move(failure)) {}
@@ -96,8 +93,7 @@ private:
 };
 
 // Done, or the Failure that kept it from being done. A default result is a success.
-template <>
-class [[nodiscard]] Result<void> {
+template <> class [[nodiscard]] Result<void> {
 public:
     Result() = default;
     Result(Failure failure)

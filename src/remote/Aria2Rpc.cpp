@@ -185,7 +185,7 @@ RequestOptions requestOptionsOf(const QJsonObject& options) {
         if (static_cast<std::size_t>(lines.size()) > MaxRequestHeaders)
             fail(optionProblem(QStringLiteral("header")));
         for (const QJsonValue& line : lines) {
-            if (!line.isString() || !requestHeaderProblem(bytes(line.toString())).empty())
+            if (!line.isString() || !checkRequestHeader(bytes(line.toString())))
                 fail(optionProblem(QStringLiteral("header")));
             request.headers.push_back(bytes(line.toString()));
         }
@@ -197,7 +197,7 @@ RequestOptions requestOptionsOf(const QJsonObject& options) {
         const QJsonValue value = options.value(key);
         if (value.isUndefined())
             continue;
-        if (!value.isString() || !requestHeaderProblem("X: " + bytes(value.toString())).empty())
+        if (!value.isString() || !checkRequestHeader("X: " + bytes(value.toString())))
             fail(optionProblem(key));
         *field = bytes(value.toString());
     }

@@ -187,7 +187,7 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
             // No folder chosen yet: the transfer goes to the default one.
             const std::string& base =
                 m_p.folder.text().empty() ? m_p.folder.defaultPath() : m_p.folder.text();
-            if (!base.empty() && EntryPath::nameProblem(set).empty()) {
+            if (!base.empty() && EntryPath::checkName(set).ok()) {
                 const std::string folder = base + m_p.folder.separator() + set;
                 ::mkdir(folder.c_str(), 0755);
                 m_p.core.cycle().setPlacement(event.id, folder, {});
@@ -415,10 +415,10 @@ void PackageFollowUp::runNext() {
     const std::stop_token stop = m_stop.get_token();
     const auto body = [job, running, &loop, self, stop] {
         if (!job->extract) {
-            const FileChecksum::Result result = FileChecksum::check(job->path, job->entry, stop);
+            const Result<void> result = FileChecksum::check(job->path, job->entry, stop);
             loop.post([self, id = job->id, result] {
                 if (const auto held = self.lock())
-                    (*held)->checked(id, result.matches, result.reason);
+                    (*held)->checked(id, result.ok(), result.reason());
             });
         } else {
             auto last = std::chrono::steady_clock::now();
@@ -590,10 +590,10 @@ void PackageFollowUp::disposeParts(const Package& package, const std::string& ex
         // Never what the extraction just wrote, whatever the names.
         if (path.rfind(extractedInto + "/", 0) == 0)
             continue;
-        std::string error;
         if (m_choices.afterExtract == ArchiveChoices::AfterExtract::Trash) {
-            if (!DesktopTrash::moveToTrash(path, error) && problem.empty())
-                problem = error;
+            if (const Result<void> moved = DesktopTrash::moveToTrash(path);
+                !moved && problem.empty())
+                problem = moved.reason();
         } else if (::unlink(path.c_str()) != 0 && problem.empty()) {
             problem = "cannot delete " + baseName(path);
         }

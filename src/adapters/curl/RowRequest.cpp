@@ -71,7 +71,7 @@ RowRequest::RowRequest(const RequestOptions* options)
     for (const std::string& line : m_options->headers) {
         // Checked where the options were taken; checked again before anything reaches the
         // wire, whoever made them.
-        if (!requestHeaderProblem(line).empty())
+        if (!checkRequestHeader(line))
             continue;
         const std::size_t colon = line.find(':');
         const std::string_view name = std::string_view(line).substr(0, colon);

@@ -113,19 +113,19 @@ TEST(FileChecksum, MatchesGoodPartsAndNamesTheFailure) {
     const ChecksumList md5 = ChecksumList::read(dir.file("set.md5"));
     ASSERT_NE(sfv.find("good.rar"), nullptr);
     ASSERT_NE(md5.find("good.rar"), nullptr);
-    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), *sfv.find("good.rar")).matches);
-    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), *md5.find("good.rar")).matches);
+    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), *sfv.find("good.rar")).ok());
+    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), *md5.find("good.rar")).ok());
     const auto bad = FileChecksum::check(dir.file("bad.rar"), *sfv.find("bad.rar"));
-    EXPECT_FALSE(bad.matches);
-    EXPECT_EQ(bad.reason, "checksum mismatch");
+    EXPECT_FALSE(bad.ok());
+    EXPECT_EQ(bad.reason(), "checksum mismatch");
     // A SHA-1, as a hoster's page gives one.
     const ChecksumEntry sha1{"good.rar", DigestKind::Sha1,
                              "f7c3bc1d808e04732adf679965ccc34ca7ae3441"};
-    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), sha1).matches);
-    EXPECT_EQ(FileChecksum::check(dir.file("bad.rar"), sha1).reason, "checksum mismatch");
+    EXPECT_TRUE(FileChecksum::check(dir.file("good.rar"), sha1).ok());
+    EXPECT_EQ(FileChecksum::check(dir.file("bad.rar"), sha1).reason(), "checksum mismatch");
     const auto pipe = FileChecksum::check(dir.file("pipe.rar"), *sfv.find("good.rar"));
-    EXPECT_FALSE(pipe.matches);
-    EXPECT_EQ(pipe.reason, "not a plain file");
+    EXPECT_FALSE(pipe.ok());
+    EXPECT_EQ(pipe.reason(), "not a plain file");
     EXPECT_EQ(ChecksumList::read(dir.file("pipe.rar")).ignoredCount(), 1u);
 
     // A part of several blocks, stopped from another thread's request after the first.
@@ -138,5 +138,5 @@ TEST(FileChecksum, MatchesGoodPartsAndNamesTheFailure) {
                                                  stop.request_stop();
                                              });
     EXPECT_EQ(blocks, 1);
-    EXPECT_EQ(stopped.reason, "stopped");
+    EXPECT_EQ(stopped.reason(), "stopped");
 }

@@ -38,11 +38,11 @@ TEST(DesktopTrash, KeepsEveryFileAndWhereItCameFrom) {
     write(dir.path() / "one" / "set.7z.001", "first");
     write(dir.path() / "two 100%" / "set.7z.001", "second");
 
-    std::string error;
-    ASSERT_TRUE(DesktopTrash::moveToTrash((dir.path() / "one" / "set.7z.001").string(), error))
-        << error;
-    ASSERT_TRUE(DesktopTrash::moveToTrash((dir.path() / "two 100%" / "set.7z.001").string(), error))
-        << error;
+    const auto first = DesktopTrash::moveToTrash((dir.path() / "one" / "set.7z.001").string());
+    ASSERT_TRUE(first) << first.reason();
+    const auto second =
+        DesktopTrash::moveToTrash((dir.path() / "two 100%" / "set.7z.001").string());
+    ASSERT_TRUE(second) << second.reason();
     const fs::path trash = dir.path() / "new" / "data" / "Trash";
     EXPECT_EQ(DesktopTrash::homeTrash(), trash.string());
     EXPECT_EQ(readFile((trash / "files" / "set.7z.001").string()), "first");
@@ -58,14 +58,15 @@ TEST(DesktopTrash, KeepsEveryFileAndWhereItCameFrom) {
     ASSERT_EQ(::stat(trash.c_str(), &folder), 0);
     EXPECT_EQ(folder.st_mode & 0777, 0700u);
 
-    EXPECT_FALSE(DesktopTrash::moveToTrash((dir.path() / "gone").string(), error));
-    EXPECT_FALSE(error.empty());
+    const auto gone = DesktopTrash::moveToTrash((dir.path() / "gone").string());
+    EXPECT_FALSE(gone);
+    EXPECT_FALSE(gone.reason().empty());
     // A trash that is not a folder of ours takes nothing.
     ::setenv("XDG_DATA_HOME", (dir.path() / "bad").c_str(), 1);
     fs::create_directories(dir.path() / "bad");
     write(dir.path() / "bad" / "Trash", "a file");
     write(dir.path() / "keep.zip", "kept");
-    EXPECT_FALSE(DesktopTrash::moveToTrash((dir.path() / "keep.zip").string(), error));
+    EXPECT_FALSE(DesktopTrash::moveToTrash((dir.path() / "keep.zip").string()));
     EXPECT_EQ(readFile((dir.path() / "keep.zip").string()), "kept");
 
     if (before)
