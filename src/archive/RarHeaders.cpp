@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -149,7 +150,7 @@ void walkRar5(int fd, std::uint64_t fileSize, RarVolumeInfo& info) {
     for (int blocks = 0; blocks < MostBlocks && at < fileSize; ++blocks) {
         // The header's CRC32, then its size as up to four bytes of variable-length integer.
         unsigned char base[8];
-        const std::size_t got = readAt(fd, at, base, sizeof base);
+        const std::size_t got = std::min(readAt(fd, at, base, sizeof base), sizeof base);
         VarReader sizeField{base + 4, got > 4 ? got - 4 : 0};
         const auto size = sizeField.next();
         if (!size) {
