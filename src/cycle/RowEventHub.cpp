@@ -56,13 +56,7 @@ void RowEventHub::follow(DownloadList& list) {
             refs.push_back({list.id(r), list.cell(r, DownloadList::URL)});
         rowsAdded(first, refs);
     };
-    rows.removed = [this](int first, std::span<const DownloadList::GoneRow> gone) {
-        std::vector<RowRef> refs;
-        refs.reserve(gone.size());
-        for (const DownloadList::GoneRow& row : gone)
-            refs.push_back({row.id, row.link});
-        rowsRemoved(first, refs);
-    };
+    rows.removed = [this](int first, std::span<const RowRef> gone) { rowsRemoved(first, gone); };
     rows.moved = [this](std::uint64_t id, int from, int to) { rowMoved(id, from, to); };
     // The progress columns between change every second of a transfer and are nobody's text.
     rows.cellsChanged = [this](int firstRow, int lastRow, int firstColumn, int lastColumn) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "list/RowRef.h"
 #include "platform/FailureCause.h"
 
 #include <cstdint>
@@ -57,12 +58,6 @@ struct RowProgressEvent {
     std::int64_t done = 0;
     std::int64_t total = 0; // 0 when the server did not say
     std::int64_t bytesPerSecond = 0;
-};
-
-// One row of a batch that came or went. The link is valid for the call only.
-struct RowRef {
-    std::uint64_t id = 0;
-    std::string_view link;
 };
 
 // The core's one vocabulary of row events. Every call comes on the GUI thread, after the

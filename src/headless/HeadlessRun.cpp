@@ -31,7 +31,6 @@
 #include "transfer/TDownloadFile.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <csignal>
@@ -383,18 +382,22 @@ void HeadlessRun::stop(int status) {
 }
 
 void HeadlessRun::waitForTransferThenQuit() {
-    // The transfer removes its partial file when it ends; the summary comes after that.
-    auto* poll = new QTimer(QCoreApplication::instance());
-    auto elapsed = std::make_shared<QElapsedTimer>();
-    elapsed->start();
-    QObject::connect(poll, &QTimer::timeout, poll, [this, poll, elapsed] {
-        const bool busy = m_parts->session->lanes().transferring();
-        if (busy && elapsed->elapsed() < m_options.workerGrace.count())
-            return;
-        poll->deleteLater();
+    // The transfer removes its partial file when it ends; the summary comes after that, or
+    // after the grace when a transfer does not let go.
+    DownloadLanes& lanes = m_parts->session->lanes();
+    auto* deadline = new QTimer(QCoreApplication::instance());
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, deadline, [&lanes, deadline] {
+        lanes.whenTransfersEnd({});
+        deadline->deleteLater();
         QCoreApplication::quit();
     });
-    poll->start(20);
+    deadline->start(m_options.workerGrace);
+    lanes.whenTransfersEnd([deadline] {
+        deadline->stop();
+        deadline->deleteLater();
+        QCoreApplication::quit();
+    });
 }
 
 } // namespace torvaline

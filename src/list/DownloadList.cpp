@@ -100,21 +100,51 @@ void DownloadList::setRowCount(int count) {
     } else if (count < old) {
         if (m_observer.rowsAboutToBeRemoved)
             m_observer.rowsAboutToBeRemoved(count, old - 1);
-        std::vector<GoneRow> gone;
-        const int firstGone = std::max(count, 1);
-        if (m_idObserver.removed) {
-            gone.reserve(static_cast<std::size_t>(old - firstGone));
-            for (int r = firstGone; r < old; ++r) {
-                Entry& entry = m_rows[static_cast<std::size_t>(r)];
-                gone.push_back({entry.id, std::move(entry.url)});
-            }
-        }
-        m_rows.resize(static_cast<std::size_t>(count));
+        removeFrom(static_cast<std::size_t>(count));
+    }
+}
+
+void DownloadList::removeFrom(std::size_t count) {
+    // The rows are off the list from here on, but whole until everyone has heard of them:
+    // their links are told from the rows themselves, and the frees of a long list come after
+    // the listeners' work. Freed first, a hundred thousand small blocks would be sorted by
+    // malloc on the first large allocation a listener makes. Whichever part is smaller moves.
+    const int first = static_cast<int>(count);
+    if (count > m_rows.size() - count) {
+        const std::vector<Entry> gone(
+            std::make_move_iterator(m_rows.begin() + static_cast<std::ptrdiff_t>(count)),
+            std::make_move_iterator(m_rows.end()));
+        m_rows.resize(count);
         if (m_observer.rowsRemoved)
             m_observer.rowsRemoved();
-        if (!gone.empty())
-            m_idObserver.removed(firstGone, gone);
+        tellRemoved(first, gone);
+        return;
     }
+    // Most rows go (a Clear List): the rows kept move into a new vector while the old one,
+    // every row in it, is told of; then it takes them back, and the list keeps its room for
+    // the rows to come.
+    std::vector<Entry> all;
+    all.swap(m_rows);
+    m_rows.assign(std::make_move_iterator(all.begin()),
+                  std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(count)));
+    if (m_observer.rowsRemoved)
+        m_observer.rowsRemoved();
+    tellRemoved(first, std::span<const Entry>(all).subspan(count));
+    if (m_rows.size() != count) // a listener changed the list after all: it keeps the new vector
+        return;
+    all.resize(count);
+    std::move(m_rows.begin(), m_rows.end(), all.begin());
+    m_rows.swap(all);
+}
+
+void DownloadList::tellRemoved(int first, std::span<const Entry> gone) const {
+    if (!m_idObserver.removed || gone.empty())
+        return;
+    std::vector<RowRef> rows;
+    rows.reserve(gone.size());
+    for (const Entry& entry : gone)
+        rows.push_back({entry.id, entry.url});
+    m_idObserver.removed(first, rows);
 }
 
 const std::string& DownloadList::cell(int row, int column) const {
@@ -168,13 +198,11 @@ void DownloadList::removeRow(int row) {
         return;
     if (m_observer.rowsAboutToBeRemoved)
         m_observer.rowsAboutToBeRemoved(row, row);
-    Entry& entry = m_rows[static_cast<std::size_t>(row)];
-    const GoneRow gone{entry.id, std::move(entry.url)};
+    const Entry gone = std::move(m_rows[static_cast<std::size_t>(row)]);
     m_rows.erase(m_rows.begin() + row);
     if (m_observer.rowsRemoved)
         m_observer.rowsRemoved();
-    if (m_idObserver.removed)
-        m_idObserver.removed(row, std::span<const GoneRow>(&gone, 1));
+    tellRemoved(row, std::span<const Entry>(&gone, 1));
 }
 
 void DownloadList::swapRows(int a, int b) {

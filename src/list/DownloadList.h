@@ -1,5 +1,7 @@
 #pragma once
 
+#include "list/RowRef.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -130,13 +132,9 @@ public:
     // it takes: the rows first..last came (their ids are id(r) by then); the rows that stood
     // at `first` on are gone, with their links; one row moved. A swap is told as two moves,
     // each true of the list as it stands after the one before.
-    struct GoneRow {
-        std::uint64_t id = 0;
-        std::string link;
-    };
     struct RowIdObserver {
         std::function<void(int first, int last)> added;
-        std::function<void(int first, std::span<const GoneRow> rows)> removed;
+        std::function<void(int first, std::span<const RowRef> rows)> removed;
         std::function<void(std::uint64_t id, int from, int to)> moved;
         // Cells of the rows firstRow..lastRow changed, as Observer::cellsChanged tells.
         std::function<void(int firstRow, int lastRow, int firstColumn, int lastColumn)>
@@ -175,6 +173,10 @@ private:
     void changed(int firstRow, int lastRow, int firstColumn, int lastColumn);
 
     void tellAdded(int first, int last) const;
+    // Takes the rows from `count` on off the list, telling the observers.
+    void removeFrom(std::size_t count);
+    // Tells the row observer of `gone`, which stood at `first` on.
+    void tellRemoved(int first, std::span<const Entry> gone) const;
 
     std::vector<Entry> m_rows;
     Observer m_observer;

@@ -81,17 +81,35 @@ RowTable::Status RowTable::status(std::uint64_t id) const {
     return row ? status(*row) : Status::Removed;
 }
 
-RowTable::Row* RowTable::findAfter(std::size_t& at, std::uint64_t id) {
-    // Rows are mostly told in the order of their ids: the next one is usually the next row.
-    for (const std::size_t next : {at, at + 1})
-        if (next < m_rows.size() && m_rows[next].id == id) {
-            at = next;
-            return &m_rows[next];
-        }
-    Row* const found = findRow(id);
-    if (found != nullptr)
-        at = static_cast<std::size_t>(found - m_rows.data());
-    return found;
+RowTable::Row* RowTable::findNear(std::size_t& at, std::uint64_t id) {
+    // Rows are mostly told in the order of their ids: the one looked for is usually next to
+    // the one before, or a few rows on when rows between are gone. Looked for from `at` in
+    // steps that double, then by halving what they bracket: a walk through the table in
+    // either direction costs one pass, not a search for each row.
+    const std::size_t size = m_rows.size();
+    if (size == 0)
+        return nullptr;
+    at = std::min(at, size - 1);
+    std::size_t low = 0, high = size; // the row is in [low, high) if anywhere
+    std::size_t step = 1;
+    if (m_rows[at].id < id) {
+        low = at + 1;
+        for (; low + step - 1 < size && m_rows[low + step - 1].id < id; step *= 2)
+            low += step;
+        high = std::min(size, low + step);
+    } else {
+        high = at;
+        for (; step <= high && m_rows[high - step].id > id; step *= 2)
+            high -= step;
+        low = step <= high ? high - step : 0;
+    }
+    const auto it = std::lower_bound(m_rows.begin() + static_cast<std::ptrdiff_t>(low),
+                                     m_rows.begin() + static_cast<std::ptrdiff_t>(high), id,
+                                     [](const Row& r, std::uint64_t key) { return r.id < key; });
+    if (it == m_rows.end() || it->id != id)
+        return nullptr;
+    at = static_cast<std::size_t>(it - m_rows.begin());
+    return &*it;
 }
 
 const RowTable::Row* RowTable::find(std::uint64_t id) const {
@@ -173,58 +191,82 @@ std::string RowTable::link(const Row& row) const {
     return row.more().link;
 }
 
-void RowTable::rowsRemoved(int first, std::span<const RowRef> rows) {
-    if (rows.empty())
-        return;
-    // Out of the order in one pass: where the list says they stood, or else by id.
+void RowTable::takeOutOfOrder(int first, std::span<const RowRef> rows) {
+    // In one pass: where the list says they stood, or else by id.
     const std::size_t at = first > 0 ? static_cast<std::size_t>(first - 1) : m_order.size();
     if (at + rows.size() <= m_order.size() &&
         std::equal(rows.begin(), rows.end(), m_order.begin() + static_cast<std::ptrdiff_t>(at),
                    [](const RowRef& row, std::uint64_t id) { return row.id == id; })) {
         const auto begin = m_order.begin() + static_cast<std::ptrdiff_t>(at);
         m_order.erase(begin, begin + static_cast<std::ptrdiff_t>(rows.size()));
-    } else {
-        std::vector<std::uint64_t> gone;
-        gone.reserve(rows.size());
-        for (const RowRef& row : rows)
-            gone.push_back(row.id);
-        std::sort(gone.begin(), gone.end());
-        std::erase_if(m_order, [&gone](std::uint64_t id) {
-            return std::binary_search(gone.begin(), gone.end(), id);
-        });
+        return;
     }
-    // A clear of a long list keeps the results of the last MaxGoneResults rows only: the
-    // links (and the details that hold them) go to the rows kept, after the others are gone,
-    // and the front ends hear of the rows once the table is whole again.
-    std::vector<std::size_t> left; // of `rows`
-    std::vector<std::pair<Notice, std::uint64_t>> notices;
-    std::size_t near = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        Row* const found = findAfter(near, rows[i].id);
-        if (found == nullptr || !found->inList)
+    std::vector<std::uint64_t> gone;
+    gone.reserve(rows.size());
+    for (const RowRef& row : rows)
+        gone.push_back(row.id);
+    std::sort(gone.begin(), gone.end());
+    std::erase_if(m_order, [&gone](std::uint64_t id) {
+        return std::binary_search(gone.begin(), gone.end(), id);
+    });
+}
+
+void RowTable::rowsRemoved(int first, std::span<const RowRef> rows) {
+    if (rows.empty())
+        return;
+    takeOutOfOrder(first, rows);
+    // The rows leave the list, the last one first: an unfinished row reads "removed" from now
+    // on and is told as stopped, a finished one keeps its result. Only the newest
+    // MaxGoneResults results of rows off the list are kept, and the rows that stop here are
+    // the newest of all: past that many of them (a Clear List of a long list) the rest are
+    // dropped as they come, without a place among the stopped rows or a link.
+    std::vector<std::size_t> stopping, finished; // into `rows`, the last one first
+    std::vector<bool> drop;                      // of m_rows
+    std::size_t dropping = 0;
+    stopping.reserve(rows.size());
+    std::size_t near = m_rows.size();
+    for (std::size_t i = rows.size(); i-- > 0;) {
+        Row* const row = findNear(near, rows[i].id);
+        if (row == nullptr || !row->inList)
             continue;
-        Row& row = *found;
-        const Status before = status(row);
-        row.inList = false;
+        row->inList = false;
         ++m_gone;
-        if (!isStopped(before))
-            row.removed = true;
-        if (row.details)
-            row.details->speed = 0;
-        if (const std::optional<Notice> notice = restate(row, before))
-            notices.emplace_back(*notice, row.id);
-        left.push_back(i);
+        if (row->details)
+            row->details->speed = 0;
+        if (isStopped(status(*row))) {
+            finished.push_back(i);
+            continue;
+        }
+        row->removed = true;
+        stopping.push_back(i);
+        if (stopping.size() > MaxGoneResults) {
+            if (drop.empty())
+                drop.resize(m_rows.size());
+            drop[near] = true;
+            ++dropping;
+        }
     }
-    dropGone();
+    const std::size_t kept = std::min(stopping.size(), MaxGoneResults);
+    for (std::size_t k = kept; k-- > 0;)
+        enterStopped(rows[stopping[k]].id);
+    dropGone(std::move(drop), dropping);
+    // The links (and the details that hold them) go to the rows kept, after the others are
+    // gone, and the front ends hear of the rows once the table is whole again.
     if (m_linkSource) {
-        near = 0;
-        for (const std::size_t i : left)
-            if (Row* const kept = findAfter(near, rows[i].id))
-                kept->edit().link = std::string(rows[i].link);
+        const auto giveLink = [this, rows, &near](std::size_t i) {
+            if (Row* const row = findNear(near, rows[i].id))
+                row->edit().link = std::string(rows[i].link);
+        };
+        near = m_rows.size();
+        for (const std::size_t i : finished)
+            giveLink(i);
+        near = m_rows.size();
+        for (std::size_t k = 0; k < kept; ++k)
+            giveLink(stopping[k]);
     }
     if (m_notify)
-        for (const auto& [notice, id] : notices)
-            m_notify(notice, id);
+        for (auto i = stopping.rbegin(); i != stopping.rend(); ++i)
+            m_notify(Notice::Stop, rows[*i].id);
 }
 
 void RowTable::rowMoved(std::uint64_t id, int from, int to) {
@@ -376,47 +418,39 @@ bool RowTable::forget(std::uint64_t id) {
     return true;
 }
 
-void RowTable::dropGone() {
+void RowTable::dropGone(std::vector<bool> drop, std::size_t dropping) {
     // The oldest results of rows that left the list go first; rows on the list always stay.
     // Chosen in one pass and taken out in one: each erase would move every row behind it, and
     // a clear of a long list drops nearly all of them at once.
-    if (m_gone <= MaxGoneResults)
-        return;
-    std::size_t excess = m_gone - MaxGoneResults;
-    std::vector<std::size_t> rows;    // into m_rows
-    std::vector<bool> stoppedDropped; // of the part of m_stopped looked at
-    std::size_t near = 0;
-    for (auto it = m_stopped.begin(); excess > 0 && it != m_stopped.end(); ++it) {
-        const Row* row = findAfter(near, *it);
-        const bool drop = row != nullptr && !row->inList;
-        stoppedDropped.push_back(drop);
-        if (drop) {
-            rows.push_back(near);
+    if (m_gone > MaxGoneResults + dropping) {
+        std::size_t excess = m_gone - MaxGoneResults - dropping;
+        drop.resize(m_rows.size());
+        std::size_t near = 0, looked = 0, kept = 0;
+        for (; excess > 0 && looked < m_stopped.size(); ++looked) {
+            const Row* row = findNear(near, m_stopped[looked]);
+            if (row == nullptr || row->inList) {
+                m_stopped[kept++] = m_stopped[looked];
+                continue;
+            }
+            // A row stopped twice over is dropped once.
+            if (!drop[near]) {
+                drop[near] = true;
+                ++dropping;
+            }
             --excess;
         }
+        m_stopped.erase(m_stopped.begin() + static_cast<std::ptrdiff_t>(kept),
+                        m_stopped.begin() + static_cast<std::ptrdiff_t>(looked));
     }
-    if (rows.empty())
+    if (dropping == 0)
         return;
+    m_gone -= dropping;
     std::size_t kept = 0;
-    for (std::size_t i = 0; i < stoppedDropped.size(); ++i)
-        if (!stoppedDropped[i])
-            m_stopped[kept++] = m_stopped[i];
-    m_stopped.erase(m_stopped.begin() + static_cast<std::ptrdiff_t>(kept),
-                    m_stopped.begin() + static_cast<std::ptrdiff_t>(stoppedDropped.size()));
-    if (!std::is_sorted(rows.begin(), rows.end()))
-        std::sort(rows.begin(), rows.end());
-    // A row stopped twice over is dropped once.
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    m_gone -= rows.size();
-    kept = rows.front();
-    std::size_t next = 0;
-    for (std::size_t r = rows.front(); r < m_rows.size(); ++r) {
-        if (next < rows.size() && rows[next] == r) {
-            ++next;
-            continue;
-        }
-        m_rows[kept++] = std::move(m_rows[r]);
-    }
+    while (!drop[kept])
+        ++kept;
+    for (std::size_t r = kept + 1; r < m_rows.size(); ++r)
+        if (!drop[r])
+            m_rows[kept++] = std::move(m_rows[r]);
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(kept), m_rows.end());
 }
 

@@ -121,14 +121,19 @@ private:
     void changed(Row& row, Status before);
     // The stopped rows after a change of status; the notification it calls for, if any.
     std::optional<Notice> restate(Row& row, Status before);
-    // The row of `id`, looked for first at `at` and just past it; `at` is left at the row found.
-    Row* findAfter(std::size_t& at, std::uint64_t id);
+    // The row of `id`, looked for from `at` outwards; `at` is left at the row found.
+    Row* findNear(std::size_t& at, std::uint64_t id);
     Row* findRow(std::uint64_t id);
     // The row of `id`, made empty when it is not there yet.
     Row& rowFor(std::uint64_t id);
     void enterStopped(std::uint64_t id);
     void leaveStopped(std::uint64_t id);
-    void dropGone();
+    // Takes rows that left the list out of m_order.
+    void takeOutOfOrder(int first, std::span<const RowRef> rows);
+    // Drops results of rows off the list, the oldest first, until MaxGoneResults are left.
+    // `drop` flags rows of m_rows (off the list, not among the stopped ones) dropped besides,
+    // `dropping` of them.
+    void dropGone(std::vector<bool> drop, std::size_t dropping);
 
     Now m_now;
     Notify m_notify;

@@ -63,6 +63,7 @@ DownloadLanes::~DownloadLanes() {
     m_textTimer->setEnabled(false);
     m_lanes.front()->bar->setOnChanged({});
     m_lanes.front()->core->cycle().setLaneHooks({});
+    m_lanes.front()->transfer->OnIdle = nullptr;
     // The other lanes' transfers are cancelled with their components.
     for (std::size_t i = 1; i < m_lanes.size(); ++i) {
         Lane& lane = *m_lanes[i];
@@ -76,6 +77,7 @@ DownloadLanes::~DownloadLanes() {
 void DownloadLanes::bindLane(int index) {
     Lane& lane = *m_lanes[static_cast<std::size_t>(index)];
     lane.bar->setOnChanged([this, index](int panel) { laneBarChanged(index, panel); });
+    lane.transfer->OnIdle = [this](void*) { transferEnded(); };
     Lane* self = &lane;
     DownloadCycle::LaneHooks hooks;
     hooks.nextRow = [this, self] { return pick(self); };
@@ -412,6 +414,19 @@ bool DownloadLanes::atRest() const {
 bool DownloadLanes::transferring() const {
     return std::any_of(m_lanes.begin(), m_lanes.end(),
                        [](const auto& lane) { return lane->transfer->busy(); });
+}
+
+void DownloadLanes::whenTransfersEnd(std::function<void()> then) {
+    m_whenTransfersEnd = std::move(then);
+    transferEnded();
+}
+
+void DownloadLanes::transferEnded() {
+    if (!m_whenTransfersEnd || transferring())
+        return;
+    // Taken out before the call, which may wait again.
+    const std::function<void()> then = std::exchange(m_whenTransfersEnd, {});
+    then();
 }
 
 bool DownloadLanes::waiting() const {

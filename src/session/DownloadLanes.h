@@ -103,6 +103,10 @@ public:
     bool atRest() const;
     // A lane's transfer has not ended yet.
     bool transferring() const;
+    // Calls `then` once no lane's transfer runs: at once when none does, else when the last
+    // one has ended, its finish handled (the partial file removed or kept). One call waits at
+    // a time; an empty `then` cancels it.
+    void whenTransfersEnd(std::function<void()> then);
     // A lane waits (a hoster's wait, a countdown, a retry).
     bool waiting() const;
     // Rows in hand, in lane order.
@@ -141,6 +145,7 @@ private:
     int occupying(const Lane* except = nullptr) const;
     int readyToGoOn(const Lane* except = nullptr) const;
     void laneFree();
+    void transferEnded();
     // Gives `lane` the partial file the last session cut for the row with this link, if the
     // first lane holds it.
     void handOver(const Lane& lane, const std::string& link);
@@ -173,6 +178,7 @@ private:
     int m_scanFrom = 1;
     std::unique_ptr<Timer> m_textTimer;
     std::function<void(const std::vector<int>&)> m_onLaneTexts;
+    std::function<void()> m_whenTransfersEnd;
     // The rows told of a hoster's hold in their tool tips, by hoster.
     std::unordered_map<std::string, std::vector<std::uint64_t>> m_holdNotes;
     std::unique_ptr<HosterProfiles> m_builtIn;

@@ -84,6 +84,8 @@ void TDownloadFile::Start() {
         m_busy = false;
         if (m_link == link)
             m_link.reset();
+        if (OnIdle)
+            OnIdle(this);
     };
     m_link = link;
 

@@ -45,6 +45,8 @@ public:
     TProgressNotifyEvent OnProgress;
     TFinishNotifyEvent OnFinish;
     TErrorNotifyEvent OnError;
+    // After OnFinish, once the component is free again (busy() false); Sender is the component.
+    TNotifyEvent OnIdle;
 
     void Start() override;
     void Stop() override;

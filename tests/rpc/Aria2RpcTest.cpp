@@ -566,4 +566,30 @@ TEST(RowEventsFromTheList, AClearOfALongListKeepsTheNewestResultsWholeAndTellsEv
 
     list.appendRows(rows);
     EXPECT_EQ(table.order(), listIds(list));
+
+    // Rows finished before the clear are results like the others, the oldest dropped first
+    // whatever their place in the list: here they finished from the hundredth row up, so the
+    // first fifty stay, with their links, beside the rows that stop.
+    const std::vector<std::uint64_t> again = listIds(list);
+    for (std::size_t i = 100; i-- > 0;) {
+        done.id = again[i];
+        table.rowPhase(done);
+    }
+    heard.clear();
+    list.setRowCount(1);
+    EXPECT_EQ(table.stopped().size(), RowTable::MaxGoneResults);
+    for (std::size_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        const RowTable::Row* row = table.find(again[i]);
+        if (i >= 50 && i < 100) {
+            EXPECT_EQ(row, nullptr);
+            continue;
+        }
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(table.status(*row),
+                  i < 50 ? RowTable::Status::Complete : RowTable::Status::Removed);
+        EXPECT_EQ(table.link(*row), rows[i][DownloadList::URL]);
+    }
+    ASSERT_EQ(heard.size(), count - 100);
+    EXPECT_EQ(heard.front(), std::make_pair(RowTable::Notice::Stop, rows[100][DownloadList::URL]));
 }

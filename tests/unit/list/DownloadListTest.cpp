@@ -10,6 +10,7 @@
 #include <vector>
 
 using torvaline::DownloadList;
+using torvaline::RowRef;
 
 TEST(DownloadList, StartsWithTheTitleRowAlone) {
     DownloadList list;
@@ -77,9 +78,9 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
             told.push_back("+" + std::to_string(list.id(row)) + "@" + std::to_string(row));
     };
     // The link comes with the removal: the row is gone by then.
-    o.removed = [&](int, std::span<const DownloadList::GoneRow> rows) {
-        for (const DownloadList::GoneRow& row : rows)
-            told.push_back("-" + std::to_string(row.id) + row.link);
+    o.removed = [&](int, std::span<const RowRef> rows) {
+        for (const RowRef& row : rows)
+            told.push_back("-" + std::to_string(row.id) + std::string(row.link));
     };
     o.moved = [&](std::uint64_t id, int from, int to) {
         told.push_back(std::to_string(id) + ":" + std::to_string(from) + ">" + std::to_string(to));
