@@ -19,10 +19,10 @@ namespace torvaline::test {
 class QueuedEventLoop final : public EventLoop {
 public:
     void post(std::function<void()> fn) override {
-        {
-            std::lock_guard lock(m_mutex);
-            m_queue.push_back(std::move(fn));
-        }
+        // Told under the lock: once the test has pumped this work it may end and destroy the
+        // loop, and a worker still inside notify_all would then touch a condition gone.
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back(std::move(fn));
         m_wake.notify_all();
     }
 
