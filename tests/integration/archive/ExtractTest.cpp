@@ -24,13 +24,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The archives are made once for every test, by the script beside this file.
-class Extract : public ::testing::Test {
+// Test sets made once for every test of a suite, by the suite's script beside this file
+// (Suite::Maker), into a folder removed after the suite; without them the tests are skipped,
+// saying what they need (Suite::Needs).
+template <typename Suite> class MadeSets : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_sets = new TempDir;
-        const std::string command = std::string("python3 ") + TORVALINE_ARCHIVE_MAKER + " " +
-                                    s_sets->path().string() + " >/dev/null";
+        const std::string command =
+            std::string("python3 ") + Suite::Maker + " " + s_sets->path().string() + " >/dev/null";
         s_made = std::system(command.c_str()) == 0;
     }
     static void TearDownTestSuite() {
@@ -39,9 +41,24 @@ protected:
     }
     void SetUp() override {
         if (!s_made)
-            GTEST_SKIP() << "the test archives could not be made (python3, 7zz, zip)";
+            GTEST_SKIP() << Suite::Needs;
     }
 
+    static std::string original(const std::string& name) {
+        return readFile((s_sets->path() / "content" / name).string());
+    }
+
+    static inline TempDir* s_sets = nullptr;
+    static inline bool s_made = false;
+};
+
+// The archives of every other kind.
+class Extract : public MadeSets<Extract> {
+public:
+    static constexpr const char* Maker = TORVALINE_ARCHIVE_MAKER;
+    static constexpr const char* Needs = "the test archives could not be made (python3, 7zz, zip)";
+
+protected:
     // The package of files in the sets' folder (or a folder below it), extracted under base.
     static ExtractResult extract(const std::string& folder, const std::vector<std::string>& files,
                                  const std::string& base, std::vector<std::string> passwords = {},
@@ -52,13 +69,6 @@ protected:
                                std::move(passwords), limits};
         return ArchiveExtractor::extract(request);
     }
-
-    static std::string original(const std::string& name) {
-        return readFile((s_sets->path() / "content" / name).string());
-    }
-
-    static inline TempDir* s_sets = nullptr;
-    static inline bool s_made = false;
 };
 
 std::vector<std::string> entriesUnder(const fs::path& folder) {
@@ -233,23 +243,12 @@ namespace {
 
 // The RAR sets, written with the stored method by the script beside this file (no RAR writer
 // is packaged): each set in a folder of its own, its parts named as a hoster's users meet them.
-class ExtractRar : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        s_sets = new TempDir;
-        const std::string command = std::string("python3 ") + TORVALINE_RAR_MAKER + " " +
-                                    s_sets->path().string() + " >/dev/null";
-        s_made = std::system(command.c_str()) == 0;
-    }
-    static void TearDownTestSuite() {
-        delete s_sets;
-        s_sets = nullptr;
-    }
-    void SetUp() override {
-        if (!s_made)
-            GTEST_SKIP() << "the RAR sets could not be made (python3)";
-    }
+class ExtractRar : public MadeSets<ExtractRar> {
+public:
+    static constexpr const char* Maker = TORVALINE_RAR_MAKER;
+    static constexpr const char* Needs = "the RAR sets could not be made (python3)";
 
+protected:
     // Every file of a folder, given last name first: finding the volume order is the
     // package's work.
     static ExtractResult extractFolder(const fs::path& folder, const std::string& base,
@@ -265,13 +264,6 @@ protected:
         ExtractRequest request{packages.front(), folder.string(), base, std::move(passwords), {}};
         return ArchiveExtractor::extract(request);
     }
-
-    static std::string original(const std::string& name) {
-        return readFile((s_sets->path() / "content" / name).string());
-    }
-
-    static inline TempDir* s_sets = nullptr;
-    static inline bool s_made = false;
 };
 
 } // namespace
