@@ -169,6 +169,8 @@ void DownloadCycle::namePlaced(RowPhaseEvent& event, const TransferResult& resul
         !result.savedPath.empty() ? result.savedPath : m_p.component.SavingPath;
     event.filePath = placed.empty() ? m_p.component.FileName : placed;
     event.fileName = placed.empty() ? m_p.state.FinalFileName : fileNameOfPath(placed);
+    if (result.outcome == TransferOutcome::Succeeded && result.savedBytes > 0)
+        event.size = static_cast<std::int64_t>(result.savedBytes);
 }
 
 void DownloadCycle::tell(const RowPhaseEvent& event) {

@@ -3,8 +3,44 @@
 #include "list/DownloadList.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace torvaline {
+
+namespace {
+
+std::int64_t systemNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// What a phase event says of its row, into the row's record.
+void write(RowRecord& record, const RowPhaseEvent& event, std::int64_t now) {
+    record.phase = event.phase;
+    record.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
+    record.retryAt = event.retryAt;
+    record.reason = event.reason;
+    record.cause = event.cause;
+    record.captcha = event.captcha;
+    if (!event.fileName.empty())
+        record.fileName = event.fileName;
+    if (!event.filePath.empty())
+        record.filePath = event.filePath;
+    record.waitUntil = event.secondsLeft > 0 ? now + event.secondsLeft : 0;
+    if (event.phase != RowPhase::Transferring)
+        record.speed = 0;
+    if (event.phase == RowPhase::Completed) {
+        // The last progress event is up to a second old, and a small file may have sent none:
+        // what the transfer saved is what the row holds.
+        if (event.size > 0)
+            record.total = event.size;
+        if (record.total > 0)
+            record.done = record.total;
+    }
+}
+
+} // namespace
 
 void RowEventHub::add(RowEvents& observer) {
     if (std::find(m_observers.begin(), m_observers.end(), &observer) == m_observers.end())
@@ -48,6 +84,7 @@ template <typename Call> void RowEventHub::each(const Call& call) {
 }
 
 void RowEventHub::follow(DownloadList& list) {
+    m_list = &list;
     DownloadList::RowIdObserver rows;
     rows.added = [this, &list](int first, int last) {
         std::vector<RowRef> refs;
@@ -79,10 +116,25 @@ void RowEventHub::rowMoved(std::uint64_t id, int from, int to) {
 }
 
 void RowEventHub::rowPhase(const RowPhaseEvent& event) {
-    each([&](RowEvents& o) { o.rowPhase(event); });
+    const int row = m_list ? m_list->rowOf(event.id) : -1;
+    RowRecord* record = row >= 1 ? m_list->editRecord(row) : nullptr;
+    if (record == nullptr) {
+        each([&](RowEvents& o) { o.rowPhase(event); });
+        return;
+    }
+    RowPhaseEvent told = event;
+    told.before = record->phase;
+    write(*record, told, m_now ? m_now() : systemNow());
+    each([&](RowEvents& o) { o.rowPhase(told); });
 }
 
 void RowEventHub::rowProgress(const RowProgressEvent& event) {
+    const int row = m_list ? m_list->rowOf(event.id) : -1;
+    if (RowRecord* record = row >= 1 ? m_list->editRecord(row) : nullptr) {
+        record->done = std::max<std::int64_t>(0, event.done);
+        record->total = std::max<std::int64_t>(0, event.total);
+        record->speed = std::max<std::int64_t>(0, event.bytesPerSecond);
+    }
     each([&](RowEvents& o) { o.rowProgress(event); });
 }
 

@@ -3,6 +3,8 @@
 #include "cycle/RowEvents.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace torvaline {
@@ -11,6 +13,10 @@ class DownloadList;
 
 // Hands every row event to each front end that listens: the headless report, the remote
 // control, the window. Observers are not owned; one removes itself before it goes.
+//
+// It is also where a row's record learns what happened: a phase or progress event is written
+// into the record of the row (on the list it follows) before anyone hears of it, so that every
+// observer reads the record as the event left it, and the event tells the phase it came from.
 class RowEventHub final : public RowEvents {
 public:
     void add(RowEvents& observer);
@@ -18,8 +24,11 @@ public:
     // told is not told it any more (it may be gone), and one added hears from the next event.
     void remove(RowEvents& observer);
 
-    // Tells of the list's rows coming, going and moving from now on.
+    // Tells of the list's rows coming, going and moving from now on, and keeps their records.
     void follow(DownloadList& list);
+    // Seconds since the epoch, for the ends of waits; the system clock unless set (tests).
+    using Now = std::function<std::int64_t()>;
+    void setNow(Now now) { m_now = std::move(now); }
 
     void rowsAdded(int first, std::span<const RowRef> rows) override;
     void rowsRemoved(int first, std::span<const RowRef> rows) override;
@@ -33,6 +42,8 @@ private:
     template <typename Call> void each(const Call& call);
     // Removed during a call: left as null until the outermost call ends.
     std::vector<RowEvents*> m_observers;
+    DownloadList* m_list = nullptr;
+    Now m_now;
     int m_telling = 0;
     bool m_holes = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "list/RowRecord.h"
 #include "list/RowRef.h"
 #include "platform/FailureCause.h"
 
@@ -10,27 +11,13 @@
 
 namespace torvaline {
 
-// Where a row stands, as the cycle knows it. Front ends that are not the window (the headless
-// report, the remote control) render these instead of reading the status bar back.
-enum class RowPhase {
-    Waiting,      // not started yet, or back in the queue
-    Opening,      // its page is being fetched or read
-    HosterWait,   // the hoster asked to wait ("try again in", overloaded, limit)
-    Countdown,    // the countdown before the transfer
-    Transferring, // bytes are coming
-    Paused,       // held by the user; a partial file may be kept
-    Captcha,      // its page shows a picture a person must read (`captcha`: its address)
-    SetAside,     // a transfer of its own failed; retried when due
-    Completed,
-    Failed,
-    Stopped
-};
-
 // One change of a row's phase. Fields that do not apply to a phase stay at their defaults.
 struct RowPhaseEvent {
     // Stable for the row's whole life, whatever moves or deletes happen around it.
     std::uint64_t id = 0;
     RowPhase phase = RowPhase::Waiting;
+    // The phase the row had before, as its record held it (set by the hub that tells it).
+    RowPhase before = RowPhase::Waiting;
     std::string link;
     // The file's name and full path once the countdown page or the answer named it.
     std::string fileName;
@@ -50,6 +37,8 @@ struct RowPhaseEvent {
     // in lower-case hexadecimal.
     std::string pagePassword;
     std::string pageChecksum;
+    // Completed: the bytes the saved file holds; -1 when the transfer did not say.
+    std::int64_t size = -1;
 };
 
 // A transferring row's figures, sent about once a second while bytes come.

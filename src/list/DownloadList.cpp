@@ -143,7 +143,7 @@ void DownloadList::tellRemoved(int first, std::span<const Entry> gone) const {
     std::vector<RowRef> rows;
     rows.reserve(gone.size());
     for (const Entry& entry : gone)
-        rows.push_back({entry.id, entry.url});
+        rows.push_back({entry.id, entry.url, entry.record.get()});
     m_idObserver.removed(first, rows);
 }
 
@@ -299,6 +299,26 @@ int DownloadList::rowOf(std::uint64_t id) const {
     const auto it = std::find_if(m_rows.rbegin(), m_rows.rend(),
                                  [id](const Entry& entry) { return entry.id == id; });
     return it == m_rows.rend() ? -1 : static_cast<int>(m_rows.rend() - it) - 1;
+}
+
+const RowRecord& DownloadList::record(int row) const {
+    static const RowRecord none;
+    const Entry* entry = row >= 1 && valid(row) ? &m_rows[static_cast<std::size_t>(row)] : nullptr;
+    return entry && entry->record ? *entry->record : none;
+}
+
+RowRecord* DownloadList::editRecord(int row) {
+    if (row < 1 || !valid(row))
+        return nullptr;
+    std::unique_ptr<RowRecord>& record = m_rows[static_cast<std::size_t>(row)].record;
+    if (!record)
+        record = std::make_unique<RowRecord>();
+    return record.get();
+}
+
+const RowRecord* DownloadList::recordOf(std::uint64_t id) const {
+    const int row = rowOf(id);
+    return row >= 1 ? m_rows[static_cast<std::size_t>(row)].record.get() : nullptr;
 }
 
 const std::string& DownloadList::note(int row) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "list/RowRecord.h"
 #include "list/RowRef.h"
 
 #include <array>
@@ -119,6 +120,14 @@ public:
     // The check found the file gone and the row failed for it: the cycle passes it over.
     bool offline(int row) const;
 
+    // The row's record (phase, bytes, placement, hold, ...); a row that has none reads as a
+    // waiting row with nothing kept, and so does an index outside the list.
+    const RowRecord& record(int row) const;
+    // The record to write, made when the row has none; null outside the download rows.
+    RowRecord* editRecord(int row);
+    // The record of the row with this id; null when the row is gone or has none.
+    const RowRecord* recordOf(std::uint64_t id) const;
+
     void setObserver(Observer observer) { m_observer = std::move(observer); }
 
     // Every download row has an id of its own, given when the row comes and never reused, that
@@ -162,6 +171,7 @@ private:
         std::unique_ptr<Figures> figures;
         std::unique_ptr<CheckedLink> checked;
         std::shared_ptr<const RowBatch> batch;
+        std::unique_ptr<RowRecord> record;
         std::uint64_t id = 0;
         const std::string& cell(int column) const;
         // The cell to write; null for an empty text into a row without figures (no change).

@@ -39,8 +39,9 @@ struct TransferResult {
     // Kept only for a transient failure that had received data.
     PartialFile partial;
     // On success, the file the data was saved under: the target asked for, or the first free
-    // "name (N).ext" beside it when that name was taken.
+    // "name (N).ext" beside it when that name was taken, and the bytes it holds.
     std::string savedPath;
+    std::uint64_t savedBytes = 0;
 };
 
 // Notifications of one transfer, made on the thread that runs it.

@@ -16,6 +16,7 @@
 #include "session/PackageFollowUp.h"
 
 #include <algorithm>
+#include <chrono>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -57,48 +58,44 @@ private:
     const DownloadList& m_list;
 };
 
+// Every row on the list where it stands, for a front end that attaches late: the rows, then
+// the phase and figures of each row whose record has more to say than "waiting".
+void tellRows(const DownloadList& list, RowEvents& observer) {
+    if (list.rowCount() <= 1)
+        return;
+    std::vector<RowRef> rows;
+    rows.reserve(static_cast<std::size_t>(list.rowCount() - 1));
+    for (int r = 1; r < list.rowCount(); ++r)
+        rows.push_back({list.id(r), list.cell(r, DownloadList::URL)});
+    observer.rowsAdded(1, rows);
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    for (int r = 1; r < list.rowCount(); ++r) {
+        const RowRecord& record = list.record(r);
+        if (record.phase == RowPhase::Waiting && record.reason.empty())
+            continue;
+        RowPhaseEvent event;
+        event.id = list.id(r);
+        event.phase = record.phase;
+        event.link = list.cell(r, DownloadList::URL);
+        event.fileName = record.fileName;
+        event.filePath = record.filePath;
+        event.secondsLeft = record.waitUntil > now ? record.waitUntil - now : 0;
+        event.retry = record.retry;
+        event.retryAt = record.retryAt;
+        event.reason = record.reason;
+        event.cause = record.cause;
+        event.captcha = record.captcha;
+        if (record.phase == RowPhase::Completed && record.total > 0)
+            event.size = record.total;
+        observer.rowPhase(event);
+        if (record.phase == RowPhase::Transferring && (record.done > 0 || record.total > 0))
+            observer.rowProgress({event.id, record.done, record.total, record.speed});
+    }
+}
+
 } // namespace
-
-// Where each row stood when last told, for a front end that attaches later: the list holds the
-// rows and their order, this only the last phase (and figures) of the rows that had one.
-struct DownloadSession::Replay final : RowEvents {
-    std::unordered_map<std::uint64_t, RowPhaseEvent> phases;
-    std::unordered_map<std::uint64_t, RowProgressEvent> progress;
-
-    void rowsAdded(int, std::span<const RowRef>) override {}
-    void rowsRemoved(int, std::span<const RowRef> rows) override {
-        for (const RowRef& row : rows) {
-            phases.erase(row.id);
-            progress.erase(row.id);
-        }
-    }
-    void rowMoved(std::uint64_t, int, int) override {}
-    void rowPhase(const RowPhaseEvent& event) override {
-        phases.insert_or_assign(event.id, event);
-        if (event.phase != RowPhase::Transferring)
-            progress.erase(event.id);
-    }
-    void rowProgress(const RowProgressEvent& event) override {
-        progress.insert_or_assign(event.id, event);
-    }
-    void listDone(int, int, int) override {}
-
-    void tell(const DownloadList& list, RowEvents& observer) const {
-        if (list.rowCount() <= 1)
-            return;
-        std::vector<RowRef> rows;
-        rows.reserve(static_cast<std::size_t>(list.rowCount() - 1));
-        for (int r = 1; r < list.rowCount(); ++r)
-            rows.push_back({list.id(r), list.cell(r, DownloadList::URL)});
-        observer.rowsAdded(1, rows);
-        for (const RowRef& row : rows) {
-            if (const auto phase = phases.find(row.id); phase != phases.end())
-                observer.rowPhase(phase->second);
-            if (const auto figures = progress.find(row.id); figures != progress.end())
-                observer.rowProgress(figures->second);
-        }
-    }
-};
 
 DownloadSession::DownloadSession(Adapters adapters, Options options)
     : m_adapters(std::move(adapters))
@@ -160,8 +157,6 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
         *m_core, m_firstBar, m_adapters.browser, *m_component);
     m_lanes->setLimit(m_options.lanes);
     m_core->rowEvents().add(*m_lanes);
-    m_replay = std::make_unique<Replay>();
-    m_core->rowEvents().add(*m_replay);
     m_linkCheck = std::make_unique<LinkCheck>(LinkCheck::Ports{
         m_data.list, m_adapters.loop, m_adapters.clock, m_adapters.linkProbe, m_workers,
         m_adapters.startThread, m_adapters.makeTimer(), &m_core->rowEvents()});
@@ -254,7 +249,7 @@ bool DownloadSession::waiting() const {
 }
 
 void DownloadSession::attach(RowEvents& observer) {
-    m_replay->tell(m_data.list, observer);
+    tellRows(m_data.list, observer);
     m_core->rowEvents().add(observer);
 }
 
@@ -377,7 +372,7 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
                                                       *m_remoteRows, std::move(commands));
     // The rows already on the list (list files, a restore, a window's imports, a row already
     // at work) first, where they stand.
-    m_replay->tell(m_data.list, *m_remoteRows);
+    tellRows(m_data.list, *m_remoteRows);
     for (int r = 1; r < m_data.list.rowCount(); ++r)
         if (const CheckedLink* checked = m_data.list.checked(r))
             m_remoteRows->setChecked(m_data.list.id(r), checked->name, checked->size);
@@ -406,7 +401,6 @@ bool DownloadSession::close() {
         m_core->rowEvents().remove(*m_recoveryFeed);
     m_recoveryFeed.reset();
     m_recovery.reset();
-    m_core->rowEvents().remove(*m_replay);
     // Its workers give up their pages and hand nothing over.
     m_linkCheck->stop();
     m_core->rowEvents().remove(*m_linkCheck);

@@ -174,7 +174,6 @@ public:
     int workersRunning() const;
 
 private:
-    struct Replay;
     void keepListForRecovery();
 
     Adapters m_adapters;
@@ -189,7 +188,6 @@ private:
     StatusBar m_firstBar;
     std::unique_ptr<TorvalineCore> m_core;
     std::unique_ptr<DownloadLanes> m_lanes;
-    std::unique_ptr<Replay> m_replay;
     std::unique_ptr<LinkCheck> m_linkCheck;
     std::unique_ptr<PackageFollowUp> m_packages;
     std::unique_ptr<FileRecoveryStore> m_recoveryStore;

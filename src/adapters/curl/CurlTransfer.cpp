@@ -636,9 +636,10 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
 
     // Settled before the end is told: whoever hears it may look at the folder at once.
     if (result.outcome == TransferOutcome::Succeeded) {
-        if (target.commit())
+        if (target.commit()) {
             result.savedPath = target.savingPath();
-        else
+            result.savedBytes = job.written;
+        } else
             result = {TransferOutcome::Failed, target.problem()};
     }
     target.discard();
