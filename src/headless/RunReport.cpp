@@ -50,8 +50,13 @@ std::string RunReport::prefix(std::uint64_t id) const {
     return text;
 }
 
-std::string RunReport::nameOf(const RowReport& row) {
-    return row.name.empty() ? printable(row.link) : row.name;
+std::string RunReport::nameOf(std::uint64_t id, const RowPhaseEvent* event) const {
+    const int at = m_list.rowOf(id);
+    if (at < 1 && event != nullptr)
+        return printable(event->fileName.empty() ? event->link : event->fileName);
+    const RowRecord& record = m_list.record(at);
+    return printable(record.fileName.empty() ? m_list.cell(at, DownloadList::URL)
+                                             : record.fileName);
 }
 
 void RunReport::print(const std::string& text) {
@@ -78,21 +83,17 @@ std::string RunReport::sizeText(std::int64_t bytes) const {
 }
 
 void RunReport::rowPhase(const RowPhaseEvent& event) {
-    // A row held or let go before the list reached it has nothing to report yet; a daemon
-    // holding a hundred thousand of them keeps nothing for them.
-    if ((event.phase == RowPhase::Waiting || event.phase == RowPhase::Paused) &&
-        m_rows.count(event.id) == 0)
-        return;
-    RowReport& row = m_rows[event.id];
-    row.link = event.link;
-    if (!event.fileName.empty())
-        row.name = printable(event.fileName);
     // A transfer that ended before its size was told is announced with what is known.
-    if (event.phase != RowPhase::Transferring && row.phase == RowPhase::Transferring &&
-        !row.announced)
-        announceTransfer(event.id, row);
-    row.phase = event.phase;
+    if (event.phase != RowPhase::Transferring && event.before == RowPhase::Transferring)
+        if (const auto told = m_transfers.find(event.id); told != m_transfers.end()) {
+            if (!told->second.announced)
+                announceTransfer(event.id, told->second);
+        }
+    const bool sized = m_transfers.count(event.id) != 0 && m_transfers[event.id].hasProgress;
+    if (event.phase != RowPhase::Transferring)
+        m_transfers.erase(event.id);
     const std::string at = prefix(event.id);
+    const RowRecord& record = m_list.record(m_list.rowOf(event.id));
     switch (event.phase) {
     case RowPhase::Opening:
         if (!m_openingsClosed)
@@ -109,20 +110,21 @@ void RunReport::rowPhase(const RowPhaseEvent& event) {
         print(at + "Needs captcha " + printable(event.captcha));
         break;
     case RowPhase::Transferring:
-        row.announced = false;
-        row.hasProgress = false;
-        row.total = row.done = 0;
+        m_transfers[event.id] = Told{};
         break;
-    case RowPhase::Completed:
-        print(at + "Completed " + nameOf(row) +
-              (row.hasProgress ? " (" + sizeText(row.total > 0 ? row.total : row.done) + ")" : ""));
+    case RowPhase::Completed: {
+        const std::int64_t size = record.total > 0 ? record.total : record.done;
+        print(at + "Completed " + nameOf(event.id, &event) +
+              (sized ? " (" + sizeText(size) + ")" : ""));
         break;
-    case RowPhase::Failed:
-        row.reason = printable(event.reason);
-        print(at + "Failed " + nameOf(row) + (row.reason.empty() ? "" : " - " + row.reason));
+    }
+    case RowPhase::Failed: {
+        const std::string reason = printable(event.reason);
+        print(at + "Failed " + nameOf(event.id, &event) + (reason.empty() ? "" : " - " + reason));
         break;
+    }
     case RowPhase::Stopped:
-        print(at + "Stopped " + nameOf(row));
+        print(at + "Stopped " + nameOf(event.id, &event));
         break;
     case RowPhase::Waiting:
     case RowPhase::Paused:
@@ -130,33 +132,34 @@ void RunReport::rowPhase(const RowPhaseEvent& event) {
     }
 }
 
-void RunReport::announceTransfer(std::uint64_t id, RowReport& row) {
-    row.announced = true;
-    print(prefix(id) + "Downloading " + nameOf(row) + " (" +
-          (!row.hasProgress || row.total <= 0 ? std::string("size unknown") : sizeText(row.total)) +
+void RunReport::announceTransfer(std::uint64_t id, Told& told) {
+    told.announced = true;
+    const RowRecord& record = m_list.record(m_list.rowOf(id));
+    print(prefix(id) + "Downloading " + nameOf(id) + " (" +
+          (!told.hasProgress || record.total <= 0 ? std::string("size unknown")
+                                                  : sizeText(record.total)) +
           ")");
 }
 
 void RunReport::rowProgress(const RowProgressEvent& event) {
-    const auto found = m_rows.find(event.id);
-    if (found == m_rows.end())
+    const auto found = m_transfers.find(event.id);
+    if (found == m_transfers.end())
         return;
-    RowReport& row = found->second;
-    row.hasProgress = true;
-    row.total = std::max<std::int64_t>(event.total, 0);
-    row.done = std::max<std::int64_t>(event.done, 0);
+    Told& told = found->second;
+    told.hasProgress = true;
+    const RowRecord& record = m_list.record(m_list.rowOf(event.id));
     // The first report often comes before the server told the size; wait for one that has
     // it, or for the first data of a transfer that has none.
-    if (!row.announced) {
-        if (row.total <= 0 && row.done <= 0)
+    if (!told.announced) {
+        if (record.total <= 0 && record.done <= 0)
             return;
-        announceTransfer(event.id, row);
+        announceTransfer(event.id, told);
         return;
     }
-    drawProgress(row, event);
+    drawProgress(record, event);
 }
 
-void RunReport::drawProgress(const RowReport& row, const RowProgressEvent& event) {
+void RunReport::drawProgress(const RowRecord& record, const RowProgressEvent& event) {
     if (!m_options.progressLine)
         return;
     const auto now = std::chrono::steady_clock::now();
@@ -169,7 +172,7 @@ void RunReport::drawProgress(const RowReport& row, const RowProgressEvent& event
                 FormatFixed2(static_cast<std::uint64_t>(event.bytesPerSecond), 1024,
                              m_options.decimalSeparator) +
                 " KB/s";
-    text += "  " + megabytes(row.done) + " of " + megabytes(row.total);
+    text += "  " + megabytes(record.done) + " of " + megabytes(record.total);
     if (event.total > 0) {
         text += "  " +
                 FormatFixed2(static_cast<std::uint64_t>(event.done) * 100,
@@ -194,16 +197,12 @@ void RunReport::clearProgress() {
 RunReport::Summary RunReport::summary() const {
     Summary s;
     for (int r = 1; r < m_list.rowCount(); ++r) {
-        const auto found = m_rows.find(m_list.id(r));
-        if (found == m_rows.end()) {
-            ++s.notDone;
-            continue;
-        }
-        const RowReport& row = found->second;
-        if (row.phase == RowPhase::Completed)
-            s.completed.push_back(nameOf(row));
-        else if (row.phase == RowPhase::Failed)
-            s.failed.push_back(nameOf(row) + (row.reason.empty() ? "" : " - " + row.reason));
+        const RowRecord& record = m_list.record(r);
+        if (record.phase == RowPhase::Completed)
+            s.completed.push_back(nameOf(m_list.id(r)));
+        else if (record.phase == RowPhase::Failed)
+            s.failed.push_back(nameOf(m_list.id(r)) +
+                               (record.reason.empty() ? "" : " - " + printable(record.reason)));
         else
             ++s.notDone;
     }

@@ -51,7 +51,7 @@ public:
     void rowsAdded(int, std::span<const RowRef>) override {}
     void rowsRemoved(int, std::span<const RowRef> rows) override {
         for (const RowRef& row : rows)
-            m_rows.erase(row.id);
+            m_transfers.erase(row.id);
     }
     void rowMoved(std::uint64_t, int, int) override {}
     void rowPhase(const RowPhaseEvent& event) override;
@@ -59,31 +59,28 @@ public:
     void listDone(int, int, int) override {}
 
 private:
-    struct RowReport {
-        std::string name; // the file's, once a transfer was handed it
-        std::string link;
-        RowPhase phase = RowPhase::Waiting;
-        std::string reason;
+    // What the report has told of a running transfer; the row's record holds the rest.
+    struct Told {
         bool announced = false;   // the "Downloading" line is out
         bool hasProgress = false; // a figure came: the size is known as far as it will be
-        std::int64_t total = 0;   // bytes, as the last figures told it; 0: not told
-        std::int64_t done = 0;
     };
-    void announceTransfer(std::uint64_t id, RowReport& row);
+    void announceTransfer(std::uint64_t id, Told& told);
     std::string megabytes(std::int64_t bytes) const;
     // A file's size as the lines tell it: in megabytes, a file too small to show in them in
     // bytes.
     std::string sizeText(std::int64_t bytes) const;
-    void drawProgress(const RowReport& row, const RowProgressEvent& event);
+    void drawProgress(const RowRecord& record, const RowProgressEvent& event);
     void clearProgress();
     std::string prefix(std::uint64_t id) const;
-    static std::string nameOf(const RowReport& row);
+    // The file's name as its record has it, else the row's link (a row off the list: the
+    // event's).
+    std::string nameOf(std::uint64_t id, const RowPhaseEvent* event = nullptr) const;
     void print(const std::string& text);
 
     const DownloadList& m_list;
     RowEventHub& m_events;
     Options m_options;
-    std::unordered_map<std::uint64_t, RowReport> m_rows;
+    std::unordered_map<std::uint64_t, Told> m_transfers;
     bool m_progressShown = false;
     bool m_openingsClosed = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
