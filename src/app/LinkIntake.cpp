@@ -316,11 +316,11 @@ bool LinkIntake::startClickNLoad(bool on) {
     auto* action = m_form.findChild<QAction*>(QStringLiteral("ClickNLoad1"));
     bool listening = false;
     if (on) {
-        QString why;
-        listening = m_server->listen(m_port, &why);
+        const Result<void> listened = m_server->listen(m_port);
+        listening = listened.ok();
         if (!listening)
             m_dialogs.showError("Click'n'Load cannot listen on 127.0.0.1:" +
-                                std::to_string(m_port) + ": " + bytes(why.toUtf8()));
+                                std::to_string(m_port) + ": " + listened.reason());
     } else {
         m_server->close();
     }

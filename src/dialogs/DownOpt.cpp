@@ -74,18 +74,18 @@ TForm2::TForm2(DownloadList& list, DownloadFolder& folder, std::function<void()>
 }
 
 void TForm2::NewURLBtnClick() {
-    RangeExpansion links =
+    Result<RangeExpansion> links =
         ExpandUrlRanges(SplitTypedLinks(m_memo1->toPlainText().toUtf8().toStdString()));
-    if (!links.error.empty()) {
+    if (!links) {
         // Nothing is added: the user shortens the range and presses OK again.
-        QMessageBox box(QMessageBox::Warning, windowTitle(), QString::fromStdString(links.error),
+        QMessageBox box(QMessageBox::Warning, windowTitle(), QString::fromStdString(links.reason()),
                         QMessageBox::Ok, this);
         box.setObjectName("RangeLimitBox");
         box.setTextFormat(Qt::PlainText);
         box.exec();
         return;
     }
-    AppendExpandedLinks(m_list, std::move(links));
+    AppendExpandedLinks(m_list, std::move(links).value());
     if (m_checkBox1->isChecked() && m_startDownload)
         m_startDownload();
     if (m_savePath->text().isEmpty())

@@ -18,6 +18,7 @@
 #include "pages/HosterProfiles.h"
 #include "platform/Browser.h"
 #include "platform/Dialogs.h"
+#include "platform/Result.h"
 #include "platform/ShutdownNotice.h"
 #include "platform/ShutdownService.h"
 #include "platform/Timer.h"
@@ -34,7 +35,6 @@
 #include <QTimer>
 
 #include <csignal>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <system_error>
@@ -214,10 +214,8 @@ int HeadlessRun::exec() {
     DownloadList& list = p.session->list();
 
     for (const std::string& file : m_options.listFiles) {
-        try {
-            LoadFile(file, list);
-        } catch (const std::exception& e) {
-            printError(m_options.err, e.what());
+        if (const Result<void> loaded = LoadFile(file, list); !loaded) {
+            printError(m_options.err, loaded.reason());
             return SetupFailed;
         }
     }

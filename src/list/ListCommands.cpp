@@ -2,7 +2,6 @@
 
 #include "list/ListFile.h"
 
-#include <exception>
 #include <filesystem>
 
 namespace torvaline {
@@ -23,10 +22,8 @@ void ListCommands::ImportList1Click() {
 }
 
 bool ListCommands::ImportFile(const std::string& name) {
-    try {
-        LoadFile(name, m_list);
-    } catch (const std::exception& e) {
-        m_dialogs.showError(e.what());
+    if (const Result<void> loaded = LoadFile(name, m_list); !loaded) {
+        m_dialogs.showError(loaded.reason());
         return false;
     }
     m_listFileName = name;
@@ -43,10 +40,8 @@ bool ListCommands::FileSave() {
         m_dialogs.confirm("OK to overwrite " + *name) != Answer::Yes)
         return false;
     m_listFileName = *name;
-    try {
-        SaveGrid(m_listFileName, m_list);
-    } catch (const std::exception& e) {
-        m_dialogs.showError(e.what());
+    if (const Result<void> saved = SaveGrid(m_listFileName, m_list); !saved) {
+        m_dialogs.showError(saved.reason());
         return false;
     }
     m_statusBar.setText(0, "");

@@ -20,36 +20,50 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-[[noreturn]] void fail(int error, const char* what, const std::string& path) {
+FailureCause causeOf(int error) {
+    switch (error) {
+    case ENOENT:
+        return FailureCause::NotFound;
+    case ENOSPC:
+    case EDQUOT:
+        return FailureCause::DiskFull;
+    default:
+        return FailureCause::Other;
+    }
+}
+
+// The file name with what was tried, then the system's message.
+Failure systemFailure(int error, const std::string& what) {
+    return fail(causeOf(error), what + ": " + std::generic_category().message(error));
+}
+
+Failure systemFailure(int error, const char* what, const std::string& path) {
     // A stream may fail without telling why; the user still gets a reason.
     if (error == 0)
         error = EIO;
-    throw std::system_error(error, std::generic_category(),
-                            std::string(what) + " \"" + path + "\"");
+    return systemFailure(error, std::string(what) + " \"" + path + "\"");
 }
 
-[[noreturn]] void failTooLarge(const std::string& path) {
-    throw std::system_error(EFBIG, std::generic_category(),
-                            "The list file \"" + path + "\" is larger than " +
-                                std::to_string(MaxListFileBytes / (1024 * 1024)) +
-                                " MB and was not imported");
+Failure tooLarge(const std::string& path) {
+    return systemFailure(EFBIG, "The list file \"" + path + "\" is larger than " +
+                                    std::to_string(MaxListFileBytes / (1024 * 1024)) +
+                                    " MB and was not imported");
 }
 
-std::string readAll(const std::string& path) {
+Result<std::string> readAll(const std::string& path) {
     // Only a plain file: a pipe or a device could block the window for ever or never end.
     std::error_code ec;
     const fs::file_status status = fs::status(fs::path(path), ec);
     if (!ec && fs::exists(status) && !fs::is_regular_file(status))
-        throw std::system_error(EINVAL, std::generic_category(),
-                                "\"" + path + "\" is not a plain file");
+        return systemFailure(EINVAL, "\"" + path + "\" is not a plain file");
     const std::uintmax_t size = fs::file_size(fs::path(path), ec);
     if (!ec && size > MaxListFileBytes)
-        failTooLarge(path);
+        return tooLarge(path);
 
     errno = 0;
     File f(std::fopen(path.c_str(), "rb"));
     if (!f)
-        fail(errno, "Cannot open file", path);
+        return systemFailure(errno, "Cannot open file", path);
     std::string data;
     if (!ec)
         data.reserve(static_cast<std::size_t>(size));
@@ -60,18 +74,23 @@ std::string readAll(const std::string& path) {
         data.append(buffer, n);
         // The file may have grown since its size was read.
         if (data.size() > MaxListFileBytes)
-            failTooLarge(path);
+            return tooLarge(path);
         if (n == sizeof buffer)
             continue;
         if (std::ferror(f.get()))
-            fail(errno, "Cannot read file", path);
+            return systemFailure(errno, "Cannot read file", path);
         return data;
     }
 }
 
+struct Temporary {
+    File file;
+    fs::path path;
+};
+
 // Creates a file of a new name in the target's folder, so that the rename into place stays on
 // one file system.
-std::pair<File, fs::path> createTemporaryBeside(const fs::path& target, const std::string& path) {
+Result<Temporary> createTemporaryBeside(const fs::path& target, const std::string& path) {
     std::random_device seed;
     std::mt19937_64 random(seed());
     int error = 0;
@@ -83,25 +102,32 @@ std::pair<File, fs::path> createTemporaryBeside(const fs::path& target, const st
         // "x": never reuse a file that happens to carry the same name.
         File f(std::fopen(temporary.string().c_str(), "wbx"));
         if (f)
-            return {std::move(f), temporary};
+            return Temporary{std::move(f), std::move(temporary)};
         error = errno;
         if (error != EEXIST)
             break;
     }
-    fail(error, "Cannot create file", path);
+    return systemFailure(error, "Cannot create file", path);
 }
 
 } // namespace
 
-std::vector<std::string> ReadListFile(const std::string& path) {
-    return SplitTypedLinks(readAll(path));
+Result<std::vector<std::string>> ReadListFile(const std::string& path) {
+    Result<std::string> data = readAll(path);
+    if (!data)
+        return data.failure();
+    return SplitTypedLinks(*data);
 }
 
-void LoadFile(const std::string& path, DownloadList& grid) {
-    AppendLinks(grid, ReadListFile(path));
+Result<void> LoadFile(const std::string& path, DownloadList& grid) {
+    Result<std::vector<std::string>> lines = ReadListFile(path);
+    if (!lines)
+        return lines.failure();
+    AppendLinks(grid, std::move(lines).value());
+    return {};
 }
 
-void SaveGrid(const std::string& path, const DownloadList& grid) {
+Result<void> SaveGrid(const std::string& path, const DownloadList& grid) {
     std::string content;
     for (int r = 1; r < grid.rowCount(); ++r) {
         content += grid.cell(r, DownloadList::URL);
@@ -117,8 +143,12 @@ void SaveGrid(const std::string& path, const DownloadList& grid) {
             target = resolved;
     }
 
-    auto [file, temporary] = createTemporaryBeside(target, path);
-    auto discard = [&temporary = temporary] {
+    Result<Temporary> created = createTemporaryBeside(target, path);
+    if (!created)
+        return created.failure();
+    File file = std::move(created->file);
+    const fs::path temporary = std::move(created->path);
+    auto discard = [&temporary] {
         std::error_code ignored;
         fs::remove(temporary, ignored);
     };
@@ -131,13 +161,13 @@ void SaveGrid(const std::string& path, const DownloadList& grid) {
         const int error = errno;
         file.reset();
         discard();
-        fail(error, "Cannot write file", path);
+        return systemFailure(error, "Cannot write file", path);
     }
     errno = 0;
     if (std::fclose(file.release()) != 0) {
         const int error = errno;
         discard();
-        fail(error, "Cannot write file", path);
+        return systemFailure(error, "Cannot write file", path);
     }
 
     // The replacement keeps the access rights of the file it replaces.
@@ -148,8 +178,9 @@ void SaveGrid(const std::string& path, const DownloadList& grid) {
     fs::rename(temporary, target, ec);
     if (ec) {
         discard();
-        throw std::system_error(ec, "Cannot create file \"" + path + "\"");
+        return fail(causeOf(ec.value()), "Cannot create file \"" + path + "\": " + ec.message());
     }
+    return {};
 }
 
 } // namespace torvaline

@@ -94,7 +94,7 @@ std::vector<Range> rangesOf(const std::string& line) {
 
 } // namespace
 
-RangeExpansion ExpandUrlRanges(const std::vector<std::string>& lines, std::size_t limit) {
+Result<RangeExpansion> ExpandUrlRanges(const std::vector<std::string>& lines, std::size_t limit) {
     RangeExpansion out;
     for (const std::string& line : lines) {
         const std::vector<Range> ranges = rangesOf(line);
@@ -105,13 +105,10 @@ RangeExpansion ExpandUrlRanges(const std::vector<std::string>& lines, std::size_
         std::uint64_t total = 1;
         for (const Range& r : ranges) {
             total *= r.count();
-            if (total > limit) {
-                out.lines.clear();
-                out.batches.clear();
-                out.error = "A URL range may make at most " + std::to_string(limit) +
-                            " links; this one makes more:\n" + line;
-                return out;
-            }
+            if (total > limit)
+                return fail(FailureCause::Other, "A URL range may make at most " +
+                                                     std::to_string(limit) +
+                                                     " links; this one makes more:\n" + line);
         }
         if (total > 1)
             out.batches.emplace_back(out.lines.size(), out.lines.size() + total);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -20,12 +22,12 @@ struct RangeExpansion {
     // The lines each pattern of more than one link made, as [first, end) into lines: the rows
     // of one pattern are one batch (one package).
     std::vector<std::pair<std::size_t, std::size_t>> batches;
-    // Empty, or why nothing was added: names the first pattern beyond the limit.
-    std::string error;
 };
 
 // Each line with its ranges expanded, in order; a line without a range stays exactly as typed.
-RangeExpansion ExpandUrlRanges(const std::vector<std::string>& lines,
-                               std::size_t limit = MaxRangeLinks);
+// Fails, with nothing expanded, when a pattern makes more than `limit` links; the reason names
+// the first such pattern.
+Result<RangeExpansion> ExpandUrlRanges(const std::vector<std::string>& lines,
+                                       std::size_t limit = MaxRangeLinks);
 
 } // namespace torvaline

@@ -97,14 +97,10 @@ ClickNLoadServer::ClickNLoadServer(std::function<Verdict(Batch)> onBatch, Limits
 
 ClickNLoadServer::~ClickNLoadServer() = default;
 
-bool ClickNLoadServer::listen(quint16 port, QString* error) {
-    if (m_server->isListening())
-        return true;
-    if (m_server->listen(QHostAddress::LocalHost, port))
-        return true;
-    if (error)
-        *error = m_server->errorString();
-    return false;
+Result<void> ClickNLoadServer::listen(quint16 port) {
+    if (m_server->isListening() || m_server->listen(QHostAddress::LocalHost, port))
+        return {};
+    return fail(FailureCause::Other, bytes(m_server->errorString()));
 }
 
 void ClickNLoadServer::close() {

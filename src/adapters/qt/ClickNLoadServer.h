@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Result.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -57,8 +59,9 @@ public:
                      QObject* parent = nullptr);
     ~ClickNLoadServer() override;
 
-    // Listens on 127.0.0.1 only; port 0 picks a free one. On failure, why.
-    bool listen(quint16 port, QString* error = nullptr);
+    // Listens on 127.0.0.1 only; port 0 picks a free one. Already listening is a success. A
+    // failure's reason is the socket's own text ("The bound address is already in use").
+    Result<void> listen(quint16 port);
     void close();
     bool isListening() const;
     quint16 port() const;

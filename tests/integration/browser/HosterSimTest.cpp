@@ -107,7 +107,7 @@ TEST(HosterSim, MixedSitesHoldAFreeUserAfterEachFileEachOnItsOwn) {
                               ("torvaline-mixed-" + std::to_string(port) + ".txt"))
                                  .string();
     ASSERT_TRUE(writeListFile(links, file));
-    EXPECT_EQ(torvaline::ReadListFile(file), links);
+    EXPECT_EQ(torvaline::ReadListFile(file).value(), links);
     std::filesystem::remove(file);
 
     // "Free Download" on link `i`: the answer's body, and its session cookie.

@@ -122,7 +122,8 @@ TEST(DownloadList, TheRowsOfARangeKeepTheirBatchWhereverTheyMove) {
     DownloadList list;
     torvaline::AppendExpandedLinks(
         list, torvaline::ExpandUrlRanges({"http://h/pics[1-3].zip", "http://h/plain.zip",
-                                          "http://h/clip[1-2].mp4", "http://h/one[7-7].zip"}));
+                                          "http://h/clip[1-2].mp4", "http://h/one[7-7].zip"})
+                  .value());
     ASSERT_EQ(list.rowCount(), 1 + 7);
     const auto batchOf = [&](const std::string& link) -> std::uint64_t {
         for (int r = 1; r < list.rowCount(); ++r)

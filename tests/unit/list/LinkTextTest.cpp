@@ -91,20 +91,22 @@ TEST(UrlRanges, ExpandsNumbersLettersAndLeavesOtherBracketsAlone) {
         {"", {""}},
     };
     for (const auto& [line, links] : cases) {
-        const RangeExpansion got = ExpandUrlRanges({line});
-        EXPECT_EQ(got.lines, links) << line;
-        EXPECT_EQ(got.error, "") << line;
+        const Result<RangeExpansion> got = ExpandUrlRanges({line});
+        ASSERT_TRUE(got.ok()) << line << ": " << got.reason();
+        EXPECT_EQ(got->lines, links) << line;
     }
 }
 
 TEST(UrlRanges, RefusesAPatternBeyondTheLimitWhole) {
-    EXPECT_EQ(ExpandUrlRanges({"http://h/[00001-10000]"}).lines.size(), 10000u);
-    EXPECT_EQ(ExpandUrlRanges({"http://h/[00001-10000]"}).lines.back(), "http://h/10000");
+    const Result<RangeExpansion> most = ExpandUrlRanges({"http://h/[00001-10000]"});
+    ASSERT_TRUE(most.ok()) << most.reason();
+    EXPECT_EQ(most->lines.size(), 10000u);
+    EXPECT_EQ(most->lines.back(), "http://h/10000");
     for (const std::string line : {"http://h/[1-10001]", "http://h/[1-200][1-200]",
                                    "http://h/[0-999999999][0-999999999][0-999999999]"}) {
-        const RangeExpansion got = ExpandUrlRanges({"http://h/ok", line});
-        EXPECT_TRUE(got.lines.empty()) << line;
-        EXPECT_NE(got.error.find("at most 10000 links"), std::string::npos) << got.error;
-        EXPECT_NE(got.error.find(line), std::string::npos) << got.error;
+        const Result<RangeExpansion> got = ExpandUrlRanges({"http://h/ok", line});
+        EXPECT_FALSE(got.ok()) << line;
+        EXPECT_NE(got.reason().find("at most 10000 links"), std::string::npos) << got.reason();
+        EXPECT_NE(got.reason().find(line), std::string::npos) << got.reason();
     }
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -12,7 +13,7 @@
 #include <random>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <system_error>
+#include <tuple>
 
 using namespace torvaline;
 namespace fs = std::filesystem;
@@ -54,11 +55,11 @@ protected:
 
 TEST_F(ListFile, SavedLinksComeBackAsWaitingRows) {
     const std::string file = path("list.txt");
-    SaveGrid(file, listWith({"a", "b", "c"}));
+    EXPECT_EQ(SaveGrid(file, listWith({"a", "b", "c"})).reason(), "");
     EXPECT_EQ(read(file), "a\r\nb\r\nc\r\n");
 
     DownloadList list;
-    LoadFile(file, list);
+    EXPECT_EQ(LoadFile(file, list).reason(), "");
     ASSERT_EQ(list.rowCount(), 4);
     for (int r = 1; r <= 3; ++r) {
         EXPECT_EQ(list.cell(r, DownloadList::URL), std::string(1, static_cast<char>('a' + r - 1)));
@@ -70,11 +71,11 @@ TEST_F(ListFile, SavedLinksComeBackAsWaitingRows) {
 TEST_F(ListFile, BytesTravelUnchangedAndTitlesAloneGiveAnEmptyFile) {
     const std::string file = path("bytes.txt");
     const std::string odd("\xff\xfe h\xe9llo\t\x1a z\0", 13);
-    SaveGrid(file, listWith({odd, "", " x "}));
+    EXPECT_EQ(SaveGrid(file, listWith({odd, "", " x "})).reason(), "");
     EXPECT_EQ(read(file), odd + "\r\n\r\n x \r\n");
-    EXPECT_EQ(ReadListFile(file), (std::vector<std::string>{odd, "", " x "}));
+    EXPECT_EQ(ReadListFile(file).value(), (std::vector<std::string>{odd, "", " x "}));
 
-    SaveGrid(file, DownloadList());
+    EXPECT_EQ(SaveGrid(file, DownloadList()).reason(), "");
     EXPECT_EQ(read(file), "");
     EXPECT_EQ(entries(), std::vector<std::string>{"bytes.txt"});
 }
@@ -93,7 +94,7 @@ TEST_F(ListFile, ReadingSplitsEveryLineEndConventionAlike) {
     const std::string file = path("in.txt");
     for (const auto& [bytes, lines] : cases) {
         write(file, bytes);
-        EXPECT_EQ(ReadListFile(file), lines) << testing::PrintToString(bytes);
+        EXPECT_EQ(ReadListFile(file).value(), lines) << testing::PrintToString(bytes);
     }
 }
 
@@ -101,7 +102,7 @@ TEST_F(ListFile, LoadAppendsAfterExistingRows) {
     const std::string file = path("more.txt");
     write(file, "http://rapidshare.example/x\r\nhttp://4shared.example/y\r\n");
     DownloadList list = listWith({"1", "2", "3", "4"});
-    LoadFile(file, list);
+    EXPECT_EQ(LoadFile(file, list).reason(), "");
     ASSERT_EQ(list.rowCount(), 7);
     EXPECT_EQ(list.cell(4, DownloadList::URL), "4");
     EXPECT_EQ(list.cell(5, DownloadList::URL), "http://rapidshare.example/x");
@@ -110,16 +111,19 @@ TEST_F(ListFile, LoadAppendsAfterExistingRows) {
 }
 
 TEST_F(ListFile, UnreadableFileFailsWithTheSystemMessageAndLeavesTheListAlone) {
-    for (const std::string& file : {path("missing.txt"), m_dir.string()}) {
+    const std::tuple<std::string, FailureCause, std::string> cases[] = {
+        {path("missing.txt"), FailureCause::NotFound,
+         "Cannot open file \"" + path("missing.txt") + "\": " + std::strerror(ENOENT)},
+        {m_dir.string(), FailureCause::Other,
+         "\"" + m_dir.string() + "\" is not a plain file: " + std::strerror(EINVAL)},
+    };
+    for (const auto& [file, cause, text] : cases) {
         DownloadList list = listWith({"keep"});
-        try {
-            LoadFile(file, list);
-            ADD_FAILURE() << "no error for " << file;
-        } catch (const std::system_error& e) {
-            const std::string what = e.what();
-            EXPECT_NE(what.find(file), std::string::npos) << what;
-            EXPECT_NE(what.find(std::strerror(e.code().value())), std::string::npos) << what;
-        }
+        const Result<void> loaded = LoadFile(file, list);
+        ASSERT_FALSE(loaded.ok()) << "no error for " << file;
+        EXPECT_EQ(loaded.cause(), cause) << loaded.reason();
+        EXPECT_NE(loaded.reason().find(file), std::string::npos) << loaded.reason();
+        EXPECT_NE(loaded.reason().find(text), std::string::npos) << loaded.reason();
         EXPECT_EQ(list.rowCount(), 2);
         EXPECT_EQ(list.cell(1, DownloadList::URL), "keep");
     }
@@ -131,13 +135,18 @@ TEST_F(ListFile, SaveThatCannotReplaceTheTargetLeavesItAsItWas) {
     fs::create_directory(folder);
     write(folder + "/inside.txt", "old");
     write(path("plain"), "old");
-    for (const std::string& file : {folder, path("plain") + "/list.txt"}) {
-        try {
-            SaveGrid(file, listWith({"a"}));
-            ADD_FAILURE() << "no error for " << file;
-        } catch (const std::system_error& e) {
-            EXPECT_NE(std::string(e.what()).find(file), std::string::npos) << e.what();
-        }
+    // A folder that is not there is told apart: the user picks another.
+    const std::pair<std::string, FailureCause> cases[] = {
+        {folder, FailureCause::Other},
+        {path("plain") + "/list.txt", FailureCause::Other},
+        {path("gone") + "/list.txt", FailureCause::NotFound},
+    };
+    for (const auto& [file, cause] : cases) {
+        const Result<void> saved = SaveGrid(file, listWith({"a"}));
+        ASSERT_FALSE(saved.ok()) << "no error for " << file;
+        EXPECT_EQ(saved.cause(), cause) << saved.reason();
+        EXPECT_EQ(saved.reason().rfind("Cannot create file \"" + file + "\": ", 0), 0u)
+            << saved.reason();
     }
     EXPECT_EQ(read(folder + "/inside.txt"), "old");
     EXPECT_EQ(read(path("plain")), "old");
@@ -155,16 +164,14 @@ TEST_F(ListFile, SaveThatFailsWhileWritingKeepsTheOldFile) {
     small.rlim_cur = 1000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
 
-    bool failed = false;
-    try {
+    const Result<void> written =
         SaveGrid(file, listWith(std::vector<std::string>(200, std::string(100, 'x'))));
-    } catch (const std::system_error&) {
-        failed = true;
-    }
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_TRUE(failed);
+    EXPECT_FALSE(written.ok());
+    EXPECT_EQ(written.reason().rfind("Cannot write file \"" + file + "\": ", 0), 0u)
+        << written.reason();
     EXPECT_EQ(read(file), "old\r\n");
     EXPECT_EQ(entries(), std::vector<std::string>{"list.txt"});
 }
@@ -175,7 +182,7 @@ TEST_F(ListFile, SaveReplacesAFileKeepingItsRightsAndTheLinksToIt) {
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink(file, path("link.txt"));
 
-    SaveGrid(path("link.txt"), listWith({"new"}));
+    EXPECT_EQ(SaveGrid(path("link.txt"), listWith({"new"})).reason(), "");
 
     EXPECT_TRUE(fs::is_symlink(path("link.txt")));
     EXPECT_EQ(read(file), "new\r\n");
@@ -197,18 +204,15 @@ TEST_F(ListFile, RefusesHugeOrSpecialFilesAndKeepsLongLinesWhole) {
     const std::string fifo = path("pipe.txt");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& refused : {huge, fifo, m_dir.string()}) {
-        try {
-            LoadFile(refused, list);
-            ADD_FAILURE() << refused << " was read";
-        } catch (const std::system_error& e) {
-            EXPECT_NE(std::string(e.what()).find(refused), std::string::npos) << e.what();
-        }
+        const Result<void> loaded = LoadFile(refused, list);
+        ASSERT_FALSE(loaded.ok()) << refused << " was read";
+        EXPECT_NE(loaded.reason().find(refused), std::string::npos) << loaded.reason();
         EXPECT_EQ(list.rowCount(), 1);
     }
 
     const std::string longLine(3 * 1024 * 1024, 'x');
     write(path("long.txt"), "http://a/" + longLine + "\r\nhttp://b\r\n");
-    LoadFile(path("long.txt"), list);
+    EXPECT_EQ(LoadFile(path("long.txt"), list).reason(), "");
     ASSERT_EQ(list.rowCount(), 3);
     EXPECT_EQ(list.cell(1, DownloadList::URL), "http://a/" + longLine);
     EXPECT_EQ(list.cell(2, DownloadList::URL), "http://b");
