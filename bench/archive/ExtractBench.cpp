@@ -102,8 +102,8 @@ int main() {
             ExtractRequest{packages[0], root.string(), out.string(), {}, {}});
         run("sync");
         const double took = seconds(start);
-        if (!result.ok)
-            std::printf("torvaline: %s\n", result.reason.c_str());
+        if (!result)
+            std::printf("torvaline: %s\n", result.reason().c_str());
         ours = std::min(ours, took);
         fs::remove_all(out);
 

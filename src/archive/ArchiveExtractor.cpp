@@ -40,34 +40,50 @@ std::string formatName(int format) {
     }
 }
 
+Failure passwordFailure(bool passwordsGiven) {
+    return fail(FailureCause::Authorisation,
+                passwordsGiven ? "Extract: wrong password" : "Extract: password required");
+}
+
+Failure failure(std::string reason) {
+    return fail(FailureCause::Other, std::move(reason));
+}
+
+// What the last call's errno says of a write that failed.
+Failure writeFailure() {
+    const int error = errno;
+    return fail(error == ENOSPC || error == EDQUOT ? FailureCause::DiskFull : FailureCause::Other,
+                "Extract: cannot write (" + std::string(std::strerror(error)) + ")");
+}
+
 // libarchive's error as the user reads it. The texts it gives are matched loosely: they differ
 // between formats and releases, and the user needs the kind of failure more than its wording.
-std::string reasonFor(archive* a, bool passwordsGiven, bool encryptedEntry) {
+Failure failureFor(archive* a, bool passwordsGiven, bool encryptedEntry) {
     const char* raw = archive_error_string(a);
     // The 7z reader, for one, gives up without a word when its header runs past the end.
     if (!raw || !*raw)
-        return "Extract: archive damaged or cut short";
+        return failure("Extract: archive damaged or cut short");
     const std::string message = raw;
     const std::string format = formatName(archive_format(a));
     if (contains(message, "passphrase") || contains(message, "password"))
-        return passwordsGiven ? "Extract: wrong password" : "Extract: password required";
+        return passwordFailure(passwordsGiven);
     if (contains(message, "encrypt") || contains(message, "decrypt") || contains(message, "crypto"))
-        return "Extract: not supported (encrypted " + format + ")";
+        return failure("Extract: not supported (encrypted " + format + ")");
     // libarchive's RAR 4 reader refuses a solid archive at its second file.
     if (contains(message, "solid") &&
         (archive_format(a) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAR)
-        return "Extract: not supported (solid RAR 4)";
+        return failure("Extract: not supported (solid RAR 4)");
     if (encryptedEntry && (contains(message, "crc") || contains(message, "checksum")))
-        return passwordsGiven ? "Extract: wrong password" : "Extract: password required";
+        return passwordFailure(passwordsGiven);
     if (contains(message, "truncat") || contains(message, "premature") ||
         contains(message, "unexpected end") || contains(message, "eof"))
-        return "Extract: archive cut short (a part is incomplete)";
+        return failure("Extract: archive cut short (a part is incomplete)");
     if (contains(message, "unrecognized archive format"))
-        return "Extract: not supported (not an archive libarchive reads)";
+        return failure("Extract: not supported (not an archive libarchive reads)");
     if (contains(message, "unsupported") || contains(message, "not supported") ||
         contains(message, "no support") || contains(message, "support unavailable"))
-        return "Extract: not supported (" + format + ": " + message + ")";
-    return "Extract: damaged archive (" + message + ")";
+        return failure("Extract: not supported (" + format + ": " + message + ")");
+    return failure("Extract: damaged archive (" + message + ")");
 }
 
 // Whether libarchive decrypts the entries of the archive's format. Its RAR reader claims it
@@ -80,19 +96,19 @@ bool decrypts(archive* a) {
 
 // What the RAR headers of the parts (in volume order) tell before extracting: libarchive (3.6)
 // reads RAR 5's encrypted entries as plain data, and ends a RAR 5 file quietly where its next
-// volume is missing. Empty: nothing found, or no RAR at all.
-std::string rarProblem(const std::vector<std::string>& paths,
-                       const std::vector<std::string>& parts) {
+// volume is missing. A success: nothing found, or no RAR at all.
+Result<void> checkRarHeaders(const std::vector<std::string>& paths,
+                             const std::vector<std::string>& parts) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const RarVolumeInfo info = RarHeaders::read(paths[i]);
         if (info.version == 0)
             return {};
         if (info.encrypted)
-            return "Extract: not supported (encrypted RAR)";
+            return failure("Extract: not supported (encrypted RAR)");
         if (info.cut)
-            return "Extract: archive cut short (" + parts[i] + " is incomplete)";
+            return failure("Extract: archive cut short (" + parts[i] + " is incomplete)");
         if (i + 1 == paths.size() && info.continues)
-            return "Extract: part missing (the one after " + parts[i] + ")";
+            return failure("Extract: part missing (the one after " + parts[i] + ")");
     }
     return {};
 }
@@ -106,21 +122,17 @@ std::uint64_t freeBytes(const std::string& folder) {
 
 } // namespace
 
-ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop_token stop,
-                                        const Progress& progress) {
-    ExtractResult result;
+Result<Extracted> ArchiveExtractor::extract(const ExtractRequest& request, std::stop_token stop,
+                                            const Progress& progress) {
+    Extracted result;
     const ArchivePackage& package = request.package;
-    const auto fail = [&](std::string reason) {
-        result.ok = false;
-        result.reason = std::move(reason);
-        return result;
-    };
     if (const Result<void> name = EntryPath::checkName(package.name); !name)
-        return fail("Extract: the set's name cannot be a folder (" + name.reason() + ")");
+        return fail(FailureCause::NameRefused,
+                    "Extract: the set's name cannot be a folder (" + name.reason() + ")");
     if (!package.missing.empty())
-        return fail("Extract: part missing (" + package.missing.front() + ")");
+        return failure("Extract: part missing (" + package.missing.front() + ")");
     if (package.parts.empty())
-        return fail("Extract: no parts");
+        return failure("Extract: no parts");
 
     // The parts, in volume order, each a plain file.
     std::vector<std::string> paths;
@@ -129,15 +141,15 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         const std::string path = request.partsFolder + "/" + part;
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-            return fail("Extract: part missing (" + part + ")");
+            return failure("Extract: part missing (" + part + ")");
         state.packedTotal += static_cast<std::uint64_t>(info.st_size);
         paths.push_back(path);
     }
     result.packedBytes = state.packedTotal;
     if (package.kind == PackageKind::Single || package.kind == PackageKind::RarParts ||
         package.kind == PackageKind::RarOldStyle)
-        if (std::string why = rarProblem(paths, package.parts); !why.empty())
-            return fail(std::move(why));
+        if (const Result<void> rar = checkRarHeaders(paths, package.parts); !rar)
+            return rar.failure();
     std::vector<const char*> names;
     for (const std::string& path : paths)
         names.push_back(path.c_str());
@@ -155,15 +167,15 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
     const std::uint64_t allowed = std::min(room, allowedByRatio);
     const auto tooLarge = [&] {
         return allowedByRatio <= room
-                   ? "Extract: too large (unpacks to more than " +
-                         std::to_string(static_cast<long long>(limits.mostRatio)) +
-                         " times its size)"
-                   : std::string("Extract: not enough free space");
+                   ? failure("Extract: too large (unpacks to more than " +
+                             std::to_string(static_cast<long long>(limits.mostRatio)) +
+                             " times its size)")
+                   : fail(FailureCause::DiskFull, "Extract: not enough free space");
     };
 
     Archive a(archive_read_new(), &archive_read_free);
     if (!a)
-        return fail("Extract: out of memory");
+        return failure("Extract: out of memory");
     archive_read_support_filter_all(a.get());
     if (package.kind == PackageKind::ZipSpanned) {
         // The zip format's own split: offsets in its central directory count from the start
@@ -176,23 +188,22 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         archive_read_add_passphrase(a.get(), password.c_str());
     const bool passwords = !request.passwords.empty();
     if (archive_read_open_filenames(a.get(), names.data(), 1 << 20) != ARCHIVE_OK)
-        return fail(reasonFor(a.get(), passwords, false));
+        return failureFor(a.get(), passwords, false);
 
     Result<std::unique_ptr<ExtractFolder>> made =
         ExtractFolder::create(request.baseFolder, package.name);
     if (!made)
-        return fail("Extract: " + made.reason());
+        return fail(made.cause(), "Extract: " + made.reason());
     const std::unique_ptr<ExtractFolder> folder = std::move(made).value();
     result.folder = folder->path();
-    const auto abandon = [&](std::string reason) {
+    const auto abandon = [&](Failure why) {
         folder->removeAll();
-        result.files = 0;
-        result.bytes = 0;
-        return fail(std::move(reason));
+        return why;
     };
+    const Failure stopped = fail(FailureCause::Stopped, "Extract: stopped");
     const auto skip = [&](const std::string& name, const std::string& why) {
         ++result.skipped;
-        if (result.skippedReasons.size() < ExtractResult::MostReasons)
+        if (result.skippedReasons.size() < Extracted::MostReasons)
             result.skippedReasons.push_back("\"" + name + "\": " + why);
     };
     const auto report = [&] {
@@ -205,15 +216,15 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
     archive_entry* entry = nullptr;
     for (;;) {
         if (stop.stop_requested())
-            return abandon("Extract: stopped");
+            return abandon(stopped);
         const int header = archive_read_next_header(a.get(), &entry);
         if (header == ARCHIVE_EOF)
             break;
         if (header < ARCHIVE_WARN)
-            return abandon(reasonFor(a.get(), passwords, false));
+            return abandon(failureFor(a.get(), passwords, false));
         if (++state.entries > limits.mostEntries)
-            return abandon("Extract: too many entries (more than " +
-                           std::to_string(limits.mostEntries) + ")");
+            return abandon(failure("Extract: too many entries (more than " +
+                                   std::to_string(limits.mostEntries) + ")"));
         const char* utf8 = archive_entry_pathname_utf8(entry);
         const char* plain = archive_entry_pathname(entry);
         const std::string name = utf8 ? utf8 : plain ? plain : "";
@@ -225,8 +236,8 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         const std::vector<std::string>& parts = *split;
         const bool encrypted = archive_entry_is_encrypted(entry);
         if (encrypted && !decrypts(a.get()))
-            return abandon("Extract: not supported (encrypted " +
-                           formatName(archive_format(a.get())) + ")");
+            return abandon(failure("Extract: not supported (encrypted " +
+                                   formatName(archive_format(a.get())) + ")"));
         if (const char* target = archive_entry_hardlink(entry)) {
             const Result<std::vector<std::string>> targetParts = EntryPath::split(target);
             if (!targetParts) {
@@ -260,7 +271,7 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         if (!created) {
             skip(name, created.reason());
             if (archive_read_data_skip(a.get()) < ARCHIVE_WARN)
-                return abandon(reasonFor(a.get(), passwords, encrypted));
+                return abandon(failureFor(a.get(), passwords, encrypted));
             continue;
         }
         const int fd = *created;
@@ -270,7 +281,7 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         for (;;) {
             if (stop.stop_requested()) {
                 ::close(fd);
-                return abandon("Extract: stopped");
+                return abandon(stopped);
             }
             const void* data = nullptr;
             std::size_t size = 0;
@@ -280,7 +291,7 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
                 break;
             if (got < ARCHIVE_WARN) {
                 ::close(fd);
-                return abandon(reasonFor(a.get(), passwords, encrypted));
+                return abandon(failureFor(a.get(), passwords, encrypted));
             }
             // Sparse entries give their blocks at offsets; what lies between reads as zeros.
             const auto end = static_cast<std::uint64_t>(offset) + size;
@@ -288,8 +299,8 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
             if (offset >= 0 && archive_entry_size_is_set(entry) &&
                 end > static_cast<std::uint64_t>(archive_entry_size(entry))) {
                 ::close(fd);
-                return abandon("Extract: damaged archive (\"" + name +
-                               "\" is longer than its header says)");
+                return abandon(failure("Extract: damaged archive (\"" + name +
+                                       "\" is longer than its header says)"));
             }
             if (offset < 0 || end > allowed - before) {
                 ::close(fd);
@@ -303,10 +314,10 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
                     continue;
                 if (wrote <= 0) {
                     const bool full = errno == ENOSPC || errno == EDQUOT;
-                    const std::string why = std::strerror(errno);
+                    Failure why =
+                        full ? fail(FailureCause::DiskFull, "Extract: disk full") : writeFailure();
                     ::close(fd);
-                    return abandon(full ? "Extract: disk full"
-                                        : "Extract: cannot write (" + why + ")");
+                    return abandon(std::move(why));
                 }
                 done += static_cast<std::size_t>(wrote);
             }
@@ -324,12 +335,13 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
         if (size > 0 && static_cast<std::uint64_t>(size) > fileEnd &&
             archive_entry_sparse_count(entry) == 0) {
             ::close(fd);
-            return abandon("Extract: archive damaged or cut short");
+            return abandon(failure("Extract: archive damaged or cut short"));
         }
         if (size > 0 && static_cast<std::uint64_t>(size) > fileEnd) {
             if (::ftruncate(fd, size) != 0) {
+                Failure why = writeFailure();
                 ::close(fd);
-                return abandon("Extract: cannot write (" + std::string(std::strerror(errno)) + ")");
+                return abandon(std::move(why));
             }
             result.bytes = before + static_cast<std::uint64_t>(size);
         }
@@ -340,11 +352,10 @@ ExtractResult ArchiveExtractor::extract(const ExtractRequest& request, std::stop
             ::futimens(fd, times);
         }
         if (::close(fd) != 0)
-            return abandon("Extract: cannot write (" + std::string(std::strerror(errno)) + ")");
+            return abandon(writeFailure());
         report();
     }
     report();
-    result.ok = true;
     return result;
 }
 

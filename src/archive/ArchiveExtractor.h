@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/PackageGrouping.h"
+#include "platform/Result.h"
 
 #include <cstdint>
 #include <functional>
@@ -33,11 +34,10 @@ struct ExtractProgress {
     std::uint64_t entries = 0;
 };
 
-struct ExtractResult {
-    bool ok = false;
-    // Why it failed, as the row and the notice show it: "Extract: wrong password", ...
-    std::string reason;
-    std::string folder; // the set's folder; taken away again after a failure
+// What an extraction made. A failure leaves nothing of it: the set's folder is taken away
+// again, and the reason reads as the row and the notice show it ("Extract: wrong password").
+struct Extracted {
+    std::string folder; // the set's folder
     std::uint64_t files = 0;
     std::uint64_t bytes = 0;
     std::uint64_t packedBytes = 0;
@@ -50,12 +50,14 @@ struct ExtractResult {
 // Extracts one package with libarchive into a folder named after the set. A blocking call for
 // a worker thread: it shares nothing, reports progress through the callback (on the worker)
 // and stops at the next block once a stop is requested. Nothing is written outside the set's
-// folder; after a failure what it wrote is taken away and the parts are never touched.
+// folder; after a failure what it wrote is taken away and the parts are never touched. The
+// failure's cause: DiskFull for a disk without room, NameRefused for a set's name that cannot
+// be a folder, Stopped for a stop request, Authorisation for a wrong or missing password.
 class ArchiveExtractor final {
 public:
     using Progress = std::function<void(const ExtractProgress&)>;
-    static ExtractResult extract(const ExtractRequest& request, std::stop_token stop = {},
-                                 const Progress& progress = {});
+    static Result<Extracted> extract(const ExtractRequest& request, std::stop_token stop = {},
+                                     const Progress& progress = {});
 };
 
 } // namespace torvaline

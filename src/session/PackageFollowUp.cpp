@@ -422,7 +422,7 @@ void PackageFollowUp::runNext() {
             });
         } else {
             auto last = std::chrono::steady_clock::now();
-            const ExtractResult result =
+            const Result<Extracted> result =
                 ArchiveExtractor::extract(job->request, stop, [&](const ExtractProgress& progress) {
                     const auto now = std::chrono::steady_clock::now();
                     if (now - last < std::chrono::milliseconds(250) || progress.packedTotal == 0)
@@ -448,9 +448,7 @@ void PackageFollowUp::runNext() {
     } catch (const std::system_error&) {
         m_running = false;
         if (job->extract) {
-            ExtractResult failed;
-            failed.reason = "Extract: cannot start a worker";
-            extracted(job->key, failed);
+            extracted(job->key, fail(FailureCause::Other, "Extract: cannot start a worker"));
         } else {
             checked(job->id, false, "cannot start a worker");
         }
@@ -515,7 +513,7 @@ void PackageFollowUp::progressed(const std::string& key, int percent) {
     }
 }
 
-void PackageFollowUp::extracted(const std::string& key, const ExtractResult& result) {
+void PackageFollowUp::extracted(const std::string& key, const Result<Extracted>& result) {
     m_running = false;
     m_noted.erase(key);
     const auto found = m_packages.find(key);
@@ -523,26 +521,28 @@ void PackageFollowUp::extracted(const std::string& key, const ExtractResult& res
         Package& package = found->second;
         package.queued = false;
         const std::string name = package.parts.name;
-        if (result.ok) {
-            std::string state = "extracted into " + result.folder;
+        if (result) {
+            const Extracted& made = *result;
+            std::string state = "extracted into " + made.folder;
             // What was left out may be wanted: the parts stay for another tool.
-            const std::string leftOut = result.skipped == 0
+            const std::string leftOut = made.skipped == 0
                                             ? std::string()
-                                            : std::to_string(result.skipped) +
-                                                  (result.skipped == 1 ? " entry" : " entries") +
-                                                  " left out: " + result.skippedReasons.front();
+                                            : std::to_string(made.skipped) +
+                                                  (made.skipped == 1 ? " entry" : " entries") +
+                                                  " left out: " + made.skippedReasons.front();
             if (!leftOut.empty())
                 state += " (" + leftOut + "; the parts are kept)";
             const std::string brief = "Extracted " + name + " (" +
                                       partsText(package.parts.parts.size()) + ", " +
-                                      sizeText(result.packedBytes, m_p.decimalSeparator) + ")";
-            end(key, package, state, true, brief + " into " + result.folder, brief);
+                                      sizeText(made.packedBytes, m_p.decimalSeparator) + ")";
+            end(key, package, state, true, brief + " into " + made.folder, brief);
             if (leftOut.empty())
-                disposeParts(package, result.folder);
+                disposeParts(package, made.folder);
             else
                 notice(name + ": " + leftOut + "; parts kept", Notice::Kind::Problem);
         } else {
-            end(key, package, result.reason, false, name + " - " + result.reason + "; parts kept");
+            end(key, package, result.reason(), false,
+                name + " - " + result.reason() + "; parts kept");
         }
     }
     review();

@@ -140,7 +140,7 @@ private:
     void runNext();
     void checked(std::uint64_t id, bool matches, const std::string& reason);
     void progressed(const std::string& key, int percent);
-    void extracted(const std::string& key, const ExtractResult& result);
+    void extracted(const std::string& key, const Result<Extracted>& result);
     void end(const std::string& key, Package& package, const std::string& state, bool ok,
              const std::string& noticeText, const std::string& brief = {});
     void noteRows(const Package& package, const std::string& state);

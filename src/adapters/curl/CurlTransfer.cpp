@@ -159,8 +159,10 @@ struct Job {
             sniffing = false; // the body does not start the document
         } else {
             overlap.clear();
-            if (offered > 0 && !target.restart())
-                return refuse(target.problem());
+            if (offered > 0) {
+                if (const Result<void> restarted = target.restart(); !restarted)
+                    return refuse(restarted.reason());
+            }
             offered = 0;
             curl_off_t announced = -1;
             curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
@@ -502,8 +504,8 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
     Job job(callback, easy.get(), m_options, target, baseName(targetPath), resume, m_limit);
     if (!easy) {
         result.reason = TransferMessage::cannotStart();
-    } else if (!target.prepare(targetPath, resume)) {
-        result.reason = target.problem();
+    } else if (const Result<void> prepared = target.prepare(targetPath, resume); !prepared) {
+        result.reason = prepared.reason();
     } else {
         callback.onSaving(target.savingPath());
     }
@@ -565,8 +567,8 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
                 ::pread(target.fd(), tail.data(), tail.size(), at) !=
                     static_cast<ssize_t>(tail.size())) {
                 job.offered = 0;
-                if (!target.restart())
-                    job.refuse(target.problem());
+                if (const Result<void> restarted = target.restart(); !restarted)
+                    job.refuse(restarted.reason());
             } else {
                 job.overlap = std::move(tail);
             }
@@ -583,7 +585,7 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
             own.clear();
             job.reset();
             detail[0] = '\0';
-            rc = target.restart() ? run() : CURLE_WRITE_ERROR;
+            rc = target.restart().ok() ? run() : CURLE_WRITE_ERROR;
             if (job.startOver)
                 job.refuse(TransferMessage::partOnly());
         }
@@ -636,11 +638,12 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
 
     // Settled before the end is told: whoever hears it may look at the folder at once.
     if (result.outcome == TransferOutcome::Succeeded) {
-        if (target.commit()) {
+        if (const Result<void> committed = target.commit()) {
             result.savedPath = target.savingPath();
             result.savedBytes = job.written;
-        } else
-            result = {TransferOutcome::Failed, target.problem()};
+        } else {
+            result = {TransferOutcome::Failed, committed.reason()};
+        }
     }
     target.discard();
     // A kept file this attempt could not even look at is still ours to remove.

@@ -53,6 +53,13 @@ std::string randomSuffix() {
     return out;
 }
 
+// A failed system call's reason, worded by `reason` from the errno text.
+template <class Reason> Failure systemFailure(Reason reason) {
+    const int error = errno;
+    return fail(error == ENOSPC || error == EDQUOT ? FailureCause::DiskFull : FailureCause::Other,
+                reason(TransferMessage::errnoText(error)));
+}
+
 } // namespace
 
 DownloadTarget::~DownloadTarget() {
@@ -134,7 +141,7 @@ PartialFile DownloadTarget::keep(std::uint64_t size) {
     if (m_sink || m_fd < 0 || m_tempName.empty())
         return {};
     // The space claimed ahead of the data is not part of it.
-    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || !close())
+    if (::ftruncate(m_fd, static_cast<off_t>(size)) != 0 || !close().ok())
         return {};
     m_kept = true;
     PartialFile partial;
@@ -143,43 +150,38 @@ PartialFile DownloadTarget::keep(std::uint64_t size) {
     return partial;
 }
 
-bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& resume) {
+Result<void> DownloadTarget::prepare(const std::string& targetPath, const PartialFile& resume) {
     if (targetPath == Sink) {
         m_sink = true;
         m_chosen = targetPath;
         m_fd = ::open(Sink, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
-        if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
-            m_problem = TransferMessage::cannotWrite(targetPath);
-            return false;
-        }
-        return true;
+        if (m_fd < 0 || ::fstat(m_fd, &st) != 0 || !S_ISCHR(st.st_mode))
+            return fail(FailureCause::Other, TransferMessage::cannotWrite(targetPath));
+        return {};
     }
     const std::size_t slash = targetPath.rfind('/');
     m_folder = slash == std::string::npos ? "." : slash == 0 ? "/" : targetPath.substr(0, slash);
     m_name = slash == std::string::npos ? targetPath : targetPath.substr(slash + 1);
-    if (m_name.empty() || m_name == "." || m_name == "..") {
-        m_problem = TransferMessage::targetIsFolder(targetPath);
-        return false;
-    }
+    if (m_name.empty() || m_name == "." || m_name == "..")
+        return fail(FailureCause::NameRefused, TransferMessage::targetIsFolder(targetPath));
+    const auto cannotCreateIn = [this](const std::string& why) {
+        return TransferMessage::cannotCreateIn(m_folder, why);
+    };
     m_dirFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_dirFd < 0) {
-        m_problem = TransferMessage::cannotCreateIn(m_folder, TransferMessage::errnoText(errno));
-        return false;
-    }
+    if (m_dirFd < 0)
+        return systemFailure(cannotCreateIn);
     // Only the name asked for must be a plain file if it exists: a pipe there would have
     // blocked the old writer, a device would be written through. Numbered names just step
     // over whatever holds them.
     struct stat st {};
-    if (::fstatat(m_dirFd, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
-        m_problem = TransferMessage::targetNotRegular(targetPath);
-        return false;
-    }
-    if (!chooseName(0))
-        return false;
+    if (::fstatat(m_dirFd, m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode))
+        return fail(FailureCause::NameRefused, TransferMessage::targetNotRegular(targetPath));
+    if (Result<void> chosen = chooseName(0); !chosen)
+        return chosen;
     if (!resume.empty()) {
         if (adopt(resume))
-            return true;
+            return {};
         discardPartial(resume);
     }
 
@@ -192,9 +194,7 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            m_problem =
-                TransferMessage::cannotCreateIn(m_folder, TransferMessage::errnoText(errno));
-            return false;
+            return systemFailure(cannotCreateIn);
         }
         m_fd = fd;
         m_tempName = temp;
@@ -203,29 +203,26 @@ bool DownloadTarget::prepare(const std::string& targetPath, const PartialFile& r
         ::fstat(fd, &own);
         m_dev = own.st_dev;
         m_ino = own.st_ino;
-        return true;
+        return {};
     }
-    m_problem = TransferMessage::noTemporaryName(m_folder);
-    return false;
+    return fail(FailureCause::Other, TransferMessage::noTemporaryName(m_folder));
 }
 
-bool DownloadTarget::chooseName(int from) {
+Result<void> DownloadTarget::chooseName(int from) {
     for (int n = from; n <= MaxNumber; ++n) {
         const std::string candidate = n == 0 ? m_name : numberedName(m_name, n);
         struct stat st {};
         if (::fstatat(m_dirFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
-        if (errno != ENOENT) {
-            m_problem = TransferMessage::cannotCreate(m_folder + "/" + candidate,
-                                                      TransferMessage::errnoText(errno));
-            return false;
-        }
+        if (errno != ENOENT)
+            return systemFailure([&](const std::string& why) {
+                return TransferMessage::cannotCreate(m_folder + "/" + candidate, why);
+            });
         m_chosen = candidate;
         m_number = n;
-        return true;
+        return {};
     }
-    m_problem = TransferMessage::noFreeName(m_name, m_folder);
-    return false;
+    return fail(FailureCause::Other, TransferMessage::noFreeName(m_name, m_folder));
 }
 
 std::string DownloadTarget::savingPath() const {
@@ -254,40 +251,38 @@ DiskSpace DownloadTarget::spaceOf(int fd) {
             static_cast<std::uint64_t>(vfs.f_blocks) * vfs.f_frsize};
 }
 
-bool DownloadTarget::restart() {
+Result<void> DownloadTarget::restart() {
     if (m_sink)
-        return true;
-    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0) {
-        m_problem = TransferMessage::cannotWrite(m_tempPath, TransferMessage::errnoText(errno));
-        return false;
-    }
-    return true;
+        return {};
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) != 0)
+        return systemFailure([this](const std::string& why) {
+            return TransferMessage::cannotWrite(m_tempPath, why);
+        });
+    return {};
 }
 
-bool DownloadTarget::close() {
+Result<void> DownloadTarget::close() {
     if (m_fd < 0)
-        return true;
+        return {};
     const int rc = ::close(m_fd);
     m_fd = -1;
     // A close error is a lost write on some file systems: the data is not safely there.
-    if (rc != 0 && !m_sink) {
-        m_problem = TransferMessage::cannotWrite(m_tempPath, TransferMessage::errnoText(errno));
-        return false;
-    }
-    return true;
+    if (rc != 0 && !m_sink)
+        return systemFailure([this](const std::string& why) {
+            return TransferMessage::cannotWrite(m_tempPath, why);
+        });
+    return {};
 }
 
-bool DownloadTarget::commit() {
-    if (!close())
-        return false;
+Result<void> DownloadTarget::commit() {
+    if (Result<void> closed = close(); !closed)
+        return closed;
     if (m_sink) {
         m_committed = true;
-        return true;
+        return {};
     }
-    if (!stillOurs()) {
-        m_problem = TransferMessage::temporaryReplaced(m_tempPath);
-        return false;
-    }
+    if (!stillOurs())
+        return fail(FailureCause::Other, TransferMessage::temporaryReplaced(m_tempPath));
     for (int tries = 0; tries <= MaxNumber; ++tries) {
         // No replace: a file that took the name while we were busy stays as it is.
         int rc =
@@ -300,18 +295,16 @@ bool DownloadTarget::commit() {
         }
         if (rc == 0) {
             m_committed = true;
-            return true;
+            return {};
         }
-        if (errno != EEXIST) {
-            m_problem = TransferMessage::cannotRename(m_tempPath, savingPath(),
-                                                      TransferMessage::errnoText(errno));
-            return false;
-        }
-        if (!chooseName(m_number + 1))
-            return false;
+        if (errno != EEXIST)
+            return systemFailure([this](const std::string& why) {
+                return TransferMessage::cannotRename(m_tempPath, savingPath(), why);
+            });
+        if (Result<void> chosen = chooseName(m_number + 1); !chosen)
+            return chosen;
     }
-    m_problem = TransferMessage::noFreeName(m_name, m_folder);
-    return false;
+    return fail(FailureCause::Other, TransferMessage::noFreeName(m_name, m_folder));
 }
 
 } // namespace torvaline

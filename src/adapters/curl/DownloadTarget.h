@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Result.h"
 #include "platform/TransferFacility.h"
 
 #include <cstdint>
@@ -18,7 +19,9 @@ struct DiskSpace {
 // The file side of one transfer. The data goes into a temporary file created exclusively in
 // the download folder under a name nobody else holds; only a finished file is moved to its
 // name, and never over an existing one. Nothing here truncates, renames or removes a file
-// this transfer did not create, and nothing opened here can block.
+// this transfer did not create, and nothing opened here can block. A failure's reason is the
+// transfer's text for it; its cause is DiskFull where the disk has no room or quota left, and
+// NameRefused for a target that is no file's name or is held by something other than a file.
 class DownloadTarget final {
 public:
     DownloadTarget() = default;
@@ -29,15 +32,14 @@ public:
 
     // Opens the folder, checks the target, chooses the name to save under (the target's, or
     // the first free "name (N).ext" when a file has it) and creates the temporary file.
-    // False, with problem() set, when the transfer cannot go on. A kept partial file of
-    // ours in the same folder becomes the data file instead (see adopted()); one that cannot
-    // be continued is removed.
-    bool prepare(const std::string& targetPath, const PartialFile& resume = {});
+    // A failure when the transfer cannot go on. A kept partial file of ours in the same
+    // folder becomes the data file instead (see adopted()); one that cannot be continued is
+    // removed.
+    Result<void> prepare(const std::string& targetPath, const PartialFile& resume = {});
     // Bytes of the partial file taken over, the data file's end; 0 when it is a new file.
     std::uint64_t adopted() const { return m_adopted; }
 
     int fd() const { return m_fd; }
-    const std::string& problem() const { return m_problem; }
     // Where the finished file goes (while none has taken the name meanwhile).
     std::string savingPath() const;
     const std::string& temporaryPath() const { return m_tempPath; }
@@ -46,13 +48,13 @@ public:
     // The space of the file system of the open file `fd`.
     static DiskSpace spaceOf(int fd);
     // Drops what the temporary file holds, so that the file starts over.
-    bool restart();
+    Result<void> restart();
 
     // Closes the data file and gives it its name, or the next free one if a file took that
-    // name meanwhile. False, with problem() set, when that fails (the temporary file goes).
-    bool commit();
-    // Closes the data file. False, with problem() set, when the close reports a lost write.
-    bool close();
+    // name meanwhile. A failure when that fails (the temporary file goes).
+    Result<void> commit();
+    // Closes the data file. A failure when the close reports a lost write.
+    Result<void> close();
     // Closes and removes the temporary file unless it was committed or kept; lets go of the
     // folder.
     void discard();
@@ -68,7 +70,7 @@ public:
     static std::string numberedName(const std::string& name, int n);
 
 private:
-    bool chooseName(int from);
+    Result<void> chooseName(int from);
     bool adopt(const PartialFile& resume);
     bool stillOurs() const;
 
@@ -86,7 +88,6 @@ private:
     bool m_committed = false;
     bool m_kept = false;
     std::uint64_t m_adopted = 0;
-    std::string m_problem;
 };
 
 } // namespace torvaline

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <stop_token>
@@ -14,10 +15,12 @@
 
 using torvaline::ArchiveExtractor;
 using torvaline::ArchivePackage;
+using torvaline::Extracted;
 using torvaline::ExtractLimits;
 using torvaline::ExtractRequest;
-using torvaline::ExtractResult;
+using torvaline::FailureCause;
 using torvaline::PackageGrouping;
+using torvaline::Result;
 using torvaline::test::readFile;
 using torvaline::test::TempDir;
 namespace fs = std::filesystem;
@@ -60,9 +63,10 @@ public:
 
 protected:
     // The package of files in the sets' folder (or a folder below it), extracted under base.
-    static ExtractResult extract(const std::string& folder, const std::vector<std::string>& files,
-                                 const std::string& base, std::vector<std::string> passwords = {},
-                                 ExtractLimits limits = {}) {
+    static Result<Extracted> extract(const std::string& folder,
+                                     const std::vector<std::string>& files, const std::string& base,
+                                     std::vector<std::string> passwords = {},
+                                     ExtractLimits limits = {}) {
         const std::vector<ArchivePackage> packages = PackageGrouping::group(files);
         EXPECT_EQ(packages.size(), 1u);
         ExtractRequest request{packages.at(0), (s_sets->path() / folder).string(), base,
@@ -103,21 +107,21 @@ TEST_F(Extract, UnpacksEveryKindOfSetIntoItsOwnFolder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.files.front());
         TempDir base;
-        const ExtractResult result = extract(".", c.files, base.path().string(), c.passwords);
-        ASSERT_TRUE(result.ok) << result.reason;
-        EXPECT_EQ(result.folder, (base.path() / c.folder).string());
-        EXPECT_EQ(readFile(result.folder + "/a.txt"), original("a.txt"));
-        EXPECT_EQ(readFile(result.folder + "/sub/b.bin"), original("sub/b.bin"));
-        EXPECT_EQ(result.files, 2u);
-        EXPECT_EQ(result.skipped, 0u);
+        const Result<Extracted> result = extract(".", c.files, base.path().string(), c.passwords);
+        ASSERT_TRUE(result.ok()) << result.reason();
+        EXPECT_EQ(result->folder, (base.path() / c.folder).string());
+        EXPECT_EQ(readFile(result->folder + "/a.txt"), original("a.txt"));
+        EXPECT_EQ(readFile(result->folder + "/sub/b.bin"), original("sub/b.bin"));
+        EXPECT_EQ(result->files, 2u);
+        EXPECT_EQ(result->skipped, 0u);
     }
 
     // A folder of the set's name that is there already is left alone.
     TempDir base;
     fs::create_directory(base.path() / "t");
-    const ExtractResult again = extract(".", {"t.tar.gz"}, base.path().string());
-    ASSERT_TRUE(again.ok) << again.reason;
-    EXPECT_EQ(again.folder, (base.path() / "t (2)").string());
+    const Result<Extracted> again = extract(".", {"t.tar.gz"}, base.path().string());
+    ASSERT_TRUE(again.ok()) << again.reason();
+    EXPECT_EQ(again->folder, (base.path() / "t (2)").string());
     EXPECT_TRUE(fs::is_empty(base.path() / "t"));
 }
 
@@ -132,12 +136,16 @@ TEST_F(Extract, HostileAndBrokenPackagesNeverWriteOutsideTheirFolder) {
         std::string reason;               // empty: extracted
         std::vector<std::string> entries; // what the set's folder holds afterwards
         std::uint64_t skipped;
+        FailureCause cause = FailureCause::Other; // of a failure
     };
     ExtractLimits tight;
     tight.mostRatio = 100;
     tight.ratioFreeBytes = 1 << 20;
     ExtractLimits fewEntries;
     fewEntries.mostEntries = 10;
+    ExtractLimits noRoom;
+    noRoom.keepFreeBytes = UINT64_MAX;
+    const FailureCause password = FailureCause::Authorisation;
     const std::vector<std::string> cut7z = {"cut.7z.001", "cut.7z.002", "cut.7z.003", "cut.7z.004"};
     const std::vector<Case> cases = {
         {".", {"dotdot.zip"}, {}, {}, "", {"ok.txt"}, 2},
@@ -162,6 +170,14 @@ TEST_F(Extract, HostileAndBrokenPackagesNeverWriteOutsideTheirFolder) {
          {},
          0},
         {".", {"many.zip"}, {}, fewEntries, "Extract: too many entries (more than 10)", {}, 0},
+        {".",
+         {"t.tar.gz"},
+         {},
+         noRoom,
+         "Extract: not enough free space",
+         {},
+         0,
+         FailureCause::DiskFull},
         {"short", cut7z, {}, {}, "Extract: archive damaged or cut short", {}, 0},
         {"gap",
          {"cut.7z.001", "cut.7z.003", "cut.7z.004"},
@@ -170,9 +186,9 @@ TEST_F(Extract, HostileAndBrokenPackagesNeverWriteOutsideTheirFolder) {
          "Extract: part missing (cut.7z.002)",
          {},
          0},
-        {".", {"aes.zip"}, {"nope", "also wrong"}, {}, "Extract: wrong password", {}, 0},
-        {".", {"aes.zip"}, {}, {}, "Extract: password required", {}, 0},
-        {".", {"zipcrypto.zip"}, {"nope"}, {}, "Extract: wrong password", {}, 0},
+        {".", {"aes.zip"}, {"nope", "also wrong"}, {}, "Extract: wrong password", {}, 0, password},
+        {".", {"aes.zip"}, {}, {}, "Extract: password required", {}, 0, password},
+        {".", {"zipcrypto.zip"}, {"nope"}, {}, "Extract: wrong password", {}, 0, password},
         // What libarchive cannot read says so, whatever the password.
         {".", {"encrypted.7z"}, {"SECRET"}, {}, "Extract: not supported (encrypted 7z)", {}, 0},
         {".", {"hidden.7z"}, {"SECRET"}, {}, "Extract: not supported (encrypted 7z)", {}, 0},
@@ -182,17 +198,20 @@ TEST_F(Extract, HostileAndBrokenPackagesNeverWriteOutsideTheirFolder) {
         TempDir outer;
         const fs::path base = outer.path() / "downloads";
         fs::create_directory(base);
-        const ExtractResult result =
+        const Result<Extracted> result =
             extract(c.folder, c.files, base.string(), c.passwords, c.limits);
-        EXPECT_EQ(result.reason, c.reason);
-        EXPECT_EQ(result.ok, c.reason.empty());
+        EXPECT_EQ(result.reason(), c.reason);
+        EXPECT_EQ(result.ok(), c.reason.empty());
+        if (!result) {
+            EXPECT_EQ(result.cause(), c.cause);
+        }
         EXPECT_EQ(entriesUnder(outer.path()).size(),
                   1 + (c.reason.empty() ? 1 + c.entries.size() : 0))
             << "written outside the set's folder, or left behind";
         if (c.reason.empty()) {
-            EXPECT_EQ(entriesUnder(result.folder), c.entries);
-            EXPECT_EQ(result.skipped, c.skipped);
-            for (const std::string& why : result.skippedReasons)
+            EXPECT_EQ(entriesUnder(result->folder), c.entries);
+            EXPECT_EQ(result->skipped, c.skipped);
+            for (const std::string& why : result->skippedReasons)
                 EXPECT_FALSE(why.empty());
         }
         for (const std::string& part : c.files)
@@ -217,24 +236,25 @@ TEST_F(Extract, ManyEntriesAndAStopOnTheWay) {
             fs::remove_all(path, ignored);
         }
     } removed{pattern};
-    const ExtractResult all = extract(".", {"many.zip"}, pattern);
-    ASSERT_TRUE(all.ok) << all.reason;
-    EXPECT_EQ(all.files, 100000u);
-    EXPECT_TRUE(fs::exists(fs::path(all.folder) / "d99" / "f99999"));
-    fs::remove_all(all.folder);
+    const Result<Extracted> all = extract(".", {"many.zip"}, pattern);
+    ASSERT_TRUE(all.ok()) << all.reason();
+    EXPECT_EQ(all->files, 100000u);
+    EXPECT_TRUE(fs::exists(fs::path(all->folder) / "d99" / "f99999"));
+    fs::remove_all(all->folder);
 
     TempDir other;
     const auto packages = PackageGrouping::group({"many.zip"});
     ExtractRequest request{packages.at(0), s_sets->path().string(), other.path().string(), {}, {}};
     std::stop_source stop;
     std::uint64_t seen = 0;
-    const ExtractResult stopped =
+    const Result<Extracted> stopped =
         ArchiveExtractor::extract(request, stop.get_token(), [&](const auto& progress) {
             seen = progress.entries;
             if (progress.entries == 500)
                 stop.request_stop();
         });
-    EXPECT_EQ(stopped.reason, "Extract: stopped");
+    EXPECT_EQ(stopped.reason(), "Extract: stopped");
+    EXPECT_EQ(stopped.cause(), FailureCause::Stopped);
     EXPECT_EQ(seen, 500u);
     EXPECT_TRUE(fs::is_empty(other.path()));
 }
@@ -251,8 +271,8 @@ public:
 protected:
     // Every file of a folder, given last name first: finding the volume order is the
     // package's work.
-    static ExtractResult extractFolder(const fs::path& folder, const std::string& base,
-                                       std::vector<std::string> passwords = {}) {
+    static Result<Extracted> extractFolder(const fs::path& folder, const std::string& base,
+                                           std::vector<std::string> passwords = {}) {
         std::vector<std::string> files;
         for (const auto& e : fs::directory_iterator(folder))
             files.push_back(e.path().filename().string());
@@ -260,7 +280,7 @@ protected:
         const std::vector<ArchivePackage> packages = PackageGrouping::group(files);
         EXPECT_EQ(packages.size(), 1u);
         if (packages.size() != 1)
-            return {};
+            return torvaline::fail(FailureCause::Other, "not one package");
         ExtractRequest request{packages.front(), folder.string(), base, std::move(passwords), {}};
         return ArchiveExtractor::extract(request);
     }
@@ -278,15 +298,15 @@ TEST_F(ExtractRar, VolumesOfEitherNamingAndVersionExtractToTheExactBytes) {
     for (const auto& [set, name] : sets) {
         SCOPED_TRACE(set);
         TempDir base;
-        const ExtractResult result = extractFolder(s_sets->path() / set, base.path().string());
-        ASSERT_TRUE(result.ok) << result.reason;
-        EXPECT_EQ(result.folder, (base.path() / name).string());
-        EXPECT_EQ(entriesUnder(result.folder),
+        const Result<Extracted> result = extractFolder(s_sets->path() / set, base.path().string());
+        ASSERT_TRUE(result.ok()) << result.reason();
+        EXPECT_EQ(result->folder, (base.path() / name).string());
+        EXPECT_EQ(entriesUnder(result->folder),
                   (std::vector<std::string>{"a.txt", "sub", "sub/b.bin"}));
-        EXPECT_EQ(readFile(result.folder + "/a.txt"), original("a.txt"));
-        EXPECT_TRUE(readFile(result.folder + "/sub/b.bin") == original("sub/b.bin"));
-        EXPECT_EQ(result.files, 2u);
-        EXPECT_EQ(result.bytes, original("a.txt").size() + original("sub/b.bin").size());
+        EXPECT_EQ(readFile(result->folder + "/a.txt"), original("a.txt"));
+        EXPECT_TRUE(readFile(result->folder + "/sub/b.bin") == original("sub/b.bin"));
+        EXPECT_EQ(result->files, 2u);
+        EXPECT_EQ(result->bytes, original("a.txt").size() + original("sub/b.bin").size());
     }
 }
 
@@ -329,10 +349,10 @@ TEST_F(ExtractRar, BrokenAndUnreadableSetsSayWhyAndLeaveNothing) {
         const fs::path base = outer.path() / "downloads";
         fs::create_directory(base);
         const auto partsBefore = entriesUnder(s_sets->path() / c.set);
-        const ExtractResult result =
+        const Result<Extracted> result =
             extractFolder(s_sets->path() / c.set, base.string(), c.passwords);
-        EXPECT_FALSE(result.ok);
-        EXPECT_EQ(result.reason, c.reason);
+        EXPECT_FALSE(result.ok());
+        EXPECT_EQ(result.reason(), c.reason);
         EXPECT_EQ(entriesUnder(outer.path()), std::vector<std::string>{"downloads"})
             << "written outside the set's folder, or left behind";
         EXPECT_EQ(entriesUnder(s_sets->path() / c.set), partsBefore);
@@ -360,16 +380,16 @@ TEST_F(ExtractRar, ArchivesCutAnywhereNeverGiveAWrongFile) {
             TempDir parts;
             torvaline::test::writeFile((parts.path() / name).string(), whole.substr(0, at));
             TempDir outer;
-            const ExtractResult result = extractFolder(parts.path(), outer.path().string());
-            if (!result.ok) {
-                EXPECT_EQ(result.reason.rfind("Extract: ", 0), 0u) << result.reason;
+            const Result<Extracted> result = extractFolder(parts.path(), outer.path().string());
+            if (!result.ok()) {
+                EXPECT_EQ(result.reason().rfind("Extract: ", 0), 0u) << result.reason();
                 EXPECT_TRUE(fs::is_empty(outer.path()));
                 continue;
             }
             ++extracted;
             EXPECT_FALSE(rar5);
             for (const std::string file : {"a.txt", "sub/b.bin"}) {
-                const std::string path = result.folder + "/" + file;
+                const std::string path = result->folder + "/" + file;
                 EXPECT_TRUE(!fs::exists(path) || readFile(path) == original(file)) << file;
             }
         }
