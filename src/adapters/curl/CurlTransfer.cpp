@@ -506,6 +506,7 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
         result.reason = TransferMessage::cannotStart();
     } else if (const Result<void> prepared = target.prepare(targetPath, resume); !prepared) {
         result.reason = prepared.reason();
+        result.cause = prepared.failure().cause;
     } else {
         callback.onSaving(target.savingPath());
     }
@@ -643,6 +644,7 @@ TransferResult CurlTransfer::perform(const std::string& url, const std::string* 
             result.savedBytes = job.written;
         } else {
             result = {TransferOutcome::Failed, committed.reason()};
+            result.cause = committed.failure().cause;
         }
     }
     target.discard();
