@@ -426,8 +426,7 @@ void LinkIntake::askNextBatch() {
 // ---- the rest ----
 
 void LinkIntake::openFolder() {
-    const std::string& folder = m_form.Edit2().text();
-    m_shell.openFolder(folder.empty() ? m_form.Edit2().defaultPath() : folder);
+    m_shell.openFolder(m_form.Edit2().effective());
 }
 
 void LinkIntake::showNotice(const QString& message) {

@@ -16,6 +16,9 @@ public:
     void setText(std::string text);
     void setToDefault() { setText(m_default); }
     const std::string& defaultPath() const { return m_default; }
+    // Where files go: the folder chosen, else the default one (never the root that an empty
+    // folder joined to a name would be).
+    const std::string& effective() const { return m_text.empty() ? m_default : m_text; }
     char separator() const { return m_separator; }
 
     void setOnChanged(std::function<void(const std::string&)> onChanged) {

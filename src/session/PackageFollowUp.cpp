@@ -185,8 +185,7 @@ void PackageFollowUp::rowPhase(const RowPhaseEvent& event) {
             const std::string set =
                 batch ? batchOf(*batch).name : PackageGrouping::group({row.name}).at(0).name;
             // No folder chosen yet: the transfer goes to the default one.
-            const std::string& base =
-                m_p.folder.text().empty() ? m_p.folder.defaultPath() : m_p.folder.text();
+            const std::string& base = m_p.folder.effective();
             if (!base.empty() && EntryPath::checkName(set).ok()) {
                 const std::string folder = base + m_p.folder.separator() + set;
                 ::mkdir(folder.c_str(), 0755);
