@@ -83,7 +83,7 @@ void DownloadCycle::openCurrentRow() {
     // While a transfer runs, an armed shutdown must not be reached from here.
     if (m_p.component.Tag != 0)
         return;
-    if (isHeldRow(m_p.list.id(s.CurrentRow)) || m_p.list.offline(s.CurrentRow)) {
+    if (m_p.list.record(s.CurrentRow).held || m_p.list.offline(s.CurrentRow)) {
         const int next = m_p.list.rowOf(nextFrom(s.CurrentRow));
         if (next < 1) {
             // Every row left is held: the list is done until one is let go.
@@ -114,10 +114,9 @@ void DownloadCycle::openCurrentRow() {
 }
 
 RequestOptions DownloadCycle::requestOf(int row) const {
-    const auto asked = m_rows->requests.find(m_p.list.id(row));
-    if (asked == m_rows->requests.end())
+    RequestOptions options = m_p.list.record(row).request;
+    if (options.empty())
         return {};
-    RequestOptions options = asked->second;
     // The link as it reads now: what the options may go to follows the row's own host.
     options.scope = m_p.list.cell(row, DownloadList::URL);
     return options;
@@ -220,15 +219,13 @@ void DownloadCycle::stop(bool keepHold) {
     // marked its last row Stopped, and a restart fetched that file once more.
     const std::string& status = m_p.list.cell(s.CurrentRow, DownloadList::Status);
     const bool closed = status == StatusCompleted || status == StatusFailed;
-    const bool marked = !closed && !held && !m_currentGone;
+    // A row held before its turn (the list at rest on it) stays held and reads "Paused".
+    const bool marked = !closed && !held && !m_currentGone && !m_p.list.record(s.CurrentRow).held;
     if (marked)
         m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusStopped));
-    if (const std::uint64_t id = m_p.list.id(s.CurrentRow); held && id != 0) {
-        // Held like a row the list has not reached: its status already reads "Paused".
-        if (id >= m_rows->held.size())
-            m_rows->held.resize(std::max<std::size_t>(id + 1, m_rows->held.size() * 2), false);
-        m_rows->held[id] = true;
-    }
+    // Held like a row the list has not reached: its status already reads "Paused".
+    if (RowRecord* record = held ? m_p.list.editRecord(s.CurrentRow) : nullptr)
+        record->held = true;
     s.StopRequested = true;
     m_working = false;
     m_pause = Held::None;
@@ -393,14 +390,11 @@ void DownloadCycle::startTransfer() {
     s.SaveFolder = m_p.folder.text();
     std::string fileName = s.FinalFileName;
     // A row the remote control placed: its folder and name, the name checked like a page's.
-    if (const auto placed = m_rows->placements.find(m_p.list.id(s.CurrentRow));
-        placed != m_rows->placements.end()) {
-        if (!placed->second.folder.empty())
-            s.SaveFolder = placed->second.folder;
-        if (!placed->second.fileName.empty() &&
-            m_nameCheck.problem(placed->second.fileName).empty())
-            fileName = placed->second.fileName;
-    }
+    const RowPlacement& placed = m_p.list.record(s.CurrentRow).placement;
+    if (!placed.folder.empty())
+        s.SaveFolder = placed.folder;
+    if (!placed.fileName.empty() && m_nameCheck.problem(placed.fileName).empty())
+        fileName = placed.fileName;
     m_p.statusBar.clear();
     // Panels emptied first: a refused start may want to say why in them.
     m_p.component.UrlToDownload = s.FinalURL;
@@ -775,8 +769,12 @@ std::uint64_t DownloadCycle::nextFrom(int row) const {
     // does not fetch the rows after it once more.
     for (const int rowCount = m_p.list.rowCount(); row >= 1 && row < rowCount; ++row) {
         const std::uint64_t id = m_p.list.id(row);
-        if (!isHeldRow(id) && !m_p.list.offline(row) &&
-            m_p.list.cell(row, DownloadList::Status) != StatusCompleted &&
+        const std::string& status = m_p.list.cell(row, DownloadList::Status);
+        // A held row reads "Paused": holding it says so, and nothing writes the status of a
+        // row while it is held. The records of the other rows stay unread, so that a walk over
+        // a long list keeps to the rows themselves.
+        const bool held = status == StatusPaused && m_p.list.record(row).held;
+        if (!held && !m_p.list.offline(row) && status != StatusCompleted &&
             std::none_of(s.SetAside.begin(), s.SetAside.end(),
                          [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
             return id;
@@ -784,14 +782,18 @@ std::uint64_t DownloadCycle::nextFrom(int row) const {
     return 0;
 }
 
+bool DownloadCycle::isHeldRow(std::uint64_t id) const {
+    const RowRecord* record = m_p.list.recordOf(id);
+    return record && record->held;
+}
+
 bool DownloadCycle::holdRow(std::uint64_t id) {
     const int row = m_p.list.rowOf(id);
-    if (row < 1 || isHeldRow(id) || m_p.list.cell(row, DownloadList::Status) != StatusWaiting ||
+    if (row < 1 || m_p.list.record(row).held ||
+        m_p.list.cell(row, DownloadList::Status) != StatusWaiting ||
         (row == m_p.state.CurrentRow && !atRest()))
         return false;
-    if (id >= m_rows->held.size())
-        m_rows->held.resize(std::max<std::size_t>(id + 1, m_rows->held.size() * 2), false);
-    m_rows->held[id] = true;
+    m_p.list.editRecord(row)->held = true;
     markHeld(row, true);
     return true;
 }
@@ -806,12 +808,10 @@ void DownloadCycle::markHeld(int row, bool held) {
 }
 
 bool DownloadCycle::releaseRow(std::uint64_t id) {
-    if (!isHeldRow(id))
-        return false;
-    m_rows->held[id] = false;
     const int row = m_p.list.rowOf(id);
-    if (row < 1)
+    if (row < 1 || !m_p.list.record(row).held)
         return false;
+    m_p.list.editRecord(row)->held = false;
     markHeld(row, false);
     if (!atRest())
         m_letGo.push_back(id);
@@ -846,10 +846,10 @@ bool DownloadCycle::startAt(int row) {
 }
 
 std::pair<std::string, std::string> DownloadCycle::placement(std::uint64_t id) const {
-    const auto placed = m_rows->placements.find(id);
-    if (placed == m_rows->placements.end())
+    const RowRecord* record = m_p.list.recordOf(id);
+    if (!record)
         return {};
-    return {placed->second.folder, placed->second.fileName};
+    return {record->placement.folder, record->placement.fileName};
 }
 
 void DownloadCycle::removeRow(int row) {
@@ -859,8 +859,6 @@ void DownloadCycle::removeRow(int row) {
     if (m_lane.nextRow) {
         // One lane of several: whoever runs the lanes hears of the removal and moves each
         // lane off its row, this one included.
-        m_rows->placements.erase(m_p.list.id(row));
-        m_rows->requests.erase(m_p.list.id(row));
         m_p.list.removeRow(row);
         return;
     }
@@ -878,8 +876,7 @@ void DownloadCycle::removeRow(int row) {
         // What an attempt kept belongs to the row that goes.
         forgetRetries();
     }
-    m_rows->placements.erase(m_p.list.id(row));
-    m_rows->requests.erase(m_p.list.id(row));
+    // Its hold, placement and request options go with its record.
     m_p.list.removeRow(row);
     if (row < s.CurrentRow) {
         --s.CurrentRow;
@@ -898,22 +895,28 @@ void DownloadCycle::removeRow(int row) {
 }
 
 void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::string fileName) {
-    if (folder.empty() && fileName.empty())
-        m_rows->placements.erase(id);
-    else
-        m_rows->placements[id] = Placement{std::move(folder), std::move(fileName)};
+    RowPlacement placed{std::move(folder), std::move(fileName)};
+    const int row = m_p.list.rowOf(id);
+    // A row given nothing gets no record for it.
+    if (m_p.list.record(row).placement == placed)
+        return;
+    if (RowRecord* record = m_p.list.editRecord(row))
+        record->placement = std::move(placed);
 }
 
 void DownloadCycle::setRequestOptions(std::uint64_t id, RequestOptions options) {
     if (options.empty())
-        m_rows->requests.erase(id);
-    else
-        m_rows->requests[id] = std::move(options);
+        options = RequestOptions{};
+    const int row = m_p.list.rowOf(id);
+    if (m_p.list.record(row).request == options)
+        return;
+    if (RowRecord* record = m_p.list.editRecord(row))
+        record->request = std::move(options);
 }
 
 RequestOptions DownloadCycle::requestOptions(std::uint64_t id) const {
-    const auto asked = m_rows->requests.find(id);
-    return asked == m_rows->requests.end() ? RequestOptions{} : asked->second;
+    const RowRecord* record = m_p.list.recordOf(id);
+    return record ? record->request : RequestOptions{};
 }
 
 void DownloadCycle::advanceTo(int row) {
@@ -983,7 +986,7 @@ void DownloadCycle::closeRowAndAdvance() {
         const std::uint64_t id = m_letGo.front();
         m_letGo.erase(m_letGo.begin());
         const int row = m_p.list.rowOf(id);
-        if (row >= 1 && !isHeldRow(id) &&
+        if (row >= 1 && !m_p.list.record(row).held &&
             m_p.list.cell(row, DownloadList::Status) == StatusWaiting) {
             advanceTo(row);
             return;

@@ -10,10 +10,8 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -124,7 +122,7 @@ public:
     bool releaseRow(std::uint64_t id);
     // A failed row waits again, in its place, for a fresh attempt; false for any other row.
     bool retryRow(std::uint64_t id);
-    bool isHeldRow(std::uint64_t id) const { return id < m_rows->held.size() && m_rows->held[id]; }
+    bool isHeldRow(std::uint64_t id) const;
     // Nothing is being worked on, held or waited for: the list was never started or is done.
     bool atRest() const;
     // Starts on `row`, or on the first row after it that is not held; false when the list is
@@ -220,9 +218,6 @@ public:
     void finishList();
     // The restored partial file for `link`, handed over to the lane that takes its row.
     PartialFile takeRestored(const std::string& link);
-    // Shares the held rows, placements and request options of `primary`, the lane the
-    // commands go to.
-    void shareRowsWith(DownloadCycle& primary) { m_rows = primary.m_rows; }
     // Closes the current row as failed and starts the next one: for a row an unattended run
     // found stuck (a page that offers nothing to act on).
     void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
@@ -317,18 +312,9 @@ private:
     double m_pauseLeft = 0;
     std::string m_statusBeforePause;
     std::vector<std::uint64_t> m_letGo; // released while the cycle was elsewhere
-    struct Placement {
-        std::string folder;
-        std::string fileName;
-    };
-    // What the commands keep of single rows, shared by every lane of one list.
-    struct RowKeep {
-        // By row id: ids are given one after another, so a bit a row is all a held list costs.
-        std::vector<bool> held;
-        std::unordered_map<std::uint64_t, Placement> placements;
-        std::unordered_map<std::uint64_t, RequestOptions> requests;
-    };
-    std::shared_ptr<RowKeep> m_rows = std::make_shared<RowKeep>();
+    // What the commands give single rows (a hold, a placement, request options) is kept in
+    // the row's record, in the list every lane reads: it goes where the row goes.
+
     // The row's request options, scoped to its link.
     RequestOptions requestOf(int row) const;
     // The first row from `row` on that is neither held nor waiting aside; 0 when none.

@@ -170,10 +170,10 @@ void ListRecovery::bindCycle(DownloadCycle& cycle, DownloadFolder& folder) {
         folder.setText(chosen.empty() ? folder.defaultPath() : chosen);
     });
     bindDefaultFolder([&folder] { return folder.defaultPath(); });
-    bindPlacements([&cycle](std::uint64_t id) { return cycle.placement(id); },
-                   [&cycle](std::uint64_t id, std::string dir, std::string out) {
-                       cycle.setPlacement(id, std::move(dir), std::move(out));
-                   });
+    // What the rows were placed with is read from their records, row by row.
+    bindPlacements({}, [&cycle](std::uint64_t id, std::string dir, std::string out) {
+        cycle.setPlacement(id, std::move(dir), std::move(out));
+    });
 }
 
 void ListRecovery::restorePartials(const std::vector<RecoveryRow>& rows) {
@@ -353,8 +353,11 @@ std::string ListRecovery::encodeList() const {
                (placed[p] || m_partials[p].link.empty() || m_partials[p].link != link))
             ++p;
         std::pair<std::string, std::string> placement;
-        if (m_placementSource)
+        if (m_placementSource) {
             placement = m_placementSource(m_list.id(r));
+        } else if (const RowPlacement& placed = m_list.record(r).placement; !placed.empty()) {
+            placement = {placed.folder, placed.fileName};
+        }
         if (p == m_partials.size() && placement.first.empty() && placement.second.empty()) {
             RecoveryFormat::appendRow(out, host, link, status);
             continue;

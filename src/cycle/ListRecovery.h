@@ -71,7 +71,8 @@ public:
         m_defaultFolder = std::move(folder);
     }
     // What a row was placed with (its own folder and file name), and where a restored row's
-    // placement goes; unset, rows come back without one.
+    // placement goes. Without a source the row's record tells it; without a sink, rows come
+    // back without one.
     using PlacementSource = std::function<std::pair<std::string, std::string>(std::uint64_t)>;
     using PlacementSink =
         std::function<void(std::uint64_t id, std::string folder, std::string fileName)>;

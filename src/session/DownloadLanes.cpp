@@ -114,7 +114,6 @@ DownloadLanes::Lane* DownloadLanes::addLane() {
     lane->core = lane->ownCore.get();
     lane->core->cycle().setUnattended(m_p.unattended);
     lane->core->cycle().setCaptchaAnswers(m_p.captchaAnswered, m_p.captchaTimeout);
-    lane->core->cycle().shareRowsWith(first.cycle());
     lane->core->setProfiles(m_profiles);
     m_lanes.push_back(std::move(lane));
     bindLane(laneCount() - 1);
@@ -210,7 +209,6 @@ std::uint64_t DownloadLanes::pick(const Lane* asking) {
         if (row >= 1)
             ++running[hosterOf(m_p.list.cell(row, DownloadList::URL)).first];
     }
-    const DownloadCycle& firstCycle = m_lanes.front()->core->cycle();
     const int rowCount = m_p.list.rowCount();
     bool closedSoFar = true;
     for (int row = std::max(1, m_scanFrom); row < rowCount; ++row) {
@@ -223,7 +221,8 @@ std::uint64_t DownloadLanes::pick(const Lane* asking) {
         if (status != StatusWaiting)
             continue;
         const std::uint64_t id = m_p.list.id(row);
-        if (firstCycle.isHeldRow(id) || std::find(inHand.begin(), inHand.end(), id) != inHand.end())
+        if (m_p.list.record(row).held ||
+            std::find(inHand.begin(), inHand.end(), id) != inHand.end())
             continue;
         const std::string& link = m_p.list.cell(row, DownloadList::URL);
         auto [hoster, slots] = hosterOf(link);

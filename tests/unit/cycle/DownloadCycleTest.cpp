@@ -1,4 +1,8 @@
 #include "CycleFixture.h"
+#include "cycle/ListRecovery.h"
+#include "cycle/RecoveryFormat.h"
+#include "doubles/FakeDialogs.h"
+#include "doubles/FakeRecoveryStore.h"
 
 #include <vector>
 
@@ -313,6 +317,73 @@ TEST_F(Cycle, ARowsRequestOptionsGoWithItsPagesAndTransferAlone) {
     EXPECT_EQ(component.jobs[1].request, scoped);
     EXPECT_EQ(component.jobs[2].request, RequestOptions{});
     EXPECT_EQ(cycle.requestOptions(list.id(2)), asked);
+}
+
+// What the commands gave a row (a hold, its own folder and name, its request options) stays
+// with that row wherever it is moved: its transfer, the recovery file and a restore all find
+// it there, and it leaves the list with the row. A held row reads "Paused" throughout.
+TEST_F(Cycle, WhatARowWasGivenMovesWithItAndLeavesWithIt) {
+    addRows(4);
+    const std::uint64_t plain = list.id(1), held = list.id(2), placed = list.id(3),
+                        gone = list.id(4);
+    RequestOptions asked;
+    asked.headers = {"Cookie: login=abc"};
+    cycle.setPlacement(placed, "/elsewhere", "named.bin");
+    cycle.setRequestOptions(placed, asked);
+    cycle.setPlacement(gone, "/x", "");
+    ASSERT_TRUE(cycle.holdRow(held));
+    // Stop on a list at rest leaves a held row as it stands: paused, not stopped.
+    ASSERT_TRUE(cycle.holdRow(plain));
+    cycle.StopDownExecute();
+    EXPECT_EQ(status(1), "Paused");
+    ASSERT_TRUE(cycle.releaseRow(plain));
+    list.moveRow(3, 1);  // placed, plain, held, gone
+    list.swapRows(2, 3); // placed, held, plain, gone
+    EXPECT_TRUE(cycle.isHeldRow(held));
+    EXPECT_FALSE(cycle.isHeldRow(plain));
+    EXPECT_EQ(cycle.placement(placed),
+              (std::pair<std::string, std::string>{"/elsewhere", "named.bin"}));
+
+    FakeRecoveryStore store;
+    ManualTimer recoveryTimer;
+    ListRecovery recovery{list, store, recoveryTimer};
+    recovery.bindCycle(cycle, folder);
+    const RecoveryFormat::Decoded kept = RecoveryFormat::decode(recovery.encodeList());
+    ASSERT_TRUE(kept.ok) << kept.problem;
+    ASSERT_EQ(kept.rows.size(), 4u);
+    EXPECT_EQ(kept.rows[0].dir, "/elsewhere");
+    EXPECT_EQ(kept.rows[0].out, "named.bin");
+    EXPECT_EQ(kept.rows[1].dir + kept.rows[2].dir + kept.rows[2].out, "");
+    EXPECT_EQ(kept.rows[3].dir, "/x");
+
+    cycle.removeRow(4);
+    EXPECT_EQ(cycle.placement(gone), (std::pair<std::string, std::string>{}));
+    cycle.StartDownload1Click();
+    runRow("a.zip");
+    runRow("b.zip"); // the held row is passed over
+    ASSERT_EQ(component.jobs.size(), 2u);
+    EXPECT_EQ(component.jobs[0].fileName, "/elsewhere/named.bin");
+    EXPECT_EQ(component.jobs[0].request.headers, asked.headers);
+    EXPECT_EQ(component.jobs[0].request.scope, "http://host/3");
+    EXPECT_EQ(component.jobs[1].fileName, "/dl/b.zip");
+    EXPECT_EQ(component.jobs[1].request, RequestOptions{});
+    EXPECT_EQ(status(2), "Paused");
+    ASSERT_TRUE(cycle.releaseRow(held));
+    EXPECT_FALSE(cycle.releaseRow(held));
+    ASSERT_TRUE(cycle.startAt(1));
+    EXPECT_EQ(state.CurrentRow, 2);
+
+    // A restore puts the placement on the row that comes back.
+    const std::string copy = RecoveryFormat::encode(kept.rows);
+    list.setRowCount(1);
+    store.copy = copy;
+    FakeDialogs dialogs;
+    dialogs.answers = {Answer::Yes};
+    recovery.offerRestore(dialogs);
+    ASSERT_EQ(list.rowCount(), 5);
+    EXPECT_EQ(cycle.placement(list.id(1)),
+              (std::pair<std::string, std::string>{"/elsewhere", "named.bin"}));
+    EXPECT_EQ(cycle.requestOptions(list.id(1)), RequestOptions{});
 }
 
 TEST_F(Cycle, BrowserEventsOtherThanDocumentsChangeNothing) {
