@@ -327,9 +327,7 @@ void DownloadCycle::Timer1Timer() {
     CycleState& s = m_p.state;
     // No folder chosen (rows restored after a crash, say) is the default folder, never the
     // root of the file system that an empty folder joined to a name would be.
-    if (m_p.folder.text().empty())
-        m_p.folder.setToDefault();
-    s.SaveFolder = m_p.folder.text();
+    s.SaveFolder = m_p.folder.effective();
     setPanel0(CountdownPanelText, CountdownUnitsPerCharacter);
     const Remaining r = remaining();
     m_p.statusBar.setText(1, r.text);
@@ -385,9 +383,7 @@ void DownloadCycle::Timer1Timer() {
 
 void DownloadCycle::startTransfer() {
     CycleState& s = m_p.state;
-    if (m_p.folder.text().empty())
-        m_p.folder.setToDefault();
-    s.SaveFolder = m_p.folder.text();
+    s.SaveFolder = m_p.folder.effective();
     std::string fileName = s.FinalFileName;
     // A row the remote control placed: its folder and name, the name checked like a page's.
     const RowPlacement& placed = m_p.list.record(s.CurrentRow).placement;
