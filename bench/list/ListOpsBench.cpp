@@ -77,9 +77,7 @@ int main(int argc, char** argv) {
     // The remote control's table, fed by the row events as the window and the daemon feed it.
     RowEventHub hub;
     hub.follow(list);
-    RowTable table;
-    table.setLinkSource(
-        [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
+    RowTable table(list);
     int notices = 0;
     table.setNotify([&notices](RowTable::Notice, std::uint64_t) { ++notices; });
     hub.add(table);

@@ -143,7 +143,7 @@ void DownloadList::tellRemoved(int first, std::span<const Entry> gone) const {
     std::vector<RowRef> rows;
     rows.reserve(gone.size());
     for (const Entry& entry : gone)
-        rows.push_back({entry.id, entry.url, entry.record.get()});
+        rows.push_back({entry.id, entry.url, entry.record.get(), entry.checked.get()});
     m_idObserver.removed(first, rows);
 }
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <string_view>
 
 namespace torvaline {
 
@@ -101,7 +102,7 @@ QString num(std::int64_t value) {
     return QString::number(value);
 }
 
-QString utf8(const std::string& text) {
+QString utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -457,36 +458,40 @@ std::uint64_t Aria2Rpc::gidParam(const QJsonArray& params, int index) const {
     const std::uint64_t id = ok ? text.toULongLong(&ok, 16) : 0;
     if (!ok)
         fail(QStringLiteral("Invalid GID %1").arg(text.left(64)));
-    if (m_rows.find(id) == nullptr)
+    if (!m_rows.find(id))
         fail(QStringLiteral("GID %1 is not found").arg(text));
     return id;
 }
 
+RowTable::Row Aria2Rpc::rowParam(const QJsonArray& params, int index) const {
+    return *m_rows.find(gidParam(params, index));
+}
+
 QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& keys) const {
+    const RowRecord& record = *row.record;
     const RowTable::Status status = m_rows.status(row);
     const bool active = status == RowTable::Status::Active;
     // Before its transfer, the size the link check read.
-    const QString total =
-        num(row.more().total == 0 && row.more().checkedSize > 0 ? row.more().checkedSize
-                                                                : row.more().total);
-    const QString done = num(row.more().done);
+    const std::int64_t checkedSize = row.checked ? row.checked->size : -1;
+    const QString total = num(record.total == 0 && checkedSize > 0 ? checkedSize : record.total);
+    const QString done = num(record.done);
     // Front ends cut the file's name off the path by the dir: both are told the same way,
     // relative when the caller gave a relative dir, without doubled or trailing slashes.
     const QString dir =
-        QDir::cleanPath(utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir));
-    QString path = utf8(row.more().filePath);
+        QDir::cleanPath(row.dir.empty() ? utf8(m_commands.folder()) : utf8(row.dir));
+    QString path = utf8(record.filePath);
     const QString absoluteDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
-    if (path.isEmpty() && !row.more().out.empty())
-        path = dir + QLatin1Char('/') + utf8(row.more().out);
-    else if (path.isEmpty() && !row.more().checkedName.empty())
-        path = dir + QLatin1Char('/') + utf8(row.more().checkedName);
+    if (path.isEmpty() && !row.out.empty())
+        path = dir + QLatin1Char('/') + utf8(row.out);
+    else if (path.isEmpty() && row.checked && !row.checked->name.empty())
+        path = dir + QLatin1Char('/') + utf8(row.checked->name);
     else if (path.startsWith(absoluteDir + QLatin1Char('/')))
         path = dir + path.mid(absoluteDir.size());
     const QString uriStatus =
         status == RowTable::Status::Waiting || status == RowTable::Status::Paused
             ? QStringLiteral("waiting")
             : QStringLiteral("used");
-    const QJsonArray uris{QJsonObject{{QStringLiteral("uri"), utf8(m_rows.link(row))},
+    const QJsonArray uris{QJsonObject{{QStringLiteral("uri"), utf8(row.link)},
                                       {QStringLiteral("status"), uriStatus}}};
     const QJsonArray files{QJsonObject{{QStringLiteral("index"), QStringLiteral("1")},
                                        {QStringLiteral("path"), path},
@@ -494,23 +499,23 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
                                        {QStringLiteral("completedLength"), done},
                                        {QStringLiteral("selected"), QStringLiteral("true")},
                                        {QStringLiteral("uris"), uris}}};
-    QJsonObject own{{QStringLiteral("phase"), QString::fromLatin1(phaseName(row.phase).data())},
-                    {QStringLiteral("link"), utf8(m_rows.link(row))}};
-    if (row.more().waitUntil > 0) {
-        const char* key = row.phase == RowPhase::Countdown ? "countdownUntil" : "waitUntil";
-        own[QLatin1String(key)] = num(row.more().waitUntil);
+    QJsonObject own{{QStringLiteral("phase"), QString::fromLatin1(phaseName(record.phase).data())},
+                    {QStringLiteral("link"), utf8(row.link)}};
+    if (record.waitUntil > 0) {
+        const char* key = record.phase == RowPhase::Countdown ? "countdownUntil" : "waitUntil";
+        own[QLatin1String(key)] = num(record.waitUntil);
     }
-    if (row.retry > 0) {
-        own[QStringLiteral("retry")] = num(row.retry);
+    if (record.retry > 0) {
+        own[QStringLiteral("retry")] = num(record.retry);
         own[QStringLiteral("retryOf")] = QStringLiteral("3");
-        own[QStringLiteral("retryAt")] = utf8(row.more().retryAt);
+        own[QStringLiteral("retryAt")] = utf8(record.retryAt);
     }
-    if (!row.more().reason.empty())
-        own[QStringLiteral("reason")] = utf8(row.more().reason);
-    if (!row.more().fileName.empty())
-        own[QStringLiteral("fileName")] = utf8(row.more().fileName);
-    if (row.phase == RowPhase::Captcha && !row.more().captcha.empty())
-        own[QStringLiteral("captcha")] = utf8(row.more().captcha);
+    if (!record.reason.empty())
+        own[QStringLiteral("reason")] = utf8(record.reason);
+    if (!record.fileName.empty())
+        own[QStringLiteral("fileName")] = utf8(record.fileName);
+    if (record.phase == RowPhase::Captcha && !record.captcha.empty())
+        own[QStringLiteral("captcha")] = utf8(record.captcha);
     if (const RemoteCommands::Package package = m_commands.package(row.id); !package.name.empty())
         own[QStringLiteral("package")] =
             QJsonObject{{QStringLiteral("name"), utf8(package.name)},
@@ -522,18 +527,19 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         {QStringLiteral("totalLength"), total},
         {QStringLiteral("completedLength"), done},
         {QStringLiteral("uploadLength"), QStringLiteral("0")},
-        {QStringLiteral("downloadSpeed"), num(active ? row.more().speed : 0)},
+        {QStringLiteral("downloadSpeed"), num(active ? record.speed : 0)},
         {QStringLiteral("uploadSpeed"), QStringLiteral("0")},
-        {QStringLiteral("connections"),
-         active && row.phase == RowPhase::Transferring ? QStringLiteral("1") : QStringLiteral("0")},
+        {QStringLiteral("connections"), active && record.phase == RowPhase::Transferring
+                                            ? QStringLiteral("1")
+                                            : QStringLiteral("0")},
         {QStringLiteral("numPieces"), QStringLiteral("0")},
         {QStringLiteral("pieceLength"), QStringLiteral("1048576")},
         {QStringLiteral("dir"), dir},
         {QStringLiteral("files"), files},
         {QStringLiteral("torvaline"), own}};
     if (status == RowTable::Status::Error) {
-        all[QStringLiteral("errorCode")] = num(errorCodeOf(row.more().cause));
-        all[QStringLiteral("errorMessage")] = utf8(row.more().reason);
+        all[QStringLiteral("errorCode")] = num(errorCodeOf(record.cause));
+        all[QStringLiteral("errorMessage")] = utf8(record.reason);
     } else if (status == RowTable::Status::Complete) {
         all[QStringLiteral("errorCode")] = QStringLiteral("0");
         all[QStringLiteral("errorMessage")] = QString();
@@ -549,21 +555,20 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     return picked;
 }
 
-QJsonArray Aria2Rpc::statusList(const std::vector<std::uint64_t>& ids,
+QJsonArray Aria2Rpc::statusList(const std::vector<RowTable::Row>& rows,
                                 const QJsonArray& keys) const {
     QJsonArray list;
-    for (const std::uint64_t id : ids)
-        if (const RowTable::Row* row = m_rows.find(id))
-            list.append(statusObject(*row, keys));
+    for (const RowTable::Row& row : rows)
+        list.append(statusObject(row, keys));
     return list;
 }
 
-std::vector<std::uint64_t> Aria2Rpc::waitingQueue() const {
-    std::vector<std::uint64_t> queue;
-    for (const std::uint64_t id : m_rows.order()) {
-        const RowTable::Status s = m_rows.status(id);
+std::vector<int> Aria2Rpc::waitingQueue() const {
+    std::vector<int> queue;
+    for (int r = 1; r <= m_rows.listCount(); ++r) {
+        const RowTable::Status s = m_rows.statusAt(r);
         if (s == RowTable::Status::Waiting || s == RowTable::Status::Paused)
-            queue.push_back(id);
+            queue.push_back(r);
     }
     return queue;
 }
@@ -578,20 +583,27 @@ QJsonValue Aria2Rpc::tellRange(const QJsonArray& params, bool stopped) const {
     if (params.size() > 2 && !params.at(2).isArray())
         wrongType(2);
     const QJsonArray keys = params.at(2).toArray();
-    const std::vector<std::uint64_t> all =
-        stopped ? std::vector<std::uint64_t>(m_rows.stopped().begin(), m_rows.stopped().end())
-                : waitingQueue();
-    const auto size = static_cast<std::int64_t>(all.size());
-    std::vector<std::uint64_t> picked;
+    // The stopped rows by id (a result kept or a finished row on the list), the waiting ones
+    // by their place; only the rows picked are looked up.
+    const std::vector<int> queue = stopped ? std::vector<int>() : waitingQueue();
+    const auto size = static_cast<std::int64_t>(stopped ? m_rows.stopped().size() : queue.size());
+    std::vector<RowTable::Row> picked;
+    const auto pick = [&](std::int64_t i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (!stopped)
+            picked.push_back(m_rows.at(queue[at]));
+        else if (const std::optional<RowTable::Row> row = m_rows.find(m_rows.stopped()[at]))
+            picked.push_back(*row);
+    };
     if (*count > 0) {
         // A negative offset counts from the end, and the answer runs backwards from there.
         if (*offset >= 0) {
             for (std::int64_t i = *offset; i < size && i < *offset + *count; ++i)
-                picked.push_back(all[static_cast<std::size_t>(i)]);
+                pick(i);
         } else {
             for (std::int64_t i = size + *offset; i >= 0 && i < size && i > size + *offset - *count;
                  --i)
-                picked.push_back(all[static_cast<std::size_t>(i)]);
+                pick(i);
         }
     }
     return statusList(picked, keys);
@@ -720,17 +732,16 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
     const std::vector<std::uint64_t> ids = m_commands.add(rows, refusal);
     if (!refusal.empty() || ids.empty())
         fail(refusal.empty() ? QStringLiteral("No URI to download.") : utf8(refusal));
-    for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i) {
-        m_rows.setRequested(ids[i], bytes(askedDir), i == 0 ? bytes(askedOut) : std::string());
-        m_rows.setRequested(ids[i], base.request);
-    }
+    // The commands placed the rows; dir and out are told back as the caller worded them.
+    for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i)
+        m_rows.keepWording(ids[i], bytes(askedDir), i == 0 ? bytes(askedOut) : std::string());
     if (params.size() > 2) {
         // A place in the queue asked for: the first new row goes there.
-        const std::vector<std::uint64_t> queue = waitingQueue();
+        const std::vector<int> queue = waitingQueue();
         const auto at = std::clamp<std::int64_t>(*integer(params.at(2)), 0,
                                                  static_cast<std::int64_t>(queue.size()) - 1);
-        if (!queue.empty() && queue[static_cast<std::size_t>(at)] != ids.front())
-            m_commands.move(ids.front(), m_rows.listRow(queue[static_cast<std::size_t>(at)]));
+        if (!queue.empty() && queue[static_cast<std::size_t>(at)] != m_rows.listRow(ids.front()))
+            m_commands.move(ids.front(), queue[static_cast<std::size_t>(at)]);
     }
     return gidText(ids.front());
 }
@@ -743,8 +754,8 @@ QJsonValue Aria2Rpc::changePosition(const QJsonArray& params) {
     if (!params.at(2).isString())
         wrongType(2);
     const QString how = params.at(2).toString();
-    const std::vector<std::uint64_t> queue = waitingQueue();
-    const auto it = std::find(queue.begin(), queue.end(), id);
+    const std::vector<int> queue = waitingQueue();
+    const auto it = std::find(queue.begin(), queue.end(), m_rows.listRow(id));
     if (it == queue.end())
         fail(QStringLiteral("GID#%1 not found in the waiting queue.").arg(gidText(id)));
     const auto current = static_cast<std::int64_t>(it - queue.begin());
@@ -760,13 +771,13 @@ QJsonValue Aria2Rpc::changePosition(const QJsonArray& params) {
         fail(QStringLiteral("Illegal argument."));
     target = std::clamp<std::int64_t>(target, 0, last);
     if (target != current) {
-        const std::string refusal =
-            m_commands.move(id, m_rows.listRow(queue[static_cast<std::size_t>(target)]));
+        const std::string refusal = m_commands.move(id, queue[static_cast<std::size_t>(target)]);
         if (!refusal.empty())
             fail(utf8(refusal));
     }
-    const std::vector<std::uint64_t> after = waitingQueue();
-    return static_cast<qint64>(std::find(after.begin(), after.end(), id) - after.begin());
+    const std::vector<int> after = waitingQueue();
+    return static_cast<qint64>(std::find(after.begin(), after.end(), m_rows.listRow(id)) -
+                               after.begin());
 }
 
 QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, Reply& reply) {
@@ -805,7 +816,10 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
                      [this](std::uint64_t id) { return m_commands.unpause(id); });
     if (is("aria2.pauseAll") || is("aria2.forcePauseAll") || is("aria2.unpauseAll")) {
         const bool pause = !is("aria2.unpauseAll");
-        const std::vector<std::uint64_t> ids = m_rows.order();
+        std::vector<std::uint64_t> ids;
+        ids.reserve(static_cast<std::size_t>(m_rows.listCount()));
+        for (int r = 1; r <= m_rows.listCount(); ++r)
+            ids.push_back(m_rows.at(r).id);
         for (const std::uint64_t id : ids) {
             const S s = m_rows.status(id);
             if (pause && (s == S::Active || s == S::Waiting))
@@ -817,28 +831,22 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
     }
     if (is("aria2.changePosition"))
         return changePosition(params);
-    if (is("aria2.tellStatus")) {
-        const std::uint64_t id = gidParam(params, 0);
-        return statusObject(*m_rows.find(id), keysAt(1));
-    }
-    if (is("aria2.getFiles")) {
-        const std::uint64_t id = gidParam(params, 0);
-        return statusObject(*m_rows.find(id), {}).value(QStringLiteral("files"));
-    }
+    if (is("aria2.tellStatus"))
+        return statusObject(rowParam(params, 0), keysAt(1));
+    if (is("aria2.getFiles"))
+        return statusObject(rowParam(params, 0), {}).value(QStringLiteral("files"));
     if (is("aria2.getUris")) {
-        const std::uint64_t id = gidParam(params, 0);
         const QJsonArray files =
-            statusObject(*m_rows.find(id), {})[QStringLiteral("files")].toArray();
+            statusObject(rowParam(params, 0), {})[QStringLiteral("files")].toArray();
         return files.first().toObject().value(QStringLiteral("uris"));
     }
     if (is("aria2.getOption")) {
-        const std::uint64_t id = gidParam(params, 0);
-        const RowTable::Row& row = *m_rows.find(id);
-        QJsonObject options{{QStringLiteral("dir"),
-                             utf8(row.more().dir.empty() ? m_commands.folder() : row.more().dir)}};
-        if (!row.more().out.empty())
-            options[QStringLiteral("out")] = utf8(row.more().out);
-        const RequestOptions& request = row.more().request;
+        const RowTable::Row row = rowParam(params, 0);
+        QJsonObject options{
+            {QStringLiteral("dir"), row.dir.empty() ? utf8(m_commands.folder()) : utf8(row.dir)}};
+        if (!row.out.empty())
+            options[QStringLiteral("out")] = utf8(row.out);
+        const RequestOptions& request = row.record->request;
         if (!request.headers.empty()) {
             // A list, as aria2 tells an option given more than once.
             QJsonArray lines;
@@ -881,11 +889,11 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         fail(QStringLiteral("Torvaline takes no torrents"));
     if (is("aria2.tellActive")) {
         const QJsonArray keys = keysAt(0);
-        std::vector<std::uint64_t> ids;
-        for (const std::uint64_t id : m_rows.order())
-            if (m_rows.status(id) == S::Active)
-                ids.push_back(id);
-        return statusList(ids, keys);
+        std::vector<RowTable::Row> rows;
+        for (int r = 1; r <= m_rows.listCount(); ++r)
+            if (m_rows.statusAt(r) == S::Active)
+                rows.push_back(m_rows.at(r));
+        return statusList(rows, keys);
     }
     if (is("aria2.tellWaiting"))
         return tellRange(params, false);
@@ -895,11 +903,11 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         std::int64_t speed = 0;
         int active = 0;
         int waiting = 0;
-        for (const std::uint64_t id : m_rows.order()) {
-            const S s = m_rows.status(id);
+        for (int r = 1; r <= m_rows.listCount(); ++r) {
+            const S s = m_rows.statusAt(r);
             if (s == S::Active) {
                 ++active;
-                speed += m_rows.find(id)->more().speed;
+                speed += m_rows.at(r).record->speed;
             } else if (s == S::Waiting || s == S::Paused) {
                 ++waiting;
             }
@@ -928,7 +936,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
     if (is("aria2.purgeDownloadResult")) {
         const std::vector<std::uint64_t> ids(m_rows.stopped().begin(), m_rows.stopped().end());
         for (const std::uint64_t id : ids) {
-            if (const RowTable::Row* row = m_rows.find(id); row && row->inList)
+            if (const std::optional<RowTable::Row> row = m_rows.find(id); row && row->inList())
                 m_commands.remove(id);
             m_rows.forget(id);
         }
@@ -939,7 +947,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         const S s = m_rows.status(id);
         if (s != S::Complete && s != S::Error && s != S::Removed)
             fail(QStringLiteral("Could not remove download result of GID#%1").arg(gidText(id)));
-        if (m_rows.find(id)->inList)
+        if (m_rows.find(id)->inList())
             m_commands.remove(id);
         m_rows.forget(id);
         return QStringLiteral("OK");

@@ -57,16 +57,18 @@ private:
     QJsonValue multicall(const QJsonArray& params, Reply& reply);
 
     QJsonObject statusObject(const RowTable::Row& row, const QJsonArray& keys) const;
-    QJsonArray statusList(const std::vector<std::uint64_t>& ids, const QJsonArray& keys) const;
+    QJsonArray statusList(const std::vector<RowTable::Row>& rows, const QJsonArray& keys) const;
     QJsonValue tellRange(const QJsonArray& params, bool stopped) const;
     QJsonObject globalOptions() const;
     QJsonValue changeGlobalOption(const QJsonObject& options);
     QJsonValue addUri(const QJsonArray& params);
     QJsonValue changePosition(const QJsonArray& params);
-    std::vector<std::uint64_t> waitingQueue() const;
+    // The list rows of the waiting and paused rows, in the list's order.
+    std::vector<int> waitingQueue() const;
     // Refuses a dir outside the download folder when no secret guards the calls.
     void checkDir(const QString& dir) const;
     std::uint64_t gidParam(const QJsonArray& params, int index) const;
+    RowTable::Row rowParam(const QJsonArray& params, int index) const;
 
     RowTable& m_rows;
     RemoteCommands& m_commands;

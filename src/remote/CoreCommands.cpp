@@ -30,19 +30,7 @@ CoreCommands::CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFold
     , m_list(list)
     , m_folder(folder)
     , m_rows(rows)
-    , m_hooks(std::move(hooks)) {
-    // The list holds the links; the table reads them there.
-    m_rows.setLinkSource(
-        [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
-}
-
-void CoreCommands::tellPlacements() {
-    for (int r = 1; r < m_list.rowCount(); ++r) {
-        const std::uint64_t id = m_list.id(r);
-        if (auto [dir, out] = m_core.cycle().placement(id); !dir.empty() || !out.empty())
-            m_rows.setRequested(id, std::move(dir), std::move(out));
-    }
-}
+    , m_hooks(std::move(hooks)) {}
 
 std::vector<std::uint64_t> CoreCommands::add(const std::vector<NewRow>& rows,
                                              std::string& refusal) {

@@ -14,7 +14,7 @@ class RowTable;
 class TorvalineCore;
 
 // The remote commands over the real core: the list, its folder and the cycle. Rows are found by
-// the ids the row events told the table.
+// their ids, through the table.
 class CoreCommands final : public RemoteCommands {
 public:
     struct Hooks {
@@ -38,14 +38,9 @@ public:
         std::function<Package(std::uint64_t id)> package;
     };
 
-    // The table reads the links of the rows on the list from the list.
+    // New rows get their folder, name and request options through the cycle.
     CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFolder& folder, RowTable& rows,
                  Hooks hooks);
-
-    // Rows that came before the remote control (list files, a restore) and that the table has
-    // heard of by now: the folder and file name each was placed with, which the row events
-    // do not carry.
-    void tellPlacements();
 
     std::vector<std::uint64_t> add(const std::vector<NewRow>& rows, std::string& refusal) override;
     std::string remove(std::uint64_t id) override;

@@ -1,24 +1,31 @@
 #include "remote/RowTable.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <optional>
-#include <system_error>
+#include <iterator>
+#include <memory>
 #include <utility>
 
 namespace torvaline {
 
 namespace {
 
-std::int64_t systemNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 bool isStopped(RowTable::Status status) {
     return status == RowTable::Status::Complete || status == RowTable::Status::Error ||
            status == RowTable::Status::Removed;
+}
+
+template <typename Entry> auto byId(std::vector<Entry>& entries, std::uint64_t id) {
+    return std::lower_bound(entries.begin(), entries.end(), id,
+                            [](const Entry& e, std::uint64_t key) { return e.id < key; });
+}
+
+template <typename Entry>
+const Entry* foundById(const std::vector<Entry>& entries, std::uint64_t id) {
+    if (entries.empty() || entries.back().id < id)
+        return nullptr;
+    const auto it = std::lower_bound(entries.begin(), entries.end(), id,
+                                     [](const Entry& e, std::uint64_t key) { return e.id < key; });
+    return it != entries.end() && it->id == id ? &*it : nullptr;
 }
 
 } // namespace
@@ -67,117 +74,119 @@ RowTable::Status RowTable::statusOf(RowPhase phase) {
     return Status::Removed;
 }
 
-RowTable::RowTable(Now now)
-    : m_now(now ? std::move(now) : Now(&systemNow)) {}
+RowTable::Status RowTable::statusOf(const RowRecord& record) {
+    const Status status = statusOf(record.phase);
+    return record.held && status == Status::Waiting ? Status::Paused : status;
+}
+
+RowTable::RowTable(const DownloadList& list)
+    : m_list(list) {
+    for (int r = 1; r < m_list.rowCount(); ++r)
+        if (isStopped(statusAt(r)))
+            m_stopped.push_back(m_list.id(r));
+}
 
 RowTable::Status RowTable::status(const Row& row) const {
-    if (row.removed)
-        return Status::Removed;
-    return statusOf(row.phase);
+    return row.removed ? Status::Removed : statusOf(*row.record);
 }
 
 RowTable::Status RowTable::status(std::uint64_t id) const {
-    const Row* row = find(id);
+    const std::optional<Row> row = find(id);
     return row ? status(*row) : Status::Removed;
 }
 
-RowTable::Row* RowTable::findNear(std::size_t& at, std::uint64_t id) {
-    // Rows are mostly told in the order of their ids: the one looked for is usually next to
-    // the one before, or a few rows on when rows between are gone. Looked for from `at` in
-    // steps that double, then by halving what they bracket: a walk through the table in
-    // either direction costs one pass, not a search for each row.
-    const std::size_t size = m_rows.size();
-    if (size == 0)
-        return nullptr;
-    at = std::min(at, size - 1);
-    std::size_t low = 0, high = size; // the row is in [low, high) if anywhere
-    std::size_t step = 1;
-    if (m_rows[at].id < id) {
-        low = at + 1;
-        for (; low + step - 1 < size && m_rows[low + step - 1].id < id; step *= 2)
-            low += step;
-        high = std::min(size, low + step);
-    } else {
-        high = at;
-        for (; step <= high && m_rows[high - step].id > id; step *= 2)
-            high -= step;
-        low = step <= high ? high - step : 0;
-    }
-    const auto it = std::lower_bound(m_rows.begin() + static_cast<std::ptrdiff_t>(low),
-                                     m_rows.begin() + static_cast<std::ptrdiff_t>(high), id,
-                                     [](const Row& r, std::uint64_t key) { return r.id < key; });
-    if (it == m_rows.end() || it->id != id)
-        return nullptr;
-    at = static_cast<std::size_t>(it - m_rows.begin());
-    return &*it;
-}
-
-const RowTable::Row* RowTable::find(std::uint64_t id) const {
-    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), id,
-                                     [](const Row& r, std::uint64_t key) { return r.id < key; });
-    return it == m_rows.end() || it->id != id ? nullptr : &*it;
-}
-
-RowTable::Row* RowTable::findRow(std::uint64_t id) {
-    return const_cast<Row*>(std::as_const(*this).find(id));
-}
-
-RowTable::Row& RowTable::rowFor(std::uint64_t id) {
-    if (m_rows.empty() || m_rows.back().id < id) {
-        m_rows.emplace_back().id = id;
-        return m_rows.back();
-    }
-    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), id,
-                                     [](const Row& r, std::uint64_t key) { return r.id < key; });
-    if (it != m_rows.end() && it->id == id)
-        return *it;
-    Row& made = *m_rows.emplace(it);
-    made.id = id;
-    return made;
+const RowTable::Gone* RowTable::findGone(std::uint64_t id) const {
+    return foundById(m_gone, id);
 }
 
 int RowTable::listRow(std::uint64_t id) const {
-    // Rows come in the order of their ids and mostly stay in it: halving finds a row at once
-    // unless rows were moved about, and then a search from the end (where new rows are) does.
-    std::size_t low = 0, high = m_order.size();
+    if (id == 0)
+        return 0;
+    // Rows come in the order of their ids and mostly stay in it: halving over the list finds a
+    // row at once unless rows were moved about. Then the places of every row, taken once for
+    // each change of the list's order, do: a search of the list for each row would make a
+    // tellStatus of every row quadratic.
+    int low = 1, high = m_list.rowCount();
     while (low < high) {
-        const std::size_t mid = low + (high - low) / 2;
-        if (m_order[mid] == id)
-            return static_cast<int>(mid) + 1;
-        if (m_order[mid] < id)
+        const int mid = low + (high - low) / 2;
+        const std::uint64_t at = m_list.id(mid);
+        if (at == id)
+            return mid;
+        if (at < id)
             low = mid + 1;
         else
             high = mid;
     }
-    const auto it = std::find(m_order.rbegin(), m_order.rend(), id);
-    return it == m_order.rend() ? 0 : static_cast<int>(m_order.rend() - it);
+    for (int round = 0; round < 2; ++round) {
+        if (m_placesStale) {
+            m_places.clear();
+            m_places.reserve(static_cast<std::size_t>(m_list.rowCount()));
+            for (int r = 1; r < m_list.rowCount(); ++r)
+                m_places.emplace_back(m_list.id(r), r);
+            std::sort(m_places.begin(), m_places.end());
+            m_placesStale = false;
+        }
+        const auto it = std::lower_bound(m_places.begin(), m_places.end(),
+                                         std::pair<std::uint64_t, int>(id, 0));
+        if (it == m_places.end() || it->first != id)
+            return 0;
+        if (m_list.id(it->second) == id)
+            return it->second;
+        m_placesStale = true; // a change the table did not hear of: taken again
+    }
+    return 0;
 }
 
-void RowTable::rowsAdded(int first, std::span<const RowRef> rows) {
-    std::vector<std::uint64_t> ids;
-    ids.reserve(rows.size());
+RowTable::Row RowTable::at(int listRow) const {
+    Row row;
+    row.id = m_list.id(listRow);
+    row.record = &m_list.record(listRow);
+    row.link = m_list.cell(listRow, DownloadList::URL);
+    row.checked = m_list.checked(listRow);
+    row.listRow = listRow;
+    if (const Wording* wording = wordingOf(row.id, *row.record)) {
+        row.dir = wording->dir;
+        row.out = wording->out;
+    } else {
+        row.dir = row.record->placement.folder;
+        row.out = row.record->placement.fileName;
+    }
+    return row;
+}
+
+std::optional<RowTable::Row> RowTable::find(std::uint64_t id) const {
+    if (const Gone* gone = findGone(id)) {
+        const Result& result = *gone->result;
+        Row row;
+        row.id = gone->id;
+        row.record = &result.record;
+        row.link = result.link;
+        row.checked = result.checked ? &*result.checked : nullptr;
+        row.dir = result.dir;
+        row.out = result.out;
+        row.removed = result.removed;
+        return row;
+    }
+    const int listed = listRow(id);
+    if (listed < 1)
+        return std::nullopt;
+    return at(listed);
+}
+
+void RowTable::rowsAdded(int, std::span<const RowRef> rows) {
+    // A row comes without a record (the list makes it later), so waiting: nothing to read of
+    // the list, which a hundred thousand new rows would make a pass through memory for.
+    m_placesStale = true;
     for (const RowRef& added : rows) {
-        // A new id is past every id the table holds: nothing to look for.
-        const bool known = !m_rows.empty() && m_rows.back().id >= added.id;
-        if (const Row* old = known ? find(added.id) : nullptr) {
-            // An id comes back only if the core reuses it: the old row is over.
+        // An id comes back only if the core reuses it: the old row is over.
+        if (findGone(added.id)) {
             leaveStopped(added.id);
-            if (!old->inList && m_gone > 0)
-                --m_gone;
-            std::erase(m_order, added.id);
+            m_gone.erase(byId(m_gone, added.id));
         }
-        Row& entry = rowFor(added.id);
-        entry = Row();
-        entry.id = added.id;
-        if (!m_linkSource)
-            entry.edit().link = std::string(added.link);
-        ids.push_back(added.id);
+        eraseWording(added.id);
         if (m_capturing)
             m_captured.push_back(added.id);
     }
-    const auto at = std::clamp<std::size_t>(first > 0 ? static_cast<std::size_t>(first - 1) : 0, 0,
-                                            m_order.size());
-    m_order.insert(m_order.begin() + static_cast<std::ptrdiff_t>(at), ids.begin(), ids.end());
 }
 
 std::vector<std::uint64_t> RowTable::endCapture() {
@@ -185,199 +194,183 @@ std::vector<std::uint64_t> RowTable::endCapture() {
     return std::move(m_captured);
 }
 
-std::string RowTable::link(const Row& row) const {
-    if (row.inList && m_linkSource)
-        return m_linkSource(row.id);
-    return row.more().link;
-}
-
-void RowTable::takeOutOfOrder(int first, std::span<const RowRef> rows) {
-    // In one pass: where the list says they stood, or else by id.
-    const std::size_t at = first > 0 ? static_cast<std::size_t>(first - 1) : m_order.size();
-    if (at + rows.size() <= m_order.size() &&
-        std::equal(rows.begin(), rows.end(), m_order.begin() + static_cast<std::ptrdiff_t>(at),
-                   [](const RowRef& row, std::uint64_t id) { return row.id == id; })) {
-        const auto begin = m_order.begin() + static_cast<std::ptrdiff_t>(at);
-        m_order.erase(begin, begin + static_cast<std::ptrdiff_t>(rows.size()));
-        return;
-    }
-    std::vector<std::uint64_t> gone;
-    gone.reserve(rows.size());
-    for (const RowRef& row : rows)
-        gone.push_back(row.id);
-    std::sort(gone.begin(), gone.end());
-    std::erase_if(m_order, [&gone](std::uint64_t id) {
-        return std::binary_search(gone.begin(), gone.end(), id);
-    });
-}
-
-void RowTable::rowsRemoved(int first, std::span<const RowRef> rows) {
+void RowTable::rowsRemoved(int, std::span<const RowRef> rows) {
     if (rows.empty())
         return;
-    takeOutOfOrder(first, rows);
+    m_placesStale = true;
+    if (m_list.rowCount() <= 1)
+        std::vector<std::pair<std::uint64_t, int>>().swap(m_places);
+    static const RowRecord none;
     // The rows leave the list, the last one first: an unfinished row reads "removed" from now
     // on and is told as stopped, a finished one keeps its result. Only the newest
     // MaxGoneResults results of rows off the list are kept, and the rows that stop here are
     // the newest of all: past that many of them (a Clear List of a long list) the rest are
-    // dropped as they come, without a place among the stopped rows or a link.
-    std::vector<std::size_t> stopping, finished; // into `rows`, the last one first
-    std::vector<bool> drop;                      // of m_rows
-    std::size_t dropping = 0;
+    // dropped as they come, without a place among the stopped rows or a copy of their record.
+    std::vector<std::size_t> stopping;                          // into `rows`, the last first
+    std::vector<std::pair<std::uint64_t, std::size_t>> leaving; // id, into `rows`: results
     stopping.reserve(rows.size());
-    std::size_t near = m_rows.size();
     for (std::size_t i = rows.size(); i-- > 0;) {
-        Row* const row = findNear(near, rows[i].id);
-        if (row == nullptr || !row->inList)
+        if (findGone(rows[i].id))
             continue;
-        row->inList = false;
-        ++m_gone;
-        if (row->details)
-            row->details->speed = 0;
-        if (isStopped(status(*row))) {
-            finished.push_back(i);
+        if (isStopped(statusOf(rows[i].record ? *rows[i].record : none))) {
+            leaving.emplace_back(rows[i].id, i);
             continue;
         }
-        row->removed = true;
         stopping.push_back(i);
-        if (stopping.size() > MaxGoneResults) {
-            if (drop.empty())
-                drop.resize(m_rows.size());
-            drop[near] = true;
-            ++dropping;
-        }
+        if (stopping.size() <= MaxGoneResults)
+            leaving.emplace_back(rows[i].id, i);
     }
     const std::size_t kept = std::min(stopping.size(), MaxGoneResults);
     for (std::size_t k = kept; k-- > 0;)
-        enterStopped(rows[stopping[k]].id);
-    dropGone(std::move(drop), dropping);
-    // The links (and the details that hold them) go to the rows kept, after the others are
-    // gone, and the front ends hear of the rows once the table is whole again.
-    if (m_linkSource) {
-        const auto giveLink = [this, rows, &near](std::size_t i) {
-            if (Row* const row = findNear(near, rows[i].id))
-                row->edit().link = std::string(rows[i].link);
-        };
-        near = m_rows.size();
-        for (const std::size_t i : finished)
-            giveLink(i);
-        near = m_rows.size();
-        for (std::size_t k = 0; k < kept; ++k)
-            giveLink(stopping[k]);
+        m_stopped.push_back(rows[stopping[k]].id);
+    std::sort(leaving.begin(), leaving.end());
+    std::vector<std::uint64_t> coming;
+    coming.reserve(leaving.size());
+    for (const auto& entry : leaving)
+        coming.push_back(entry.first);
+    const std::vector<std::uint64_t> dropped = dropOldest(coming);
+
+    // What is left of the rows kept, copied once the others are gone.
+    std::vector<Gone> joining;
+    joining.reserve(leaving.size() - dropped.size());
+    for (const auto& [id, i] : leaving) {
+        if (std::binary_search(dropped.begin(), dropped.end(), id))
+            continue;
+        const RowRef& row = rows[i];
+        auto result = std::make_unique<Result>();
+        if (row.record)
+            result->record = *row.record;
+        result->record.speed = 0;
+        result->link = std::string(row.link);
+        if (row.checked)
+            result->checked = *row.checked;
+        result->removed = !isStopped(statusOf(result->record));
+        if (const Wording* wording = wordingOf(id, result->record)) {
+            result->dir = wording->dir;
+            result->out = wording->out;
+        } else {
+            result->dir = result->record.placement.folder;
+            result->out = result->record.placement.fileName;
+        }
+        joining.push_back({id, std::move(result)});
     }
+    if (!m_wording.empty()) {
+        std::vector<std::uint64_t> ids;
+        ids.reserve(rows.size());
+        for (const RowRef& row : rows)
+            ids.push_back(row.id);
+        std::sort(ids.begin(), ids.end());
+        std::erase_if(m_wording, [&ids](const Wording& w) {
+            return std::binary_search(ids.begin(), ids.end(), w.id);
+        });
+    }
+    const auto middle = static_cast<std::ptrdiff_t>(m_gone.size());
+    std::move(joining.begin(), joining.end(), std::back_inserter(m_gone));
+    std::inplace_merge(m_gone.begin(), m_gone.begin() + middle, m_gone.end(),
+                       [](const Gone& a, const Gone& b) { return a.id < b.id; });
+    // The front ends hear of the rows once the table is whole again.
     if (m_notify)
         for (auto i = stopping.rbegin(); i != stopping.rend(); ++i)
             m_notify(Notice::Stop, rows[*i].id);
 }
 
-void RowTable::rowMoved(std::uint64_t id, int from, int to) {
-    const std::size_t count = m_order.size();
-    std::size_t source = from >= 1 ? static_cast<std::size_t>(from - 1) : count;
-    if (source >= count || m_order[source] != id)
-        source = static_cast<std::size_t>(std::find(m_order.begin(), m_order.end(), id) -
-                                          m_order.begin());
-    if (source >= count)
-        return;
-    const std::size_t target =
-        std::clamp<std::size_t>(to > 0 ? static_cast<std::size_t>(to - 1) : 0, 0, count - 1);
-    // Only the rows between the two places shift: a move to the next row costs nothing.
-    const auto begin = m_order.begin();
-    if (source < target)
-        std::rotate(begin + static_cast<std::ptrdiff_t>(source),
-                    begin + static_cast<std::ptrdiff_t>(source + 1),
-                    begin + static_cast<std::ptrdiff_t>(target + 1));
-    else if (target < source)
-        std::rotate(begin + static_cast<std::ptrdiff_t>(target),
-                    begin + static_cast<std::ptrdiff_t>(source),
-                    begin + static_cast<std::ptrdiff_t>(source + 1));
+std::vector<std::uint64_t> RowTable::dropOldest(const std::vector<std::uint64_t>& coming) {
+    // The oldest results of rows that left the list go first; rows on the list always stay.
+    // Chosen in one pass and taken out in one: each erase would move every entry behind it,
+    // and a clear of a long list drops nearly all of them at once.
+    const std::size_t results = m_gone.size() + coming.size();
+    if (results <= MaxGoneResults)
+        return {};
+    std::size_t excess = results - MaxGoneResults;
+    std::vector<bool> dropGone(m_gone.size()), dropComing(coming.size());
+    std::size_t looked = 0, kept = 0;
+    for (; excess > 0 && looked < m_stopped.size(); ++looked) {
+        const std::uint64_t id = m_stopped[looked];
+        std::vector<bool>* flags = &dropComing;
+        auto slot = static_cast<std::size_t>(std::lower_bound(coming.begin(), coming.end(), id) -
+                                             coming.begin());
+        if (slot == coming.size() || coming[slot] != id) {
+            flags = &dropGone;
+            slot = static_cast<std::size_t>(byId(m_gone, id) - m_gone.begin());
+            if (slot == m_gone.size() || m_gone[slot].id != id) {
+                m_stopped[kept++] = id; // on the list
+                continue;
+            }
+        }
+        // A row stopped twice over is dropped once.
+        if (!(*flags)[slot]) {
+            (*flags)[slot] = true;
+            --excess;
+        }
+    }
+    m_stopped.erase(m_stopped.begin() + static_cast<std::ptrdiff_t>(kept),
+                    m_stopped.begin() + static_cast<std::ptrdiff_t>(looked));
+    std::size_t left = 0;
+    for (std::size_t g = 0; g < m_gone.size(); ++g)
+        if (!dropGone[g]) {
+            if (left != g)
+                m_gone[left] = std::move(m_gone[g]);
+            ++left;
+        }
+    m_gone.resize(left);
+    std::vector<std::uint64_t> dropped;
+    for (std::size_t c = 0; c < coming.size(); ++c)
+        if (dropComing[c])
+            dropped.push_back(coming[c]);
+    return dropped;
+}
+
+void RowTable::rowMoved(std::uint64_t, int, int) {
+    m_placesStale = true;
 }
 
 void RowTable::rowPhase(const RowPhaseEvent& event) {
-    Row* const found = findRow(event.id);
-    if (found == nullptr || !found->inList)
+    if (findGone(event.id))
         return;
-    Row& row = *found;
-    const Status before = status(row);
-    row.phase = event.phase;
-    row.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
-    if (!event.fileName.empty() || !event.filePath.empty() || !event.reason.empty() ||
-        event.cause != FailureCause::Other || !event.retryAt.empty() || event.secondsLeft > 0 ||
-        event.phase == RowPhase::Completed || !event.captcha.empty() || row.details) {
-        Details& more = row.edit();
-        more.captcha = event.captcha;
-        if (!event.fileName.empty())
-            more.fileName = event.fileName;
-        if (!event.filePath.empty())
-            more.filePath = event.filePath;
-        more.retryAt = event.retryAt;
-        more.reason = event.reason;
-        more.cause = event.cause;
-        more.waitUntil = event.secondsLeft > 0 ? m_now() + event.secondsLeft : 0;
-        if (event.phase != RowPhase::Transferring)
-            more.speed = 0;
-        if (event.phase == RowPhase::Completed) {
-            // The last progress event is up to a second old, and a small file may have sent
-            // none: the file on disk is what the row really holds.
-            std::error_code error;
-            const auto size = event.filePath.empty()
-                                  ? std::uintmax_t(0)
-                                  : std::filesystem::file_size(event.filePath, error);
-            if (!error && size > 0)
-                more.total = static_cast<std::int64_t>(size);
-            if (more.total > 0)
-                more.done = more.total;
-        }
-    }
-    changed(row, before);
+    const int row = listRow(event.id);
+    if (row < 1)
+        return;
+    // The hub wrote the event into the record; the phase it came from is told with it.
+    Status after = statusOf(event.phase);
+    if (after == Status::Waiting && m_list.record(row).held)
+        after = Status::Paused;
+    if (const std::optional<Notice> notice = restate(event.id, statusOf(event.before), after);
+        notice && m_notify)
+        m_notify(*notice, event.id);
 }
 
-void RowTable::rowProgress(const RowProgressEvent& event) {
-    Row* const row = findRow(event.id);
-    if (row == nullptr)
-        return;
-    Details& more = row->edit();
-    more.done = std::max<std::int64_t>(0, event.done);
-    more.total = std::max<std::int64_t>(0, event.total);
-    more.speed = std::max<std::int64_t>(0, event.bytesPerSecond);
-}
+void RowTable::rowProgress(const RowProgressEvent&) {}
 
 void RowTable::listDone(int, int, int) {}
 
-void RowTable::setRequested(std::uint64_t id, std::string dir, std::string out) {
-    Row* const row = findRow(id);
-    if (row == nullptr || (dir.empty() && out.empty() && !row->details))
+void RowTable::keepWording(std::uint64_t id, std::string dir, std::string out) {
+    const int row = listRow(id);
+    if (row < 1)
         return;
-    row->edit().dir = std::move(dir);
-    row->edit().out = std::move(out);
-}
-
-void RowTable::setChecked(std::uint64_t id, std::string name, std::int64_t size) {
-    Row* const row = findRow(id);
-    if (row == nullptr || (name.empty() && size < 0 && !row->details))
+    eraseWording(id);
+    const RowPlacement& placement = m_list.record(row).placement;
+    if (dir == placement.folder && out == placement.fileName)
         return;
-    row->edit().checkedName = std::move(name);
-    row->edit().checkedSize = size;
+    m_wording.insert(byId(m_wording, id), Wording{id, placement, std::move(dir), std::move(out)});
 }
 
-void RowTable::setRequested(std::uint64_t id, RequestOptions request) {
-    Row* const row = findRow(id);
-    if (row == nullptr || (request.empty() && !row->details))
-        return;
-    row->edit().request = std::move(request);
+const RowTable::Wording* RowTable::wordingOf(std::uint64_t id, const RowRecord& record) const {
+    const Wording* wording = foundById(m_wording, id);
+    return wording && wording->placement == record.placement ? wording : nullptr;
 }
 
-void RowTable::changed(Row& row, Status before) {
-    if (const std::optional<Notice> notice = restate(row, before); notice && m_notify)
-        m_notify(*notice, row.id);
+void RowTable::eraseWording(std::uint64_t id) {
+    if (foundById(m_wording, id))
+        m_wording.erase(byId(m_wording, id));
 }
 
-std::optional<RowTable::Notice> RowTable::restate(Row& row, Status before) {
-    const Status after = status(row);
+std::optional<RowTable::Notice> RowTable::restate(std::uint64_t id, Status before, Status after) {
     if (after == before)
         return std::nullopt;
     if (isStopped(before))
-        leaveStopped(row.id);
+        leaveStopped(id);
     if (isStopped(after))
-        enterStopped(row.id);
+        m_stopped.push_back(id);
     switch (after) {
     case Status::Active:
         return Notice::Start;
@@ -395,10 +388,6 @@ std::optional<RowTable::Notice> RowTable::restate(Row& row, Status before) {
     return std::nullopt;
 }
 
-void RowTable::enterStopped(std::uint64_t id) {
-    m_stopped.push_back(id);
-}
-
 void RowTable::leaveStopped(std::uint64_t id) {
     const auto it = std::find(m_stopped.begin(), m_stopped.end(), id);
     if (it != m_stopped.end())
@@ -406,52 +395,16 @@ void RowTable::leaveStopped(std::uint64_t id) {
 }
 
 bool RowTable::forget(std::uint64_t id) {
-    const Row* row = find(id);
-    if (row == nullptr || !isStopped(status(*row)))
+    if (findGone(id)) {
+        leaveStopped(id);
+        m_gone.erase(byId(m_gone, id));
+        return true;
+    }
+    const int row = listRow(id);
+    if (row < 1 || !isStopped(statusAt(row)))
         return false;
     leaveStopped(id);
-    if (row->inList)
-        m_order.erase(std::remove(m_order.begin(), m_order.end(), id), m_order.end());
-    else if (m_gone > 0)
-        --m_gone;
-    m_rows.erase(m_rows.begin() + (row - m_rows.data()));
     return true;
-}
-
-void RowTable::dropGone(std::vector<bool> drop, std::size_t dropping) {
-    // The oldest results of rows that left the list go first; rows on the list always stay.
-    // Chosen in one pass and taken out in one: each erase would move every row behind it, and
-    // a clear of a long list drops nearly all of them at once.
-    if (m_gone > MaxGoneResults + dropping) {
-        std::size_t excess = m_gone - MaxGoneResults - dropping;
-        drop.resize(m_rows.size());
-        std::size_t near = 0, looked = 0, kept = 0;
-        for (; excess > 0 && looked < m_stopped.size(); ++looked) {
-            const Row* row = findNear(near, m_stopped[looked]);
-            if (row == nullptr || row->inList) {
-                m_stopped[kept++] = m_stopped[looked];
-                continue;
-            }
-            // A row stopped twice over is dropped once.
-            if (!drop[near]) {
-                drop[near] = true;
-                ++dropping;
-            }
-            --excess;
-        }
-        m_stopped.erase(m_stopped.begin() + static_cast<std::ptrdiff_t>(kept),
-                        m_stopped.begin() + static_cast<std::ptrdiff_t>(looked));
-    }
-    if (dropping == 0)
-        return;
-    m_gone -= dropping;
-    std::size_t kept = 0;
-    while (!drop[kept])
-        ++kept;
-    for (std::size_t r = kept + 1; r < m_rows.size(); ++r)
-        if (!drop[r])
-            m_rows[kept++] = std::move(m_rows[r]);
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(kept), m_rows.end());
 }
 
 } // namespace torvaline

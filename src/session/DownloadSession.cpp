@@ -165,10 +165,6 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
     // link's host).
     m_linkCheck->setHosterOf(
         [lanes = m_lanes.get()](const std::string& link) { return lanes->hosterOf(link).first; });
-    m_linkCheck->setOnResult([this](std::uint64_t id, const CheckedLink& result) {
-        if (m_remoteRows)
-            m_remoteRows->setChecked(id, result.name, result.size);
-    });
     m_core->rowEvents().add(*m_linkCheck);
     m_packages = std::make_unique<PackageFollowUp>(PackageFollowUp::Ports{
         m_data.list, *m_core, m_data.folder, m_adapters.loop, m_adapters.clock, m_workers,
@@ -367,16 +363,11 @@ QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks
         commands.setRateLimit = std::move(hooks.setRateLimit);
     else
         commands.setRateLimit = [this](std::uint64_t limit) { m_facility->setSpeedLimit(limit); };
-    m_remoteRows = std::make_unique<RowTable>();
+    // The table reads the rows already on the list (list files, a restore, a window's imports,
+    // a row already at work) where they stand.
+    m_remoteRows = std::make_unique<RowTable>(m_data.list);
     m_remoteCommands = std::make_unique<CoreCommands>(*m_core, m_data.list, m_data.folder,
                                                       *m_remoteRows, std::move(commands));
-    // The rows already on the list (list files, a restore, a window's imports, a row already
-    // at work) first, where they stand.
-    tellRows(m_data.list, *m_remoteRows);
-    for (int r = 1; r < m_data.list.rowCount(); ++r)
-        if (const CheckedLink* checked = m_data.list.checked(r))
-            m_remoteRows->setChecked(m_data.list.id(r), checked->name, checked->size);
-    m_remoteCommands->tellPlacements();
     m_remote = std::make_unique<RemoteControl>(m_core->rowEvents(), *m_remoteRows,
                                                *m_remoteCommands, std::move(options));
     return m_remote->start();

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -26,9 +27,10 @@ QString errorOf(const QJsonObject& answer) {
 }
 
 struct Rig {
+    DownloadList list;
     RowEventHub hub;
-    ScriptedCore core{hub};
-    RowTable rows;
+    ScriptedCore core{list, hub};
+    RowTable rows{list};
     QString secret;
     Aria2Rpc rpc;
     std::vector<std::pair<RowTable::Notice, std::uint64_t>> notices;
@@ -36,6 +38,7 @@ struct Rig {
     explicit Rig(QString secret = QStringLiteral("s3cret"))
         : secret(secret)
         , rpc{rows, core, {secret, QStringLiteral("1.2.2"), 50, 200}} {
+        hub.follow(list);
         hub.add(rows);
         rows.setNotify([this](RowTable::Notice n, std::uint64_t id) {
             notices.push_back({n, id});
@@ -65,7 +68,8 @@ struct Rig {
 TEST(Aria2Rpc, AWaitingRowReportsWhatItsLinkCheckFoundUntilItsTransferTellsMore) {
     Rig rig;
     const QString gid = rig.result("aria2.addUri", {QJsonArray{"http://h/a.bin"}}).toString();
-    rig.rows.setChecked(gid.toULongLong(nullptr, 16), "the real name.bin", 123456);
+    rig.list.setChecked(rig.list.rowOf(gid.toULongLong(nullptr, 16)),
+                        {CheckedLink::State::Online, 123456, "the real name.bin", {}});
     const QJsonObject waiting = rig.result("aria2.tellStatus", {gid}).toObject();
     EXPECT_EQ(waiting["status"].toString(), "waiting");
     EXPECT_EQ(waiting["totalLength"].toString(), "123456");
@@ -75,6 +79,16 @@ TEST(Aria2Rpc, AWaitingRowReportsWhatItsLinkCheckFoundUntilItsTransferTellsMore)
     rig.core.step();
     rig.core.step(); // transferring: the transfer's own figures
     EXPECT_EQ(rig.result("aria2.tellStatus", {gid})["totalLength"].toString(), "1024");
+
+    // A checked row taken off the list before its turn keeps what the check found.
+    const QString other = rig.result("aria2.addUri", {QJsonArray{"http://h/b.bin"}}).toString();
+    rig.list.setChecked(rig.list.rowOf(other.toULongLong(nullptr, 16)),
+                        {CheckedLink::State::Online, 777, "b real.bin", {}});
+    rig.result("aria2.remove", {other});
+    const QJsonObject gone = rig.result("aria2.tellStatus", {other}).toObject();
+    EXPECT_EQ(gone["status"].toString(), "removed");
+    EXPECT_EQ(gone["totalLength"].toString(), "777");
+    EXPECT_TRUE(gone["files"][0]["path"].toString().endsWith("/b real.bin"));
 }
 
 TEST(Aria2Rpc, RowsGoThroughTheStatusesWithTheirNotifications) {
@@ -359,6 +373,16 @@ TEST(Aria2Rpc, PlacementOptionsAreCheckedAndToldBack) {
     EXPECT_FALSE(rig.call("aria2.changeOption", {gid, options}).contains("error"));
     EXPECT_TRUE(rig.call("aria2.changeOption", {gid, QJsonObject{{"dir", "/elsewhere"}}})
                     .contains("error"));
+    // A plain dir and out are told from the row's placement, before and after it left the list.
+    const QString plain =
+        rig.result("aria2.addUri", {QJsonArray{"http://h/p.bin"},
+                                    QJsonObject{{"dir", "/srv/plain"}, {"out", "p.bin"}}})
+            .toString();
+    rig.result("aria2.remove", {plain});
+    const QJsonObject removed = rig.result("aria2.tellStatus", {plain}).toObject();
+    EXPECT_EQ(removed["dir"].toString(), "/srv/plain");
+    EXPECT_EQ(removed["files"][0]["path"].toString(), "/srv/plain/p.bin");
+    EXPECT_EQ(rig.result("aria2.getOption", {plain})["out"].toString(), "p.bin");
     EXPECT_EQ(errorOf(rig.call("aria2.addTorrent", {"AAAA"})), "Torvaline takes no torrents");
     EXPECT_EQ(rig.result("aria2.getPeers", {gid}).toArray().size(), 0);
 }
@@ -459,6 +483,14 @@ std::vector<std::uint64_t> listIds(const DownloadList& list) {
     return ids;
 }
 
+// The rows on the list as the remote table tells them, in its order.
+std::vector<std::uint64_t> tableIds(const RowTable& table) {
+    std::vector<std::uint64_t> ids;
+    for (int r = 1; r <= table.listCount(); ++r)
+        ids.push_back(table.at(r).id);
+    return ids;
+}
+
 } // namespace
 
 // Rows come, move and go in one event each however many they are, and the remote table keeps
@@ -467,7 +499,7 @@ std::vector<std::uint64_t> listIds(const DownloadList& list) {
 TEST(RowEventsFromTheList, OneEventPerChangeAndEveryObserverAgreesOnTheOrder) {
     DownloadList list;
     RowEventHub hub;
-    RowTable table;
+    RowTable table(list);
     test::RecordingRowEvents recorder;
     hub.follow(list);
     hub.add(table);
@@ -491,18 +523,21 @@ TEST(RowEventsFromTheList, OneEventPerChangeAndEveryObserverAgreesOnTheOrder) {
         SCOPED_TRACE(name);
         const std::size_t before = recorder.moved.size();
         move();
-        EXPECT_EQ(table.order(), listIds(list));
+        EXPECT_EQ(tableIds(table), listIds(list));
+        // Found by id wherever the moves left it.
+        for (int r = 1; r < list.rowCount(); ++r)
+            EXPECT_EQ(table.listRow(list.id(r)), r);
         if (std::string_view(name).rfind("swap", 0) != 0) {
             EXPECT_EQ(recorder.moved.size(), before + 1);
         }
     }
 
     list.removeRow(3);
-    EXPECT_EQ(table.order(), listIds(list));
+    EXPECT_EQ(tableIds(table), listIds(list));
     const std::vector<std::uint64_t> left = listIds(list);
     list.setRowCount(1); // Clear List
     EXPECT_EQ(recorder.removedBatches, 2);
-    EXPECT_TRUE(table.order().empty());
+    EXPECT_TRUE(tableIds(table).empty());
     for (std::uint64_t id : left)
         EXPECT_EQ(table.status(id), RowTable::Status::Removed);
 
@@ -516,21 +551,18 @@ TEST(RowEventsFromTheList, OneEventPerChangeAndEveryObserverAgreesOnTheOrder) {
     EXPECT_EQ(recorder.moved.size(), before);
     list.moveRow(2, 1);
     EXPECT_EQ(recorder.moved.size(), before);
-    EXPECT_EQ(table.order(), listIds(list));
+    EXPECT_EQ(tableIds(table), listIds(list));
 }
 
 TEST(RowEventsFromTheList, AClearOfALongListKeepsTheNewestResultsWholeAndTellsEveryRow) {
     DownloadList list;
     RowEventHub hub;
-    RowTable table;
+    RowTable table(list);
     hub.follow(list);
-    // As the remote control has it: the list holds the links of the rows on it.
-    table.setLinkSource(
-        [&list](std::uint64_t id) { return list.cell(list.rowOf(id), DownloadList::URL); });
     std::vector<std::pair<RowTable::Notice, std::string>> heard;
     table.setNotify([&](RowTable::Notice notice, std::uint64_t id) {
-        const RowTable::Row* row = table.find(id);
-        heard.emplace_back(notice, row ? table.link(*row) : "(gone)");
+        const std::optional<RowTable::Row> row = table.find(id);
+        heard.emplace_back(notice, row ? std::string(row->link) : "(gone)");
     });
     hub.add(table);
     const std::size_t count = RowTable::MaxGoneResults + 50;
@@ -542,20 +574,20 @@ TEST(RowEventsFromTheList, AClearOfALongListKeepsTheNewestResultsWholeAndTellsEv
     RowPhaseEvent done;
     done.id = ids[0];
     done.phase = RowPhase::Completed;
-    table.rowPhase(done); // the oldest result, dropped first
+    hub.rowPhase(done); // the oldest result, dropped first
 
     list.setRowCount(1); // Clear List
-    EXPECT_TRUE(table.order().empty());
+    EXPECT_TRUE(tableIds(table).empty());
     EXPECT_EQ(table.stopped().size(), RowTable::MaxGoneResults);
     for (std::size_t i = 0; i < count; ++i) {
         SCOPED_TRACE(i);
-        const RowTable::Row* row = table.find(ids[i]);
+        const std::optional<RowTable::Row> row = table.find(ids[i]);
         if (i < 50) {
-            EXPECT_EQ(row, nullptr);
+            EXPECT_FALSE(row);
         } else {
-            ASSERT_NE(row, nullptr);
+            ASSERT_TRUE(row);
             EXPECT_EQ(table.status(*row), RowTable::Status::Removed);
-            EXPECT_EQ(table.link(*row), rows[i][DownloadList::URL]);
+            EXPECT_EQ(row->link, rows[i][DownloadList::URL]);
         }
     }
     // One notice a row, each told with the table already whole: a kept row has its link.
@@ -565,7 +597,7 @@ TEST(RowEventsFromTheList, AClearOfALongListKeepsTheNewestResultsWholeAndTellsEv
     EXPECT_EQ(heard.back(), std::make_pair(RowTable::Notice::Stop, rows.back()[DownloadList::URL]));
 
     list.appendRows(rows);
-    EXPECT_EQ(table.order(), listIds(list));
+    EXPECT_EQ(tableIds(table), listIds(list));
 
     // Rows finished before the clear are results like the others, the oldest dropped first
     // whatever their place in the list: here they finished from the hundredth row up, so the
@@ -573,22 +605,22 @@ TEST(RowEventsFromTheList, AClearOfALongListKeepsTheNewestResultsWholeAndTellsEv
     const std::vector<std::uint64_t> again = listIds(list);
     for (std::size_t i = 100; i-- > 0;) {
         done.id = again[i];
-        table.rowPhase(done);
+        hub.rowPhase(done);
     }
     heard.clear();
     list.setRowCount(1);
     EXPECT_EQ(table.stopped().size(), RowTable::MaxGoneResults);
     for (std::size_t i = 0; i < count; ++i) {
         SCOPED_TRACE(i);
-        const RowTable::Row* row = table.find(again[i]);
+        const std::optional<RowTable::Row> row = table.find(again[i]);
         if (i >= 50 && i < 100) {
-            EXPECT_EQ(row, nullptr);
+            EXPECT_FALSE(row);
             continue;
         }
-        ASSERT_NE(row, nullptr);
+        ASSERT_TRUE(row);
         EXPECT_EQ(table.status(*row),
                   i < 50 ? RowTable::Status::Complete : RowTable::Status::Removed);
-        EXPECT_EQ(table.link(*row), rows[i][DownloadList::URL]);
+        EXPECT_EQ(row->link, rows[i][DownloadList::URL]);
     }
     ASSERT_EQ(heard.size(), count - 100);
     EXPECT_EQ(heard.front(), std::make_pair(RowTable::Notice::Stop, rows[100][DownloadList::URL]));

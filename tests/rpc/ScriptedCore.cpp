@@ -12,33 +12,26 @@ bool finished(RowPhase phase) {
 
 } // namespace
 
-ScriptedCore::ScriptedCore(RowEventHub& events, int intervalMs)
-    : m_events(events) {
+ScriptedCore::ScriptedCore(DownloadList& list, RowEventHub& events, int intervalMs)
+    : m_list(list)
+    , m_events(events) {
     if (intervalMs > 0) {
         QObject::connect(&m_timer, &QTimer::timeout, [this] { step(); });
         m_timer.start(intervalMs);
     }
 }
 
-int ScriptedCore::indexOf(std::uint64_t id) const {
-    for (std::size_t i = 0; i < m_rows.size(); ++i)
-        if (m_rows[i].id == id)
-            return static_cast<int>(i);
-    return -1;
-}
-
-void ScriptedCore::phase(Row& row, RowPhase phase, std::string reason, std::int64_t secondsLeft) {
-    row.phase = phase;
+void ScriptedCore::phase(int row, RowPhase phase, std::string reason, std::int64_t secondsLeft) {
     RowPhaseEvent event;
-    event.id = row.id;
+    event.id = m_list.id(row);
     event.phase = phase;
-    event.link = row.link;
+    event.link = m_list.cell(row, DownloadList::URL);
     event.reason = std::move(reason);
     event.secondsLeft = secondsLeft;
     if (phase == RowPhase::Failed && event.reason.find("missing") != std::string::npos)
         event.cause = FailureCause::NotFound;
     if (phase == RowPhase::Transferring || phase == RowPhase::Completed) {
-        event.fileName = "file-" + std::to_string(row.id % 1000) + ".bin";
+        event.fileName = "file-" + std::to_string(event.id % 1000) + ".bin";
         event.filePath = m_folder + "/" + event.fileName;
     }
     m_events.rowPhase(event);
@@ -46,19 +39,22 @@ void ScriptedCore::phase(Row& row, RowPhase phase, std::string reason, std::int6
 
 void ScriptedCore::step() {
     // The first row that is under way, or else the first that waits: one at a time.
-    auto it = std::find_if(m_rows.begin(), m_rows.end(), [](const Row& r) {
-        return r.phase == RowPhase::Opening || r.phase == RowPhase::Countdown ||
-               r.phase == RowPhase::Transferring;
-    });
-    if (it == m_rows.end())
-        it = std::find_if(m_rows.begin(), m_rows.end(),
-                          [](const Row& r) { return r.phase == RowPhase::Waiting; });
-    if (it == m_rows.end())
+    int row = 0;
+    for (int r = 1; r < m_list.rowCount() && row == 0; ++r) {
+        const RowPhase p = m_list.record(r).phase;
+        if (p == RowPhase::Opening || p == RowPhase::Countdown || p == RowPhase::Transferring)
+            row = r;
+    }
+    for (int r = 1; r < m_list.rowCount() && row == 0; ++r)
+        if (m_list.record(r).phase == RowPhase::Waiting)
+            row = r;
+    if (row == 0)
         return;
-    Row& row = *it;
-    const bool missing = row.link.find("missing") != std::string::npos;
-    const bool hold = row.link.find("hold") != std::string::npos;
-    switch (row.stage++) {
+    const std::uint64_t id = m_list.id(row);
+    const std::string& link = m_list.cell(row, DownloadList::URL);
+    const bool missing = link.find("missing") != std::string::npos;
+    const bool hold = link.find("hold") != std::string::npos;
+    switch (m_stages[id]++) {
     case 0:
         phase(row, RowPhase::Opening);
         break;
@@ -70,79 +66,77 @@ void ScriptedCore::step() {
         break;
     case 2:
         phase(row, RowPhase::Transferring);
-        m_events.rowProgress({row.id, 512, 1024, 4096});
+        m_events.rowProgress({id, 512, 1024, 4096});
         break;
     default:
         if (hold) {
-            m_events.rowProgress({row.id, 512, 1024, 4096});
+            m_events.rowProgress({id, 512, 1024, 4096});
             break;
         }
-        m_events.rowProgress({row.id, 1024, 1024, 0});
+        m_events.rowProgress({id, 1024, 1024, 0});
         phase(row, RowPhase::Completed);
         break;
     }
 }
 
 std::vector<std::uint64_t> ScriptedCore::add(const std::vector<NewRow>& rows, std::string&) {
+    const int first = m_list.rowCount();
+    std::vector<DownloadList::Row> cells(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        cells[i][DownloadList::URL] = rows[i].link;
+    m_list.appendRows(std::move(cells));
     std::vector<std::uint64_t> ids;
-    for (const NewRow& r : rows) {
-        // splitmix64: ids that look as random as the real ones.
-        std::uint64_t z = (m_seed += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        z ^= z >> 31;
-        m_rows.push_back({z, r.link, RowPhase::Waiting});
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const int row = first + static_cast<int>(i);
+        ids.push_back(m_list.id(row));
+        // Placed as the cycle places a row: in its record.
+        if (!rows[i].dir.empty() || !rows[i].out.empty() || !rows[i].request.empty()) {
+            RowRecord& record = *m_list.editRecord(row);
+            record.placement = {rows[i].dir, rows[i].out};
+            record.request = rows[i].request;
+        }
         ++m_added;
-        m_lastRequest = r.request;
-        const RowRef added{z, r.link};
-        m_events.rowsAdded(static_cast<int>(m_rows.size()), std::span<const RowRef>(&added, 1));
-        ids.push_back(z);
-        if (r.paused)
-            pause(z);
+        m_lastRequest = rows[i].request;
+        if (rows[i].paused)
+            pause(ids.back());
     }
     return ids;
 }
 
 std::string ScriptedCore::remove(std::uint64_t id) {
-    const int i = indexOf(id);
-    if (i < 0)
+    const int row = m_list.rowOf(id);
+    if (row < 1)
         return "no such row";
-    const std::string link = m_rows[static_cast<std::size_t>(i)].link;
-    m_rows.erase(m_rows.begin() + i);
-    const RowRef removed{id, link};
-    m_events.rowsRemoved(i + 1, std::span<const RowRef>(&removed, 1));
+    m_stages.erase(id);
+    m_list.removeRow(row);
     return {};
 }
 
 std::string ScriptedCore::pause(std::uint64_t id) {
-    const int i = indexOf(id);
-    if (i < 0 || finished(m_rows[static_cast<std::size_t>(i)].phase))
+    const int row = m_list.rowOf(id);
+    if (row < 1 || finished(m_list.record(row).phase))
         return "cannot pause";
-    Row& row = m_rows[static_cast<std::size_t>(i)];
-    row.stage = 0;
+    m_stages[id] = 0;
     phase(row, RowPhase::Paused);
     return {};
 }
 
 std::string ScriptedCore::unpause(std::uint64_t id) {
-    const int i = indexOf(id);
-    if (i < 0 || (m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Paused &&
-                  m_rows[static_cast<std::size_t>(i)].phase != RowPhase::Failed))
+    const int row = m_list.rowOf(id);
+    const RowPhase now = m_list.record(row).phase;
+    if (row < 1 || (now != RowPhase::Paused && now != RowPhase::Failed))
         return "cannot unpause";
-    if (m_rows[static_cast<std::size_t>(i)].phase == RowPhase::Failed)
-        m_rows[static_cast<std::size_t>(i)].stage = 0;
-    phase(m_rows[static_cast<std::size_t>(i)], RowPhase::Waiting);
+    if (now == RowPhase::Failed)
+        m_stages[id] = 0;
+    phase(row, RowPhase::Waiting);
     return {};
 }
 
 std::string ScriptedCore::move(std::uint64_t id, int toRow) {
-    const int from = indexOf(id);
-    if (from < 0 || toRow < 1 || toRow > static_cast<int>(m_rows.size()))
+    const int from = m_list.rowOf(id);
+    if (from < 1 || toRow < 1 || toRow >= m_list.rowCount())
         return "cannot move";
-    Row row = m_rows[static_cast<std::size_t>(from)];
-    m_rows.erase(m_rows.begin() + from);
-    m_rows.insert(m_rows.begin() + (toRow - 1), row);
-    m_events.rowMoved(id, from + 1, toRow);
+    m_list.moveRow(from, toRow);
     return {};
 }
 

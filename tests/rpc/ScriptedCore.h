@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cycle/RowEventHub.h"
+#include "list/DownloadList.h"
 #include "remote/RemoteCommands.h"
 
 #include <QTimer>
@@ -12,16 +13,17 @@
 
 namespace torvaline {
 
-// A core whose rows go through the cycle's phases on a script, one row at a time, telling the
-// row events as the real cycle does. A link with "missing" fails at its page, one with "hold"
-// keeps transferring until paused or removed; any other completes after a countdown and a
-// transfer. step() advances the script by hand; with an interval the timer does.
+// A core whose rows, on a real list, go through the cycle's phases on a script, one row at a
+// time, telling the row events as the real cycle does (`events` follows the list). A link with
+// "missing" fails at its page, one with "hold" keeps transferring until paused or removed; any
+// other completes after a countdown and a transfer. step() advances the script by hand; with
+// an interval the timer does.
 class ScriptedCore final : public RemoteCommands {
 public:
-    explicit ScriptedCore(RowEventHub& events, int intervalMs = 0);
+    ScriptedCore(DownloadList& list, RowEventHub& events, int intervalMs = 0);
 
     void step();
-    std::size_t rowCount() const { return m_rows.size(); }
+    std::size_t rowCount() const { return static_cast<std::size_t>(m_list.rowCount() - 1); }
     int added() const { return m_added; }
     // What the last row added asked to send with its requests.
     const RequestOptions& lastRequest() const { return m_lastRequest; }
@@ -46,19 +48,13 @@ public:
     }
 
 private:
-    struct Row {
-        std::uint64_t id;
-        std::string link;
-        RowPhase phase;
-        int stage = 0;
-    };
-    int indexOf(std::uint64_t id) const;
-    void phase(Row& row, RowPhase phase, std::string reason = {}, std::int64_t secondsLeft = 0);
+    void phase(int row, RowPhase phase, std::string reason = {}, std::int64_t secondsLeft = 0);
 
+    DownloadList& m_list;
     RowEventHub& m_events;
     QTimer m_timer;
-    std::vector<Row> m_rows;
-    std::uint64_t m_seed = 0x2089b05ecca3d829ULL;
+    // How far each row's script has come, by id.
+    std::map<std::uint64_t, int> m_stages;
     std::string m_folder = "/tmp/torvaline-scripted";
     std::int64_t m_rateLimit = 0;
     int m_added = 0;

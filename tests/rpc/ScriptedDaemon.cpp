@@ -41,9 +41,11 @@ int main(int argc, char* argv[]) {
         else if (args[i] == QLatin1String("--lifetime"))
             lifetime = args[i + 1].toInt();
     }
+    DownloadList list;
     RowEventHub hub;
-    ScriptedCore core(hub, step);
-    RowTable rows;
+    hub.follow(list);
+    ScriptedCore core(list, hub, step);
+    RowTable rows(list);
     RemoteControl control(hub, rows, core, options);
     const QString error = control.start();
     if (!error.isEmpty()) {
