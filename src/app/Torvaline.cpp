@@ -16,7 +16,7 @@
 #include "hosters/ProfileLoader.h"
 #include "list/DownloadFolder.h"
 #include "pages/HosterProfiles.h"
-#include "remote/RemoteControl.h"
+#include "remote/SessionRemote.h"
 #include "session/DownloadSession.h"
 
 #ifdef _WIN32
@@ -242,12 +242,13 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
 
     // The remote control drives the window's own list; its rows show in the grid as they come.
     if (line.rpc) {
-        DownloadSession::RemoteHooks hooks;
+        SessionRemote::Hooks hooks;
         hooks.shutdown = [&form] { form.close(); };
         hooks.setRateLimit = [&program](std::uint64_t limit) {
             program.speedLimit().setLimit(limit, false);
         };
-        const QString error = program.session().startRemote(
+        const QString error = SessionRemote::start(
+            program.session(),
             RemoteControl::Options{
                 line.rpcPort, line.rpcListenAll, line.rpcSecret,
                 CommandLine::versionText().trimmed().section(QLatin1Char(' '), 1)},
@@ -257,7 +258,7 @@ int runWindow(int argc, char* argv[], const CommandLine& line) {
     }
 
     const int status = QApplication::exec();
-    program.session().stopRemote();
+    program.session().setRemote(nullptr);
     qtDialogs.setParent(nullptr);
     return status;
 }

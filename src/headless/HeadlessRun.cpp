@@ -23,7 +23,7 @@
 #include "platform/ShutdownService.h"
 #include "platform/Timer.h"
 #include "platform/WorkerCount.h"
-#include "remote/RemoteControl.h"
+#include "remote/SessionRemote.h"
 #include "session/ArchiveSettings.h"
 #include "session/DownloadLanes.h"
 #include "session/DownloadSession.h"
@@ -251,10 +251,11 @@ int HeadlessRun::exec() {
     keepListForRecovery();
     if (m_options.remote.on) {
         const Options::Remote& r = m_options.remote;
-        DownloadSession::RemoteHooks hooks;
+        SessionRemote::Hooks hooks;
         hooks.shutdown = [this] { stop(0); };
         hooks.resume = [this](int firstNewRow) { resumeAt(firstNewRow); };
-        const QString error = p.session->startRemote(
+        const QString error = SessionRemote::start(
+            *p.session,
             RemoteControl::Options{r.port, r.listenAll, QString::fromStdString(r.secret),
                                    QString::fromStdString(r.programVersion)},
             std::move(hooks));
@@ -273,7 +274,7 @@ int HeadlessRun::exec() {
     stallCheck.start(std::chrono::milliseconds(250));
 
     const int links = list.rowCount() - 1;
-    if (RemoteControl* remote = p.session->remote())
+    if (RemoteControl* remote = SessionRemote::of(*p.session))
         p.report->line("Remote control listening on port " + std::to_string(remote->port()) +
                        (m_options.remote.listenAll ? " (every address)" : " (this machine only)"));
     if (links == 0) {

@@ -9,8 +9,6 @@
 #include "platform/EventLoop.h"
 #include "platform/TransferFacility.h"
 #include "platform/WorkerCount.h"
-#include "remote/CoreCommands.h"
-#include "remote/RowTable.h"
 #include "session/DownloadLanes.h"
 #include "session/LinkCheck.h"
 #include "session/PackageFollowUp.h"
@@ -319,66 +317,6 @@ void DownloadSession::endRecovery(bool keepUnfinished) {
     }
 }
 
-QString DownloadSession::startRemote(RemoteControl::Options options, RemoteHooks hooks) {
-    stopRemote();
-    CoreCommands::Hooks commands;
-    if (hooks.resume) {
-        commands.resume = std::move(hooks.resume);
-    } else {
-        // As a list at rest does with rows a front end adds: they are started, once the
-        // command that added them has answered.
-        commands.resume = [this](int firstNewRow) {
-            m_adapters.loop.post([this, firstNewRow] {
-                if (m_lanes)
-                    m_lanes->startAt(firstNewRow);
-            });
-        };
-    }
-    // The row in a lane is held where it stands; one no lane has reached is passed over.
-    commands.pause = [this](std::uint64_t id) {
-        return m_lanes->pause(id) || m_core->cycle().holdRow(id);
-    };
-    commands.unpause = [this, resume = commands.resume](std::uint64_t id) {
-        if (m_lanes->resume(id))
-            return true;
-        if (!m_core->cycle().releaseRow(id) && !m_core->cycle().retryRow(id))
-            return false;
-        if (resume)
-            resume(m_data.list.rowOf(id));
-        return true;
-    };
-    commands.maxDownloads = [this] { return m_lanes->limit(); };
-    commands.solveCaptcha = [this](std::uint64_t id, const std::string& code) {
-        return m_lanes->answerCaptcha(id, code);
-    };
-    commands.setMaxDownloads = [this](int lanes) { m_lanes->setLimit(lanes); };
-    commands.saveSession = [this] { return saveRecoveryNow(); };
-    commands.package = [this](std::uint64_t id) {
-        const PackageFollowUp::RowPackage package =
-            m_packages ? m_packages->packageOf(id) : PackageFollowUp::RowPackage{};
-        return RemoteCommands::Package{package.name, package.state};
-    };
-    commands.shutdown = std::move(hooks.shutdown);
-    if (hooks.setRateLimit)
-        commands.setRateLimit = std::move(hooks.setRateLimit);
-    else
-        commands.setRateLimit = [this](std::uint64_t limit) { m_facility->setSpeedLimit(limit); };
-    // The table reads the rows already on the list (list files, a restore, a window's imports,
-    // a row already at work) where they stand.
-    m_remoteRows = std::make_unique<RowTable>(m_data.list);
-    m_remoteCommands = std::make_unique<CoreCommands>(*m_core, m_data.list, m_data.folder,
-                                                      *m_remoteRows, std::move(commands));
-    m_remote = std::make_unique<RemoteControl>(m_core->rowEvents(), *m_remoteRows,
-                                               *m_remoteCommands, std::move(options));
-    return m_remote->start();
-}
-
-void DownloadSession::stopRemote() {
-    m_remote.reset();
-    m_remoteCommands.reset();
-    m_remoteRows.reset();
-}
-
 int DownloadSession::workersRunning() const {
     return m_workers->running();
 }
@@ -387,7 +325,7 @@ bool DownloadSession::close() {
     if (m_closed)
         return m_workersEnded;
     m_closed = true;
-    stopRemote();
+    m_remote.reset();
     if (m_recoveryFeed)
         m_core->rowEvents().remove(*m_recoveryFeed);
     m_recoveryFeed.reset();

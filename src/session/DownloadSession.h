@@ -1,11 +1,8 @@
 #pragma once
 
 #include "cycle/RowEvents.h"
-#include "remote/RemoteControl.h"
 #include "session/SessionData.h"
 #include "transfer/TDownloadFile.h"
-
-#include <QString>
 
 #include <chrono>
 #include <cstdint>
@@ -17,7 +14,6 @@ namespace torvaline {
 
 class Browser;
 class Clock;
-class CoreCommands;
 class DownloadLanes;
 class Dialogs;
 class EventLoop;
@@ -28,7 +24,6 @@ class LinkProbe;
 class ListRecovery;
 class PackageFollowUp;
 class RowEventHub;
-class RowTable;
 class ShutdownNotice;
 class ShutdownService;
 class TorvalineCore;
@@ -90,14 +85,11 @@ public:
         std::chrono::seconds captchaTimeout{600};
     };
 
-    // What a front end does for the remote control's commands.
-    struct RemoteHooks {
-        // Ends the program once the answer is out. Required.
-        std::function<void()> shutdown;
-        // New rows came from row `firstNewRow` on; unset, a list at rest starts on them.
-        std::function<void(int firstNewRow)> resume;
-        // The limit for all transfers together; unset, the transfers are told alone.
-        std::function<void(std::uint64_t bytesPerSecond)> setRateLimit;
+    // What a front end adds to the session and the session keeps (the remote control): it
+    // goes first when the session closes, while everything it uses is still there.
+    class Part {
+    public:
+        virtual ~Part() = default;
     };
 
     DownloadSession(Adapters adapters, Options options);
@@ -113,6 +105,7 @@ public:
     TorvalineCore& core() { return *m_core; }
     TDownloadFile& component() { return *m_component; }
     TransferFacility& facility() { return *m_facility; }
+    EventLoop& loop() { return m_adapters.loop; }
     // Looks at the rows' links as they come (see LinkCheck).
     LinkCheck& linkCheck() { return *m_linkCheck; }
     RowEventHub& rowEvents();
@@ -161,10 +154,10 @@ public:
     // which the next start takes back.
     void endRecovery(bool keepUnfinished);
 
-    // Opens the remote control over this list; returns why it could not, or an empty text.
-    QString startRemote(RemoteControl::Options options, RemoteHooks hooks);
-    RemoteControl* remote() { return m_remote.get(); }
-    void stopRemote();
+    // The remote control over this list (see SessionRemote), kept until it is replaced, reset
+    // or the session closes; null: none.
+    void setRemote(std::unique_ptr<Part> remote) { m_remote = std::move(remote); }
+    Part* remote() { return m_remote.get(); }
 
     // Ends the core and cancels the running transfer, then waits (at most the grace) for every
     // worker thread to let go. False when one still runs: it may yet reach the event loop,
@@ -194,9 +187,7 @@ private:
     std::unique_ptr<Timer> m_recoveryTimer;
     std::unique_ptr<ListRecovery> m_recovery;
     std::unique_ptr<RowEvents> m_recoveryFeed;
-    std::unique_ptr<RowTable> m_remoteRows;
-    std::unique_ptr<CoreCommands> m_remoteCommands;
-    std::unique_ptr<RemoteControl> m_remote;
+    std::unique_ptr<Part> m_remote;
     bool m_closed = false;
     bool m_workersEnded = true;
 };

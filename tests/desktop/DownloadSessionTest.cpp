@@ -9,6 +9,7 @@
 #include "list/LinkLines.h"
 #include "platform/TransferFacility.h"
 #include "remote/RowTable.h"
+#include "remote/SessionRemote.h"
 
 #include <QCoreApplication>
 
@@ -162,10 +163,10 @@ TEST(DownloadSession, AFrontEndThatAttachesLateHearsEveryRowWhereItStands) {
 
     RemoteControl::Options remote;
     remote.port = 0;
-    DownloadSession::RemoteHooks hooks;
+    SessionRemote::Hooks hooks;
     hooks.shutdown = [] {};
-    ASSERT_EQ(session.startRemote(remote, hooks), QString());
-    const RowTable& rows = session.remote()->rows();
+    ASSERT_EQ(SessionRemote::start(session, remote, hooks), QString());
+    const RowTable& rows = SessionRemote::of(session)->rows();
     ASSERT_EQ(rows.listCount(), 2);
     EXPECT_EQ((std::vector<std::uint64_t>{rows.at(1).id, rows.at(2).id}),
               (std::vector<std::uint64_t>{a, c}));
