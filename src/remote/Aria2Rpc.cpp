@@ -106,6 +106,13 @@ QString utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A command the list refused: its reason is the message, and the code is 1, aria2's code for a
+// refused call, whatever the cause.
+template <class T> void refuseOn(const Result<T>& done) {
+    if (!done)
+        fail(utf8(done.reason()));
+}
+
 std::string bytes(const QString& text) {
     const QByteArray b = text.toUtf8();
     return std::string(b.constData(), static_cast<std::size_t>(b.size()));
@@ -657,17 +664,12 @@ QJsonValue Aria2Rpc::changeGlobalOption(const QJsonObject& options) {
             fail(optionProblem(QStringLiteral("max-concurrent-downloads")));
         lanesWanted = n;
     }
-    if (lanesWanted && !m_commands.setMaxDownloads(*lanesWanted).empty())
+    if (lanesWanted && !m_commands.setMaxDownloads(*lanesWanted))
         fail(optionProblem(QStringLiteral("max-concurrent-downloads")));
-    if (!dir.isUndefined()) {
-        const std::string refusal = m_commands.setFolder(bytes(dir.toString()));
-        if (!refusal.empty())
-            fail(utf8(refusal));
-    }
+    if (!dir.isUndefined())
+        refuseOn(m_commands.setFolder(bytes(dir.toString())));
     if (bytesPerSecond) {
-        const std::string refusal = m_commands.setRateLimit(*bytesPerSecond);
-        if (!refusal.empty())
-            fail(utf8(refusal));
+        refuseOn(m_commands.setRateLimit(*bytesPerSecond));
         m_rateLimit = *bytesPerSecond;
     }
     return QStringLiteral("OK");
@@ -728,10 +730,11 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
     // that names one file means the first.
     for (std::size_t i = 1; i < rows.size(); ++i)
         rows[i].out.clear(), rows[i].dir = bytes(askedDir);
-    std::string refusal;
-    const std::vector<std::uint64_t> ids = m_commands.add(rows, refusal);
-    if (!refusal.empty() || ids.empty())
-        fail(refusal.empty() ? QStringLiteral("No URI to download.") : utf8(refusal));
+    const Result<std::vector<std::uint64_t>> added = m_commands.add(rows);
+    refuseOn(added);
+    const std::vector<std::uint64_t>& ids = *added;
+    if (ids.empty())
+        fail(QStringLiteral("No URI to download."));
     // The commands placed the rows; dir and out are told back as the caller worded them.
     for (std::size_t i = 0; i < ids.size() && i < rows.size(); ++i)
         m_rows.keepWording(ids[i], bytes(askedDir), i == 0 ? bytes(askedOut) : std::string());
@@ -741,7 +744,8 @@ QJsonValue Aria2Rpc::addUri(const QJsonArray& params) {
         const auto at = std::clamp<std::int64_t>(*integer(params.at(2)), 0,
                                                  static_cast<std::int64_t>(queue.size()) - 1);
         if (!queue.empty() && queue[static_cast<std::size_t>(at)] != m_rows.listRow(ids.front()))
-            m_commands.move(ids.front(), queue[static_cast<std::size_t>(at)]);
+            // Only a place asked for: the rows are added even where the move is refused.
+            static_cast<void>(m_commands.move(ids.front(), queue[static_cast<std::size_t>(at)]));
     }
     return gidText(ids.front());
 }
@@ -770,11 +774,8 @@ QJsonValue Aria2Rpc::changePosition(const QJsonArray& params) {
     else
         fail(QStringLiteral("Illegal argument."));
     target = std::clamp<std::int64_t>(target, 0, last);
-    if (target != current) {
-        const std::string refusal = m_commands.move(id, queue[static_cast<std::size_t>(target)]);
-        if (!refusal.empty())
-            fail(utf8(refusal));
-    }
+    if (target != current)
+        refuseOn(m_commands.move(id, queue[static_cast<std::size_t>(target)]));
     const std::vector<int> after = waitingQueue();
     return static_cast<qint64>(std::find(after.begin(), after.end(), m_rows.listRow(id)) -
                                after.begin());
@@ -796,9 +797,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         const std::uint64_t id = gidParam(params, 0);
         if (!allowed(m_rows.status(id)))
             fail(refused.arg(gidText(id)));
-        const std::string refusal = command(id);
-        if (!refusal.empty())
-            fail(utf8(refusal));
+        refuseOn(command(id));
         return QJsonValue(gidText(id));
     };
     if (is("aria2.remove") || is("aria2.forceRemove"))
@@ -822,10 +821,11 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
             ids.push_back(m_rows.at(r).id);
         for (const std::uint64_t id : ids) {
             const S s = m_rows.status(id);
+            // All that can be; a row that cannot stays as it is.
             if (pause && (s == S::Active || s == S::Waiting))
-                m_commands.pause(id);
+                static_cast<void>(m_commands.pause(id));
             else if (!pause && s == S::Paused)
-                m_commands.unpause(id);
+                static_cast<void>(m_commands.unpause(id));
         }
         return QStringLiteral("OK");
     }
@@ -937,7 +937,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         const std::vector<std::uint64_t> ids(m_rows.stopped().begin(), m_rows.stopped().end());
         for (const std::uint64_t id : ids) {
             if (const std::optional<RowTable::Row> row = m_rows.find(id); row && row->inList())
-                m_commands.remove(id);
+                static_cast<void>(m_commands.remove(id));
             m_rows.forget(id);
         }
         return QStringLiteral("OK");
@@ -948,14 +948,12 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         if (s != S::Complete && s != S::Error && s != S::Removed)
             fail(QStringLiteral("Could not remove download result of GID#%1").arg(gidText(id)));
         if (m_rows.find(id)->inList())
-            m_commands.remove(id);
+            static_cast<void>(m_commands.remove(id));
         m_rows.forget(id);
         return QStringLiteral("OK");
     }
     if (is("aria2.saveSession")) {
-        const std::string refusal = m_commands.saveSession();
-        if (!refusal.empty())
-            fail(utf8(refusal));
+        refuseOn(m_commands.saveSession());
         return QStringLiteral("OK");
     }
     if (is("aria2.shutdown") || is("aria2.forceShutdown")) {
@@ -971,9 +969,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
         const QString code = params.at(1).toString().trimmed();
         if (code.isEmpty() || code.size() > 64 || m_rows.status(id) == S::Removed)
             fail(QStringLiteral("GID#%1 waits for no captcha").arg(gidText(id)));
-        const std::string refusal = m_commands.solveCaptcha(id, bytes(code));
-        if (!refusal.empty())
-            fail(utf8(refusal));
+        refuseOn(m_commands.solveCaptcha(id, bytes(code)));
         return QStringLiteral("OK");
     }
     if (is("system.listMethods"))

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace torvaline {
 
@@ -42,18 +43,18 @@ public:
     CoreCommands(TorvalineCore& core, DownloadList& list, DownloadFolder& folder, RowTable& rows,
                  Hooks hooks);
 
-    std::vector<std::uint64_t> add(const std::vector<NewRow>& rows, std::string& refusal) override;
-    std::string remove(std::uint64_t id) override;
-    std::string pause(std::uint64_t id) override;
-    std::string unpause(std::uint64_t id) override;
-    std::string move(std::uint64_t id, int toRow) override;
+    Result<std::vector<std::uint64_t>> add(const std::vector<NewRow>& rows) override;
+    Result<void> remove(std::uint64_t id) override;
+    Result<void> pause(std::uint64_t id) override;
+    Result<void> unpause(std::uint64_t id) override;
+    Result<void> move(std::uint64_t id, int toRow) override;
     std::string folder() const override;
-    std::string setFolder(const std::string& dir) override;
-    std::string setRateLimit(std::int64_t bytesPerSecond) override;
+    Result<void> setFolder(const std::string& dir) override;
+    Result<void> setRateLimit(std::int64_t bytesPerSecond) override;
     int maxDownloads() const override;
-    std::string setMaxDownloads(int lanes) override;
-    std::string solveCaptcha(std::uint64_t id, const std::string& code) override;
-    std::string saveSession() override;
+    Result<void> setMaxDownloads(int lanes) override;
+    Result<void> solveCaptcha(std::uint64_t id, const std::string& code) override;
+    Result<void> saveSession() override;
     void shutdown() override;
     Package package(std::uint64_t id) const override {
         return m_hooks.package ? m_hooks.package(id) : Package{};
@@ -61,7 +62,7 @@ public:
 
 private:
     // The folder's absolute path, made if missing, or why it cannot be used.
-    static std::pair<std::string, std::string> usableFolder(const std::string& dir);
+    static Result<std::string> usableFolder(const std::string& dir);
     bool isCurrent(std::uint64_t id) const;
 
     TorvalineCore& m_core;

@@ -331,6 +331,31 @@ TEST(Aria2Rpc, GlobalOptionsReachTheCommands) {
     EXPECT_TRUE(reply.shutdown);
 }
 
+// Whatever the list's reason for refusing a command, a front end reads it as the message of
+// aria2's code for a refused call; nothing is added or changed.
+TEST(Aria2Rpc, ARefusedCommandAnswersCodeOneWithTheListsReason) {
+    for (const FailureCause cause :
+         {FailureCause::NotFound, FailureCause::NameRefused, FailureCause::DiskFull}) {
+        const int n = static_cast<int>(cause);
+        Rig rig;
+        rig.core.refuseWith(fail(cause, "cannot use the download folder \"/srv/full\""));
+        for (const auto& [method, params] :
+             {std::pair{"aria2.addUri", QJsonArray{QJsonArray{"http://h/a.bin"},
+                                                   QJsonObject{{"dir", "/srv/full"}}}},
+              std::pair{"aria2.changeGlobalOption", QJsonArray{QJsonObject{{"dir", "/srv/full"}}}},
+              std::pair{"aria2.saveSession", QJsonArray{}}}) {
+            const QJsonObject answer = rig.call(method, params);
+            EXPECT_EQ(answer["error"]["code"].toInt(), 1) << method << " " << n;
+            EXPECT_EQ(errorOf(answer), "cannot use the download folder \"/srv/full\"")
+                << method << " " << n;
+        }
+        EXPECT_EQ(rig.core.added(), 0) << n;
+        EXPECT_EQ(rig.core.folder(), "/tmp/torvaline-scripted") << n;
+        rig.core.refuseWith(std::nullopt);
+        EXPECT_EQ(rig.result("aria2.saveSession").toString(), "OK") << n;
+    }
+}
+
 // Where files go, as the options say and the answers tell it: without a secret any local
 // program may call, so dir stays inside the download folder; out may name a sub-folder.
 TEST(Aria2Rpc, PlacementOptionsAreCheckedAndToldBack) {

@@ -79,7 +79,9 @@ void ScriptedCore::step() {
     }
 }
 
-std::vector<std::uint64_t> ScriptedCore::add(const std::vector<NewRow>& rows, std::string&) {
+Result<std::vector<std::uint64_t>> ScriptedCore::add(const std::vector<NewRow>& rows) {
+    if (m_refusal)
+        return *m_refusal;
     const int first = m_list.rowCount();
     std::vector<DownloadList::Row> cells(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -98,54 +100,62 @@ std::vector<std::uint64_t> ScriptedCore::add(const std::vector<NewRow>& rows, st
         ++m_added;
         m_lastRequest = rows[i].request;
         if (rows[i].paused)
-            pause(ids.back());
+            static_cast<void>(pause(ids.back()));
     }
     return ids;
 }
 
-std::string ScriptedCore::remove(std::uint64_t id) {
+Result<void> ScriptedCore::remove(std::uint64_t id) {
     const int row = m_list.rowOf(id);
     if (row < 1)
-        return "no such row";
+        return fail(FailureCause::NotFound, "no such row");
     m_stages.erase(id);
     m_list.removeRow(row);
     return {};
 }
 
-std::string ScriptedCore::pause(std::uint64_t id) {
+Result<void> ScriptedCore::pause(std::uint64_t id) {
     const int row = m_list.rowOf(id);
-    if (row < 1 || finished(m_list.record(row).phase))
-        return "cannot pause";
+    if (row < 1)
+        return fail(FailureCause::NotFound, "cannot pause");
+    if (finished(m_list.record(row).phase))
+        return fail(FailureCause::Other, "cannot pause");
     m_stages[id] = 0;
     phase(row, RowPhase::Paused);
     return {};
 }
 
-std::string ScriptedCore::unpause(std::uint64_t id) {
+Result<void> ScriptedCore::unpause(std::uint64_t id) {
     const int row = m_list.rowOf(id);
+    if (row < 1)
+        return fail(FailureCause::NotFound, "cannot unpause");
     const RowPhase now = m_list.record(row).phase;
-    if (row < 1 || (now != RowPhase::Paused && now != RowPhase::Failed))
-        return "cannot unpause";
+    if (now != RowPhase::Paused && now != RowPhase::Failed)
+        return fail(FailureCause::Other, "cannot unpause");
     if (now == RowPhase::Failed)
         m_stages[id] = 0;
     phase(row, RowPhase::Waiting);
     return {};
 }
 
-std::string ScriptedCore::move(std::uint64_t id, int toRow) {
+Result<void> ScriptedCore::move(std::uint64_t id, int toRow) {
     const int from = m_list.rowOf(id);
-    if (from < 1 || toRow < 1 || toRow >= m_list.rowCount())
-        return "cannot move";
+    if (from < 1)
+        return fail(FailureCause::NotFound, "cannot move");
+    if (toRow < 1 || toRow >= m_list.rowCount())
+        return fail(FailureCause::Other, "cannot move");
     m_list.moveRow(from, toRow);
     return {};
 }
 
-std::string ScriptedCore::setFolder(const std::string& dir) {
+Result<void> ScriptedCore::setFolder(const std::string& dir) {
+    if (m_refusal)
+        return *m_refusal;
     m_folder = dir;
     return {};
 }
 
-std::string ScriptedCore::setRateLimit(std::int64_t bytesPerSecond) {
+Result<void> ScriptedCore::setRateLimit(std::int64_t bytesPerSecond) {
     m_rateLimit = bytesPerSecond;
     return {};
 }

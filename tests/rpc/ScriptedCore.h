@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,16 +30,23 @@ public:
     const RequestOptions& lastRequest() const { return m_lastRequest; }
     bool shutdownAsked() const { return m_shutdown; }
     std::int64_t rateLimit() const { return m_rateLimit; }
+    // The commands that place rows or write (add, setFolder, saveSession) refuse with this
+    // until it is cleared, as the real core refuses a folder it cannot make.
+    void refuseWith(std::optional<Failure> refusal) { m_refusal = std::move(refusal); }
 
-    std::vector<std::uint64_t> add(const std::vector<NewRow>& rows, std::string& refusal) override;
-    std::string remove(std::uint64_t id) override;
-    std::string pause(std::uint64_t id) override;
-    std::string unpause(std::uint64_t id) override;
-    std::string move(std::uint64_t id, int toRow) override;
+    Result<std::vector<std::uint64_t>> add(const std::vector<NewRow>& rows) override;
+    Result<void> remove(std::uint64_t id) override;
+    Result<void> pause(std::uint64_t id) override;
+    Result<void> unpause(std::uint64_t id) override;
+    Result<void> move(std::uint64_t id, int toRow) override;
     std::string folder() const override { return m_folder; }
-    std::string setFolder(const std::string& dir) override;
-    std::string setRateLimit(std::int64_t bytesPerSecond) override;
-    std::string saveSession() override { return {}; }
+    Result<void> setFolder(const std::string& dir) override;
+    Result<void> setRateLimit(std::int64_t bytesPerSecond) override;
+    Result<void> saveSession() override {
+        if (m_refusal)
+            return *m_refusal;
+        return {};
+    }
     void shutdown() override { m_shutdown = true; }
     // The package a row belongs to, as the follow-up of the real session tells it.
     void setPackage(std::uint64_t id, Package package) { m_packages[id] = std::move(package); }
@@ -61,6 +69,7 @@ private:
     RequestOptions m_lastRequest;
     bool m_shutdown = false;
     std::map<std::uint64_t, Package> m_packages;
+    std::optional<Failure> m_refusal;
 };
 
 } // namespace torvaline
