@@ -83,6 +83,10 @@ template <typename Call> void RowEventHub::each(const Call& call) {
             call(*observer);
 }
 
+std::int64_t RowEventHub::now() const {
+    return m_now ? m_now() : systemNow();
+}
+
 void RowEventHub::follow(DownloadList& list) {
     m_list = &list;
     DownloadList::RowIdObserver rows;
@@ -124,7 +128,7 @@ void RowEventHub::rowPhase(const RowPhaseEvent& event) {
     }
     RowPhaseEvent told = event;
     told.before = record->phase;
-    write(*record, told, m_now ? m_now() : systemNow());
+    write(*record, told, now());
     each([&](RowEvents& o) { o.rowPhase(told); });
 }
 

@@ -29,6 +29,8 @@ public:
     // Seconds since the epoch, for the ends of waits; the system clock unless set (tests).
     using Now = std::function<std::int64_t()>;
     void setNow(Now now) { m_now = std::move(now); }
+    // The clock the records' wait ends are written by.
+    std::int64_t now() const;
 
     void rowsAdded(int first, std::span<const RowRef> rows) override;
     void rowsRemoved(int first, std::span<const RowRef> rows) override;

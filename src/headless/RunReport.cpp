@@ -83,13 +83,12 @@ std::string RunReport::sizeText(std::int64_t bytes) const {
 }
 
 void RunReport::rowPhase(const RowPhaseEvent& event) {
+    const auto told = m_transfers.find(event.id);
+    const bool sized = told != m_transfers.end() && told->second.hasProgress;
     // A transfer that ended before its size was told is announced with what is known.
-    if (event.phase != RowPhase::Transferring && event.before == RowPhase::Transferring)
-        if (const auto told = m_transfers.find(event.id); told != m_transfers.end()) {
-            if (!told->second.announced)
-                announceTransfer(event.id, told->second);
-        }
-    const bool sized = m_transfers.count(event.id) != 0 && m_transfers[event.id].hasProgress;
+    if (event.phase != RowPhase::Transferring && event.before == RowPhase::Transferring &&
+        told != m_transfers.end() && !told->second.announced)
+        announceTransfer(event.id, told->second);
     if (event.phase != RowPhase::Transferring)
         m_transfers.erase(event.id);
     const std::string at = prefix(event.id);

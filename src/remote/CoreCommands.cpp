@@ -122,7 +122,7 @@ Result<void> CoreCommands::move(std::uint64_t id, int toRow) {
 }
 
 std::string CoreCommands::folder() const {
-    return m_folder.text().empty() ? m_folder.defaultPath() : m_folder.text();
+    return m_folder.effective();
 }
 
 Result<std::string> CoreCommands::usableFolder(const std::string& dir) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 namespace torvaline {
@@ -14,17 +15,17 @@ bool isStopped(RowTable::Status status) {
            status == RowTable::Status::Removed;
 }
 
-template <typename Entry> auto byId(std::vector<Entry>& entries, std::uint64_t id) {
+// Where the entry of `id` is, or would go, in entries sorted by id.
+template <typename Entries> auto byId(Entries& entries, std::uint64_t id) {
     return std::lower_bound(entries.begin(), entries.end(), id,
-                            [](const Entry& e, std::uint64_t key) { return e.id < key; });
+                            [](const auto& e, std::uint64_t key) { return e.id < key; });
 }
 
 template <typename Entry>
 const Entry* foundById(const std::vector<Entry>& entries, std::uint64_t id) {
     if (entries.empty() || entries.back().id < id)
         return nullptr;
-    const auto it = std::lower_bound(entries.begin(), entries.end(), id,
-                                     [](const Entry& e, std::uint64_t key) { return e.id < key; });
+    const auto it = byId(entries, id);
     return it != entries.end() && it->id == id ? &*it : nullptr;
 }
 
@@ -144,13 +145,7 @@ RowTable::Row RowTable::at(int listRow) const {
     row.link = m_list.cell(listRow, DownloadList::URL);
     row.checked = m_list.checked(listRow);
     row.listRow = listRow;
-    if (const Wording* wording = wordingOf(row.id, *row.record)) {
-        row.dir = wording->dir;
-        row.out = wording->out;
-    } else {
-        row.dir = row.record->placement.folder;
-        row.out = row.record->placement.fileName;
-    }
+    std::tie(row.dir, row.out) = dirAndOut(row.id, *row.record);
     return row;
 }
 
@@ -245,13 +240,9 @@ void RowTable::rowsRemoved(int, std::span<const RowRef> rows) {
         if (row.checked)
             result->checked = *row.checked;
         result->removed = !isStopped(statusOf(result->record));
-        if (const Wording* wording = wordingOf(id, result->record)) {
-            result->dir = wording->dir;
-            result->out = wording->out;
-        } else {
-            result->dir = result->record.placement.folder;
-            result->out = result->record.placement.fileName;
-        }
+        const auto [dir, out] = dirAndOut(id, result->record);
+        result->dir = dir;
+        result->out = out;
         joining.push_back({id, std::move(result)});
     }
     if (!m_wording.empty()) {
@@ -331,9 +322,7 @@ void RowTable::rowPhase(const RowPhaseEvent& event) {
     if (row < 1)
         return;
     // The hub wrote the event into the record; the phase it came from is told with it.
-    Status after = statusOf(event.phase);
-    if (after == Status::Waiting && m_list.record(row).held)
-        after = Status::Paused;
+    const Status after = statusOf(m_list.record(row));
     if (const std::optional<Notice> notice = restate(event.id, statusOf(event.before), after);
         notice && m_notify)
         m_notify(*notice, event.id);
@@ -352,6 +341,13 @@ void RowTable::keepWording(std::uint64_t id, std::string dir, std::string out) {
     if (dir == placement.folder && out == placement.fileName)
         return;
     m_wording.insert(byId(m_wording, id), Wording{id, placement, std::move(dir), std::move(out)});
+}
+
+std::pair<std::string_view, std::string_view> RowTable::dirAndOut(std::uint64_t id,
+                                                                  const RowRecord& record) const {
+    if (const Wording* wording = wordingOf(id, record))
+        return {wording->dir, wording->out};
+    return {record.placement.folder, record.placement.fileName};
 }
 
 const RowTable::Wording* RowTable::wordingOf(std::uint64_t id, const RowRecord& record) const {

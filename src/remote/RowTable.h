@@ -116,6 +116,10 @@ private:
 
     const Gone* findGone(std::uint64_t id) const;
     const Wording* wordingOf(std::uint64_t id, const RowRecord& record) const;
+    // The row's dir and out as told: the caller's wording while it holds, else the placement.
+    // Views into the table's wording or into `record`.
+    std::pair<std::string_view, std::string_view> dirAndOut(std::uint64_t id,
+                                                            const RowRecord& record) const;
     void eraseWording(std::uint64_t id);
     // The stopped rows after a change of status; the notification it calls for, if any.
     std::optional<Notice> restate(std::uint64_t id, Status before, Status after);

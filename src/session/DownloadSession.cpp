@@ -14,7 +14,6 @@
 #include "session/PackageFollowUp.h"
 
 #include <algorithm>
-#include <chrono>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -58,7 +57,8 @@ private:
 
 // Every row on the list where it stands, for a front end that attaches late: the rows, then
 // the phase and figures of each row whose record has more to say than "waiting".
-void tellRows(const DownloadList& list, RowEvents& observer) {
+// `now`: seconds since the epoch, on the clock the wait ends were written by.
+void tellRows(const DownloadList& list, std::int64_t now, RowEvents& observer) {
     if (list.rowCount() <= 1)
         return;
     std::vector<RowRef> rows;
@@ -66,9 +66,6 @@ void tellRows(const DownloadList& list, RowEvents& observer) {
     for (int r = 1; r < list.rowCount(); ++r)
         rows.push_back({list.id(r), list.cell(r, DownloadList::URL)});
     observer.rowsAdded(1, rows);
-    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::system_clock::now().time_since_epoch())
-                                 .count();
     for (int r = 1; r < list.rowCount(); ++r) {
         const RowRecord& record = list.record(r);
         if (record.phase == RowPhase::Waiting && record.reason.empty())
@@ -243,7 +240,7 @@ bool DownloadSession::waiting() const {
 }
 
 void DownloadSession::attach(RowEvents& observer) {
-    tellRows(m_data.list, observer);
+    tellRows(m_data.list, m_core->rowEvents().now(), observer);
     m_core->rowEvents().add(observer);
 }
 
