@@ -25,7 +25,25 @@ constexpr const char* ZeroTime = "00:00:00";
 DownloadCycle::DownloadCycle(Ports ports, Hooks hooks)
     : m_p(ports)
     , m_hooks(std::move(hooks))
-    , m_nameCheck(ports.folder.separator()) {}
+    , m_nameCheck(ports.folder.separator()) {
+    // A row that leaves the list takes its kept file along: no attempt will continue it. The
+    // lanes share one list; the first cycle made looks after it for all.
+    if (!m_p.list.hasOnRecordGone()) {
+        m_keepsRecords = true;
+        m_p.list.setOnRecordGone(
+            [this](const RowRecord& record) { discard(record.attempts.get()); });
+    }
+}
+
+DownloadCycle::~DownloadCycle() {
+    if (m_keepsRecords)
+        m_p.list.setOnRecordGone({});
+}
+
+RowAttempts* DownloadCycle::attemptsOf(int row) {
+    RowRecord* record = row >= 1 ? m_p.list.editRecord(row) : nullptr;
+    return record ? &record->attempts.edit() : nullptr;
+}
 
 void DownloadCycle::setEvents() {
     BrowserEvents events;
@@ -465,11 +483,11 @@ void DownloadCycle::Timer2Timer() {
 }
 
 void DownloadCycle::showRetryWait(const std::string& remainingText) {
-    const CycleState& s = m_p.state;
-    setPanel0(retryPanelText(s.RetryCount));
+    const RowAttempts& attempts = m_p.list.record(m_p.state.CurrentRow).attempts.get();
+    setPanel0(retryPanelText(attempts.failed));
     m_p.statusBar.setText(1, remainingText);
     // Why the last attempt failed: the user may well want to act on it.
-    const std::string why = s.RetryReason.empty() ? std::string() : " " + s.RetryReason + " ";
+    const std::string why = attempts.reason.empty() ? std::string() : " " + attempts.reason + " ";
     m_p.statusBar.setText(2, why);
     m_p.statusBar.setWidth(2, StatusBar::widthFor(why));
 }
@@ -481,65 +499,76 @@ std::string DownloadCycle::setAsideText(int retry, const std::string& timeOfDay)
 
 void DownloadCycle::setAside(const TransferResult& result) {
     CycleState& s = m_p.state;
+    const std::uint64_t id = m_p.list.id(s.CurrentRow);
+    RowAttempts* attempts = attemptsOf(s.CurrentRow);
+    s.RetryWaiting = false;
+    // A row deleted during its transfer keeps nothing.
+    if (id == 0 || attempts == nullptr) {
+        discard(result.partial);
+        return;
+    }
     const auto delay = result.retryAfter > std::chrono::seconds(0)
                            ? std::min(result.retryAfter, MaxRetryAfter)
-                           : RetryDelays[static_cast<std::size_t>(s.RetryCount)];
-    CycleState::SetAsideRow row;
-    row.id = m_p.list.id(s.CurrentRow);
-    row.link = m_p.list.cell(s.CurrentRow, DownloadList::URL);
-    row.retries = s.RetryCount + 1;
-    row.partial = result.partial;
-    row.reason = result.reason;
-    row.since = m_p.clock.timeOfDay();
-    row.span = static_cast<double>(delay.count()) / DayLengthSeconds;
-    double due = row.since + row.span;
+                           : RetryDelays[static_cast<std::size_t>(
+                                 std::clamp(attempts->failed, 0, MaxRetries - 1))];
+    const std::string& link = m_p.list.cell(s.CurrentRow, DownloadList::URL);
+    // The file goes with the row. An attempt that never transferred (a captcha nobody
+    // answered) keeps what the one before it kept.
+    if (!result.partial.empty() || attempts->link != link) {
+        if (attempts->partial.path != result.partial.path)
+            discard(*attempts);
+        attempts->partial = result.partial;
+        attempts->restored = false;
+    }
+    attempts->link = link;
+    attempts->failed += 1;
+    attempts->reason = result.reason;
+    attempts->aside = true;
+    attempts->since = m_p.clock.timeOfDay();
+    attempts->span = static_cast<double>(delay.count()) / DayLengthSeconds;
+    double due = attempts->since + attempts->span;
     if (due >= 1.0)
         due -= 1.0;
     const std::string at = TimeText(due);
-    // The count and the file now live with the row; the next row starts with none.
-    s.RetryCount = 0;
-    s.RetryPartial = PartialFile{};
-    s.RetryLink.clear();
-    s.RetryReason.clear();
-    s.RetryWaiting = false;
-    m_p.list.setCell(s.CurrentRow, DownloadList::Status, setAsideText(row.retries, at));
-    m_p.list.setNote(s.CurrentRow, "Set aside at " + TimeText(row.since) + ": " +
-                                       (row.reason.empty() ? "unknown error" : row.reason));
+    m_p.list.setCell(s.CurrentRow, DownloadList::Status, setAsideText(attempts->failed, at));
+    m_p.list.setNote(s.CurrentRow,
+                     "Set aside at " + TimeText(attempts->since) + ": " +
+                         (attempts->reason.empty() ? "unknown error" : attempts->reason));
     RowPhaseEvent e = phaseEvent(RowPhase::SetAside);
     e.secondsLeft = delay.count();
-    e.retry = row.retries;
+    e.retry = attempts->failed;
     e.retryAt = at;
-    e.reason = row.reason;
-    // A row deleted during its transfer keeps nothing.
-    if (row.id == 0) {
-        discard(row.partial);
-        return;
-    }
-    s.SetAside.push_back(std::move(row));
+    e.reason = attempts->reason;
+    s.SetAside.push_back(id);
     tell(e);
 }
 
 void DownloadCycle::pruneSetAside() {
     CycleState& s = m_p.state;
-    for (std::size_t i = 0; i < s.SetAside.size();) {
-        const int row = m_p.list.rowOf(s.SetAside[i].id);
-        if (row >= 1 && m_p.list.cell(row, DownloadList::URL) == s.SetAside[i].link) {
-            ++i;
-            continue;
-        }
-        discard(s.SetAside[i].partial);
-        s.SetAside.erase(s.SetAside.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+    // A row that left the list took its file along; a row whose link was edited holds
+    // another link's file, which nothing may continue.
+    std::erase_if(s.SetAside, [this](std::uint64_t id) {
+        const int row = m_p.list.rowOf(id);
+        if (row < 1)
+            return true;
+        if (m_p.list.cell(row, DownloadList::URL) == m_p.list.record(row).attempts.get().link)
+            return false;
+        forget(row);
+        return true;
+    });
 }
 
 int DownloadCycle::dueSetAside() const {
     const CycleState& s = m_p.state;
     const double now = m_p.clock.timeOfDay();
     for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
-        double elapsed = now - s.SetAside[i].since;
+        const RowRecord* record = m_p.list.recordOf(s.SetAside[i]);
+        if (!record)
+            continue;
+        double elapsed = now - record->attempts.get().since;
         if (elapsed < 0)
             elapsed += 1.0; // midnight passed
-        if (elapsed >= s.SetAside[i].span)
+        if (elapsed >= record->attempts.get().span)
             return static_cast<int>(i);
     }
     return -1;
@@ -547,18 +576,17 @@ int DownloadCycle::dueSetAside() const {
 
 void DownloadCycle::takeUpSetAside(std::size_t index, std::uint64_t returnId, double wait) {
     CycleState& s = m_p.state;
-    CycleState::SetAsideRow row = std::move(s.SetAside[index]);
+    const std::uint64_t id = s.SetAside[index];
     s.SetAside.erase(s.SetAside.begin() + static_cast<std::ptrdiff_t>(index));
     s.OnSetAside = true;
     s.ReturnRowId = returnId;
-    s.RetryCount = row.retries;
-    s.RetryPartial = row.partial;
-    s.RetryLink = row.link;
-    s.RetryReason = row.reason;
     m_p.component.Tag = 0;
     s.PageHandled = false;
     s.TransferSeconds = 0;
-    s.CurrentRow = m_p.list.rowOf(row.id);
+    s.CurrentRow = m_p.list.rowOf(id);
+    // Its count, its reason and its file stay with it for the attempt to come.
+    if (RowAttempts* attempts = attemptsOf(s.CurrentRow))
+        attempts->aside = false;
     if (wait <= 0) {
         m_p.list.setCell(s.CurrentRow, DownloadList::Status, std::string(StatusWaiting));
         openCurrentRow();
@@ -575,15 +603,18 @@ void DownloadCycle::takeUpSetAside(std::size_t index, std::uint64_t returnId, do
 
 void DownloadCycle::dropSetAside(std::string_view status) {
     CycleState& s = m_p.state;
-    for (const CycleState::SetAsideRow& row : s.SetAside) {
-        discard(row.partial);
-        const int at = m_p.list.rowOf(row.id);
-        if (at >= 1 && m_p.list.cell(at, DownloadList::URL) == row.link) {
+    for (const std::uint64_t id : s.SetAside) {
+        const int at = m_p.list.rowOf(id);
+        if (at < 1)
+            continue;
+        const std::string link = m_p.list.record(at).attempts.get().link;
+        forget(at);
+        if (m_p.list.cell(at, DownloadList::URL) == link) {
             m_p.list.setCell(at, DownloadList::Status, std::string(status));
             RowPhaseEvent e;
-            e.id = row.id;
+            e.id = id;
             e.phase = RowPhase::Stopped;
-            e.link = row.link;
+            e.link = link;
             tell(e);
         }
     }
@@ -597,47 +628,84 @@ void DownloadCycle::discard(const PartialFile& partial) {
         m_p.component.DiscardPartial(partial);
 }
 
-void DownloadCycle::forgetRetries() {
-    CycleState& s = m_p.state;
-    discard(s.RetryPartial);
-    s.RetryPartial = PartialFile{};
-    s.RetryCount = 0;
-    s.RetryWaiting = false;
-    s.RetryLink.clear();
-    s.RetryReason.clear();
-}
-
-void DownloadCycle::discardRetryPartial() {
-    CycleState& s = m_p.state;
-    discard(s.RetryPartial);
-    s.RetryPartial = PartialFile{};
-    for (const CycleState::SetAsideRow& row : s.SetAside)
-        discard(row.partial);
-    s.SetAside.clear();
-    // A restored file no transfer took was named by the last session's recovery file: it is
-    // removed only from the download folder, where our transfers put their files.
+std::string DownloadCycle::downloadFolder() const {
     std::string folder = m_p.folder.text();
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
-    const std::size_t slash = s.RestoredPartial.path.rfind('/');
-    if (slash != std::string::npos && s.RestoredPartial.path.substr(0, slash) == folder)
-        discard(s.RestoredPartial);
-    s.RestoredPartial = PartialFile{};
-    s.RestoredLink.clear();
+    return folder;
+}
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+void DownloadCycle::discard(const RowAttempts& attempts) {
+    // A restored file was named by the last session's recovery file: it is removed only from
+    // the download folder, where our transfers put their files.
+    if (attempts.restored && folderOf(attempts.partial.path) != downloadFolder())
+        return;
+    discard(attempts.partial);
+}
+
+void DownloadCycle::forget(int row) {
+    if (RowRecord* record = row >= 1 ? m_p.list.editRecord(row) : nullptr) {
+        discard(record->attempts.get());
+        record->attempts.reset();
+    }
+}
+
+void DownloadCycle::forgetRetries() {
+    m_p.state.RetryWaiting = false;
+    // The row the cycle stood on is gone with what it kept; its place holds another row.
+    if (m_currentGone || m_p.list.record(m_p.state.CurrentRow).attempts.get().empty())
+        return;
+    RowAttempts& attempts = *attemptsOf(m_p.state.CurrentRow);
+    // A file the last session left waits for the row's first transfer, whenever it comes.
+    if (attempts.restored) {
+        RowAttempts kept;
+        kept.partial = std::move(attempts.partial);
+        kept.link = std::move(attempts.link);
+        kept.restored = true;
+        attempts = std::move(kept);
+        return;
+    }
+    forget(m_p.state.CurrentRow);
+}
+
+void DownloadCycle::discardRetryPartial() {
+    for (int row = 1; row < m_p.list.rowCount(); ++row)
+        if (!m_p.list.record(row).attempts.get().empty())
+            forget(row);
+    m_p.state.SetAside.clear();
 }
 
 std::vector<std::pair<std::string, PartialFile>> DownloadCycle::keptPartials() const {
-    const CycleState& s = m_p.state;
     std::vector<std::pair<std::string, PartialFile>> out;
+    if (auto running = transferKeeping())
+        out.push_back(std::move(*running));
+    for (auto& kept : keptInRecords(m_p.list))
+        out.push_back(std::move(kept));
+    return out;
+}
+
+std::optional<std::pair<std::string, PartialFile>> DownloadCycle::transferKeeping() const {
     if (isTransferRunning() && !m_p.component.Keeping.empty())
-        out.emplace_back(s.CurrentURL, m_p.component.Keeping);
-    if (!s.RetryPartial.empty())
-        out.emplace_back(s.RetryLink, s.RetryPartial);
-    for (const CycleState::SetAsideRow& row : s.SetAside)
-        if (!row.partial.empty())
-            out.emplace_back(row.link, row.partial);
-    if (!s.RestoredPartial.empty())
-        out.emplace_back(s.RestoredLink, s.RestoredPartial);
+        return std::pair{m_p.state.CurrentURL, m_p.component.Keeping};
+    return std::nullopt;
+}
+
+std::vector<std::pair<std::string, PartialFile>>
+DownloadCycle::keptInRecords(const DownloadList& list) {
+    std::vector<std::pair<std::string, PartialFile>> out;
+    for (int row = 1; row < list.rowCount(); ++row)
+        if (const RowAttempts& attempts = list.record(row).attempts.get();
+            !attempts.partial.empty())
+            out.emplace_back(attempts.link, attempts.partial);
     return out;
 }
 
@@ -646,38 +714,45 @@ bool DownloadCycle::partialPending() const {
 }
 
 void DownloadCycle::restorePartial(std::string link, PartialFile partial) {
-    CycleState& s = m_p.state;
-    // One row transfers at a time, so one file was cut; a second one would be a stale left-over.
-    discard(s.RestoredPartial);
-    s.RestoredPartial = std::move(partial);
-    s.RestoredLink = std::move(link);
+    RowAttempts cut;
+    cut.partial = std::move(partial);
+    cut.link = std::move(link);
+    cut.restored = true;
+    int row = 1;
+    while (row < m_p.list.rowCount() && m_p.list.cell(row, DownloadList::URL) != cut.link)
+        ++row;
+    RowAttempts* attempts = row < m_p.list.rowCount() ? attemptsOf(row) : nullptr;
+    // No row of its link is left to continue it.
+    if (!attempts) {
+        discard(cut);
+        return;
+    }
+    // One file per row: a second one would be a stale left-over.
+    discard(*attempts);
+    *attempts = std::move(cut);
 }
 
 PartialFile DownloadCycle::takeRetryPartial(const std::string& targetPath) {
     CycleState& s = m_p.state;
-    const auto folderOf = [](const std::string& path) {
-        const std::size_t slash = path.rfind('/');
-        return slash == std::string::npos ? std::string() : path.substr(0, slash);
-    };
-    if (s.RetryPartial.empty() && !s.RestoredPartial.empty() &&
-        m_p.list.cell(s.CurrentRow, DownloadList::URL) == s.RestoredLink) {
-        PartialFile restored = std::move(s.RestoredPartial);
-        s.RestoredPartial = PartialFile{};
-        s.RestoredLink.clear();
+    if (m_p.list.record(s.CurrentRow).attempts.get().partial.empty())
+        return {};
+    RowAttempts& attempts = *attemptsOf(s.CurrentRow);
+    PartialFile partial = std::move(attempts.partial);
+    attempts.partial = PartialFile{};
+    const bool restored = std::exchange(attempts.restored, false);
+    const std::string link = std::move(attempts.link);
+    attempts.link.clear();
+    if (restored) {
         // The transfer only continues a file in the folder it saves to, and removes any
         // other it is handed: a file in another folder (the user chose a new one) is left
         // where it is.
-        if (folderOf(restored.path) == folderOf(targetPath))
-            return restored;
+        if (folderOf(partial.path) == folderOf(targetPath))
+            return partial;
         return {};
     }
-    PartialFile partial = std::move(s.RetryPartial);
-    s.RetryPartial = PartialFile{};
-    if (partial.empty())
-        return {};
-    // Rows are addressed by index: after a move or a delete the current row may be another
-    // link, whose file must never be spliced onto this one's beginning.
-    if (m_p.list.cell(s.CurrentRow, DownloadList::URL) != s.RetryLink) {
+    // The row's link was edited since: another link's file must never be spliced onto this
+    // one's beginning.
+    if (m_p.list.cell(s.CurrentRow, DownloadList::URL) != link) {
         discard(partial);
         return {};
     }
@@ -715,7 +790,7 @@ void DownloadCycle::finish(bool Canceled, const TransferResult& result) {
     const bool cancelled = Canceled || result.outcome == TransferOutcome::Cancelled;
     const bool retry = !s.StopRequested && !cancelled &&
                        result.outcome == TransferOutcome::Failed && result.transient &&
-                       s.RetryCount < MaxRetries;
+                       list.record(s.CurrentRow).attempts.get().failed < MaxRetries;
     const auto clearProgress = [&] {
         for (const int column :
              {DownloadList::Total, DownloadList::Downloaded, DownloadList::Progress,
@@ -771,8 +846,7 @@ std::uint64_t DownloadCycle::nextFrom(int row) const {
         // a long list keeps to the rows themselves.
         const bool held = status == StatusPaused && m_p.list.record(row).held;
         if (!held && !m_p.list.offline(row) && status != StatusCompleted &&
-            std::none_of(s.SetAside.begin(), s.SetAside.end(),
-                         [id](const CycleState::SetAsideRow& r) { return r.id == id; }))
+            std::find(s.SetAside.begin(), s.SetAside.end(), id) == s.SetAside.end())
             return id;
     }
     return 0;
@@ -1013,11 +1087,14 @@ void DownloadCycle::waitForFirstSetAside() {
     double firstLeft = 2.0;
     const double now = m_p.clock.timeOfDay();
     for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
-        double elapsed = now - s.SetAside[i].since;
+        const RowRecord* record = m_p.list.recordOf(s.SetAside[i]);
+        if (!record)
+            continue;
+        double elapsed = now - record->attempts.get().since;
         if (elapsed < 0)
             elapsed += 1.0;
-        if (s.SetAside[i].span - elapsed < firstLeft) {
-            firstLeft = s.SetAside[i].span - elapsed;
+        if (record->attempts.get().span - elapsed < firstLeft) {
+            firstLeft = record->attempts.get().span - elapsed;
             first = i;
         }
     }
@@ -1070,8 +1147,8 @@ bool DownloadCycle::loseCurrentRow(int nowAt) {
     m_captcha = false;
     s.StopRequested = true;
     s.OnSetAside = false;
-    // What an attempt kept belongs to the row that went.
-    forgetRetries();
+    // What an attempt kept went with the row.
+    s.RetryWaiting = false;
     m_currentGone = true;
     if (transferring || m_pausePending) {
         // Its finish goes on with the next row.
@@ -1091,16 +1168,6 @@ void DownloadCycle::finishList() {
     tellListDone();
     if (m_hooks.CheckShutDown)
         m_hooks.CheckShutDown();
-}
-
-PartialFile DownloadCycle::takeRestored(const std::string& link) {
-    CycleState& s = m_p.state;
-    if (s.RestoredLink != link || s.RestoredPartial.path.empty())
-        return {};
-    PartialFile partial = std::move(s.RestoredPartial);
-    s.RestoredPartial = {};
-    s.RestoredLink.clear();
-    return partial;
 }
 
 void DownloadCycle::setCaptchaAnswers(bool attended, std::chrono::seconds timeout) {
@@ -1174,7 +1241,7 @@ void DownloadCycle::captchaTimedOut() {
     m_p.statusBar.clear();
     m_p.browser.Stop();
     const std::string why = "nobody answered the captcha";
-    if (s.RetryCount >= MaxRetries) {
+    if (m_p.list.record(s.CurrentRow).attempts.get().failed >= MaxRetries) {
         failWithoutTransfer(why);
         return;
     }
@@ -1235,9 +1302,15 @@ void DownloadCycle::holdTransfer(const TransferResult& result) {
     m_p.statusBar.clear();
     // Kept as a retry keeps it: the next transfer of this row, and only of this link,
     // continues it.
-    discard(s.RetryPartial);
-    s.RetryPartial = result.partial;
-    s.RetryLink = list.cell(s.CurrentRow, DownloadList::URL);
+    if (RowAttempts* attempts = attemptsOf(s.CurrentRow)) {
+        if (attempts->partial.path != result.partial.path)
+            discard(*attempts);
+        attempts->partial = result.partial;
+        attempts->link = list.cell(s.CurrentRow, DownloadList::URL);
+        attempts->restored = false;
+    } else {
+        discard(result.partial);
+    }
     for (const int column : {DownloadList::Estimated, DownloadList::Speed})
         list.setCell(s.CurrentRow, column, std::string());
     m_statusBeforePause = std::string(StatusWaiting);

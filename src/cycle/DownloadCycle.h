@@ -2,6 +2,7 @@
 
 #include "cycle/FileNameCheck.h"
 #include "cycle/RowEvents.h"
+#include "list/RowRecord.h"
 #include "list/StatusBar.h"
 #include "platform/Browser.h"
 #include "platform/TransferFacility.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -91,6 +93,9 @@ public:
     static std::string setAsideText(int retry, const std::string& timeOfDay);
 
     DownloadCycle(Ports ports, Hooks hooks);
+    ~DownloadCycle();
+    DownloadCycle(const DownloadCycle&) = delete;
+    DownloadCycle& operator=(const DownloadCycle&) = delete;
 
     // Binds the browser's four events and the ticks of Timer1 and Timer2 to this cycle.
     void setEvents();
@@ -160,16 +165,21 @@ public:
     // The page reports a missing or blocked file.
     void DeleteURLError();
 
-    // Removes a partial file the cycle still holds for a retry or a restored row (the program
-    // is ending).
+    // Removes every partial file the rows keep for a retry, a Resume or a restored transfer
+    // (the program is ending).
     void discardRetryPartial();
     // The partial files a crash now would leave, each with the link of its row: the running
-    // transfer's (once it told it), the one kept for a retry, the one restored.
+    // transfer's (once it told it), then those the rows keep (keptInRecords).
     std::vector<std::pair<std::string, PartialFile>> keptPartials() const;
+    // The running transfer's temporary file, once it told it, with its row's link.
+    std::optional<std::pair<std::string, PartialFile>> transferKeeping() const;
+    // The files the rows of `list` keep for their next transfer, in list order.
+    static std::vector<std::pair<std::string, PartialFile>> keptInRecords(const DownloadList& list);
     // A transfer runs that has not told its temporary file yet.
     bool partialPending() const;
     // A partial file the last session left for the row with this link (checked as ours by
     // the caller): the first transfer of that row continues it, if it saves to the same folder.
+    // It is kept with the row; with no row of that link on the list, it is removed.
     void restorePartial(std::string link, PartialFile partial);
     // Image captchas. The Status cell of a row waiting for its code.
     static constexpr const char* StatusNeedsCaptcha = "Needs captcha";
@@ -216,8 +226,6 @@ public:
     void goOn();
     // The end of the whole list, all lanes idle: the summary and the shutdown check.
     void finishList();
-    // The restored partial file for `link`, handed over to the lane that takes its row.
-    PartialFile takeRestored(const std::string& link);
     // Closes the current row as failed and starts the next one: for a row an unattended run
     // found stuck (a page that offers nothing to act on).
     void failCurrentRow(const std::string& reason) { failWithoutTransfer(reason); }
@@ -281,14 +289,25 @@ private:
     void showRetryWait(const std::string& remainingText);
     // Waits for the set-aside row due first.
     void waitForFirstSetAside();
-    // Drops the retry state, removing a partial file no attempt will continue.
+    // Drops the current row's retry state, removing a partial file no attempt will continue
+    // (a restored one stays for the row's first transfer).
     void forgetRetries();
     void discard(const PartialFile& partial);
+    // Removes the file the attempts kept (a restored one only from the download folder).
+    void discard(const RowAttempts& attempts);
+    // Removes the row's kept file and forgets its attempts.
+    void forget(int row);
+    // The row's attempts to write, made with its record; null outside the download rows.
+    RowAttempts* attemptsOf(int row);
+    // The folder's text without trailing slashes.
+    std::string downloadFolder() const;
     // The partial file the next transfer of the current row continues; empty if none.
     PartialFile takeRetryPartial(const std::string& targetPath);
 
     Ports m_p;
     Hooks m_hooks;
+    // This cycle removes the files of rows that leave the list (the first cycle of the list).
+    bool m_keepsRecords = false;
     LaneHooks m_lane;
     FileNameCheck m_nameCheck;
     bool m_unattended = false;

@@ -138,13 +138,19 @@ void DownloadList::removeFrom(std::size_t count) {
 }
 
 void DownloadList::tellRemoved(int first, std::span<const Entry> gone) const {
-    if (!m_idObserver.removed || gone.empty())
+    if (gone.empty())
         return;
-    std::vector<RowRef> rows;
-    rows.reserve(gone.size());
-    for (const Entry& entry : gone)
-        rows.push_back({entry.id, entry.url, entry.record.get(), entry.checked.get()});
-    m_idObserver.removed(first, rows);
+    if (m_idObserver.removed) {
+        std::vector<RowRef> rows;
+        rows.reserve(gone.size());
+        for (const Entry& entry : gone)
+            rows.push_back({entry.id, entry.url, entry.record.get(), entry.checked.get()});
+        m_idObserver.removed(first, rows);
+    }
+    if (m_recordGone)
+        for (const Entry& entry : gone)
+            if (entry.record && !entry.record->attempts.get().empty())
+                m_recordGone(*entry.record);
 }
 
 const std::string& DownloadList::cell(int row, int column) const {

@@ -130,6 +130,13 @@ public:
 
     void setObserver(Observer observer) { m_observer = std::move(observer); }
 
+    // Told of every record that leaves the list with its row, after the row observers and
+    // before it is freed: what the record holds beyond the list (a kept partial file) is let
+    // go by whoever put it there. One at a time; unset: none.
+    using RecordGone = std::function<void(const RowRecord&)>;
+    void setOnRecordGone(RecordGone gone) { m_recordGone = std::move(gone); }
+    bool hasOnRecordGone() const { return static_cast<bool>(m_recordGone); }
+
     // Every download row has an id of its own, given when the row comes and never reused, that
     // travels with the row when it moves: what a row index cannot be once rows move or go.
     std::uint64_t id(int row) const;
@@ -191,6 +198,7 @@ private:
     std::vector<Entry> m_rows;
     Observer m_observer;
     RowIdObserver m_idObserver;
+    RecordGone m_recordGone;
     std::uint64_t m_nextId = 1;
     std::uint64_t m_nextBatch = 1;
     HostNamer m_hostNamer;

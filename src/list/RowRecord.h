@@ -2,8 +2,10 @@
 
 #include "platform/FailureCause.h"
 #include "platform/RequestOptions.h"
+#include "platform/TransferFacility.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace torvaline {
@@ -31,6 +33,60 @@ struct RowPlacement {
     std::string fileName;
     bool empty() const { return folder.empty() && fileName.empty(); }
     bool operator==(const RowPlacement&) const = default;
+};
+
+// What the cycle keeps of a row between its attempts. Only the cycle writes it (the row events
+// never do); it goes with the row when rows move, and a file in it is let go when the row
+// leaves the list (DownloadList::setOnRecordGone).
+struct RowAttempts {
+    // Transfers of the row that failed for a passing reason so far (0..3); its retry count.
+    std::int32_t failed = 0;
+    // Why the last of them failed, in the words the status bar shows.
+    std::string reason;
+    // What the last attempt kept of the file, for the next one to continue, and the row link
+    // it belongs to: a file is only ever continued for the same link.
+    PartialFile partial;
+    std::string link;
+    // The file was cut by the last session's crash and named by its recovery file: it is
+    // continued only in the folder the transfer saves to, and removed only from the download
+    // folder.
+    bool restored = false;
+    // Set aside for its retry: the wait's start (time of day) and length, in fractions of a day.
+    bool aside = false;
+    double since = 0;
+    double span = 0;
+    bool empty() const { return failed == 0 && partial.empty() && !aside && reason.empty(); }
+};
+
+// A value kept apart, made when it is first written: a record that never needs it costs one
+// pointer. Copies copy the value; an unset one reads as a default value.
+template <typename T> class Lazy {
+public:
+    Lazy() = default;
+    Lazy(const Lazy& other)
+        : m_value(other.m_value ? std::make_unique<T>(*other.m_value) : nullptr) {}
+    Lazy& operator=(const Lazy& other) {
+        if (this != &other)
+            m_value = other.m_value ? std::make_unique<T>(*other.m_value) : nullptr;
+        return *this;
+    }
+    Lazy(Lazy&&) noexcept = default;
+    Lazy& operator=(Lazy&&) noexcept = default;
+    ~Lazy() = default;
+
+    const T& get() const {
+        static const T none{};
+        return m_value ? *m_value : none;
+    }
+    T& edit() {
+        if (!m_value)
+            m_value = std::make_unique<T>();
+        return *m_value;
+    }
+    void reset() { m_value.reset(); }
+
+private:
+    std::unique_ptr<T> m_value;
 };
 
 // Everything the program knows of one row beyond its nine cells, kept once, in the list, with
@@ -61,6 +117,7 @@ struct RowRecord {
     // requests (kept for the session only, never in a file: a cookie does not belong there).
     RowPlacement placement;
     RequestOptions request;
+    Lazy<RowAttempts> attempts; // few rows ever fail: kept apart
 };
 
 } // namespace torvaline

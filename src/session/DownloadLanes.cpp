@@ -228,19 +228,9 @@ std::uint64_t DownloadLanes::pick(const Lane* asking) {
         auto [hoster, slots] = hosterOf(link);
         if (running[hoster] >= slots)
             continue;
-        if (asking)
-            handOver(*asking, link);
         return id;
     }
     return 0;
-}
-
-void DownloadLanes::handOver(const Lane& lane, const std::string& link) {
-    // A file the last session cut for this row goes with it to the lane that takes it.
-    if (&lane == m_lanes.front().get())
-        return;
-    if (PartialFile partial = m_lanes.front()->core->cycle().takeRestored(link); !partial.empty())
-        lane.core->cycle().restorePartial(link, std::move(partial));
 }
 
 void DownloadLanes::laneFree() {
@@ -286,11 +276,8 @@ void DownloadLanes::fill() {
         const std::uint64_t id = pick(idle);
         if (id == 0)
             return;
-        if (!idle) {
-            if (!(idle = addLane()))
-                return;
-            handOver(*idle, m_p.list.cell(m_p.list.rowOf(id), DownloadList::URL));
-        }
+        if (!idle && !(idle = addLane()))
+            return;
         const int row = m_p.list.rowOf(id);
         if (row < 1 || !idle->core->startAt(row))
             return;
@@ -480,10 +467,13 @@ void DownloadLanes::tickLaneTexts() {
 }
 
 std::vector<std::pair<std::string, PartialFile>> DownloadLanes::keptPartials() const {
+    // Each lane's running transfer, then what the rows keep, every lane's alike.
     std::vector<std::pair<std::string, PartialFile>> all;
     for (const auto& lane : m_lanes)
-        for (auto& kept : lane->core->cycle().keptPartials())
-            all.push_back(std::move(kept));
+        if (auto running = lane->core->cycle().transferKeeping())
+            all.push_back(std::move(*running));
+    for (auto& kept : DownloadCycle::keptInRecords(m_p.list))
+        all.push_back(std::move(kept));
     return all;
 }
 

@@ -146,9 +146,6 @@ private:
     int readyToGoOn(const Lane* except = nullptr) const;
     void laneFree();
     void transferEnded();
-    // Gives `lane` the partial file the last session cut for the row with this link, if the
-    // first lane holds it.
-    void handOver(const Lane& lane, const std::string& link);
     // Gives free lanes rows, at once or from the loop.
     void fill();
     void fillLater();

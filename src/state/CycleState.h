@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/TransferFacility.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,34 +44,13 @@ struct CycleState {
     bool StopRequested = false;
     std::int32_t TransferSeconds = 0;
 
-    // Transient transfer failures of the current row retried so far. A new row and a new
-    // Start Download begin again at 0.
-    std::int32_t RetryCount = 0;
     // Timer2 is counting down a retry of a failed transfer, not one of the hoster's waits.
+    // What a row's attempts kept (its retry count, its partial file, its wait aside) is in
+    // the row's record, where it goes with the row.
     bool RetryWaiting = false;
-    // What the last failed attempt kept of the file, for the next attempt to continue, and
-    // the row link it belongs to: a partial file is only ever continued for the same link.
-    PartialFile RetryPartial;
-    std::string RetryLink;
-    std::string RetryReason;
-    // A partial file the last session's transfer of the row with this link left when it was
-    // cut by a crash: that row's next transfer continues it.
-    PartialFile RestoredPartial;
-    std::string RestoredLink;
-
-    // A row whose own transfer failed for a reason that may go away by itself waits aside
-    // for its retry while the list goes on; what it kept goes with it, by the row's id.
-    struct SetAsideRow {
-        std::uint64_t id = 0;
-        std::string link; // a partial file is only ever continued for the same link
-        std::int32_t retries = 0;
-        PartialFile partial;
-        std::string reason;
-        // The wait: its start (time of day) and length (fractions of a day).
-        double since = 0;
-        double span = 0;
-    };
-    std::vector<SetAsideRow> SetAside;
+    // The rows waiting aside for their retries while the list goes on, by id, in the order
+    // they were set aside.
+    std::vector<std::uint64_t> SetAside;
     // The current row is a set-aside row taken up; the list then goes on with the row of this
     // id (0: the end of the list).
     bool OnSetAside = false;

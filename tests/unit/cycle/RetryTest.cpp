@@ -193,6 +193,27 @@ TEST_F(Retry, StopAndStartDuringARetryWaitNeverContinueTheWrongFile) {
     EXPECT_EQ(component.discarded.back(), "/dl/.a.third");
 }
 
+// A retry whose page asks for a captcha nobody reads is set aside again: the file the attempt
+// before it kept waits for the next attempt instead of staying behind on the disk.
+TEST_F(Retry, ACaptchaNobodyReadsDuringARetryKeepsTheFileForTheNextAttempt) {
+    addRows(1);
+    cycle.setCaptchaAnswers(true, 5s);
+    cycle.StartDownload1Click();
+    countdownToTransfer("a.zip");
+    transferEnds(transient("/dl/.a.zip.part"));
+    seconds(30);
+    ASSERT_EQ(browser.navigations.back(), "http://host/1");
+    state.CaptchaImage = "/captcha.png";
+    cycle.needCaptcha();
+    EXPECT_EQ(status(1), "Needs captcha");
+    seconds(6);
+    EXPECT_EQ(status(1).rfind("Retry 2 of 3 at ", 0), 0u) << status(1);
+    seconds(120);
+    countdownToTransfer("a.zip");
+    EXPECT_EQ(component.Resume.path, "/dl/.a.zip.part");
+    EXPECT_TRUE(component.discarded.empty());
+}
+
 // A partial file the last session's crash left is continued by the first transfer of its own
 // row, and only in the folder that transfer saves to; a normal end removes it only from there.
 TEST_F(Retry, ARestoredPartialFileIsContinuedOnlyByItsRowInTheDownloadFolder) {
