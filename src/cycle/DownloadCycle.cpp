@@ -132,7 +132,7 @@ void DownloadCycle::openCurrentRow() {
 }
 
 RequestOptions DownloadCycle::requestOf(int row) const {
-    RequestOptions options = m_p.list.record(row).request;
+    RequestOptions options = m_p.list.record(row).request.get();
     if (options.empty())
         return {};
     // The link as it reads now: what the options may go to follows the row's own host.
@@ -404,7 +404,7 @@ void DownloadCycle::startTransfer() {
     s.SaveFolder = m_p.folder.effective();
     std::string fileName = s.FinalFileName;
     // A row the remote control placed: its folder and name, the name checked like a page's.
-    const RowPlacement& placed = m_p.list.record(s.CurrentRow).placement;
+    const RowPlacement& placed = m_p.list.record(s.CurrentRow).placement.get();
     if (!placed.folder.empty())
         s.SaveFolder = placed.folder;
     if (!placed.fileName.empty() && m_nameCheck.problem(placed.fileName).empty())
@@ -919,7 +919,7 @@ std::pair<std::string, std::string> DownloadCycle::placement(std::uint64_t id) c
     const RowRecord* record = m_p.list.recordOf(id);
     if (!record)
         return {};
-    return {record->placement.folder, record->placement.fileName};
+    return {record->placement.get().folder, record->placement.get().fileName};
 }
 
 void DownloadCycle::removeRow(int row) {
@@ -968,25 +968,27 @@ void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::stri
     RowPlacement placed{std::move(folder), std::move(fileName)};
     const int row = m_p.list.rowOf(id);
     // A row given nothing gets no record for it.
-    if (m_p.list.record(row).placement == placed)
+    if (m_p.list.record(row).placement.get() == placed)
         return;
     if (RowRecord* record = m_p.list.editRecord(row))
-        record->placement = std::move(placed);
+        placed.empty() ? record->placement.reset()
+                       : void(record->placement.edit() = std::move(placed));
 }
 
 void DownloadCycle::setRequestOptions(std::uint64_t id, RequestOptions options) {
     if (options.empty())
         options = RequestOptions{};
     const int row = m_p.list.rowOf(id);
-    if (m_p.list.record(row).request == options)
+    if (m_p.list.record(row).request.get() == options)
         return;
     if (RowRecord* record = m_p.list.editRecord(row))
-        record->request = std::move(options);
+        options.empty() ? record->request.reset()
+                        : void(record->request.edit() = std::move(options));
 }
 
 RequestOptions DownloadCycle::requestOptions(std::uint64_t id) const {
     const RowRecord* record = m_p.list.recordOf(id);
-    return record ? record->request : RequestOptions{};
+    return record ? record->request.get() : RequestOptions{};
 }
 
 void DownloadCycle::advanceTo(int row) {

@@ -355,7 +355,7 @@ std::string ListRecovery::encodeList() const {
         std::pair<std::string, std::string> placement;
         if (m_placementSource) {
             placement = m_placementSource(m_list.id(r));
-        } else if (const RowPlacement& placed = m_list.record(r).placement; !placed.empty()) {
+        } else if (const RowPlacement& placed = m_list.record(r).placement.get(); !placed.empty()) {
             placement = {placed.folder, placed.fileName};
         }
         if (p == m_partials.size() && placement.first.empty() && placement.second.empty()) {

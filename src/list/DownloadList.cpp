@@ -94,6 +94,7 @@ void DownloadList::setRowCount(int count) {
         m_rows.resize(static_cast<std::size_t>(count));
         for (int r = old; r < count; ++r)
             m_rows[static_cast<std::size_t>(r)].id = m_nextId++;
+        orderChanged();
         if (m_observer.rowsInserted)
             m_observer.rowsInserted();
         tellAdded(old, count - 1);
@@ -101,6 +102,8 @@ void DownloadList::setRowCount(int count) {
         if (m_observer.rowsAboutToBeRemoved)
             m_observer.rowsAboutToBeRemoved(count, old - 1);
         removeFrom(static_cast<std::size_t>(count));
+        if (count == 1) // cleared: the places of a long list are not kept for nothing
+            std::vector<std::pair<std::uint64_t, int>>().swap(m_places);
     }
 }
 
@@ -115,6 +118,7 @@ void DownloadList::removeFrom(std::size_t count) {
             std::make_move_iterator(m_rows.begin() + static_cast<std::ptrdiff_t>(count)),
             std::make_move_iterator(m_rows.end()));
         m_rows.resize(count);
+        orderChanged();
         if (m_observer.rowsRemoved)
             m_observer.rowsRemoved();
         tellRemoved(first, gone);
@@ -127,6 +131,7 @@ void DownloadList::removeFrom(std::size_t count) {
     all.swap(m_rows);
     m_rows.assign(std::make_move_iterator(all.begin()),
                   std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(count)));
+    orderChanged();
     if (m_observer.rowsRemoved)
         m_observer.rowsRemoved();
     tellRemoved(first, std::span<const Entry>(all).subspan(count));
@@ -206,6 +211,7 @@ void DownloadList::removeRow(int row) {
         m_observer.rowsAboutToBeRemoved(row, row);
     const Entry gone = std::move(m_rows[static_cast<std::size_t>(row)]);
     m_rows.erase(m_rows.begin() + row);
+    orderChanged();
     if (m_observer.rowsRemoved)
         m_observer.rowsRemoved();
     tellRemoved(row, std::span<const Entry>(&gone, 1));
@@ -215,6 +221,7 @@ void DownloadList::swapRows(int a, int b) {
     if (!valid(a) || !valid(b) || a == b)
         return;
     std::swap(m_rows[static_cast<std::size_t>(a)], m_rows[static_cast<std::size_t>(b)]);
+    orderChanged();
     // One range, even when the rows are far apart: a view repaints only what it shows.
     changed(std::min(a, b), std::max(a, b), 0, ColumnCount - 1);
     if (m_idObserver.moved) {
@@ -236,6 +243,7 @@ void DownloadList::moveRow(int from, int to) {
         std::rotate(at + from, at + from + 1, at + to + 1);
     else
         std::rotate(at + to, at + from, at + from + 1);
+    orderChanged();
     if (m_observer.rowsMoved)
         m_observer.rowsMoved();
     if (m_idObserver.moved)
@@ -264,6 +272,7 @@ void DownloadList::appendRows(std::vector<Row> rows, std::shared_ptr<const RowBa
                        entry.batch = batch;
                        return entry;
                    });
+    orderChanged();
     if (m_observer.rowsInserted)
         m_observer.rowsInserted();
     tellAdded(first, rowCount() - 1);
@@ -287,11 +296,16 @@ std::uint64_t DownloadList::id(int row) const {
     return valid(row) ? m_rows[static_cast<std::size_t>(row)].id : 0;
 }
 
+void DownloadList::orderChanged() {
+    m_placesStale = true;
+    m_searches = 0;
+}
+
 int DownloadList::rowOf(std::uint64_t id) const {
     if (id == 0)
         return -1;
     // Rows come in the order of their ids and mostly stay in it: halving finds a row at once
-    // unless rows were moved about, and then a search from the end (where new rows are) does.
+    // unless rows were moved about.
     std::size_t low = 1, high = m_rows.size();
     while (low < high) {
         const std::size_t mid = low + (high - low) / 2;
@@ -302,9 +316,28 @@ int DownloadList::rowOf(std::uint64_t id) const {
         else
             high = mid;
     }
-    const auto it = std::find_if(m_rows.rbegin(), m_rows.rend(),
-                                 [id](const Entry& entry) { return entry.id == id; });
-    return it == m_rows.rend() ? -1 : static_cast<int>(m_rows.rend() - it) - 1;
+    // Then a few searches from the end (where new rows are) after each change of the order,
+    // and from the next one on the places of every row, taken once until the order changes
+    // again: one lookup after a move costs a pass, a lookup of every row (a tellStatus of the
+    // whole list) no more than a sort.
+    if (m_placesStale && ++m_searches <= LinearSearches) {
+        const auto it = std::find_if(m_rows.rbegin(), m_rows.rend(),
+                                     [id](const Entry& entry) { return entry.id == id; });
+        return it == m_rows.rend() ? -1 : static_cast<int>(m_rows.rend() - it) - 1;
+    }
+    if (m_placesStale) {
+        m_places.clear();
+        m_places.reserve(m_rows.size());
+        for (std::size_t r = 1; r < m_rows.size(); ++r)
+            m_places.emplace_back(m_rows[r].id, static_cast<int>(r));
+        std::sort(m_places.begin(), m_places.end());
+        m_placesStale = false;
+    }
+    const auto it =
+        std::lower_bound(m_places.begin(), m_places.end(), std::pair<std::uint64_t, int>(id, 0));
+    if (it == m_places.end() || it->first != id)
+        return -1;
+    return it->second;
 }
 
 const RowRecord& DownloadList::record(int row) const {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace torvaline {
@@ -194,11 +195,18 @@ private:
     void removeFrom(std::size_t count);
     // Tells the row observer of `gone`, which stood at `first` on.
     void tellRemoved(int first, std::span<const Entry> gone) const;
+    // Rows came, went or moved: the places rowOf took are out of date.
+    void orderChanged();
+    static constexpr int LinearSearches = 8;
 
     std::vector<Entry> m_rows;
     Observer m_observer;
     RowIdObserver m_idObserver;
     RecordGone m_recordGone;
+    // rowOf's places of every row by id, sorted, while the order has not changed since.
+    mutable std::vector<std::pair<std::uint64_t, int>> m_places;
+    mutable bool m_placesStale = true;
+    mutable int m_searches = 0;
     std::uint64_t m_nextId = 1;
     std::uint64_t m_nextBatch = 1;
     HostNamer m_hostNamer;

@@ -115,8 +115,9 @@ struct RowRecord {
     std::string captcha;
     // What the commands gave this row: its own folder and name, and what it sends with its
     // requests (kept for the session only, never in a file: a cookie does not belong there).
-    RowPlacement placement;
-    RequestOptions request;
+    // Kept apart, as few rows have them.
+    Lazy<RowPlacement> placement;
+    Lazy<RequestOptions> request;
     Lazy<RowAttempts> attempts; // few rows ever fail: kept apart
 };
 

@@ -846,7 +846,7 @@ QJsonValue Aria2Rpc::dispatch(const QString& method, const QJsonArray& params, R
             {QStringLiteral("dir"), row.dir.empty() ? utf8(m_commands.folder()) : utf8(row.dir)}};
         if (!row.out.empty())
             options[QStringLiteral("out")] = utf8(row.out);
-        const RequestOptions& request = row.record->request;
+        const RequestOptions& request = row.record->request.get();
         if (!request.headers.empty()) {
             // A list, as aria2 tells an option given more than once.
             QJsonArray lines;

@@ -101,41 +101,8 @@ const RowTable::Gone* RowTable::findGone(std::uint64_t id) const {
 }
 
 int RowTable::listRow(std::uint64_t id) const {
-    if (id == 0)
-        return 0;
-    // Rows come in the order of their ids and mostly stay in it: halving over the list finds a
-    // row at once unless rows were moved about. Then the places of every row, taken once for
-    // each change of the list's order, do: a search of the list for each row would make a
-    // tellStatus of every row quadratic.
-    int low = 1, high = m_list.rowCount();
-    while (low < high) {
-        const int mid = low + (high - low) / 2;
-        const std::uint64_t at = m_list.id(mid);
-        if (at == id)
-            return mid;
-        if (at < id)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    for (int round = 0; round < 2; ++round) {
-        if (m_placesStale) {
-            m_places.clear();
-            m_places.reserve(static_cast<std::size_t>(m_list.rowCount()));
-            for (int r = 1; r < m_list.rowCount(); ++r)
-                m_places.emplace_back(m_list.id(r), r);
-            std::sort(m_places.begin(), m_places.end());
-            m_placesStale = false;
-        }
-        const auto it = std::lower_bound(m_places.begin(), m_places.end(),
-                                         std::pair<std::uint64_t, int>(id, 0));
-        if (it == m_places.end() || it->first != id)
-            return 0;
-        if (m_list.id(it->second) == id)
-            return it->second;
-        m_placesStale = true; // a change the table did not hear of: taken again
-    }
-    return 0;
+    const int row = m_list.rowOf(id);
+    return row < 1 ? 0 : row;
 }
 
 RowTable::Row RowTable::at(int listRow) const {
@@ -171,7 +138,6 @@ std::optional<RowTable::Row> RowTable::find(std::uint64_t id) const {
 void RowTable::rowsAdded(int, std::span<const RowRef> rows) {
     // A row comes without a record (the list makes it later), so waiting: nothing to read of
     // the list, which a hundred thousand new rows would make a pass through memory for.
-    m_placesStale = true;
     for (const RowRef& added : rows) {
         // An id comes back only if the core reuses it: the old row is over.
         if (findGone(added.id)) {
@@ -192,9 +158,6 @@ std::vector<std::uint64_t> RowTable::endCapture() {
 void RowTable::rowsRemoved(int, std::span<const RowRef> rows) {
     if (rows.empty())
         return;
-    m_placesStale = true;
-    if (m_list.rowCount() <= 1)
-        std::vector<std::pair<std::uint64_t, int>>().swap(m_places);
     static const RowRecord none;
     // The rows leave the list, the last one first: an unfinished row reads "removed" from now
     // on and is told as stopped, a finished one keeps its result. Only the newest
@@ -311,9 +274,7 @@ std::vector<std::uint64_t> RowTable::dropOldest(const std::vector<std::uint64_t>
     return dropped;
 }
 
-void RowTable::rowMoved(std::uint64_t, int, int) {
-    m_placesStale = true;
-}
+void RowTable::rowMoved(std::uint64_t, int, int) {}
 
 void RowTable::rowPhase(const RowPhaseEvent& event) {
     if (findGone(event.id))
@@ -337,7 +298,7 @@ void RowTable::keepWording(std::uint64_t id, std::string dir, std::string out) {
     if (row < 1)
         return;
     eraseWording(id);
-    const RowPlacement& placement = m_list.record(row).placement;
+    const RowPlacement& placement = m_list.record(row).placement.get();
     if (dir == placement.folder && out == placement.fileName)
         return;
     m_wording.insert(byId(m_wording, id), Wording{id, placement, std::move(dir), std::move(out)});
@@ -347,12 +308,12 @@ std::pair<std::string_view, std::string_view> RowTable::dirAndOut(std::uint64_t 
                                                                   const RowRecord& record) const {
     if (const Wording* wording = wordingOf(id, record))
         return {wording->dir, wording->out};
-    return {record.placement.folder, record.placement.fileName};
+    return {record.placement.get().folder, record.placement.get().fileName};
 }
 
 const RowTable::Wording* RowTable::wordingOf(std::uint64_t id, const RowRecord& record) const {
     const Wording* wording = foundById(m_wording, id);
-    return wording && wording->placement == record.placement ? wording : nullptr;
+    return wording && wording->placement == record.placement.get() ? wording : nullptr;
 }
 
 void RowTable::eraseWording(std::uint64_t id) {

@@ -135,10 +135,6 @@ private:
     // In the order of their ids, found by halving.
     std::vector<Gone> m_gone;
     std::vector<Wording> m_wording;
-    // Every row's place on the list by id, made when halving over the list misses (rows were
-    // moved) and the list's order changed since it was made.
-    mutable std::vector<std::pair<std::uint64_t, int>> m_places;
-    mutable bool m_placesStale = true;
     std::vector<std::uint64_t> m_captured;
     bool m_capturing = false;
 };

@@ -94,8 +94,8 @@ Result<std::vector<std::uint64_t>> ScriptedCore::add(const std::vector<NewRow>& 
         // Placed as the cycle places a row: in its record.
         if (!rows[i].dir.empty() || !rows[i].out.empty() || !rows[i].request.empty()) {
             RowRecord& record = *m_list.editRecord(row);
-            record.placement = {rows[i].dir, rows[i].out};
-            record.request = rows[i].request;
+            record.placement.edit() = {rows[i].dir, rows[i].out};
+            record.request.edit() = rows[i].request;
         }
         ++m_added;
         m_lastRequest = rows[i].request;

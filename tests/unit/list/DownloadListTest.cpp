@@ -115,6 +115,56 @@ TEST(DownloadList, RowIdsTravelWithTheRowsAndAreNeverReused) {
     EXPECT_EQ(list.rowOf(0), -1);
 }
 
+// Rows found by id stay found, wherever moves, swaps, removals and appends put them, and a
+// lookup asked from inside an observer sees the list as it stands: a stale place would hand
+// one row's file, hold or placement to another.
+TEST(DownloadList, EveryRowIsFoundByItsIdThroughAnyMixOfChanges) {
+    DownloadList list;
+    int inside = 0;
+    DownloadList::RowIdObserver o;
+    o.moved = [&](std::uint64_t id, int, int to) {
+        // Asked more often than the list searches before it takes every row's place.
+        for (int i = 0; i < 20; ++i)
+            inside += list.rowOf(id) == to;
+    };
+    list.setRowIdObserver(o);
+    list.setRowCount(200);
+    std::uint32_t seed = 7;
+    const auto next = [&seed](int n) {
+        seed = seed * 1103515245u + 12345u;
+        return 1 + static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
+    };
+    int moves = 0;
+    for (int step = 0; step < 400; ++step) {
+        const int rows = list.rowCount() - 1;
+        switch (step % 5) {
+        case 0:
+        case 1:
+            list.moveRow(next(rows), next(rows));
+            ++moves;
+            break;
+        case 2:
+            list.swapRows(next(rows), next(rows));
+            break;
+        case 3:
+            list.removeRow(next(rows));
+            break;
+        case 4:
+            list.appendRows({DownloadList::Row{}});
+            break;
+        }
+        // Every row, so that the places are taken at some steps and searched at others.
+        for (int r = 1; r < list.rowCount(); r += 1 + step % 3)
+            ASSERT_EQ(list.rowOf(list.id(r)), r) << "step " << step;
+    }
+    EXPECT_GT(inside, moves * 10);
+    const std::uint64_t gone = list.id(1);
+    list.removeRow(1);
+    EXPECT_EQ(list.rowOf(gone), -1);
+    list.setRowCount(1);
+    EXPECT_EQ(list.rowOf(gone + 1), -1);
+}
+
 // The rows of one URL range come as one batch, each range its own and a lone link none; the
 // batch travels with its row however the user moves rows about, so a moved part still goes
 // into its package's folder.
