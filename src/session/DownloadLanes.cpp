@@ -145,15 +145,20 @@ void DownloadLanes::setProfiles(const HosterProfiles* profiles) {
         m_lanes[i]->core->setProfiles(profiles);
 }
 
-std::pair<std::string, int> DownloadLanes::hosterOf(const std::string& link) const {
-    auto known = m_hosters.find(link);
-    if (known == m_hosters.end()) {
+std::pair<std::string, int> DownloadLanes::hosterOf(const std::string& link, bool remember) const {
+    std::string name;
+    if (const auto known = m_hosters.find(link); known != m_hosters.end()) {
+        name = known->second.first;
+    } else {
         const HosterProfiles& profiles = m_profiles ? *m_profiles : *m_builtIn;
         const HosterProfiles::Site site = profiles.siteOf(link);
         const bool claimed = profiles.forLink(link) != nullptr;
-        if (m_hosters.size() > 200000)
-            m_hosters.clear();
-        known = m_hosters.emplace(link, std::pair{site.name, claimed ? site.maxParallel : 0}).first;
+        name = site.name;
+        if (remember) {
+            if (m_hosters.size() > 200000)
+                m_hosters.clear();
+            m_hosters.emplace(link, std::pair{site.name, claimed ? site.maxParallel : 0});
+        }
         // A site a profile handles gives its free user what the profile says, its plain file
         // links included.
         if (claimed) {
@@ -162,9 +167,9 @@ std::pair<std::string, int> DownloadLanes::hosterOf(const std::string& link) con
                 slots->second = std::min(slots->second, site.maxParallel);
         }
     }
-    const std::string& name = known->second.first;
     const auto profiled = m_siteSlots.find(name);
-    return {name, profiled != m_siteSlots.end() ? profiled->second : DirectLinkSlots};
+    const int slots = profiled != m_siteSlots.end() ? profiled->second : DirectLinkSlots;
+    return {std::move(name), slots};
 }
 
 DownloadLanes::Lane* DownloadLanes::laneWith(std::uint64_t id) const {
@@ -630,12 +635,12 @@ void DownloadLanes::rowPhase(const RowPhaseEvent& event) {
         showTotal();
     if (!lanesOn())
         return;
-    const auto [hoster, slots] = hosterOf(event.link);
-    static_cast<void>(slots);
+    // Only a wait and an opening concern the row's hoster: a list of held rows, each told
+    // Paused, leaves nothing remembered of its links.
     if (event.phase == RowPhase::HosterWait)
-        noteHold(hoster, event.secondsLeft);
+        noteHold(hosterOf(event.link).first, event.secondsLeft);
     else if (event.phase == RowPhase::Opening)
-        clearHoldNotes(hoster);
+        clearHoldNotes(hosterOf(event.link).first);
     if (m_running)
         fillLater();
 }

@@ -74,8 +74,10 @@ public:
     int laneCount() const { return static_cast<int>(m_lanes.size()); }
     TorvalineCore& lane(int index);
     void setProfiles(const HosterProfiles* profiles);
-    // The hoster a link belongs to and how many of its rows may run at once.
-    std::pair<std::string, int> hosterOf(const std::string& link) const;
+    // The hoster a link belongs to and how many of its rows may run at once. Remembered for
+    // the link unless asked once only (a new row's link check), so that a long list added
+    // holds no second copy of its links.
+    std::pair<std::string, int> hosterOf(const std::string& link, bool remember = true) const;
 
     // Start Download, Stop Download, the end of the program.
     void start();

@@ -158,8 +158,9 @@ DownloadSession::DownloadSession(Adapters adapters, Options options)
     m_linkCheck->setEnabled(m_options.checkLinks);
     // One look at a time per hoster as the lanes count hosters (a profile's site, else the
     // link's host).
-    m_linkCheck->setHosterOf(
-        [lanes = m_lanes.get()](const std::string& link) { return lanes->hosterOf(link).first; });
+    m_linkCheck->setHosterOf([lanes = m_lanes.get()](const std::string& link) {
+        return lanes->hosterOf(link, false).first;
+    });
     m_core->rowEvents().add(*m_linkCheck);
     m_packages = std::make_unique<PackageFollowUp>(PackageFollowUp::Ports{
         m_data.list, *m_core, m_data.folder, m_adapters.loop, m_adapters.clock, m_workers,
