@@ -19,14 +19,19 @@ std::int64_t systemNow() {
 void write(RowRecord& record, const RowPhaseEvent& event, std::int64_t now) {
     record.phase = event.phase;
     record.retry = static_cast<std::int16_t>(std::clamp(event.retry, 0, 1000));
-    record.retryAt = event.retryAt;
-    record.reason = event.reason;
     record.cause = event.cause;
-    record.captcha = event.captcha;
-    if (!event.fileName.empty())
-        record.fileName = event.fileName;
-    if (!event.filePath.empty())
-        record.filePath = event.filePath;
+    // A row that never had words gets no room for them.
+    if (record.details.has() || !event.retryAt.empty() || !event.reason.empty() ||
+        !event.captcha.empty() || !event.fileName.empty() || !event.filePath.empty()) {
+        RowDetails& details = record.details.edit();
+        details.retryAt = event.retryAt;
+        details.reason = event.reason;
+        details.captcha = event.captcha;
+        if (!event.fileName.empty())
+            details.fileName = event.fileName;
+        if (!event.filePath.empty())
+            details.filePath = event.filePath;
+    }
     record.waitUntil = event.secondsLeft > 0 ? now + event.secondsLeft : 0;
     if (event.phase != RowPhase::Transferring)
         record.speed = 0;

@@ -55,8 +55,8 @@ std::string RunReport::nameOf(std::uint64_t id, const RowPhaseEvent* event) cons
     if (at < 1 && event != nullptr)
         return printable(event->fileName.empty() ? event->link : event->fileName);
     const RowRecord& record = m_list.record(at);
-    return printable(record.fileName.empty() ? m_list.cell(at, DownloadList::URL)
-                                             : record.fileName);
+    return printable(record.details.get().fileName.empty() ? m_list.cell(at, DownloadList::URL)
+                                                           : record.details.get().fileName);
 }
 
 void RunReport::print(const std::string& text) {
@@ -201,7 +201,9 @@ RunReport::Summary RunReport::summary() const {
             s.completed.push_back(nameOf(m_list.id(r)));
         else if (record.phase == RowPhase::Failed)
             s.failed.push_back(nameOf(m_list.id(r)) +
-                               (record.reason.empty() ? "" : " - " + printable(record.reason)));
+                               (record.details.get().reason.empty()
+                                    ? ""
+                                    : " - " + printable(record.details.get().reason)));
         else
             ++s.notDone;
     }

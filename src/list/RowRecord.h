@@ -84,6 +84,7 @@ public:
         return *m_value;
     }
     void reset() { m_value.reset(); }
+    bool has() const { return m_value != nullptr; }
 
 private:
     std::unique_ptr<T> m_value;
@@ -92,27 +93,38 @@ private:
 // Everything the program knows of one row beyond its nine cells, kept once, in the list, with
 // the row: the cycle and the commands write it, every front end reads it. The list makes it
 // when a row first has something to keep; a row that only waits has none.
+// What a row's events said of it in words: kept apart in its record, since most rows (waiting,
+// held, done) have none, and a long list should not carry room for them in every row.
+struct RowDetails {
+    // SetAside: the retry's time of day, "HH:MM:SS".
+    std::string retryAt;
+    // Failed, SetAside: why, in the words the row's tool tip shows.
+    std::string reason;
+    // The file's name and full path once the countdown page or the answer named it.
+    std::string fileName;
+    std::string filePath;
+    // Captcha: the picture's address, absolute.
+    std::string captcha;
+    bool empty() const {
+        return retryAt.empty() && reason.empty() && fileName.empty() && filePath.empty() &&
+               captcha.empty();
+    }
+};
+
 struct RowRecord {
     RowPhase phase = RowPhase::Waiting;
     // Held by the user before its turn: the cycle passes over it until it is let go.
     bool held = false;
-    // SetAside: the retry the row waits for (1..3) and its time of day, "HH:MM:SS".
+    // SetAside: the retry the row waits for (1..3); its time of day is in the details.
     std::int16_t retry = 0;
-    std::string retryAt;
+    FailureCause cause = FailureCause::Other;
     // Bytes: received, the whole file (0 while unknown), and the last second's speed.
     std::int64_t done = 0;
     std::int64_t total = 0;
     std::int64_t speed = 0;
     // When the current wait, countdown or retry wait ends, in seconds since the epoch; 0 none.
     std::int64_t waitUntil = 0;
-    // Failed, SetAside: why, in the words the row's tool tip shows.
-    std::string reason;
-    FailureCause cause = FailureCause::Other;
-    // The file's name and full path once the countdown page or the answer named it.
-    std::string fileName;
-    std::string filePath;
-    // Captcha: the picture's address, absolute.
-    std::string captcha;
+    Lazy<RowDetails> details;
     // What the commands gave this row: its own folder and name, and what it sends with its
     // requests (kept for the session only, never in a file: a cookie does not belong there).
     // Kept apart, as few rows have them.

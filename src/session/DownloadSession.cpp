@@ -68,20 +68,20 @@ void tellRows(const DownloadList& list, std::int64_t now, RowEvents& observer) {
     observer.rowsAdded(1, rows);
     for (int r = 1; r < list.rowCount(); ++r) {
         const RowRecord& record = list.record(r);
-        if (record.phase == RowPhase::Waiting && record.reason.empty())
+        if (record.phase == RowPhase::Waiting && record.details.get().reason.empty())
             continue;
         RowPhaseEvent event;
         event.id = list.id(r);
         event.phase = record.phase;
         event.link = list.cell(r, DownloadList::URL);
-        event.fileName = record.fileName;
-        event.filePath = record.filePath;
+        event.fileName = record.details.get().fileName;
+        event.filePath = record.details.get().filePath;
         event.secondsLeft = record.waitUntil > now ? record.waitUntil - now : 0;
         event.retry = record.retry;
-        event.retryAt = record.retryAt;
-        event.reason = record.reason;
+        event.retryAt = record.details.get().retryAt;
+        event.reason = record.details.get().reason;
         event.cause = record.cause;
-        event.captcha = record.captcha;
+        event.captcha = record.details.get().captcha;
         if (record.phase == RowPhase::Completed && record.total > 0)
             event.size = record.total;
         observer.rowPhase(event);
