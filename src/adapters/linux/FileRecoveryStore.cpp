@@ -12,6 +12,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace torvaline {
 
@@ -263,11 +266,25 @@ void FileRecoveryStore::run() {
         m_writing = true;
         lock.unlock();
         std::string error = writeAtomically(m_path, bytes);
+        releaseCopy(bytes);
         lock.lock();
         m_writing = false;
         m_lastError = std::move(error);
         m_changed.notify_all();
     }
+}
+
+void FileRecoveryStore::releaseCopy(std::string& bytes) {
+    const std::size_t size = bytes.size();
+    std::string().swap(bytes);
+#if defined(__GLIBC__)
+    // The copy of a long list leaves a gap in the heap that glibc keeps: the program would hold
+    // as much again as the longest list it ever kept, for good.
+    if (size >= (std::size_t{1} << 20))
+        malloc_trim(0);
+#else
+    static_cast<void>(size);
+#endif
 }
 
 std::string FileRecoveryStore::writeAtomically(const std::string& path, const std::string& bytes) {

@@ -56,6 +56,8 @@ public:
     // leaves the old or the new content: a temporary file beside it, written and synced,
     // renamed over it, and the folder synced. Returns what failed, or an empty text.
     static std::string writeAtomically(const std::string& path, const std::string& bytes);
+    // Frees a written copy of the list, handing a large one's room back to the system.
+    static void releaseCopy(std::string& bytes);
     static std::string temporaryPath(const std::string& path) { return path + ".tmp"; }
 
 private:
