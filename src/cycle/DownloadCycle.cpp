@@ -514,13 +514,8 @@ void DownloadCycle::setAside(const TransferResult& result) {
     const std::string& link = m_p.list.cell(s.CurrentRow, DownloadList::URL);
     // The file goes with the row. An attempt that never transferred (a captcha nobody
     // answered) keeps what the one before it kept.
-    if (!result.partial.empty() || attempts->link != link) {
-        if (attempts->partial.path != result.partial.path)
-            discard(*attempts);
-        attempts->partial = result.partial;
-        attempts->restored = false;
-    }
-    attempts->link = link;
+    if (!result.partial.empty() || attempts->link != link)
+        keepFile(*attempts, result.partial, link);
     attempts->failed += 1;
     attempts->reason = result.reason;
     attempts->aside = true;
@@ -560,17 +555,10 @@ void DownloadCycle::pruneSetAside() {
 
 int DownloadCycle::dueSetAside() const {
     const CycleState& s = m_p.state;
-    const double now = m_p.clock.timeOfDay();
-    for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
-        const RowRecord* record = m_p.list.recordOf(s.SetAside[i]);
-        if (!record)
-            continue;
-        double elapsed = now - record->attempts.get().since;
-        if (elapsed < 0)
-            elapsed += 1.0; // midnight passed
-        if (elapsed >= record->attempts.get().span)
+    for (std::size_t i = 0; i < s.SetAside.size(); ++i)
+        if (const RowRecord* record = m_p.list.recordOf(s.SetAside[i]);
+            record && asideLeft(record->attempts.get()) <= 0)
             return static_cast<int>(i);
-    }
     return -1;
 }
 
@@ -650,6 +638,22 @@ void DownloadCycle::discard(const RowAttempts& attempts) {
     if (attempts.restored && folderOf(attempts.partial.path) != downloadFolder())
         return;
     discard(attempts.partial);
+}
+
+void DownloadCycle::keepFile(RowAttempts& attempts, const PartialFile& partial,
+                             const std::string& link) {
+    if (attempts.partial.path != partial.path)
+        discard(attempts);
+    attempts.partial = partial;
+    attempts.link = link;
+    attempts.restored = false;
+}
+
+double DownloadCycle::asideLeft(const RowAttempts& attempts) const {
+    double elapsed = m_p.clock.timeOfDay() - attempts.since;
+    if (elapsed < 0)
+        elapsed += 1.0; // midnight passed
+    return attempts.span - elapsed;
 }
 
 void DownloadCycle::forget(int row) {
@@ -970,9 +974,13 @@ void DownloadCycle::setPlacement(std::uint64_t id, std::string folder, std::stri
     // A row given nothing gets no record for it.
     if (m_p.list.record(row).placement.get() == placed)
         return;
-    if (RowRecord* record = m_p.list.editRecord(row))
-        placed.empty() ? record->placement.reset()
-                       : void(record->placement.edit() = std::move(placed));
+    RowRecord* record = m_p.list.editRecord(row);
+    if (!record)
+        return;
+    if (placed.empty())
+        record->placement.reset();
+    else
+        record->placement.edit() = std::move(placed);
 }
 
 void DownloadCycle::setRequestOptions(std::uint64_t id, RequestOptions options) {
@@ -981,9 +989,13 @@ void DownloadCycle::setRequestOptions(std::uint64_t id, RequestOptions options) 
     const int row = m_p.list.rowOf(id);
     if (m_p.list.record(row).request.get() == options)
         return;
-    if (RowRecord* record = m_p.list.editRecord(row))
-        options.empty() ? record->request.reset()
-                        : void(record->request.edit() = std::move(options));
+    RowRecord* record = m_p.list.editRecord(row);
+    if (!record)
+        return;
+    if (options.empty())
+        record->request.reset();
+    else
+        record->request.edit() = std::move(options);
 }
 
 RequestOptions DownloadCycle::requestOptions(std::uint64_t id) const {
@@ -1087,16 +1099,11 @@ void DownloadCycle::waitForFirstSetAside() {
     const CycleState& s = m_p.state;
     std::size_t first = 0;
     double firstLeft = 2.0;
-    const double now = m_p.clock.timeOfDay();
     for (std::size_t i = 0; i < s.SetAside.size(); ++i) {
         const RowRecord* record = m_p.list.recordOf(s.SetAside[i]);
-        if (!record)
-            continue;
-        double elapsed = now - record->attempts.get().since;
-        if (elapsed < 0)
-            elapsed += 1.0;
-        if (record->attempts.get().span - elapsed < firstLeft) {
-            firstLeft = record->attempts.get().span - elapsed;
+        if (const double left = record ? asideLeft(record->attempts.get()) : 2.0;
+            left < firstLeft) {
+            firstLeft = left;
             first = i;
         }
     }
@@ -1304,15 +1311,10 @@ void DownloadCycle::holdTransfer(const TransferResult& result) {
     m_p.statusBar.clear();
     // Kept as a retry keeps it: the next transfer of this row, and only of this link,
     // continues it.
-    if (RowAttempts* attempts = attemptsOf(s.CurrentRow)) {
-        if (attempts->partial.path != result.partial.path)
-            discard(*attempts);
-        attempts->partial = result.partial;
-        attempts->link = list.cell(s.CurrentRow, DownloadList::URL);
-        attempts->restored = false;
-    } else {
+    if (RowAttempts* attempts = attemptsOf(s.CurrentRow))
+        keepFile(*attempts, result.partial, list.cell(s.CurrentRow, DownloadList::URL));
+    else
         discard(result.partial);
-    }
     for (const int column : {DownloadList::Estimated, DownloadList::Speed})
         list.setCell(s.CurrentRow, column, std::string());
     m_statusBeforePause = std::string(StatusWaiting);

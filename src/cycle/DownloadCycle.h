@@ -295,6 +295,11 @@ private:
     void discard(const PartialFile& partial);
     // Removes the file the attempts kept (a restored one only from the download folder).
     void discard(const RowAttempts& attempts);
+    // Keeps `partial` for the next transfer of the row with `link`, removing the file kept
+    // before it unless it is the same one.
+    void keepFile(RowAttempts& attempts, const PartialFile& partial, const std::string& link);
+    // Fractions of a day until a set-aside row's retry is due (negative: overdue).
+    double asideLeft(const RowAttempts& attempts) const;
     // Removes the row's kept file and forgets its attempts.
     void forget(int row);
     // The row's attempts to write, made with its record; null outside the download rows.

@@ -54,9 +54,8 @@ std::string RunReport::nameOf(std::uint64_t id, const RowPhaseEvent* event) cons
     const int at = m_list.rowOf(id);
     if (at < 1 && event != nullptr)
         return printable(event->fileName.empty() ? event->link : event->fileName);
-    const RowRecord& record = m_list.record(at);
-    return printable(record.details.get().fileName.empty() ? m_list.cell(at, DownloadList::URL)
-                                                           : record.details.get().fileName);
+    const std::string& fileName = m_list.record(at).details.get().fileName;
+    return printable(fileName.empty() ? m_list.cell(at, DownloadList::URL) : fileName);
 }
 
 void RunReport::print(const std::string& text) {
@@ -199,11 +198,10 @@ RunReport::Summary RunReport::summary() const {
         const RowRecord& record = m_list.record(r);
         if (record.phase == RowPhase::Completed)
             s.completed.push_back(nameOf(m_list.id(r)));
-        else if (record.phase == RowPhase::Failed)
+        else if (const std::string& reason = record.details.get().reason;
+                 record.phase == RowPhase::Failed)
             s.failed.push_back(nameOf(m_list.id(r)) +
-                               (record.details.get().reason.empty()
-                                    ? ""
-                                    : " - " + printable(record.details.get().reason)));
+                               (reason.empty() ? "" : " - " + printable(reason)));
         else
             ++s.notDone;
     }

@@ -90,9 +90,6 @@ private:
     std::unique_ptr<T> m_value;
 };
 
-// Everything the program knows of one row beyond its nine cells, kept once, in the list, with
-// the row: the cycle and the commands write it, every front end reads it. The list makes it
-// when a row first has something to keep; a row that only waits has none.
 // What a row's events said of it in words: kept apart in its record, since most rows (waiting,
 // held, done) have none, and a long list should not carry room for them in every row.
 struct RowDetails {
@@ -105,12 +102,11 @@ struct RowDetails {
     std::string filePath;
     // Captcha: the picture's address, absolute.
     std::string captcha;
-    bool empty() const {
-        return retryAt.empty() && reason.empty() && fileName.empty() && filePath.empty() &&
-               captcha.empty();
-    }
 };
 
+// Everything the program knows of one row beyond its nine cells, kept once, in the list, with
+// the row: the cycle and the commands write it, every front end reads it. The list makes it
+// when a row first has something to keep; a row that only waits has none.
 struct RowRecord {
     RowPhase phase = RowPhase::Waiting;
     // Held by the user before its turn: the cycle passes over it until it is let go.

@@ -476,6 +476,7 @@ RowTable::Row Aria2Rpc::rowParam(const QJsonArray& params, int index) const {
 
 QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& keys) const {
     const RowRecord& record = *row.record;
+    const RowDetails& details = record.details.get();
     const RowTable::Status status = m_rows.status(row);
     const bool active = status == RowTable::Status::Active;
     // Before its transfer, the size the link check read.
@@ -486,7 +487,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     // relative when the caller gave a relative dir, without doubled or trailing slashes.
     const QString dir =
         QDir::cleanPath(row.dir.empty() ? utf8(m_commands.folder()) : utf8(row.dir));
-    QString path = utf8(record.details.get().filePath);
+    QString path = utf8(details.filePath);
     const QString absoluteDir = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
     if (path.isEmpty() && !row.out.empty())
         path = dir + QLatin1Char('/') + utf8(row.out);
@@ -515,14 +516,14 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
     if (record.retry > 0) {
         own[QStringLiteral("retry")] = num(record.retry);
         own[QStringLiteral("retryOf")] = QStringLiteral("3");
-        own[QStringLiteral("retryAt")] = utf8(record.details.get().retryAt);
+        own[QStringLiteral("retryAt")] = utf8(details.retryAt);
     }
-    if (!record.details.get().reason.empty())
-        own[QStringLiteral("reason")] = utf8(record.details.get().reason);
-    if (!record.details.get().fileName.empty())
-        own[QStringLiteral("fileName")] = utf8(record.details.get().fileName);
-    if (record.phase == RowPhase::Captcha && !record.details.get().captcha.empty())
-        own[QStringLiteral("captcha")] = utf8(record.details.get().captcha);
+    if (!details.reason.empty())
+        own[QStringLiteral("reason")] = utf8(details.reason);
+    if (!details.fileName.empty())
+        own[QStringLiteral("fileName")] = utf8(details.fileName);
+    if (record.phase == RowPhase::Captcha && !details.captcha.empty())
+        own[QStringLiteral("captcha")] = utf8(details.captcha);
     if (const RemoteCommands::Package package = m_commands.package(row.id); !package.name.empty())
         own[QStringLiteral("package")] =
             QJsonObject{{QStringLiteral("name"), utf8(package.name)},
@@ -546,7 +547,7 @@ QJsonObject Aria2Rpc::statusObject(const RowTable::Row& row, const QJsonArray& k
         {QStringLiteral("torvaline"), own}};
     if (status == RowTable::Status::Error) {
         all[QStringLiteral("errorCode")] = num(errorCodeOf(record.cause));
-        all[QStringLiteral("errorMessage")] = utf8(record.details.get().reason);
+        all[QStringLiteral("errorMessage")] = utf8(details.reason);
     } else if (status == RowTable::Status::Complete) {
         all[QStringLiteral("errorCode")] = QStringLiteral("0");
         all[QStringLiteral("errorMessage")] = QString();
